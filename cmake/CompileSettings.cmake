@@ -1,0 +1,30 @@
+# Compile settings shared by every target of the project: link against
+# lumisort_compile_settings instead of setting flags per target.
+add_library(lumisort_compile_settings INTERFACE)
+
+target_compile_features(lumisort_compile_settings INTERFACE cxx_std_20)
+
+target_compile_definitions(lumisort_compile_settings INTERFACE
+    QT_NO_CAST_FROM_ASCII
+    QT_NO_CAST_TO_ASCII
+    QT_NO_CAST_FROM_BYTEARRAY
+    QT_USE_QSTRINGBUILDER
+    QT_NO_NARROWING_CONVERSIONS_IN_CONNECT
+    QT_NO_URL_CAST_FROM_STRING
+    QT_NO_FOREACH
+    QT_NO_KEYWORDS
+    QT_STRICT_ITERATORS
+    QT_DISABLE_DEPRECATED_UP_TO=0x060400
+    LUMISORT_VERSION="${PROJECT_VERSION}")
+
+target_compile_options(lumisort_compile_settings INTERFACE
+    -Wall -Wextra -Wpedantic
+    -Wcast-align -Wformat=2 -Wmissing-declarations -Wnon-virtual-dtor
+    -Woverloaded-virtual -Wshadow=local -Wundef -Wunused -Wvla
+    -Wimplicit-fallthrough)
+
+if(LUMISORT_WERROR)
+    target_compile_options(lumisort_compile_settings INTERFACE -Werror)
+endif()
+
+target_include_directories(lumisort_compile_settings INTERFACE ${CMAKE_SOURCE_DIR}/src)

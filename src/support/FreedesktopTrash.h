@@ -1,0 +1,28 @@
+#pragma once
+
+#include "FileResult.h"
+#include "NativePath.h"
+
+#include <QDateTime>
+
+// Moving a file to the user's trash as the freedesktop.org Trash
+// specification describes: the home trash ($XDG_DATA_HOME/Trash) for files on
+// the home trash's file system, the volume's own "$topdir/.Trash/$uid" or
+// "$topdir/.Trash-$uid" for files elsewhere. Success is reported only when the
+// file is really in the trash; the caller decides what to do otherwise.
+class FreedesktopTrash
+{
+public:
+    struct Outcome
+    {
+        FileResult result;
+        NativePath trashedFile; // where the file is now (…/files/name)
+        NativePath infoFile;    // its .trashinfo
+    };
+
+    static Outcome moveToTrash(const NativePath &path, const QDateTime &deletionDate = QDateTime::currentDateTime());
+
+    // The trash folder ("…/Trash") that would take a file at this path, without creating it.
+    static NativePath trashFolderFor(const NativePath &path);
+    static NativePath homeTrash();
+};

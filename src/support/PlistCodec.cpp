@@ -1,0 +1,1 @@
+#include "PlistCodec.h"

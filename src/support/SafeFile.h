@@ -1,0 +1,96 @@
+#pragma once
+
+#include "FileResult.h"
+#include "NativePath.h"
+
+#include <QList>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+enum class SafeFileReplace { Never, Atomically };
+
+struct SafeFileCopyOptions
+{
+    SafeFileReplace replace = SafeFileReplace::Never;
+    // Read the written copy back from disk (page cache dropped) and compare
+    // its hash with the source's. Size is always compared.
+    bool verifyByReadBack = true;
+    // Called after each chunk with the bytes copied so far; a false answer cancels.
+    std::function<bool(std::int64_t done, std::int64_t total)> progress;
+};
+
+struct SafeFileCopyReport
+{
+    std::int64_t bytes = 0;
+    std::uint64_t hash = 0; // XXH3-64 of the source's bytes
+    bool crossedFileSystems = false;
+};
+
+enum class SafeFileEntryType { Regular, Directory, Symlink, Other };
+struct SafeFileEntry
+{
+    QByteArray name;    // raw bytes, exactly as on disk
+    NativePath path;    // folder + name
+    QString displayName; // invalid UTF-8 shown with replacement characters
+    SafeFileEntryType type = SafeFileEntryType::Other;
+    bool isHidden() const { return name.startsWith('.'); }
+};
+struct SafeFileListOptions
+{
+    bool skipHidden = true;
+    bool recursive = false;      // descends into folders (never through symbolic links)
+    bool followSymlinksForType = false; // report a link's target type instead of Symlink
+};
+
+// The one way this program touches photo files. Qt's convenience calls can
+// overwrite a file on some file systems, report success after a failed sync
+// and skip names that are not valid UTF-8; every operation here refuses to
+// replace what it was not asked to replace and leaves the source untouched
+// when any step fails.
+class SafeFile
+{
+public:
+    using Replace = SafeFileReplace;
+    using CopyOptions = SafeFileCopyOptions;
+    using CopyReport = SafeFileCopyReport;
+
+    // rename(2) that never replaces: renameat2(RENAME_NOREPLACE), else link + unlink;
+    // where neither exists the rename is refused (EEXIST when the target exists).
+    static FileResult renameNoReplace(const NativePath &from, const NativePath &to);
+
+    // Moves a file, across file systems if need be. Same file system: a rename
+    // (never replacing, or replacing atomically on request). Otherwise: copy to a
+    // temporary name in the target folder, sync, check size and hash, rename into
+    // place, sync the folder, and only then remove the source.
+    static FileResult move(const NativePath &from, const NativePath &to, const CopyOptions &options = {},
+                           CopyReport *report = nullptr);
+
+    // Copies a regular file; fails when the target exists (unless asked to replace).
+    // The copy is synced, checked and keeps the source's modification time and
+    // permission bits. A failure leaves no partial target behind.
+    static FileResult copy(const NativePath &from, const NativePath &to, const CopyOptions &options = {},
+                           CopyReport *report = nullptr);
+
+    // unlink(2), with the folder synced afterwards.
+    static FileResult remove(const NativePath &path);
+
+    // Creates the folder and its missing parents (an existing folder is success).
+    static FileResult makeFolders(const NativePath &path, unsigned mode = 0777);
+
+    // Syncs a folder so that renames inside it survive a crash.
+    static FileResult syncFolder(const NativePath &folder);
+
+    // XXH3-64 of a file's bytes, read with the page cache dropped first when asked.
+    static std::optional<std::uint64_t> hashFile(const NativePath &path, bool fromDisk = false,
+                                                 FileResult *error = nullptr);
+
+    using EntryType = SafeFileEntryType;
+    using Entry = SafeFileEntry;
+    using ListOptions = SafeFileListOptions;
+    // Lists a folder on raw byte names: nothing is skipped for its name.
+    // Errors met below the top folder go to errors (when given) and the listing goes on.
+    static std::optional<QList<Entry>> list(const NativePath &folder, const ListOptions &options = {},
+                                            FileResult *error = nullptr, QList<FileResult> *errors = nullptr);
+};

@@ -1,0 +1,68 @@
+#include "SystemLog.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+QString processName()
+{
+    static const QString name = [] {
+        QByteArray exe(4096, '\0');
+        const ssize_t n = ::readlink("/proc/self/exe", exe.data(), size_t(exe.size()));
+        if (n > 0)
+            return QFileInfo(QString::fromUtf8(exe.left(n))).fileName();
+        return QCoreApplication::applicationName();
+    }();
+    return name;
+}
+
+void writeAll(const QByteArray &bytes)
+{
+    const char *p = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(STDERR_FILENO, p, size_t(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        p += n;
+        left -= n;
+    }
+}
+
+void qtMessageHandler(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    static const char *const prefixes[] = {"", "Warning: ", "Critical: ", "Fatal: ", "Info: "};
+    const int index = (type >= QtDebugMsg && type <= QtInfoMsg) ? int(type) : 0;
+    SystemLog::write(QString::fromLatin1(prefixes[index]) + message);
+    if (type == QtFatalMsg)
+        std::abort();
+}
+} // namespace
+
+QString SystemLog::formatLine(const QString &message)
+{
+    const QString stamp = QDateTime::currentDateTime().toString(u"yyyy-MM-dd HH:mm:ss.zzz"_s);
+    return stamp % u' ' % processName() % u'[' % QString::number(::getpid()) % u':'
+        % QString::number(long(::syscall(SYS_gettid))) % u"] "_s % message;
+}
+
+void SystemLog::write(const QString &message)
+{
+    // One write(2) per line: lines from several threads never interleave.
+    writeAll(formatLine(message).toUtf8() + '\n');
+}
+
+void SystemLog::installQtMessageHandler()
+{
+    qInstallMessageHandler(qtMessageHandler);
+}

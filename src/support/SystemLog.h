@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+// The program's everyday logging: one line on standard error in the usual
+// platform form ("2026-12-06 18:32:00.123 lumisort[4242:4243] message").
+// After TALVIK_Log::setLogFile standard error is the log file, so every line
+// lands there.
+class SystemLog
+{
+public:
+    static void write(const QString &message);
+    // The line as it would be written, without the trailing newline.
+    static QString formatLine(const QString &message);
+    // Routes qDebug/qWarning/... through write(), so Qt's own messages share the format.
+    static void installQtMessageHandler();
+};
+
+// Shorthand used throughout the program.
+inline void logLine(const QString &message)
+{
+    SystemLog::write(message);
+}

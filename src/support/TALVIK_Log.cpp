@@ -1,0 +1,1 @@
+#include "TALVIK_Log.h"

@@ -1,0 +1,100 @@
+#include "ScopedMount.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+
+using namespace Qt::StringLiterals;
+
+bool ScopedMount::run(const QString &program, const QStringList &args, QString *error)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, args);
+    if (!p.waitForFinished(30000)) {
+        *error = program + u": "_s + p.errorString();
+        return false;
+    }
+    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        *error = program + u' ' + args.join(u' ') + u": "_s + QString::fromLocal8Bit(p.readAll()).trimmed();
+        return false;
+    }
+    return true;
+}
+
+ScopedMount ScopedMount::tmpfs(const QString &folder, const QString &size)
+{
+    ScopedMount m;
+    m.m_folder = folder;
+    QDir().mkpath(folder);
+    m.m_mounted = run(u"mount"_s, {u"-t"_s, u"tmpfs"_s, u"-o"_s, u"size="_s + size, u"tmpfs"_s, folder}, &m.m_reason);
+    return m;
+}
+
+ScopedMount ScopedMount::readOnlyBind(const QString &folder)
+{
+    ScopedMount m;
+    m.m_folder = folder;
+    QDir().mkpath(folder);
+    if (!run(u"mount"_s, {u"--bind"_s, folder, folder}, &m.m_reason))
+        return m;
+    m.m_mounted = true;
+    if (!run(u"mount"_s, {u"-o"_s, u"remount,bind,ro"_s, folder}, &m.m_reason))
+        m.unmount();
+    return m;
+}
+
+ScopedMount ScopedMount::loopExt4(const QString &image, const QString &folder, int sizeMb)
+{
+    ScopedMount m;
+    m.m_folder = folder;
+    QDir().mkpath(folder);
+    if (!QFileInfo::exists(image)) {
+        QFile f(image);
+        if (!f.open(QIODevice::WriteOnly) || !f.resize(qint64(sizeMb) * 1024 * 1024)) {
+            m.m_reason = u"cannot create the image file "_s + image;
+            return m;
+        }
+        f.close();
+        if (!run(u"mkfs.ext4"_s, {u"-q"_s, u"-F"_s, image}, &m.m_reason))
+            return m;
+    }
+    m.m_mounted = run(u"mount"_s, {u"-o"_s, u"loop"_s, image, folder}, &m.m_reason);
+    return m;
+}
+
+ScopedMount::ScopedMount(ScopedMount &&other) noexcept
+    : m_mounted(other.m_mounted)
+    , m_folder(std::move(other.m_folder))
+    , m_reason(std::move(other.m_reason))
+{
+    other.m_mounted = false;
+}
+
+ScopedMount &ScopedMount::operator=(ScopedMount &&other) noexcept
+{
+    if (this != &other) {
+        unmount();
+        m_mounted = other.m_mounted;
+        m_folder = std::move(other.m_folder);
+        m_reason = std::move(other.m_reason);
+        other.m_mounted = false;
+    }
+    return *this;
+}
+
+ScopedMount::~ScopedMount()
+{
+    unmount();
+}
+
+bool ScopedMount::unmount()
+{
+    if (!m_mounted)
+        return true;
+    QString error;
+    if (!run(u"umount"_s, {m_folder}, &error))
+        run(u"umount"_s, {u"-l"_s, m_folder}, &error);
+    m_mounted = false;
+    return true;
+}

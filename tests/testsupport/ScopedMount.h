@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+
+// A real mount for fault tests (a full disk, another file system, a read-only
+// folder). Mounting needs privileges: when it is refused, ok() is false and
+// reason() says why, and the test skips with that message.
+class ScopedMount
+{
+public:
+    // tmpfs of the given size at an existing folder.
+    static ScopedMount tmpfs(const QString &folder, const QString &size = QStringLiteral("1m"));
+    // The folder bound onto itself, read-only.
+    static ScopedMount readOnlyBind(const QString &folder);
+    // An ext4 image file (made with mkfs.ext4 when missing) loop-mounted at the folder.
+    static ScopedMount loopExt4(const QString &image, const QString &folder, int sizeMb = 8);
+
+    ScopedMount(ScopedMount &&other) noexcept;
+    ScopedMount &operator=(ScopedMount &&other) noexcept;
+    ScopedMount(const ScopedMount &) = delete;
+    ScopedMount &operator=(const ScopedMount &) = delete;
+    ~ScopedMount();
+
+    bool ok() const { return m_mounted; }
+    const QString &reason() const { return m_reason; }
+    const QString &folder() const { return m_folder; }
+    // Unmounts now (lazily when busy); true when the mount is gone.
+    bool unmount();
+
+private:
+    ScopedMount() = default;
+    static bool run(const QString &program, const QStringList &args, QString *error);
+    bool m_mounted = false;
+    QString m_folder;
+    QString m_reason;
+};
+
+#define SKIP_UNLESS_MOUNTED(m)                                                                                         \
+    do {                                                                                                               \
+        if (!(m).ok())                                                                                                 \
+            QSKIP(qPrintable(QStringLiteral("mounting is not permitted here: ") + (m).reason()));                      \
+    } while (false)

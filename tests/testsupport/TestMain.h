@@ -1,0 +1,26 @@
+#pragma once
+
+#include "TestSandbox.h"
+
+#include <QTest>
+
+// Test mains: the sandbox is set up before any Qt object exists, and widget
+// tests run on the offscreen platform whatever the machine has.
+#define LUMISORT_CORE_TEST_MAIN(TestObject)                                                                            \
+    int main(int argc, char **argv)                                                                                    \
+    {                                                                                                                  \
+        TestSandbox::setUpProcess();                                                                                   \
+        QCoreApplication app(argc, argv);                                                                              \
+        TestObject tc;                                                                                                 \
+        return QTest::qExec(&tc, argc, argv);                                                                          \
+    }
+
+#define LUMISORT_GUI_TEST_MAIN(TestObject)                                                                             \
+    int main(int argc, char **argv)                                                                                    \
+    {                                                                                                                  \
+        TestSandbox::setUpProcess();                                                                                   \
+        qputenv("QT_QPA_PLATFORM", "offscreen");                                                                       \
+        QApplication app(argc, argv);                                                                                  \
+        TestObject tc;                                                                                                 \
+        return QTest::qExec(&tc, argc, argv);                                                                          \
+    }

@@ -1,0 +1,175 @@
+#include "TestSandbox.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QThread>
+
+#include <algorithm>
+#include <cstdio>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+TestSandbox *g_sandbox = nullptr;
+
+void setEnv(const char *name, const QString &value)
+{
+    qputenv(name, QFile::encodeName(value));
+}
+} // namespace
+
+TestSandbox::TestSandbox()
+    : m_dir(QDir::tempPath() + u"/lumisort-test-XXXXXX"_s)
+{
+    if (!m_dir.isValid()) {
+        std::fprintf(stderr, "cannot create the test sandbox folder\n");
+        std::abort();
+    }
+    const QString r = m_dir.path();
+    for (const char *sub : {"home", "home/.config", "home/.local/share", "home/.cache", "home/.local/state", "runtime",
+                            "tmp", "work"})
+        QDir().mkpath(r + u'/' + QString::fromLatin1(sub));
+    QFile::setPermissions(r + u"/runtime"_s, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    setEnv("HOME", home());
+    setEnv("XDG_CONFIG_HOME", configHome());
+    setEnv("XDG_DATA_HOME", dataHome());
+    setEnv("XDG_CACHE_HOME", cacheHome());
+    setEnv("XDG_STATE_HOME", home() + u"/.local/state"_s);
+    setEnv("XDG_RUNTIME_DIR", r + u"/runtime"_s);
+    setEnv("TMPDIR", r + u"/tmp"_s);
+    qunsetenv("XDG_CONFIG_DIRS");
+    qunsetenv("XDG_DATA_DIRS");
+}
+
+TestSandbox::~TestSandbox()
+{
+    unmountAll();
+}
+
+void TestSandbox::setUpProcess()
+{
+    if (!g_sandbox)
+        g_sandbox = new TestSandbox; // lives until exit; removed by the static destructor of the pointer's owner below
+    static struct Cleanup {
+        ~Cleanup()
+        {
+            delete g_sandbox;
+            g_sandbox = nullptr;
+        }
+    } cleanup;
+}
+
+TestSandbox &TestSandbox::instance()
+{
+    if (!g_sandbox)
+        setUpProcess();
+    return *g_sandbox;
+}
+
+QString TestSandbox::root() const
+{
+    return m_dir.path();
+}
+
+QString TestSandbox::home() const
+{
+    return root() + u"/home"_s;
+}
+
+QString TestSandbox::configHome() const
+{
+    return home() + u"/.config"_s;
+}
+
+QString TestSandbox::dataHome() const
+{
+    return home() + u"/.local/share"_s;
+}
+
+QString TestSandbox::cacheHome() const
+{
+    return home() + u"/.cache"_s;
+}
+
+QString TestSandbox::makeFolder(const QString &name)
+{
+    const QString path = root() + u"/work/"_s + name + u'-' + QString::number(++m_counter);
+    QDir().mkpath(path);
+    return path;
+}
+
+QString TestSandbox::testDataDir()
+{
+    QString dir = qEnvironmentVariable("LUMISORT_TESTDATA_DIR");
+    if (dir.isEmpty())
+        dir = QStringLiteral(LUMISORT_DEFAULT_TESTDATA_DIR);
+    if (!QFileInfo(dir).isDir()) {
+        std::fprintf(stderr, "test photos not found at %s (set LUMISORT_TESTDATA_DIR)\n", qPrintable(dir));
+        return {};
+    }
+    return QFileInfo(dir).canonicalFilePath();
+}
+
+QString TestSandbox::testDataFile(const QString &relativePath)
+{
+    const QString dir = testDataDir();
+    return dir.isEmpty() ? QString() : dir + u'/' + relativePath;
+}
+
+QString TestSandbox::cliPath()
+{
+    return qEnvironmentVariable("LUMISORT_CLI");
+}
+
+void TestSandbox::unmountAll()
+{
+    QFile mountinfo(u"/proc/self/mountinfo"_s);
+    if (!mountinfo.open(QIODevice::ReadOnly))
+        return;
+    const QString prefix = QFileInfo(root()).canonicalFilePath();
+    if (prefix.isEmpty())
+        return;
+    QStringList points;
+    for (const QByteArray &line : mountinfo.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() < 5)
+            continue;
+        QByteArray mp = fields.at(4);
+        mp.replace("\\040", " ");
+        const QString point = QString::fromUtf8(mp);
+        if (point == prefix || point.startsWith(prefix + u'/'))
+            points << point;
+    }
+    std::sort(points.begin(), points.end(), [](const QString &a, const QString &b) { return a.size() > b.size(); });
+    for (const QString &p : points)
+        QProcess::execute(u"umount"_s, {u"-l"_s, p});
+}
+
+bool waitUntil(const std::function<bool()> &predicate, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!predicate()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+
+#include <functional>
+
+// Every test process runs inside its own temporary folder: HOME, the XDG
+// folders and TMPDIR point into it before any Qt object exists, so no test
+// ever reads or writes the real home folder.
+class TestSandbox
+{
+public:
+    // Called by the test main before the application object is made.
+    static void setUpProcess();
+    static TestSandbox &instance();
+
+    QString root() const;
+    QString home() const;
+    QString configHome() const;
+    QString dataHome() const;
+    QString cacheHome() const;
+    // A fresh, empty folder under the sandbox ("name-1", "name-2" ... on reuse).
+    QString makeFolder(const QString &name);
+
+    // The shared real camera photos; empty with a message when missing.
+    static QString testDataDir();
+    static QString testDataFile(const QString &relativePath);
+    // The command-line tool built beside the tests.
+    static QString cliPath();
+
+    // Unmounts everything still mounted below the sandbox (deepest first).
+    void unmountAll();
+
+    ~TestSandbox();
+
+private:
+    TestSandbox();
+    QTemporaryDir m_dir;
+    int m_counter = 0;
+};
+
+// Waits (processing events) until the predicate holds or the time is up.
+bool waitUntil(const std::function<bool()> &predicate, int timeoutMs = 5000);
+
+// Writes a file with the given bytes, creating parent folders.
+bool writeFile(const QString &path, const QByteArray &bytes);
+QByteArray readFile(const QString &path);
