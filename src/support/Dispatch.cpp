@@ -43,13 +43,14 @@ void Dispatch::inBackground(std::function<void()> fn)
 void Dispatch::onMainAfter(int milliseconds, QObject *context, std::function<void()> fn)
 {
     // A timer needs the main thread's event loop, so arm it there.
+    const bool hasContext = context != nullptr;
     QPointer<QObject> guard(context);
-    onMain([milliseconds, guard, fn = std::move(fn)]() mutable {
-        QObject *receiver = guard ? guard.data() : QCoreApplication::instance();
-        QTimer::singleShot(milliseconds, receiver, [guard, hadContext = !guard.isNull(), fn = std::move(fn)] {
-            if (!hadContext || guard)
-                fn();
-        });
+    onMain([milliseconds, guard, hasContext, fn = std::move(fn)]() mutable {
+        if (hasContext && !guard)
+            return;
+        QObject *receiver = hasContext ? guard.data() : QCoreApplication::instance();
+        // With a receiver, Qt drops the timer when the receiver goes.
+        QTimer::singleShot(milliseconds, receiver, std::move(fn));
     });
 }
 

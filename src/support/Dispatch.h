@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QObject>
-
 #include <functional>
 
 // The queues the program's work runs on: the main thread, a global pool of

@@ -14,8 +14,7 @@ FileResult FileResult::failure(const QString &operation, const NativePath &path,
     return r;
 }
 
-FileResult FileResult::failure(const QString &operation, const NativePath &path, const QString &reason,
-                               int errorNumber)
+FileResult FileResult::failure(const QString &operation, const NativePath &path, const QString &reason, int errorNumber)
 {
     FileResult r = failure(operation, path, errorNumber);
     r.m_reason = reason;

@@ -5,8 +5,8 @@
 
 #include <QDateTime>
 
-// Moving a file to the user's trash as the freedesktop.org Trash
-// specification describes: the home trash ($XDG_DATA_HOME/Trash) for files on
+// Moving a file to the user's trash the way freedesktop.org desktops share
+// it: the home trash ($XDG_DATA_HOME/Trash) for files on
 // the home trash's file system, the volume's own "$topdir/.Trash/$uid" or
 // "$topdir/.Trash-$uid" for files elsewhere. Success is reported only when the
 // file is really in the trash; the caller decides what to do otherwise.
@@ -17,7 +17,7 @@ public:
     {
         FileResult result;
         NativePath trashedFile; // where the file is now (…/files/name)
-        NativePath infoFile;    // its .trashinfo
+        NativePath infoFile; // its .trashinfo
     };
 
     static Outcome moveToTrash(const NativePath &path, const QDateTime &deletionDate = QDateTime::currentDateTime());

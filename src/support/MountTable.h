@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
-
 #include <optional>
 #include <sys/types.h>
 
@@ -16,12 +15,12 @@ public:
     {
         int id = 0;
         int parentId = 0;
-        dev_t device = 0;       // st_dev of files on this mount
-        QByteArray root;        // root of the mount within its file system
-        QByteArray mountPoint;  // unescaped
-        QByteArray options;     // per-mount options ("rw,relatime")
-        QByteArray fsType;      // "ext4", "vfat", "fuse.exfat"
-        QByteArray source;      // "/dev/sdb1", "tmpfs"
+        dev_t device = 0; // st_dev of files on this mount
+        QByteArray root; // root of the mount within its file system
+        QByteArray mountPoint; // unescaped
+        QByteArray options; // per-mount options ("rw,relatime")
+        QByteArray fsType; // "ext4", "vfat", "fuse.exfat"
+        QByteArray source; // "/dev/sdb1", "tmpfs"
         QByteArray superOptions;
         bool isReadOnly() const;
     };

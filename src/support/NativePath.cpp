@@ -5,8 +5,7 @@
 
 NativePath::NativePath(const QString &path)
     : m_bytes(QFile::encodeName(path))
-{
-}
+{ }
 
 NativePath NativePath::fromBytes(const QByteArray &bytes)
 {

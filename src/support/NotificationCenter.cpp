@@ -18,13 +18,14 @@ quint64 NotificationCenter::addObserver(QObject *observer, const QString &name, 
         token = m_nextToken++;
         for (const Registration &r : std::as_const(m_registrations))
             firstForObserver = firstForObserver && r.observerKey != observer;
-        m_registrations.append({token, QPointer<QObject>(observer), observer, name,
-                                std::make_shared<Handler>(std::move(handler))});
+        m_registrations.append(
+            {token, QPointer<QObject>(observer), observer, name, std::make_shared<Handler>(std::move(handler))});
     }
     if (firstForObserver) {
         // Drop the registrations as soon as the observer goes, whichever thread destroys it.
-        QObject::connect(observer, &QObject::destroyed, observer,
-                         [this, observer] { removeObserver(observer); }, Qt::DirectConnection);
+        QObject::connect(
+            observer, &QObject::destroyed, observer, [this, observer] { removeObserver(observer); },
+            Qt::DirectConnection);
     }
     return token;
 }
@@ -38,19 +39,18 @@ void NotificationCenter::removeObserver(quint64 token)
 void NotificationCenter::removeObserver(QObject *observer, const QString &name)
 {
     QMutexLocker locker(&m_lock);
-    m_registrations.removeIf([&](const Registration &r) {
-        return r.observerKey == observer && (name.isEmpty() || r.name == name);
-    });
+    m_registrations.removeIf(
+        [&](const Registration &r) { return r.observerKey == observer && (name.isEmpty() || r.name == name); });
 }
 
 void NotificationCenter::post(const QString &name, const QVariantMap &userInfo, const QVariant &object)
 {
-    post(Notification{name, object, userInfo, true});
+    post(Notification {name, object, userInfo, true});
 }
 
 void NotificationCenter::postWithoutUserInfo(const QString &name, const QVariant &object)
 {
-    post(Notification{name, object, {}, false});
+    post(Notification {name, object, {}, false});
 }
 
 void NotificationCenter::post(const Notification &notification)

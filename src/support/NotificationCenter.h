@@ -6,7 +6,6 @@
 #include <QMutex>
 #include <QObject>
 #include <QPointer>
-
 #include <functional>
 #include <memory>
 

@@ -1,1 +1,570 @@
 #include "SafeFile.h"
+
+#include <QRandomGenerator>
+#include <QSet>
+#include <cerrno>
+#include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+#include <xxhash.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Large enough that the system call overhead vanishes next to the disk, small
+// enough that a progress bar moves and a cancel is heard promptly.
+constexpr qsizetype kChunkSize = qsizetype(1) << 20;
+
+bool isUnsupported(int error)
+{
+#if EOPNOTSUPP != ENOTSUP
+    if (error == EOPNOTSUPP)
+        return true;
+#endif
+    return error == EINVAL || error == ENOTSUP || error == ENOSYS;
+}
+
+class Fd
+{
+public:
+    explicit Fd(int fd = -1)
+        : m_fd(fd)
+    { }
+    ~Fd() { close(); }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+    void reset(int fd)
+    {
+        close();
+        m_fd = fd;
+    }
+    // close()'s own answer matters: NFS and others report a deferred write error only there.
+    // EINTR is no failure on Linux: the descriptor is gone and the data was synced before.
+    int close()
+    {
+        const int fd = std::exchange(m_fd, -1);
+        if (fd < 0 || ::close(fd) == 0 || errno == EINTR)
+            return 0;
+        return -1;
+    }
+
+private:
+    int m_fd;
+};
+
+using HashState = std::unique_ptr<XXH3_state_t, decltype(&XXH3_freeState)>;
+
+HashState newHashState()
+{
+    HashState state(XXH3_createState(), &XXH3_freeState);
+    if (state)
+        XXH3_64bits_reset(state.get());
+    return state;
+}
+
+ssize_t readSome(int fd, char *buffer, std::size_t size)
+{
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, size);
+        if (n >= 0 || errno != EINTR)
+            return n;
+    }
+}
+
+bool writeAll(int fd, const char *data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (n == 0) {
+            errno = EIO;
+            return false;
+        }
+        data += n;
+        size -= std::size_t(n);
+    }
+    return true;
+}
+
+// Returns 0 or the errno of the failed read.
+int hashDescriptor(int fd, std::uint64_t &hash, std::int64_t &size)
+{
+    HashState state = newHashState();
+    if (!state)
+        return ENOMEM;
+    QByteArray buffer(kChunkSize, Qt::Uninitialized);
+    size = 0;
+    for (;;) {
+        const ssize_t n = readSome(fd, buffer.data(), std::size_t(buffer.size()));
+        if (n < 0)
+            return errno;
+        if (n == 0)
+            break;
+        XXH3_64bits_update(state.get(), buffer.constData(), std::size_t(n));
+        size += n;
+    }
+    hash = XXH3_64bits_digest(state.get());
+    return 0;
+}
+
+// Only clean pages can be dropped, so the data must be on disk first; what is
+// read afterwards then comes from the device, not from what we just wrote.
+void dropCachedPages(int fd)
+{
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+}
+
+FileResult renameFailure(const NativePath &from, const NativePath &to, int error)
+{
+    return FileResult::failure(u"rename"_s, from, u"to "_s + to.toString(), error);
+}
+
+FileResult syncFoldersOf(const NativePath &from, const NativePath &to)
+{
+    const NativePath toFolder = to.parent();
+    if (FileResult r = SafeFile::syncFolder(toFolder); !r)
+        return r;
+    const NativePath fromFolder = from.parent();
+    return fromFolder == toFolder ? FileResult::success() : SafeFile::syncFolder(fromFolder);
+}
+
+FileResult renameReplacing(const NativePath &from, const NativePath &to)
+{
+    if (::rename(from.c_str(), to.c_str()) != 0)
+        return renameFailure(from, to, errno);
+    return syncFoldersOf(from, to);
+}
+
+// For file systems without RENAME_NOREPLACE: link() refuses an existing name
+// just as reliably. Where there are no hard links either, nothing is left that
+// cannot overwrite, so the rename is refused rather than risked.
+FileResult renameByLink(const NativePath &from, const NativePath &to)
+{
+    if (::link(from.c_str(), to.c_str()) != 0) {
+        const int error = errno;
+        if (error == EPERM || isUnsupported(error))
+            return FileResult::failure(
+                u"rename"_s, from,
+                u"the file system offers no rename that refuses to replace (to "_s + to.toString() + u')', error);
+        return renameFailure(from, to, error);
+    }
+    if (::unlink(from.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(to.c_str());
+        return FileResult::failure(u"remove"_s, from, error);
+    }
+    return FileResult::success();
+}
+
+// The hidden temporary copy in the target folder; removed unless it was put in place.
+class TemporaryFile
+{
+public:
+    ~TemporaryFile()
+    {
+        m_fd.close();
+        if (!m_path.isEmpty())
+            ::unlink(m_path.c_str());
+    }
+
+    FileResult create(const NativePath &folder)
+    {
+        for (int attempt = 0; attempt < 32; ++attempt) {
+            const QByteArray name =
+                ".lumisort-" + QByteArray::number(QRandomGenerator::global()->generate64(), 36) + ".part";
+            const NativePath path = folder.child(name);
+            m_fd.reset(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+            if (m_fd.valid()) {
+                m_path = path;
+                return {};
+            }
+            if (errno != EEXIST)
+                return FileResult::failure(u"create"_s, path, errno);
+        }
+        return FileResult::failure(u"create"_s, folder, u"no free temporary name"_s, EEXIST);
+    }
+
+    int fd() const { return m_fd.get(); }
+    const NativePath &path() const { return m_path; }
+    int close() { return m_fd.close(); }
+    void keep() { m_path = {}; }
+
+private:
+    Fd m_fd;
+    NativePath m_path;
+};
+
+bool sameTime(const timespec &a, const timespec &b)
+{
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+bool unchanged(const struct stat &before, const struct stat &now)
+{
+    return before.st_dev == now.st_dev && before.st_ino == now.st_ino && before.st_size == now.st_size
+        && sameTime(before.st_mtim, now.st_mtim);
+}
+
+FileResult copyThroughTemporary(const NativePath &from, const NativePath &to, const SafeFileCopyOptions &options,
+                                SafeFileCopyReport *report, bool removeSource)
+{
+    Fd source(::open(from.c_str(), O_RDONLY | O_CLOEXEC | (removeSource ? O_NOFOLLOW : 0)));
+    if (!source.valid())
+        return FileResult::failure(u"open"_s, from, errno);
+    struct stat sourceInfo = {};
+    if (::fstat(source.get(), &sourceInfo) != 0)
+        return FileResult::failure(u"stat"_s, from, errno);
+    if (!S_ISREG(sourceInfo.st_mode))
+        return FileResult::failure(u"copy"_s, from, u"not a regular file"_s,
+                                   S_ISDIR(sourceInfo.st_mode) ? EISDIR : EINVAL);
+
+    // Only a shortcut that spares a useless copy; the final rename is what really refuses.
+    struct stat existing = {};
+    if (options.replace == SafeFileReplace::Never && ::lstat(to.c_str(), &existing) == 0)
+        return FileResult::failure(u"copy"_s, to, EEXIST);
+    const NativePath folder = to.parent();
+    struct stat folderInfo = {};
+    if (::stat(folder.c_str(), &folderInfo) != 0)
+        return FileResult::failure(u"open folder"_s, folder, errno);
+
+    TemporaryFile temporary;
+    if (FileResult r = temporary.create(folder); !r)
+        return r;
+    HashState state = newHashState();
+    if (!state)
+        return FileResult::failure(u"copy"_s, from, ENOMEM);
+
+    QByteArray buffer(kChunkSize, Qt::Uninitialized);
+    const std::int64_t total = sourceInfo.st_size;
+    std::int64_t done = 0;
+    for (;;) {
+        const ssize_t n = readSome(source.get(), buffer.data(), std::size_t(buffer.size()));
+        if (n < 0)
+            return FileResult::failure(u"read"_s, from, errno);
+        if (n == 0)
+            break;
+        XXH3_64bits_update(state.get(), buffer.constData(), std::size_t(n));
+        if (!writeAll(temporary.fd(), buffer.constData(), std::size_t(n)))
+            return FileResult::failure(u"write"_s, to, errno);
+        done += n;
+        if (options.progress && !options.progress(done, total))
+            return FileResult::failure(u"copy"_s, from, ECANCELED);
+    }
+    const std::uint64_t sourceHash = XXH3_64bits_digest(state.get());
+
+    struct stat afterwards = {};
+    if (::fstat(source.get(), &afterwards) != 0)
+        return FileResult::failure(u"stat"_s, from, errno);
+    if (!unchanged(sourceInfo, afterwards) || done != afterwards.st_size)
+        return FileResult::failure(u"copy"_s, from, u"the original changed while it was being copied"_s);
+
+    // A card formatted FAT cannot store permission bits; that is no reason to refuse the copy.
+    if (::fchmod(temporary.fd(), sourceInfo.st_mode & 07777) != 0 && errno != EPERM && !isUnsupported(errno))
+        return FileResult::failure(u"set permissions"_s, to, errno);
+    if (::fsync(temporary.fd()) != 0)
+        return FileResult::failure(u"sync"_s, to, errno);
+    struct stat written = {};
+    if (::fstat(temporary.fd(), &written) != 0)
+        return FileResult::failure(u"stat"_s, to, errno);
+    if (written.st_size != done)
+        return FileResult::failure(u"check"_s, to,
+                                   u"the copy has %1 bytes, the original %2"_s.arg(written.st_size).arg(done), EIO);
+    if (options.verifyByReadBack) {
+        dropCachedPages(temporary.fd());
+        std::uint64_t copyHash = 0;
+        std::int64_t copySize = 0;
+        if (::lseek(temporary.fd(), 0, SEEK_SET) != 0)
+            return FileResult::failure(u"read back"_s, to, errno);
+        if (const int error = hashDescriptor(temporary.fd(), copyHash, copySize); error != 0)
+            return FileResult::failure(u"read back"_s, to, error);
+        if (copyHash != sourceHash || copySize != done)
+            return FileResult::failure(u"check"_s, to, u"the copy on disk differs from the original"_s, EIO);
+    }
+    // Last, because reading the copy back may have moved its access time.
+    const timespec times[2] = {sourceInfo.st_atim, sourceInfo.st_mtim};
+    if (::futimens(temporary.fd(), times) != 0)
+        return FileResult::failure(u"set times"_s, to, errno);
+    if (::fsync(temporary.fd()) != 0)
+        return FileResult::failure(u"sync"_s, to, errno);
+    if (temporary.close() != 0)
+        return FileResult::failure(u"close"_s, to, errno);
+
+    const FileResult placed = options.replace == SafeFileReplace::Atomically
+        ? renameReplacing(temporary.path(), to)
+        : SafeFile::renameNoReplace(temporary.path(), to);
+    if (!placed)
+        return placed;
+    temporary.keep();
+
+    if (removeSource) {
+        // The name might have been given to another file while we copied: remove only what was copied.
+        struct stat current = {};
+        if (::lstat(from.c_str(), &current) != 0 || !unchanged(sourceInfo, current))
+            return FileResult::failure(u"remove"_s, from,
+                                       u"the original changed while it was being copied; the copy is at "_s
+                                           + to.toString());
+        if (::unlink(from.c_str()) != 0)
+            return FileResult::failure(
+                u"remove"_s, from,
+                u"the copy is complete at "_s + to.toString() + u" but the original could not be removed"_s, errno);
+        if (FileResult r = SafeFile::syncFolder(from.parent()); !r)
+            return r;
+    }
+    if (report) {
+        report->bytes = done;
+        report->hash = sourceHash;
+        report->crossedFileSystems = folderInfo.st_dev != sourceInfo.st_dev;
+    }
+    return {};
+}
+
+SafeFileEntryType typeOfMode(mode_t mode)
+{
+    if (S_ISREG(mode))
+        return SafeFileEntryType::Regular;
+    if (S_ISDIR(mode))
+        return SafeFileEntryType::Directory;
+    if (S_ISLNK(mode))
+        return SafeFileEntryType::Symlink;
+    return SafeFileEntryType::Other;
+}
+
+SafeFileEntryType typeOfDirent(unsigned char type)
+{
+    switch (type) {
+    case DT_REG:
+        return SafeFileEntryType::Regular;
+    case DT_DIR:
+        return SafeFileEntryType::Directory;
+    case DT_LNK:
+        return SafeFileEntryType::Symlink;
+    default:
+        return SafeFileEntryType::Other;
+    }
+}
+
+using Visited = QSet<std::pair<dev_t, ino_t>>;
+
+FileResult listFolder(const NativePath &folder, const SafeFileListOptions &options, bool top, Visited &visited,
+                      QList<SafeFileEntry> &entries, QList<FileResult> *errors)
+{
+    // Below the top a folder may have been swapped for a link since it was listed.
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (top ? 0 : O_NOFOLLOW));
+    if (fd < 0)
+        return FileResult::failure(u"open folder"_s, folder, errno);
+    struct CloseDir
+    {
+        void operator()(DIR *d) const { ::closedir(d); }
+    };
+    std::unique_ptr<DIR, CloseDir> dir(::fdopendir(fd));
+    if (!dir) {
+        const int error = errno;
+        ::close(fd);
+        return FileResult::failure(u"open folder"_s, folder, error);
+    }
+    struct stat folderInfo = {};
+    if (::fstat(fd, &folderInfo) == 0)
+        visited.insert({folderInfo.st_dev, folderInfo.st_ino});
+
+    const auto noteError = [errors](const FileResult &r) {
+        if (errors)
+            errors->append(r);
+    };
+    QList<NativePath> subfolders;
+    for (;;) {
+        errno = 0;
+        const dirent *d = ::readdir(dir.get());
+        if (!d) {
+            if (errno != 0)
+                noteError(FileResult::failure(u"read folder"_s, folder, errno));
+            break;
+        }
+        const QByteArray name(d->d_name);
+        if (name == "." || name == "..")
+            continue;
+        if (options.skipHidden && name.startsWith('.'))
+            continue;
+        SafeFileEntry entry;
+        entry.name = name;
+        entry.path = folder.child(name);
+        entry.displayName = QString::fromUtf8(name);
+        entry.type = typeOfDirent(d->d_type);
+        if (d->d_type == DT_UNKNOWN) {
+            struct stat info = {};
+            if (::lstat(entry.path.c_str(), &info) != 0) {
+                noteError(FileResult::failure(u"stat"_s, entry.path, errno));
+                continue;
+            }
+            entry.type = typeOfMode(info.st_mode);
+        }
+        if (options.recursive && entry.type == SafeFileEntryType::Directory)
+            subfolders.append(entry.path);
+        if (options.followSymlinksForType && entry.type == SafeFileEntryType::Symlink) {
+            struct stat target = {};
+            if (::stat(entry.path.c_str(), &target) == 0)
+                entry.type = typeOfMode(target.st_mode);
+        }
+        entries.append(std::move(entry));
+    }
+    dir.reset();
+
+    for (const NativePath &sub : std::as_const(subfolders)) {
+        struct stat info = {};
+        // A bind mount can make a folder its own descendant.
+        if (::stat(sub.c_str(), &info) == 0 && visited.contains({info.st_dev, info.st_ino}))
+            continue;
+        if (FileResult r = listFolder(sub, options, false, visited, entries, errors); !r)
+            noteError(r);
+    }
+    return {};
+}
+
+} // namespace
+
+FileResult SafeFile::renameNoReplace(const NativePath &from, const NativePath &to)
+{
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
+        const int error = errno;
+        if (error != EINVAL && error != ENOSYS)
+            return renameFailure(from, to, error);
+        // EINVAL also means "into itself", which no fallback may try to do.
+        if (to.bytes().startsWith(QByteArray(from.bytes() + '/')))
+            return renameFailure(from, to, EINVAL);
+        if (FileResult r = renameByLink(from, to); !r)
+            return r;
+    }
+    return syncFoldersOf(from, to);
+}
+
+FileResult SafeFile::move(const NativePath &from, const NativePath &to, const CopyOptions &options, CopyReport *report)
+{
+    if (report)
+        *report = {};
+    struct stat info = {};
+    if (::lstat(from.c_str(), &info) != 0)
+        return FileResult::failure(u"move"_s, from, errno);
+    const FileResult renamed =
+        options.replace == Replace::Atomically ? renameReplacing(from, to) : renameNoReplace(from, to);
+    if (renamed.ok()) {
+        if (report && S_ISREG(info.st_mode))
+            report->bytes = info.st_size;
+        return renamed;
+    }
+    if (renamed.errorNumber() != EXDEV)
+        return renamed;
+    if (!S_ISREG(info.st_mode))
+        return FileResult::failure(u"move"_s, from, u"only regular files can be moved to another file system"_s, EXDEV);
+    // A copy whose original cannot be removed afterwards would only be wasted work (e.g. a read-only card).
+    if (::access(from.parent().c_str(), W_OK) != 0)
+        return FileResult::failure(u"move"_s, from, errno);
+    const FileResult copied = copyThroughTemporary(from, to, options, report, true);
+    if (copied && report)
+        report->crossedFileSystems = true;
+    return copied;
+}
+
+FileResult SafeFile::copy(const NativePath &from, const NativePath &to, const CopyOptions &options, CopyReport *report)
+{
+    if (report)
+        *report = {};
+    return copyThroughTemporary(from, to, options, report, false);
+}
+
+FileResult SafeFile::remove(const NativePath &path)
+{
+    if (::unlink(path.c_str()) != 0)
+        return FileResult::failure(u"remove"_s, path, errno);
+    return syncFolder(path.parent());
+}
+
+FileResult SafeFile::makeFolders(const NativePath &path, unsigned mode)
+{
+    if (path.isEmpty())
+        return FileResult::failure(u"create folder"_s, path, ENOENT);
+    QList<NativePath> missing;
+    NativePath existing = path;
+    struct stat info = {};
+    while (::stat(existing.c_str(), &info) != 0) {
+        if (errno != ENOENT)
+            return FileResult::failure(u"create folder"_s, existing, errno);
+        missing.prepend(existing);
+        const NativePath parent = existing.parent();
+        if (parent == existing)
+            return FileResult::failure(u"create folder"_s, existing, ENOENT);
+        existing = parent;
+    }
+    if (!S_ISDIR(info.st_mode))
+        return FileResult::failure(u"create folder"_s, existing, existing == path ? EEXIST : ENOTDIR);
+    for (const NativePath &folder : std::as_const(missing)) {
+        if (::mkdir(folder.c_str(), mode_t(mode)) != 0) {
+            const int error = errno;
+            // Someone else made it meanwhile: fine, as long as it is a folder.
+            if (error != EEXIST || ::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+                return FileResult::failure(u"create folder"_s, folder, error);
+            continue;
+        }
+        if (FileResult r = syncFolder(folder.parent()); !r)
+            return r;
+    }
+    return {};
+}
+
+FileResult SafeFile::syncFolder(const NativePath &folder)
+{
+    Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.valid())
+        return FileResult::failure(u"open folder"_s, folder, errno);
+    // Some file systems cannot sync a folder at all and say so; that is not a failed sync.
+    if (::fsync(fd.get()) != 0 && !isUnsupported(errno))
+        return FileResult::failure(u"sync folder"_s, folder, errno);
+    return {};
+}
+
+std::optional<std::uint64_t> SafeFile::hashFile(const NativePath &path, bool fromDisk, FileResult *error)
+{
+    const auto fail = [&](const QString &operation, int number) -> std::optional<std::uint64_t> {
+        if (error)
+            *error = FileResult::failure(operation, path, number);
+        return std::nullopt;
+    };
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid())
+        return fail(u"open"_s, errno);
+    if (fromDisk) {
+        if (::fdatasync(fd.get()) != 0 && errno != EROFS && errno != EBADF && !isUnsupported(errno))
+            return fail(u"sync"_s, errno);
+        dropCachedPages(fd.get());
+    }
+    std::uint64_t hash = 0;
+    std::int64_t size = 0;
+    if (const int number = hashDescriptor(fd.get(), hash, size); number != 0)
+        return fail(u"read"_s, number);
+    if (error)
+        *error = {};
+    return hash;
+}
+
+std::optional<QList<SafeFile::Entry>> SafeFile::list(const NativePath &folder, const ListOptions &options,
+                                                     FileResult *error, QList<FileResult> *errors)
+{
+    QList<Entry> entries;
+    Visited visited;
+    const FileResult r = listFolder(folder, options, true, visited, entries, errors);
+    if (error)
+        *error = r;
+    if (!r)
+        return std::nullopt;
+    return entries;
+}

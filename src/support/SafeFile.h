@@ -4,12 +4,15 @@
 #include "NativePath.h"
 
 #include <QList>
-
 #include <cstdint>
 #include <functional>
 #include <optional>
 
-enum class SafeFileReplace { Never, Atomically };
+enum class SafeFileReplace
+{
+    Never,
+    Atomically
+};
 
 struct SafeFileCopyOptions
 {
@@ -24,15 +27,21 @@ struct SafeFileCopyOptions
 struct SafeFileCopyReport
 {
     std::int64_t bytes = 0;
-    std::uint64_t hash = 0; // XXH3-64 of the source's bytes
+    std::uint64_t hash = 0; // XXH3-64 of the source's bytes; 0 when a rename moved the file and nothing was read
     bool crossedFileSystems = false;
 };
 
-enum class SafeFileEntryType { Regular, Directory, Symlink, Other };
+enum class SafeFileEntryType
+{
+    Regular,
+    Directory,
+    Symlink,
+    Other
+};
 struct SafeFileEntry
 {
-    QByteArray name;    // raw bytes, exactly as on disk
-    NativePath path;    // folder + name
+    QByteArray name; // raw bytes, exactly as on disk
+    NativePath path; // folder + name
     QString displayName; // invalid UTF-8 shown with replacement characters
     SafeFileEntryType type = SafeFileEntryType::Other;
     bool isHidden() const { return name.startsWith('.'); }
@@ -40,7 +49,7 @@ struct SafeFileEntry
 struct SafeFileListOptions
 {
     bool skipHidden = true;
-    bool recursive = false;      // descends into folders (never through symbolic links)
+    bool recursive = false; // descends into folders (never through symbolic links)
     bool followSymlinksForType = false; // report a link's target type instead of Symlink
 };
 
@@ -91,6 +100,8 @@ public:
     using ListOptions = SafeFileListOptions;
     // Lists a folder on raw byte names: nothing is skipped for its name.
     // Errors met below the top folder go to errors (when given) and the listing goes on.
+    // Unsorted: each folder's entries come in the order the file system gives them,
+    // followed by the contents of its subfolders; callers sort as they need.
     static std::optional<QList<Entry>> list(const NativePath &folder, const ListOptions &options = {},
                                             FileResult *error = nullptr, QList<FileResult> *errors = nullptr);
 };

@@ -2,7 +2,6 @@
 
 #include <QString>
 #include <QThreadPool>
-
 #include <functional>
 
 // A queue that runs its jobs one at a time, in the order they were added, on

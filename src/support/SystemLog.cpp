@@ -3,7 +3,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFileInfo>
-
+#include <atomic>
 #include <cerrno>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -11,6 +11,8 @@
 using namespace Qt::StringLiterals;
 
 namespace {
+std::atomic<bool> g_enabled {true};
+
 QString processName()
 {
     static const QString name = [] {
@@ -58,6 +60,8 @@ QString SystemLog::formatLine(const QString &message)
 
 void SystemLog::write(const QString &message)
 {
+    if (!g_enabled.load(std::memory_order_relaxed))
+        return;
     // One write(2) per line: lines from several threads never interleave.
     writeAll(formatLine(message).toUtf8() + '\n');
 }
@@ -65,4 +69,14 @@ void SystemLog::write(const QString &message)
 void SystemLog::installQtMessageHandler()
 {
     qInstallMessageHandler(qtMessageHandler);
+}
+
+void SystemLog::setEnabled(bool enabled)
+{
+    g_enabled.store(enabled);
+}
+
+bool SystemLog::isEnabled()
+{
+    return g_enabled.load();
 }

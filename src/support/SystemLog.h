@@ -14,6 +14,9 @@ public:
     static QString formatLine(const QString &message);
     // Routes qDebug/qWarning/... through write(), so Qt's own messages share the format.
     static void installQtMessageHandler();
+    // The command-line tool keeps its terminal for its own output unless asked.
+    static void setEnabled(bool enabled);
+    static bool isEnabled();
 };
 
 // Shorthand used throughout the program.

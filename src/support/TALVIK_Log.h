@@ -11,7 +11,7 @@
 class TALVIK_Log
 {
 public:
-    static constexpr qint64 cRollSize = 0x100000;     // 1,048,576 bytes
+    static constexpr qint64 cRollSize = 0x100000; // 1,048,576 bytes
     static constexpr qint64 cOldFileLimit = 0xA00000; // 10,485,760 bytes
     static constexpr qsizetype cPendingLimit = 1000000;
     static constexpr qsizetype cPendingCut = 10000;

@@ -7,7 +7,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QThread>
-
 #include <algorithm>
 #include <cstdio>
 
@@ -30,8 +29,8 @@ TestSandbox::TestSandbox()
         std::abort();
     }
     const QString r = m_dir.path();
-    for (const char *sub : {"home", "home/.config", "home/.local/share", "home/.cache", "home/.local/state", "runtime",
-                            "tmp", "work"})
+    for (const char *sub :
+         {"home", "home/.config", "home/.local/share", "home/.cache", "home/.local/state", "runtime", "tmp", "work"})
         QDir().mkpath(r + u'/' + QString::fromLatin1(sub));
     QFile::setPermissions(r + u"/runtime"_s, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     setEnv("HOME", home());
@@ -54,7 +53,8 @@ void TestSandbox::setUpProcess()
 {
     if (!g_sandbox)
         g_sandbox = new TestSandbox; // lives until exit; removed by the static destructor of the pointer's owner below
-    static struct Cleanup {
+    static struct Cleanup
+    {
         ~Cleanup()
         {
             delete g_sandbox;

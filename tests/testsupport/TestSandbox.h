@@ -2,7 +2,6 @@
 
 #include <QString>
 #include <QTemporaryDir>
-
 #include <functional>
 
 // Every test process runs inside its own temporary folder: HOME, the XDG

@@ -1,0 +1,133 @@
+#include "TestMain.h"
+#include "support/NotificationCenter.h"
+
+#include <QThread>
+#include <QtConcurrent>
+#include <atomic>
+
+using namespace Qt::StringLiterals;
+
+class TestNotificationCenter : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void deliversSynchronouslyOnThePostingThread();
+    void onlyObserversRegisteredAtPostTimeAreCalled();
+    void destroyedObserverIsNeverCalled();
+    void removeObserverDropsAllItsRegistrations();
+    void postsFromManyThreadsWhileObserversComeAndGo();
+};
+
+void TestNotificationCenter::deliversSynchronouslyOnThePostingThread()
+{
+    NotificationCenter &center = NotificationCenter::defaultCenter();
+    QObject observer;
+    QThread *seenOn = nullptr;
+    Notification seen;
+    center.addObserver(&observer, u"myRefreshId"_s, [&](const Notification &n) {
+        seenOn = QThread::currentThread();
+        seen = n;
+    });
+    QThread *poster = nullptr;
+    auto job = QtConcurrent::run([&] {
+        poster = QThread::currentThread();
+        center.post(u"myRefreshId"_s, {{u"command"_s, u"refresh"_s}});
+        // Synchronous: the handler has run before post returns.
+        return seenOn == QThread::currentThread();
+    });
+    QVERIFY(job.result());
+    QCOMPARE(seenOn, poster);
+    QCOMPARE(seen.userInfo.value(u"command"_s).toString(), u"refresh"_s);
+    QVERIFY(seen.hasUserInfo);
+
+    center.postWithoutUserInfo(u"myRefreshId"_s);
+    QVERIFY(!seen.hasUserInfo);
+    center.removeObserver(&observer);
+}
+
+void TestNotificationCenter::onlyObserversRegisteredAtPostTimeAreCalled()
+{
+    NotificationCenter &center = NotificationCenter::defaultCenter();
+    QObject a, b;
+    int aCalls = 0, bCalls = 0;
+    center.addObserver(&a, u"mySelectAll"_s, [&](const Notification &) {
+        ++aCalls;
+        // A registration made during delivery does not receive this post.
+        center.addObserver(&b, u"mySelectAll"_s, [&](const Notification &) { ++bCalls; });
+    });
+    center.post(u"mySelectAll"_s, {});
+    QCOMPARE(aCalls, 1);
+    QCOMPARE(bCalls, 0);
+    center.post(u"myOpenPrefId"_s, {}); // other names do not reach them
+    QCOMPARE(aCalls, 1);
+    center.removeObserver(&a);
+    center.removeObserver(&b);
+}
+
+void TestNotificationCenter::destroyedObserverIsNeverCalled()
+{
+    NotificationCenter &center = NotificationCenter::defaultCenter();
+    int calls = 0;
+    auto *observer = new QObject;
+    center.addObserver(observer, u"myloadnewcard"_s, [&](const Notification &) { ++calls; });
+    QCOMPARE(center.observerCount(u"myloadnewcard"_s), 1);
+    delete observer;
+    center.post(u"myloadnewcard"_s, {});
+    QCOMPARE(calls, 0);
+    QCOMPARE(center.observerCount(u"myloadnewcard"_s), 0);
+}
+
+void TestNotificationCenter::removeObserverDropsAllItsRegistrations()
+{
+    NotificationCenter &center = NotificationCenter::defaultCenter();
+    QObject observer;
+    int calls = 0;
+    center.addObserver(&observer, u"one"_s, [&](const Notification &) { ++calls; });
+    const quint64 token = center.addObserver(&observer, u"two"_s, [&](const Notification &) { ++calls; });
+    center.addObserver(&observer, u"three"_s, [&](const Notification &) { ++calls; });
+    center.removeObserver(token);
+    center.post(u"two"_s, {});
+    QCOMPARE(calls, 0);
+    center.removeObserver(&observer, u"one"_s);
+    center.post(u"one"_s, {});
+    center.post(u"three"_s, {});
+    QCOMPARE(calls, 1);
+    center.removeObserver(&observer);
+    center.post(u"three"_s, {});
+    QCOMPARE(calls, 1);
+}
+
+void TestNotificationCenter::postsFromManyThreadsWhileObserversComeAndGo()
+{
+    NotificationCenter &center = NotificationCenter::defaultCenter();
+    QObject steady;
+    std::atomic<int> steadyCalls {0};
+    center.addObserver(&steady, u"stress"_s, [&](const Notification &) { ++steadyCalls; });
+
+    constexpr int cThreads = 4;
+    constexpr int cPosts = 2000;
+    std::atomic<bool> stop {false};
+    auto churn = QtConcurrent::run([&] {
+        while (!stop) {
+            QObject transient;
+            center.addObserver(&transient, u"stress"_s, [](const Notification &) {});
+        }
+    });
+    QList<QFuture<void>> posters;
+    for (int t = 0; t < cThreads; ++t)
+        posters << QtConcurrent::run([&] {
+            for (int i = 0; i < cPosts; ++i)
+                center.post(u"stress"_s, {{u"i"_s, i}});
+        });
+    for (QFuture<void> &f : posters)
+        f.waitForFinished();
+    stop = true;
+    churn.waitForFinished();
+    QCOMPARE(steadyCalls.load(), cThreads * cPosts);
+    center.removeObserver(&steady);
+    QCOMPARE(center.observerCount(u"stress"_s), 0);
+}
+
+LUMISORT_CORE_TEST_MAIN(TestNotificationCenter)
+#include "tst_notificationcenter.moc"

@@ -1,0 +1,94 @@
+#include "TestMain.h"
+#include "support/PlistCodec.h"
+
+#include <QDateTime>
+#include <QTimeZone>
+
+using namespace Qt::StringLiterals;
+
+class TestPlistCodec : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void roundTrip_data();
+    void roundTrip();
+    void damagedInputIsRejected_data();
+    void damagedInputIsRejected();
+    void readsHandWrittenXml();
+};
+
+void TestPlistCodec::roundTrip_data()
+{
+    QTest::addColumn<QVariant>("value");
+    QTest::addColumn<bool>("binary");
+    const QDateTime when(QDate(2026, 12, 6), QTime(18, 32, 7), QTimeZone::utc());
+    const QVariantMap nested {{u"text"_s, u"héllo <&> \"quoted\""_s},
+                              {u"yes"_s, true},
+                              {u"no"_s, false},
+                              {u"negative"_s, qint64(-5)},
+                              {u"big"_s, qint64(1) << 40},
+                              {u"real"_s, 0.75},
+                              {u"bytes"_s, QByteArray("a\0b\xff", 4)},
+                              {u"when"_s, when},
+                              {u"list"_s, QVariantList {u"a"_s, qint64(1), QVariantMap {{u"200"_s, u"x"_s}}}},
+                              {u"empty"_s, QVariantMap()}};
+    for (bool binary : {false, true}) {
+        const char *kind = binary ? "binary" : "xml";
+        QTest::addRow("%s dictionary of every type", kind) << QVariant(nested) << binary;
+        QTest::addRow("%s list at the root", kind) << QVariant(QVariantList {u"DCIM"_s, qint64(13)}) << binary;
+    }
+}
+
+void TestPlistCodec::roundTrip()
+{
+    QFETCH(QVariant, value);
+    QFETCH(bool, binary);
+    QString error;
+    const QByteArray bytes = binary ? PlistCodec::toBinary(value, &error) : PlistCodec::toXml(value, &error);
+    QVERIFY2(!bytes.isEmpty(), qPrintable(error));
+    QCOMPARE(bytes.startsWith("bplist"), binary);
+    const QVariant back = PlistCodec::parse(bytes, &error);
+    QVERIFY2(back.isValid(), qPrintable(error));
+    QCOMPARE(back, value);
+}
+
+void TestPlistCodec::damagedInputIsRejected_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    const QByteArray good = PlistCodec::toBinary(QVariantMap {{u"k"_s, u"v"_s}, {u"n"_s, qint64(3)}});
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("garbage") << QByteArray("not a property list at all");
+    QTest::newRow("unclosed xml") << QByteArray("<?xml version=\"1.0\"?><plist><dict><key>a</key></plist>");
+    QTest::newRow("truncated binary") << good.left(good.size() / 2);
+}
+
+void TestPlistCodec::damagedInputIsRejected()
+{
+    QFETCH(QByteArray, bytes);
+    QString error;
+    QVERIFY(!PlistCodec::parse(bytes, &error).isValid());
+    QVERIFY(!error.isEmpty());
+}
+
+void TestPlistCodec::readsHandWrittenXml()
+{
+    // What the companion program and the factory defaults look like on disk.
+    const QByteArray xml = R"(<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0"><dict>
+  <key>/</key><dict><key>Mainstay/</key><dict>
+    <key>savepath</key><string>/home/ann/Work</string>
+    <key>reversescan</key><string>TRUE</string>
+  </dict></dict>
+  <key>count</key><integer>-12</integer>
+</dict></plist>)";
+    const QVariantMap root = PlistCodec::parse(xml).toMap();
+    QCOMPARE(root.value(u"count"_s), QVariant(qint64(-12)));
+    const QVariantMap node = root.value(u"/"_s).toMap().value(u"Mainstay/"_s).toMap();
+    QCOMPARE(node.value(u"savepath"_s).toString(), u"/home/ann/Work"_s);
+    QCOMPARE(node.value(u"reversescan"_s).toString(), u"TRUE"_s);
+}
+
+LUMISORT_CORE_TEST_MAIN(TestPlistCodec)
+#include "tst_plistcodec.moc"
