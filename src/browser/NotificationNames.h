@@ -6,14 +6,14 @@
 // information: the contract through which the parts of the program meet.
 namespace NotificationNames {
 // Names
-extern const QString myCustomId0;         // a section header's button
-extern const QString myCustomId;          // the browser's second stage, or the mode prompt
-extern const QString myReassignId;        // photos handed to the reassignment sheet
-extern const QString myRefreshId;         // a sheet changed files: reload
-extern const QString myOpenPrefId;        // open the preferences
-extern const QString mySelectAll;         // select all
-extern const QString myloadnewcard;       // open the card import
-extern const QString mycopytomainfolder;  // start the filing run
+extern const QString myCustomId0; // a section header's button
+extern const QString myCustomId; // the browser's second stage, or the mode prompt
+extern const QString myReassignId; // photos handed to the reassignment sheet
+extern const QString myRefreshId; // a sheet changed files: reload
+extern const QString myOpenPrefId; // open the preferences
+extern const QString mySelectAll; // select all
+extern const QString myloadnewcard; // open the card import
+extern const QString mycopytomainfolder; // start the filing run
 extern const QString vimoNotificationChangedSourcePath;
 extern const QString TALVIK_LogFileDidUpdate;
 extern const QString NSWorkspaceDidMountNotification;

@@ -4,10 +4,11 @@
 
 // How the reassignment sheet renames photos; stored as its raw value under
 // "prefRadioSet1SelectedTag".
-enum class ReassignMode : int {
+enum class ReassignMode : int
+{
     defaultmode = 200, // one entered barcode (or UNKNOWN) for every marked photo
-    mode201 = 201,     // never takes effect: the mode rule rewrites it to 200
-    mode202 = 202,     // barcodes carried over the folder from the barcode photos
+    mode201 = 201, // never takes effect: the mode rule rewrites it to 200
+    mode202 = 202, // barcodes carried over the folder from the barcode photos
 };
 
 // The case with that raw value; no case for any other integer.

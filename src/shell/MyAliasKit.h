@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QString>
-
 #include <optional>
 
 // Persistent folder references: an opaque block of bytes that finds a folder
@@ -17,18 +16,20 @@ public:
     // What the reference bytes carry; the program itself never looks inside.
     struct AliasRecord
     {
-        QByteArray volumeUuid;   // empty when unknown
-        quint64 device = 0;      // st_dev when the reference was made
-        QByteArray mountPoint;   // where the volume was mounted then
+        QByteArray volumeUuid; // empty when unknown
+        quint64 device = 0; // st_dev when the reference was made
+        QByteArray mountPoint; // where the volume was mounted then
         QByteArray fsType;
         quint64 inode = 0;
         QByteArray relativePath; // below the mount point, no leading "/"
-        QByteArray lastPath;     // full path when last resolved
+        QByteArray lastPath; // full path when last resolved
         bool isDirectory = false;
     };
 
     static std::optional<QByteArray> aliasDataForPath(const QString &path);
     static std::optional<QByteArray> aliasDataForAliasHandle(const AliasRecord *record);
+    // changedData gets the updated reference when the object moved (store it in
+    // place of data) and is cleared when data is still current.
     static bool resolveAliasFromData(const QByteArray &data, QString *resolvedPath, QByteArray *changedData);
     static bool resolveAliasFromData(const QByteArray &data, QString *resolvedPath);
     static void savePath(const QString &path, const QString &key);

@@ -33,7 +33,8 @@ inline const QString cPrefReassignPromptDict = QStringLiteral("prefReassignPromp
 inline const QString cPrefReassignPromptString = QStringLiteral("prefReassignPromptString");
 inline const QString cPrefReassignPromptString2 = QStringLiteral("prefReassignPromptString2");
 inline const QString cPrefReassignAsUnknownButtonTitle = QStringLiteral("prefReassignAsUnknownButtonTitle");
-inline const QString cPrefDoReassignAllTheseToUnknownStringFormat = QStringLiteral("prefDoReassignAllTheseToUnknownStringFormat");
+inline const QString cPrefDoReassignAllTheseToUnknownStringFormat =
+    QStringLiteral("prefDoReassignAllTheseToUnknownStringFormat");
 inline const QString cPrefReassignedBarcodeString = QStringLiteral("prefReassignedBarcodeString");
 inline const QString cPrefReassignedBarcodeRequiredLength = QStringLiteral("prefReassignedBarcodeRequiredLength");
 inline const QString cPrefCheckReassignedBarcodeLength = QStringLiteral("prefCheckReassignedBarcodeLength");

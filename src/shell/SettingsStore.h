@@ -7,7 +7,6 @@
 #include <QVariant>
 #include <QVariantList>
 #include <QVariantMap>
-
 #include <condition_variable>
 #include <mutex>
 #include <optional>
