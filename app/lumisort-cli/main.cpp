@@ -1,1 +1,89 @@
-int main() { return 0; }
+#include "CliIo.h"
+#include "SettingValueText.h"
+#include "SettingsCommand.h"
+#include "shell/BundleInfo.h"
+#include "shell/FactoryDefaults.h"
+#include "shell/SettingsStore.h"
+#include "support/SystemLog.h"
+
+#include <QCoreApplication>
+#include <cstdio>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+QString usage()
+{
+    return u"usage: lumisort-cli [--set KEY=VALUE]... [--verbose] VERB [ARGS]\n"
+           "       lumisort-cli --version\n"
+           "verbs:\n"
+           "  settings   read and change the settings the application uses\n"
+           "options:\n"
+           "  --set KEY=VALUE   override a setting for this run only (repeatable)\n"
+           "  --verbose         show the program's log lines on standard error\n"_s;
+}
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(u"lumisort-cli"_s);
+    QCoreApplication::setApplicationVersion(QStringLiteral(LUMISORT_VERSION));
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    CliIo io {out, err};
+
+    QStringList args = QCoreApplication::arguments().mid(1);
+    QList<QPair<QString, QString>> overrides;
+    bool verbose = false;
+    while (!args.isEmpty() && args.first().startsWith(u"--"_s)) {
+        const QString option = args.takeFirst();
+        if (option == u"--version"_s) {
+            out << "lumisort-cli " << BundleInfo::value(u"CFBundleShortVersionString"_s) << Qt::endl;
+            return CliIo::cOk;
+        }
+        if (option == u"--help"_s) {
+            out << usage();
+            return CliIo::cOk;
+        }
+        if (option == u"--verbose"_s) {
+            verbose = true;
+            continue;
+        }
+        if (option == u"--set"_s || option.startsWith(u"--set="_s)) {
+            const QString assignment =
+                option == u"--set"_s ? (args.isEmpty() ? QString() : args.takeFirst()) : option.mid(6);
+            const qsizetype eq = assignment.indexOf(u'=');
+            if (eq <= 0)
+                return io.usageError(u"--set needs KEY=VALUE"_s, usage());
+            overrides.append({assignment.left(eq), assignment.mid(eq + 1)});
+            continue;
+        }
+        return io.usageError(u"unknown option "_s + option, usage());
+    }
+    SystemLog::setEnabled(verbose);
+    if (args.isEmpty())
+        return io.usageError(u"no verb given"_s, usage());
+
+    SettingsStore &store = SettingsStore::standard();
+    if (!FactoryDefaults::registerInto(store)) {
+        err << "lumisort-cli: the built-in factory defaults are unusable" << Qt::endl;
+        return CliIo::cFailed;
+    }
+    for (const auto &[key, text] : std::as_const(overrides)) {
+        QString error;
+        const QVariant value = SettingValueText::parse(text, QString(), store.objectForKey(key), &error);
+        if (!value.isValid())
+            return io.usageError(u"--set "_s + key + u": "_s + error, usage());
+        store.setOverride(key, value);
+    }
+
+    const QString verb = args.takeFirst();
+    int status = CliIo::cUsage;
+    if (verb == u"settings"_s)
+        status = SettingsCommand::run(args, store, io);
+    else
+        status = io.usageError(u"unknown verb "_s + verb, usage());
+    store.synchronize();
+    return status;
+}
