@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <deque>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <utility>
 
@@ -108,6 +109,17 @@ private:
     QHash<QByteArray, QByteArray> m_bySource;
 };
 
+// Inode numbers are handed out again once freed: the birth time tells a new
+// object under a reused number from the one referenced.
+qint64 birthTimeOf(const QByteArray &path)
+{
+    struct statx info = {};
+    if (::statx(AT_FDCWD, path.constData(), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &info) != 0
+        || (info.stx_mask & STATX_BTIME) == 0)
+        return 0;
+    return qint64(info.stx_btime.tv_sec) * 1000000000 + info.stx_btime.tv_nsec;
+}
+
 std::optional<MyAliasKit::AliasRecord> makeRecord(const QByteArray &path, const MountTable &table, UuidCache &uuids)
 {
     const std::optional<QByteArray> canonical = canonicalPath(path);
@@ -125,6 +137,7 @@ std::optional<MyAliasKit::AliasRecord> makeRecord(const QByteArray &path, const 
     record.mountPoint = mount->mountPoint;
     record.fsType = mount->fsType;
     record.inode = quint64(st.st_ino);
+    record.birthTime = birthTimeOf(*canonical);
     // Relative to the mount point as seen now, not to the file system's root: for a
     // bind mount of a sub-folder the two differ, and the inode search covers that case.
     record.relativePath = relativeTo(mount->mountPoint, *canonical);
@@ -138,8 +151,8 @@ QByteArray encode(const MyAliasKit::AliasRecord &r)
     QByteArray bytes;
     QDataStream out(&bytes, QIODevice::WriteOnly);
     out.setVersion(QDataStream::Qt_6_0);
-    out << cMagic << cVersion << r.volumeUuid << r.device << r.mountPoint << r.fsType << r.inode << r.relativePath
-        << r.lastPath << r.isDirectory;
+    out << cMagic << cVersion << r.volumeUuid << r.device << r.mountPoint << r.fsType << r.inode << r.birthTime
+        << r.relativePath << r.lastPath << r.isDirectory;
     return bytes;
 }
 
@@ -160,7 +173,7 @@ std::optional<MyAliasKit::AliasRecord> decode(const QByteArray &bytes, QString *
         return std::nullopt;
     }
     MyAliasKit::AliasRecord r;
-    in >> r.volumeUuid >> r.device >> r.mountPoint >> r.fsType >> r.inode >> r.relativePath >> r.lastPath
+    in >> r.volumeUuid >> r.device >> r.mountPoint >> r.fsType >> r.inode >> r.birthTime >> r.relativePath >> r.lastPath
         >> r.isDirectory;
     if (in.status() != QDataStream::Ok || !in.atEnd()) {
         *failedStep = u"reading the fields"_s;
@@ -185,7 +198,10 @@ public:
 
     bool isTarget(const QByteArray &path, const struct stat &st)
     {
-        return quint64(st.st_ino) == m_record.inode && isSameKind(st) && isOnVolume(path, st);
+        if (quint64(st.st_ino) != m_record.inode || !isSameKind(st) || !isOnVolume(path, st))
+            return false;
+        const qint64 born = m_record.birthTime != 0 ? birthTimeOf(path) : 0;
+        return born == 0 || born == m_record.birthTime;
     }
 
     bool isSameKind(const struct stat &st) const { return S_ISDIR(st.st_mode) == m_record.isDirectory; }

@@ -21,6 +21,7 @@ public:
         QByteArray mountPoint; // where the volume was mounted then
         QByteArray fsType;
         quint64 inode = 0;
+        qint64 birthTime = 0; // ns since the epoch; 0 where the file system keeps none
         QByteArray relativePath; // below the mount point, no leading "/"
         QByteArray lastPath; // full path when last resolved
         bool isDirectory = false;

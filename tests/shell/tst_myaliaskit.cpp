@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -59,6 +60,7 @@ private Q_SLOTS:
     void followsObjectOnItsVolume_data();
     void followsObjectOnItsVolume();
     void followsVolumeToAnotherMountPoint();
+    void reusedInodeIsNotTheFolder();
     void searchStopsAtDepthBound_data();
     void searchStopsAtDepthBound();
     void savePathKeepsOldValueWhenNothingExists();
@@ -186,6 +188,27 @@ void tst_MyAliasKit::followsVolumeToAnotherMountPoint()
     ScopedMount second = ScopedMount::loopExt4(image, base + u"/second"_s);
     SKIP_UNLESS_MOUNTED(second);
     verifyResolvesTo(data, base + u"/second/DCIM/100"_s, 1);
+}
+
+void tst_MyAliasKit::reusedInodeIsNotTheFolder()
+{
+    // ext4 hands a freed inode number to the next new folder: that folder must
+    // not pass for the deleted one.
+    const QString base = TestSandbox::instance().makeFolder(u"reuse"_s);
+    ScopedMount volume = ScopedMount::loopExt4(base + u"/v.img"_s, base + u"/v"_s);
+    SKIP_UNLESS_MOUNTED(volume);
+    QVERIFY(QDir().mkpath(base + u"/v/work"_s));
+    const QByteArray data = referenceTo(base + u"/v/work"_s);
+    const auto inodeOf = [](const QString &path) {
+        struct stat st = {};
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : ino_t(0);
+    };
+    const ino_t before = inodeOf(base + u"/v/work"_s);
+    QVERIFY(QDir().rmdir(base + u"/v/work"_s));
+    QVERIFY(QDir().mkpath(base + u"/v/other"_s));
+    if (inodeOf(base + u"/v/other"_s) != before)
+        QSKIP("the file system did not reuse the inode number this time");
+    QVERIFY(!MyAliasKit::resolveAliasFromData(data, nullptr));
 }
 
 void tst_MyAliasKit::searchStopsAtDepthBound_data()
