@@ -1,12 +1,17 @@
+#include "BarcodeCommand.h"
 #include "CliIo.h"
+#include "DailyFolderCommand.h"
+#include "MakeCardCommand.h"
+#include "SectionsCommand.h"
 #include "SettingValueText.h"
 #include "SettingsCommand.h"
+#include "ThumbsCommand.h"
 #include "shell/BundleInfo.h"
 #include "shell/FactoryDefaults.h"
 #include "shell/SettingsStore.h"
 #include "support/SystemLog.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
 #include <cstdio>
 
 using namespace Qt::StringLiterals;
@@ -17,7 +22,12 @@ QString usage()
     return u"usage: lumisort-cli [--set KEY=VALUE]... [--verbose] VERB [ARGS]\n"
            "       lumisort-cli --version\n"
            "verbs:\n"
-           "  settings   read and change the settings the application uses\n"
+           "  settings     read and change the settings the application uses\n"
+           "  sections     list the barcode sections of a folder\n"
+           "  barcode      read the barcode id of file names\n"
+           "  daily-folder show today's destination folders for the current settings\n"
+           "  thumbs       make thumbnails as the browser does and report their source\n"
+           "  make-card    write a realistic demo camera card\n"
            "options:\n"
            "  --set KEY=VALUE   override a setting for this run only (repeatable)\n"
            "  --verbose         show the program's log lines on standard error\n"_s;
@@ -26,7 +36,10 @@ QString usage()
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
+    // Drawing demo cards needs fonts, hence a GUI application, but never a display.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
     QCoreApplication::setApplicationName(u"lumisort-cli"_s);
     QCoreApplication::setApplicationVersion(QStringLiteral(LUMISORT_VERSION));
     QTextStream out(stdout);
@@ -82,6 +95,16 @@ int main(int argc, char **argv)
     int status = CliIo::cUsage;
     if (verb == u"settings"_s)
         status = SettingsCommand::run(args, store, io);
+    else if (verb == u"sections"_s)
+        status = SectionsCommand::run(args, io);
+    else if (verb == u"barcode"_s)
+        status = BarcodeCommand::run(args, io);
+    else if (verb == u"daily-folder"_s)
+        status = DailyFolderCommand::run(args, io);
+    else if (verb == u"thumbs"_s)
+        status = ThumbsCommand::run(args, io);
+    else if (verb == u"make-card"_s)
+        status = MakeCardCommand::run(args, io);
     else
         status = io.usageError(u"unknown verb "_s + verb, usage());
     store.synchronize();

@@ -1,0 +1,24 @@
+#include "DailyFolderCommand.h"
+
+#include "filing/DestinationPathRules.h"
+#include "shell/SettingsKeys.h"
+
+using namespace Qt::StringLiterals;
+
+QString DailyFolderCommand::usage()
+{
+    return u"usage: lumisort-cli daily-folder"_s;
+}
+
+int DailyFolderCommand::run(const QStringList &args, CliIo &io)
+{
+    if (!args.isEmpty())
+        return io.usageError(u"daily-folder takes no arguments"_s, usage());
+    const auto show = [](const std::optional<QString> &value) { return value.value_or(u"(none)"_s); };
+    io.out << "daily folder name\t" << show(DestinationPathRules::getDailyFolderName()) << Qt::endl;
+    io.out << "daily destination folder\t"
+           << show(DestinationPathRules::getDuplicateFolderPath(cPrefDestinationPath, cPrefDailyFolderDateFormat))
+           << Qt::endl;
+    io.out << "unassigned folder\t" << show(DestinationPathRules::unassignedFolderPath()) << Qt::endl;
+    return CliIo::cOk;
+}

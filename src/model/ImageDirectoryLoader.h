@@ -1,0 +1,74 @@
+#pragma once
+
+#include "ImageFile.h"
+#include "IndexPath.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+#include <QUrl>
+#include <QVariantMap>
+#include <optional>
+
+// The model of one folder of photos: its image files in display order, cut into
+// sections, one per run of consecutive photos with the same barcode id. The
+// browser, the command-line tool and the tests all turn folders into sections
+// through this class.
+class ImageDirectoryLoader : public QObject
+{
+    Q_OBJECT
+
+public:
+    static const QString cLocalizedNameSortKey; // "NSURLLocalizedNameKey": sort by name
+    static const QString cCreationDateSortKey; // "NSURLCreationDateKey"
+
+    explicit ImageDirectoryLoader(QObject *parent = nullptr);
+
+    void doMyInitStuff();
+    void setupDataForUrls(const std::optional<QList<QUrl>> &urls);
+    qsizetype numberOfItemsInSection(qsizetype section) const;
+    qsizetype numberOfItems() const;
+    ImageFilePtr imageFileForIndexPath(const IndexPath &indexPath) const;
+    void loadDataForFolderWithUrl(const QUrl &folderURL);
+    std::optional<QString> barcodeidForSection(qsizetype section) const;
+
+    qsizetype numberOfSections() const { return m_numberOfSections; }
+    void setNumberOfSections(qsizetype n) { m_numberOfSections = n; }
+    bool singleSectionMode() const { return m_singleSectionMode; }
+    void setSingleSectionMode(bool on) { m_singleSectionMode = on; }
+    const std::optional<QList<QUrl>> &fSortedUrls() const { return m_fSortedUrls; }
+    void setFSortedUrls(const std::optional<QList<QUrl>> &urls) { m_fSortedUrls = urls; }
+
+    // All records in display order, and the first photo of a section.
+    const QList<ImageFilePtr> &imageFiles() const { return m_imageFiles; }
+    qsizetype sectionOffset(qsizetype section) const;
+
+    // The sort key chosen in the settings, and the comparison it stands for.
+    static QString configuredSortKey();
+    // When the photo was taken: the earlier of the file's birth time (where the file
+    // system records one) and its modification time, since a copy from the card is
+    // born at copy time but keeps the shooting time as its modification time.
+    static std::optional<QDateTime> creationDate(const QString &path);
+
+private:
+    struct SectionAttributes
+    {
+        qsizetype sectionOffset = 0;
+        qsizetype sectionLength = 0;
+    };
+
+    std::optional<QList<QUrl>> getFilesURLFromFolder(const QUrl &folderURL) const;
+    void createImageFilesForUrls(const QList<QUrl> &sortedUrls);
+    void setupDataForSingleSectionMode();
+    void setupDataForMultiSectionMode();
+    static QList<QUrl> sortedByKey(const QList<QUrl> &urls, const QString &sortKey);
+
+    QList<ImageFilePtr> m_imageFiles;
+    qsizetype m_numberOfSections = 1;
+    bool m_singleSectionMode = false;
+    QList<qsizetype> m_sectionLengthArray;
+    QList<SectionAttributes> m_sectionsAttributesArray;
+    QVariantMap m_curinfo;
+    QList<QVariantMap> m_sectionLengthArray2;
+    std::optional<QList<QUrl>> m_fSortedUrls;
+};

@@ -1,0 +1,675 @@
+#include "ThumbnailMaker.h"
+
+#include "support/SystemLog.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QImageReader>
+#include <QTransform>
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <exiv2/exiv2.hpp>
+#include <fcntl.h>
+#include <libheif/heif.h>
+#include <libraw/libraw.h>
+#include <memory>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Above this, a "photo" is a decompression bomb or garbage, never a camera file.
+constexpr qint64 cMaxDecodePixels = 256LL * 1000 * 1000;
+// Files decoded in full are read into memory first (to check a JPEG is complete); nothing this big is a photo.
+constexpr qint64 cMaxInMemoryFileBytes = 512LL * 1024 * 1024;
+// Thousands of progressive scans make libjpeg spin for minutes on a few kilobytes.
+constexpr int cMaxJpegScans = 1000;
+// An "embedded thumbnail" this large is really a second full-size page (multi-page TIFF).
+constexpr qsizetype cMaxThumbnailBytes = 1024 * 1024;
+// Raw files carry full-size JPEG previews of a few megabytes; more than this is broken metadata.
+constexpr qsizetype cMaxEmbeddedBytes = 64LL * 1024 * 1024;
+// Qt's default of 128 MB rejects a 45 MP photo in formats decoded at full size.
+constexpr int cAllocationLimitMb = 1024;
+
+const std::array<QByteArrayView, 9> cRawSuffixes = {"cr2", "cr3", "nef", "nrw", "arw", "raf", "dng", "orf", "rw2"};
+
+QSize fittedSize(QSize size, int maxPixelSize)
+{
+    const int longer = std::max(size.width(), size.height());
+    if (longer <= maxPixelSize || longer <= 0)
+        return size;
+    const double factor = double(maxPixelSize) / longer;
+    return {std::max(1, qRound(size.width() * factor)), std::max(1, qRound(size.height() * factor))};
+}
+
+qint64 pixelCount(QSize size)
+{
+    return qint64(size.width()) * size.height();
+}
+
+// Every thumbnail leaves in one of two formats at display size, whatever its source.
+QImage finished(QImage image, int maxPixelSize)
+{
+    if (image.isNull())
+        return {};
+    const QSize target = fittedSize(image.size(), maxPixelSize);
+    if (target != image.size())
+        image = image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const QImage::Format format = image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+    if (image.format() != format)
+        image.convertTo(format);
+    image.setDevicePixelRatio(1);
+    return image;
+}
+
+// The same mapping Qt uses for EXIF orientation: mirror or flip first, then turn clockwise.
+QImage upright(const QImage &image, int orientation)
+{
+    switch (orientation) {
+    case 2:
+        return image.mirrored(true, false);
+    case 3:
+        return image.mirrored(true, true);
+    case 4:
+        return image.mirrored(false, true);
+    case 5:
+        return image.mirrored(false, true).transformed(QTransform().rotate(90));
+    case 6:
+        return image.transformed(QTransform().rotate(90));
+    case 7:
+        return image.mirrored(true, false).transformed(QTransform().rotate(90));
+    case 8:
+        return image.transformed(QTransform().rotate(270));
+    default:
+        return image;
+    }
+}
+
+// Walks the markers to the end of the image: a truncated copy (card pulled out
+// mid-copy) has no end marker, and Qt would paint the missing part grey.
+bool isCompleteJpeg(QByteArrayView data)
+{
+    const auto *bytes = reinterpret_cast<const uchar *>(data.data());
+    const qsizetype size = data.size();
+    if (size < 4 || bytes[0] != 0xFF || bytes[1] != 0xD8)
+        return false;
+    int scans = 0;
+    qsizetype pos = 2;
+    while (pos + 1 < size) {
+        if (bytes[pos] != 0xFF) {
+            ++pos;
+            continue;
+        }
+        const uchar marker = bytes[pos + 1];
+        pos += 2;
+        if (marker == 0xD9)
+            return true;
+        if (marker == 0xFF) {
+            --pos;
+            continue;
+        }
+        if (marker == 0x01 || marker == 0x00 || (marker >= 0xD0 && marker <= 0xD7))
+            continue;
+        if (pos + 2 > size)
+            return false;
+        const int length = (bytes[pos] << 8) | bytes[pos + 1];
+        if (length < 2 || pos + length > size)
+            return false;
+        pos += length;
+        if (marker != 0xDA)
+            continue;
+        if (++scans > cMaxJpegScans)
+            return false;
+        // Entropy-coded data: only FF 00 (stuffing), restart markers and fill bytes are not a next marker.
+        while (pos < size) {
+            const void *next = std::memchr(bytes + pos, 0xFF, size_t(size - pos));
+            if (!next)
+                return false;
+            pos = static_cast<const uchar *>(next) - bytes;
+            if (pos + 1 >= size)
+                return false;
+            const uchar after = bytes[pos + 1];
+            if (after == 0x00 || (after >= 0xD0 && after <= 0xD7))
+                pos += 2;
+            else if (after == 0xFF)
+                ++pos;
+            else
+                break;
+        }
+    }
+    return false;
+}
+
+// Decodes with the reader's own downscaling where the format has one (JPEG
+// decodes at 1/2, 1/4 or 1/8 size), so a full-size image never exists.
+QImage readScaled(QIODevice *device, const QByteArray &format, int maxPixelSize, bool autoTransform,
+                  QSize *storedSize = nullptr)
+{
+    QImageReader reader(device, format);
+    reader.setAutoTransform(autoTransform);
+    // Rotation follows scaling, so the scaled size is given unrotated.
+    const QSize size = reader.size();
+    if (storedSize && size.isValid())
+        *storedSize = size;
+    if (pixelCount(size) > cMaxDecodePixels)
+        return {};
+    if (size.isValid()) {
+        const QSize target = fittedSize(size, maxPixelSize);
+        if (target != size)
+            reader.setScaledSize(target);
+    }
+    const QImage image = reader.read();
+    return finished(image, maxPixelSize);
+}
+
+QImage decodeEmbedded(const QByteArray &bytes, int maxPixelSize)
+{
+    if (bytes.startsWith("\xFF\xD8") && !isCompleteJpeg(bytes))
+        return {};
+    QBuffer buffer;
+    buffer.setData(bytes);
+    if (!buffer.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray format = QImageReader::imageFormat(&buffer);
+    if (format.isEmpty())
+        return {};
+    return readScaled(&buffer, format, maxPixelSize, false);
+}
+
+int darkLinesFrom(const QImage &grey, bool rows, bool fromEnd, int limit)
+{
+    const int lines = rows ? grey.height() : grey.width();
+    const int across = rows ? grey.width() : grey.height();
+    int count = 0;
+    for (; count < limit; ++count) {
+        const int line = fromEnd ? lines - 1 - count : count;
+        int sum = 0;
+        int peak = 0;
+        for (int i = 0; i < across; ++i) {
+            const int value = rows ? grey.constScanLine(line)[i] : grey.constScanLine(i)[line];
+            sum += value;
+            peak = std::max(peak, value);
+        }
+        if (sum > 16 * across || peak > 48)
+            break;
+    }
+    return count;
+}
+
+// Thumbnails of 3:2 photos are often 160x120 with black bars: keep only the
+// picture when the bars are clearly there.
+QImage withoutBars(const QImage &thumbnail, QSize mainSize)
+{
+    if (thumbnail.isNull() || mainSize.isEmpty())
+        return thumbnail;
+    const double mainAspect = double(mainSize.width()) / mainSize.height();
+    const double thumbAspect = double(thumbnail.width()) / thumbnail.height();
+    if (std::abs(thumbAspect / mainAspect - 1.0) < 0.03)
+        return thumbnail;
+    const bool rows = thumbAspect < mainAspect; // bars above and below
+    const int length = rows ? thumbnail.height() : thumbnail.width();
+    const int content = rows ? qRound(thumbnail.width() / mainAspect) : qRound(thumbnail.height() * mainAspect);
+    const int bars = length - content;
+    if (bars < 2 || content < 1)
+        return thumbnail;
+    const QImage grey = thumbnail.convertToFormat(QImage::Format_Grayscale8);
+    const int start = darkLinesFrom(grey, rows, false, length / 2);
+    const int end = darkLinesFrom(grey, rows, true, length / 2);
+    int first = 0;
+    if (std::abs(start + end - bars) <= 2) {
+        first = start; // exact bars, even when uneven
+    } else if (start >= bars / 2 - 1 && end >= bars - bars / 2 - 1) {
+        first = bars / 2; // dark picture edges continue the bars
+    } else {
+        return thumbnail; // stretched rather than padded: leave it
+    }
+    const int kept = std::min(content, length - first);
+    return rows ? thumbnail.copy(0, first, thumbnail.width(), kept)
+                : thumbnail.copy(first, 0, kept, thumbnail.height());
+}
+
+// A thumbnail left over from before the photo was turned in software shows it sideways.
+bool matchesShape(QSize thumbnail, QSize main)
+{
+    if (thumbnail.isEmpty() || main.isEmpty())
+        return true;
+    const auto shape = [](QSize s) {
+        const double aspect = double(s.width()) / s.height();
+        return aspect > 1.2 ? 1 : aspect < 1 / 1.2 ? -1 : 0;
+    };
+    return shape(thumbnail) * shape(main) >= 0;
+}
+
+// ---- the file itself --------------------------------------------------------------------------------------------
+
+// Opens without blocking: a FIFO or device named like a photo must not hang the loader.
+class PhotoFile
+{
+public:
+    explicit PhotoFile(const NativePath &path)
+    {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0)
+            return;
+        struct stat info = {};
+        if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0
+            || !m_file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+            ::close(fd);
+            return;
+        }
+        m_size = info.st_size;
+        m_header = m_file.read(4096);
+    }
+
+    bool isOpen() const { return !m_header.isEmpty(); }
+    const QByteArray &header() const { return m_header; }
+    QByteArray readAll()
+    {
+        if (m_size > cMaxInMemoryFileBytes || !m_file.seek(0))
+            return {};
+        return m_file.readAll();
+    }
+
+private:
+    QFile m_file;
+    qint64 m_size = 0;
+    QByteArray m_header;
+};
+
+// ---- exiv2 ------------------------------------------------------------------------------------------------------
+
+class ExifReader
+{
+public:
+    explicit ExifReader(const NativePath &path)
+    {
+        try {
+            m_image = Exiv2::ImageFactory::open(std::string(path.c_str()), false);
+            if (!m_image.get())
+                return;
+            m_image->readMetadata();
+            size = QSize(m_image->pixelWidth(), m_image->pixelHeight());
+            orientation = readOrientation(m_image->exifData());
+        } catch (...) {
+            m_image.reset();
+        }
+    }
+
+    static int readOrientation(const Exiv2::ExifData &exif)
+    {
+        for (const char *key : {"Exif.Image.Orientation", "Exif.PanasonicRaw.Orientation"}) {
+            const auto it = exif.findKey(Exiv2::ExifKey(key));
+            if (it != exif.end() && it->count() > 0) {
+                const long value = it->toLong();
+                if (value >= 1 && value <= 8)
+                    return int(value);
+            }
+        }
+        return 0;
+    }
+
+    bool isOpen() const { return m_image.get() != nullptr; }
+
+    QByteArray thumbnail() const
+    {
+        if (!isOpen())
+            return {};
+        try {
+            const Exiv2::ExifThumbC thumb(m_image->exifData());
+            const Exiv2::DataBuf data = thumb.copy();
+            if (data.size_ <= 0 || data.size_ > cMaxThumbnailBytes)
+                return {};
+            return QByteArray(reinterpret_cast<const char *>(data.pData_), qsizetype(data.size_));
+        } catch (...) {
+            return {};
+        }
+    }
+
+    // Tries the previews in order of preference until one decodes: the smallest
+    // that still fills the thumbnail, then larger ones, then the too-small ones.
+    template<typename Decode>
+    QImage firstPreview(int maxPixelSize, Decode decode) const
+    {
+        if (!isOpen())
+            return {};
+        try {
+            const Exiv2::PreviewManager manager(*m_image);
+            Exiv2::PreviewPropertiesList list = manager.getPreviewProperties();
+            const auto rank = [maxPixelSize](const Exiv2::PreviewProperties &p) {
+                const qint64 longer = std::max(p.width_, p.height_);
+                return longer >= maxPixelSize ? longer : cMaxDecodePixels - longer;
+            };
+            std::stable_sort(list.begin(), list.end(), [&](const auto &a, const auto &b) { return rank(a) < rank(b); });
+            for (const Exiv2::PreviewProperties &properties : list) {
+                if (properties.size_ == 0 || properties.size_ > cMaxEmbeddedBytes)
+                    continue;
+                const Exiv2::PreviewImage preview = manager.getPreviewImage(properties);
+                const QImage image =
+                    decode(QByteArray(reinterpret_cast<const char *>(preview.pData()), qsizetype(preview.size())));
+                if (!image.isNull())
+                    return image;
+            }
+        } catch (...) { }
+        return {};
+    }
+
+    QSize size;
+    int orientation = 0;
+
+private:
+    Exiv2::Image::AutoPtr m_image;
+};
+
+// The embedded thumbnail turned like the main image, when it shows the same picture.
+QImage embeddedThumbnail(const QByteArray &bytes, const ExifReader &exif, int maxPixelSize)
+{
+    QImage image = decodeEmbedded(bytes, maxPixelSize);
+    if (image.isNull() || !matchesShape(image.size(), exif.size))
+        return {};
+    return finished(upright(withoutBars(image, exif.size), exif.orientation), maxPixelSize);
+}
+
+// ---- camera raw -------------------------------------------------------------------------------------------------
+
+void ignoreDataError(void *, const char *, const int) { }
+
+QImage librawPreview(const NativePath &path, int maxPixelSize, ThumbnailMaker::Result &result)
+{
+    auto raw = std::make_unique<LibRaw>();
+    raw->set_dataerror_handler(ignoreDataError, nullptr);
+    if (raw->open_file(path.c_str()) != LIBRAW_SUCCESS)
+        return {};
+    if (result.imageSize.isEmpty())
+        result.imageSize = QSize(raw->imgdata.sizes.width, raw->imgdata.sizes.height);
+    if (result.orientation == 0) {
+        switch (raw->imgdata.sizes.flip) {
+        case 3:
+            result.orientation = 3;
+            break;
+        case 5:
+            result.orientation = 8;
+            break;
+        case 6:
+            result.orientation = 6;
+            break;
+        default:
+            break;
+        }
+    }
+    if (raw->unpack_thumb() != LIBRAW_SUCCESS)
+        return {};
+    int error = 0;
+    const std::unique_ptr<libraw_processed_image_t, void (*)(libraw_processed_image_t *)> thumb(
+        raw->dcraw_make_mem_thumb(&error), LibRaw::dcraw_clear_mem);
+    if (!thumb || error != LIBRAW_SUCCESS)
+        return {};
+    QImage image;
+    if (thumb->type == LIBRAW_IMAGE_JPEG) {
+        image = decodeEmbedded(QByteArray(reinterpret_cast<const char *>(thumb->data), thumb->data_size), maxPixelSize);
+    } else if (thumb->type == LIBRAW_IMAGE_BITMAP && thumb->colors == 3 && thumb->bits == 8
+               && qint64(thumb->width) * thumb->height * 3 <= thumb->data_size) {
+        const QImage wrapped(thumb->data, thumb->width, thumb->height, thumb->width * 3, QImage::Format_RGB888);
+        image =
+            wrapped.scaled(fittedSize(wrapped.size(), maxPixelSize), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
+    if (image.isNull() || !matchesShape(image.size(), result.imageSize))
+        return {};
+    return finished(upright(withoutBars(image, result.imageSize), result.orientation), maxPixelSize);
+}
+
+void makeFromRaw(const NativePath &path, const ExifReader &exif, int maxPixelSize, ThumbnailMaker::Result &result)
+{
+    result.imageSize = exif.size;
+    result.orientation = exif.orientation;
+    result.image = embeddedThumbnail(exif.thumbnail(), exif, maxPixelSize);
+    if (!result.image.isNull()) {
+        result.source = ThumbnailMaker::Source::Embedded;
+        return;
+    }
+    result.image = exif.firstPreview(
+        maxPixelSize, [&](const QByteArray &bytes) { return embeddedThumbnail(bytes, exif, maxPixelSize); });
+    if (!result.image.isNull()) {
+        result.source = ThumbnailMaker::Source::RawPreview;
+        return;
+    }
+    result.image = librawPreview(path, maxPixelSize, result);
+    if (!result.image.isNull())
+        result.source = ThumbnailMaker::Source::RawPreview;
+}
+
+// ---- HEIF -------------------------------------------------------------------------------------------------------
+
+struct HeifDeleter
+{
+    void operator()(heif_context *context) const { heif_context_free(context); }
+    void operator()(heif_image_handle *handle) const { heif_image_handle_release(handle); }
+    void operator()(heif_image *image) const { heif_image_release(image); }
+    void operator()(heif_decoding_options *options) const { heif_decoding_options_free(options); }
+};
+template<typename T>
+using HeifPtr = std::unique_ptr<T, HeifDeleter>;
+
+// For the result only: libheif turns the picture by the container's own
+// transforms, and the EXIF copy of the orientation must not be applied again.
+int heifExifOrientation(heif_image_handle *handle)
+{
+    heif_item_id id = 0;
+    if (heif_image_handle_get_list_of_metadata_block_IDs(handle, "Exif", &id, 1) != 1)
+        return 0;
+    const size_t size = heif_image_handle_get_metadata_size(handle, id);
+    if (size < 8 || size > size_t(cMaxEmbeddedBytes))
+        return 0;
+    QByteArray block(qsizetype(size), Qt::Uninitialized);
+    if (heif_image_handle_get_metadata(handle, id, block.data()).code != heif_error_Ok)
+        return 0;
+    const auto *bytes = reinterpret_cast<const uchar *>(block.constData());
+    const quint32 offset = (quint32(bytes[0]) << 24) | (quint32(bytes[1]) << 16) | (quint32(bytes[2]) << 8) | bytes[3];
+    if (offset > size - 8)
+        return 0;
+    try {
+        Exiv2::ExifData exif;
+        Exiv2::ExifParser::decode(exif, bytes + 4 + offset, uint32_t(size - 4 - offset));
+        return ExifReader::readOrientation(exif);
+    } catch (...) {
+        return 0;
+    }
+}
+
+// The pixels are copied (or scaled into a new image) before libheif's buffer goes away.
+QImage decodeHeif(heif_image_handle *handle, int maxPixelSize)
+{
+    const bool alpha = heif_image_handle_has_alpha_channel(handle);
+    const HeifPtr<heif_decoding_options> options(heif_decoding_options_alloc());
+    if (options && options->version >= 2)
+        options->convert_hdr_to_8bit = 1;
+    heif_image *decoded = nullptr;
+    const heif_error error =
+        heif_decode_image(handle, &decoded, heif_colorspace_RGB,
+                          alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options.get());
+    const HeifPtr<heif_image> image(decoded);
+    if (error.code != heif_error_Ok || !image)
+        return {};
+    int stride = 0;
+    const uint8_t *pixels = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+    const int width = heif_image_get_width(image.get(), heif_channel_interleaved);
+    const int height = heif_image_get_height(image.get(), heif_channel_interleaved);
+    if (!pixels || width <= 0 || height <= 0
+        || heif_image_get_bits_per_pixel(image.get(), heif_channel_interleaved) != (alpha ? 32 : 24))
+        return {};
+    const QImage::Format format = !alpha                   ? QImage::Format_RGB888
+        : heif_image_handle_is_premultiplied_alpha(handle) ? QImage::Format_RGBA8888_Premultiplied
+                                                           : QImage::Format_RGBA8888;
+    const QImage wrapped(pixels, width, height, stride, format);
+    const QSize target = fittedSize(wrapped.size(), maxPixelSize);
+    return target == wrapped.size() ? wrapped.copy()
+                                    : wrapped.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+void makeFromHeif(const NativePath &path, int maxPixelSize, ThumbnailMaker::Result &result)
+{
+    const HeifPtr<heif_context> context(heif_context_alloc());
+    if (!context || heif_context_read_from_file(context.get(), path.c_str(), nullptr).code != heif_error_Ok)
+        return;
+    heif_image_handle *primaryHandle = nullptr;
+    if (heif_context_get_primary_image_handle(context.get(), &primaryHandle).code != heif_error_Ok)
+        return;
+    const HeifPtr<heif_image_handle> primary(primaryHandle);
+    result.imageSize =
+        QSize(heif_image_handle_get_ispe_width(primary.get()), heif_image_handle_get_ispe_height(primary.get()));
+    result.orientation = heifExifOrientation(primary.get());
+
+    // The smallest thumbnail item that still fills the thumbnail, else the largest.
+    const int count = std::clamp(heif_image_handle_get_number_of_thumbnails(primary.get()), 0, 16);
+    QList<heif_item_id> ids(count);
+    heif_image_handle_get_list_of_thumbnail_IDs(primary.get(), ids.data(), count);
+    HeifPtr<heif_image_handle> best;
+    int bestLonger = 0;
+    for (const heif_item_id id : std::as_const(ids)) {
+        heif_image_handle *handle = nullptr;
+        if (heif_image_handle_get_thumbnail(primary.get(), id, &handle).code != heif_error_Ok)
+            continue;
+        HeifPtr<heif_image_handle> thumbnail(handle);
+        const int longer =
+            std::max(heif_image_handle_get_width(thumbnail.get()), heif_image_handle_get_height(thumbnail.get()));
+        const bool better =
+            !best || (bestLonger < maxPixelSize ? longer > bestLonger : longer >= maxPixelSize && longer < bestLonger);
+        if (better) {
+            best = std::move(thumbnail);
+            bestLonger = longer;
+        }
+    }
+    if (best) {
+        result.image = finished(decodeHeif(best.get(), maxPixelSize), maxPixelSize);
+        if (!result.image.isNull()) {
+            result.source = ThumbnailMaker::Source::HeifThumbnail;
+            return;
+        }
+    }
+    if (pixelCount(result.imageSize) > cMaxDecodePixels)
+        return;
+    result.image = finished(decodeHeif(primary.get(), maxPixelSize), maxPixelSize);
+    if (!result.image.isNull())
+        result.source = ThumbnailMaker::Source::HeifImage;
+}
+
+// ---- JPEG and the other formats Qt reads -------------------------------------------------------------------------
+
+bool isQtPhotoFormat(const QByteArray &format)
+{
+    static constexpr std::array<QByteArrayView, 6> formats = {"jpeg", "png", "tiff", "webp", "gif", "bmp"};
+    return std::find(formats.begin(), formats.end(), QByteArrayView(format)) != formats.end();
+}
+
+bool hasRawSuffix(const NativePath &path)
+{
+    const QByteArray name = path.fileNameBytes();
+    const qsizetype dot = name.lastIndexOf('.');
+    if (dot < 0)
+        return false;
+    const QByteArray suffix = name.mid(dot + 1).toLower();
+    return std::find(cRawSuffixes.begin(), cRawSuffixes.end(), QByteArrayView(suffix)) != cRawSuffixes.end();
+}
+
+void makeFromQtFormat(PhotoFile &file, const QByteArray &format, const ExifReader &exif, int maxPixelSize,
+                      ThumbnailMaker::Result &result)
+{
+    result.imageSize = exif.size;
+    result.orientation = exif.orientation;
+    if (format == "jpeg" || format == "tiff") {
+        result.image = embeddedThumbnail(exif.thumbnail(), exif, maxPixelSize);
+        if (!result.image.isNull()) {
+            result.source = ThumbnailMaker::Source::Embedded;
+            return;
+        }
+    }
+    const QByteArray bytes = file.readAll();
+    if (bytes.isEmpty() || (format == "jpeg" && !isCompleteJpeg(bytes)))
+        return;
+    QBuffer buffer;
+    buffer.setData(bytes);
+    if (!buffer.open(QIODevice::ReadOnly))
+        return;
+    QSize size;
+    result.image = readScaled(&buffer, format, maxPixelSize, true, &size);
+    if (result.imageSize.isEmpty())
+        result.imageSize = size;
+    if (!result.image.isNull())
+        result.source = format == "jpeg" ? ThumbnailMaker::Source::ScaledDecode : ThumbnailMaker::Source::OtherFormat;
+}
+
+} // namespace
+
+void ThumbnailMaker::initializeLibraries()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+        Exiv2::XmpParser::initialize();
+        Exiv2::enableBMFF(true); // CR3 raw files are BMFF containers
+        heif_init(nullptr);
+        const int limit = QImageReader::allocationLimit();
+        if (limit != 0 && limit < cAllocationLimitMb)
+            QImageReader::setAllocationLimit(cAllocationLimitMb);
+    });
+}
+
+ThumbnailMaker::Result ThumbnailMaker::make(const NativePath &path, int maxPixelSize)
+{
+    initializeLibraries();
+    Result result;
+    maxPixelSize = std::max(1, maxPixelSize);
+    PhotoFile file(path);
+    if (!file.isOpen())
+        return result;
+    const QByteArray &header = file.header();
+    try {
+        const heif_filetype_result heif =
+            heif_check_filetype(reinterpret_cast<const uint8_t *>(header.constData()), int(header.size()));
+        if (heif == heif_filetype_yes_supported) {
+            makeFromHeif(path, maxPixelSize, result);
+            return result;
+        }
+        QBuffer headerBuffer;
+        headerBuffer.setData(header);
+        headerBuffer.open(QIODevice::ReadOnly);
+        const QByteArray format = QImageReader::imageFormat(&headerBuffer);
+        if (hasRawSuffix(path) && format != "jpeg") {
+            makeFromRaw(path, ExifReader(path), maxPixelSize, result);
+            return result;
+        }
+        if (isQtPhotoFormat(format))
+            makeFromQtFormat(file, format, ExifReader(path), maxPixelSize, result);
+    } catch (const std::exception &error) {
+        logLine(u"No thumbnail for "_s + path.toString() + u": "_s + QString::fromLocal8Bit(error.what()));
+        result = {};
+    } catch (...) {
+        result = {};
+    }
+    return result;
+}
+
+QString ThumbnailMaker::sourceName(Source source)
+{
+    switch (source) {
+    case Source::None:
+        return u"none"_s;
+    case Source::Embedded:
+        return u"embedded"_s;
+    case Source::ScaledDecode:
+        return u"scaled decode"_s;
+    case Source::RawPreview:
+        return u"raw preview"_s;
+    case Source::HeifThumbnail:
+        return u"heif thumbnail"_s;
+    case Source::HeifImage:
+        return u"heif image"_s;
+    case Source::OtherFormat:
+        return u"other format"_s;
+    }
+    return u"none"_s;
+}

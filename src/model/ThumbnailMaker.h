@@ -1,0 +1,43 @@
+#pragma once
+
+#include "support/NativePath.h"
+
+#include <QImage>
+#include <QSize>
+
+// Makes the small upright preview of a photo file, as cheaply as the file
+// allows: the embedded EXIF thumbnail when there is one, a scaled JPEG decode,
+// a raw file's embedded preview, a HEIF thumbnail item, or a scaled decode of
+// any other image format. Never decodes a full-size image when a smaller
+// source exists, never keeps one in memory. Thread-safe: the loader calls it
+// from several threads at once.
+class ThumbnailMaker
+{
+public:
+    static constexpr int cMaxPixelSize = 160;
+
+    enum class Source
+    {
+        None,
+        Embedded,
+        ScaledDecode,
+        RawPreview,
+        HeifThumbnail,
+        HeifImage,
+        OtherFormat
+    };
+
+    struct Result
+    {
+        QImage image; // null when the file gives no thumbnail
+        Source source = Source::None;
+        QSize imageSize; // pixel size of the photo itself (stored orientation), when known
+        int orientation = 0; // EXIF orientation 1-8, 0 when absent
+    };
+
+    static Result make(const NativePath &path, int maxPixelSize = cMaxPixelSize);
+    static QString sourceName(Source source); // "embedded", "scaled decode", "raw preview", ...
+
+    // exiv2 needs its XMP parser set up once before threads use it.
+    static void initializeLibraries();
+};

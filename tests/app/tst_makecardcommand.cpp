@@ -1,0 +1,279 @@
+#include "ScopedMount.h"
+#include "TestMain.h"
+
+#include <QDirIterator>
+#include <QImageReader>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+#define ZX_USE_UTF8
+#include <ZXing/ReadBarcode.h>
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#include <exiv2/exiv2.hpp>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct Exif
+{
+    QString dateTimeOriginal;
+    int orientation = 0;
+    QImage thumbnail;
+};
+
+Exif readExif(const QString &path)
+{
+    auto image = Exiv2::ImageFactory::open(path.toStdString());
+    image->readMetadata();
+    const Exiv2::ExifData &data = image->exifData();
+    const auto date = data.findKey(Exiv2::ExifKey("Exif.Photo.DateTimeOriginal"));
+    const auto orientation = data.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
+    const Exiv2::DataBuf thumb = Exiv2::ExifThumbC(data).copy();
+    return {date == data.end() ? QString() : QString::fromStdString(date->toString()),
+            orientation == data.end() ? 0 : int(orientation->toLong()),
+            thumb.size_ > 0 ? QImage::fromData(thumb.pData_, int(thumb.size_), "JPEG") : QImage()};
+}
+#pragma GCC diagnostic pop
+
+QString readBarcode(const QImage &photo)
+{
+    const QImage grey = photo.convertToFormat(QImage::Format_Grayscale8);
+    const ZXing::Result result = ZXing::ReadBarcode(
+        {grey.constBits(), grey.width(), grey.height(), ZXing::ImageFormat::Lum, int(grey.bytesPerLine())},
+        ZXing::DecodeHints().setFormats(ZXing::BarcodeFormat::EAN13));
+    return result.isValid() ? QString::fromStdString(result.text()) : QString();
+}
+
+QImage readPhoto(const QString &path, bool upright)
+{
+    QImageReader reader(path);
+    reader.setAutoTransform(upright);
+    return reader.read();
+}
+
+// Small enough that sensor noise and JPEG loss average out, large enough to see the picture.
+double difference(const QImage &a, const QImage &b)
+{
+    const QSize small = a.size().scaled(48, 48, Qt::KeepAspectRatio);
+    const QImage x =
+        a.scaled(small, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(QImage::Format_RGB32);
+    const QImage y =
+        b.scaled(small, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(QImage::Format_RGB32);
+    double sum = 0;
+    for (int row = 0; row < small.height(); ++row)
+        for (int col = 0; col < small.width(); ++col)
+            sum += std::abs(qGray(x.pixel(col, row)) - qGray(y.pixel(col, row)));
+    return sum / (small.width() * small.height());
+}
+
+} // namespace
+
+// The demo card generator as benchmarks and demos call it: a real process
+// writing a small card, checked through independent readers.
+class TestMakeCardCommand : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void cardMatchesManifest();
+    void orientationStoresUprightPicture_data();
+    void orientationStoresUprightPicture();
+    void thumbnailLeftOutOnRequest();
+    void failuresLeaveNoPartialPhoto();
+    void badArgumentsExitWithUsage_data();
+    void badArgumentsExitWithUsage();
+
+private:
+    struct Run
+    {
+        int status;
+        QString out, err;
+    };
+    Run cli(const QStringList &args)
+    {
+        QProcess p;
+        p.start(TestSandbox::cliPath(), QStringList {u"make-card"_s} + args);
+        p.waitForFinished(120000);
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+                QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+    }
+    Run makeCard(const QString &dir, const QString &options) { return cli(QStringList {dir} + options.split(u' ')); }
+    QJsonObject manifest(const QString &dir)
+    {
+        return QJsonDocument::fromJson(readFile(dir + u"/lumisort-card.json"_s)).object();
+    }
+};
+
+void TestMakeCardCommand::cardMatchesManifest()
+{
+    const QString dir = TestSandbox::instance().makeFolder(u"card"_s);
+    const Run run = makeCard(dir, u"--groups 3 --photos=2 --size 640x480 --seed 7 --start-number 9997"_s);
+    QCOMPARE(run.status, 0);
+    QVERIFY(run.out.contains(u"wrote 9 photos"_s));
+    const QJsonObject card = manifest(dir);
+    QCOMPARE(card.value(u"groups"_s).toInt(), 3);
+    QCOMPARE(card.value(u"photosPerGroup"_s).toInt(), 2);
+    QCOMPARE(card.value(u"size"_s).toString(), u"640x480"_s);
+    QCOMPARE(card.value(u"exifThumbnail"_s).toBool(), true);
+    const QJsonArray photos = card.value(u"photos"_s).toArray();
+    QCOMPARE(photos.size(), 9);
+
+    // The counter runs past 9999 into the next folder, as a camera's does; nothing else is left behind.
+    QStringList expected;
+    for (int i = 0; i < 9; ++i)
+        expected << (i < 3 ? u"DCIM/100CANON/IMG_%1.JPG"_s.arg(9997 + i) : u"DCIM/101CANON/IMG_000%1.JPG"_s.arg(i - 2));
+    expected << u"lumisort-card.json"_s;
+    QStringList found;
+    QDirIterator it(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        found << QDir(dir).relativeFilePath(it.next());
+    found.sort();
+    QCOMPARE(found, expected);
+
+    QSet<QString> barcodes;
+    qint64 previousShot = 0;
+    for (int i = 0; i < photos.size(); ++i) {
+        const QJsonObject photo = photos.at(i).toObject();
+        const QString path = dir + u'/' + photo.value(u"path"_s).toString();
+        QCOMPARE(photo.value(u"path"_s).toString(), expected.at(i));
+        QCOMPARE(photo.value(u"group"_s).toInt(), i / 3);
+        QCOMPARE(photo.value(u"barcodePhoto"_s).toBool(), i % 3 == 0);
+        // One end-of-image marker for the thumbnail, one for the photo, nothing after it.
+        QVERIFY2(readFile(path).endsWith("\xff\xd9") && readFile(path).count("\xff\xd9") == 2, qPrintable(path));
+        const QImage image = readPhoto(path, true);
+        QCOMPARE(image.size(), QSize(640, 480));
+        const QString barcode = photo.value(u"barcode"_s).toString();
+        QCOMPARE(readBarcode(image), barcode);
+        if (i % 3 == 0) {
+            QCOMPARE(barcode.size(), 13);
+            int sum = 0;
+            for (int d = 0; d < 13; ++d)
+                sum += barcode.at(d).digitValue() * (d % 2 ? 3 : 1);
+            QCOMPARE(sum % 10, 0);
+            barcodes.insert(barcode);
+        } else {
+            // A flat or cartoon picture would compress to a fraction of this.
+            QVERIFY2(QFileInfo(path).size() > 640 * 480 / 8, qPrintable(path));
+        }
+        const QDateTime shot = QDateTime::fromString(photo.value(u"shot"_s).toString(), Qt::ISODate);
+        QVERIFY(shot.toSecsSinceEpoch() > previousShot);
+        previousShot = shot.toSecsSinceEpoch();
+        QCOMPARE(QFileInfo(path).lastModified().toSecsSinceEpoch(), previousShot);
+        const Exif exif = readExif(path);
+        QCOMPARE(exif.dateTimeOriginal, shot.toString(u"yyyy:MM:dd HH:mm:ss"_s));
+        QCOMPARE(exif.orientation, 1);
+        QCOMPARE(exif.thumbnail.size(), QSize(160, 120));
+    }
+    QCOMPARE(barcodes.size(), 3);
+}
+
+void TestMakeCardCommand::orientationStoresUprightPicture_data()
+{
+    QTest::addColumn<int>("orientation");
+    for (int k = 1; k <= 8; ++k)
+        QTest::addRow("%d", k) << k;
+}
+
+// The same portrait picture, stored as each orientation demands: a viewer
+// applying the tag must see what an untagged card shows.
+void TestMakeCardCommand::orientationStoresUprightPicture()
+{
+    QFETCH(int, orientation);
+    const auto make = [&](int k) {
+        const QString dir = TestSandbox::instance().makeFolder(u"oriented"_s);
+        const QString size = k >= 5 ? u"640x480"_s : u"480x640"_s;
+        const Run run = makeCard(
+            dir, u"--groups 1 --photos 1 --seed 5 --size "_s + size + u" --orientation "_s + QString::number(k));
+        return run.status == 0 ? dir + u"/DCIM/100CANON/IMG_000"_s : QString();
+    };
+    const QString reference = make(1);
+    const QString oriented = make(orientation);
+    QVERIFY(!reference.isEmpty() && !oriented.isEmpty());
+    for (const QString &number : {u"1"_s, u"2"_s}) {
+        const QString path = oriented + number + u".JPG"_s;
+        if (orientation == 1) // same arguments, same bytes: benchmarks compare runs
+            QCOMPARE(readFile(path), readFile(reference + number + u".JPG"_s));
+        const QImage upright = readPhoto(path, true);
+        const QImage stored = readPhoto(path, false);
+        QCOMPARE(upright.size(), QSize(480, 640));
+        QVERIFY2(difference(upright, readPhoto(reference + number + u".JPG"_s, true)) < 4, qPrintable(path));
+        if (orientation != 1 && stored.size() == upright.size())
+            QVERIFY(difference(stored, upright) > 10);
+        // The thumbnail is stored like the photo, so one tag turns both upright.
+        const Exif exif = readExif(path);
+        QCOMPARE(exif.orientation, orientation);
+        const QSize fitted = stored.size().scaled(160, 120, Qt::KeepAspectRatio);
+        const QRect content(QPoint((160 - fitted.width()) / 2, (120 - fitted.height()) / 2), fitted);
+        QVERIFY(difference(exif.thumbnail.copy(content), stored) < 4);
+    }
+}
+
+void TestMakeCardCommand::thumbnailLeftOutOnRequest()
+{
+    const QString dir = TestSandbox::instance().makeFolder(u"plain"_s);
+    QCOMPARE(makeCard(dir, u"--groups 1 --photos 0 --size 64x48 --no-exif-thumbnail"_s).status, 0);
+    const Exif exif = readExif(dir + u"/DCIM/100CANON/IMG_0001.JPG"_s);
+    QCOMPARE(exif.dateTimeOriginal, u"2026:05:12 09:00:00"_s);
+    QVERIFY(exif.thumbnail.isNull());
+    QCOMPARE(manifest(dir).value(u"exifThumbnail"_s).toBool(true), false);
+}
+
+void TestMakeCardCommand::failuresLeaveNoPartialPhoto()
+{
+    const QString file = TestSandbox::instance().makeFolder(u"blocked"_s) + u"/file"_s;
+    QVERIFY(writeFile(file, "not a folder"));
+    const Run blocked = makeCard(file + u"/card"_s, u"--groups 1 --photos 0 --size 64x48"_s);
+    QCOMPARE(blocked.status, 1);
+    QVERIFY(blocked.err.contains(u"could not"_s));
+
+    const QString dir = TestSandbox::instance().makeFolder(u"full"_s);
+    const ScopedMount disk = ScopedMount::tmpfs(dir, u"1m"_s);
+    SKIP_UNLESS_MOUNTED(disk);
+    const Run full = makeCard(dir, u"--groups 4 --photos 5 --size 640x480"_s);
+    QCOMPARE(full.status, 1);
+    QVERIFY(full.err.contains(u"could not write"_s));
+    QVERIFY(!QFileInfo::exists(dir + u"/lumisort-card.json"_s));
+    QDirIterator it(dir + u"/DCIM"_s, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    int photos = 0;
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QVERIFY2(path.endsWith(u".JPG"_s) && readFile(path).endsWith("\xff\xd9"), qPrintable(path));
+        ++photos;
+    }
+    QVERIFY(photos > 0 && photos < 24);
+}
+
+void TestMakeCardCommand::badArgumentsExitWithUsage_data()
+{
+    QTest::addColumn<QString>("args");
+    QTest::newRow("no folder") << u"--groups 1 --photos 1"_s;
+    QTest::newRow("two folders") << u"dir --groups 1 --photos 1 other"_s;
+    QTest::newRow("no groups") << u"dir --photos 1"_s;
+    QTest::newRow("zero groups") << u"dir --groups 0 --photos 1"_s;
+    QTest::newRow("negative photos") << u"dir --groups 1 --photos -1"_s;
+    QTest::newRow("size too small") << u"dir --groups 1 --photos 1 --size 15x100"_s;
+    QTest::newRow("size too large") << u"dir --groups 1 --photos 1 --size 100x20001"_s;
+    QTest::newRow("size garbled") << u"dir --groups 1 --photos 1 --size 100by100"_s;
+    QTest::newRow("orientation 9") << u"dir --groups 1 --photos 1 --orientation 9"_s;
+    QTest::newRow("quality 101") << u"dir --groups 1 --photos 1 --quality 101"_s;
+    QTest::newRow("start number 0") << u"dir --groups 1 --photos 1 --start-number 0"_s;
+    QTest::newRow("missing value") << u"dir --groups 1 --photos 1 --seed"_s;
+    QTest::newRow("unknown option") << u"dir --groups 1 --photos 1 --colour red"_s;
+}
+
+void TestMakeCardCommand::badArgumentsExitWithUsage()
+{
+    QFETCH(QString, args);
+    const Run run = cli(args.split(u' '));
+    QCOMPARE(run.status, 2);
+    QVERIFY(run.err.contains(u"usage:"_s));
+    QVERIFY(!QFileInfo::exists(u"dir"_s));
+}
+
+LUMISORT_CORE_TEST_MAIN(TestMakeCardCommand)
+#include "tst_makecardcommand.moc"

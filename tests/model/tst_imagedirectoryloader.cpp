@@ -1,0 +1,221 @@
+#include "TestMain.h"
+#include "model/FileNameConvention.h"
+#include "model/ImageDirectoryLoader.h"
+#include "shell/SettingsKeys.h"
+#include "shell/SettingsStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+using namespace Qt::StringLiterals;
+
+class TestImageDirectoryLoader : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void sections_data();
+    void sections();
+    void outOfRangeAnswersAndEmptyFolder();
+    void listingLeavesOutWhatIsNoPhoto();
+    void sortChoiceFallsBackToName_data();
+    void sortChoiceFallsBackToName();
+    void vanishedFolderReadsEmptyButBadUrlKeepsContent();
+    void realPhotosGetThumbnails();
+
+private:
+    // Files in the order given, shot one minute apart (modification time), born now.
+    QString makeFolder(const QStringList &names, int secondsApart = 60);
+    static QStringList describe(const ImageDirectoryLoader &loader);
+    void sortBy(int index) { SettingsStore::standard().setInteger(index, cPrefInputFolderSortKeySelectedIndex); }
+};
+
+void TestImageDirectoryLoader::init()
+{
+    SettingsStore &store = SettingsStore::standard();
+    store.setObject(QVariantList {QVariantMap {{u"key"_s, u"NSURLLocalizedNameKey"_s}},
+                                  QVariantMap {{u"key"_s, u"NSURLCreationDateKey"_s}}},
+                    cPrefInputFolderSortKeyList);
+    sortBy(0);
+}
+
+QString TestImageDirectoryLoader::makeFolder(const QStringList &names, int secondsApart)
+{
+    const QString folder = TestSandbox::instance().makeFolder(u"photos"_s);
+    qint64 shot = 1700000000;
+    for (const QString &name : names) {
+        const QString path = folder + u'/' + name;
+        writeFile(path, "not really a jpeg");
+        const timespec times[2] = {{shot, 0}, {shot, 0}};
+        ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0);
+        shot += secondsApart;
+    }
+    return folder;
+}
+
+// "barcode:count:first..last" per section, and every record's own barcode id checked.
+QStringList TestImageDirectoryLoader::describe(const ImageDirectoryLoader &loader)
+{
+    QStringList sections;
+    qsizetype total = 0;
+    for (qsizetype s = 0; s < loader.numberOfSections(); ++s) {
+        QStringList names;
+        for (qsizetype i = 0; i < loader.numberOfItemsInSection(s); ++i) {
+            const ImageFilePtr file = loader.imageFileForIndexPath({s, i});
+            if (!file || file->basecode() != FileNameConvention::barcodeIdForName(file->fileName()))
+                return {u"bad record"_s};
+            names << file->fileName();
+        }
+        total += names.size();
+        sections << loader.barcodeidForSection(s).value_or(u"-"_s) + u':' + names.join(u',');
+    }
+    if (total != loader.numberOfItems())
+        return {u"lengths do not add up"_s};
+    return sections;
+}
+
+void TestImageDirectoryLoader::sections_data()
+{
+    QTest::addColumn<QStringList>("files"); // in shooting order
+    QTest::addColumn<int>("sortIndex");
+    QTest::addColumn<bool>("single");
+    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<int>("secondsApart");
+    const QStringList abba {u"A_1.jpg"_s, u"A_2.jpg"_s, u"B_1.jpg"_s, u"A_3.jpg"_s};
+    QTest::newRow("by name") << abba << 0 << false << QStringList {u"A:A_1.jpg,A_2.jpg,A_3.jpg"_s, u"B:B_1.jpg"_s}
+                             << 60;
+    QTest::newRow("by creation date: the barcode returns later")
+        << abba << 1 << false << QStringList {u"A:A_1.jpg,A_2.jpg"_s, u"B:B_1.jpg"_s, u"A:A_3.jpg"_s} << 60;
+    QTest::newRow("creation date ties broken by name")
+        << QStringList {u"b_2.jpg"_s, u"a_1.jpg"_s} << 1 << false << QStringList {u"a:a_1.jpg"_s, u"b:b_2.jpg"_s} << 0;
+    QTest::newRow("plain character order")
+        << QStringList {u"IMG_9.JPG"_s, u"IMG_10.JPG"_s, u"img_1.jpg"_s} << 0 << false
+        << QStringList {u"IMG:IMG_10.JPG,IMG_9.JPG"_s, u"img:img_1.jpg"_s} << 60;
+    QTest::newRow("one photo") << QStringList {u"777_1.jpg"_s} << 0 << false << QStringList {u"777:777_1.jpg"_s} << 60;
+    QTest::newRow("every photo its own id") << QStringList {u"1_a.jpg"_s, u"2_a.jpg"_s, u"3_a.jpg"_s} << 0 << false
+                                            << QStringList {u"1:1_a.jpg"_s, u"2:2_a.jpg"_s, u"3:3_a.jpg"_s} << 60;
+    QTest::newRow("names without separator")
+        << QStringList {u"DSC1.JPG"_s, u"DSC2.JPG"_s, u"Z_1.JPG"_s} << 0 << false
+        << QStringList {u"?originalFileName?:DSC1.JPG,DSC2.JPG"_s, u"Z:Z_1.JPG"_s} << 60;
+    QTest::newRow("leading separators share the empty id")
+        << QStringList {u"_1.jpg"_s, u"_2.jpg"_s} << 0 << false << QStringList {u":_1.jpg,_2.jpg"_s} << 60;
+    QTest::newRow("ids differing in case") << QStringList {u"ABC_2.jpg"_s, u"abc_1.jpg"_s} << 0 << false
+                                           << QStringList {u"ABC:ABC_2.jpg"_s, u"abc:abc_1.jpg"_s} << 60;
+    QTest::newRow("single-section mode") << abba << 1 << true
+                                         << QStringList {u"singleMode:A_1.jpg,A_2.jpg,B_1.jpg,A_3.jpg"_s} << 60;
+}
+
+void TestImageDirectoryLoader::sections()
+{
+    QFETCH(QStringList, files);
+    QFETCH(int, sortIndex);
+    QFETCH(bool, single);
+    QFETCH(QStringList, expected);
+    QFETCH(int, secondsApart);
+    sortBy(sortIndex);
+    ImageDirectoryLoader loader;
+    loader.setSingleSectionMode(single);
+    loader.loadDataForFolderWithUrl(QUrl::fromLocalFile(makeFolder(files, secondsApart)));
+    QCOMPARE(describe(loader), expected);
+    QCOMPARE(loader.fSortedUrls()->size(), files.size());
+}
+
+void TestImageDirectoryLoader::outOfRangeAnswersAndEmptyFolder()
+{
+    ImageDirectoryLoader loader;
+    loader.loadDataForFolderWithUrl(QUrl::fromLocalFile(makeFolder({})));
+    QCOMPARE(loader.numberOfSections(), 1);
+    QCOMPARE(loader.numberOfItemsInSection(0), 0);
+    QVERIFY(!loader.barcodeidForSection(0));
+    QVERIFY(!loader.imageFileForIndexPath({0, 0}));
+
+    loader.loadDataForFolderWithUrl(QUrl::fromLocalFile(makeFolder({u"A_1.jpg"_s, u"B_1.jpg"_s})));
+    QCOMPARE(loader.numberOfItemsInSection(2), 0);
+    QCOMPARE(loader.numberOfItemsInSection(-1), 0);
+    QVERIFY(!loader.imageFileForIndexPath({5, 0}));
+    QVERIFY(!loader.imageFileForIndexPath({1, 1})); // past the last photo
+    QVERIFY(!loader.barcodeidForSection(2));
+    QCOMPARE(loader.imageFileForIndexPath({1, 0})->fileName(), u"B_1.jpg"_s);
+
+    // Rebuilding from the same list after a mode change touches only the sections.
+    loader.setSingleSectionMode(true);
+    loader.setupDataForUrls(std::nullopt);
+    QCOMPARE(loader.numberOfSections(), 1);
+    QCOMPARE(loader.numberOfItemsInSection(0), 2);
+}
+
+void TestImageDirectoryLoader::listingLeavesOutWhatIsNoPhoto()
+{
+    const QString folder = makeFolder({u"A_1.jpg"_s, u"A_2.CR2"_s, u"A_3.HEIC"_s, u"A_4.tif"_s, u"A_5.png"_s,
+                                       u"notes.txt"_s, u"clip.mov"_s, u".hidden_1.jpg"_s});
+    QDir(folder).mkdir(u"sub"_s);
+    writeFile(folder + u"/sub/A_9.jpg"_s, "x");
+    QFile::link(folder + u"/A_1.jpg"_s, folder + u"/A_0link.jpg"_s);
+    const QString viaLink = TestSandbox::instance().makeFolder(u"links"_s) + u"/work"_s;
+    QFile::link(folder, viaLink);
+
+    ImageDirectoryLoader loader;
+    loader.loadDataForFolderWithUrl(QUrl::fromLocalFile(viaLink));
+    QCOMPARE(describe(loader), QStringList {u"A:A_1.jpg,A_2.CR2,A_3.HEIC,A_4.tif,A_5.png"_s});
+    // The folder's link is resolved: records point into the real folder.
+    QVERIFY(loader.imageFileForIndexPath({0, 0})->fileurl().toLocalFile().startsWith(folder));
+}
+
+void TestImageDirectoryLoader::sortChoiceFallsBackToName_data()
+{
+    QTest::addColumn<QVariantList>("choices");
+    QTest::addColumn<int>("index");
+    const QVariantMap byDate {{u"key"_s, u"NSURLCreationDateKey"_s}};
+    QTest::newRow("index past the list") << QVariantList {QVariantMap {{u"key"_s, u"NSURLLocalizedNameKey"_s}}, byDate}
+                                         << 9;
+    QTest::newRow("entry without key") << QVariantList {QVariantMap {{u"title"_s, u"x"_s}}, byDate} << 0;
+    QTest::newRow("no list") << QVariantList() << 1;
+}
+
+void TestImageDirectoryLoader::sortChoiceFallsBackToName()
+{
+    QFETCH(QVariantList, choices);
+    QFETCH(int, index);
+    SettingsStore::standard().setObject(choices, cPrefInputFolderSortKeyList);
+    sortBy(index);
+    ImageDirectoryLoader loader;
+    loader.loadDataForFolderWithUrl(QUrl::fromLocalFile(makeFolder({u"B_1.jpg"_s, u"A_1.jpg"_s})));
+    QCOMPARE(describe(loader), (QStringList {u"A:A_1.jpg"_s, u"B:B_1.jpg"_s}));
+}
+
+void TestImageDirectoryLoader::vanishedFolderReadsEmptyButBadUrlKeepsContent()
+{
+    const QString folder = makeFolder({u"A_1.jpg"_s});
+    ImageDirectoryLoader loader;
+    loader.loadDataForFolderWithUrl(QUrl::fromLocalFile(folder));
+    loader.loadDataForFolderWithUrl(QUrl()); // no enumeration at all: nothing changes
+    QCOMPARE(loader.numberOfItems(), 1);
+    QDir(folder).removeRecursively();
+    loader.loadDataForFolderWithUrl(QUrl::fromLocalFile(folder));
+    QCOMPARE(loader.numberOfSections(), 1);
+    QCOMPARE(loader.numberOfItems(), 0);
+}
+
+void TestImageDirectoryLoader::realPhotosGetThumbnails()
+{
+    const QString source = TestSandbox::testDataFile(u"camera/Canon_40D.jpg"_s);
+    if (!QFile::exists(source))
+        QFAIL("the shared test photos are missing");
+    const QString folder = makeFolder({u"12345_empty.jpg"_s});
+    QFile::copy(source, folder + u"/12345_IMG_0001.jpg"_s);
+    ImageDirectoryLoader loader;
+    loader.loadDataForFolderWithUrl(QUrl::fromLocalFile(folder));
+    QCOMPARE(loader.numberOfItems(), 2);
+    const ImageFilePtr empty = loader.imageFileForIndexPath({0, 1});
+    const ImageFilePtr photo = loader.imageFileForIndexPath({0, 0});
+    QCOMPARE(photo->fileName(), u"12345_IMG_0001.jpg"_s);
+    QVERIFY(!photo->thumbnail().isNull());
+    QVERIFY(std::max(photo->thumbnail().width(), photo->thumbnail().height()) <= 160);
+    QVERIFY(empty->thumbnail().isNull());
+}
+
+LUMISORT_CORE_TEST_MAIN(TestImageDirectoryLoader)
+#include "tst_imagedirectoryloader.moc"
