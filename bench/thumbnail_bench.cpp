@@ -10,7 +10,6 @@
 #include <QImageReader>
 #include <QThreadPool>
 #include <QtConcurrent>
-
 #include <cstdio>
 
 using namespace Qt::StringLiterals;

@@ -8,6 +8,8 @@ function(lumisort_add_test name)
     cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBRARIES;LABELS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE lumisort_compile_settings lumisort_testsupport Qt6::Test ${ARG_LIBRARIES})
+    # Tests run the command-line tool (make-card, verbs): build it first.
+    add_dependencies(${name} lumisort-cli)
     add_test(NAME ${name} COMMAND ${name})
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 300)

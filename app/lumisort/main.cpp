@@ -1,15 +1,11 @@
+#include "browser/MyVimoNSWindow.h"
+#include "browser/WindowController.h"
 #include "shell/BundleInfo.h"
 #include "shell/FactoryDefaults.h"
-#include "shell/SettingsKeys.h"
 #include "shell/SettingsStore.h"
-#include "support/PathUtils.h"
 #include "support/SystemLog.h"
 
 #include <QApplication>
-#include <QLabel>
-#include <QMainWindow>
-#include <QMenuBar>
-#include <QVBoxLayout>
 
 using namespace Qt::StringLiterals;
 
@@ -25,22 +21,8 @@ int main(int argc, char **argv)
     SettingsStore &store = SettingsStore::standard();
     FactoryDefaults::registerInto(store);
 
-    QString workingFolder = store.stringForKey(cPrefSourcePath).value_or(QString());
-    if (workingFolder.isEmpty())
-        workingFolder = store.stringForKey(cPrefSourcePathFactory).value_or(QString());
-    workingFolder = PathUtils::expandTilde(workingFolder);
-
-    QMainWindow window;
-    window.setWindowTitle(BundleInfo::value(u"CFBundleDisplayName"_s));
-    auto *label = new QLabel(u"Working folder: "_s + workingFolder);
-    label->setObjectName(u"workingFolderLabel"_s);
-    label->setMargin(24);
-    window.setCentralWidget(label);
-    QMenu *fileMenu = window.menuBar()->addMenu(u"&File"_s);
-    fileMenu->addAction(u"&Quit"_s, QKeySequence::Quit, &app, &QApplication::quit);
-    window.resize(640, 240);
-    window.show();
-
+    WindowController controller;
+    controller.window()->show();
     const int status = QApplication::exec();
     store.synchronize();
     return status;

@@ -1,0 +1,184 @@
+#include "CollectionViewFlowLayout.h"
+
+#include <algorithm>
+#include <cmath>
+
+void CollectionViewFlowLayout::prepare(qreal width, qsizetype sections,
+                                       const std::function<qsizetype(qsizetype)> &itemsInSection,
+                                       const std::function<QSizeF(const IndexPath &)> &sizeForItem,
+                                       const std::function<qreal(qsizetype)> &headerHeight)
+{
+    // Sections are reused rather than cleared so that a relayout on resize keeps
+    // the lists' capacity and allocates nothing.
+    m_sections.resize(std::max<qsizetype>(0, sections));
+    const qreal left = sectionInset.left();
+    const qreal rightEdge = width - sectionInset.right();
+    qreal y = 0;
+    for (qsizetype s = 0; s < m_sections.size(); ++s) {
+        Section &section = m_sections[s];
+        section.top = y;
+        const qreal header = headerHeight ? std::max<qreal>(0, headerHeight(s)) : 0;
+        section.headerFrame = QRectF(0, y, width, header);
+        y += header + sectionInset.top();
+
+        const qsizetype count = itemsInSection ? std::max<qsizetype>(0, itemsInSection(s)) : 0;
+        section.itemFrames.clear();
+        section.rowStarts.clear();
+        section.rowTops.clear();
+        section.rowBottoms.clear();
+        section.itemFrames.reserve(count);
+        qreal x = left;
+        qreal rowTop = y;
+        qreal rowHeight = 0;
+        for (qsizetype i = 0; i < count; ++i) {
+            const QSizeF size = sizeForItem ? sizeForItem(IndexPath {s, i}) : itemSize;
+            const bool wraps = i > 0 && x + size.width() > rightEdge;
+            if (wraps) {
+                section.rowBottoms.append(rowTop + rowHeight);
+                rowTop += rowHeight + minimumLineSpacing;
+                rowHeight = 0;
+                x = left;
+            }
+            if (i == 0 || wraps) {
+                section.rowStarts.append(i);
+                section.rowTops.append(rowTop);
+            }
+            section.itemFrames.append(QRectF(QPointF(x, rowTop), size));
+            x += size.width() + minimumInteritemSpacing;
+            rowHeight = std::max(rowHeight, size.height());
+        }
+        if (count > 0) {
+            section.rowBottoms.append(rowTop + rowHeight);
+            y = rowTop + rowHeight;
+        }
+        y += sectionInset.bottom();
+        section.bottom = y;
+    }
+    m_contentSize = QSizeF(width, y);
+}
+
+bool CollectionViewFlowLayout::isValid(const IndexPath &indexPath) const
+{
+    return indexPath.section >= 0 && indexPath.section < m_sections.size() && indexPath.item >= 0
+        && indexPath.item < m_sections.at(indexPath.section).itemFrames.size();
+}
+
+QRectF CollectionViewFlowLayout::frameForItem(const IndexPath &indexPath) const
+{
+    return isValid(indexPath) ? m_sections.at(indexPath.section).itemFrames.at(indexPath.item) : QRectF();
+}
+
+QRectF CollectionViewFlowLayout::frameForHeader(qsizetype section) const
+{
+    if (section < 0 || section >= m_sections.size())
+        return {};
+    return m_sections.at(section).headerFrame;
+}
+
+QList<IndexPath> CollectionViewFlowLayout::itemsInRect(const QRectF &rect) const
+{
+    QList<IndexPath> result;
+    auto section = std::partition_point(m_sections.cbegin(), m_sections.cend(),
+                                        [&](const Section &s) { return s.bottom <= rect.top(); });
+    for (; section != m_sections.cend() && section->top < rect.bottom(); ++section) {
+        const qsizetype s = section - m_sections.cbegin();
+        auto row = std::partition_point(section->rowBottoms.cbegin(), section->rowBottoms.cend(),
+                                        [&](qreal bottom) { return bottom <= rect.top(); });
+        for (qsizetype r = row - section->rowBottoms.cbegin();
+             r < section->rowTops.size() && section->rowTops.at(r) < rect.bottom(); ++r) {
+            const qsizetype end =
+                r + 1 < section->rowStarts.size() ? section->rowStarts.at(r + 1) : section->itemFrames.size();
+            for (qsizetype i = section->rowStarts.at(r); i < end; ++i) {
+                if (section->itemFrames.at(i).intersects(rect))
+                    result.append(IndexPath {s, i});
+            }
+        }
+    }
+    return result;
+}
+
+QList<qsizetype> CollectionViewFlowLayout::headersInRect(const QRectF &rect) const
+{
+    QList<qsizetype> result;
+    auto section = std::partition_point(m_sections.cbegin(), m_sections.cend(),
+                                        [&](const Section &s) { return s.bottom <= rect.top(); });
+    for (; section != m_sections.cend() && section->top < rect.bottom(); ++section) {
+        if (section->headerFrame.intersects(rect))
+            result.append(section - m_sections.cbegin());
+    }
+    return result;
+}
+
+std::optional<IndexPath> CollectionViewFlowLayout::itemAt(const QPointF &point) const
+{
+    auto section = std::partition_point(m_sections.cbegin(), m_sections.cend(),
+                                        [&](const Section &s) { return s.bottom < point.y(); });
+    if (section == m_sections.cend() || section->top > point.y())
+        return std::nullopt;
+    auto row = std::partition_point(section->rowBottoms.cbegin(), section->rowBottoms.cend(),
+                                    [&](qreal bottom) { return bottom < point.y(); });
+    const qsizetype r = row - section->rowBottoms.cbegin();
+    if (r >= section->rowTops.size() || section->rowTops.at(r) > point.y())
+        return std::nullopt;
+    const qsizetype end = r + 1 < section->rowStarts.size() ? section->rowStarts.at(r + 1) : section->itemFrames.size();
+    for (qsizetype i = section->rowStarts.at(r); i < end; ++i) {
+        if (section->itemFrames.at(i).contains(point))
+            return IndexPath {section - m_sections.cbegin(), i};
+    }
+    return std::nullopt;
+}
+
+qsizetype CollectionViewFlowLayout::rowOf(const Section &section, qsizetype item)
+{
+    return std::upper_bound(section.rowStarts.cbegin(), section.rowStarts.cend(), item) - section.rowStarts.cbegin()
+        - 1;
+}
+
+std::optional<IndexPath> CollectionViewFlowLayout::nearestInRow(const Section &section, qsizetype sectionIndex,
+                                                                qsizetype row, qreal centreX)
+{
+    const qsizetype end =
+        row + 1 < section.rowStarts.size() ? section.rowStarts.at(row + 1) : section.itemFrames.size();
+    std::optional<IndexPath> best;
+    qreal bestDistance = 0;
+    for (qsizetype i = section.rowStarts.at(row); i < end; ++i) {
+        const qreal distance = std::abs(section.itemFrames.at(i).center().x() - centreX);
+        if (!best || distance < bestDistance) {
+            best = IndexPath {sectionIndex, i};
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
+
+std::optional<IndexPath> CollectionViewFlowLayout::itemAbove(const IndexPath &from) const
+{
+    if (!isValid(from))
+        return std::nullopt;
+    const QRectF frame = frameForItem(from);
+    const qsizetype row = rowOf(m_sections.at(from.section), from.item);
+    if (row > 0)
+        return nearestInRow(m_sections.at(from.section), from.section, row - 1, frame.center().x());
+    for (qsizetype s = from.section - 1; s >= 0; --s) {
+        const Section &section = m_sections.at(s);
+        if (!section.rowStarts.isEmpty())
+            return nearestInRow(section, s, section.rowStarts.size() - 1, frame.center().x());
+    }
+    return std::nullopt;
+}
+
+std::optional<IndexPath> CollectionViewFlowLayout::itemBelow(const IndexPath &from) const
+{
+    if (!isValid(from))
+        return std::nullopt;
+    const QRectF frame = frameForItem(from);
+    const qsizetype row = rowOf(m_sections.at(from.section), from.item);
+    if (row + 1 < m_sections.at(from.section).rowStarts.size())
+        return nearestInRow(m_sections.at(from.section), from.section, row + 1, frame.center().x());
+    for (qsizetype s = from.section + 1; s < m_sections.size(); ++s) {
+        const Section &section = m_sections.at(s);
+        if (!section.rowStarts.isEmpty())
+            return nearestInRow(section, s, 0, frame.center().x());
+    }
+    return std::nullopt;
+}

@@ -1,0 +1,54 @@
+#include "HeaderView.h"
+
+#include "NotificationNames.h"
+#include "support/NotificationCenter.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPushButton>
+
+using namespace Qt::StringLiterals;
+
+const QString HeaderView::cIdentifier = u"HeaderView"_s;
+
+HeaderView::HeaderView(QWidget *parent)
+    : QWidget(parent)
+    , sectionTitle(new QLabel(this))
+    , imageCount(new QLabel(this))
+    , ibButton(new QPushButton(u"Reassign Marked Photos…"_s, this))
+{
+    sectionTitle->setObjectName(u"sectionTitle"_s);
+    imageCount->setObjectName(u"imageCount"_s);
+    ibButton->setObjectName(u"ibButton"_s);
+    QFont bold = sectionTitle->font();
+    bold.setBold(true);
+    bold.setPointSizeF(bold.pointSizeF() * 1.15);
+    sectionTitle->setFont(bold);
+    ibButton->setFocusPolicy(Qt::NoFocus);
+    auto *layout = new QHBoxLayout(this);
+    layout->setContentsMargins(12, 4, 12, 4);
+    layout->addWidget(sectionTitle);
+    layout->addSpacing(16);
+    layout->addWidget(imageCount);
+    layout->addStretch(1);
+    layout->addWidget(ibButton);
+    connect(ibButton, &QPushButton::clicked, this, &HeaderView::doButton);
+}
+
+void HeaderView::paintEvent(QPaintEvent *event)
+{
+    // White at 0.8 with opacity 0.8 over the black grid: a light grey band.
+    QPainter painter(this);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    painter.fillRect(event->rect(), QColor::fromRgbF(0.8f, 0.8f, 0.8f, 0.8f));
+}
+
+void HeaderView::doButton()
+{
+    NotificationCenter::defaultCenter().post(NotificationNames::myCustomId0,
+                                             {{NotificationKeys::title, sectionTitle->text()},
+                                              {NotificationKeys::sectionid, QString::number(sectionid)},
+                                              {NotificationKeys::command, NotificationValues::dosomething}});
+}

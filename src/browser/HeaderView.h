@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QWidget>
+
+class QLabel;
+class QPushButton;
+
+// The band that opens a section: its title (the barcode id), its photo count
+// and the button that asks to reassign the marked photos of this section.
+class HeaderView : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static const QString cIdentifier; // "HeaderView"
+
+    explicit HeaderView(QWidget *parent = nullptr);
+
+    int sectionid = 1;
+    QLabel *sectionTitle = nullptr;
+    QLabel *imageCount = nullptr;
+    QPushButton *ibButton = nullptr;
+
+public Q_SLOTS:
+    void doButton();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+};

@@ -1,0 +1,603 @@
+#include "ViewController.h"
+
+#include "CollectionView.h"
+#include "CollectionViewItem.h"
+#include "HeaderView.h"
+#include "NotificationNames.h"
+#include "SegmentedControl.h"
+#include "SheetRegistry.h"
+#include "filing/DestinationPathRules.h"
+#include "shell/BundleInfo.h"
+#include "shell/MyAliasKit.h"
+#include "shell/SettingsKeys.h"
+#include "shell/SettingsQueries.h"
+#include "shell/SettingsStore.h"
+#include "shell/SharedConstants.h"
+#include "support/Alert.h"
+#include "support/Dispatch.h"
+#include "support/FreedesktopTrash.h"
+#include "support/NotificationCenter.h"
+#include "support/PathUtils.h"
+#include "support/SafeFile.h"
+#include "support/SystemLog.h"
+
+#include <QAction>
+#include <QDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMimeData>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+ViewController::ViewController(QWidget *parent)
+    : QWidget(parent)
+    , collectionView(new CollectionView(this))
+    , imageDirectoryLoader(new ImageDirectoryLoader(this))
+{
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(collectionView);
+
+    auto *showHide = new QToolButton(this);
+    showHide->setText(u"Sections"_s);
+    showHide->setToolTip(u"One section per barcode (off: all photos in one section)"_s);
+    showHide->setCheckable(true);
+    showHide->setChecked(true);
+    showHide->setObjectName(u"ibShowHideButton"_s);
+    ibShowHideButton = showHide;
+    connect(showHide, &QToolButton::clicked, this, [this] { showHideSections(ibShowHideButton); });
+
+    ibZoomControl = new SegmentedControl({u"−"_s, u"1:1"_s, u"+"_s}, this);
+    ibZoomControl->setObjectName(u"ibZoomControl"_s);
+    ibZoomControl->setToolTip(u"Smaller, actual size, larger thumbnails"_s);
+    connect(ibZoomControl, &SegmentedControl::activated, this, [this] { doSegmentedContrl(ibZoomControl); });
+
+    createActions();
+    viewDidLoad();
+}
+
+ViewController::~ViewController()
+{
+    NotificationCenter::defaultCenter().removeObserver(this);
+}
+
+void ViewController::createActions()
+{
+    const auto make = [this](const QString &text, const QKeySequence &key, auto slot) {
+        auto *action = new QAction(text, this);
+        action->setShortcut(key);
+        connect(action, &QAction::triggered, this, slot);
+        return action;
+    };
+    refreshAction = make(u"&Refresh"_s, QKeySequence::Refresh, [this] { refreshAllSections(refreshAction); });
+    deselectAllAction = make(u"&Deselect All"_s, QKeySequence(u"Ctrl+Shift+A"_s), [this] { doDeselectAll(); });
+    deleteAction = make(u"&Delete Marked Photos…"_s, QKeySequence::Delete, [this] { deleteMarked(); });
+    fileAction = make(u"&File Photos into Destination…"_s, QKeySequence(u"Ctrl+Shift+F"_s),
+                      [this] { finishProcess(fileAction); });
+    zoomInAction = make(u"Zoom &In"_s, QKeySequence::ZoomIn, [this] { ibZoomControl->activate(2); });
+    zoomOutAction = make(u"Zoom &Out"_s, QKeySequence::ZoomOut, [this] { ibZoomControl->activate(0); });
+    zoomResetAction = make(u"&Actual Size"_s, QKeySequence(u"Ctrl+0"_s), [this] { ibZoomControl->activate(1); });
+    showSectionsAction = new QAction(u"Show &Sections"_s, this);
+    showSectionsAction->setShortcut(QKeySequence(u"Ctrl+G"_s));
+    showSectionsAction->setCheckable(true);
+    showSectionsAction->setChecked(true);
+    connect(showSectionsAction, &QAction::triggered, this, [this](bool on) {
+        ibShowHideButton->setChecked(on);
+        showHideSections(ibShowHideButton);
+    });
+    connect(static_cast<QToolButton *>(ibShowHideButton), &QToolButton::toggled, showSectionsAction,
+            &QAction::setChecked);
+}
+
+void ViewController::observe(const QString &name, void (ViewController::*handler)(const Notification &))
+{
+    // The handlers touch the grid: a post from another thread reaches them through the main queue.
+    NotificationCenter::defaultCenter().addObserver(this, name, [this, handler](const Notification &n) {
+        if (Dispatch::isMainThread())
+            (this->*handler)(n);
+        else
+            Dispatch::onMain(this, [this, handler, n] { (this->*handler)(n); });
+    });
+}
+
+void ViewController::viewDidLoad()
+{
+    logLine(u"ViewController -> viewDidLoad...."_s);
+    DestinationPathRules::getDestinationPathForUnknown();
+    const std::optional<QString> source = getPathToSourcePhotos();
+    logLine(u"ViewController -> viewDidLoad.... source photos at "_s + source.value_or(u"<none>"_s));
+    imageDirectoryLoader->doMyInitStuff();
+
+    SettingsStore &store = SettingsStore::standard();
+    if (const std::optional<QString> stored = store.stringForKey(cPrefSourcePath)) {
+        pathtophotos = PathUtils::expandTilde(*stored);
+    } else if (const std::optional<QString> factory = store.stringForKey(cPrefSourcePathFactory)) {
+        const QString path = PathUtils::expandTilde(*factory);
+        logLine(u"Forcing source path to factory default: "_s + path);
+        pathtophotos = path;
+    }
+    configureCollectionView();
+    if (ibShowHideButton)
+        showHideSections(ibShowHideButton);
+
+    observe(NotificationNames::myCustomId0, &ViewController::doNotificationForButton0);
+    observe(NotificationNames::myCustomId, &ViewController::doNotificationForButton);
+    observe(NotificationNames::myOpenPrefId, &ViewController::doNotificationForOpenPref);
+    observe(NotificationNames::myRefreshId, &ViewController::doNotificationRefresh);
+    observe(NotificationNames::mySelectAll, &ViewController::doNotificationForSelectAll);
+    observe(NotificationNames::myloadnewcard, &ViewController::doNotificationForLoadNewCard);
+    observe(NotificationNames::vimoNotificationChangedSourcePath, &ViewController::doNotificationAlwaysUseMainstayPath);
+}
+
+void ViewController::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        viewDidAppear();
+}
+
+void ViewController::viewDidAppear()
+{
+    formWindowTitle(getPathToSourcePhotos());
+}
+
+void ViewController::configureCollectionView()
+{
+    collectionView->setSelectable(true);
+    collectionView->setAllowsEmptySelection(true);
+    collectionView->setAllowsMultipleSelection(true);
+    CollectionViewFlowLayout &layout = collectionView->collectionViewLayout();
+    layout.itemSize = QSizeF(250, 250);
+    layout.sectionInset = QMarginsF(20, 30, 20, 30);
+    layout.minimumInteritemSpacing = 10;
+    layout.minimumLineSpacing = 10;
+    collectionView->setBackgroundColor(Qt::black);
+    collectionView->registerClass(CollectionViewItem::cIdentifier,
+                                  [](QWidget *parent) { return new CollectionViewItem(parent); });
+    collectionView->registerClass(HeaderView::cIdentifier, [](QWidget *parent) { return new HeaderView(parent); });
+    collectionView->setDataSource(this);
+    collectionView->setDelegate(this);
+}
+
+// --- source folder -----------------------------------------------------------
+
+std::optional<QString> ViewController::getPathToSourcePhotos()
+{
+    const std::optional<QString> stored = SettingsStore::standard().stringForKey(cPrefSourcePath);
+    if (!stored)
+        return std::nullopt;
+    std::optional<QString> result;
+    if (QFileInfo::exists(PathUtils::expandTilde(*stored)))
+        result = *stored;
+    else
+        logLine(u"Unable to Find Source Path at: ["_s + *stored + u"]"_s);
+    formWindowTitle(*stored);
+    return result;
+}
+
+std::optional<QString> ViewController::getValidatedPathToSource()
+{
+    SettingsStore &store = SettingsStore::standard();
+    if (const std::optional<QByteArray> alias = store.dataForKey(cPrefSourcePathAliasData)) {
+        QString resolved;
+        const bool ok = MyAliasKit::resolveAliasFromData(*alias, &resolved);
+        store.setBool(ok, cPrefSourcePathIsValid);
+        if (!ok || resolved.isEmpty())
+            return std::nullopt;
+        return resolved;
+    }
+    const std::optional<QString> stored = store.stringForKey(cPrefSourcePath);
+    if (stored && QFileInfo(PathUtils::expandTilde(*stored)).isDir()) {
+        MyAliasKit::savePath(PathUtils::expandTilde(*stored), cPrefSourcePathAliasData);
+        store.setBool(true, cPrefSourcePathIsValid);
+        return PathUtils::expandTilde(*stored);
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> ViewController::formWindowTitle(const std::optional<QString> &path)
+{
+    const QString folder = path && !path->isEmpty() ? *path : u"<UnknownSourceFolderPath>"_s;
+    QString name = BundleInfo::value(u"CFBundleDisplayName"_s);
+    if (name.isEmpty())
+        name = BundleInfo::value(u"CFBundleName"_s);
+    const QString title = folder + (folder.isEmpty() ? QString() : u" - "_s) + name;
+    setTitle(title);
+    return title;
+}
+
+void ViewController::setTitle(const QString &title)
+{
+    SettingsStore::standard().setString(title, cPrefWindowTitle);
+    Q_EMIT windowTitleChanged(title);
+}
+
+void ViewController::doNotificationAlwaysUseMainstayPath(const Notification &)
+{
+    const std::optional<QString> validated = getValidatedPathToSource();
+    if (!validated)
+        return;
+    const QString previous = pathtophotos;
+    pathtophotos = *validated;
+    if (pathtophotos != previous)
+        refreshAllSections(nullptr);
+}
+
+// --- loading -----------------------------------------------------------------
+
+void ViewController::reloadUrlsFromFolder()
+{
+    const QUrl folder = pathtophotos.isEmpty() ? QUrl() : QUrl::fromLocalFile(pathtophotos);
+    if (folder.toString().isEmpty()) {
+        logLine(u"reloadUrlsFromFolder => initialFolderUrl is NIL..."_s);
+        Dispatch::inBackgroundAfter(3000, [] {
+            Dispatch::onMain([] {
+                NotificationCenter::defaultCenter().post(NotificationNames::myOpenPrefId,
+                                                         {{NotificationKeys::command, NotificationValues::openpref}});
+            });
+        });
+        return;
+    }
+    imageDirectoryLoader->loadDataForFolderWithUrl(folder);
+}
+
+void ViewController::refreshAllSections(QObject *)
+{
+    collectionView->deselectAll();
+    reloadUrlsFromFolder();
+    collectionView->reloadData();
+}
+
+void ViewController::showHideSections(QObject *sender)
+{
+    collectionView->deselectAll();
+    auto *button = qobject_cast<QAbstractButton *>(sender);
+    imageDirectoryLoader->setSingleSectionMode(button && !button->isChecked());
+    refreshAllSections(sender);
+}
+
+void ViewController::loadDataForNewFolderWithUrl(const QUrl &url)
+{
+    imageDirectoryLoader->loadDataForFolderWithUrl(url);
+    setTitle(PathUtils::fileName(url.toLocalFile()));
+}
+
+void ViewController::doNotificationRefresh(const Notification &notification)
+{
+    logLine(u"ViewController -> doNotificationRefresh.... command="_s
+            + notification.userInfo.value(NotificationKeys::command).toString());
+    refreshAllSections(nullptr);
+}
+
+// --- data source and layout ----------------------------------------------------
+
+qsizetype ViewController::numberOfSections(CollectionView *)
+{
+    return imageDirectoryLoader->numberOfSections();
+}
+
+qsizetype ViewController::numberOfItemsInSection(CollectionView *, qsizetype section)
+{
+    return imageDirectoryLoader->numberOfItemsInSection(section);
+}
+
+QWidget *ViewController::itemForRepresentedObjectAt(CollectionView *view, const IndexPath &indexPath)
+{
+    auto *item = static_cast<CollectionViewItem *>(view->makeItem(CollectionViewItem::cIdentifier, indexPath));
+    // A recycled item must not keep the photo it showed before.
+    item->setImageFile(imageDirectoryLoader->imageFileForIndexPath(indexPath));
+    item->setHighlight(view->selectionIndexPaths().contains(indexPath));
+    return item;
+}
+
+QWidget *ViewController::viewForSupplementaryElementOfKind(CollectionView *view, const QString &kind,
+                                                           const IndexPath &indexPath)
+{
+    auto *header = static_cast<HeaderView *>(view->makeSupplementaryView(kind, HeaderView::cIdentifier, indexPath));
+    const qsizetype count = imageDirectoryLoader->numberOfItemsInSection(indexPath.section);
+    const QString barcode = imageDirectoryLoader->barcodeidForSection(indexPath.section).value_or(u"Unknown!"_s);
+    if (imageDirectoryLoader->singleSectionMode())
+        header->sectionTitle->setText(QString());
+    else
+        header->sectionTitle->setText(u"ID["_s + QString::number(indexPath.section) + u"] = "_s + barcode);
+    header->imageCount->setText(QString::number(count) + u" Item(s)"_s);
+    header->sectionid = int(indexPath.section);
+    return header;
+}
+
+QSizeF ViewController::sizeForItemAt(CollectionView *, const IndexPath &)
+{
+    return QSizeF(cDefaultItemSize.width() * itemScaleFactor, cDefaultItemSize.height() * itemScaleFactor);
+}
+
+QSizeF ViewController::referenceSizeForHeaderInSection(CollectionView *, qsizetype)
+{
+    return cHeaderReferenceSize;
+}
+
+void ViewController::didSelectItemsAt(CollectionView *view, const QSet<IndexPath> &indexPaths)
+{
+    for (const IndexPath &path : indexPaths) {
+        if (auto *item = qobject_cast<CollectionViewItem *>(view->itemAtIndexPath(path)))
+            item->setHighlight(true);
+    }
+}
+
+void ViewController::didDeselectItemsAt(CollectionView *view, const QSet<IndexPath> &indexPaths)
+{
+    for (const IndexPath &path : indexPaths) {
+        if (auto *item = qobject_cast<CollectionViewItem *>(view->itemAtIndexPath(path)))
+            item->setHighlight(false);
+    }
+}
+
+bool ViewController::canDragItemsAt(CollectionView *, const QSet<IndexPath> &)
+{
+    return true;
+}
+
+bool ViewController::writeItemsAt(CollectionView *, const QSet<IndexPath> &indexPaths, QMimeData *data)
+{
+    QList<IndexPath> ordered(indexPaths.cbegin(), indexPaths.cend());
+    std::sort(ordered.begin(), ordered.end());
+    QStringList names;
+    for (const IndexPath &path : std::as_const(ordered)) {
+        if (const ImageFilePtr file = imageDirectoryLoader->imageFileForIndexPath(path))
+            names << file->fileName();
+    }
+    data->setText(names.join(u'\n'));
+    return true;
+}
+
+bool ViewController::validateDrop(CollectionView *, const QMimeData *)
+{
+    return true;
+}
+
+bool ViewController::acceptDrop(CollectionView *, const QMimeData *)
+{
+    return true; // accepted, and nothing changes
+}
+
+// --- zoom and selection ----------------------------------------------------------
+
+void ViewController::doSegmentedContrl(QObject *sender)
+{
+    auto *control = qobject_cast<SegmentedControl *>(sender);
+    if (!control)
+        return;
+    double factor = itemScaleFactor;
+    switch (control->selectedSegment()) {
+    case 0:
+        factor -= cZoomStep;
+        if (factor < cMinScaleFactor)
+            factor = cMinScaleFactor;
+        break;
+    case 1:
+        factor = 1.0;
+        break;
+    case 2:
+        factor += cZoomStep;
+        if (factor > cMaxScaleFactor)
+            factor = cMaxScaleFactor;
+        break;
+    default:
+        break;
+    }
+    itemScaleFactor = factor;
+    collectionView->reloadData();
+}
+
+void ViewController::doDeselectAll(QObject *)
+{
+    collectionView->deselectAll(true);
+}
+
+void ViewController::doNotificationForSelectAll(const Notification &)
+{
+    const qsizetype photos = imageDirectoryLoader->numberOfItems();
+    if (photos > 0 && collectionView->selectionIndexPaths().size() >= photos)
+        collectionView->deselectAll(true);
+    else
+        collectionView->selectAll(true);
+}
+
+// --- header button --------------------------------------------------------------
+
+void ViewController::doNotificationForButton0(const Notification &notification)
+{
+    SettingsStore &store = SettingsStore::standard();
+    const bool promptDue = SettingsQueries::isStandaloneApp() ? store.boolForKey(cPrefAlwaysPromptForReassignmentMode)
+                                                              : store.boolForKey(cPrefMainstayDisableScan);
+    if (promptDue) {
+        store.removeObjectForKey(cPrefLastUserInfo);
+        if (notification.hasUserInfo)
+            store.setObject(notification.userInfo, cPrefLastUserInfo);
+        performSegue(u"dummyButtonSegue4"_s);
+        return;
+    }
+    if (notification.hasUserInfo) {
+        NotificationCenter::defaultCenter().post(NotificationNames::myCustomId, notification.userInfo);
+    } else {
+        NotificationCenter::defaultCenter().post(NotificationNames::myCustomId,
+                                                 {{NotificationKeys::title, NotificationValues::UnknownSectionTitle},
+                                                  {NotificationKeys::sectionid, u"0"_s},
+                                                  {NotificationKeys::command, NotificationValues::dosomethingBAD}});
+    }
+}
+
+void ViewController::doNotificationForButton(const Notification &notification)
+{
+    const QString command = notification.userInfo.value(NotificationKeys::command).toString();
+    const QString sectionid = notification.userInfo.value(NotificationKeys::sectionid).toString();
+    const QString nothing = notification.userInfo.value(NotificationKeys::nothing).toString();
+    const QString title = notification.userInfo.value(NotificationKeys::title).toString();
+    logLine(u"ViewController -> doNotificationForButton.... command="_s + command + u" sectionid="_s + sectionid
+            + u" nothing="_s + nothing + u" title="_s + title);
+
+    QSet<IndexPath> selection = collectionView->selectionIndexPaths();
+    if (SettingsQueries::isAutoReassignMode() && selection.isEmpty()) {
+        collectionView->selectAll(true);
+        selection = collectionView->selectionIndexPaths();
+    }
+    if (selection.isEmpty()) {
+        showNothingSelectedAlert(sectionid);
+        return;
+    }
+    bool isNumber = false;
+    const qsizetype section = sectionid.toLongLong(&isNumber);
+    QList<IndexPath> ordered(selection.cbegin(), selection.cend());
+    std::sort(ordered.begin(), ordered.end());
+    QList<QUrl> urlstochange;
+    for (const IndexPath &path : std::as_const(ordered)) {
+        const ImageFilePtr file = imageDirectoryLoader->imageFileForIndexPath(path);
+        if (!file)
+            continue;
+        if (isNumber && path.section == section)
+            urlstochange.append(file->fileurl());
+        else
+            logLine(u"Ignoring selected item #"_s + QString::number(path.item) + u" in DIFFERENT section "_s
+                    + QString::number(path.section));
+    }
+    if (urlstochange.isEmpty()) {
+        showNothingSelectedAlert(sectionid);
+        return;
+    }
+    performSegue(u"dummyButtonSegue1"_s);
+    const std::optional<QList<QUrl>> &all = imageDirectoryLoader->fSortedUrls();
+    NotificationCenter::defaultCenter().post(
+        NotificationNames::myReassignId,
+        {{NotificationKeys::command, NotificationValues::dosomething},
+         {NotificationKeys::urlstochange, QVariant::fromValue(urlstochange)},
+         {NotificationKeys::fulSortedlUrlList, all ? QVariant::fromValue(*all) : QVariant()}});
+}
+
+void ViewController::showNothingSelectedAlert(const QString &sectionid)
+{
+    QPointer<ViewController> self(this);
+    Dispatch::onMain(this, [self, sectionid] {
+        Alert::beginSheet(self->window(),
+                          {Alert::Style::Warning,
+                           u"NOTHING SELECTED INSIDE THIS SECTION"_s,
+                           u"You did NOT select any item that is inside this current section="_s + sectionid,
+                           {u"OK"_s}});
+    });
+}
+
+// --- deleting -------------------------------------------------------------------
+
+void ViewController::deleteMarked(QAbstractButton *)
+{
+    const QSet<IndexPath> selection = collectionView->selectionIndexPaths();
+    if (selection.isEmpty())
+        return;
+    QList<IndexPath> ordered(selection.cbegin(), selection.cend());
+    std::sort(ordered.begin(), ordered.end());
+    QList<QUrl> urls;
+    QList<IndexPath> paths;
+    for (const IndexPath &path : std::as_const(ordered)) {
+        if (const ImageFilePtr file = imageDirectoryLoader->imageFileForIndexPath(path)) {
+            urls.append(file->fileurl());
+            paths.append(path);
+        }
+    }
+    if (urls.isEmpty())
+        return;
+    QPointer<ViewController> self(this);
+    Dispatch::onMain(this, [self, urls, paths] {
+        Alert::beginSheet(self->window(),
+                          {Alert::Style::Warning,
+                           u"DELETE All the Marked Photos?"_s,
+                           u"There are "_s + QString::number(urls.size()) + u" items marked"_s,
+                           {u"NO - Do Nothing"_s, u"YES DELETE"_s}},
+                          [self, urls, paths](int response) {
+                              if (self && response == Alert::cSecondButtonReturn)
+                                  self->deleteURLS(urls, paths);
+                          });
+    });
+}
+
+void ViewController::deleteURLS(const QList<QUrl> &urls, const QList<IndexPath> &indexPaths)
+{
+    QList<IndexPath> deleted;
+    for (qsizetype i = 0; i < urls.size(); ++i) {
+        const QString path = urls.at(i).toLocalFile();
+        const FreedesktopTrash::Outcome trashed = FreedesktopTrash::moveToTrash(path);
+        if (trashed.result) {
+            deleted.append(indexPaths.value(i));
+            continue;
+        }
+        logLine(u"deleteURLS - oops something went wrong "_s + trashed.result.text());
+        if (const FileResult removed = SafeFile::remove(path); removed) {
+            logLine(u"deleteURLS - ok had to use removeItemAtURL instead of trashItemAtURL..."_s);
+            deleted.append(indexPaths.value(i));
+        } else {
+            logLine(u"oops something went wrong with removeItemAtURL  "_s + removed.text());
+        }
+    }
+    if (!deleted.isEmpty())
+        Dispatch::onMain(this, [this] { refreshAllSections(nullptr); });
+}
+
+// --- other commands ---------------------------------------------------------------
+
+void ViewController::doNotificationForOpenPref(const Notification &)
+{
+    performSegue(u"dummyButtonSegue2"_s);
+}
+
+void ViewController::doNotificationForLoadNewCard(const Notification &)
+{
+    performSegue(u"dummyButtonSegue3"_s);
+}
+
+void ViewController::finishProcess(QObject *)
+{
+    const std::optional<QString> destination = DestinationPathRules::formPathToImageInsideMainImagesFolder(QString());
+    const QString source = pathtophotos;
+    if (!destination || source.isEmpty() || !QFileInfo(source).isDir()) {
+        logLine(u"ViewController -> finishProcess.... no destination or no source folder: nothing to do"_s);
+        return;
+    }
+    performSegue(u"dummyButtonSegue6"_s);
+    const QString destinationPath = *destination;
+    Dispatch::inBackgroundAfter(500, [source, destinationPath] {
+        NotificationCenter::defaultCenter().post(NotificationNames::mycopytomainfolder,
+                                                 {{NotificationKeys::command, NotificationValues::dosomething},
+                                                  {NotificationKeys::srcpath, source},
+                                                  {NotificationKeys::destpath, destinationPath}});
+    });
+}
+
+void ViewController::cancelProcess(QObject *)
+{
+    Q_EMIT quitRequested();
+}
+
+QDialog *ViewController::performSegue(const QString &identifier)
+{
+    logLine(u"ViewController -> performSegue.... "_s + identifier);
+    QDialog *sheet = SheetRegistry::make(identifier, window());
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->setWindowModality(Qt::WindowModal);
+    m_sheets.removeAll(nullptr);
+    m_sheets.append(sheet);
+    sheet->open();
+    Q_EMIT sheetPresented(identifier, sheet);
+    return sheet;
+}
+
+QList<QDialog *> ViewController::presentedSheets() const
+{
+    QList<QDialog *> sheets;
+    for (const QPointer<QDialog> &sheet : m_sheets) {
+        if (sheet && sheet->isVisible())
+            sheets.append(sheet);
+    }
+    return sheets;
+}

@@ -1,0 +1,117 @@
+#pragma once
+
+#include "CollectionViewDataSource.h"
+#include "CollectionViewDelegate.h"
+#include "model/ImageDirectoryLoader.h"
+#include "support/Notification.h"
+
+#include <QList>
+#include <QPointer>
+#include <QUrl>
+#include <QWidget>
+#include <optional>
+
+class CollectionView;
+class QAbstractButton;
+class QAction;
+class QDialog;
+class SegmentedControl;
+
+// The browser: the main window's content. Owns the folder loader, shows the
+// working folder as one section of thumbnails per barcode run, and starts the
+// other workflows (reassignment, card import, preferences, filing) as sheets.
+// Almost everything it does is driven by internal notifications.
+class ViewController : public QWidget, public CollectionViewDataSource, public CollectionViewDelegate
+{
+    Q_OBJECT
+
+public:
+    explicit ViewController(QWidget *parent = nullptr);
+    ~ViewController() override;
+
+    // Fields
+    CollectionView *collectionView = nullptr;
+    QAbstractButton *ibShowHideButton = nullptr;
+    SegmentedControl *ibZoomControl = nullptr;
+    QString pathtophotos = QStringLiteral("/Library/Desktop Pictures");
+    double itemScaleFactor = 1.0;
+    ImageDirectoryLoader *imageDirectoryLoader = nullptr;
+
+    static constexpr double cZoomStep = 0.02;
+    static constexpr QSizeF cHeaderReferenceSize {1000, 40};
+
+    void doNotificationAlwaysUseMainstayPath(const Notification &notification);
+    static std::optional<QString> getValidatedPathToSource();
+    std::optional<QString> getPathToSourcePhotos();
+    std::optional<QString> formWindowTitle(const std::optional<QString> &path);
+    void reloadUrlsFromFolder();
+    void loadDataForNewFolderWithUrl(const QUrl &url);
+
+    // Actions (sender optional, as the interface wires them)
+    void doSegmentedContrl(QObject *sender);
+    void finishProcess(QObject *sender = nullptr);
+    void cancelProcess(QObject *sender = nullptr);
+    void showHideSections(QObject *sender);
+    void refreshAllSections(QObject *sender = nullptr);
+    void doDeselectAll(QObject *sender = nullptr);
+    // "delete" is a C++ keyword: the delete-marked-photos action.
+    void deleteMarked(QAbstractButton *sender = nullptr);
+    void deleteURLS(const QList<QUrl> &urls, const QList<IndexPath> &indexPaths);
+
+    // Notification handlers
+    void doNotificationForLoadNewCard(const Notification &notification);
+    void doNotificationForSelectAll(const Notification &notification);
+    void doNotificationRefresh(const Notification &notification);
+    void doNotificationForOpenPref(const Notification &notification);
+    void doNotificationForButton0(const Notification &notification);
+    void doNotificationForButton(const Notification &notification);
+
+    // Data source, layout and delegate answers
+    qsizetype numberOfSections(CollectionView *collectionView) override;
+    qsizetype numberOfItemsInSection(CollectionView *collectionView, qsizetype section) override;
+    QWidget *itemForRepresentedObjectAt(CollectionView *collectionView, const IndexPath &indexPath) override;
+    QWidget *viewForSupplementaryElementOfKind(CollectionView *collectionView, const QString &kind,
+                                               const IndexPath &indexPath) override;
+    QSizeF sizeForItemAt(CollectionView *collectionView, const IndexPath &indexPath) override;
+    QSizeF referenceSizeForHeaderInSection(CollectionView *collectionView, qsizetype section) override;
+    void didSelectItemsAt(CollectionView *collectionView, const QSet<IndexPath> &indexPaths) override;
+    void didDeselectItemsAt(CollectionView *collectionView, const QSet<IndexPath> &indexPaths) override;
+    bool canDragItemsAt(CollectionView *collectionView, const QSet<IndexPath> &indexPaths) override;
+    bool writeItemsAt(CollectionView *collectionView, const QSet<IndexPath> &indexPaths, QMimeData *data) override;
+    bool validateDrop(CollectionView *collectionView, const QMimeData *data) override;
+    bool acceptDrop(CollectionView *collectionView, const QMimeData *data) override;
+
+    // Presents a sheet over the main window by its segue identifier.
+    QDialog *performSegue(const QString &identifier);
+    QList<QDialog *> presentedSheets() const;
+
+    // Menu and toolbar entries the window shows.
+    QAction *refreshAction = nullptr;
+    QAction *deselectAllAction = nullptr;
+    QAction *deleteAction = nullptr;
+    QAction *fileAction = nullptr;
+    QAction *zoomInAction = nullptr;
+    QAction *zoomOutAction = nullptr;
+    QAction *zoomResetAction = nullptr;
+    QAction *showSectionsAction = nullptr;
+
+Q_SIGNALS:
+    // The title the window shows (also stored under "prefWindowTitle").
+    void windowTitleChanged(const QString &title);
+    void sheetPresented(const QString &identifier, QDialog *sheet);
+    void quitRequested();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void viewDidLoad();
+    void viewDidAppear();
+    void configureCollectionView();
+    void createActions();
+    void setTitle(const QString &title);
+    void showNothingSelectedAlert(const QString &sectionid);
+    void observe(const QString &name, void (ViewController::*handler)(const Notification &));
+
+    QList<QPointer<QDialog>> m_sheets;
+};

@@ -1,0 +1,149 @@
+#include "WindowController.h"
+
+#include "CollectionView.h"
+#include "MyVimoNSWindow.h"
+#include "NotificationNames.h"
+#include "SegmentedControl.h"
+#include "ViewController.h"
+#include "shell/BundleInfo.h"
+#include "support/FolderPanel.h"
+#include "support/NotificationCenter.h"
+#include "support/SystemLog.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QMenuBar>
+#include <QToolBar>
+
+using namespace Qt::StringLiterals;
+
+WindowController::WindowController(QObject *parent)
+    : QObject(parent)
+    , m_window(new MyVimoNSWindow)
+{
+    m_window->setAttribute(Qt::WA_DeleteOnClose, false);
+    m_window->setObjectName(u"mainWindow"_s);
+    m_viewController = new ViewController(m_window);
+    m_window->setCentralWidget(m_viewController);
+    m_window->setWindowTitle(BundleInfo::value(u"CFBundleDisplayName"_s));
+    m_window->resize(1280, 860);
+    windowDidLoad();
+}
+
+WindowController::~WindowController()
+{
+    delete m_window;
+}
+
+void WindowController::windowDidLoad()
+{
+    connect(m_viewController, &ViewController::windowTitleChanged, m_window, &QWidget::setWindowTitle);
+    connect(m_viewController, &ViewController::quitRequested, this, &WindowController::quit);
+    // The title may have been formed while the browser loaded, before this connection.
+    m_window->setWindowTitle(
+        m_viewController->formWindowTitle(m_viewController->getPathToSourcePhotos()).value_or(QString()));
+    buildMenusAndToolbar();
+    connect(m_window, &MyVimoNSWindow::moveLeftReached, this, [this] { moveLeft(); });
+}
+
+QSize WindowController::windowWillResize(MyVimoNSWindow *, const QSize &proposed) const
+{
+    return proposed;
+}
+
+void WindowController::buildMenusAndToolbar()
+{
+    ViewController *vc = m_viewController;
+    const auto post = [](const QString &name, const QString &command) {
+        NotificationCenter::defaultCenter().post(name, {{NotificationKeys::command, command}});
+    };
+    const auto make = [this](const QString &text, const QKeySequence &key, auto slot) {
+        auto *action = new QAction(text, m_window);
+        action->setShortcut(key);
+        connect(action, &QAction::triggered, this, slot);
+        return action;
+    };
+    openAnotherFolderAction = make(u"&Open Another Folder…"_s, QKeySequence::Open, [this] { openAnotherFolder(); });
+    loadNewCardAction = make(u"&Load New Card…"_s, QKeySequence(u"Ctrl+L"_s),
+                             [post] { post(NotificationNames::myloadnewcard, NotificationValues::loadnewcard); });
+    preferencesAction = make(u"&Preferences…"_s, QKeySequence(u"Ctrl+,"_s),
+                             [post] { post(NotificationNames::myOpenPrefId, NotificationValues::openpref); });
+    preferencesAction->setMenuRole(QAction::PreferencesRole);
+    selectAllAction = make(u"Select &All"_s, QKeySequence::SelectAll,
+                           [post] { post(NotificationNames::mySelectAll, NotificationValues::selectall); });
+    quitAction = make(u"&Quit"_s, QKeySequence::Quit, [this] { quit(); });
+    quitAction->setMenuRole(QAction::QuitRole);
+
+    QMenuBar *bar = m_window->menuBar();
+    QMenu *file = bar->addMenu(u"&File"_s);
+    file->addAction(openAnotherFolderAction);
+    file->addAction(loadNewCardAction);
+    file->addSeparator();
+    file->addAction(vc->fileAction);
+    file->addSeparator();
+    file->addAction(quitAction);
+    QMenu *edit = bar->addMenu(u"&Edit"_s);
+    edit->addAction(selectAllAction);
+    edit->addAction(vc->deselectAllAction);
+    edit->addSeparator();
+    edit->addAction(vc->deleteAction);
+    edit->addSeparator();
+    edit->addAction(preferencesAction);
+    QMenu *view = bar->addMenu(u"&View"_s);
+    view->addAction(vc->showSectionsAction);
+    view->addAction(vc->refreshAction);
+    view->addSeparator();
+    view->addAction(vc->zoomInAction);
+    view->addAction(vc->zoomOutAction);
+    view->addAction(vc->zoomResetAction);
+
+    QToolBar *tools = m_window->addToolBar(u"Browser"_s);
+    tools->setObjectName(u"browserToolbar"_s);
+    tools->setMovable(false);
+    tools->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    tools->addAction(loadNewCardAction);
+    tools->addAction(openAnotherFolderAction);
+    tools->addSeparator();
+    tools->addWidget(vc->ibShowHideButton);
+    tools->addWidget(vc->ibZoomControl);
+    tools->addAction(vc->refreshAction);
+    tools->addSeparator();
+    tools->addAction(vc->deselectAllAction);
+    tools->addAction(vc->deleteAction);
+    tools->addSeparator();
+    tools->addAction(vc->fileAction);
+    tools->addSeparator();
+    tools->addAction(preferencesAction);
+}
+
+void WindowController::openAnotherFolder(QObject *)
+{
+    FolderPanel::Options options;
+    options.message = u"Please Select Another Folder"_s;
+    options.title = u"Please Select Another Folder"_s;
+    options.startFolder = m_viewController->pathtophotos;
+    FolderPanel::beginSheet(m_window, options, [this](const std::optional<QString> &folder) {
+        if (!folder || folder->isEmpty())
+            return;
+        ViewController *browser = qobject_cast<ViewController *>(m_window->centralWidget());
+        if (!browser)
+            return;
+        browser->loadDataForNewFolderWithUrl(QUrl::fromLocalFile(*folder));
+        browser->pathtophotos = *folder;
+        browser->refreshAllSections(nullptr);
+    });
+}
+
+void WindowController::moveLeft(QObject *)
+{
+    logLine(u"WindowController -> moveLeft...."_s);
+}
+
+void WindowController::quit()
+{
+    for (QDialog *sheet : m_viewController->presentedSheets())
+        sheet->reject();
+    QApplication::quit();
+}

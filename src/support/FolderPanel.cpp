@@ -1,0 +1,66 @@
+#include "FolderPanel.h"
+
+#include "Dispatch.h"
+
+#include <QFileDialog>
+#include <QMutex>
+#include <QMutexLocker>
+
+namespace {
+QMutex g_lock;
+bool g_testMode = false;
+QList<std::optional<QString>> g_answers;
+std::optional<FolderPanel::Options> g_lastShown;
+} // namespace
+
+void FolderPanel::beginSheet(QWidget *window, const Options &options,
+                             std::function<void(const std::optional<QString> &)> done)
+{
+    {
+        QMutexLocker locker(&g_lock);
+        g_lastShown = options;
+        if (g_testMode) {
+            const std::optional<QString> answer = g_answers.isEmpty() ? std::nullopt : g_answers.takeFirst();
+            Dispatch::onMain([answer, done = std::move(done)] { done(answer); });
+            return;
+        }
+    }
+    auto *dialog = new QFileDialog(window, options.title, options.startFolder);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOption(QFileDialog::ShowDirsOnly, true);
+    dialog->setOption(QFileDialog::ReadOnly, !options.canCreateDirectories);
+    dialog->setFilter(options.showsHiddenFiles ? (QDir::AllDirs | QDir::Hidden | QDir::NoDotAndDotDot)
+                                               : (QDir::AllDirs | QDir::NoDotAndDotDot));
+    if (!options.prompt.isEmpty())
+        dialog->setLabelText(QFileDialog::Accept, options.prompt);
+    if (!options.message.isEmpty())
+        dialog->setLabelText(QFileDialog::LookIn, options.message);
+    dialog->setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
+    QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, done](int result) {
+        const QStringList chosen = dialog->selectedFiles();
+        if (result == QDialog::Accepted && !chosen.isEmpty())
+            done(chosen.constFirst());
+        else
+            done(std::nullopt);
+    });
+    dialog->open();
+}
+
+void FolderPanel::setTestMode(bool on)
+{
+    QMutexLocker locker(&g_lock);
+    g_testMode = on;
+}
+
+void FolderPanel::queueAnswerForTesting(const std::optional<QString> &path)
+{
+    QMutexLocker locker(&g_lock);
+    g_answers.append(path);
+}
+
+std::optional<FolderPanel::Options> FolderPanel::lastShownForTesting()
+{
+    QMutexLocker locker(&g_lock);
+    return g_lastShown;
+}

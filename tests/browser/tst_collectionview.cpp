@@ -1,0 +1,402 @@
+#include "TestMain.h"
+#include "browser/CollectionView.h"
+#include "browser/CollectionViewDataSource.h"
+#include "browser/CollectionViewDelegate.h"
+#include "browser/CollectionViewFlowLayout.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QRandomGenerator>
+#include <QRubberBand>
+#include <QScrollBar>
+#include <QSignalSpy>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+IndexPath pathFrom(QStringView text)
+{
+    const QList<QStringView> parts = text.split(u':');
+    return {parts.at(0).toLongLong(), parts.at(1).toLongLong()};
+}
+
+QSet<IndexPath> pathsFrom(const QString &text)
+{
+    QSet<IndexPath> paths;
+    for (const QStringView part : QStringView(text).split(u' ', Qt::SkipEmptyParts))
+        paths.insert(pathFrom(part));
+    return paths;
+}
+
+QString textFor(const IndexPath &path)
+{
+    return u"%1:%2"_s.arg(path.section).arg(path.item);
+}
+
+// Labels as items and headers; records what it is asked and what the view reports.
+class Grid : public CollectionViewDataSource, public CollectionViewDelegate
+{
+public:
+    QList<qsizetype> counts;
+    QList<IndexPath> asked;
+    QSet<IndexPath> mirror; // the selection as told through the callbacks
+    QList<QSet<IndexPath>> selectCalls, deselectCalls;
+
+    qsizetype numberOfSections(CollectionView *) override { return counts.size(); }
+    qsizetype numberOfItemsInSection(CollectionView *, qsizetype section) override { return counts.at(section); }
+    QWidget *itemForRepresentedObjectAt(CollectionView *view, const IndexPath &path) override
+    {
+        asked.append(path);
+        auto *label = static_cast<QLabel *>(view->makeItem(u"Item"_s, path));
+        label->setText(textFor(path));
+        return label;
+    }
+    QWidget *viewForSupplementaryElementOfKind(CollectionView *view, const QString &kind,
+                                               const IndexPath &path) override
+    {
+        return view->makeSupplementaryView(kind, u"Header"_s, path);
+    }
+    QSizeF sizeForItemAt(CollectionView *, const IndexPath &) override { return {110, 80}; }
+    QSizeF referenceSizeForHeaderInSection(CollectionView *, qsizetype) override { return {0, 40}; }
+    void didSelectItemsAt(CollectionView *, const QSet<IndexPath> &paths) override
+    {
+        selectCalls.append(paths);
+        mirror.unite(paths);
+    }
+    void didDeselectItemsAt(CollectionView *, const QSet<IndexPath> &paths) override
+    {
+        deselectCalls.append(paths);
+        mirror.subtract(paths);
+    }
+};
+
+// Six 110-wide items per row at 800 wide, with or without a scroll bar.
+struct Fixture
+{
+    Grid grid;
+    CollectionView view;
+
+    explicit Fixture(const QList<qsizetype> &counts)
+    {
+        grid.counts = counts;
+        view.registerClass(u"Item"_s, [](QWidget *parent) { return new QLabel(parent); });
+        view.registerClass(u"Header"_s, [](QWidget *parent) { return new QLabel(parent); });
+        view.resize(800, 600);
+        view.setDataSource(&grid);
+        view.setDelegate(&grid);
+        view.show();
+    }
+};
+
+// Widgets exist exactly for what meets the prepared rectangle, in place and showing the right item.
+void verifyLiveWidgets(CollectionView &view)
+{
+    const QRectF prepared = view.preparedRect();
+    const QPointF offset = view.contentOffset();
+    const CollectionViewFlowLayout &layout = view.collectionViewLayout();
+    QList<IndexPath> expected;
+    for (qsizetype s = 0; s < view.numberOfSections(); ++s) {
+        const QRectF header = layout.frameForHeader(s);
+        QCOMPARE(view.headerForSection(s) != nullptr, header.intersects(prepared));
+        if (QWidget *widget = view.headerForSection(s))
+            QCOMPARE(widget->geometry(), header.translated(-offset).toRect());
+        for (qsizetype i = 0; i < view.numberOfItemsInSection(s); ++i) {
+            if (view.frameForItem({s, i}).intersects(prepared))
+                expected.append({s, i});
+        }
+    }
+    QCOMPARE(view.indexPathsForVisibleItems(), expected);
+    for (const IndexPath &path : expected) {
+        const auto *label = qobject_cast<const QLabel *>(view.itemAtIndexPath(path));
+        QVERIFY(label && label->isVisible() && label->parentWidget() == view.viewport());
+        QCOMPARE(label->text(), textFor(path));
+        QCOMPARE(label->geometry(), view.frameForItem(path).translated(-offset).toRect());
+    }
+}
+
+} // namespace
+
+static char *toString(const IndexPath &path)
+{
+    return qstrdup(qPrintable(textFor(path)));
+}
+
+class TestCollectionView : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void layoutGeometry_data();
+    void layoutGeometry();
+    void layoutLookupsAgreeWithAScan();
+    void scrollingKeepsOnlyThePreparedWidgets();
+    void reloadKeepsOffsetAndAsksOnlyWhatIsInView();
+    void selection_data();
+    void selection();
+};
+
+void TestCollectionView::layoutGeometry_data()
+{
+    // Items are 100 x 80 unless said otherwise; insets 20/30, spacing 10.
+    QTest::addColumn<qreal>("width");
+    QTest::addColumn<QList<qsizetype>>("counts");
+    QTest::addColumn<QSizeF>("itemSize");
+    QTest::addColumn<qreal>("headerHeight");
+    QTest::addColumn<qsizetype>("tallItem"); // of section 0, made 120 high
+    QTest::addColumn<IndexPath>("probe");
+    QTest::addColumn<QRectF>("frame");
+    QTest::addColumn<qreal>("headerTop"); // of the probe's section
+    QTest::addColumn<qreal>("contentHeight");
+    const auto row = [](const char *name, qreal width, QList<qsizetype> counts, IndexPath probe, QRectF frame,
+                        qreal headerTop, qreal contentHeight, QSizeF itemSize = {100, 80}, qreal header = 40,
+                        qsizetype tall = -1) {
+        QTest::newRow(name) << width << counts << itemSize << header << tall << probe << frame << headerTop
+                            << contentHeight;
+    };
+    row("one row", 800, {3}, {0, 2}, {240, 70, 100, 80}, 0, 180);
+    row("wraps into rows", 400, {7}, {0, 4}, {130, 160, 100, 80}, 0, 360);
+    row("exact fit stays on the row", 360, {3}, {0, 2}, {240, 70, 100, 80}, 0, 180);
+    row("sections stack", 800, {3, 2}, {1, 1}, {130, 250, 100, 80}, 180, 360);
+    row("empty section keeps header and insets", 800, {2, 0, 1}, {2, 0}, {20, 350, 100, 80}, 280, 460);
+    row("item wider than the view", 100, {2}, {0, 1}, {20, 130, 300, 50}, 0, 210, {300, 50});
+    row("tallest item sets the row height", 400, {4}, {0, 3}, {20, 200, 100, 80}, 0, 310, {100, 80}, 40, 1);
+    row("no header", 800, {1}, {0, 0}, {20, 30, 100, 80}, 0, 140, {100, 80}, 0);
+}
+
+void TestCollectionView::layoutGeometry()
+{
+    QFETCH(qreal, width);
+    QFETCH(QList<qsizetype>, counts);
+    QFETCH(QSizeF, itemSize);
+    QFETCH(qreal, headerHeight);
+    QFETCH(qsizetype, tallItem);
+    QFETCH(IndexPath, probe);
+    CollectionViewFlowLayout layout;
+    layout.prepare(
+        width, counts.size(), [&](qsizetype s) { return counts.at(s); },
+        [&](const IndexPath &p) {
+            return p == IndexPath {0, tallItem} ? QSizeF(itemSize.width(), 120) : itemSize;
+        },
+        [&](qsizetype) { return headerHeight; });
+    QTEST(layout.frameForItem(probe), "frame");
+    QFETCH(qreal, headerTop);
+    QCOMPARE(layout.frameForHeader(probe.section), QRectF(0, headerTop, width, headerHeight));
+    QFETCH(qreal, contentHeight);
+    QCOMPARE(layout.contentSize(), QSizeF(width, contentHeight));
+    QCOMPARE(layout.itemAt(layout.frameForItem(probe).center()), std::optional<IndexPath>(probe));
+}
+
+void TestCollectionView::layoutLookupsAgreeWithAScan()
+{
+    // Irregular sizes and empty sections, so every branch of the searches is taken.
+    QRandomGenerator random(7);
+    QList<qsizetype> counts;
+    QHash<IndexPath, QSizeF> sizes;
+    for (qsizetype s = 0; s < 60; ++s) {
+        counts.append(s % 7 == 3 ? 0 : random.bounded(1, 150));
+        for (qsizetype i = 0; i < counts.last(); ++i)
+            sizes.insert({s, i}, QSizeF(random.bounded(40, 300), random.bounded(30, 200)));
+    }
+    CollectionViewFlowLayout layout;
+    layout.prepare(
+        900, counts.size(), [&](qsizetype s) { return counts.at(s); }, [&](const IndexPath &p) { return sizes[p]; },
+        [](qsizetype s) { return qreal(s % 3 * 25); });
+    const qreal height = layout.contentSize().height();
+    for (int n = 0; n < 300; ++n) {
+        const QRectF rect(random.bounded(900.0), random.bounded(height), random.bounded(600.0), random.bounded(900.0));
+        QList<IndexPath> items;
+        QList<qsizetype> headers;
+        for (qsizetype s = 0; s < counts.size(); ++s) {
+            if (layout.frameForHeader(s).intersects(rect))
+                headers.append(s);
+            for (qsizetype i = 0; i < counts.at(s); ++i) {
+                if (layout.frameForItem({s, i}).intersects(rect))
+                    items.append({s, i});
+            }
+        }
+        QCOMPARE(layout.itemsInRect(rect), items);
+        QCOMPARE(layout.headersInRect(rect), headers);
+        const QPointF point = rect.topLeft();
+        const auto hit = std::find_if(items.cbegin(), items.cend(),
+                                      [&](const IndexPath &p) { return layout.frameForItem(p).contains(point); });
+        QCOMPARE(layout.itemAt(point), hit == items.cend() ? std::nullopt : std::optional<IndexPath>(*hit));
+    }
+
+    QElapsedTimer timer;
+    timer.start();
+    constexpr int runs = 20;
+    for (int run = 0; run < runs; ++run) {
+        layout.prepare(
+            800, 50, [](qsizetype) { return qsizetype(100); }, [](const IndexPath &) { return QSizeF(250, 250); },
+            [](qsizetype) { return qreal(40); });
+    }
+    const double milliseconds = timer.nsecsElapsed() / 1e6 / runs;
+    qInfo("prepare() for 5,000 items: %.3f ms", milliseconds);
+    QVERIFY(milliseconds < 10);
+}
+
+void TestCollectionView::scrollingKeepsOnlyThePreparedWidgets()
+{
+    Fixture f(QList<qsizetype>(50, 100));
+    QSignalSpy visibleChanged(&f.view, &CollectionView::visibleItemsChanged);
+    const QRectF viewport(f.view.contentOffset(), f.view.viewport()->size());
+    QVERIFY(f.view.preparedRect().contains(viewport));
+    QVERIFY(f.view.preparedRect().height() <= 2 * viewport.height());
+    QScrollBar *bar = f.view.verticalScrollBar();
+    QVERIFY(bar->maximum() > 50'000);
+    for (int y = 0; y <= bar->maximum() + 250; y += 250) {
+        f.grid.asked.clear();
+        f.view.setContentOffset(QPointF(0, y));
+        verifyLiveWidgets(f.view);
+        if (QTest::currentTestFailed())
+            QFAIL(qPrintable(u"at offset %1"_s.arg(y)));
+        for (const IndexPath &path : std::as_const(f.grid.asked))
+            QVERIFY(f.view.frameForItem(path).intersects(f.view.preparedRect()));
+    }
+    QCOMPARE(f.view.contentOffset().y(), qreal(bar->maximum()));
+    QVERIFY(f.view.createdWidgetCount() < 200);
+    QVERIFY(visibleChanged.count() > 100);
+
+    QElapsedTimer timer;
+    timer.start();
+    int steps = 0;
+    for (int y = bar->maximum(); y >= 0; y -= 120, ++steps) {
+        f.view.setContentOffset(QPointF(0, y));
+        QCoreApplication::processEvents(); // paint, as a wheel step would
+    }
+    qInfo("scrolling 5,000 items back to the top: %d steps, %.3f ms per step, %d widgets created", steps,
+          timer.nsecsElapsed() / 1e6 / steps, f.view.createdWidgetCount());
+    QVERIFY(f.view.createdWidgetCount() < 200);
+}
+
+void TestCollectionView::reloadKeepsOffsetAndAsksOnlyWhatIsInView()
+{
+    Fixture f(QList<qsizetype>(50, 100));
+    f.view.setContentOffset(QPointF(0, 20'000));
+    f.view.selectItems({{0, 5}, {20, 3}, {49, 99}});
+    f.grid.asked.clear();
+    const int created = f.view.createdWidgetCount();
+    f.view.reloadData();
+    QCOMPARE(f.view.createdWidgetCount(), created);
+    QCOMPARE(f.view.contentOffset().y(), 20'000.0);
+    QCOMPARE(f.grid.asked, f.view.indexPathsForVisibleItems());
+    verifyLiveWidgets(f.view);
+
+    const QList<IndexPath> visible = f.view.indexPathsForVisibleItems();
+    f.grid.asked.clear();
+    f.view.reloadItems({visible.at(1), visible.at(7), {0, 0}});
+    QCOMPARE(QSet<IndexPath>(f.grid.asked.cbegin(), f.grid.asked.cend()),
+             QSet<IndexPath>({visible.at(1), visible.at(7)}));
+    QCOMPARE(f.grid.asked.size(), 2);
+
+    // A narrower view reflows, keeping the item at the top of the view where it was.
+    const auto topOf = [&](const IndexPath &path) {
+        return f.view.frameForItem(path).top() - f.view.contentOffset().y();
+    };
+    const IndexPath top = f.view.collectionViewLayout().itemsInRect({f.view.contentOffset(), QSizeF(800, 1)}).first();
+    const qreal shift = topOf(top);
+    f.view.resize(500, 600);
+    QVERIFY(qAbs(topOf(top) - shift) <= 0.5);
+    verifyLiveWidgets(f.view);
+
+    f.grid.counts = {10, 10};
+    f.view.reloadData();
+    QCOMPARE(f.view.contentOffset().y(), qreal(f.view.verticalScrollBar()->maximum()));
+    QCOMPARE(f.view.selectionIndexPaths(), QSet<IndexPath>({{0, 5}}));
+    verifyLiveWidgets(f.view);
+}
+
+void TestCollectionView::selection_data()
+{
+    // Clicks go to the item labels, which ignore presses: the view sees them only by propagation.
+    // "^" is Ctrl, "+" is Shift; "empty" is the left margin at (5, 110), "h1" the header of section 1,
+    // "band>x,y" a drag from that margin, "<keys>" key presses. Rows hold 0-5, then 6-7.
+    QTest::addColumn<QString>("actions");
+    QTest::addColumn<QString>("selection");
+    QTest::newRow("click") << u"0:1"_s << u"0:1"_s;
+    QTest::newRow("click replaces") << u"0:1 0:3"_s << u"0:3"_s;
+    QTest::newRow("ctrl toggles") << u"0:1 ^0:3 ^0:1"_s << u"0:3"_s;
+    QTest::newRow("shift range across sections") << u"0:6 +1:1"_s << u"0:6 0:7 1:0 1:1"_s;
+    QTest::newRow("shift backwards") << u"1:1 +0:6"_s << u"0:6 0:7 1:0 1:1"_s;
+    QTest::newRow("shift keeps the anchor") << u"0:6 +1:1 +0:5"_s << u"0:5 0:6"_s;
+    QTest::newRow("ctrl shift adds a range") << u"0:0 ^1:6 ^+1:7"_s << u"0:0 1:6 1:7"_s;
+    QTest::newRow("ctrl click moves the anchor") << u"0:0 ^0:3 +0:4"_s << u"0:3 0:4"_s;
+    QTest::newRow("click in a selection keeps only it") << u"0:1 ^0:2 ^0:3 0:2"_s << u"0:2"_s;
+    QTest::newRow("empty space clears") << u"0:1 ^0:2 empty"_s << QString();
+    QTest::newRow("ctrl on empty space keeps") << u"0:1 ^empty"_s << u"0:1"_s;
+    QTest::newRow("header is empty space") << u"0:1 h1"_s << QString();
+    QTest::newRow("band selects what it meets") << u"1:7 band>315,380"_s << u"0:0 0:1 0:2 0:6 0:7 1:0 1:1 1:2"_s;
+    QTest::newRow("ctrl band adds") << u"1:7 ^band>315,130"_s << u"0:0 0:1 0:2 1:7"_s;
+    QTest::newRow("right") << u"0:1 <Right>"_s << u"0:2"_s;
+    QTest::newRow("right crosses sections") << u"0:7 <Right>"_s << u"1:0"_s;
+    QTest::newRow("left at the start stays") << u"0:0 <Left>"_s << u"0:0"_s;
+    QTest::newRow("down to the nearest in x") << u"0:1 <Down>"_s << u"0:7"_s;
+    QTest::newRow("down into the next section") << u"0:7 <Down>"_s << u"1:1"_s;
+    QTest::newRow("up into the last row above") << u"1:2 <Up>"_s << u"0:7"_s;
+    QTest::newRow("up at the top stays") << u"0:2 <Up>"_s << u"0:2"_s;
+    QTest::newRow("shift extends across sections")
+        << u"0:6 <Shift+Right> <Shift+Right> <Shift+Right>"_s << u"0:6 0:7 1:0 1:1"_s;
+    QTest::newRow("shift back past the anchor") << u"0:2 <Shift+Right> <Shift+Left> <Shift+Left>"_s << u"0:1 0:2"_s;
+    QTest::newRow("shift down") << u"0:4 <Shift+Down>"_s << u"0:4 0:5 0:6 0:7"_s;
+    QTest::newRow("end scrolls to the last") << u"0:0 <End>"_s << u"2:7"_s;
+    QTest::newRow("home") << u"1:3 <End> <Home>"_s << u"0:0"_s;
+    QTest::newRow("select all") << u"1:3 <Ctrl+A> ^1:3"_s
+                                << u"0:0 0:1 0:2 0:3 0:4 0:5 0:6 0:7 1:0 1:1 1:2 1:4 1:5 1:6 1:7 "
+                                   u"2:0 2:1 2:2 2:3 2:4 2:5 2:6 2:7"_s;
+}
+
+void TestCollectionView::selection()
+{
+    QFETCH(QString, actions);
+    QFETCH(QString, selection);
+    Fixture f({8, 8, 8});
+    CollectionView &view = f.view;
+    const QPoint margin(5, 110);
+    for (QStringView action : QStringView(actions).split(u' ')) {
+        Qt::KeyboardModifiers modifiers;
+        for (; action.startsWith(u'^') || action.startsWith(u'+'); action = action.mid(1))
+            modifiers |= action.startsWith(u'^') ? Qt::ControlModifier : Qt::ShiftModifier;
+        const QSet<IndexPath> before = view.selectionIndexPaths();
+        f.grid.selectCalls.clear();
+        f.grid.deselectCalls.clear();
+        if (action.startsWith(u"band>")) {
+            const QList<QStringView> xy = action.mid(5).split(u',');
+            const QPoint to(xy.at(0).toInt(), xy.at(1).toInt());
+            QTest::mousePress(view.viewport(), Qt::LeftButton, modifiers, margin);
+            QTest::mouseMove(view.viewport(), (margin + to) / 2);
+            QTest::mouseMove(view.viewport(), to);
+            auto *band = view.viewport()->findChild<QRubberBand *>();
+            QVERIFY(band && band->isVisible());
+            QCOMPARE(band->geometry(), QRectF(QPointF(margin), QPointF(to)).toRect());
+            QTest::mouseRelease(view.viewport(), Qt::LeftButton, modifiers, to);
+            QVERIFY(!band->isVisible());
+        } else if (action.startsWith(u'<')) {
+            QTest::keySequence(&view, QKeySequence(action.mid(1).chopped(1).toString()));
+            // The cursor is scrolled into view.
+            if (view.selectionIndexPaths().size() == 1) {
+                const QRectF inView(view.contentOffset(), view.viewport()->size());
+                QVERIFY(inView.contains(view.frameForItem(*view.selectionIndexPaths().cbegin())));
+            }
+        } else {
+            QWidget *target = action == u"empty" ? view.viewport()
+                : action.startsWith(u'h')        ? view.headerForSection(action.mid(1).toLongLong())
+                                                 : view.itemAtIndexPath(pathFrom(action));
+            QTest::mouseClick(target, Qt::LeftButton, modifiers, action == u"empty" ? margin : QPoint());
+        }
+        // The delegate hears of exactly the changes, at most once each per click or key.
+        const QSet<IndexPath> &after = view.selectionIndexPaths();
+        const QSet<IndexPath> added = QSet<IndexPath>(after).subtract(before);
+        const QSet<IndexPath> removed = QSet<IndexPath>(before).subtract(after);
+        QCOMPARE(f.grid.mirror, after);
+        if (!action.startsWith(u"band>")) {
+            QCOMPARE(f.grid.selectCalls, added.isEmpty() ? QList<QSet<IndexPath>>() : QList {added});
+            QCOMPARE(f.grid.deselectCalls, removed.isEmpty() ? QList<QSet<IndexPath>>() : QList {removed});
+        }
+    }
+    QCOMPARE(view.selectionIndexPaths(), pathsFrom(selection));
+}
+
+LUMISORT_GUI_TEST_MAIN(TestCollectionView)
+#include "tst_collectionview.moc"

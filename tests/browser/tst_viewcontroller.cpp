@@ -1,0 +1,394 @@
+#include "DemoCard.h"
+#include "TestMain.h"
+#include "browser/CollectionView.h"
+#include "browser/CollectionViewItem.h"
+#include "browser/HeaderView.h"
+#include "browser/MyVimoNSWindow.h"
+#include "browser/NotificationNames.h"
+#include "browser/PlaceholderSheet.h"
+#include "browser/SegmentedControl.h"
+#include "browser/ViewController.h"
+#include "browser/WindowController.h"
+#include "shell/FactoryDefaults.h"
+#include "shell/SettingsKeys.h"
+#include "shell/SettingsStore.h"
+#include "support/Alert.h"
+#include "support/DesktopOpener.h"
+#include "support/FolderPanel.h"
+#include "support/NotificationCenter.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMimeData>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QThread>
+#include <QtConcurrent>
+
+using namespace Qt::StringLiterals;
+
+// The browser on real files: a demo card copied into a working folder with the
+// photos already named by barcode (three groups of one barcode photo and three
+// subject photos: three sections of four).
+class TestViewController : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void sectionsAndHeadersFollowTheLoader_data();
+    void sectionsAndHeadersFollowTheLoader();
+    void zoomStepsAndLimits();
+    void headerButtonSendsOnlyThatSectionsPhotos();
+    void automaticModeMarksTheWholeSection();
+    void nothingSelectedAlertNamesThePressedSection();
+    void headerPostWithoutUserInformation();
+    void modePromptWhenDue();
+    void selectAllToggles();
+    void deleteAsksAndTrashes();
+    void sameSourceFolderDoesNotReload();
+    void missingWorkingFolderShowsOneEmptySection();
+    void refreshFromAnotherThreadAndTitle();
+    void fileRequestPostsFoldersFromTheBackground();
+    void doubleClickOpensWithoutChangingSelection();
+    void draggingWritesFileNamesAndDropsChangeNothing();
+
+private:
+    QString m_folder;
+    DemoCard m_card;
+    std::unique_ptr<WindowController> m_controller;
+    ViewController *vc() const { return m_controller->contentViewController(); }
+    CollectionView *grid() const { return vc()->collectionView; }
+    void pressHeaderButton(int section);
+    QList<QUrl> catchReassign(const std::function<void()> &action);
+    QSet<IndexPath> section(int s) const;
+};
+
+void TestViewController::initTestCase()
+{
+    Alert::setTestMode(true);
+    FolderPanel::setTestMode(true);
+    DesktopOpener::setTestMode(true);
+    FactoryDefaults::registerInto(SettingsStore::standard());
+    m_card = DemoCard::make(TestSandbox::instance().makeFolder(u"card"_s), 3, 3);
+    QVERIFY(m_card.isValid());
+}
+
+void TestViewController::init()
+{
+    m_folder = TestSandbox::instance().makeFolder(u"working"_s);
+    QCOMPARE(m_card.copyAssigned(m_folder).size(), 12);
+    SettingsStore &store = SettingsStore::standard();
+    store.setString(m_folder, cPrefSourcePath);
+    store.removeObjectForKey(cPrefSourcePathAliasData);
+    store.setInteger(200, cPrefRadioSet1SelectedTag);
+    store.setBool(false, cPrefMainstayDisableScan);
+    store.setInteger(0, cPrefInputFolderSortKeySelectedIndex);
+    Alert::resetForTesting();
+    m_controller = std::make_unique<WindowController>();
+    m_controller->window()->resize(1200, 900);
+    m_controller->window()->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_controller->window()));
+}
+
+void TestViewController::cleanup()
+{
+    m_controller.reset();
+}
+
+QSet<IndexPath> TestViewController::section(int s) const
+{
+    QSet<IndexPath> paths;
+    for (qsizetype i = 0; i < vc()->imageDirectoryLoader->numberOfItemsInSection(s); ++i)
+        paths.insert({s, i});
+    return paths;
+}
+
+void TestViewController::pressHeaderButton(int s)
+{
+    grid()->scrollToItem({s, 0});
+    QApplication::processEvents();
+    auto *header = qobject_cast<HeaderView *>(grid()->headerForSection(s));
+    QVERIFY(header);
+    header->ibButton->click();
+}
+
+QList<QUrl> TestViewController::catchReassign(const std::function<void()> &action)
+{
+    QList<QUrl> received;
+    QObject receiver;
+    NotificationCenter::defaultCenter().addObserver(
+        &receiver, NotificationNames::myReassignId, [&](const Notification &n) {
+            received = n.userInfo.value(NotificationKeys::urlstochange).value<QList<QUrl>>();
+            QCOMPARE(n.userInfo.value(NotificationKeys::fulSortedlUrlList).value<QList<QUrl>>().size(), 12);
+        });
+    action();
+    QApplication::processEvents();
+    return received;
+}
+
+void TestViewController::sectionsAndHeadersFollowTheLoader_data()
+{
+    QTest::addColumn<bool>("sections");
+    QTest::newRow("one section per barcode") << true;
+    QTest::newRow("single section") << false;
+}
+
+void TestViewController::sectionsAndHeadersFollowTheLoader()
+{
+    QFETCH(bool, sections);
+    if (!sections)
+        vc()->ibShowHideButton->click();
+    QCOMPARE(grid()->numberOfSections(), sections ? 3 : 1);
+    QApplication::processEvents();
+    auto *header = qobject_cast<HeaderView *>(grid()->headerForSection(0));
+    QVERIFY(header);
+    QCOMPARE(header->sectionTitle->text(), sections ? u"ID[0] = "_s + m_card.photos.first().barcode : QString());
+    QCOMPARE(header->imageCount->text(), sections ? u"4 Item(s)"_s : u"12 Item(s)"_s);
+    QCOMPARE(header->sectionid, 0);
+    // Every item in view shows its photo: name without extension, a thumbnail.
+    for (const IndexPath &path : grid()->indexPathsForVisibleItems()) {
+        auto *item = qobject_cast<CollectionViewItem *>(grid()->itemAtIndexPath(path));
+        const ImageFilePtr file = vc()->imageDirectoryLoader->imageFileForIndexPath(path);
+        QCOMPARE(item->displayedName(), QFileInfo(file->fileName()).completeBaseName());
+        QVERIFY(!item->displayedImage().isNull());
+    }
+    QCOMPARE(grid()->frameForItem({0, 0}).size(), QSizeF(200, 200));
+}
+
+void TestViewController::zoomStepsAndLimits()
+{
+    SegmentedControl *zoom = vc()->ibZoomControl;
+    for (int i = 0; i < 13; ++i)
+        zoom->activate(0);
+    QCOMPARE(vc()->itemScaleFactor, 0.75);
+    zoom->activate(0);
+    QCOMPARE(vc()->itemScaleFactor, 0.75);
+    QCOMPARE(grid()->frameForItem({0, 0}).width(), 150.0);
+    zoom->activate(1);
+    QCOMPARE(vc()->itemScaleFactor, 1.0);
+    for (int i = 0; i < 120; ++i)
+        zoom->activate(2);
+    QCOMPARE(vc()->itemScaleFactor, 3.0);
+    zoom->setSelectedSegment(7);
+    vc()->doSegmentedContrl(zoom);
+    vc()->doSegmentedContrl(vc()->ibShowHideButton); // not a segmented control
+    QCOMPARE(vc()->itemScaleFactor, 3.0);
+}
+
+void TestViewController::headerButtonSendsOnlyThatSectionsPhotos()
+{
+    grid()->selectItems({{1, 1}, {1, 2}, {2, 0}}, true);
+    const QList<QUrl> sent = catchReassign([this] { pressHeaderButton(1); });
+    QCOMPARE(sent.size(), 2);
+    for (const QUrl &url : sent)
+        QVERIFY(url.fileName().startsWith(m_card.photos.at(4).barcode));
+    auto *sheet = qobject_cast<PlaceholderSheet *>(vc()->presentedSheets().value(0));
+    QVERIFY(sheet);
+    QVERIFY(sheet->receivedText().contains(sent.first().toLocalFile()));
+    QVERIFY(grid()->selectionIndexPaths().contains({2, 0})); // the other section's mark stays
+}
+
+void TestViewController::automaticModeMarksTheWholeSection()
+{
+    SettingsStore::standard().setInteger(202, cPrefRadioSet1SelectedTag);
+    const QList<QUrl> sent = catchReassign([this] { pressHeaderButton(2); });
+    QCOMPARE(sent.size(), 4);
+    QCOMPARE(grid()->selectionIndexPaths().size(), 12);
+}
+
+void TestViewController::nothingSelectedAlertNamesThePressedSection()
+{
+    grid()->selectItems({{0, 1}}, true);
+    const QList<QUrl> sent = catchReassign([this] { pressHeaderButton(2); });
+    QVERIFY(sent.isEmpty());
+    QTRY_COMPARE(Alert::shownForTesting().size(), 1);
+    const Alert::Content alert = Alert::shownForTesting().first();
+    QCOMPARE(alert.messageText, u"NOTHING SELECTED INSIDE THIS SECTION"_s);
+    QCOMPARE(alert.informativeText, u"You did NOT select any item that is inside this current section=2"_s);
+    QCOMPARE(alert.buttons, QStringList {u"OK"_s});
+    QVERIFY(vc()->presentedSheets().isEmpty());
+}
+
+void TestViewController::headerPostWithoutUserInformation()
+{
+    QVariantMap secondStage;
+    QObject receiver;
+    NotificationCenter::defaultCenter().addObserver(&receiver, NotificationNames::myCustomId,
+                                                    [&](const Notification &n) { secondStage = n.userInfo; });
+    NotificationCenter::defaultCenter().postWithoutUserInfo(NotificationNames::myCustomId0);
+    QCOMPARE(secondStage.value(u"command"_s).toString(), u"dosomethingBAD"_s);
+    QCOMPARE(secondStage.value(u"sectionid"_s).toString(), u"0"_s);
+    QCOMPARE(secondStage.value(u"title"_s).toString(), u"UnknownSectionTitle"_s);
+    QTRY_COMPARE(Alert::shownForTesting().size(), 1); // nothing was selected in section 0
+}
+
+void TestViewController::modePromptWhenDue()
+{
+    SettingsStore::standard().setBool(true, cPrefMainstayDisableScan); // this build is not standalone
+    QSignalSpy presented(vc(), &ViewController::sheetPresented);
+    pressHeaderButton(1);
+    QCOMPARE(presented.size(), 1);
+    QCOMPARE(presented.first().first().toString(), u"dummyButtonSegue4"_s);
+    const QVariantMap kept = *SettingsStore::standard().dictionaryForKey(cPrefLastUserInfo);
+    QCOMPARE(kept.value(u"sectionid"_s).toString(), u"1"_s);
+    QCOMPARE(kept.value(u"title"_s).toString(), u"ID[1] = "_s + m_card.photos.at(4).barcode);
+}
+
+void TestViewController::selectAllToggles()
+{
+    const auto selectAll = [] {
+        NotificationCenter::defaultCenter().post(NotificationNames::mySelectAll, {{u"command"_s, u"selectall"_s}});
+    };
+    selectAll();
+    QCOMPARE(grid()->selectionIndexPaths().size(), 12);
+    selectAll();
+    QVERIFY(grid()->selectionIndexPaths().isEmpty());
+    grid()->selectItems({{0, 0}}, true);
+    selectAll();
+    QCOMPARE(grid()->selectionIndexPaths().size(), 12);
+
+    // An empty folder: harmless.
+    SettingsStore::standard().setString(TestSandbox::instance().makeFolder(u"empty"_s), cPrefSourcePath);
+    m_controller = std::make_unique<WindowController>();
+    selectAll();
+    QVERIFY(grid()->selectionIndexPaths().isEmpty());
+}
+
+void TestViewController::deleteAsksAndTrashes()
+{
+    vc()->deleteMarked(); // nothing marked: no question
+    QApplication::processEvents();
+    QVERIFY(Alert::shownForTesting().isEmpty());
+
+    const QSet<IndexPath> marked {{0, 1}, {1, 2}};
+    QStringList names;
+    for (const IndexPath &p : marked)
+        names << vc()->imageDirectoryLoader->imageFileForIndexPath(p)->fileName();
+    grid()->selectItems(marked, true);
+    Alert::queueAnswerForTesting(Alert::cFirstButtonReturn);
+    vc()->deleteMarked();
+    QTRY_COMPARE(Alert::shownForTesting().size(), 1);
+    QApplication::processEvents();
+    const Alert::Content question = Alert::shownForTesting().first();
+    QCOMPARE(question.messageText, u"DELETE All the Marked Photos?"_s);
+    QCOMPARE(question.informativeText, u"There are 2 items marked"_s);
+    QCOMPARE(question.buttons, (QStringList {u"NO - Do Nothing"_s, u"YES DELETE"_s}));
+    QCOMPARE(QDir(m_folder).entryList(QDir::Files).size(), 12);
+
+    grid()->selectItems(marked, true);
+    Alert::queueAnswerForTesting(Alert::cSecondButtonReturn);
+    vc()->deleteMarked();
+    QTRY_COMPARE(vc()->imageDirectoryLoader->numberOfItems(), 10);
+    const QString trash = TestSandbox::instance().dataHome() + u"/Trash/files/"_s;
+    for (const QString &name : std::as_const(names)) {
+        QVERIFY(!QFileInfo::exists(m_folder + u'/' + name));
+        QVERIFY2(QFileInfo::exists(trash + name), qPrintable(name));
+    }
+}
+
+void TestViewController::sameSourceFolderDoesNotReload()
+{
+    writeFile(m_folder + u"/zz_extra.jpg"_s, "x");
+    NotificationCenter::defaultCenter().postWithoutUserInfo(NotificationNames::vimoNotificationChangedSourcePath);
+    QCOMPARE(vc()->imageDirectoryLoader->numberOfItems(), 12);
+
+    const QString other = TestSandbox::instance().makeFolder(u"other"_s);
+    m_card.copyAsShot(other);
+    SettingsStore::standard().setString(other, cPrefSourcePath);
+    SettingsStore::standard().removeObjectForKey(cPrefSourcePathAliasData);
+    NotificationCenter::defaultCenter().postWithoutUserInfo(NotificationNames::vimoNotificationChangedSourcePath);
+    QCOMPARE(vc()->pathtophotos, other);
+    QCOMPARE(grid()->numberOfSections(), 1); // camera names: one "IMG" run
+    QVERIFY(SettingsStore::standard().boolForKey(cPrefSourcePathIsValid));
+}
+
+void TestViewController::missingWorkingFolderShowsOneEmptySection()
+{
+    SettingsStore::standard().setString(m_folder + u"/gone"_s, cPrefSourcePath);
+    m_controller = std::make_unique<WindowController>();
+    m_controller->window()->show();
+    QCOMPARE(grid()->numberOfSections(), 1);
+    QCOMPARE(grid()->numberOfItemsInSection(0), 0);
+    QTRY_VERIFY(grid()->headerForSection(0));
+    auto *header = qobject_cast<HeaderView *>(grid()->headerForSection(0));
+    QCOMPARE(header->sectionTitle->text(), u"ID[0] = Unknown!"_s);
+    QCOMPARE(header->imageCount->text(), u"0 Item(s)"_s);
+}
+
+void TestViewController::refreshFromAnotherThreadAndTitle()
+{
+    QCOMPARE(m_controller->window()->windowTitle(), m_folder + u" - Lumisort"_s);
+    QCOMPARE(*SettingsStore::standard().stringForKey(cPrefWindowTitle), m_folder + u" - Lumisort"_s);
+    QVERIFY(QFile::remove(m_folder + u'/' + QDir(m_folder).entryList(QDir::Files).first()));
+    QtConcurrent::run([] {
+        NotificationCenter::defaultCenter().post(NotificationNames::myRefreshId, {{u"command"_s, u"refresh"_s}});
+    }).waitForFinished();
+    QTRY_COMPARE(vc()->imageDirectoryLoader->numberOfItems(), 11);
+
+    // Another folder for this run: shown, titled by its name, not stored.
+    const QString other = TestSandbox::instance().makeFolder(u"another"_s);
+    m_card.copyAsShot(other);
+    FolderPanel::queueAnswerForTesting(other);
+    m_controller->openAnotherFolder();
+    QTRY_COMPARE(vc()->pathtophotos, other);
+    QCOMPARE(m_controller->window()->windowTitle(), QFileInfo(other).fileName());
+    QCOMPARE(*SettingsStore::standard().stringForKey(cPrefSourcePath), m_folder);
+}
+
+void TestViewController::fileRequestPostsFoldersFromTheBackground()
+{
+    const QString destination = TestSandbox::instance().makeFolder(u"dest"_s);
+    SettingsStore::standard().setString(destination, cPrefDestinationPath);
+    SettingsStore::standard().removeObjectForKey(cPrefDailyFolderDateFormat);
+    QVariantMap received;
+    bool onMain = true;
+    QObject receiver;
+    NotificationCenter::defaultCenter().addObserver(&receiver, NotificationNames::mycopytomainfolder,
+                                                    [&](const Notification &n) {
+                                                        onMain = QThread::currentThread() == qApp->thread();
+                                                        received = n.userInfo;
+                                                    });
+    vc()->finishProcess();
+    QCOMPARE(vc()->presentedSheets().size(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(!received.isEmpty(), 3000);
+    QVERIFY(!onMain);
+    QCOMPARE(received.value(u"srcpath"_s).toString(), m_folder);
+    QCOMPARE(received.value(u"destpath"_s).toString(), destination);
+    SettingsStore::standard().removeObjectForKey(cPrefDestinationPath);
+}
+
+void TestViewController::doubleClickOpensWithoutChangingSelection()
+{
+    QApplication::processEvents();
+    auto *item = qobject_cast<CollectionViewItem *>(grid()->itemAtIndexPath({0, 1}));
+    QVERIFY(item);
+    QTest::mouseClick(item, Qt::LeftButton, {}, item->rect().center());
+    QCOMPARE(grid()->selectionIndexPaths(), (QSet<IndexPath> {{0, 1}}));
+    QVERIFY(item->isSelected());
+    QTest::mouseDClick(item, Qt::LeftButton, {}, item->rect().center());
+    QCOMPARE(DesktopOpener::openedForTesting().constLast(), item->imageFile()->fileurl().toLocalFile());
+    QCOMPARE(grid()->selectionIndexPaths(), (QSet<IndexPath> {{0, 1}}));
+}
+
+void TestViewController::draggingWritesFileNamesAndDropsChangeNothing()
+{
+    QMimeData data;
+    QVERIFY(vc()->canDragItemsAt(grid(), {{0, 0}}));
+    QVERIFY(vc()->writeItemsAt(grid(), {{1, 0}, {0, 1}}, &data));
+    const QStringList names = data.text().split(u'\n');
+    QCOMPARE(names,
+             (QStringList {vc()->imageDirectoryLoader->imageFileForIndexPath({0, 1})->fileName(),
+                           vc()->imageDirectoryLoader->imageFileForIndexPath({1, 0})->fileName()}));
+    QVERIFY(vc()->validateDrop(grid(), &data));
+    QVERIFY(vc()->acceptDrop(grid(), &data));
+    QCOMPARE(QDir(m_folder).entryList(QDir::Files).size(), 12);
+}
+
+LUMISORT_GUI_TEST_MAIN(TestViewController)
+#include "tst_viewcontroller.moc"
