@@ -1,6 +1,8 @@
 #include "SectionsCommand.h"
 
 #include "model/ImageDirectoryLoader.h"
+#include "model/LoadProbe.h"
+#include "model/ThumbnailCache.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -12,19 +14,27 @@ using namespace Qt::StringLiterals;
 
 QString SectionsCommand::usage()
 {
-    return u"usage: lumisort-cli sections [--single] [--json] DIR"_s;
+    return u"usage: lumisort-cli sections [--single] [--json] [--stats] [--no-cache] DIR\n"
+           "  --stats     add load figures (photos, decoded, reused, ms_first_screen, ms_all, rss_mb)\n"
+           "  --no-cache  make every thumbnail from the image data (no thumbnail cache)"_s;
 }
 
 int SectionsCommand::run(const QStringList &args, CliIo &io)
 {
     bool single = false;
     bool json = false;
+    bool stats = false;
+    bool noCache = false;
     QString folder;
     for (const QString &arg : args) {
         if (arg == u"--single"_s)
             single = true;
         else if (arg == u"--json"_s)
             json = true;
+        else if (arg == u"--stats"_s)
+            stats = true;
+        else if (arg == u"--no-cache"_s)
+            noCache = true;
         else if (arg.startsWith(u"--"_s) || !folder.isEmpty())
             return io.usageError(u"unexpected argument "_s + arg, usage());
         else
@@ -38,9 +48,16 @@ int SectionsCommand::run(const QStringList &args, CliIo &io)
     }
     const QString absolute = QFileInfo(folder).absoluteFilePath();
 
-    ImageDirectoryLoader loader;
+    // The same loader and cache as the browser, loading the same progressive way.
+    std::unique_ptr<ThumbnailCache> privateCache;
+    if (noCache)
+        privateCache = std::make_unique<ThumbnailCache>(QString());
+    ThumbnailCache &cache = noCache ? *privateCache : ThumbnailCache::standard();
+    cache.resetCounters();
+    ImageDirectoryLoader loader(nullptr, &cache);
     loader.setSingleSectionMode(single);
-    loader.loadDataForFolderWithUrl(QUrl::fromLocalFile(absolute));
+    const LoadProbe::Result probe = LoadProbe(&loader).run(QUrl::fromLocalFile(absolute));
+    cache.flush();
 
     QJsonArray sections;
     for (qsizetype s = 0; s < loader.numberOfSections(); ++s) {
@@ -63,9 +80,24 @@ int SectionsCommand::run(const QStringList &args, CliIo &io)
         }
     }
     if (json) {
-        const QJsonObject root {{u"folder"_s, absolute}, {u"sections"_s, sections}};
+        QJsonObject root {{u"folder"_s, absolute}, {u"sections"_s, sections}};
+        if (stats) {
+            root.insert(u"stats"_s,
+                        QJsonObject {{u"photos"_s, probe.photos},
+                                     {u"decoded"_s, cache.decodedCount()},
+                                     {u"reused"_s, cache.reusedCount()},
+                                     {u"ms_first_screen"_s, probe.msFirstScreen},
+                                     {u"ms_all"_s, probe.msAll},
+                                     {u"rss_mb"_s, LoadProbe::residentMegabytes()},
+                                     {u"max_stall_ms"_s, probe.maxStallMs}});
+        }
         io.out << QString::fromUtf8(QJsonDocument(root).toJson(QJsonDocument::Indented));
         io.out.flush();
+    }
+    if (stats && !json) {
+        io.out << "photos " << probe.photos << " decoded " << cache.decodedCount() << " reused " << cache.reusedCount()
+               << " ms_first_screen " << probe.msFirstScreen << " ms_all " << probe.msAll << " rss_mb "
+               << LoadProbe::residentMegabytes() << Qt::endl;
     }
     return CliIo::cOk;
 }

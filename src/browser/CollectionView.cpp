@@ -329,6 +329,12 @@ QWidget *CollectionView::headerForSection(qsizetype section) const
 
 QList<IndexPath> CollectionView::indexPathsForVisibleItems() const
 {
+    const QRectF inView(QPointF(0, scrollOffset().y()), QSizeF(viewport()->width(), viewport()->height()));
+    return m_layout.itemsInRect(inView);
+}
+
+QList<IndexPath> CollectionView::preparedIndexPaths() const
+{
     QList<IndexPath> paths = m_visibleItems.keys();
     std::sort(paths.begin(), paths.end());
     return paths;

@@ -58,7 +58,10 @@ public:
     QWidget *itemAtIndexPath(const IndexPath &indexPath) const;
     QWidget *headerForSection(qsizetype section) const;
     // Items and sections that have a widget now: those in view plus a margin.
+    // The items on screen (at least partly), in order.
     QList<IndexPath> indexPathsForVisibleItems() const;
+    // The items that have a widget: on screen and in the margin kept around it.
+    QList<IndexPath> preparedIndexPaths() const;
     QList<qsizetype> visibleSections() const;
     // In content coordinates: the part of the content whose widgets are kept
     // (the viewport and half its height above and below).

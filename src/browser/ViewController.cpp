@@ -24,10 +24,12 @@
 #include <QAction>
 #include <QDialog>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -58,6 +60,39 @@ ViewController::ViewController(QWidget *parent)
     connect(ibZoomControl, &SegmentedControl::activated, this, [this] { doSegmentedContrl(ibZoomControl); });
 
     createActions();
+
+    m_watcher = new QFileSystemWatcher(this);
+    m_settleTimer = new QTimer(this);
+    m_settleTimer->setSingleShot(true);
+    m_settleTimer->setInterval(cFolderSettleMs);
+    connect(m_watcher, &QFileSystemWatcher::directoryChanged, m_settleTimer, qOverload<>(&QTimer::start));
+    connect(m_settleTimer, &QTimer::timeout, this, [this] {
+        // Another program changed the folder: read it again, keeping the marks.
+        m_keepSelection = true;
+        imageDirectoryLoader->beginLoadingFolder(QUrl::fromLocalFile(pathtophotos), true);
+    });
+    connect(imageDirectoryLoader, &ImageDirectoryLoader::aboutToReplaceRecords, this, &ViewController::rememberPlace);
+    connect(imageDirectoryLoader, &ImageDirectoryLoader::folderListed, this, [this] {
+        collectionView->reloadData();
+        restorePlace();
+        prioritizeVisible();
+    });
+    connect(imageDirectoryLoader, &ImageDirectoryLoader::thumbnailsArrived, this,
+            [this](const QList<qsizetype> &indices) {
+                // Only the arrivals that have a widget need it filled in.
+                QSet<IndexPath> shown;
+                for (const IndexPath &path : collectionView->preparedIndexPaths())
+                    shown.insert(path);
+                QSet<IndexPath> changed;
+                for (qsizetype index : indices) {
+                    const std::optional<IndexPath> path = imageDirectoryLoader->indexPathForIndex(index);
+                    if (path && shown.contains(*path))
+                        changed.insert(*path);
+                }
+                if (!changed.isEmpty())
+                    collectionView->reloadItems(changed);
+            });
+    connect(collectionView, &CollectionView::visibleItemsChanged, this, &ViewController::prioritizeVisible);
     viewDidLoad();
 }
 
@@ -243,7 +278,86 @@ void ViewController::reloadUrlsFromFolder()
         });
         return;
     }
-    imageDirectoryLoader->loadDataForFolderWithUrl(folder);
+    watchFolder();
+    imageDirectoryLoader->beginLoadingFolder(folder);
+}
+
+void ViewController::watchFolder()
+{
+    const QStringList watched = m_watcher->directories();
+    if (watched == QStringList {pathtophotos})
+        return;
+    if (!watched.isEmpty())
+        m_watcher->removePaths(watched);
+    if (QFileInfo(pathtophotos).isDir())
+        m_watcher->addPath(pathtophotos);
+}
+
+void ViewController::rememberPlace()
+{
+    m_place.clear();
+    const qreal top = collectionView->contentOffset().y();
+    for (const IndexPath &path : collectionView->indexPathsForVisibleItems()) {
+        const std::optional<FileIdentity> id =
+            imageDirectoryLoader->identityAt(imageDirectoryLoader->indexForIndexPath(path));
+        if (id)
+            m_place.append({*id, collectionView->frameForItem(path).top() - top});
+    }
+    m_keptSelection.clear();
+    if (m_keepSelection) {
+        for (const IndexPath &path : collectionView->selectionIndexPaths()) {
+            if (const auto id = imageDirectoryLoader->identityAt(imageDirectoryLoader->indexForIndexPath(path)))
+                m_keptSelection.insert(*id);
+        }
+    }
+}
+
+void ViewController::restorePlace()
+{
+    // The first photo that was in view and still exists stays where it was on screen,
+    // so the section being worked on does not jump away after a correction.
+    for (const auto &[identity, fromTop] : std::as_const(m_place)) {
+        const std::optional<IndexPath> path =
+            imageDirectoryLoader->indexPathForIndex(imageDirectoryLoader->indexOfIdentity(identity));
+        if (path) {
+            collectionView->setContentOffset(QPointF(0, collectionView->frameForItem(*path).top() - fromTop));
+            break;
+        }
+    }
+    m_place.clear();
+    if (m_keepSelection) {
+        QSet<IndexPath> reselect;
+        for (const FileIdentity &identity : std::as_const(m_keptSelection)) {
+            if (const auto path =
+                    imageDirectoryLoader->indexPathForIndex(imageDirectoryLoader->indexOfIdentity(identity)))
+                reselect.insert(*path);
+        }
+        // Positions moved: the marks follow the photos, not the places.
+        QSet<IndexPath> stale = collectionView->selectionIndexPaths();
+        stale.subtract(reselect);
+        collectionView->deselectItems(stale, true);
+        collectionView->selectItems(reselect, true);
+    } else {
+        collectionView->deselectAll(true);
+    }
+    m_keepSelection = false;
+    m_keptSelection.clear();
+}
+
+void ViewController::prioritizeVisible()
+{
+    // What is on screen first, then the screenful below it.
+    QList<IndexPath> visible = collectionView->indexPathsForVisibleItems();
+    QList<qsizetype> wanted;
+    for (const IndexPath &path : std::as_const(visible))
+        wanted.append(imageDirectoryLoader->indexForIndexPath(path));
+    if (!wanted.isEmpty()) {
+        const qsizetype last = wanted.constLast();
+        const qsizetype screen = wanted.size();
+        for (qsizetype i = 1; i <= screen; ++i)
+            wanted.append(last + i);
+    }
+    imageDirectoryLoader->prioritize(wanted);
 }
 
 void ViewController::refreshAllSections(QObject *)

@@ -15,6 +15,8 @@ class CollectionView;
 class QAbstractButton;
 class QAction;
 class QDialog;
+class QFileSystemWatcher;
+class QTimer;
 class SegmentedControl;
 
 // The browser: the main window's content. Owns the folder loader, shows the
@@ -85,6 +87,9 @@ public:
     QDialog *performSegue(const QString &identifier);
     QList<QDialog *> presentedSheets() const;
 
+    // How long the folder must be quiet after another program changed it before it is read again.
+    static constexpr int cFolderSettleMs = 700;
+
     // Menu and toolbar entries the window shows.
     QAction *refreshAction = nullptr;
     QAction *deselectAllAction = nullptr;
@@ -113,5 +118,17 @@ private:
     void showNothingSelectedAlert(const QString &sectionid);
     void observe(const QString &name, void (ViewController::*handler)(const Notification &));
 
+    // Keeping the operator's place across a reload: the photos in view (by file
+    // identity, which a rename keeps) and how far from the top each one was.
+    void rememberPlace();
+    void restorePlace();
+    void prioritizeVisible();
+    void watchFolder();
+
     QList<QPointer<QDialog>> m_sheets;
+    QList<QPair<FileIdentity, qreal>> m_place;
+    QSet<FileIdentity> m_keptSelection;
+    bool m_keepSelection = false;
+    QFileSystemWatcher *m_watcher = nullptr;
+    QTimer *m_settleTimer = nullptr;
 };

@@ -2,17 +2,22 @@
 
 #include "FileNameConvention.h"
 #include "ImageTypes.h"
-#include "ThumbnailMaker.h"
+#include "ThumbnailCache.h"
+#include "ThumbnailScheduler.h"
 #include "browser/NotificationNames.h"
 #include "shell/SettingsKeys.h"
 #include "shell/SettingsStore.h"
 #include "shell/SharedConstants.h"
+#include "support/Dispatch.h"
 #include "support/NotificationCenter.h"
 #include "support/SafeFile.h"
 #include "support/SystemLog.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QPointer>
+#include <QSet>
 #include <QThreadPool>
 #include <QtConcurrent>
 #include <algorithm>
@@ -25,18 +30,30 @@ const QString ImageDirectoryLoader::cLocalizedNameSortKey = u"NSURLLocalizedName
 const QString ImageDirectoryLoader::cCreationDateSortKey = u"NSURLCreationDateKey"_s;
 
 namespace {
-// Decoding thumbnails is the whole cost of a load; it gets a pool of its own so
-// that long background runs on the global pool (a filing run) cannot starve it.
-QThreadPool &thumbnailPool()
+// Listing runs beside the thumbnail work, never behind a long filing run on the global pool.
+QThreadPool &listingPool()
 {
     static QThreadPool pool;
     return pool;
 }
 } // namespace
 
-ImageDirectoryLoader::ImageDirectoryLoader(QObject *parent)
+ImageDirectoryLoader::ImageDirectoryLoader(QObject *parent, ThumbnailCache *cache)
     : QObject(parent)
-{ }
+    , m_cache(cache ? cache : &ThumbnailCache::standard())
+    , m_scheduler(new ThumbnailScheduler(*m_cache, this))
+{
+    connect(m_scheduler, &ThumbnailScheduler::arrived, this, &ImageDirectoryLoader::thumbnailsArrived);
+    connect(m_scheduler, &ThumbnailScheduler::finished, this, [this] {
+        m_thumbnailsPending = false;
+        Q_EMIT thumbnailsFinished();
+    });
+}
+
+ImageDirectoryLoader::~ImageDirectoryLoader()
+{
+    ++m_loadGeneration;
+}
 
 void ImageDirectoryLoader::doMyInitStuff()
 {
@@ -73,19 +90,23 @@ QString ImageDirectoryLoader::configuredSortKey()
     return key.typeId() == QMetaType::QString ? key.toString() : cLocalizedNameSortKey;
 }
 
-QList<QUrl> ImageDirectoryLoader::sortedByKey(const QList<QUrl> &urls, const QString &sortKey)
+ImageDirectoryLoader::Listed ImageDirectoryLoader::sortedByKey(const QList<QUrl> &urls, const QString &sortKey)
 {
     struct Item
     {
         QUrl url;
         QString name;
         std::optional<QDateTime> created;
+        std::optional<FileIdentity> identity;
     };
     const bool byName = sortKey == cLocalizedNameSortKey;
     QList<Item> items;
     items.reserve(urls.size());
-    for (const QUrl &url : urls)
-        items.append({url, url.fileName(), byName ? std::nullopt : creationDate(url.toLocalFile())});
+    for (const QUrl &url : urls) {
+        const QString path = url.toLocalFile();
+        items.append({url, url.fileName(), byName ? std::nullopt : creationDate(path),
+                      FileIdentity::of(QFile::encodeName(path))});
+    }
     // Plain comparison by character code, no locale, no numeric ordering.
     const auto less = [byName](const Item &a, const Item &b) {
         if (byName)
@@ -98,14 +119,25 @@ QList<QUrl> ImageDirectoryLoader::sortedByKey(const QList<QUrl> &urls, const QSt
     };
     // Stable, and safe with the "cannot tell" answers of unreadable files.
     std::stable_sort(items.begin(), items.end(), less);
-    QList<QUrl> sorted;
-    sorted.reserve(items.size());
-    for (const Item &item : std::as_const(items))
-        sorted.append(item.url);
-    return sorted;
+    Listed listed;
+    listed.urls.reserve(items.size());
+    listed.identities.reserve(items.size());
+    for (const Item &item : std::as_const(items)) {
+        listed.urls.append(item.url);
+        listed.identities.append(item.identity);
+    }
+    return listed;
 }
 
-std::optional<QList<QUrl>> ImageDirectoryLoader::getFilesURLFromFolder(const QUrl &folderURL) const
+std::optional<ImageDirectoryLoader::Listed> ImageDirectoryLoader::listAndSort(const QUrl &folderURL)
+{
+    const std::optional<QList<QUrl>> urls = getFilesURLFromFolder(folderURL);
+    if (!urls)
+        return std::nullopt;
+    return sortedByKey(*urls, configuredSortKey());
+}
+
+std::optional<QList<QUrl>> ImageDirectoryLoader::getFilesURLFromFolder(const QUrl &folderURL)
 {
     if (!folderURL.isValid() || !folderURL.isLocalFile() || folderURL.toLocalFile().isEmpty())
         return std::nullopt;
@@ -136,14 +168,85 @@ std::optional<QList<QUrl>> ImageDirectoryLoader::getFilesURLFromFolder(const QUr
 
 void ImageDirectoryLoader::loadDataForFolderWithUrl(const QUrl &folderURL)
 {
-    const std::optional<QList<QUrl>> urls = getFilesURLFromFolder(folderURL);
-    if (!urls) {
+    ++m_loadGeneration; // a progressive load still on its way is overtaken
+    m_listing = false;
+    const std::optional<Listed> listed = listAndSort(folderURL);
+    if (!listed) {
         logLine(u"Inside loadDataForFolderWithUrl.. folderURL is NIL?????"_s);
         return;
     }
-    const QList<QUrl> sorted = sortedByKey(*urls, configuredSortKey());
-    m_fSortedUrls = sorted;
-    setupDataForUrls(sorted);
+    m_progressive = false;
+    m_identities = listed->identities;
+    m_fSortedUrls = listed->urls;
+    setupDataForUrls(listed->urls);
+}
+
+void ImageDirectoryLoader::beginLoadingFolder(const QUrl &folderURL, bool onlyIfChanged)
+{
+    const quint64 generation = ++m_loadGeneration;
+    m_listing = true;
+    QPointer<ImageDirectoryLoader> self(this);
+    listingPool().start([self, folderURL, generation, onlyIfChanged] {
+        std::optional<Listed> listed = listAndSort(folderURL);
+        Dispatch::onMain(self, [self, listed = std::move(listed), generation, onlyIfChanged] {
+            if (!self || generation != self->m_loadGeneration)
+                return;
+            self->m_listing = false;
+            if (!listed) {
+                logLine(u"Inside loadDataForFolderWithUrl.. folderURL is NIL?????"_s);
+                return;
+            }
+            self->applyListing(*listed, onlyIfChanged);
+        });
+    });
+}
+
+void ImageDirectoryLoader::applyListing(const Listed &listed, bool onlyIfChanged)
+{
+    if (onlyIfChanged && m_fSortedUrls == listed.urls && m_identities == listed.identities)
+        return;
+    Q_EMIT aboutToReplaceRecords();
+    m_progressive = true;
+    m_identities = listed.identities;
+    m_fSortedUrls = listed.urls;
+    setupDataForUrls(listed.urls);
+    Q_EMIT folderListed();
+}
+
+void ImageDirectoryLoader::prioritize(const QList<qsizetype> &indices)
+{
+    m_scheduler->prioritize(indices);
+}
+
+qsizetype ImageDirectoryLoader::indexOfIdentity(const FileIdentity &identity) const
+{
+    return m_indexOfIdentity.value(identity, -1);
+}
+
+qsizetype ImageDirectoryLoader::indexForIndexPath(const IndexPath &indexPath) const
+{
+    return sectionOffset(indexPath.section) + indexPath.item;
+}
+
+std::optional<IndexPath> ImageDirectoryLoader::indexPathForIndex(qsizetype index) const
+{
+    if (index < 0 || index >= m_imageFiles.size())
+        return std::nullopt;
+    // Sections are contiguous and in order: the last one starting at or before the index.
+    const auto after = std::upper_bound(m_sectionsAttributesArray.cbegin(), m_sectionsAttributesArray.cend(), index,
+                                        [](qsizetype i, const SectionAttributes &s) { return i < s.sectionOffset; });
+    if (after == m_sectionsAttributesArray.cbegin())
+        return std::nullopt;
+    const qsizetype section = (after - m_sectionsAttributesArray.cbegin()) - 1;
+    const SectionAttributes &attributes = m_sectionsAttributesArray.at(section);
+    if (index >= attributes.sectionOffset + attributes.sectionLength)
+        return std::nullopt;
+    return IndexPath {section, index - attributes.sectionOffset};
+}
+
+std::optional<FileIdentity> ImageDirectoryLoader::identityAt(qsizetype index) const
+{
+    return m_identities.value(index);
 }
 
 void ImageDirectoryLoader::createImageFilesForUrls(const QList<QUrl> &sortedUrls)
@@ -154,11 +257,9 @@ void ImageDirectoryLoader::createImageFilesForUrls(const QList<QUrl> &sortedUrls
     QString previous = u"_previous_"_s; // holds the separator, so no barcode id can equal it
     qsizetype runningCount = 0;
     qsizetype sectionCounter = 0;
-    QList<QString> barcodes;
-    barcodes.reserve(sortedUrls.size());
+    m_imageFiles.reserve(sortedUrls.size());
     for (const QUrl &url : sortedUrls) {
         const QString barcode = FileNameConvention::barcodeIdForUrl(url);
-        barcodes.append(barcode);
         if (m_singleSectionMode) {
             ++runningCount;
             sectionCounter = 1;
@@ -179,17 +280,42 @@ void ImageDirectoryLoader::createImageFilesForUrls(const QList<QUrl> &sortedUrls
             ++runningCount;
         }
         m_sectionLengthArray[sectionCounter - 1] = runningCount;
+        ImageFilePtr file = ImageFile::pending(url);
+        file->setBasecode(barcode);
+        m_imageFiles.append(std::move(file));
+    }
+    if (m_identities.size() != m_imageFiles.size())
+        m_identities = QList<std::optional<FileIdentity>>(m_imageFiles.size());
+    m_indexOfIdentity.clear();
+    QSet<FileIdentity> shown;
+    for (qsizetype i = 0; i < m_identities.size(); ++i) {
+        if (m_identities.at(i)) {
+            m_indexOfIdentity.insert(*m_identities.at(i), i);
+            shown.insert(*m_identities.at(i));
+        }
     }
 
-    // The thumbnails are the cost: make them on every core, keep the order.
-    ThumbnailMaker::initializeLibraries();
-    const QList<ImageFilePtr> files = QtConcurrent::blockingMapped<QList<ImageFilePtr>>(
-        &thumbnailPool(), sortedUrls, [](const QUrl &url) { return std::make_shared<ImageFile>(url); });
-    m_imageFiles.reserve(files.size());
-    for (qsizetype i = 0; i < files.size(); ++i) {
-        files.at(i)->setBasecode(barcodes.at(i));
-        m_imageFiles.append(files.at(i));
+    m_scheduler->cancel();
+    if (!m_progressive) {
+        // The caller waits: every core makes thumbnails until all are there.
+        ThumbnailScheduler::fillNow(*m_cache, m_imageFiles);
+        m_thumbnailsPending = false;
+    } else {
+        // What is already in memory (a reload after a correction: all of it) shows at once.
+        QList<qsizetype> missing;
+        for (qsizetype i = 0; i < m_imageFiles.size(); ++i) {
+            const std::optional<CompactThumbnail> known =
+                m_identities.at(i) ? m_cache->findInMemory(*m_identities.at(i)) : std::nullopt;
+            if (known)
+                m_imageFiles.at(i)->setCompactThumbnail(*known);
+            else
+                missing.append(i);
+        }
+        m_thumbnailsPending = !missing.isEmpty();
+        m_scheduler->start(m_imageFiles, missing);
     }
+    // Thumbnails of other folders need not stay in memory; the disk keeps them.
+    m_cache->retainInMemoryOnly(shown);
 }
 
 void ImageDirectoryLoader::setupDataForUrls(const std::optional<QList<QUrl>> &urls)

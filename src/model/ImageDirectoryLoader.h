@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FileIdentity.h"
 #include "ImageFile.h"
 #include "IndexPath.h"
 
@@ -14,6 +15,9 @@
 // sections, one per run of consecutive photos with the same barcode id. The
 // browser, the command-line tool and the tests all turn folders into sections
 // through this class.
+class ThumbnailCache;
+class ThumbnailScheduler;
+
 class ImageDirectoryLoader : public QObject
 {
     Q_OBJECT
@@ -22,7 +26,9 @@ public:
     static const QString cLocalizedNameSortKey; // "NSURLLocalizedNameKey": sort by name
     static const QString cCreationDateSortKey; // "NSURLCreationDateKey"
 
-    explicit ImageDirectoryLoader(QObject *parent = nullptr);
+    // The thumbnail cache defaults to the program's own (memory and disk).
+    explicit ImageDirectoryLoader(QObject *parent = nullptr, ThumbnailCache *cache = nullptr);
+    ~ImageDirectoryLoader() override;
 
     void doMyInitStuff();
     void setupDataForUrls(const std::optional<QList<QUrl>> &urls);
@@ -39,6 +45,21 @@ public:
     const std::optional<QList<QUrl>> &fSortedUrls() const { return m_fSortedUrls; }
     void setFSortedUrls(const std::optional<QList<QUrl>> &urls) { m_fSortedUrls = urls; }
 
+    // The same load without making anyone wait: the folder is listed and sorted on a
+    // background thread; the records (with the thumbnails already known) and the
+    // sections replace the old ones on this thread (folderListed); the other
+    // thumbnails follow (thumbnailsArrived), those asked for by prioritize() first.
+    // With onlyIfChanged, a listing identical to the one shown changes nothing.
+    void beginLoadingFolder(const QUrl &folderURL, bool onlyIfChanged = false);
+    void prioritize(const QList<qsizetype> &indices);
+    bool isLoading() const { return m_listing || m_thumbnailsPending; }
+    // The position of the record of this file in display order, or -1.
+    qsizetype indexOfIdentity(const FileIdentity &identity) const;
+    std::optional<FileIdentity> identityAt(qsizetype index) const;
+    // Position in display order of an index path, and back.
+    qsizetype indexForIndexPath(const IndexPath &indexPath) const;
+    std::optional<IndexPath> indexPathForIndex(qsizetype index) const;
+
     // All records in display order, and the first photo of a section.
     const QList<ImageFilePtr> &imageFiles() const { return m_imageFiles; }
     qsizetype sectionOffset(qsizetype section) const;
@@ -50,18 +71,32 @@ public:
     // born at copy time but keeps the shooting time as its modification time.
     static std::optional<QDateTime> creationDate(const QString &path);
 
+Q_SIGNALS:
+    void aboutToReplaceRecords();
+    void folderListed();
+    void thumbnailsArrived(const QList<qsizetype> &indices);
+    void thumbnailsFinished();
+
 private:
+    struct Listed
+    {
+        QList<QUrl> urls;
+        QList<std::optional<FileIdentity>> identities;
+    };
+    static std::optional<Listed> listAndSort(const QUrl &folderURL);
+    void applyListing(const Listed &listed, bool onlyIfChanged);
+
     struct SectionAttributes
     {
         qsizetype sectionOffset = 0;
         qsizetype sectionLength = 0;
     };
 
-    std::optional<QList<QUrl>> getFilesURLFromFolder(const QUrl &folderURL) const;
+    static std::optional<QList<QUrl>> getFilesURLFromFolder(const QUrl &folderURL);
     void createImageFilesForUrls(const QList<QUrl> &sortedUrls);
     void setupDataForSingleSectionMode();
     void setupDataForMultiSectionMode();
-    static QList<QUrl> sortedByKey(const QList<QUrl> &urls, const QString &sortKey);
+    static Listed sortedByKey(const QList<QUrl> &urls, const QString &sortKey);
 
     QList<ImageFilePtr> m_imageFiles;
     qsizetype m_numberOfSections = 1;
@@ -71,4 +106,13 @@ private:
     QVariantMap m_curinfo;
     QList<QVariantMap> m_sectionLengthArray2;
     std::optional<QList<QUrl>> m_fSortedUrls;
+
+    ThumbnailCache *m_cache = nullptr;
+    ThumbnailScheduler *m_scheduler = nullptr;
+    QList<std::optional<FileIdentity>> m_identities;
+    QHash<FileIdentity, qsizetype> m_indexOfIdentity;
+    quint64 m_loadGeneration = 0;
+    bool m_listing = false;
+    bool m_thumbnailsPending = false;
+    bool m_progressive = false;
 };

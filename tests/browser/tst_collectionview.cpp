@@ -107,7 +107,7 @@ void verifyLiveWidgets(CollectionView &view)
                 expected.append({s, i});
         }
     }
-    QCOMPARE(view.indexPathsForVisibleItems(), expected);
+    QCOMPARE(view.preparedIndexPaths(), expected);
     for (const IndexPath &path : expected) {
         const auto *label = qobject_cast<const QLabel *>(view.itemAtIndexPath(path));
         QVERIFY(label && label->isVisible() && label->parentWidget() == view.viewport());
@@ -281,10 +281,10 @@ void TestCollectionView::reloadKeepsOffsetAndAsksOnlyWhatIsInView()
     f.view.reloadData();
     QCOMPARE(f.view.createdWidgetCount(), created);
     QCOMPARE(f.view.contentOffset().y(), 20'000.0);
-    QCOMPARE(f.grid.asked, f.view.indexPathsForVisibleItems());
+    QCOMPARE(f.grid.asked, f.view.preparedIndexPaths());
     verifyLiveWidgets(f.view);
 
-    const QList<IndexPath> visible = f.view.indexPathsForVisibleItems();
+    const QList<IndexPath> visible = f.view.preparedIndexPaths();
     f.grid.asked.clear();
     f.view.reloadItems({visible.at(1), visible.at(7), {0, 0}});
     QCOMPARE(QSet<IndexPath>(f.grid.asked.cbegin(), f.grid.asked.cend()),

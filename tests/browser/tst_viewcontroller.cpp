@@ -57,6 +57,8 @@ private Q_SLOTS:
     void fileRequestPostsFoldersFromTheBackground();
     void doubleClickOpensWithoutChangingSelection();
     void draggingWritesFileNamesAndDropsChangeNothing();
+    void correctionKeepsThePlaceOnScreen();
+    void changesByAnotherProgramShowUpKeepingMarks();
 
 private:
     QString m_folder;
@@ -65,6 +67,8 @@ private:
     ViewController *vc() const { return m_controller->contentViewController(); }
     CollectionView *grid() const { return vc()->collectionView; }
     void pressHeaderButton(int section);
+    // Loading is progressive: wait until the folder is listed and every thumbnail is in.
+    void settle() { QTRY_VERIFY(!vc()->imageDirectoryLoader->isLoading()); }
     QList<QUrl> catchReassign(const std::function<void()> &action);
     QSet<IndexPath> section(int s) const;
 };
@@ -94,6 +98,7 @@ void TestViewController::init()
     m_controller->window()->resize(1200, 900);
     m_controller->window()->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_controller->window()));
+    settle();
 }
 
 void TestViewController::cleanup()
@@ -144,6 +149,7 @@ void TestViewController::sectionsAndHeadersFollowTheLoader()
     QFETCH(bool, sections);
     if (!sections)
         vc()->ibShowHideButton->click();
+    settle();
     QCOMPARE(grid()->numberOfSections(), sections ? 3 : 1);
     QApplication::processEvents();
     auto *header = qobject_cast<HeaderView *>(grid()->headerForSection(0));
@@ -256,6 +262,7 @@ void TestViewController::selectAllToggles()
     // An empty folder: harmless.
     SettingsStore::standard().setString(TestSandbox::instance().makeFolder(u"empty"_s), cPrefSourcePath);
     m_controller = std::make_unique<WindowController>();
+    settle();
     selectAll();
     QVERIFY(grid()->selectionIndexPaths().isEmpty());
 }
@@ -304,6 +311,7 @@ void TestViewController::sameSourceFolderDoesNotReload()
     SettingsStore::standard().removeObjectForKey(cPrefSourcePathAliasData);
     NotificationCenter::defaultCenter().postWithoutUserInfo(NotificationNames::vimoNotificationChangedSourcePath);
     QCOMPARE(vc()->pathtophotos, other);
+    settle();
     QCOMPARE(grid()->numberOfSections(), 1); // camera names: one "IMG" run
     QVERIFY(SettingsStore::standard().boolForKey(cPrefSourcePathIsValid));
 }
@@ -313,6 +321,7 @@ void TestViewController::missingWorkingFolderShowsOneEmptySection()
     SettingsStore::standard().setString(m_folder + u"/gone"_s, cPrefSourcePath);
     m_controller = std::make_unique<WindowController>();
     m_controller->window()->show();
+    settle();
     QCOMPARE(grid()->numberOfSections(), 1);
     QCOMPARE(grid()->numberOfItemsInSection(0), 0);
     QTRY_VERIFY(grid()->headerForSection(0));
@@ -388,6 +397,42 @@ void TestViewController::draggingWritesFileNamesAndDropsChangeNothing()
     QVERIFY(vc()->validateDrop(grid(), &data));
     QVERIFY(vc()->acceptDrop(grid(), &data));
     QCOMPARE(QDir(m_folder).entryList(QDir::Files).size(), 12);
+}
+
+void TestViewController::correctionKeepsThePlaceOnScreen()
+{
+    m_controller->window()->resize(900, 500); // less than a section in view
+    settle();
+    grid()->scrollToItem({2, 3});
+    QApplication::processEvents();
+    const IndexPath top = grid()->indexPathsForVisibleItems().first();
+    const qreal onScreen = grid()->frameForItem(top).top() - grid()->contentOffset().y();
+    const QString topName = vc()->imageDirectoryLoader->imageFileForIndexPath(top)->fileName();
+
+    // A correction renames the photos of the first section (another barcode sorts them last).
+    for (qsizetype i = 0; i < 4; ++i) {
+        const QUrl url = vc()->imageDirectoryLoader->imageFileForIndexPath({0, i})->fileurl();
+        QVERIFY(QFile::rename(url.toLocalFile(), m_folder + u"/9999999999999_"_s + url.fileName().section(u'_', 1)));
+    }
+    NotificationCenter::defaultCenter().post(NotificationNames::myRefreshId, {{u"command"_s, u"refresh"_s}});
+    settle();
+    const IndexPath moved = grid()->indexPathsForVisibleItems().first();
+    QCOMPARE(moved.section, top.section - 1);
+    QCOMPARE(vc()->imageDirectoryLoader->imageFileForIndexPath(moved)->fileName(), topName);
+    QCOMPARE(grid()->frameForItem(moved).top() - grid()->contentOffset().y(), onScreen);
+}
+
+void TestViewController::changesByAnotherProgramShowUpKeepingMarks()
+{
+    grid()->selectItems({{1, 1}}, true);
+    const QString marked = vc()->imageDirectoryLoader->imageFileForIndexPath({1, 1})->fileName();
+    QVERIFY(QFile::copy(m_card.photos.first().path, m_folder + u"/0000000000000_new.JPG"_s));
+    QTRY_COMPARE_WITH_TIMEOUT(vc()->imageDirectoryLoader->numberOfItems(), 13, 5000);
+    settle();
+    QCOMPARE(grid()->numberOfSections(), 4);
+    QCOMPARE(grid()->selectionIndexPaths().size(), 1);
+    const IndexPath still = *grid()->selectionIndexPaths().cbegin();
+    QCOMPARE(vc()->imageDirectoryLoader->imageFileForIndexPath(still)->fileName(), marked);
 }
 
 LUMISORT_GUI_TEST_MAIN(TestViewController)

@@ -1,11 +1,13 @@
 #include "TestMain.h"
 #include "model/FileNameConvention.h"
 #include "model/ImageDirectoryLoader.h"
+#include "model/ThumbnailCache.h"
 #include "shell/SettingsKeys.h"
 #include "shell/SettingsStore.h"
 
 #include <QDir>
 #include <QFile>
+#include <QSignalSpy>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -25,6 +27,7 @@ private Q_SLOTS:
     void sortChoiceFallsBackToName();
     void vanishedFolderReadsEmptyButBadUrlKeepsContent();
     void realPhotosGetThumbnails();
+    void progressiveLoadEndsWithWhatTheRecordWouldMake();
 
 private:
     // Files in the order given, shot one minute apart (modification time), born now.
@@ -215,6 +218,39 @@ void TestImageDirectoryLoader::realPhotosGetThumbnails()
     QVERIFY(!photo->thumbnail().isNull());
     QVERIFY(std::max(photo->thumbnail().width(), photo->thumbnail().height()) <= 160);
     QVERIFY(empty->thumbnail().isNull());
+}
+
+void TestImageDirectoryLoader::progressiveLoadEndsWithWhatTheRecordWouldMake()
+{
+    const QString folder = makeFolder({u"Z_empty.jpg"_s});
+    const QStringList sources {u"camera/Canon_40D.jpg"_s, u"camera/Reconyx_HC500_Hyperfire.jpg"_s,
+                               u"orientation/Portrait_6.jpg"_s, u"camera/IMG_5195.HEIC"_s, u"camera/BSG1.tiff"_s};
+    for (const QString &source : sources)
+        QVERIFY(QFile::copy(TestSandbox::testDataFile(source), folder + u"/A_"_s + source.section(u'/', 1)));
+    ThumbnailCache cache(TestSandbox::instance().makeFolder(u"cache"_s) + u"/t.sqlite"_s);
+    ImageDirectoryLoader loader(nullptr, &cache);
+    QSignalSpy listed(&loader, &ImageDirectoryLoader::folderListed);
+    QSignalSpy finished(&loader, &ImageDirectoryLoader::thumbnailsFinished);
+    loader.beginLoadingFolder(QUrl::fromLocalFile(folder));
+    QCOMPARE(loader.numberOfItems(), 0); // nothing waits for the listing
+    QVERIFY(listed.wait());
+    QCOMPARE(loader.numberOfItems(), 6);
+    QVERIFY(loader.imageFiles().first()->isThumbnailPending());
+    QVERIFY(finished.wait(20000));
+    QVERIFY(!loader.isLoading());
+    for (const ImageFilePtr &file : loader.imageFiles()) {
+        const ImageFile direct(file->fileurl());
+        QVERIFY(!file->isThumbnailPending());
+        QCOMPARE(file->compactThumbnail().bytes(), direct.compactThumbnail().bytes());
+        QCOMPARE(file->basecode(), std::optional<QString>(FileNameConvention::barcodeIdForName(file->fileName())));
+    }
+    QCOMPARE(cache.decodedCount(), 6);
+
+    // The same folder again, unchanged: nothing is replaced.
+    loader.beginLoadingFolder(QUrl::fromLocalFile(folder), true);
+    QTRY_VERIFY(!loader.isLoading());
+    QCOMPARE(listed.size(), 1);
+    QCOMPARE(cache.decodedCount(), 6);
 }
 
 LUMISORT_CORE_TEST_MAIN(TestImageDirectoryLoader)

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QSize>
+
+// A thumbnail kept compressed: a few kilobytes of JPEG (PNG where it has
+// transparency) instead of 70 KB of pixels, so every photo of a large folder
+// can keep one. Decoded images are made on demand and only a bounded number
+// of them is kept.
+class CompactThumbnail
+{
+public:
+    CompactThumbnail() = default; // no thumbnail
+    static CompactThumbnail fromImage(const QImage &image);
+    static CompactThumbnail fromBytes(const QByteArray &bytes, const QSize &size);
+
+    bool isNull() const { return m_bytes.isEmpty(); }
+    const QByteArray &bytes() const { return m_bytes; }
+    QSize size() const { return m_size; }
+    // The decoded image (shared with the bounded cache of recently decoded ones).
+    QImage image() const;
+
+    // How many decoded thumbnails are kept at most (the screen's worth and some).
+    static void setDecodedCacheCapacity(int images);
+    static int decodedCacheCount();
+
+private:
+    QByteArray m_bytes;
+    QSize m_size;
+};

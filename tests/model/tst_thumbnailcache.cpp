@@ -1,0 +1,181 @@
+#include "TestMain.h"
+#include "model/ThumbnailCache.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+
+using namespace Qt::StringLiterals;
+
+// Thumbnails remembered by file identity, in memory and in the SQLite file,
+// on real photo files in the sandbox.
+class TestThumbnailCache : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void renameKeepsTheThumbnailWithoutDecoding();
+    void fileChangedInPlaceIsDecodedAgain_data();
+    void fileChangedInPlaceIsDecodedAgain();
+    void damagedDatabaseIsRebuilt_data();
+    void damagedDatabaseIsRebuilt();
+    void evictsLeastRecentlyUsedAtTheLimit();
+    void photoWithoutThumbnailIsRememberedToo();
+
+private:
+    QString m_folder;
+    // A JPEG of one colour, big enough that its thumbnail is scaled down.
+    QString writePhoto(const QString &name, QColor colour, int width = 640)
+    {
+        if (m_folder.isEmpty())
+            m_folder = TestSandbox::instance().makeFolder(u"photos"_s);
+        QImage image(width, width * 2 / 3, QImage::Format_RGB32);
+        image.fill(colour);
+        const QString path = m_folder + u'/' + name;
+        image.save(path, "JPEG", 90);
+        return path;
+    }
+    static QString databasePath() { return TestSandbox::instance().makeFolder(u"cache"_s) + u"/thumbs.sqlite"_s; }
+    static QColor centreOf(const CompactThumbnail &t)
+    {
+        const QImage image = t.image();
+        return image.pixelColor(image.width() / 2, image.height() / 2);
+    }
+};
+
+void TestThumbnailCache::renameKeepsTheThumbnailWithoutDecoding()
+{
+    const QString db = databasePath();
+    const QString before = writePhoto(u"55555_IMG_0001.JPG"_s, Qt::red);
+    const QString after = m_folder + u"/12345_IMG_0001.JPG"_s;
+    {
+        ThumbnailCache cache(db);
+        const ThumbnailCache::Obtained first = cache.obtain(before);
+        QCOMPARE(first.origin, ThumbnailCache::Origin::Decoded);
+        QVERIFY(!first.thumbnail.isNull());
+        QVERIFY(std::max(first.thumbnail.size().width(), first.thumbnail.size().height()) <= 160);
+        QVERIFY(QFile::rename(before, after));
+        const ThumbnailCache::Obtained again = cache.obtain(after);
+        QCOMPARE(again.origin, ThumbnailCache::Origin::Memory);
+        QCOMPARE(again.thumbnail.bytes(), first.thumbnail.bytes());
+        QCOMPARE(cache.decodedCount(), 1);
+        QVERIFY(cache.flush());
+    }
+    ThumbnailCache reopened(db); // another run of the program
+    const ThumbnailCache::Obtained fromDisk = reopened.obtain(after);
+    QCOMPARE(fromDisk.origin, ThumbnailCache::Origin::Disk);
+    QCOMPARE(reopened.decodedCount(), 0);
+    QVERIFY(centreOf(fromDisk.thumbnail).red() > 240 && centreOf(fromDisk.thumbnail).green() < 20);
+}
+
+void TestThumbnailCache::fileChangedInPlaceIsDecodedAgain_data()
+{
+    QTest::addColumn<bool>("sameInode");
+    QTest::newRow("rewritten in place") << true;
+    QTest::newRow("replaced by another file of the same name") << false;
+}
+
+void TestThumbnailCache::fileChangedInPlaceIsDecodedAgain()
+{
+    QFETCH(bool, sameInode);
+    ThumbnailCache cache(databasePath());
+    const QString path = writePhoto(u"A_1.JPG"_s, Qt::red);
+    QVERIFY(centreOf(cache.obtain(path).thumbnail).red() > 240);
+    const QString blue = writePhoto(u"blue.JPG"_s, Qt::blue, 800);
+    if (sameInode) {
+        QFile target(path);
+        QVERIFY(target.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        target.write(readFile(blue));
+    } else {
+        QVERIFY(QFile::remove(path));
+        QVERIFY(QFile::rename(blue, path));
+    }
+    const ThumbnailCache::Obtained now = cache.obtain(path);
+    QCOMPARE(now.origin, ThumbnailCache::Origin::Decoded);
+    QVERIFY(centreOf(now.thumbnail).blue() > 240);
+}
+
+void TestThumbnailCache::damagedDatabaseIsRebuilt_data()
+{
+    QTest::addColumn<int>("damage"); // 0 garbage, 1 truncated, 2 a folder where the file goes
+    QTest::newRow("garbage") << 0;
+    QTest::newRow("truncated") << 1;
+    QTest::newRow("a folder in its place") << 2;
+}
+
+void TestThumbnailCache::damagedDatabaseIsRebuilt()
+{
+    QFETCH(int, damage);
+    const QString db = databasePath();
+    const QString photo = writePhoto(u"B_%1.JPG"_s.arg(damage), Qt::green);
+    {
+        ThumbnailCache cache(db);
+        for (int i = 0; i < 20; ++i)
+            cache.obtain(writePhoto(u"C_%1_%2.JPG"_s.arg(damage).arg(i), QColor::fromHsv(i * 15, 200, 200)));
+        QVERIFY(cache.flush());
+    }
+    if (damage == 0) {
+        QVERIFY(writeFile(db, QByteArray(8192, 'x')));
+    } else if (damage == 1) {
+        QFile::remove(db + u"-wal"_s);
+        QFile f(db);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.resize(f.size() / 3));
+    }
+    if (damage == 2) {
+        QVERIFY(QFile::remove(db));
+        QVERIFY(QDir().mkpath(db));
+    }
+    ThumbnailCache cache(db);
+    const ThumbnailCache::Obtained got = cache.obtain(photo);
+    QVERIFY(!got.thumbnail.isNull()); // never a reason to fail
+    QCOMPARE(got.origin, ThumbnailCache::Origin::Decoded);
+    QCOMPARE(cache.flush(), damage != 2); // a folder in the way: memory only, but working
+    if (damage != 2) {
+        ThumbnailCache again(db);
+        QCOMPARE(again.obtain(photo).origin, ThumbnailCache::Origin::Disk);
+    }
+}
+
+void TestThumbnailCache::evictsLeastRecentlyUsedAtTheLimit()
+{
+    const QString db = databasePath();
+    QStringList photos;
+    for (int i = 0; i < 30; ++i)
+        photos << writePhoto(u"D_%1.JPG"_s.arg(i), QColor::fromHsv(i * 12, 255, 255));
+    qint64 oneThumbnail = 0;
+    {
+        ThumbnailCache cache(db, 1LL << 30);
+        for (const QString &p : std::as_const(photos)) {
+            oneThumbnail = std::max<qint64>(oneThumbnail, cache.obtain(p).thumbnail.bytes().size());
+            QVERIFY(cache.flush()); // one write each: the use order is the photo order
+        }
+    }
+    // Room for about ten: the first twenty are the least recently used.
+    const qint64 limit = oneThumbnail * 10;
+    ThumbnailCache cache(db, limit);
+    QVERIFY(cache.diskBytes() > limit);
+    cache.setLimitBytes(limit);
+    QVERIFY(cache.diskBytes() <= limit);
+    QCOMPARE(cache.find(*FileIdentity::of(QFile::encodeName(photos.first()))).has_value(), false);
+    QVERIFY(cache.find(*FileIdentity::of(QFile::encodeName(photos.last()))).has_value());
+}
+
+void TestThumbnailCache::photoWithoutThumbnailIsRememberedToo()
+{
+    const QString db = databasePath();
+    const QString broken = TestSandbox::instance().makeFolder(u"broken"_s) + u"/E_1.JPG"_s;
+    QVERIFY(writeFile(broken, "not a jpeg at all"));
+    {
+        ThumbnailCache cache(db);
+        QVERIFY(cache.obtain(broken).thumbnail.isNull());
+        QVERIFY(cache.flush());
+    }
+    ThumbnailCache cache(db);
+    const ThumbnailCache::Obtained again = cache.obtain(broken);
+    QVERIFY(again.thumbnail.isNull());
+    QCOMPARE(again.origin, ThumbnailCache::Origin::Disk); // a damaged photo is not decoded at every reload
+}
+
+LUMISORT_CORE_TEST_MAIN(TestThumbnailCache)
+#include "tst_thumbnailcache.moc"
