@@ -2,6 +2,7 @@
 #include "CliIo.h"
 #include "DailyFolderCommand.h"
 #include "MakeCardCommand.h"
+#include "ReassignCommand.h"
 #include "SectionsCommand.h"
 #include "SettingValueText.h"
 #include "SettingsCommand.h"
@@ -26,6 +27,8 @@ QString usage()
            "  sections     list the barcode sections of a folder\n"
            "  barcode      read the barcode id of file names\n"
            "  daily-folder show today's destination folders for the current settings\n"
+           "  reassign     give marked photos one barcode (or mark them unknown)\n"
+           "  auto         carry the barcodes of barcode photos over a folder\n"
            "  thumbs       make thumbnails as the browser does and report their source\n"
            "  make-card    write a realistic demo camera card\n"
            "options:\n"
@@ -101,6 +104,10 @@ int main(int argc, char **argv)
         status = BarcodeCommand::run(args, io);
     else if (verb == u"daily-folder"_s)
         status = DailyFolderCommand::run(args, io);
+    else if (verb == u"reassign"_s)
+        status = ReassignCommand::runOneBarcode(args, io);
+    else if (verb == u"auto"_s)
+        status = ReassignCommand::runAutomatic(args, io);
     else if (verb == u"thumbs"_s)
         status = ThumbsCommand::run(args, io);
     else if (verb == u"make-card"_s)

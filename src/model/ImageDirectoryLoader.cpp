@@ -129,6 +129,12 @@ ImageDirectoryLoader::Listed ImageDirectoryLoader::sortedByKey(const QList<QUrl>
     return listed;
 }
 
+std::optional<QList<QUrl>> ImageDirectoryLoader::sortedUrlsOfFolder(const QUrl &folderURL)
+{
+    const std::optional<Listed> listed = listAndSort(folderURL);
+    return listed ? std::optional<QList<QUrl>>(listed->urls) : std::nullopt;
+}
+
 std::optional<ImageDirectoryLoader::Listed> ImageDirectoryLoader::listAndSort(const QUrl &folderURL)
 {
     const std::optional<QList<QUrl>> urls = getFilesURLFromFolder(folderURL);

@@ -64,6 +64,10 @@ public:
     const QList<ImageFilePtr> &imageFiles() const { return m_imageFiles; }
     qsizetype sectionOffset(qsizetype section) const;
 
+    // The image files of a folder in display order, without making any record
+    // (nothing when the folder cannot be listed at all).
+    static std::optional<QList<QUrl>> sortedUrlsOfFolder(const QUrl &folderURL);
+
     // The sort key chosen in the settings, and the comparison it stands for.
     static QString configuredSortKey();
     // When the photo was taken: the earlier of the file's birth time (where the file

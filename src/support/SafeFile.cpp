@@ -433,7 +433,7 @@ FileResult listFolder(const NativePath &folder, const SafeFileListOptions &optio
 
 } // namespace
 
-FileResult SafeFile::renameNoReplace(const NativePath &from, const NativePath &to)
+FileResult SafeFile::renameNoReplace(const NativePath &from, const NativePath &to, bool syncFolders)
 {
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
         const int error = errno;
@@ -445,7 +445,7 @@ FileResult SafeFile::renameNoReplace(const NativePath &from, const NativePath &t
         if (FileResult r = renameByLink(from, to); !r)
             return r;
     }
-    return syncFoldersOf(from, to);
+    return syncFolders ? syncFoldersOf(from, to) : FileResult::success();
 }
 
 FileResult SafeFile::move(const NativePath &from, const NativePath &to, const CopyOptions &options, CopyReport *report)

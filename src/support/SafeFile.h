@@ -67,7 +67,8 @@ public:
 
     // rename(2) that never replaces: renameat2(RENAME_NOREPLACE), else link + unlink;
     // where neither exists the rename is refused (EEXIST when the target exists).
-    static FileResult renameNoReplace(const NativePath &from, const NativePath &to);
+    // A batch of renames may leave the folder sync to its end (syncFolder once).
+    static FileResult renameNoReplace(const NativePath &from, const NativePath &to, bool syncFolders = true);
 
     // Moves a file, across file systems if need be. Same file system: a rename
     // (never replacing, or replacing atomically on request). Otherwise: copy to a

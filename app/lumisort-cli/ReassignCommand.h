@@ -1,0 +1,13 @@
+#pragma once
+
+#include "CliIo.h"
+
+// lumisort-cli reassign (--barcode B | --unknown) FILE...
+// lumisort-cli auto [--reverse] [--dry-run] DIR CODE-PHOTO=BARCODE...
+class ReassignCommand
+{
+public:
+    static QString usage();
+    static int runOneBarcode(const QStringList &args, CliIo &io);
+    static int runAutomatic(const QStringList &args, CliIo &io);
+};

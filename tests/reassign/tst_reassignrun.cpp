@@ -1,0 +1,125 @@
+#include "DemoCard.h"
+#include "TestMain.h"
+#include "reassign/ReassignJournal.h"
+#include "reassign/ReassignRun.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+using namespace Qt::StringLiterals;
+
+// The runs on a demo card copied into a sandbox working folder.
+class TestReassignRun : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void oneBarcodeRunWithACollision();
+    void automaticRunTrashesOnlyTheBarcodePhotos_data();
+    void automaticRunTrashesOnlyTheBarcodePhotos();
+    void barcodePhotoThatCouldNotBeRenamedStays();
+
+private:
+    DemoCard m_card;
+    QString trash() const { return TestSandbox::instance().dataHome() + u"/Trash/files/"_s; }
+    QList<QUrl> asShot(const QString &folder) const
+    {
+        QList<QUrl> urls;
+        for (const QString &path : m_card.copyAsShot(folder))
+            urls << QUrl::fromLocalFile(path);
+        return urls;
+    }
+    static QJsonObject journal(const QString &path)
+    {
+        return QJsonDocument::fromJson(readFile(path)).object();
+    }
+};
+
+void TestReassignRun::initTestCase()
+{
+    m_card = DemoCard::make(TestSandbox::instance().makeFolder(u"card"_s), 2, 2);
+    QVERIFY(m_card.isValid());
+}
+
+void TestReassignRun::oneBarcodeRunWithACollision()
+{
+    const QString folder = TestSandbox::instance().makeFolder(u"one"_s);
+    writeFile(folder + u"/111_IMG_0001.JPG"_s, "first");
+    writeFile(folder + u"/222_IMG_0001.JPG"_s, "second");
+    writeFile(folder + u"/333_IMG_0002.JPG"_s, "already");
+    const ReassignRun::Report report
+        = ReassignRun::oneBarcode({QUrl::fromLocalFile(folder + u"/111_IMG_0001.JPG"_s),
+                                   QUrl::fromLocalFile(folder + u"/222_IMG_0001.JPG"_s),
+                                   QUrl::fromLocalFile(folder + u"/333_IMG_0002.JPG"_s)},
+                                  u"333"_s);
+    QCOMPARE(QDir(folder).entryList(QDir::Files, QDir::Name),
+             (QStringList{u"222_IMG_0001.JPG"_s, u"333_IMG_0001.JPG"_s, u"333_IMG_0002.JPG"_s}));
+    QCOMPARE(readFile(folder + u"/333_IMG_0001.JPG"_s), QByteArray("first"));
+    QCOMPARE(report.renames.size(), 2); // the photo already on 333 is not even planned
+
+    const QJsonObject written = journal(report.journalPath);
+    QCOMPARE(written.value(u"state"_s).toString(), u"complete"_s);
+    const QJsonArray entries = written.value(u"entries"_s).toArray();
+    QCOMPARE(entries.size(), 2);
+    QCOMPARE(entries.at(1).toObject().value(u"final"_s).toString(), folder + u"/222_IMG_0001.JPG"_s);
+    QVERIFY(report.journalPath.startsWith(ReassignJournal::folder()));
+}
+
+void TestReassignRun::automaticRunTrashesOnlyTheBarcodePhotos_data()
+{
+    QTest::addColumn<bool>("reverse");
+    QTest::newRow("forward") << false;
+    QTest::newRow("reversed") << true;
+}
+
+void TestReassignRun::automaticRunTrashesOnlyTheBarcodePhotos()
+{
+    QFETCH(bool, reverse);
+    const QString folder = TestSandbox::instance().makeFolder(u"auto"_s);
+    const QList<QUrl> urls = asShot(folder); // IMG_0001 (barcode) 0002 0003 | 0004 (barcode) 0005 0006
+    QHash<QString, QString> codes;
+    for (qsizetype i = 0; i < m_card.photos.size(); ++i) {
+        if (m_card.photos.at(i).barcodePhoto)
+            codes.insert(urls.at(i).toLocalFile(), m_card.photos.at(i).barcode);
+    }
+    const ReassignRun::Report report = ReassignRun::automatic(urls, codes, reverse);
+    const QString first = m_card.photos.at(0).barcode;
+    const QString second = m_card.photos.at(3).barcode;
+    // Reversed, each photo takes the barcode of the next barcode photo after it.
+    const QStringList expected = reverse ? QStringList{second + u"_IMG_0002.JPG"_s, second + u"_IMG_0003.JPG"_s,
+                                                        u"IMG_0005.JPG"_s, u"IMG_0006.JPG"_s}
+                                         : QStringList{first + u"_IMG_0002.JPG"_s, first + u"_IMG_0003.JPG"_s,
+                                                        second + u"_IMG_0005.JPG"_s, second + u"_IMG_0006.JPG"_s};
+    QStringList names = QDir(folder).entryList(QDir::Files);
+    std::sort(names.begin(), names.end());
+    QStringList want = expected;
+    std::sort(want.begin(), want.end());
+    QCOMPARE(names, want);
+    QCOMPARE(report.trashed.size(), 2);
+    for (const QString &path : report.trashed)
+        QVERIFY2(QFileInfo::exists(trash() + QFileInfo(path).fileName()), qPrintable(path));
+    QCOMPARE(journal(report.journalPath).value(u"state"_s).toString(), u"complete"_s);
+}
+
+void TestReassignRun::barcodePhotoThatCouldNotBeRenamedStays()
+{
+    const QString folder = TestSandbox::instance().makeFolder(u"blocked"_s);
+    const QList<QUrl> urls = asShot(folder);
+    const QString code = m_card.photos.at(0).barcode;
+    // A file already holds the name meant for the barcode photo.
+    const QString holder = folder + u'/' + code + u"_IMG_0001.JPG"_s;
+    QVERIFY(writeFile(holder, "someone else's photo"));
+    const ReassignRun::Report report = ReassignRun::automatic(urls, {{urls.first().toLocalFile(), code}}, false);
+    QVERIFY(QFileInfo::exists(urls.first().toLocalFile())); // stays under its old name
+    QCOMPARE(readFile(holder), QByteArray("someone else's photo")); // never discarded
+    QVERIFY(report.trashed.isEmpty());
+    QVERIFY(QFileInfo::exists(folder + u'/' + code + u"_IMG_0006.JPG"_s));
+}
+
+LUMISORT_CORE_TEST_MAIN(TestReassignRun)
+#include "tst_reassignrun.moc"
