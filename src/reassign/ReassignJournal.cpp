@@ -42,17 +42,17 @@ bool ReassignJournal::write(const QString &state, const QList<Entry> &entries)
     }
     QJsonArray list;
     for (const Entry &e : entries) {
-        QJsonObject o{{u"old"_s, e.oldPath}, {u"new"_s, e.newPath}};
+        QJsonObject o {{u"old"_s, e.oldPath}, {u"new"_s, e.newPath}};
         if (!e.finalPath.isEmpty())
             o.insert(u"final"_s, e.finalPath);
         if (!e.trashPath.isEmpty())
             o.insert(u"trash"_s, e.trashPath);
         list.append(o);
     }
-    const QJsonObject root{{u"mode"_s, m_mode},
-                           {u"state"_s, state},
-                           {u"time"_s, QDateTime::currentDateTime().toString(Qt::ISODateWithMs)},
-                           {u"entries"_s, list}};
+    const QJsonObject root {{u"mode"_s, m_mode},
+                            {u"state"_s, state},
+                            {u"time"_s, QDateTime::currentDateTime().toString(Qt::ISODateWithMs)},
+                            {u"entries"_s, list}};
     // The journal file itself may be replaced: the new version is complete before it takes the name.
     QSaveFile file(m_path);
     if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(root).toJson()) < 0 || !file.commit()) {

@@ -12,7 +12,7 @@ public:
     struct Entry
     {
         QString oldPath;
-        QString newPath;   // intended
+        QString newPath; // intended
         QString finalPath; // after the run
         QString trashPath; // where a discarded barcode photo went ("" if none, "deleted" when deleted)
     };

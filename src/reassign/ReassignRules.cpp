@@ -36,7 +36,7 @@ QList<ReassignRules::WorkEntry> ReassignRules::automaticWorkList(const QStringLi
     QList<WorkEntry> work;
     work.reserve(folderOrderPaths.size());
     for (const QString &path : folderOrderPaths) {
-        WorkEntry entry{path, std::nullopt, std::nullopt};
+        WorkEntry entry {path, std::nullopt, std::nullopt};
         if (const auto it = barcodeOfPath.constFind(path); it != barcodeOfPath.cend())
             entry.code = *it;
         work.append(entry);

@@ -3,7 +3,6 @@
 #include <QHash>
 #include <QList>
 #include <QString>
-
 #include <optional>
 
 // The renaming rules of reassignment as pure functions: names in, names out.
@@ -23,7 +22,7 @@ public:
     struct WorkEntry
     {
         QString path;
-        std::optional<QString> code;    // the barcode entered for this barcode photo
+        std::optional<QString> code; // the barcode entered for this barcode photo
         std::optional<QString> newname; // full path it is to take
         friend bool operator==(const WorkEntry &, const WorkEntry &) = default;
     };

@@ -20,7 +20,8 @@ QList<ReassignJournal::Entry> planEntries(const QList<RenamePlan::Step> &steps)
     return entries;
 }
 
-QList<ReassignJournal::Entry> doneEntries(const QList<RenamePlan::Outcome> &outcomes, const QHash<QString, QString> &trash)
+QList<ReassignJournal::Entry> doneEntries(const QList<RenamePlan::Outcome> &outcomes,
+                                          const QHash<QString, QString> &trash)
 {
     QList<ReassignJournal::Entry> entries;
     entries.reserve(outcomes.size());

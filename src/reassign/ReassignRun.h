@@ -14,9 +14,9 @@ public:
     struct Report
     {
         QList<RenamePlan::Outcome> renames;
-        QStringList trashed;  // barcode photos now in the trash
-        QStringList deleted;  // barcode photos deleted because the trash failed
-        QStringList kept;     // barcode photos that could be neither (logged)
+        QStringList trashed; // barcode photos now in the trash
+        QStringList deleted; // barcode photos deleted because the trash failed
+        QStringList kept; // barcode photos that could be neither (logged)
         QString journalPath;
     };
 

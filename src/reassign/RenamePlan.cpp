@@ -7,7 +7,6 @@
 #include <QHash>
 #include <QRandomGenerator>
 #include <QSet>
-
 #include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
@@ -37,8 +36,8 @@ QString visibleFallback(const QString &path)
     const QFileInfo info(path);
     const QString suffix = info.suffix().isEmpty() ? QString() : u'.' + info.suffix();
     for (int n = 1; n < 1000; ++n) {
-        const QString candidate = info.absolutePath() + u'/' + info.completeBaseName() + u"-kept-"_s
-            + QString::number(n) + suffix;
+        const QString candidate =
+            info.absolutePath() + u'/' + info.completeBaseName() + u"-kept-"_s + QString::number(n) + suffix;
         if (!exists(candidate))
             return candidate;
     }
@@ -54,8 +53,8 @@ QList<RenamePlan::Outcome> RenamePlan::execute(const QList<Step> &steps)
         outcomes.append({step.from, step.to, step.from, false, QString()});
 
     // Settle the claims: the first photo to claim a name gets it.
-    QHash<QString, qsizetype> claimOf;  // target -> step
-    QHash<QString, qsizetype> moverOf;  // source -> step
+    QHash<QString, qsizetype> claimOf; // target -> step
+    QHash<QString, qsizetype> moverOf; // source -> step
     QList<bool> active(steps.size(), false);
     for (qsizetype i = 0; i < steps.size(); ++i) {
         const Step &step = steps.at(i);
@@ -135,7 +134,8 @@ QList<RenamePlan::Outcome> RenamePlan::execute(const QList<Step> &steps)
             if (!home.isEmpty() && SafeFile::renameNoReplace(parked, home, false)) {
                 outcomes[i].finalPath = home;
                 if (home != steps.at(i).from)
-                    logLine(u"RenamePlan -> execute.... "_s + steps.at(i).from + u" could take neither its new nor its old name; it is now "_s + home);
+                    logLine(u"RenamePlan -> execute.... "_s + steps.at(i).from
+                            + u" could take neither its new nor its old name; it is now "_s + home);
                 break;
             }
         }

@@ -19,10 +19,10 @@ public:
     struct Outcome
     {
         QString from;
-        QString to;         // intended
-        QString finalPath;  // where the photo is now (to, or from when it stayed)
+        QString to; // intended
+        QString finalPath; // where the photo is now (to, or from when it stayed)
         bool renamed = false;
-        QString error;      // why it stayed (empty when renamed or a no-op)
+        QString error; // why it stayed (empty when renamed or a no-op)
     };
 
     // Outcomes in the order of the steps. Logged as "oops somethign went wrong " + error

@@ -26,8 +26,8 @@ void TestReassignRules::oneBarcodeNames_data()
     QTest::newRow("unknown removed") << u"12345"_s << u"unknown_IMG_0001.JPG"_s << u"12345_IMG_0001.JPG"_s;
     QTest::newRow("two pieces: nothing dropped") << u"12345"_s << u"IMG_0001.JPG"_s << u"12345_IMG_0001.JPG"_s;
     QTest::newRow("no separator") << u"12345"_s << u"DSC0001.JPG"_s << u"12345_DSC0001.JPG"_s;
-    QTest::newRow("barcode kept when only two pieces") << u"12345"_s << u"55555_DSC0001.JPG"_s
-                                                       << u"12345_55555_DSC0001.JPG"_s;
+    QTest::newRow("barcode kept when only two pieces")
+        << u"12345"_s << u"55555_DSC0001.JPG"_s << u"12345_55555_DSC0001.JPG"_s;
     QTest::newRow("already this barcode") << u"12345"_s << u"12345_IMG_0001.JPG"_s << QString();
     QTest::newRow("prefix test on the base name") << u"1234"_s << u"12345_0007.JPG"_s << QString();
     QTest::newRow("marking unknown") << u"UNKNOWN"_s << u"55555_IMG_0001.JPG"_s << u"UNKNOWN_IMG_0001.JPG"_s;
@@ -63,21 +63,21 @@ void TestReassignRules::emptyBarcode()
 
 void TestReassignRules::automaticPlans_data()
 {
-    QTest::addColumn<QStringList>("folder");      // names in folder order
-    QTest::addColumn<QStringList>("barcodes");    // "name=code"
+    QTest::addColumn<QStringList>("folder"); // names in folder order
+    QTest::addColumn<QStringList>("barcodes"); // "name=code"
     QTest::addColumn<bool>("reverse");
-    QTest::addColumn<QStringList>("expected");    // new names in processing order, "-" for none
-    const QStringList abcde{u"a"_s, u"b"_s, u"c"_s, u"d"_s, u"e"_s};
-    const QStringList codes{u"b=777"_s, u"d=888"_s};
+    QTest::addColumn<QStringList>("expected"); // new names in processing order, "-" for none
+    const QStringList abcde {u"a"_s, u"b"_s, u"c"_s, u"d"_s, u"e"_s};
+    const QStringList codes {u"b=777"_s, u"d=888"_s};
     QTest::newRow("forward") << abcde << codes << false
-                             << QStringList{u"-"_s, u"777_b"_s, u"777_c"_s, u"888_d"_s, u"888_e"_s};
+                             << QStringList {u"-"_s, u"777_b"_s, u"777_c"_s, u"888_d"_s, u"888_e"_s};
     QTest::newRow("reversed") << abcde << codes << true
-                              << QStringList{u"-"_s, u"888_d"_s, u"888_c"_s, u"777_b"_s, u"777_a"_s};
+                              << QStringList {u"-"_s, u"888_d"_s, u"888_c"_s, u"777_b"_s, u"777_a"_s};
     QTest::newRow("no barcode entered") << abcde << QStringList() << false
-                                        << QStringList{u"-"_s, u"-"_s, u"-"_s, u"-"_s, u"-"_s};
+                                        << QStringList {u"-"_s, u"-"_s, u"-"_s, u"-"_s, u"-"_s};
     QTest::newRow("a second barcode id in front")
-        << QStringList{u"b.jpg"_s, u"555_x.jpg"_s} << QStringList{u"b.jpg=777"_s} << false
-        << QStringList{u"777_b.jpg"_s, u"777_555_x.jpg"_s};
+        << QStringList {u"b.jpg"_s, u"555_x.jpg"_s} << QStringList {u"b.jpg=777"_s} << false
+        << QStringList {u"777_b.jpg"_s, u"777_555_x.jpg"_s};
 }
 
 void TestReassignRules::automaticPlans()

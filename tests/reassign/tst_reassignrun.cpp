@@ -34,10 +34,7 @@ private:
             urls << QUrl::fromLocalFile(path);
         return urls;
     }
-    static QJsonObject journal(const QString &path)
-    {
-        return QJsonDocument::fromJson(readFile(path)).object();
-    }
+    static QJsonObject journal(const QString &path) { return QJsonDocument::fromJson(readFile(path)).object(); }
 };
 
 void TestReassignRun::initTestCase()
@@ -52,13 +49,12 @@ void TestReassignRun::oneBarcodeRunWithACollision()
     writeFile(folder + u"/111_IMG_0001.JPG"_s, "first");
     writeFile(folder + u"/222_IMG_0001.JPG"_s, "second");
     writeFile(folder + u"/333_IMG_0002.JPG"_s, "already");
-    const ReassignRun::Report report
-        = ReassignRun::oneBarcode({QUrl::fromLocalFile(folder + u"/111_IMG_0001.JPG"_s),
-                                   QUrl::fromLocalFile(folder + u"/222_IMG_0001.JPG"_s),
-                                   QUrl::fromLocalFile(folder + u"/333_IMG_0002.JPG"_s)},
-                                  u"333"_s);
+    const ReassignRun::Report report = ReassignRun::oneBarcode({QUrl::fromLocalFile(folder + u"/111_IMG_0001.JPG"_s),
+                                                                QUrl::fromLocalFile(folder + u"/222_IMG_0001.JPG"_s),
+                                                                QUrl::fromLocalFile(folder + u"/333_IMG_0002.JPG"_s)},
+                                                               u"333"_s);
     QCOMPARE(QDir(folder).entryList(QDir::Files, QDir::Name),
-             (QStringList{u"222_IMG_0001.JPG"_s, u"333_IMG_0001.JPG"_s, u"333_IMG_0002.JPG"_s}));
+             (QStringList {u"222_IMG_0001.JPG"_s, u"333_IMG_0001.JPG"_s, u"333_IMG_0002.JPG"_s}));
     QCOMPARE(readFile(folder + u"/333_IMG_0001.JPG"_s), QByteArray("first"));
     QCOMPARE(report.renames.size(), 2); // the photo already on 333 is not even planned
 
@@ -91,10 +87,10 @@ void TestReassignRun::automaticRunTrashesOnlyTheBarcodePhotos()
     const QString first = m_card.photos.at(0).barcode;
     const QString second = m_card.photos.at(3).barcode;
     // Reversed, each photo takes the barcode of the next barcode photo after it.
-    const QStringList expected = reverse ? QStringList{second + u"_IMG_0002.JPG"_s, second + u"_IMG_0003.JPG"_s,
-                                                        u"IMG_0005.JPG"_s, u"IMG_0006.JPG"_s}
-                                         : QStringList{first + u"_IMG_0002.JPG"_s, first + u"_IMG_0003.JPG"_s,
-                                                        second + u"_IMG_0005.JPG"_s, second + u"_IMG_0006.JPG"_s};
+    const QStringList expected = reverse
+        ? QStringList {second + u"_IMG_0002.JPG"_s, second + u"_IMG_0003.JPG"_s, u"IMG_0005.JPG"_s, u"IMG_0006.JPG"_s}
+        : QStringList {first + u"_IMG_0002.JPG"_s, first + u"_IMG_0003.JPG"_s, second + u"_IMG_0005.JPG"_s,
+                       second + u"_IMG_0006.JPG"_s};
     QStringList names = QDir(folder).entryList(QDir::Files);
     std::sort(names.begin(), names.end());
     QStringList want = expected;

@@ -19,31 +19,31 @@ private Q_SLOTS:
 
 void TestRenamePlan::renames_data()
 {
-    QTest::addColumn<QStringList>("files");    // existing names; each holds its own name as content
-    QTest::addColumn<QStringList>("steps");    // "from>to"
+    QTest::addColumn<QStringList>("files"); // existing names; each holds its own name as content
+    QTest::addColumn<QStringList>("steps"); // "from>to"
     QTest::addColumn<QStringList>("expected"); // "name=content" of the folder afterwards
     QTest::addColumn<int>("failures");
-    QTest::newRow("plain") << QStringList{u"a"_s, u"b"_s} << QStringList{u"a>x"_s, u"b>y"_s}
-                           << QStringList{u"x=a"_s, u"y=b"_s} << 0;
+    QTest::newRow("plain") << QStringList {u"a"_s, u"b"_s} << QStringList {u"a>x"_s, u"b>y"_s}
+                           << QStringList {u"x=a"_s, u"y=b"_s} << 0;
     QTest::newRow("two photos claim one name: the first wins")
-        << QStringList{u"111_IMG_0001.JPG"_s, u"222_IMG_0001.JPG"_s}
-        << QStringList{u"111_IMG_0001.JPG>333_IMG_0001.JPG"_s, u"222_IMG_0001.JPG>333_IMG_0001.JPG"_s}
-        << QStringList{u"222_IMG_0001.JPG=222_IMG_0001.JPG"_s, u"333_IMG_0001.JPG=111_IMG_0001.JPG"_s} << 1;
-    QTest::newRow("name held by a file outside the run") << QStringList{u"a"_s, u"x"_s} << QStringList{u"a>x"_s}
-                                                         << QStringList{u"a=a"_s, u"x=x"_s} << 1;
-    QTest::newRow("chain in an awkward order") << QStringList{u"a"_s, u"b"_s, u"c"_s}
-                                               << QStringList{u"a>b"_s, u"b>c"_s, u"c>d"_s}
-                                               << QStringList{u"b=a"_s, u"c=b"_s, u"d=c"_s} << 0;
-    QTest::newRow("swap") << QStringList{u"a"_s, u"b"_s} << QStringList{u"a>b"_s, u"b>a"_s}
-                          << QStringList{u"a=b"_s, u"b=a"_s} << 0;
-    QTest::newRow("three-way cycle") << QStringList{u"a"_s, u"b"_s, u"c"_s}
-                                     << QStringList{u"a>b"_s, u"b>c"_s, u"c>a"_s}
-                                     << QStringList{u"a=c"_s, u"b=a"_s, u"c=b"_s} << 0;
+        << QStringList {u"111_IMG_0001.JPG"_s, u"222_IMG_0001.JPG"_s}
+        << QStringList {u"111_IMG_0001.JPG>333_IMG_0001.JPG"_s, u"222_IMG_0001.JPG>333_IMG_0001.JPG"_s}
+        << QStringList {u"222_IMG_0001.JPG=222_IMG_0001.JPG"_s, u"333_IMG_0001.JPG=111_IMG_0001.JPG"_s} << 1;
+    QTest::newRow("name held by a file outside the run")
+        << QStringList {u"a"_s, u"x"_s} << QStringList {u"a>x"_s} << QStringList {u"a=a"_s, u"x=x"_s} << 1;
+    QTest::newRow("chain in an awkward order")
+        << QStringList {u"a"_s, u"b"_s, u"c"_s} << QStringList {u"a>b"_s, u"b>c"_s, u"c>d"_s}
+        << QStringList {u"b=a"_s, u"c=b"_s, u"d=c"_s} << 0;
+    QTest::newRow("swap") << QStringList {u"a"_s, u"b"_s} << QStringList {u"a>b"_s, u"b>a"_s}
+                          << QStringList {u"a=b"_s, u"b=a"_s} << 0;
+    QTest::newRow("three-way cycle") << QStringList {u"a"_s, u"b"_s, u"c"_s}
+                                     << QStringList {u"a>b"_s, u"b>c"_s, u"c>a"_s}
+                                     << QStringList {u"a=c"_s, u"b=a"_s, u"c=b"_s} << 0;
     QTest::newRow("chain blocked at its end stays whole")
-        << QStringList{u"a"_s, u"b"_s, u"x"_s} << QStringList{u"a>b"_s, u"b>x"_s}
-        << QStringList{u"a=a"_s, u"b=b"_s, u"x=x"_s} << 2;
-    QTest::newRow("no-op and vanished photo") << QStringList{u"a"_s} << QStringList{u"a>a"_s, u"gone>z"_s}
-                                              << QStringList{u"a=a"_s} << 1;
+        << QStringList {u"a"_s, u"b"_s, u"x"_s} << QStringList {u"a>b"_s, u"b>x"_s}
+        << QStringList {u"a=a"_s, u"b=b"_s, u"x=x"_s} << 2;
+    QTest::newRow("no-op and vanished photo")
+        << QStringList {u"a"_s} << QStringList {u"a>a"_s, u"gone>z"_s} << QStringList {u"a=a"_s} << 1;
 }
 
 void TestRenamePlan::renames()

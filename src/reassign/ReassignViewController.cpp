@@ -1,0 +1,748 @@
+#include "ReassignViewController.h"
+
+#include "MyVimoNSview.h"
+#include "PromptReassignModeViewController.h"
+#include "ReassignRules.h"
+#include "ReassignRun.h"
+#include "browser/NotificationNames.h"
+#include "browser/SheetRegistry.h"
+#include "model/ThumbnailMaker.h"
+#include "shell/SettingsKeys.h"
+#include "shell/SettingsQueries.h"
+#include "shell/SettingsStore.h"
+#include "support/Alert.h"
+#include "support/Dispatch.h"
+#include "support/NotificationCenter.h"
+#include "support/SerialQueue.h"
+#include "support/SystemLog.h"
+#include "support/SystemSound.h"
+
+#include <QHBoxLayout>
+#include <QImageReader>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPointer>
+#include <QPushButton>
+#include <QThread>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+const QString cDefaultUnknownTitle = u"ReAssign These Photos As \"UNKNOWN\""_s;
+
+// Return is taken here, so it never travels on to the sheet, where it would
+// count as a scan arriving while the field is out of the way.
+class BarcodeField : public QLineEdit
+{
+public:
+    using QLineEdit::QLineEdit;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        QLineEdit::keyPressEvent(event);
+        if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+            event->accept();
+    }
+};
+
+std::optional<QList<QUrl>> urlListFrom(const QVariant &value)
+{
+    if (value.metaType() != QMetaType::fromType<QList<QUrl>>())
+        return std::nullopt;
+    return value.value<QList<QUrl>>();
+}
+
+void playEntrySound()
+{
+    if (SystemSound::exists(u"Glass"_s))
+        SystemSound::play(SystemSound::Glass);
+    else if (SystemSound::exists(u"Purr"_s))
+        SystemSound::play(SystemSound::Purr);
+    else
+        logLine(u"point cannot find sound"_s);
+}
+} // namespace
+
+// --- the photo ---------------------------------------------------------------------
+
+ReassignImageView::ReassignImageView(QWidget *parent)
+    : QWidget(parent)
+    , m_redecodeTimer(new QTimer(this))
+{
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    setMinimumSize(240, 180);
+    m_redecodeTimer->setSingleShot(true);
+    m_redecodeTimer->setInterval(150);
+    connect(m_redecodeTimer, &QTimer::timeout, this, &ReassignImageView::decode);
+}
+
+void ReassignImageView::setPath(const QString &path)
+{
+    if (path == m_path)
+        return;
+    m_path = path;
+    m_image = QImage();
+    m_decodedFor = QSize();
+    ++m_generation; // a decode still running for the previous photo is dropped
+    update();
+    decode();
+}
+
+QSize ReassignImageView::pixelBox() const
+{
+    return (QSizeF(size()) * devicePixelRatioF()).toSize();
+}
+
+void ReassignImageView::decode()
+{
+    const QSize box = pixelBox();
+    if (m_path.isEmpty() || box.isEmpty())
+        return;
+    const quint64 generation = ++m_generation;
+    const QString path = m_path;
+    QPointer<ReassignImageView> self(this);
+    Dispatch::inBackground([self, path, box, generation] {
+        const QImage image = decodeFitted(path, box);
+        Dispatch::onMain([self, image, box, generation] {
+            if (!self || generation != self->m_generation)
+                return;
+            self->m_image = image;
+            self->m_decodedFor = box;
+            self->update();
+        });
+    });
+}
+
+QImage ReassignImageView::decodeFitted(const QString &path, const QSize &box)
+{
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    const QSize stored = reader.size();
+    if (stored.isValid() && !box.isEmpty()) {
+        // The scaled size applies to the stored pixels, before the turn upright.
+        const bool turned = reader.transformation().testFlag(QImageIOHandler::TransformationRotate90);
+        const QSize fit = turned ? box.transposed() : box;
+        if (stored.width() > fit.width() || stored.height() > fit.height())
+            reader.setScaledSize(stored.scaled(fit, Qt::KeepAspectRatio).expandedTo({1, 1}));
+        const QImage image = reader.read();
+        if (!image.isNull())
+            return image;
+    }
+    // Raw and HEIF files: the browser's previews, at this size.
+    const ThumbnailMaker::Result result = ThumbnailMaker::make(path, std::max(box.width(), box.height()));
+    if (result.image.isNull() || (result.image.width() <= box.width() && result.image.height() <= box.height()))
+        return result.image;
+    return result.image.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
+void ReassignImageView::paintEvent(QPaintEvent *)
+{
+    if (m_image.isNull())
+        return;
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    const QSizeF shown = QSizeF(m_image.size()).scaled(QSizeF(size()), Qt::KeepAspectRatio);
+    const QRectF target(QPointF((width() - shown.width()) / 2, (height() - shown.height()) / 2), shown);
+    painter.drawImage(target, m_image);
+}
+
+void ReassignImageView::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    if (!m_path.isEmpty() && pixelBox() != m_decodedFor)
+        m_redecodeTimer->start();
+}
+
+// --- the sheet ---------------------------------------------------------------------
+
+ReassignViewController::ReassignViewController(QWidget *parent)
+    : QDialog(parent)
+    , m_frameTimer(new QTimer(this))
+{
+    setWindowModality(Qt::WindowModal);
+    setWindowTitle(u"Reassign"_s);
+    buildInterface();
+
+    isInsideAction = false;
+    resize(820, 680);
+    if (const std::optional<QString> text = SettingsStore::standard().stringForKey(cPrefReassignWindowFrame)) {
+        if (const std::optional<QRect> frame = parseFrame(*text))
+            resize(frame->size());
+    }
+    sortedurlsWithBarcodes = QHash<QString, QString>();
+    ibAssignUnknownNSButon->setHidden(SettingsQueries::isAutoReassignMode());
+
+    m_frameTimer->setSingleShot(true);
+    m_frameTimer->setInterval(cFrameSettleMs);
+    connect(m_frameTimer, &QTimer::timeout, this, &ReassignViewController::storeFrame);
+    viewDidLoad();
+}
+
+ReassignViewController::~ReassignViewController()
+{
+    NotificationCenter::defaultCenter().removeObserver(this);
+}
+
+void ReassignViewController::registerSheets()
+{
+    SheetRegistry::registerSheet(u"dummyButtonSegue1"_s,
+                                 [](QWidget *window) { return new ReassignViewController(window); });
+    SheetRegistry::registerSheet(u"dummyButtonSegue4"_s,
+                                 [](QWidget *window) { return new PromptReassignModeViewController(window); });
+}
+
+// Never destroyed: a job still sleeping at exit must not meet a queue torn down by static destruction.
+SerialQueue &ReassignViewController::getWorkingQueue()
+{
+    static SerialQueue *queue = new SerialQueue(u"lumisort.reassign.working"_s);
+    return *queue;
+}
+
+SerialQueue &ReassignViewController::getSoundQueue()
+{
+    static SerialQueue *queue = new SerialQueue(u"lumisort.reassign.sound"_s);
+    return *queue;
+}
+
+void ReassignViewController::buildInterface()
+{
+    contentView = new MyVimoNSview(this);
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(contentView);
+
+    const auto makeButton = [this](const QString &title, void (ReassignViewController::*action)(QObject *)) {
+        auto *button = new QPushButton(title, contentView);
+        // A Return the sheet receives must never press a button, and a click must
+        // leave the keyboard with the barcode field.
+        button->setAutoDefault(false);
+        button->setDefault(false);
+        button->setFocusPolicy(Qt::TabFocus);
+        connect(button, &QPushButton::clicked, this, [this, button, action] { (this->*action)(button); });
+        return button;
+    };
+
+    ibNSImageView = new ReassignImageView(contentView);
+    ibBeginningButton = makeButton(u"⏮ First"_s, &ReassignViewController::doBeginningButtonAction);
+    ibLeftButton = makeButton(u"◀ Previous"_s, &ReassignViewController::doLeftButtonAction);
+    ibCurIndexLabel = new QLabel(contentView);
+    ibCurIndexLabel->setAlignment(Qt::AlignCenter);
+    ibCurIndexLabel->setMinimumWidth(60);
+    ibRightButton = makeButton(u"Next ▶"_s, &ReassignViewController::doRightButtonAction);
+    ibEndButton = makeButton(u"Last ⏭"_s, &ReassignViewController::doEndButtonAction);
+    ibPromptLabel = new QLabel(contentView);
+    ibPromptLabel->setWordWrap(true);
+    QFont bold = ibPromptLabel->font();
+    bold.setBold(true);
+    ibPromptLabel->setFont(bold);
+    ibPrompt2Label = new QLabel(contentView);
+    ibPrompt2Label->setWordWrap(true);
+    ibNSTextField = new BarcodeField(contentView);
+    ibNSTextField->setPlaceholderText(u"Barcode"_s);
+    ibClearButton = makeButton(u"Clear"_s, &ReassignViewController::doClearButton);
+    ibCancelButton = makeButton(u"Cancel"_s, &ReassignViewController::doCancel);
+    ibAssignUnknownNSButon = makeButton(cDefaultUnknownTitle, &ReassignViewController::doSetAsUnknownButton);
+    ibReassignButton = makeButton(u"Reassign"_s, &ReassignViewController::doReassign);
+
+    auto *layout = new QVBoxLayout(contentView);
+    layout->addWidget(ibNSImageView, 1);
+    auto *navigation = new QHBoxLayout;
+    navigation->addStretch();
+    navigation->addWidget(ibBeginningButton);
+    navigation->addWidget(ibLeftButton);
+    navigation->addWidget(ibCurIndexLabel);
+    navigation->addWidget(ibRightButton);
+    navigation->addWidget(ibEndButton);
+    navigation->addStretch();
+    layout->addLayout(navigation);
+    layout->addWidget(ibPromptLabel);
+    layout->addWidget(ibPrompt2Label);
+    layout->addWidget(ibNSTextField);
+    auto *actions = new QHBoxLayout;
+    actions->addWidget(ibClearButton);
+    actions->addStretch();
+    actions->addWidget(ibCancelButton);
+    actions->addWidget(ibAssignUnknownNSButon);
+    actions->addWidget(ibReassignButton);
+    layout->addLayout(actions);
+
+    connectFieldAction();
+    ibNSTextField->setFocus(Qt::OtherFocusReason);
+}
+
+void ReassignViewController::viewDidLoad()
+{
+    QPointer<ReassignViewController> self(this);
+    NotificationCenter::defaultCenter().addObserver(this, NotificationNames::myReassignId,
+                                                    [self](const Notification &notification) {
+                                                        // Widgets are touched on the main thread only.
+                                                        Dispatch::onMainAndWait([self, &notification] {
+                                                            if (self)
+                                                                self->doNotification1(notification);
+                                                        });
+                                                    });
+    SettingsStore &store = SettingsStore::standard();
+    store.setString(QString(), cPrefReassignedBarcodeString);
+    const QString length = QString::number(store.integerForKey(cPrefReassignedBarcodeRequiredLength));
+    store.setString(u"( Barcode must be "_s + length + u" digits. )"_s, cPrefReassignPromptString2);
+    refreshFromSettings();
+}
+
+void ReassignViewController::setSetting(const QVariant &value, const QString &key)
+{
+    SettingsStore::standard().setObject(value, key);
+    refreshFromSettings();
+}
+
+void ReassignViewController::refreshFromSettings()
+{
+    const SettingsStore &store = SettingsStore::standard();
+    ibNSImageView->setPath(store.stringForKey(cPrefReassignImageViewPath).value_or(QString()));
+    ibCurIndexLabel->setText(store.stringForKey(cPrefCurIndexString).value_or(QString()));
+    ibPromptLabel->setText(store.stringForKey(cPrefReassignPromptString).value_or(QString()));
+    ibPrompt2Label->setText(store.stringForKey(cPrefReassignPromptString2).value_or(QString()));
+    ibAssignUnknownNSButon->setText(
+        store.stringForKey(cPrefReassignAsUnknownButtonTitle).value_or(cDefaultUnknownTitle));
+    // Setting equal text would still move the cursor and drop the selection.
+    const QString barcode = store.stringForKey(cPrefReassignedBarcodeString).value_or(QString());
+    if (ibNSTextField->text() != barcode)
+        ibNSTextField->setText(barcode);
+}
+
+void ReassignViewController::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (event->spontaneous())
+        return;
+    SettingsStore::standard().removeObjectForKey(cPrefReassignImageViewPath);
+    refreshFromSettings();
+    if (!m_fieldOut)
+        ibNSTextField->setFocus(Qt::OtherFocusReason);
+}
+
+void ReassignViewController::done(int result)
+{
+    NotificationCenter::defaultCenter().removeObserver(this);
+    removeFieldAction();
+    m_frameTimer->stop();
+    QDialog::done(result);
+}
+
+void ReassignViewController::reject()
+{
+    doCancel(nullptr);
+}
+
+// --- receiving the photos ---------------------------------------------------------------
+
+void ReassignViewController::doNotification1(const Notification &notification)
+{
+    SettingsStore &store = SettingsStore::standard();
+    const bool automatic = SettingsQueries::isAutoReassignMode();
+    ibAssignUnknownNSButon->setHidden(automatic);
+
+    if (const std::optional<QVariantMap> prompts = store.dictionaryForKey(cPrefReassignPromptDict)) {
+        if (prompts->contains(u"unknown"_s))
+            store.setObject(prompts->value(u"unknown"_s), cPrefReassignPromptString);
+        const QString tag = QString::number(store.integerForKey(cPrefRadioSet1SelectedTag));
+        if (prompts->contains(tag))
+            store.setObject(prompts->value(tag), cPrefReassignPromptString);
+    }
+
+    if (std::optional<QList<QUrl>> all = urlListFrom(notification.userInfo.value(NotificationKeys::fulSortedlUrlList)))
+        fullUrlList = std::move(all);
+
+    const std::optional<QList<QUrl>> received =
+        urlListFrom(notification.userInfo.value(NotificationKeys::urlstochange));
+    QString title = cDefaultUnknownTitle;
+    if (const std::optional<QString> format = store.stringForKey(cPrefDoReassignAllTheseToUnknownStringFormat))
+        title = QString(*format).replace(u"[val1]"_s, QString::number(received ? received->size() : 0));
+    store.setString(title, cPrefReassignAsUnknownButtonTitle);
+
+    sortedurlsWithBarcodes = QHash<QString, QString>();
+    setUrlsToChange(received);
+
+    QList<QUrl> sorted = urlstochange;
+    std::stable_sort(sorted.begin(), sorted.end(), [](const QUrl &a, const QUrl &b) {
+        return a.toString(QUrl::FullyEncoded) < b.toString(QUrl::FullyEncoded);
+    });
+    sortedurlstochange = sorted;
+
+    curindex = store.boolForKey(cPrefReverseAssignBarcode) ? std::max(int(sorted.size()) - 1, 0) : 0;
+    if (automatic)
+        curindex = 0;
+    curindexString = QString::number(curindex);
+    // The position shown must not be the one left from the previous sheet.
+    store.setString(curindexString, cPrefCurIndexString);
+    if (!sorted.isEmpty())
+        showPhotoAt(curindex);
+    refreshFromSettings();
+}
+
+void ReassignViewController::setUrlsToChange(const std::optional<QList<QUrl>> &urls)
+{
+    if (urls)
+        urlstochange = *urls;
+}
+
+void ReassignViewController::showPhotoAt(int index)
+{
+    if (!sortedurlstochange || index < 0 || index >= sortedurlstochange->size())
+        return;
+    SettingsStore &store = SettingsStore::standard();
+    const QString path = sortedurlstochange->at(index).toLocalFile();
+    store.setString(path, cPrefReassignImageViewPath);
+    if (sortedurlsWithBarcodes && sortedurlsWithBarcodes->contains(path))
+        store.setString(sortedurlsWithBarcodes->value(path), cPrefReassignedBarcodeString);
+    refreshFromSettings();
+}
+
+void ReassignViewController::setupBarcodeArray()
+{
+    if (!SettingsQueries::isAutoReassignMode()) {
+        // So the next scan replaces the barcode instead of adding to it.
+        Dispatch::onMain(this, [this] { ibNSTextField->selectAll(); });
+        return;
+    }
+    SettingsStore &store = SettingsStore::standard();
+    const QString barcode = store.stringForKey(cPrefReassignedBarcodeString).value_or(QString()).trimmed();
+    if (!barcode.isEmpty() && sortedurlstochange && curindex >= 0 && curindex < sortedurlstochange->size()) {
+        if (!sortedurlsWithBarcodes)
+            sortedurlsWithBarcodes = QHash<QString, QString>();
+        sortedurlsWithBarcodes->insert(sortedurlstochange->at(curindex).toLocalFile(), barcode);
+    }
+    store.removeObjectForKey(cPrefReassignedBarcodeString);
+    refreshFromSettings();
+}
+
+// --- confirming ---------------------------------------------------------------------
+
+void ReassignViewController::doReassign(QObject *)
+{
+    SettingsStore &store = SettingsStore::standard();
+    if (SettingsQueries::isAutoReassignMode()) {
+        setupBarcodeArray();
+        if (!fullUrlList) {
+            logLine(u"ReassignViewController -> doReassign.... no list of the folder's photos: nothing renamed"_s);
+        } else {
+            const ReassignRun::Report report =
+                ReassignRun::automatic(*fullUrlList, sortedurlsWithBarcodes.value_or(QHash<QString, QString>()),
+                                       store.boolForKey(cPrefReverseAssignBarcode));
+            logLine(u"ReassignViewController -> doReassign.... automatic run, journal "_s + report.journalPath);
+        }
+        finishRun();
+        return;
+    }
+    const QString barcode = store.stringForKey(cPrefReassignedBarcodeString).value_or(QString());
+    if (ReassignRules::isEmptyBarcode(barcode)) {
+        QPointer<ReassignViewController> self(this);
+        Dispatch::inBackground([self] {
+            SystemSound::play(SystemSound::Beep);
+            Dispatch::onMain([self] {
+                if (self)
+                    Alert::beginSheet(self,
+                                      {Alert::Style::Warning,
+                                       u"! NO BARCODE ENTERED !"_s,
+                                       u"Please enter a valid barcode."_s,
+                                       {u"OK"_s}});
+            });
+        });
+        return;
+    }
+    const ReassignRun::Report report = ReassignRun::oneBarcode(urlstochange, barcode);
+    logLine(u"ReassignViewController -> doReassign.... one barcode ["_s + barcode + u"], journal "_s
+            + report.journalPath);
+    finishRun();
+}
+
+void ReassignViewController::finishRun()
+{
+    accept();
+    NotificationCenter::defaultCenter().post(NotificationNames::myRefreshId,
+                                             {{NotificationKeys::command, NotificationValues::refresh}});
+}
+
+void ReassignViewController::doSetAsUnknownButton(QObject *sender)
+{
+    setSetting(u"UNKNOWN"_s, cPrefReassignedBarcodeString);
+    doReassign(sender);
+}
+
+void ReassignViewController::doCancel(QObject *)
+{
+    storeFrame();
+    QDialog::reject();
+}
+
+void ReassignViewController::doClearButton(QObject *)
+{
+    Dispatch::onMain(this, [this] {
+        setSetting(QString(), cPrefReassignedBarcodeString);
+        connectFieldAction();
+    });
+}
+
+void ReassignViewController::doTest1Button(QObject *)
+{
+    Dispatch::onMain(this, [this] { removeFieldAction(); });
+}
+
+// --- the entry pipeline ---------------------------------------------------------------
+
+void ReassignViewController::connectFieldAction()
+{
+    if (!m_fieldAction)
+        m_fieldAction =
+            connect(ibNSTextField, &QLineEdit::returnPressed, this, [this] { doTextFieldAction(ibNSTextField); });
+}
+
+void ReassignViewController::removeFieldAction()
+{
+    disconnect(m_fieldAction);
+    m_fieldAction = {};
+}
+
+void ReassignViewController::takeFieldOutOfKeyPath()
+{
+    // Focus goes to the content view first: hiding the focused field would hand
+    // the keys to whatever comes next in the focus chain.
+    m_fieldOut = true;
+    contentView->setFocus(Qt::OtherFocusReason);
+    // Disabled as well as hidden: a disabled widget takes no key even when sent one directly.
+    ibNSTextField->setEnabled(false);
+    ibNSTextField->hide();
+}
+
+void ReassignViewController::doTextFieldAction(QObject *sender)
+{
+    doRightButtonAction(sender);
+}
+
+void ReassignViewController::doRightButtonAction(QObject *)
+{
+    doTextFieldActionNew3(ibNSTextField, u"right"_s);
+}
+
+void ReassignViewController::doLeftButtonAction(QObject *)
+{
+    doTextFieldActionNew3(ibNSTextField, u"left"_s);
+}
+
+void ReassignViewController::doBeginningButtonAction(QObject *)
+{
+    doTextFieldActionNew3(ibNSTextField, u"leftend"_s);
+}
+
+void ReassignViewController::doEndButtonAction(QObject *)
+{
+    doTextFieldActionNew3(ibNSTextField, u"rightend"_s);
+}
+
+void ReassignViewController::doTextFieldActionNew3(QLineEdit *field, const QString &direction)
+{
+    // A scanner's code and Return arrive within milliseconds, and its next burst may
+    // follow before the queued work below runs: the field leaves the key path now,
+    // so nothing typed from here on can join this entry.
+    if (!isInsideAction)
+        takeFieldOutOfKeyPath();
+    QPointer<QLineEdit> guardedField(field);
+    Dispatch::onMain(this, [this, guardedField, direction] {
+        // Kept for this entry only: a dropped entry must not overwrite what the running one restores.
+        const bool restoreAction = hasFieldAction();
+        if (isInsideAction) {
+            logLine(u"....ALREDY in progress... exiting..."_s);
+            return;
+        }
+        isInsideAction = true;
+        removeFieldAction();
+        takeFieldOutOfKeyPath();
+        const bool ok = doValidateTextField(guardedField);
+
+        QPointer<ReassignViewController> self(this);
+        getWorkingQueue().async([self, ok, direction, restoreAction] {
+            if (ok) {
+                Dispatch::onMain([self, direction] {
+                    if (!self)
+                        return;
+                    self->ibNSImageView->hide();
+                    const QString where = direction.toLower();
+                    if (where == u"left"_s)
+                        self->doLeftButton();
+                    else if (where == u"leftend"_s)
+                        self->doGoToBeginning();
+                    else if (where == u"rightend"_s)
+                        self->doGoToEnd();
+                    else
+                        self->doRightButton();
+                });
+            }
+            QThread::msleep(100);
+            Dispatch::onMain([self, restoreAction] {
+                if (self)
+                    self->finishEntry(restoreAction);
+            });
+        });
+    });
+}
+
+void ReassignViewController::finishEntry(bool restoreAction)
+{
+    getSoundQueue().async(playEntrySound);
+    ibNSImageView->show();
+    ibNSTextField->setEnabled(true);
+    ibNSTextField->show();
+    m_fieldOut = false;
+    update();
+    ibNSTextField->setFocus(Qt::OtherFocusReason);
+    if (restoreAction)
+        connectFieldAction();
+    isInsideAction = false;
+}
+
+bool ReassignViewController::doValidateTextField(QLineEdit *field)
+{
+    if (!field) {
+        logLine(u"ReassignViewController -> doValidateTextField.... no text field"_s);
+        return false;
+    }
+    const SettingsStore &store = SettingsStore::standard();
+    const qint64 required = store.integerForKey(cPrefReassignedBarcodeRequiredLength);
+    const bool checkLength = store.boolForKey(cPrefCheckReassignedBarcodeLength);
+
+    QString text = field->text().trimmed();
+    text.replace(u'\r', u'\n');
+    text.replace(u"\n\n"_s, u"\n"_s);
+    text = text.trimmed();
+    const QString entry = text.section(u'\n', 0, 0);
+
+    if (checkLength && entry.size() >= 1 && entry.size() < required) {
+        logLine(u"....Invalid Scan ["_s + entry + u"]..."_s);
+        field->clear();
+        getSoundQueue().async([] {
+            for (int i = 0; i < 3; ++i) {
+                SystemSound::play(SystemSound::Beep);
+                QThread::msleep(200);
+            }
+        });
+        return false;
+    }
+    setSetting(entry, cPrefReassignedBarcodeString);
+    return true;
+}
+
+// --- moving through the photos ---------------------------------------------------------
+
+void ReassignViewController::moveBy(int delta)
+{
+    setupBarcodeArray();
+    if (!sortedurlstochange || sortedurlstochange->isEmpty())
+        return;
+    const int last = int(sortedurlstochange->size()) - 1;
+    int next = curindex + delta;
+    if (next < 0 || next > last) {
+        getSoundQueue().async([] { SystemSound::play(SystemSound::Beep); });
+        next = std::clamp(next, 0, last);
+    }
+    curindex = next;
+    curindexString = QString::number(curindex);
+    setSetting(curindexString, cPrefCurIndexString);
+    showPhotoAt(curindex);
+}
+
+void ReassignViewController::doRightButton(QObject *)
+{
+    moveBy(1);
+}
+
+void ReassignViewController::doLeftButton(QObject *)
+{
+    moveBy(-1);
+}
+
+void ReassignViewController::doGoToBeginning(QObject *)
+{
+    setupBarcodeArray();
+    if (!sortedurlstochange || sortedurlstochange->isEmpty())
+        return;
+    curindex = 0;
+    curindexString = QString::number(curindex);
+    Dispatch::onMain(this, [this] {
+        setSetting(curindexString, cPrefCurIndexString);
+        showPhotoAt(curindex);
+    });
+}
+
+void ReassignViewController::doGoToEnd(QObject *)
+{
+    setupBarcodeArray();
+    if (!sortedurlstochange || sortedurlstochange->isEmpty())
+        return;
+    curindex = int(sortedurlstochange->size()) - 1;
+    curindexString = QString::number(curindex);
+    setSetting(curindexString, cPrefCurIndexString);
+    Dispatch::onMain(this, [this] { showPhotoAt(curindex); });
+}
+
+// --- keys and the window ---------------------------------------------------------------
+
+void ReassignViewController::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        // Only a Return that did not come through the field gets here: while an entry
+        // is processed that is a scan arriving too soon, which is dropped — audibly.
+        if (isInsideAction || m_fieldOut) {
+            logLine(u"ReassignViewController -> scan dropped: the previous entry is still being processed"_s);
+            SystemSound::play(SystemSound::Beep);
+        }
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void ReassignViewController::resizeEvent(QResizeEvent *event)
+{
+    QDialog::resizeEvent(event);
+    windowDidResize();
+    if (isVisible())
+        m_frameTimer->start();
+}
+
+void ReassignViewController::windowDidResize()
+{
+    logLine(u"ReassignViewController -> windowDidResize.... "_s + frameText(geometry()));
+}
+
+void ReassignViewController::storeFrame()
+{
+    SettingsStore::standard().setString(frameText(geometry()), cPrefReassignWindowFrame);
+}
+
+QString ReassignViewController::frameText(const QRect &frame)
+{
+    return QString::number(frame.x()) + u',' + QString::number(frame.y()) + u',' + QString::number(frame.width()) + u','
+        + QString::number(frame.height());
+}
+
+std::optional<QRect> ReassignViewController::parseFrame(const QString &text)
+{
+    const QStringList parts = text.split(u',');
+    if (parts.size() != 4)
+        return std::nullopt;
+    int values[4] = {};
+    for (int i = 0; i < 4; ++i) {
+        bool ok = false;
+        values[i] = parts.at(i).trimmed().toInt(&ok);
+        if (!ok)
+            return std::nullopt;
+    }
+    if (values[2] <= 0 || values[3] <= 0)
+        return std::nullopt;
+    return QRect(values[0], values[1], values[2], values[3]);
+}

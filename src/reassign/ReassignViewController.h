@@ -1,0 +1,155 @@
+#pragma once
+
+#include "support/Notification.h"
+
+#include <QDialog>
+#include <QHash>
+#include <QImage>
+#include <QList>
+#include <QMetaObject>
+#include <QUrl>
+#include <optional>
+
+class MyVimoNSview;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+class SerialQueue;
+
+// The photo of the reassignment sheet: upright, fitted to the view, decoded in
+// the background at the size shown (never the full-size image).
+class ReassignImageView : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit ReassignImageView(QWidget *parent = nullptr);
+
+    // An empty path shows nothing.
+    void setPath(const QString &path);
+    const QString &path() const { return m_path; }
+    const QImage &image() const { return m_image; }
+    QSize sizeHint() const override { return {640, 480}; }
+
+    // The photo turned upright and no larger than box (in pixels); null when unreadable.
+    static QImage decodeFitted(const QString &path, const QSize &box);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    QSize pixelBox() const;
+    void decode();
+
+    QString m_path;
+    QImage m_image;
+    QSize m_decodedFor;
+    quint64 m_generation = 0;
+    QTimer *m_redecodeTimer = nullptr;
+};
+
+// The reassignment sheet: shows the marked photos one by one and takes a typed
+// or hand-scanned barcode for them; confirming renames the files. What it shows
+// follows six settings, which its actions write.
+class ReassignViewController : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit ReassignViewController(QWidget *parent = nullptr);
+    ~ReassignViewController() override;
+
+    // The reassignment sheet and the mode prompt, by segue identifier.
+    static void registerSheets();
+    static SerialQueue &getWorkingQueue();
+    static SerialQueue &getSoundQueue();
+
+    // Fields
+    QPushButton *ibAssignUnknownNSButon = nullptr;
+    QLineEdit *ibNSTextField = nullptr;
+    ReassignImageView *ibNSImageView = nullptr;
+    QString curindexString;
+    int curindex = 0;
+    QList<QUrl> urlstochange;
+    std::optional<QList<QUrl>> sortedurlstochange;
+    std::optional<QHash<QString, QString>> sortedurlsWithBarcodes;
+    bool doSlideShow = true;
+    bool isInsideAction = false;
+    std::optional<QList<QUrl>> fullUrlList;
+
+    MyVimoNSview *contentView = nullptr;
+    QLabel *ibCurIndexLabel = nullptr;
+    QLabel *ibPromptLabel = nullptr;
+    QLabel *ibPrompt2Label = nullptr;
+    QPushButton *ibLeftButton = nullptr;
+    QPushButton *ibRightButton = nullptr;
+    QPushButton *ibBeginningButton = nullptr;
+    QPushButton *ibEndButton = nullptr;
+    QPushButton *ibClearButton = nullptr;
+    QPushButton *ibCancelButton = nullptr;
+    QPushButton *ibReassignButton = nullptr;
+
+    // Brings every widget in line with the six settings the sheet shows.
+    void refreshFromSettings();
+
+    void doNotification1(const Notification &notification);
+    void setUrlsToChange(const std::optional<QList<QUrl>> &urls);
+    void setupBarcodeArray();
+
+    // Actions (sender optional, as the interface wires them)
+    void doReassign(QObject *sender = nullptr);
+    void doSetAsUnknownButton(QObject *sender = nullptr);
+    void doTextFieldAction(QObject *sender = nullptr);
+    void doRightButtonAction(QObject *sender = nullptr);
+    void doLeftButtonAction(QObject *sender = nullptr);
+    void doBeginningButtonAction(QObject *sender = nullptr);
+    void doEndButtonAction(QObject *sender = nullptr);
+    void doCancel(QObject *sender = nullptr);
+    void doClearButton(QObject *sender = nullptr);
+    void doTest1Button(QObject *sender = nullptr);
+
+    // The entry pipeline: validate the field's text, then move by direction
+    // ("right", "left", "leftend", "rightend").
+    void doTextFieldActionNew3(QLineEdit *field, const QString &direction);
+    bool doValidateTextField(QLineEdit *field);
+
+    void doRightButton(QObject *sender = nullptr);
+    void doLeftButton(QObject *sender = nullptr);
+    void doGoToBeginning(QObject *sender = nullptr);
+    void doGoToEnd(QObject *sender = nullptr);
+
+    void windowDidResize();
+    bool hasFieldAction() const { return bool(m_fieldAction); }
+
+    // "x,y,width,height"
+    static QString frameText(const QRect &frame);
+    static std::optional<QRect> parseFrame(const QString &text);
+    static constexpr int cFrameSettleMs = 300;
+
+    void done(int result) override;
+    void reject() override;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    void buildInterface();
+    void viewDidLoad();
+    void setSetting(const QVariant &value, const QString &key);
+    void connectFieldAction();
+    void removeFieldAction();
+    void takeFieldOutOfKeyPath();
+    void finishEntry(bool restoreAction);
+    void moveBy(int delta);
+    void showPhotoAt(int index);
+    void storeFrame();
+    void finishRun();
+
+    QMetaObject::Connection m_fieldAction;
+    bool m_fieldOut = false;
+    QTimer *m_frameTimer = nullptr;
+};

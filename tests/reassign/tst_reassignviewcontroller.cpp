@@ -1,0 +1,360 @@
+#include "DemoCard.h"
+#include "TestMain.h"
+#include "browser/NotificationNames.h"
+#include "browser/SheetRegistry.h"
+#include "reassign/MyVimoNSview.h"
+#include "reassign/ReassignViewController.h"
+#include "shell/FactoryDefaults.h"
+#include "shell/SettingsKeys.h"
+#include "shell/SettingsStore.h"
+#include "support/Alert.h"
+#include "support/NotificationCenter.h"
+#include "support/SerialQueue.h"
+#include "support/SystemSound.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+
+using namespace Qt::StringLiterals;
+using Sounds = QList<SystemSound::Sound>;
+
+// The sheet on real photos: a demo card of two groups (a barcode photo and two
+// photos each, stored turned, EXIF orientation 6) copied as shot into a working folder.
+class TestReassignViewController : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void firstPhotoAndUnknownButton_data();
+    void firstPhotoAndUnknownButton();
+    void promptTitleSortingAndPhoto();
+    void validation_data();
+    void validation();
+    void entriesArrivingDuringAnEntryAreDropped();
+    void navigationLimits_data();
+    void navigationLimits();
+    void emptyBarcodeWarnsAndKeepsTheSheet();
+    void windowFrameKeptOnCancelOnly();
+    void automaticModeRecordsBarcodesAndRenames();
+
+private:
+    DemoCard m_card;
+    QString m_folder;
+    QList<QUrl> m_urls; // IMG_0001 (barcode) 0002 0003 | 0004 (barcode) 0005 0006
+    std::unique_ptr<QWidget> m_window;
+    QPointer<ReassignViewController> m_sheet;
+
+    ReassignViewController *present(const QList<QUrl> &urls, const QVariant &all = QVariant());
+    bool idle() const
+    {
+        return waitUntil([this] { return !m_sheet->isInsideAction && m_sheet->ibNSTextField->isVisible(); });
+    }
+    bool enter(const QString &text)
+    {
+        m_sheet->ibNSTextField->setText(text);
+        QTest::keyClick(m_sheet->ibNSTextField, Qt::Key_Return);
+        return idle();
+    }
+    static QString setting(const QString &key) { return SettingsStore::standard().stringForKey(key).value_or(u"-"_s); }
+};
+
+void TestReassignViewController::initTestCase()
+{
+    Alert::setTestMode(true);
+    SystemSound::setTestMode(true);
+    FactoryDefaults::registerInto(SettingsStore::standard());
+    ReassignViewController::registerSheets();
+    m_card = DemoCard::make(TestSandbox::instance().makeFolder(u"card"_s), 2, 2, u"1200x800"_s,
+                            {u"--orientation"_s, u"6"_s});
+    QVERIFY(m_card.isValid());
+}
+
+void TestReassignViewController::init()
+{
+    m_folder = TestSandbox::instance().makeFolder(u"working"_s);
+    m_urls.clear();
+    for (const QString &path : m_card.copyAsShot(m_folder))
+        m_urls << QUrl::fromLocalFile(path);
+    QCOMPARE(m_urls.size(), 6);
+    SettingsStore &store = SettingsStore::standard();
+    for (const QString &key : {cPrefRadioSet1SelectedTag, cPrefReverseAssignBarcode, cPrefReassignPromptDict,
+                               cPrefDoReassignAllTheseToUnknownStringFormat, cPrefCheckReassignedBarcodeLength,
+                               cPrefReassignedBarcodeRequiredLength, cPrefReassignWindowFrame})
+        store.removeObjectForKey(key);
+    Alert::resetForTesting();
+    SystemSound::resetForTesting();
+    m_window = std::make_unique<QWidget>();
+    m_window->resize(1000, 800);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+}
+
+void TestReassignViewController::cleanup()
+{
+    delete m_sheet;
+    ReassignViewController::getWorkingQueue().waitForDone();
+    ReassignViewController::getSoundQueue().waitForDone();
+    QApplication::processEvents();
+    m_window.reset();
+}
+
+// As the browser presents the sheet and hands it the photos.
+ReassignViewController *TestReassignViewController::present(const QList<QUrl> &urls, const QVariant &all)
+{
+    m_sheet = qobject_cast<ReassignViewController *>(SheetRegistry::make(u"dummyButtonSegue1"_s, m_window.get()));
+    if (!m_sheet)
+        return nullptr;
+    m_sheet->setAttribute(Qt::WA_DeleteOnClose);
+    m_sheet->open();
+    if (!QTest::qWaitForWindowExposed(m_sheet))
+        return nullptr;
+    NotificationCenter::defaultCenter().post(NotificationNames::myReassignId,
+                                             {{NotificationKeys::command, NotificationValues::dosomething},
+                                              {NotificationKeys::urlstochange, QVariant::fromValue(urls)},
+                                              {NotificationKeys::fulSortedlUrlList, all}});
+    return m_sheet;
+}
+
+void TestReassignViewController::firstPhotoAndUnknownButton_data()
+{
+    QTest::addColumn<bool>("reverse");
+    QTest::addColumn<int>("tag");
+    QTest::addColumn<int>("first");
+    QTest::newRow("one barcode") << false << 200 << 0;
+    QTest::newRow("one barcode, reversed") << true << 200 << 5;
+    QTest::newRow("automatic ignores reversing") << true << 202 << 0;
+}
+
+void TestReassignViewController::firstPhotoAndUnknownButton()
+{
+    QFETCH(bool, reverse);
+    QFETCH(int, tag);
+    QFETCH(int, first);
+    SettingsStore::standard().setBool(reverse, cPrefReverseAssignBarcode);
+    SettingsStore::standard().setInteger(tag, cPrefRadioSet1SelectedTag);
+    QVERIFY(present(m_urls));
+    QCOMPARE(m_sheet->curindex, first);
+    QCOMPARE(setting(cPrefReassignImageViewPath), m_urls.at(first).toLocalFile());
+    QCOMPARE(m_sheet->ibCurIndexLabel->text(), QString::number(first));
+    QCOMPARE(m_sheet->ibAssignUnknownNSButon->isHidden(), tag == 202);
+    QCOMPARE(m_sheet->ibPrompt2Label->text(), u"( Barcode must be 13 digits. )"_s);
+    QCOMPARE(m_sheet->focusWidget(), m_sheet->ibNSTextField);
+}
+
+void TestReassignViewController::promptTitleSortingAndPhoto()
+{
+    SettingsStore &store = SettingsStore::standard();
+    store.setInteger(202, cPrefRadioSet1SelectedTag);
+    store.setObject(QVariantMap {{u"unknown"_s, u"Any"_s}, {u"202"_s, u"Each barcode photo"_s}},
+                    cPrefReassignPromptDict);
+    store.setString(u"Mark all [val1] photos"_s, cPrefDoReassignAllTheseToUnknownStringFormat);
+    // Sorted by the percent-escaped text, case first: not the order of the plain paths.
+    const QStringList sorted {u"Ä.jpg"_s, u"B.jpg"_s, u"a!b.jpg"_s, u"a b.jpg"_s, u"a-b.jpg"_s, u"b.jpg"_s, u"c.jpg"_s};
+    QList<QUrl> urls;
+    for (const QString &name :
+         {u"b.jpg"_s, u"a b.jpg"_s, u"c.jpg"_s, u"a!b.jpg"_s, u"B.jpg"_s, u"a-b.jpg"_s, u"Ä.jpg"_s}) {
+        QVERIFY(QFile::copy(m_card.photos.at(1).path, m_folder + u'/' + name));
+        urls << QUrl::fromLocalFile(m_folder + u'/' + name);
+    }
+    QVERIFY(present(urls));
+    QStringList names;
+    for (const QUrl &url : *m_sheet->sortedurlstochange)
+        names << url.fileName();
+    QCOMPARE(names, sorted);
+    QCOMPARE(m_sheet->ibPromptLabel->text(), u"Each barcode photo"_s);
+    QCOMPARE(m_sheet->ibAssignUnknownNSButon->text(), u"Mark all 7 photos"_s);
+
+    // The photo: upright (stored turned) and decoded no larger than its view.
+    ReassignImageView *view = m_sheet->ibNSImageView;
+    QTRY_VERIFY(!view->image().isNull());
+    QCOMPARE(view->path(), urls.last().toLocalFile());
+    QVERIFY(view->image().height() > view->image().width());
+    QVERIFY(view->image().height() <= view->height() * view->devicePixelRatio());
+
+    // No entry for this mode: the general line.
+    store.setInteger(200, cPrefRadioSet1SelectedTag);
+    NotificationCenter::defaultCenter().post(NotificationNames::myReassignId,
+                                             {{NotificationKeys::urlstochange, QVariant::fromValue(urls.mid(0, 2))}});
+    QCOMPARE(m_sheet->ibPromptLabel->text(), u"Any"_s);
+    QCOMPARE(m_sheet->ibAssignUnknownNSButon->text(), u"Mark all 2 photos"_s);
+}
+
+void TestReassignViewController::validation_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("checkLength");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("13 digits") << u"4006381333931"_s << true << u"4006381333931"_s << true;
+    QTest::newRow("too short") << u"12345"_s << true << u"previous"_s << false;
+    QTest::newRow("longer passes") << u"40063813339312"_s << true << u"40063813339312"_s << true;
+    QTest::newRow("letters pass") << u"UNKNOWNPHOTOS"_s << true << u"UNKNOWNPHOTOS"_s << true;
+    QTest::newRow("empty passes") << QString() << true << QString() << true;
+    QTest::newRow("check off") << u"12345"_s << false << u"12345"_s << true;
+    QTest::newRow("first line, trimmed") << u" 123\r\n\r\n456 "_s << false << u"123"_s << true;
+}
+
+void TestReassignViewController::validation()
+{
+    QFETCH(QString, typed);
+    QFETCH(bool, checkLength);
+    QFETCH(QString, stored);
+    QFETCH(bool, accepted);
+    SettingsStore::standard().setBool(checkLength, cPrefCheckReassignedBarcodeLength);
+    QVERIFY(present(m_urls));
+    SettingsStore::standard().setString(u"previous"_s, cPrefReassignedBarcodeString);
+    QVERIFY(enter(typed));
+    QCOMPARE(setting(cPrefReassignedBarcodeString), stored);
+    QCOMPARE(m_sheet->curindex, accepted ? 1 : 0);
+    QCOMPARE(setting(cPrefReassignImageViewPath), m_urls.at(m_sheet->curindex).toLocalFile());
+    if (!accepted)
+        QCOMPARE(m_sheet->ibNSTextField->text(), QString());
+    const Sounds sounds = accepted
+        ? Sounds {SystemSound::Glass}
+        : Sounds {SystemSound::Beep, SystemSound::Beep, SystemSound::Beep, SystemSound::Glass};
+    QTRY_COMPARE(SystemSound::playedForTesting(), sounds);
+    QVERIFY(m_sheet->hasFieldAction());
+}
+
+void TestReassignViewController::entriesArrivingDuringAnEntryAreDropped()
+{
+    QVERIFY(present(m_urls));
+    QLineEdit *field = m_sheet->ibNSTextField;
+    QTest::keyClicks(field, u"4006381333931"_s);
+    QTest::keyClick(field, Qt::Key_Return);
+    // The next scan follows at once, before any queued work ran, to wherever the keys go now.
+    QTest::keyClicks(m_sheet->focusWidget(), u"9780201379624"_s);
+    QTest::keyClick(m_sheet->focusWidget(), Qt::Key_Return);
+    QApplication::processEvents();
+    QVERIFY(m_sheet->isInsideAction);
+    m_sheet->doEndButtonAction();
+    QVERIFY(idle());
+    QCOMPARE(m_sheet->curindex, 1);
+    QCOMPARE(setting(cPrefReassignedBarcodeString), u"4006381333931"_s);
+    // The dropped scan is heard at once, the taken one after its move.
+    QTRY_COMPARE(SystemSound::playedForTesting(), (Sounds {SystemSound::Beep, SystemSound::Glass}));
+    QCOMPARE(m_sheet->focusWidget(), field);
+    QVERIFY(m_sheet->hasFieldAction()); // a dropped entry does not take the field's action away
+
+    // Nothing of the dropped scan is left: the next one replaces the barcode shown.
+    QTest::keyClicks(field, u"5901234123457"_s);
+    QTest::keyClick(field, Qt::Key_Return);
+    QVERIFY(idle());
+    QCOMPARE(setting(cPrefReassignedBarcodeString), u"5901234123457"_s);
+    QCOMPARE(m_sheet->curindex, 2);
+    m_sheet->doEndButtonAction();
+    QVERIFY(idle());
+    QCOMPARE(setting(cPrefCurIndexString), u"5"_s);
+}
+
+void TestReassignViewController::navigationLimits_data()
+{
+    QTest::addColumn<bool>("reverse");
+    QTest::addColumn<QString>("button");
+    QTest::newRow("right on the last") << true << u"right"_s;
+    QTest::newRow("left on the first") << false << u"left"_s;
+}
+
+void TestReassignViewController::navigationLimits()
+{
+    QFETCH(bool, reverse);
+    QFETCH(QString, button);
+    SettingsStore::standard().setBool(reverse, cPrefReverseAssignBarcode);
+    QVERIFY(present(m_urls));
+    const int start = m_sheet->curindex;
+    const QString position = m_sheet->ibCurIndexLabel->text();
+    (button == u"right"_s ? m_sheet->ibRightButton : m_sheet->ibLeftButton)->click();
+    QVERIFY(idle());
+    QCOMPARE(m_sheet->curindex, start);
+    QCOMPARE(m_sheet->ibCurIndexLabel->text(), position);
+    QTRY_COMPARE(SystemSound::playedForTesting(), (Sounds {SystemSound::Beep, SystemSound::Glass}));
+}
+
+void TestReassignViewController::emptyBarcodeWarnsAndKeepsTheSheet()
+{
+    QVERIFY(present(m_urls));
+    SettingsStore::standard().setString(u" \t "_s, cPrefReassignedBarcodeString);
+    int refreshes = 0;
+    QObject receiver;
+    NotificationCenter::defaultCenter().addObserver(&receiver, NotificationNames::myRefreshId,
+                                                    [&](const Notification &) { ++refreshes; });
+    m_sheet->ibReassignButton->click();
+    QTRY_COMPARE(Alert::shownForTesting().size(), 1);
+    const Alert::Content alert = Alert::shownForTesting().first();
+    QCOMPARE(alert.messageText, u"! NO BARCODE ENTERED !"_s);
+    QCOMPARE(alert.informativeText, u"Please enter a valid barcode."_s);
+    QCOMPARE(alert.buttons, QStringList {u"OK"_s});
+    QCOMPARE(SystemSound::playedForTesting(), Sounds {SystemSound::Beep});
+    QVERIFY(m_sheet && m_sheet->isVisible());
+    QCOMPARE(refreshes, 0);
+    for (const QUrl &url : std::as_const(m_urls))
+        QVERIFY(QFileInfo::exists(url.toLocalFile()));
+}
+
+void TestReassignViewController::windowFrameKeptOnCancelOnly()
+{
+    QVERIFY(present(m_urls));
+    m_sheet->resize(700, 560);
+    m_sheet->ibCancelButton->click();
+    QTRY_VERIFY(!m_sheet);
+    const std::optional<QRect> frame = ReassignViewController::parseFrame(setting(cPrefReassignWindowFrame));
+    QVERIFY(frame);
+    QCOMPARE(frame->size(), QSize(700, 560));
+    QCOMPARE(ReassignViewController::frameText(*frame), setting(cPrefReassignWindowFrame));
+    for (const QUrl &url : std::as_const(m_urls))
+        QVERIFY(QFileInfo::exists(url.toLocalFile()));
+
+    // Reopened at that size; a confirmed run (no photos) closes without storing its size.
+    QVERIFY(present({}));
+    QCOMPARE(m_sheet->size(), QSize(700, 560));
+    m_sheet->resize(760, 600);
+    m_sheet->ibAssignUnknownNSButon->click();
+    QTRY_VERIFY(!m_sheet);
+    QTest::qWait(ReassignViewController::cFrameSettleMs + 100);
+    QCOMPARE(ReassignViewController::parseFrame(setting(cPrefReassignWindowFrame))->size(), QSize(700, 560));
+}
+
+void TestReassignViewController::automaticModeRecordsBarcodesAndRenames()
+{
+    SettingsStore::standard().setInteger(202, cPrefRadioSet1SelectedTag);
+    const QString first = m_card.photos.at(0).barcode;
+    const QString second = m_card.photos.at(3).barcode;
+    QVERIFY(present(m_urls, QVariant::fromValue(m_urls)));
+    QVERIFY(enter(first)); // on the first barcode photo
+    QCOMPARE(m_sheet->ibNSTextField->text(), QString());
+    QVERIFY(enter(QString()));
+    QVERIFY(enter(QString()));
+    QVERIFY(enter(second)); // on the second
+    QCOMPARE(m_sheet->curindex, 4);
+    m_sheet->doBeginningButtonAction();
+    QVERIFY(idle());
+    QCOMPARE(m_sheet->curindex, 0);
+    QCOMPARE(m_sheet->ibNSTextField->text(), first);
+    QCOMPARE(*m_sheet->sortedurlsWithBarcodes,
+             (QHash<QString, QString> {{m_urls.at(0).toLocalFile(), first}, {m_urls.at(3).toLocalFile(), second}}));
+
+    QVariantMap refresh;
+    QObject receiver;
+    NotificationCenter::defaultCenter().addObserver(&receiver, NotificationNames::myRefreshId,
+                                                    [&](const Notification &n) { refresh = n.userInfo; });
+    m_sheet->ibReassignButton->click();
+    QCOMPARE(refresh, (QVariantMap {{u"command"_s, u"refresh"_s}}));
+    QTRY_VERIFY(!m_sheet);
+    QStringList names = QDir(m_folder).entryList(QDir::Files);
+    QStringList expected {first + u"_IMG_0002.JPG"_s, first + u"_IMG_0003.JPG"_s, second + u"_IMG_0005.JPG"_s,
+                          second + u"_IMG_0006.JPG"_s};
+    std::sort(names.begin(), names.end());
+    std::sort(expected.begin(), expected.end());
+    QCOMPARE(names, expected); // the barcode photos went to the trash
+}
+
+LUMISORT_GUI_TEST_MAIN(TestReassignViewController)
+#include "tst_reassignviewcontroller.moc"
