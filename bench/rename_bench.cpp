@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-
 #include <cstdio>
 
 using namespace Qt::StringLiterals;
@@ -44,7 +43,8 @@ int main(int argc, char **argv)
     t.start();
     for (const QUrl &url : plain) {
         const QByteArray from = QFile::encodeName(url.toLocalFile());
-        const QByteArray to = QFile::encodeName(url.adjusted(QUrl::RemoveFilename).toLocalFile() + u"12345_"_s + url.fileName());
+        const QByteArray to =
+            QFile::encodeName(url.adjusted(QUrl::RemoveFilename).toLocalFile() + u"12345_"_s + url.fileName());
         ::rename(from.constData(), to.constData());
     }
     const qint64 plainMs = t.elapsed();

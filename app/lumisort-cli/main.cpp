@@ -1,6 +1,7 @@
 #include "BarcodeCommand.h"
 #include "CliIo.h"
 #include "DailyFolderCommand.h"
+#include "FileCommand.h"
 #include "MakeCardCommand.h"
 #include "ReassignCommand.h"
 #include "SectionsCommand.h"
@@ -29,6 +30,7 @@ QString usage()
            "  daily-folder show today's destination folders for the current settings\n"
            "  reassign     give marked photos one barcode (or mark them unknown)\n"
            "  auto         carry the barcodes of barcode photos over a folder\n"
+           "  file         file the working folder into today's destination folder\n"
            "  thumbs       make thumbnails as the browser does and report their source\n"
            "  make-card    write a realistic demo camera card\n"
            "options:\n"
@@ -108,6 +110,8 @@ int main(int argc, char **argv)
         status = ReassignCommand::runOneBarcode(args, io);
     else if (verb == u"auto"_s)
         status = ReassignCommand::runAutomatic(args, io);
+    else if (verb == u"file"_s)
+        status = FileCommand::run(args, io);
     else if (verb == u"thumbs"_s)
         status = ThumbsCommand::run(args, io);
     else if (verb == u"make-card"_s)

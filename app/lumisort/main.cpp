@@ -1,5 +1,7 @@
 #include "browser/MyVimoNSWindow.h"
 #include "browser/WindowController.h"
+#include "filing/CopyToMainFolderViewController.h"
+#include "reassign/ReassignViewController.h"
 #include "shell/BundleInfo.h"
 #include "shell/FactoryDefaults.h"
 #include "shell/SettingsStore.h"
@@ -20,6 +22,9 @@ int main(int argc, char **argv)
 
     SettingsStore &store = SettingsStore::standard();
     FactoryDefaults::registerInto(store);
+
+    ReassignViewController::registerSheets();
+    CopyToMainFolderViewController::registerSheet();
 
     WindowController controller;
     controller.window()->show();

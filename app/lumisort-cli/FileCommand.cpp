@@ -1,0 +1,66 @@
+#include "FileCommand.h"
+
+#include "filing/DestinationPathRules.h"
+#include "filing/FilingRun.h"
+#include "shell/SettingsKeys.h"
+#include "shell/SettingsStore.h"
+#include "support/PathUtils.h"
+
+#include <QFileInfo>
+
+using namespace Qt::StringLiterals;
+
+QString FileCommand::usage()
+{
+    return u"usage: lumisort-cli file [SRC [DEST]]\n"
+           "  SRC defaults to the working folder (prefSourcePath), DEST to today's destination folder"_s;
+}
+
+int FileCommand::run(const QStringList &args, CliIo &io)
+{
+    if (args.size() > 2 || (!args.isEmpty() && args.first().startsWith(u"--"_s)))
+        return io.usageError(u"bad arguments for file"_s, usage());
+    QString source = args.value(0);
+    if (source.isEmpty())
+        source = PathUtils::expandTilde(SettingsStore::standard().stringForKey(cPrefSourcePath).value_or(QString()));
+    QString destination = args.value(1);
+    if (destination.isEmpty())
+        destination = DestinationPathRules::formPathToImageInsideMainImagesFolder(QString()).value_or(QString());
+    if (!source.isEmpty())
+        source = QFileInfo(source).absoluteFilePath();
+    if (!destination.isEmpty())
+        destination = QFileInfo(destination).absoluteFilePath();
+    if (source.isEmpty() || !QFileInfo(source).isDir()) {
+        io.err << "lumisort-cli: no working folder to file from: " << source << Qt::endl;
+        return CliIo::cFailed;
+    }
+    if (destination.isEmpty()) {
+        io.err << "lumisort-cli: no destination folder is set (prefDestinationPath)" << Qt::endl;
+        return CliIo::cFailed;
+    }
+    io.out << "filing " << source << " into " << destination << Qt::endl;
+    const FilingRun::Result result = FilingRun::run(source, destination, [&io](const FilingRun::Event &e) {
+        switch (e.kind) {
+        case FilingRun::EventKind::Moving:
+            break;
+        case FilingRun::EventKind::Moved:
+            io.out << "moved\t" << e.name << '\t' << e.target << Qt::endl;
+            break;
+        case FilingRun::EventKind::MovedUnassigned:
+            io.out << "unassigned\t" << e.name << '\t' << e.target << Qt::endl;
+            break;
+        case FilingRun::EventKind::LeftInPlace:
+            io.out << "left\t" << e.name << '\t' << e.detail << Qt::endl;
+            break;
+        case FilingRun::EventKind::Failed:
+            io.out << "FAILED\t" << e.name << '\t' << e.detail << Qt::endl;
+            break;
+        }
+    });
+    if (!result.summary) {
+        io.err << "lumisort-cli: the run stopped: " << result.reason << Qt::endl;
+        return CliIo::cFailed;
+    }
+    io.out << result.summary->title << Qt::endl << result.summary->text << Qt::endl;
+    return result.summary->failures == 0 ? CliIo::cOk : CliIo::cFailed;
+}

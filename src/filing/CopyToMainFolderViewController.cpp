@@ -1,0 +1,252 @@
+#include "CopyToMainFolderViewController.h"
+
+#include "DestinationPathRules.h"
+#include "FilingRun.h"
+#include "browser/NotificationNames.h"
+#include "browser/SheetRegistry.h"
+#include "support/Alert.h"
+#include "support/Dispatch.h"
+#include "support/NotificationCenter.h"
+#include "support/SystemLog.h"
+
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QThread>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <atomic>
+
+using namespace Qt::StringLiterals;
+
+const QString CopyToMainFolderViewController::cSegueIdentifier = u"dummyButtonSegue6"_s;
+
+// What a run shares with the sheet; it outlives the sheet when the operator closes it early.
+struct CopyToMainFolderViewController::RunState
+{
+    std::atomic<bool> running {false};
+    std::atomic<qsizetype> done {0};
+    std::atomic<qsizetype> total {0};
+    QMutex lock;
+    QString text; // the latest progress text
+    QString currentFile; // the file being filed
+    bool textChanged = false;
+};
+
+void CopyToMainFolderViewController::registerSheet()
+{
+    SheetRegistry::registerSheet(cSegueIdentifier,
+                                 [](QWidget *window) { return new CopyToMainFolderViewController(window); });
+}
+
+CopyToMainFolderViewController::CopyToMainFolderViewController(QWidget *parent)
+    : QDialog(parent)
+    , ibButton1(new QPushButton(this))
+    , ibProgressTextField(new QLabel(this))
+    , ibProgressIndicator(new QProgressBar(this))
+    , progressBar(new QProgressBar(this))
+    , currentFileLabel(new QLabel(this))
+    , m_state(std::make_shared<RunState>())
+    , m_progressTimer(new QTimer(this))
+{
+    setWindowTitle(u"File Photos into the Destination Folder"_s);
+    ibProgressTextField->setObjectName(u"ibProgressTextField"_s);
+    ibProgressTextField->setWordWrap(true);
+    ibProgressTextField->setMinimumHeight(60);
+    ibProgressTextField->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    ibProgressIndicator->setRange(0, 0); // indeterminate: turns while the sheet is open
+    ibProgressIndicator->setTextVisible(false);
+    progressBar->setObjectName(u"progressBar"_s);
+    progressBar->setRange(0, 1);
+    progressBar->setValue(0);
+    progressBar->setFormat(u"%v of %m"_s);
+    currentFileLabel->setObjectName(u"currentFileLabel"_s);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(ibProgressTextField);
+    layout->addWidget(ibProgressIndicator);
+    layout->addWidget(progressBar);
+    layout->addWidget(currentFileLabel);
+    auto *buttons = new QDialogButtonBox(this);
+    buttons->addButton(ibButton1, QDialogButtonBox::AcceptRole);
+    layout->addWidget(buttons);
+    resize(560, 260);
+    connect(ibButton1, &QPushButton::clicked, this, &CopyToMainFolderViewController::doButton1);
+    // Progress of every file, drawn at the screen's pace rather than once per file.
+    m_progressTimer->setInterval(16);
+    connect(m_progressTimer, &QTimer::timeout, this, &CopyToMainFolderViewController::refreshProgress);
+
+    // viewDidLoad
+    NotificationCenter::defaultCenter().addObserver(this, NotificationNames::mycopytomainfolder,
+                                                    [this](const Notification &n) { doNotification1(n); });
+    QPointer<CopyToMainFolderViewController> self(this);
+    Dispatch::onMain(this, [self] {
+        self->setButton1Title(u"close"_s);
+        self->ibButton1->setEnabled(true);
+        self->startProgressindicator();
+        self->setProgressString(u"Will start shortly.. Click close to close..."_s);
+    });
+}
+
+CopyToMainFolderViewController::~CopyToMainFolderViewController()
+{
+    NotificationCenter::defaultCenter().removeObserver(this);
+}
+
+bool CopyToMainFolderViewController::isRunning() const
+{
+    return m_state->running.load();
+}
+
+void CopyToMainFolderViewController::doNotification1(const Notification &notification)
+{
+    // Arrives on the browser's background queue.
+    const QString src = notification.userInfo.value(NotificationKeys::srcpath).toString();
+    const QString dest = notification.userInfo.value(NotificationKeys::destpath).toString();
+    logLine(u"CopyToMainFolderViewController -> doNotification1.... command="_s
+            + notification.userInfo.value(NotificationKeys::command).toString());
+    QPointer<CopyToMainFolderViewController> self(this);
+    Dispatch::onMain([self, src, dest] {
+        if (!self)
+            return;
+        if (self->m_state->running) {
+            logLine(
+                u"CopyToMainFolderViewController -> doNotification1.... a run is already under way; the second start is refused"_s);
+            return;
+        }
+        self->fSrcPath = src;
+        self->fDestPath = dest;
+        self->setProgressString(u"Processing Files at:\n["_s + src + u"]"_s);
+        self->ibDoMainStuff();
+    });
+}
+
+void CopyToMainFolderViewController::ibDoMainStuff()
+{
+    if (!fSrcPath || fSrcPath->isEmpty() || m_state->running)
+        return;
+    m_state->running = true;
+    m_progressTimer->start();
+    const std::shared_ptr<RunState> state = m_state;
+    const QString src = *fSrcPath;
+    const QString dest = fDestPath.value_or(QString());
+    const auto say = [state](const QString &text) {
+        QMutexLocker locker(&state->lock);
+        state->text = text;
+        state->textChanged = true;
+    };
+    QPointer<CopyToMainFolderViewController> self(this);
+    Dispatch::inBackground([self, state, src, dest, say] {
+        say(u"Validating Destination Folder at:\n["_s + dest + u"...]"_s);
+        QThread::msleep(100);
+        say(u"Processing Files at:\n["_s + src + u"]"_s);
+        QThread::msleep(100);
+        const FilingRun::Result result = FilingRun::run(src, dest, [state, say](const FilingRun::Event &e) {
+            if (e.kind == FilingRun::EventKind::Moving) {
+                say(u"Copying TO:\n "_s + e.target);
+                QMutexLocker locker(&state->lock);
+                state->currentFile = e.name;
+            } else {
+                state->done = e.index;
+            }
+            state->total = e.total;
+        });
+        state->running = false;
+        if (!result.summary) {
+            // The run stopped before filing anything: say why instead of waiting silently.
+            say(u"Nothing was filed: "_s + (result.reason.isEmpty() ? u"the folders are not set"_s : result.reason));
+            return;
+        }
+        const QString title = result.summary->title;
+        const QString text = result.summary->text;
+        Dispatch::onMain([self, title, text] {
+            if (!self)
+                return;
+            self->refreshProgress();
+            Q_EMIT self->summaryShown(title, text);
+            Alert::beginSheet(self, {Alert::Style::Warning, title, text, {u"OK"_s}}, [self](int) {
+                if (self)
+                    self->doButton1();
+            });
+        });
+    });
+}
+
+void CopyToMainFolderViewController::refreshProgress()
+{
+    QString text;
+    QString current;
+    bool changed = false;
+    {
+        QMutexLocker locker(&m_state->lock);
+        changed = m_state->textChanged;
+        m_state->textChanged = false;
+        text = m_state->text;
+        current = m_state->currentFile;
+    }
+    if (changed)
+        setProgressString(text);
+    const qsizetype total = m_state->total;
+    if (total > 0) {
+        progressBar->setRange(0, int(total));
+        progressBar->setValue(int(m_state->done.load()));
+    }
+    currentFileLabel->setText(current);
+    if (!m_state->running)
+        m_progressTimer->stop();
+}
+
+void CopyToMainFolderViewController::setProgressString(const std::optional<QString> &text)
+{
+    if (!text)
+        return;
+    ibProgressString = *text;
+    ibProgressTextField->setText(*text);
+}
+
+void CopyToMainFolderViewController::setButton1Title(const QString &title)
+{
+    ibButton1->setText(title);
+}
+
+void CopyToMainFolderViewController::startProgressindicator()
+{
+    ibProgressIndicator->setRange(0, 0);
+}
+
+void CopyToMainFolderViewController::stopsProgressindicator()
+{
+    ibProgressIndicator->setRange(0, 1);
+    ibProgressIndicator->setValue(1);
+}
+
+void CopyToMainFolderViewController::doButton1()
+{
+    NotificationCenter::defaultCenter().post(NotificationNames::myRefreshId,
+                                             {{NotificationKeys::command, NotificationValues::refresh}});
+    Dispatch::onMainAfter(100, this, [this] { dismissViewController(this); });
+}
+
+void CopyToMainFolderViewController::dismissViewController(QDialog *controller)
+{
+    if (controller && controller->isVisible())
+        controller->accept();
+}
+
+std::optional<QString> CopyToMainFolderViewController::getDestinationPathForUnknown()
+{
+    return DestinationPathRules::getDestinationPathForUnknown();
+}
+
+std::optional<QString> CopyToMainFolderViewController::checkIfIsUnknown(const std::optional<QString> &path)
+{
+    return DestinationPathRules::checkIfIsUnknown(path);
+}
+
+bool CopyToMainFolderViewController::checkIfIsOriginal(const std::optional<QString> &path)
+{
+    return DestinationPathRules::checkIfIsOriginal(path);
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QString>
+#include <atomic>
+#include <functional>
+#include <optional>
+
+// Filing the processed photos: every file at the top level of the working folder
+// goes into the daily destination folder, except photos still without a barcode,
+// which stay or go to the unassigned-photos folder as the settings say. A file of
+// the same name in the destination is replaced atomically; a move to another file
+// system copies, syncs and checks before it removes the original. At most one run
+// works on a working folder at a time, across processes.
+class FilingRun
+{
+public:
+    enum class EventKind
+    {
+        Moving,
+        Moved,
+        MovedUnassigned,
+        LeftInPlace,
+        Failed
+    };
+    struct Event
+    {
+        EventKind kind = EventKind::Moving;
+        QString name; // file name
+        QString target; // where it goes (or went)
+        QString detail; // the reason it stayed or failed
+        qsizetype index = 0; // 1-based position among the files of the run
+        qsizetype total = 0;
+    };
+
+    struct Summary
+    {
+        qsizetype total = 0; // files found
+        qsizetype attempted = 0; // sent to the daily destination folder
+        qsizetype moved = 0; // of those, moved
+        qsizetype failures = 0; // any failed move, the unassigned ones included
+        QString title;
+        QString text;
+    };
+
+    enum class Stop
+    {
+        None,
+        MissingSource,
+        MissingDestination,
+        Unlistable,
+        AlreadyRunning
+    };
+    struct Result
+    {
+        Stop stop = Stop::None;
+        QString reason; // for a stop
+        std::optional<Summary> summary; // absent when the run stopped before filing
+    };
+
+    // Runs on the calling thread; events arrive on it too.
+    static Result run(const QString &srcPath, const QString &destPath,
+                      const std::function<void(const Event &)> &observer = {});
+
+    // The summary's title and text for the counts. Any failed move (an unassigned
+    // photo that then went to the daily folder included) rules out "ALL".
+    static Summary summarize(qsizetype moved, qsizetype attempted, qsizetype total, qsizetype failures = 0);
+};

@@ -1,0 +1,134 @@
+#include "TestMain.h"
+#include "browser/NotificationNames.h"
+#include "filing/CopyToMainFolderViewController.h"
+#include "shell/SettingsKeys.h"
+#include "shell/SettingsStore.h"
+#include "support/Alert.h"
+#include "support/NotificationCenter.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QtConcurrent>
+
+using namespace Qt::StringLiterals;
+
+// The filing sheet, started as the browser starts it: a post from a background thread.
+class TestCopyToMainFolderViewController : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void runsShowsProgressAndSummary_data();
+    void runsShowsProgressAndSummary();
+    void secondStartIsRefused();
+    void closingEarlyLetsTheRunFinish();
+
+private:
+    QWidget m_window;
+    static void start(const QString &src, const QString &dest)
+    {
+        // Posted from a pool thread while the main thread keeps turning, as the browser does.
+        QFuture<void> posted = QtConcurrent::run([src, dest] {
+            NotificationCenter::defaultCenter().post(
+                NotificationNames::mycopytomainfolder,
+                {{u"command"_s, u"dosomething"_s}, {u"srcpath"_s, src}, {u"destpath"_s, dest}});
+        });
+        QTRY_VERIFY(posted.isFinished());
+    }
+    static QString photos(int count)
+    {
+        const QString folder = TestSandbox::instance().makeFolder(u"work"_s);
+        for (int i = 1; i <= count; ++i)
+            writeFile(folder + u"/123_IMG_%1.JPG"_s.arg(i, 4, 10, QLatin1Char('0')), QByteArray(1000, 'x'));
+        return folder;
+    }
+};
+
+void TestCopyToMainFolderViewController::initTestCase()
+{
+    Alert::setTestMode(true);
+    SettingsStore::standard().setInteger(1, cPrefOriginalNameFormatTag);
+    m_window.resize(800, 600);
+    m_window.show();
+}
+
+void TestCopyToMainFolderViewController::runsShowsProgressAndSummary_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("photos") << 40 << u"Finished Moving ALL ReAssigned Files..."_s;
+    QTest::newRow("empty working folder") << 0 << u"Somehow NO Files to Move/Copy..."_s;
+}
+
+void TestCopyToMainFolderViewController::runsShowsProgressAndSummary()
+{
+    QFETCH(int, count);
+    QFETCH(QString, title);
+    Alert::resetForTesting();
+    const QString src = photos(count);
+    const QString dest = TestSandbox::instance().makeFolder(u"dest"_s) + u"/12-06-2026"_s;
+    auto *sheet = new CopyToMainFolderViewController(&m_window);
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->open();
+    QTRY_COMPARE(sheet->ibButton1->text(), u"close"_s);
+    QCOMPARE(*sheet->ibProgressString, u"Will start shortly.. Click close to close..."_s);
+    QPointer<CopyToMainFolderViewController> alive(sheet);
+    QSignalSpy summary(sheet, &CopyToMainFolderViewController::summaryShown);
+    int refreshes = 0;
+    QObject receiver;
+    NotificationCenter::defaultCenter().addObserver(&receiver, NotificationNames::myRefreshId,
+                                                    [&](const Notification &) { ++refreshes; });
+    start(src, dest);
+    QVERIFY(summary.wait(10000));
+    QCOMPARE(summary.first().first().toString(), title);
+    if (count > 0) {
+        QCOMPARE(sheet->progressBar->maximum(), count);
+        QCOMPARE(sheet->progressBar->value(), count);
+    }
+    // The alert's OK posts the refresh and closes the sheet.
+    QTRY_COMPARE(refreshes, 1);
+    QTRY_VERIFY(!alive);
+    QCOMPARE(QDir(dest).entryList(QDir::Files).size(), count);
+    QCOMPARE(Alert::shownForTesting().constLast().messageText, title);
+}
+
+void TestCopyToMainFolderViewController::secondStartIsRefused()
+{
+    const QString src = photos(400);
+    const QString dest = TestSandbox::instance().makeFolder(u"dest"_s);
+    auto *sheet = new CopyToMainFolderViewController(&m_window);
+    sheet->open();
+    QSignalSpy summary(sheet, &CopyToMainFolderViewController::summaryShown);
+    start(src, dest + u"/first"_s);
+    start(src, dest + u"/second"_s);
+    QVERIFY(summary.wait(20000));
+    QTest::qWait(300);
+    QCOMPARE(summary.size(), 1);
+    QCOMPARE(QDir(dest + u"/first"_s).entryList(QDir::Files).size(), 400);
+    QVERIFY(!QDir(dest + u"/second"_s).exists());
+    delete sheet;
+}
+
+void TestCopyToMainFolderViewController::closingEarlyLetsTheRunFinish()
+{
+    const QString src = photos(300);
+    const QString dest = TestSandbox::instance().makeFolder(u"dest"_s);
+    auto *sheet = new CopyToMainFolderViewController(&m_window);
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->open();
+    QPointer<CopyToMainFolderViewController> alive(sheet);
+    start(src, dest);
+    sheet->ibButton1->click();
+    QTRY_VERIFY(!alive);
+    // The run carries on without its sheet and files everything.
+    QTRY_COMPARE_WITH_TIMEOUT(QDir(dest).entryList(QDir::Files).size(), 300, 20000);
+    QTRY_COMPARE(QDir(src).entryList(QDir::Files).size(), 0);
+}
+
+LUMISORT_GUI_TEST_MAIN(TestCopyToMainFolderViewController)
+#include "tst_copytomainfolderviewcontroller.moc"
