@@ -105,12 +105,15 @@ FilingRun::Result FilingRun::run(const QString &srcPath, const QString &destPath
     qsizetype failures = 0;
     SafeFileCopyOptions replacing;
     replacing.replace = SafeFileReplace::Atomically;
+    // Renames within one file system are synced once at the end, not twice per photo.
+    replacing.syncFolders = false;
+    // The unassigned-photos folder is made (when enabled) once for the run.
+    const std::optional<QString> unknownFolder = DestinationPathRules::getDestinationPathForUnknown();
 
     for (qsizetype i = 0; i < files.size(); ++i) {
         const SafeFileEntry &file = files.at(i);
         const QString name = file.displayName;
         const NativePath target = NativePath(destPath).child(file.name);
-        const std::optional<QString> unknownFolder = DestinationPathRules::getDestinationPathForUnknown();
         const QString path = file.path.toString();
         const bool unassigned =
             DestinationPathRules::checkIfIsUnknown(path).has_value() || DestinationPathRules::checkIfIsOriginal(path);
@@ -147,6 +150,12 @@ FilingRun::Result FilingRun::run(const QString &srcPath, const QString &destPath
             logLine(u"File not saved:\n"_s + r.text());
             tell({EventKind::Failed, name, target.toString(), r.text(), i + 1, total});
         }
+    }
+    for (const QString &folder : {destPath, srcPath, unknownFolder.value_or(QString())}) {
+        if (folder.isEmpty())
+            continue;
+        if (const FileResult synced = SafeFile::syncFolder(folder); !synced)
+            logLine(u"FilingRun -> run.... "_s + synced.text());
     }
     result.summary = summarize(moved, attempted, total, failures);
     return result;

@@ -140,11 +140,11 @@ FileResult syncFoldersOf(const NativePath &from, const NativePath &to)
     return fromFolder == toFolder ? FileResult::success() : SafeFile::syncFolder(fromFolder);
 }
 
-FileResult renameReplacing(const NativePath &from, const NativePath &to)
+FileResult renameReplacing(const NativePath &from, const NativePath &to, bool syncFolders = true)
 {
     if (::rename(from.c_str(), to.c_str()) != 0)
         return renameFailure(from, to, errno);
-    return syncFoldersOf(from, to);
+    return syncFolders ? syncFoldersOf(from, to) : FileResult::success();
 }
 
 // For file systems without RENAME_NOREPLACE: link() refuses an existing name
@@ -455,8 +455,8 @@ FileResult SafeFile::move(const NativePath &from, const NativePath &to, const Co
     struct stat info = {};
     if (::lstat(from.c_str(), &info) != 0)
         return FileResult::failure(u"move"_s, from, errno);
-    const FileResult renamed =
-        options.replace == Replace::Atomically ? renameReplacing(from, to) : renameNoReplace(from, to);
+    const FileResult renamed = options.replace == Replace::Atomically ? renameReplacing(from, to, options.syncFolders)
+                                                                      : renameNoReplace(from, to, options.syncFolders);
     if (renamed.ok()) {
         if (report && S_ISREG(info.st_mode))
             report->bytes = info.st_size;

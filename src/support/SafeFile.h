@@ -20,6 +20,10 @@ struct SafeFileCopyOptions
     // Read the written copy back from disk (page cache dropped) and compare
     // its hash with the source's. Size is always compared.
     bool verifyByReadBack = true;
+    // A batch of same-file-system moves may leave the folder syncs to its end
+    // (SafeFile::syncFolder). Moves across file systems always sync: the source
+    // is removed only once its copy is durable.
+    bool syncFolders = true;
     // Called after each chunk with the bytes copied so far; a false answer cancels.
     std::function<bool(std::int64_t done, std::int64_t total)> progress;
 };

@@ -99,7 +99,8 @@ private Q_SLOTS:
         QVERIFY(writeFile(folder + u"/a.jpg"_s, "new photo"));
         QVERIFY(writeFile(folder + u"/b.jpg"_s, "old photo"));
 
-        const FileResult r = run(op, QString(folder + u"/a.jpg"_s), QString(folder + u"/b.jpg"_s), {replace, true, {}});
+        const FileResult r =
+            run(op, QString(folder + u"/a.jpg"_s), QString(folder + u"/b.jpg"_s), {replace, true, true, {}});
         if (!replaced) {
             QCOMPARE(r.errorNumber(), EEXIST);
             QVERIFY2(r.text().contains(u"EEXIST"_s), qPrintable(r.text()));
