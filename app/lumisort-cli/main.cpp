@@ -1,7 +1,9 @@
 #include "BarcodeCommand.h"
 #include "CliIo.h"
+#include "CompanionCommand.h"
 #include "DailyFolderCommand.h"
 #include "FileCommand.h"
+#include "ImportCommand.h"
 #include "MakeCardCommand.h"
 #include "ReassignCommand.h"
 #include "SectionsCommand.h"
@@ -31,6 +33,8 @@ QString usage()
            "  reassign     give marked photos one barcode (or mark them unknown)\n"
            "  auto         carry the barcodes of barcode photos over a folder\n"
            "  file         file the working folder into today's destination folder\n"
+           "  import       copy a camera card (or a folder) into the working folder\n"
+           "  companion    show what start-up would import from the companion's settings\n"
            "  thumbs       make thumbnails as the browser does and report their source\n"
            "  make-card    write a realistic demo camera card\n"
            "options:\n"
@@ -112,6 +116,10 @@ int main(int argc, char **argv)
         status = ReassignCommand::runAutomatic(args, io);
     else if (verb == u"file"_s)
         status = FileCommand::run(args, io);
+    else if (verb == u"import"_s)
+        status = ImportCommand::run(args, io);
+    else if (verb == u"companion"_s)
+        status = CompanionCommand::run(args, io);
     else if (verb == u"thumbs"_s)
         status = ThumbsCommand::run(args, io);
     else if (verb == u"make-card"_s)
