@@ -1,13 +1,93 @@
 #include "ImportCommand.h"
 
+#include "cardimport/CardCopyRun.h"
+#include "support/MountTable.h"
+
+#include <QFile>
+#include <QFileInfo>
+
 using namespace Qt::StringLiterals;
+
+namespace {
+QString rate(qint64 bytes, double seconds)
+{
+    return QString::number(seconds > 0 ? bytes / 1e6 / seconds : 0, 'f', 1) + u" MB/s"_s;
+}
+} // namespace
 
 QString ImportCommand::usage()
 {
-    return {};
+    return u"usage: lumisort-cli import CARD-FOLDER [--eject] [--threads N]\n"
+           "  copies every photo of a camera card (or any folder) into the working folder (prefSourcePath):\n"
+           "  first into a staging folder in the system's temporary folder (TMPDIR), each copy synced and read\n"
+           "  back; only when all are safe is the working folder emptied and filled from there\n"
+           "  --eject      unmount the card's volume once the photos are staged\n"
+           "  --threads N  copies under way at once, 1-8 (default 4)\n"
+           "  exit status 1 when the run stopped before the working folder was filled"_s;
 }
 
-int ImportCommand::run(const QStringList &, CliIo &io)
+int ImportCommand::run(const QStringList &args, CliIo &io)
 {
-    return io.usageError(u"not built yet"_s, usage());
+    QString card;
+    bool eject = false;
+    int threads = 4;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString arg = args.at(i);
+        if (arg == u"--eject"_s) {
+            eject = true;
+        } else if (arg == u"--threads"_s && i + 1 < args.size()) {
+            bool ok = false;
+            threads = args.at(++i).toInt(&ok);
+            if (!ok || threads < 1 || threads > 8)
+                return io.usageError(u"bad value for --threads: "_s + args.at(i), usage());
+        } else if (arg.startsWith(u"--"_s) || !card.isEmpty()) {
+            return io.usageError(u"bad arguments for import: "_s + arg, usage());
+        } else {
+            card = arg;
+        }
+    }
+    if (card.isEmpty())
+        return io.usageError(u"import needs the card's folder"_s, usage());
+    card = QFileInfo(card).absoluteFilePath();
+
+    CardCopyRun::Options options = CardCopyRun::Options::fromSettings(card);
+    if (eject) {
+        // The volume holding the folder, which may be a folder on the card rather than the card itself.
+        const std::optional<MountTable> table = MountTable::read();
+        const std::optional<MountTable::Mount> mount =
+            table ? table->mountFor(QFile::encodeName(QFileInfo(card).canonicalFilePath())) : std::nullopt;
+        options.ejectPath = mount ? QFile::decodeName(mount->mountPoint) : card;
+    } else {
+        options.ejectPath.clear();
+    }
+    options.settleMs = eject ? options.settleMs : 0;
+    options.copyThreads = threads;
+    options.copied = [&io](const QString &name, qint64 bytes) {
+        io.out << "copied\t" << name << '\t' << bytes << Qt::endl;
+    };
+    io.out << "importing " << card << " into "
+           << (options.workingFolder.isEmpty() ? u"(no working folder set)"_s : options.workingFolder)
+           << " (staging in " << options.stagingFolder << ")" << Qt::endl;
+
+    const CardCopyRun::Result r = CardCopyRun::run(options);
+    for (const CardCopyRun::Skip &s : r.sameName)
+        io.out << "skipped\t" << s.name << '\t' << s.reason << Qt::endl;
+    for (const CardCopyRun::Skip &s : r.failed)
+        io.out << "FAILED\t" << s.name << '\t' << s.reason << Qt::endl;
+    for (const QString &e : r.walkErrors)
+        io.out << "UNREADABLE\t" << e << Qt::endl;
+    io.out << "found: " << r.entries << " files, " << r.photos << " photos" << Qt::endl
+           << "copied: " << r.staged << " photos, " << r.bytes << " bytes in " << QString::number(r.copySeconds, 'f', 2)
+           << " s (" << rate(r.bytes, r.copySeconds) << ", synced and read back)" << Qt::endl
+           << "skipped: " << r.sameName.size() << " with the name of an earlier photo, " << (r.entries - r.photos)
+           << " not photos" << Qt::endl
+           << "failed: " << r.failed.size() << Qt::endl
+           << "transferred: " << r.transferred << " photos" << Qt::endl
+           << "total: " << QString::number(r.seconds, 'f', 2) << " s (" << rate(r.bytes, r.seconds) << ")" << Qt::endl;
+    if (!r.message.isEmpty())
+        io.err << "lumisort-cli: " << r.message << Qt::endl;
+    if (r.outcome == CardCopyRun::Outcome::NoWorkingFolder)
+        io.err << "lumisort-cli: no working folder to fill (prefSourcePath is not set or does not exist); "
+               << "the photos are in " << r.stagingFolder << Qt::endl;
+    return r.outcome == CardCopyRun::Outcome::Transferred ? CliIo::cOk : CliIo::cFailed;
 }

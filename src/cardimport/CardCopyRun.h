@@ -1,1 +1,104 @@
 #pragma once
+
+#include "support/SerialQueue.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+// Copying a camera card into the working folder. Every photo on the card
+// (subfolders flattened, hidden files left out, names kept byte for byte) is
+// copied into a staging folder, synced and read back against its source. Only
+// when every photo found is safely staged is the working folder emptied and
+// filled from the staging folder: hard links where both share a file system,
+// else checked copies. The card itself is never written to.
+class CardCopyRun
+{
+public:
+    struct Progress
+    {
+        qsizetype filesDone = 0;
+        qsizetype filesTotal = 0;
+        qint64 bytesDone = 0;
+        qint64 bytesTotal = 0;
+        double seconds = 0; // since the copying began
+        double megabytesPerSecond() const { return seconds > 0 ? bytesDone / 1e6 / seconds : 0; }
+    };
+
+    struct Options
+    {
+        QString cardFolder;
+        QString stagingFolder; // empty: stagingFolderPath()
+        QString workingFolder; // empty: nothing is transferred
+        QString destinationFolder; // never emptied, nor any folder holding it
+        QString ejectPath; // unmounted once the card is staged; empty: nothing is ejected
+        int settleMs = 400; // after the eject, before the working folder is touched
+        int copyThreads = 4; // staging copies under way at once
+        std::function<void(const QString &)> status;
+        std::function<void(const Progress &)> progress;
+        std::function<void(const QString &path)> eject; // empty: VolumeEjector
+        std::function<void(const QString &name, qint64 bytes)> copied; // each photo staged
+
+        // The card run of the program: working folder, destination and card volume from the settings.
+        static Options fromSettings(const QString &cardFolder);
+    };
+
+    enum class Outcome
+    {
+        Transferred, // the working folder now holds the card's photos
+        CardUnreadable, // the card's folder could not be listed
+        StagingIncomplete, // some photo was not staged: the working folder was not touched
+        NoPhotos, // nothing to import: the working folder was not touched
+        NoWorkingFolder, // no working folder set, or it does not exist
+        WorkingFolderRefused, // the working folder may not be emptied (or emptying it failed)
+        TransferIncomplete // the working folder was emptied but some photo could not be put there
+    };
+
+    struct Skip
+    {
+        QString name;
+        QString reason;
+    };
+
+    struct Result
+    {
+        Outcome outcome = Outcome::CardUnreadable;
+        qsizetype entries = 0; // regular files found on the card (hidden ones left out)
+        qsizetype photos = 0; // of those, photos
+        qsizetype staged = 0;
+        qsizetype transferred = 0;
+        qint64 bytes = 0; // staged
+        double copySeconds = 0;
+        double seconds = 0; // the whole run
+        QList<Skip> sameName; // photos left on the card because an earlier one had the name
+        QList<Skip> failed; // staging or transfer failures
+        QStringList walkErrors;
+        QString stagingFolder;
+        QString keptFolder; // where the staged photos were kept after a failed transfer
+        QString message; // for the operator when the run stopped or fell short
+        // The operator must hear about it (a missing working folder only closes the sheet).
+        bool needsAlert() const
+        {
+            return outcome != Outcome::Transferred && outcome != Outcome::NoWorkingFolder
+                && outcome != Outcome::CardUnreadable;
+        }
+    };
+
+    static QString stagingFolderPath(); // <app temporary folder>/copyOfCard
+
+    // Runs on the calling thread; callbacks arrive on it or on a copying thread, one at a time.
+    static Result run(const Options &options);
+
+    // Empties a folder; refuses (false, reason given and logged) for "/", the home
+    // folder or a folder holding it, a mount point or a folder holding one, the
+    // destination folder (prefDestinationPath) or one holding it, and the extra
+    // protected folders or any folder holding one of them. False, nothing
+    // created, when the path names no folder. The folder itself is kept, so its
+    // owner, permissions and identity (stored folder references) survive.
+    static bool removeFolderAtPath(const QString &path, const QStringList &alsoProtected = {},
+                                   QString *reason = nullptr);
+
+    // Runs never overlap within the program: every run is queued here.
+    static SerialQueue &queue();
+};

@@ -14,9 +14,8 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
 // One run per working folder, whichever process starts it (the window or the command line).
-QString lockPathFor(const QString &srcPath)
+QString FilingRun::lockPathFor(const QString &srcPath)
 {
     QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (runtime.isEmpty())
@@ -27,7 +26,6 @@ QString lockPathFor(const QString &srcPath)
             .left(16);
     return runtime + u"/lumisort-filing-"_s + QString::fromLatin1(key) + u".lock"_s;
 }
-} // namespace
 
 FilingRun::Summary FilingRun::summarize(qsizetype moved, qsizetype attempted, qsizetype total, qsizetype failures)
 {

@@ -61,6 +61,10 @@ public:
     static Result run(const QString &srcPath, const QString &destPath,
                       const std::function<void(const Event &)> &observer = {});
 
+    // The lock that keeps one run per working folder (the card import takes it too,
+    // so a folder is never emptied while it is being filed).
+    static QString lockPathFor(const QString &srcPath);
+
     // The summary's title and text for the counts. Any failed move (an unassigned
     // photo that then went to the daily folder included) rules out "ALL".
     static Summary summarize(qsizetype moved, qsizetype attempted, qsizetype total, qsizetype failures = 0);

@@ -282,7 +282,8 @@ FileResult copyThroughTemporary(const NativePath &from, const NativePath &to, co
         return FileResult::failure(u"check"_s, to,
                                    u"the copy has %1 bytes, the original %2"_s.arg(written.st_size).arg(done), EIO);
     if (options.verifyByReadBack) {
-        dropCachedPages(temporary.fd());
+        if (options.readBackFromDisk)
+            dropCachedPages(temporary.fd());
         std::uint64_t copyHash = 0;
         std::int64_t copySize = 0;
         if (::lseek(temporary.fd(), 0, SEEK_SET) != 0)

@@ -20,6 +20,11 @@ struct SafeFileCopyOptions
     // Read the written copy back from disk (page cache dropped) and compare
     // its hash with the source's. Size is always compared.
     bool verifyByReadBack = true;
+    // Drop the copy from the page cache before reading it back, so the device itself
+    // is read. Off, the read-back checks what the kernel holds after the sync (a
+    // device write error then shows as a failed sync): half the disk traffic, for
+    // bulk copies that must keep pace with the card reader.
+    bool readBackFromDisk = true;
     // A batch of same-file-system moves may leave the folder syncs to its end
     // (SafeFile::syncFolder). Moves across file systems always sync: the source
     // is removed only once its copy is durable.

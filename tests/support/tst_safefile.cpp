@@ -100,7 +100,7 @@ private Q_SLOTS:
         QVERIFY(writeFile(folder + u"/b.jpg"_s, "old photo"));
 
         const FileResult r =
-            run(op, QString(folder + u"/a.jpg"_s), QString(folder + u"/b.jpg"_s), {replace, true, true, {}});
+            run(op, QString(folder + u"/a.jpg"_s), QString(folder + u"/b.jpg"_s), {replace, true, true, true, {}});
         if (!replaced) {
             QCOMPARE(r.errorNumber(), EEXIST);
             QVERIFY2(r.text().contains(u"EEXIST"_s), qPrintable(r.text()));

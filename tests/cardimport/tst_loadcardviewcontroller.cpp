@@ -1,0 +1,272 @@
+#include "DemoCard.h"
+#include "ScopedMount.h"
+#include "TestMain.h"
+#include "browser/NotificationNames.h"
+#include "browser/SheetRegistry.h"
+#include "cardimport/CardCopyRun.h"
+#include "cardimport/LoadCardViewController.h"
+#include "cardimport/VolumeEjector.h"
+#include "cardimport/VolumeInfo.h"
+#include "shell/SettingsKeys.h"
+#include "shell/SettingsStore.h"
+#include "support/Alert.h"
+#include "support/FolderPanel.h"
+#include "support/NotificationCenter.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QMutex>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+
+using namespace Qt::StringLiterals;
+
+// The card import sheet on the offscreen platform, its alerts and folder chooser answered by the test.
+class TestLoadCardViewController : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void loadsAndClosesAsTheBrowserExpects();
+    void existingCardAtShow_data();
+    void existingCardAtShow();
+    void mountedVolume_data();
+    void mountedVolume();
+    void manualFolder_data();
+    void manualFolder();
+    void unassignedWithoutDestinationTellsTheOperator();
+
+private:
+    LoadCardViewController *openSheet()
+    {
+        auto *sheet = qobject_cast<LoadCardViewController *>(SheetRegistry::make(u"dummyButtonSegue3"_s, &m_window));
+        sheet->setAttribute(Qt::WA_DeleteOnClose);
+        sheet->open();
+        return sheet;
+    }
+    QString makeCard(const QString &name)
+    {
+        const QString folder = m_volumes + u'/' + name;
+        return DemoCard::make(folder, 1, 2).isValid() ? folder : QString();
+    }
+    static QStringList ejected()
+    {
+        QMutexLocker locker(&s_lock);
+        return s_ejected;
+    }
+
+    QWidget m_window;
+    QString m_volumes;
+    QString m_working;
+    int m_refreshes = 0;
+    QObject m_observer;
+    static inline QMutex s_lock;
+    static inline QStringList s_ejected;
+};
+
+void TestLoadCardViewController::initTestCase()
+{
+    Alert::setTestMode(true);
+    FolderPanel::setTestMode(true);
+    LoadCardViewController::registerSheet();
+    VolumeEjector::setHandlerForTesting([](const QString &path) {
+        QMutexLocker locker(&s_lock);
+        s_ejected << path;
+        return VolumeEjector::Result {true, true, u"test"_s, u"ejected"_s};
+    });
+    NotificationCenter::defaultCenter().addObserver(&m_observer, NotificationNames::myRefreshId,
+                                                    [this](const Notification &n) {
+                                                        if (n.userInfo.value(u"command"_s) == u"refresh"_s)
+                                                            ++m_refreshes;
+                                                    });
+    m_window.resize(800, 600);
+    m_window.show();
+}
+
+void TestLoadCardViewController::init()
+{
+    Alert::resetForTesting();
+    m_refreshes = 0;
+    {
+        QMutexLocker locker(&s_lock);
+        s_ejected.clear();
+    }
+    m_volumes = TestSandbox::instance().makeFolder(u"media"_s);
+    VolumeInfo::setRemovableMediaRoots({m_volumes});
+    m_working = TestSandbox::instance().makeFolder(u"work"_s);
+    writeFile(m_working + u"/OLD.JPG"_s, "last card");
+    SettingsStore &store = SettingsStore::standard();
+    store.setString(u"DCIM,PRIVATE"_s, cPrefCameraCardFolderNames);
+    store.setString(m_working, cPrefSourcePath);
+    store.removeObjectForKey(cPrefTempMountVolume);
+}
+
+void TestLoadCardViewController::cleanup()
+{
+    QVERIFY(CardCopyRun::queue().waitForDone(30000));
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (auto *sheet = qobject_cast<LoadCardViewController *>(w))
+            delete sheet;
+    }
+    QCoreApplication::processEvents();
+}
+
+void TestLoadCardViewController::loadsAndClosesAsTheBrowserExpects()
+{
+    LoadCardViewController *sheet = openSheet();
+    QCOMPARE(sheet->fStatusString, u"Please Insert CARD..."_s);
+    QCOMPARE(SettingsStore::standard().stringForKey(cPrefStatusString), u"Please Insert CARD..."_s);
+    QVERIFY(sheet->ibAssignUnknownNSButon->isHidden());
+    QCOMPARE(sheet->ibProgressIndicator->maximum(), 0); // turning
+    QVERIFY(sheet->isObservingCards());
+    QVERIFY(Alert::shownForTesting().isEmpty()); // no card under the roots
+
+    QPointer<LoadCardViewController> alive(sheet);
+    sheet->reject();
+    QTRY_VERIFY(!alive);
+    QCOMPARE(SettingsStore::standard().stringForKey(cPrefStatusString), QString());
+    QCOMPARE(NotificationCenter::defaultCenter().observerCount(NotificationNames::NSWorkspaceDidMountNotification), 0);
+}
+
+void TestLoadCardViewController::existingCardAtShow_data()
+{
+    QTest::addColumn<int>("answer");
+    QTest::newRow("Use This Card") << Alert::cSecondButtonReturn;
+    QTest::newRow("Eject Card") << Alert::cFirstButtonReturn;
+}
+
+void TestLoadCardViewController::existingCardAtShow()
+{
+    QFETCH(int, answer);
+    const QString card = makeCard(u"EOS_DIGITAL"_s);
+    QVERIFY(!card.isEmpty());
+    Alert::queueAnswerForTesting(answer);
+    LoadCardViewController *sheet = openSheet();
+    QPointer<LoadCardViewController> alive(sheet);
+    QTRY_COMPARE(Alert::shownForTesting().size(), 1);
+    const Alert::Content shown = Alert::shownForTesting().constFirst();
+    QCOMPARE(shown.messageText, u"EJECT Existing CARD !!!"_s);
+    QCOMPARE(shown.informativeText,
+             u"CARD found at:\n"_s + card + u"\n\nDo you really wish to use this or eject it?"_s);
+    QCOMPARE(shown.buttons, (QStringList {u"Eject Card"_s, u"Use This Card"_s}));
+
+    if (answer == Alert::cFirstButtonReturn) {
+        QTRY_COMPARE(ejected(), QStringList {card});
+        QVERIFY(alive);
+        QCOMPARE(QDir(m_working).entryList(QDir::Files), QStringList {u"OLD.JPG"_s});
+        return;
+    }
+    // The camera folder makes it a card: the run starts, ejects it, fills the working folder and closes.
+    QTRY_COMPARE_WITH_TIMEOUT(m_refreshes, 1, 20000);
+    QTRY_VERIFY(!alive);
+    QCOMPARE(QDir(m_working).entryList(QDir::Files),
+             (QStringList {u"IMG_0001.JPG"_s, u"IMG_0002.JPG"_s, u"IMG_0003.JPG"_s}));
+    QCOMPARE(SettingsStore::standard().stringForKey(cPrefTempMountVolume), card);
+    QCOMPARE(ejected(), QStringList {card});
+    QCOMPARE(Alert::shownForTesting().size(), 1);
+}
+
+void TestLoadCardViewController::mountedVolume_data()
+{
+    QTest::addColumn<QString>("volume"); // "card", "stick", "mount" or a literal path
+    QTest::addColumn<QString>("alert");
+    QTest::addColumn<bool>("runs");
+    QTest::newRow("camera card: no question") << u"card"_s << QString() << true;
+    QTest::newRow("read-only card seen in the mount table") << u"mount"_s << QString() << true;
+    QTest::newRow("no camera folder: asked") << u"stick"_s << u"Flash Card MAY NOT be a Camera Card !!!"_s << true;
+    QTest::newRow("recovery volume") << u"/VOLUMES/RECOVERY HD"_s << QString() << false;
+}
+
+void TestLoadCardViewController::mountedVolume()
+{
+    QFETCH(QString, volume);
+    QFETCH(QString, alert);
+    QFETCH(bool, runs);
+    LoadCardViewController *sheet = openSheet();
+    QSignalSpy finished(sheet, &LoadCardViewController::runFinished);
+    QString path = volume;
+    if (volume == u"card"_s)
+        path = makeCard(u"EOS_DIGITAL"_s);
+    else if (volume == u"stick"_s)
+        QVERIFY(writeFile((path = m_volumes + u"/STICK"_s) + u"/Documents/IMG_0001.JPG"_s, "photo"));
+    Alert::queueAnswerForTesting(Alert::cSecondButtonReturn);
+
+    std::optional<ScopedMount> mount;
+    if (volume == u"mount"_s) {
+        // Mounted after the sheet opened: only the sheet's mount watcher can report it.
+        mount = ScopedMount::readOnlyBind(makeCard(u"EOS_RO"_s));
+        SKIP_UNLESS_MOUNTED(*mount);
+    } else {
+        NotificationCenter::defaultCenter().post(NotificationNames::NSWorkspaceDidMountNotification,
+                                                 {{u"NSDevicePath"_s, path}});
+    }
+    if (!runs) {
+        QTest::qWait(500);
+        QVERIFY(finished.isEmpty());
+        QVERIFY(Alert::shownForTesting().isEmpty());
+        return;
+    }
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(finished.first().first().toInt(), int(CardCopyRun::Outcome::Transferred));
+    QCOMPARE(Alert::shownForTesting().isEmpty(), alert.isEmpty());
+    if (!alert.isEmpty())
+        QCOMPARE(Alert::shownForTesting().constFirst().messageText, alert);
+    // Only a recognised card is remembered for ejecting.
+    QCOMPARE(SettingsStore::standard().stringForKey(cPrefTempMountVolume).has_value(), alert.isEmpty());
+    QTRY_COMPARE(m_refreshes, 1);
+    QVERIFY(!QFileInfo::exists(m_working + u"/OLD.JPG"_s));
+}
+
+void TestLoadCardViewController::manualFolder_data()
+{
+    QTest::addColumn<bool>("chosen");
+    QTest::newRow("a folder chosen") << true;
+    QTest::newRow("cancelled") << false;
+}
+
+void TestLoadCardViewController::manualFolder()
+{
+    QFETCH(bool, chosen);
+    const QString card = TestSandbox::instance().makeFolder(u"elsewhere"_s);
+    QVERIFY(DemoCard::make(card, 1, 2).isValid());
+    FolderPanel::queueAnswerForTesting(chosen ? std::optional(card + u"/DCIM"_s) : std::nullopt);
+    LoadCardViewController *sheet = openSheet();
+    QPointer<LoadCardViewController> alive(sheet);
+    QSignalSpy finished(sheet, &LoadCardViewController::runFinished);
+    sheet->manualButton->click();
+    QVERIFY(!sheet->isObservingCards());
+    QCOMPARE(sheet->fOpenPanel->title, u"Select Source CARD???"_s);
+    QCOMPARE(FolderPanel::lastShownForTesting()->prompt, u"Select Folder ON CARD"_s);
+    QVERIFY(!FolderPanel::lastShownForTesting()->canCreateDirectories);
+    // Watching resumes whatever the answer.
+    QTRY_VERIFY(!alive || sheet->isObservingCards());
+    if (!chosen) {
+        QTest::qWait(200);
+        QVERIFY(finished.isEmpty());
+        QVERIFY(!sheet->fOpenPanel);
+        return;
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(m_refreshes, 1, 20000);
+    QCOMPARE(QDir(m_working).entryList(QDir::Files).size(), 3);
+}
+
+void TestLoadCardViewController::unassignedWithoutDestinationTellsTheOperator()
+{
+    SettingsStore::standard().removeObjectForKey(cPrefDestinationPath);
+    SettingsStore::standard().removeObjectForKey(cPrefDailyFolderDateFormat);
+    LoadCardViewController *sheet = openSheet();
+    QSignalSpy finished(sheet, &LoadCardViewController::runFinished);
+    sheet->doSelectUnassigedFolder();
+    QTRY_COMPARE(Alert::shownForTesting().size(), 1);
+    QCOMPARE(Alert::shownForTesting().constFirst().messageText, u"No Destination Folder"_s);
+    QTest::qWait(200);
+    QVERIFY(finished.isEmpty());
+    QVERIFY(QFileInfo::exists(m_working + u"/OLD.JPG"_s));
+}
+
+LUMISORT_GUI_TEST_MAIN(TestLoadCardViewController)
+#include "tst_loadcardviewcontroller.moc"

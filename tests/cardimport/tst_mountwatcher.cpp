@@ -1,0 +1,225 @@
+#include "ScopedMount.h"
+#include "TestMain.h"
+#include "cardimport/MountWatcher.h"
+#include "cardimport/VolumeEjector.h"
+#include "cardimport/VolumeInfo.h"
+#include "support/MountTable.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusVirtualObject>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QThread>
+#include <sys/mount.h>
+
+using namespace Qt::StringLiterals;
+
+using UDisksInterfaces = QMap<QString, QVariantMap>;
+using UDisksObjects = QMap<QDBusObjectPath, UDisksInterfaces>;
+Q_DECLARE_METATYPE(UDisksInterfaces)
+Q_DECLARE_METATYPE(UDisksObjects)
+
+namespace {
+
+bool isMounted(const QString &folder)
+{
+    const std::optional<MountTable> table = MountTable::read();
+    return table && table->mountAt(QFile::encodeName(folder)).has_value();
+}
+
+// A stand-in UDisks2 on a private bus: one card reader holding the card at mountPoint.
+class FakeUDisks2 : public QDBusVirtualObject
+{
+public:
+    QByteArray mountPoint;
+    QStringList calls;
+    QString introspect(const QString &) const override { return {}; }
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
+    {
+        calls << message.path() + u' ' + message.member();
+        if (message.member() == u"GetManagedObjects"_s) {
+            const auto block = [](const QByteArray &device, const QByteArray &point) {
+                return UDisksInterfaces {
+                    {u"org.freedesktop.UDisks2.Block"_s,
+                     {{u"Device"_s, QByteArray(device + '\0')},
+                      {u"IdLabel"_s, u"EOS_DIGITAL"_s},
+                      {u"Drive"_s, QVariant::fromValue(QDBusObjectPath(u"/org/freedesktop/UDisks2/drives/Reader"_s))}}},
+                    {u"org.freedesktop.UDisks2.Filesystem"_s,
+                     {{u"MountPoints"_s, QVariant::fromValue(QByteArrayList {point + '\0'})}}}};
+            };
+            const UDisksObjects objects {
+                {QDBusObjectPath(u"/org/freedesktop/UDisks2/block_devices/sda1"_s), block("/dev/sda1", "/")},
+                {QDBusObjectPath(u"/org/freedesktop/UDisks2/block_devices/sdz1"_s), block("/dev/sdz1", mountPoint)},
+                {QDBusObjectPath(u"/org/freedesktop/UDisks2/drives/Reader"_s),
+                 {{u"org.freedesktop.UDisks2.Drive"_s, {{u"CanPowerOff"_s, true}, {u"Model"_s, u"Reader"_s}}}}}};
+            connection.send(message.createReply(QVariant::fromValue(objects)));
+        } else {
+            if (message.member() == u"Unmount"_s)
+                ::umount2(mountPoint.constData(), 0);
+            connection.send(message.createReply());
+        }
+        return true;
+    }
+};
+
+} // namespace
+
+// Mounts as the kernel reports them, the facts of a volume, and ejecting it.
+class TestMountWatcher : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void seesRealMountAndUnmount();
+    void comparesSuccessiveTablesOfAFile();
+    void volumeFacts();
+    void ejectTouchesOnlyUserVolumes_data();
+    void ejectTouchesOnlyUserVolumes();
+    void ejectThroughUDisks2();
+};
+
+void TestMountWatcher::seesRealMountAndUnmount()
+{
+    const QString root = TestSandbox::instance().makeFolder(u"media"_s);
+    MountWatcher watcher(MountTable::defaultPath(), {root});
+    QVERIFY(watcher.start());
+    QSignalSpy mounted(&watcher, &MountWatcher::mounted);
+    QSignalSpy unmounted(&watcher, &MountWatcher::unmounted);
+
+    ScopedMount elsewhere = ScopedMount::tmpfs(TestSandbox::instance().makeFolder(u"elsewhere"_s));
+    SKIP_UNLESS_MOUNTED(elsewhere);
+    ScopedMount card = ScopedMount::tmpfs(root + u"/EOS_DIGITAL"_s);
+    SKIP_UNLESS_MOUNTED(card);
+    QTRY_COMPARE(mounted.size(), 1);
+    QCOMPARE(mounted.first().first().toString(), root + u"/EOS_DIGITAL"_s);
+    QCOMPARE(watcher.currentMounts(), QStringList {root + u"/EOS_DIGITAL"_s});
+
+    QVERIFY(elsewhere.unmount());
+    QVERIFY(card.unmount());
+    QTRY_COMPARE(unmounted.size(), 1);
+    QCOMPARE(unmounted.first().first().toString(), root + u"/EOS_DIGITAL"_s);
+    QCOMPARE(mounted.size(), 1);
+}
+
+void TestMountWatcher::comparesSuccessiveTablesOfAFile()
+{
+    const QString table = TestSandbox::instance().makeFolder(u"table"_s) + u"/mountinfo"_s;
+    const QByteArray system = "27 1 254:0 / / rw,relatime - ext4 /dev/vda rw\n";
+    const QByteArray card = "90 27 8:17 / /media/op/EOS\\040DIGITAL rw,nosuid - vfat /dev/sdb1 rw\n";
+    const QByteArray stick = "91 27 8:33 / /run/media/op/STICK rw - exfat /dev/sdc1 rw\n";
+    QVERIFY(writeFile(table, system + card));
+    MountWatcher watcher(table, {u"/media/op"_s, u"/run/media/op"_s});
+    QVERIFY(watcher.start());
+    QCOMPARE(watcher.currentMounts(), QStringList {u"/media/op/EOS DIGITAL"_s});
+    QSignalSpy mounted(&watcher, &MountWatcher::mounted);
+    QSignalSpy unmounted(&watcher, &MountWatcher::unmounted);
+
+    QVERIFY(writeFile(table, system + stick));
+    watcher.rescan();
+    QTRY_COMPARE(mounted.size(), 1);
+    QCOMPARE(mounted.first().first().toString(), u"/run/media/op/STICK"_s);
+    QCOMPARE(unmounted.size(), 1);
+    QCOMPARE(unmounted.first().first().toString(), u"/media/op/EOS DIGITAL"_s);
+}
+
+void TestMountWatcher::volumeFacts()
+{
+    const QString root = TestSandbox::instance().makeFolder(u"media"_s);
+    VolumeInfo::setRemovableMediaRoots({root});
+    ScopedMount card = ScopedMount::tmpfs(root + u"/CARD"_s);
+    SKIP_UNLESS_MOUNTED(card);
+    const QVariantMap info = VolumeInfo::getFileSystemInfoForPath(root + u"/CARD/DCIM"_s);
+    QCOMPARE(info.value(u"volumepath"_s).toString(), root + u"/CARD/DCIM"_s);
+    QCOMPARE(info.value(u"type"_s).toString(), u"tmpfs"_s);
+    QVERIFY(info.value(u"description"_s).toString().contains(u"tmpfs"_s));
+    QCOMPARE(info.value(u"isRemovable"_s).toString(), u"false"_s);
+    QCOMPARE(info.value(u"isWritable"_s).toString(), u"true"_s);
+    QCOMPARE(info.value(u"isUnmountable"_s).toString(), u"true"_s);
+
+    ScopedMount readOnly = ScopedMount::readOnlyBind(root + u"/CARD"_s);
+    SKIP_UNLESS_MOUNTED(readOnly);
+    QCOMPARE(VolumeInfo::getFileSystemInfoForPath(root + u"/CARD"_s).value(u"isWritable"_s).toString(), u"false"_s);
+    QCOMPARE(VolumeInfo::getFileSystemInfoForPath(u"/"_s).value(u"isUnmountable"_s).toString(), u"false"_s);
+}
+
+void TestMountWatcher::ejectTouchesOnlyUserVolumes_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("unmounted");
+    QTest::newRow("a card under the removable-media root") << u"card"_s << true;
+    QTest::newRow("a mount elsewhere") << u"system"_s << false;
+    QTest::newRow("a folder that is no mount point") << u"folder"_s << false;
+}
+
+void TestMountWatcher::ejectTouchesOnlyUserVolumes()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, unmounted);
+    const QString root = TestSandbox::instance().makeFolder(u"media"_s);
+    VolumeInfo::setRemovableMediaRoots({root});
+    const QString folder = kind == u"system"_s ? TestSandbox::instance().makeFolder(u"system"_s) : root + u"/CARD"_s;
+    QDir().mkpath(folder);
+    std::optional<ScopedMount> mount;
+    if (kind != u"folder"_s) {
+        mount = ScopedMount::tmpfs(folder);
+        SKIP_UNLESS_MOUNTED(*mount);
+    }
+    const VolumeEjector::Result r = VolumeEjector::unmountAndEjectDeviceAtPath(folder);
+    QCOMPARE(r.unmounted, unmounted);
+    QCOMPARE(isMounted(folder), kind == u"system"_s);
+}
+
+void TestMountWatcher::ejectThroughUDisks2()
+{
+    qDBusRegisterMetaType<QByteArrayList>();
+    qDBusRegisterMetaType<UDisksInterfaces>();
+    qDBusRegisterMetaType<UDisksObjects>();
+    QProcess daemon;
+    daemon.start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--print-address=1"_s});
+    if (!daemon.waitForStarted(5000))
+        QSKIP("dbus-daemon is not available");
+    QVERIFY(daemon.waitForReadyRead(5000));
+    const QString address = QString::fromUtf8(daemon.readLine().trimmed());
+    const auto stopDaemon = qScopeGuard([&daemon] {
+        daemon.kill();
+        daemon.waitForFinished(3000);
+    });
+
+    const QString root = TestSandbox::instance().makeFolder(u"media"_s);
+    VolumeInfo::setRemovableMediaRoots({root});
+    ScopedMount card = ScopedMount::tmpfs(root + u"/CARD"_s);
+    SKIP_UNLESS_MOUNTED(card);
+
+    FakeUDisks2 udisks;
+    udisks.mountPoint = QFile::encodeName(root + u"/CARD"_s);
+    QDBusConnection service = QDBusConnection::connectToBus(address, u"udisks"_s);
+    QVERIFY(service.registerVirtualObject(u"/org/freedesktop/UDisks2"_s, &udisks, QDBusConnection::SubPath));
+    QVERIFY(service.registerService(u"org.freedesktop.UDisks2"_s));
+    const QDBusConnection client = QDBusConnection::connectToBus(address, u"client"_s);
+
+    // The stand-in answers on this thread, so the eject runs on another, as in the program.
+    VolumeEjector::Result result;
+    QThread *ejecting =
+        QThread::create([&] { result = VolumeEjector::unmountAndEjectDeviceAtPath(root + u"/CARD/"_s, client); });
+    ejecting->start();
+    QVERIFY(waitUntil([&] { return ejecting->isFinished(); }, 20000));
+    delete ejecting;
+
+    QCOMPARE(result.method, u"udisks2"_s);
+    QVERIFY2(result.unmounted && result.poweredOff, qPrintable(result.message));
+    QCOMPARE(udisks.calls,
+             (QStringList {u"/org/freedesktop/UDisks2 GetManagedObjects"_s,
+                           u"/org/freedesktop/UDisks2/block_devices/sdz1 Unmount"_s,
+                           u"/org/freedesktop/UDisks2/drives/Reader PowerOff"_s}));
+    QVERIFY(!isMounted(root + u"/CARD"_s));
+    QDBusConnection::disconnectFromBus(u"client"_s);
+    QDBusConnection::disconnectFromBus(u"udisks"_s);
+}
+
+LUMISORT_CORE_TEST_MAIN(TestMountWatcher)
+#include "tst_mountwatcher.moc"
