@@ -16,7 +16,7 @@ function(lumisort_add_test name)
     endif()
     set_tests_properties(${name} PROPERTIES
         TIMEOUT ${ARG_TIMEOUT}
-        ENVIRONMENT "LUMISORT_TESTDATA_DIR=${LUMISORT_TESTDATA_DIR};LUMISORT_CLI=$<TARGET_FILE:lumisort-cli>")
+        ENVIRONMENT "LUMISORT_TESTDATA_DIR=${LUMISORT_TESTDATA_DIR};LUMISORT_CLI=$<TARGET_FILE:lumisort-cli>;LUMISORT_APP=$<TARGET_FILE:lumisort>")
     if(ARG_LABELS)
         set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
     endif()

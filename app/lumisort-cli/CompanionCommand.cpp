@@ -1,13 +1,21 @@
 #include "CompanionCommand.h"
 
+#include "shell/CompanionSettings.h"
+
 using namespace Qt::StringLiterals;
 
 QString CompanionCommand::usage()
 {
-    return {};
+    return u"usage: lumisort-cli companion\n"
+           "  reads "_s
+        + CompanionSettings::preferencesFilePath() + u" and changes nothing"_s;
 }
 
-int CompanionCommand::run(const QStringList &, CliIo &io)
+int CompanionCommand::run(const QStringList &args, CliIo &io)
 {
-    return io.usageError(u"not built yet"_s, usage());
+    if (!args.isEmpty())
+        return io.usageError(u"companion takes no arguments"_s, usage());
+    for (const QString &key : {u"savepath"_s, u"reversescan"_s, u"disablescan"_s})
+        io.out << key << '\t' << CompanionSettings::objectForKey(key).value_or(u"absent"_s) << Qt::endl;
+    return CliIo::cOk;
 }

@@ -2,6 +2,7 @@
 
 #include "CliIo.h"
 
+// lumisort-cli companion: what start-up would import from the companion's settings file.
 class CompanionCommand
 {
 public:

@@ -1,13 +1,9 @@
-#include "browser/MyVimoNSWindow.h"
-#include "browser/WindowController.h"
-#include "filing/CopyToMainFolderViewController.h"
-#include "reassign/ReassignViewController.h"
+#include "shell/AppDelegate.h"
 #include "shell/BundleInfo.h"
-#include "shell/FactoryDefaults.h"
-#include "shell/SettingsStore.h"
 #include "support/SystemLog.h"
 
 #include <QApplication>
+#include <QIcon>
 
 using namespace Qt::StringLiterals;
 
@@ -17,18 +13,15 @@ int main(int argc, char **argv)
     QApplication::setApplicationName(BundleInfo::bundleName());
     QApplication::setApplicationDisplayName(BundleInfo::value(u"CFBundleDisplayName"_s));
     QApplication::setApplicationVersion(BundleInfo::value(u"CFBundleShortVersionString"_s));
+    QApplication::setOrganizationDomain(u"lumisort.org"_s);
     QApplication::setDesktopFileName(u"lumisort"_s);
+    QApplication::setWindowIcon(QIcon(u":/icons/lumisort.png"_s));
     SystemLog::installQtMessageHandler();
 
-    SettingsStore &store = SettingsStore::standard();
-    FactoryDefaults::registerInto(store);
-
-    ReassignViewController::registerSheets();
-    CopyToMainFolderViewController::registerSheet();
-
-    WindowController controller;
-    controller.window()->show();
-    const int status = QApplication::exec();
-    store.synchronize();
-    return status;
+    AppDelegate delegate(QApplication::arguments());
+    if (!delegate.doInitializeStuff())
+        return delegate.exitCode();
+    delegate.applicationWillFinishLaunching();
+    delegate.applicationDidFinishLaunching();
+    return QApplication::exec();
 }

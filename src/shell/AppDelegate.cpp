@@ -1,1 +1,461 @@
 #include "AppDelegate.h"
+
+#include "AppPaths.h"
+#include "BundleInfo.h"
+#include "CompanionSettings.h"
+#include "FactoryDefaults.h"
+#include "LogPaths.h"
+#include "MyAliasKit.h"
+#include "PreferencesViewController.h"
+#include "SettingsKeys.h"
+#include "SettingsQueries.h"
+#include "SettingsStore.h"
+#include "browser/MyVimoNSWindow.h"
+#include "browser/NotificationNames.h"
+#include "browser/ViewController.h"
+#include "browser/WindowController.h"
+#include "cardimport/LoadCardViewController.h"
+#include "filing/CopyToMainFolderViewController.h"
+#include "reassign/ReassignViewController.h"
+#include "support/Alert.h"
+#include "support/Dispatch.h"
+#include "support/NotificationCenter.h"
+#include "support/SafeFile.h"
+#include "support/SystemLog.h"
+#include "support/TALVIK_Log.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QLockFile>
+#include <QStandardPaths>
+#include <QThread>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+const QString cKeyForPath = u"keyForDestinationPath"_s;
+const QString cKeyForValid = u"keyForDestinationPathIsValid"_s;
+const QString cKeyForAlias = u"keyForDestinationPathAliasData"_s;
+constexpr int cForwardTimeoutMs = 3000;
+
+QString runtimeFolder()
+{
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (folder.isEmpty())
+        folder = QDir::tempPath();
+    return folder;
+}
+
+void beepTwice()
+{
+    Alert::beep();
+    Alert::beep();
+}
+} // namespace
+
+AppDelegate::AppDelegate(const QStringList &arguments, QObject *parent)
+    : QObject(parent)
+    , m_arguments(arguments)
+{
+    for (const QString &argument : arguments.mid(1)) {
+        if (!argument.startsWith(u'-'))
+            m_pathsToOpen.append(QFileInfo(argument).absoluteFilePath());
+    }
+}
+
+AppDelegate::~AppDelegate()
+{
+    m_windowController.reset();
+    if (m_server)
+        m_server->close();
+}
+
+QString AppDelegate::instanceLockPath()
+{
+    return runtimeFolder() + u'/' + BundleInfo::bundleIdentifier() + u".lock"_s;
+}
+
+QString AppDelegate::instanceSocketName()
+{
+    // A socket file in the user's own runtime folder: only that user can reach it.
+    return runtimeFolder() + u'/' + BundleInfo::bundleIdentifier() + u".socket"_s;
+}
+
+// --- start-up ----------------------------------------------------------------------
+
+bool AppDelegate::doInitializeStuff()
+{
+    if (checkForDuplicateRunningInstances()) {
+        m_exitCode = 0;
+        return false;
+    }
+    logLine(u"....NSLog GETTING RE-DIRECTED....."_s);
+    // The facility creates no folders: start-up does.
+    SafeFile::makeFolders(LogPaths::logFolder());
+    TALVIK_Log::setLogFile(LogPaths::logFile());
+    doTestStuff(m_arguments);
+
+    SettingsStore &store = SettingsStore::standard();
+    if (!FactoryDefaults::registerInto(store)) {
+        Alert::runModal({Alert::Style::Critical,
+                         u"!!! Cannot Start !!!"_s,
+                         u"The built-in factory settings of this program are missing or damaged."_s,
+                         {u"OK"_s}});
+        m_exitCode = 1;
+        return false;
+    }
+    store.setString(versionText(BundleInfo::infoDictionary()), cPrefVersionString);
+
+    const bool standalone = SettingsQueries::isStandaloneApp();
+    store.setBool(standalone, cPrefIsStandAloneApp);
+    store.removeObjectForKey(cPrefMainstayDisableScan);
+    if (!standalone) {
+        store.setBool(false, cPrefIsStandAloneApp);
+        if (const std::optional<QString> reverse = getMainstayObjectForKey(u"reversescan"_s)) {
+            const bool on = reverse->toLower() == u"true"_s;
+            store.setBool(on, cPrefMainstayReverseScan);
+            logLine(u"AppDelegate -> doInitializeStuff.... prefMainstayReverseScan = "_s
+                    + (on ? u"true"_s : u"false"_s));
+            store.setBool(store.boolForKey(cPrefMainstayReverseScan), cPrefReverseAssignBarcode);
+        }
+        if (const std::optional<QString> disable = getMainstayObjectForKey(u"disablescan"_s))
+            store.setBool(disable->toLower() == u"true"_s, cPrefMainstayDisableScan);
+    } else {
+        logLine(u"This App is Standalone App...."_s);
+        store.setBool(true, cPrefIsStandAloneApp);
+    }
+
+    SettingsQueries::validateReassignMode();
+
+    if (store.boolForKey(cPrefAlwaysUseMainstayAsSourcePath)) {
+        if (const std::optional<QString> savePath = getMainstaySavePath()) {
+            store.setString(*savePath, cPrefSourcePath);
+            MyAliasKit::savePath(*savePath, cPrefSourcePathAliasData);
+            store.setBool(true, cPrefSourcePathIsValid);
+            store.synchronize();
+        } else {
+            logLine(u"savepath is empty???"_s);
+            Dispatch::inBackground([] {
+                Dispatch::onMain([] {
+                    Alert::beginSheet(nullptr,
+                                      {Alert::Style::Warning,
+                                       u"!!! Unable to Get Source Path From Mainstay !!!"_s,
+                                       u"Please run and configure the Vimo Mainstay app at leastt once!\n\n"_s,
+                                       {u"OK"_s}});
+                });
+            });
+        }
+    }
+
+    const QVariantMap all = store.dictionaryRepresentation();
+    for (auto it = all.cbegin(); it != all.cend(); ++it)
+        logLine(u"setting "_s + it.key() + u" = "_s + it.value().toString());
+    logLine(u"home = "_s + QDir::homePath());
+    logLine(u"documents = "_s + QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+
+    const QString temporary = getTemporaryDirectoryForThisApp();
+    if (const FileResult made = SafeFile::makeFolders(temporary); made)
+        logLine(u"temporary directory = "_s + temporary);
+    else
+        logLine(u"found error = "_s + made.text());
+    return true;
+}
+
+void AppDelegate::doTestStuff(const QStringList &arguments)
+{
+    for (qsizetype i = 0; i < arguments.size(); ++i)
+        logLine(u"argument["_s + QString::number(i) + u"] = "_s + arguments.at(i));
+}
+
+QString AppDelegate::versionText(const QVariantMap &info)
+{
+    const auto entry = [&info](const char *key, const QString &missing) {
+        const QVariant v = info.value(QString::fromLatin1(key));
+        return v.typeId() == QMetaType::QString ? v.toString() : missing;
+    };
+    return entry("CFBundleShortVersionString", u"Unknown?"_s) + u" [xc-"_s + entry("DTXcode", u"???"_s) + u" sdk-"_s
+        + entry("DTSDKName", u"???"_s) + u"]"_s;
+}
+
+void AppDelegate::applicationWillFinishLaunching()
+{
+    ReassignViewController::registerSheets();
+    CopyToMainFolderViewController::registerSheet();
+    LoadCardViewController::registerSheet();
+    PreferencesViewController::registerSheet();
+
+    // Folders given on the command line become the working folder before the browser loads it.
+    if (!m_pathsToOpen.isEmpty())
+        openFiles(m_pathsToOpen);
+
+    checkStartUpStuff();
+    m_windowController = std::make_unique<WindowController>();
+    WindowController *wc = m_windowController.get();
+    // The application's own commands answer these menu entries.
+    const auto rewire = [this](QAction *action, void (AppDelegate::*command)()) {
+        QObject::disconnect(action, &QAction::triggered, nullptr, nullptr);
+        connect(action, &QAction::triggered, this, command);
+    };
+    rewire(wc->loadNewCardAction, &AppDelegate::doLoadNewCard);
+    rewire(wc->preferencesAction, &AppDelegate::doOpenPref);
+    rewire(wc->selectAllAction, &AppDelegate::doSelectAll);
+    rewire(wc->quitAction, &AppDelegate::ibQuitCommand);
+    connect(wc->contentViewController(), &ViewController::quitRequested, this, &AppDelegate::quitButtonAction);
+    QApplication::setQuitOnLastWindowClosed(applicationShouldTerminateAfterLastWindowClosed());
+    connect(qApp, &QApplication::aboutToQuit, this, &AppDelegate::applicationWillTerminate);
+    wc->window()->show();
+    bringToFront();
+    startInstanceServer();
+}
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    logLine(u"AppDelegate -> applicationDidFinishLaunching...."_s);
+}
+
+void AppDelegate::applicationWillTerminate()
+{
+    logLine(u"AppDelegate -> applicationWillTerminate...."_s);
+    SettingsStore::standard().synchronize();
+}
+
+// --- single instance ---------------------------------------------------------------------
+
+bool AppDelegate::checkForDuplicateRunningInstances()
+{
+    QDir().mkpath(runtimeFolder());
+    m_lock = std::make_unique<QLockFile>(instanceLockPath());
+    m_lock->setStaleLockTime(0); // a crashed copy's lock is recognised by its dead process id
+    if (m_lock->tryLock(0))
+        return false;
+    qint64 otherPid = 0;
+    QString host;
+    QString application;
+    m_lock->getLockInfo(&otherPid, &host, &application);
+    const qint64 ownPid = QCoreApplication::applicationPid();
+    if (otherPid == 0 || otherPid == ownPid) {
+        // The lock could not be taken for another reason (an unwritable runtime folder):
+        // better to run than to refuse to start.
+        logLine(u"AppDelegate -> checkForDuplicateRunningInstances.... cannot take the instance lock; going on"_s);
+        return false;
+    }
+    Alert::runModal({Alert::Style::Critical,
+                     u"!!! Another Instance of This App is Already Running !!!"_s,
+                     u"Only One Instance of this app can be running at the same time.\n\nThis App PID = "_s
+                         + QString::number(ownPid) + u"\nExisting Running App PID = "_s + QString::number(otherPid)
+                         + u"\n\n"_s,
+                     {u"OK"_s}});
+    // Bring the other copy forward, with whatever this one was asked to open.
+    QLocalSocket socket;
+    socket.connectToServer(instanceSocketName());
+    if (socket.waitForConnected(cForwardTimeoutMs)) {
+        QByteArray message = "activate\n";
+        for (const QString &path : std::as_const(m_pathsToOpen))
+            message += "open " + path.toUtf8() + '\n';
+        socket.write(message);
+        socket.waitForBytesWritten(cForwardTimeoutMs);
+        socket.disconnectFromServer();
+    } else {
+        logLine(u"AppDelegate -> checkForDuplicateRunningInstances.... the running copy does not answer: "_s
+                + socket.errorString());
+    }
+    return true;
+}
+
+void AppDelegate::startInstanceServer()
+{
+    // Only the holder of the lock gets here, so an old socket file is stale.
+    QLocalServer::removeServer(instanceSocketName());
+    m_server = new QLocalServer(this);
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!m_server->listen(instanceSocketName())) {
+        logLine(u"AppDelegate -> startInstanceServer.... "_s + m_server->errorString());
+        return;
+    }
+    connect(m_server, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket *socket = m_server->nextPendingConnection()) {
+            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+                // Messages are short and end with a newline; read whole lines only.
+                while (socket->canReadLine())
+                    handleForwarded(socket->readLine().trimmed());
+            });
+        }
+    });
+}
+
+void AppDelegate::handleForwarded(const QByteArray &message)
+{
+    logLine(u"AppDelegate -> another copy asked: "_s + QString::fromUtf8(message));
+    if (message == "activate") {
+        bringToFront();
+    } else if (message.startsWith("open ")) {
+        openFiles({QString::fromUtf8(message.mid(5))});
+    }
+}
+
+void AppDelegate::bringToFront()
+{
+    if (!m_windowController)
+        return;
+    MyVimoNSWindow *window = m_windowController->window();
+    window->show();
+    window->setWindowState((window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    window->raise();
+    window->activateWindow();
+}
+
+// --- opening folders ---------------------------------------------------------------------
+
+void AppDelegate::openFiles(const QStringList &paths)
+{
+    if (paths.isEmpty()) {
+        beepTwice();
+        return;
+    }
+    const QString first = paths.first();
+    if (!QFileInfo::exists(first)) {
+        beepTwice();
+        return;
+    }
+    qsizetype jpegs = 0;
+    QDirIterator it(first, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (QFileInfo::exists(path) && QFileInfo(path).suffix().compare(u"jpg"_s, Qt::CaseInsensitive) == 0)
+            ++jpegs;
+    }
+    if (jpegs == 0) {
+        beepTwice();
+        return;
+    }
+    SettingsStore::standard().setString(first, cPrefSourcePath);
+    SettingsStore::standard().synchronize();
+    // A running window shows it at once, as if the operator had chosen it.
+    if (m_windowController)
+        openFolderInBrowser(first);
+}
+
+void AppDelegate::openFolderInBrowser(const QString &folder)
+{
+    ViewController *browser = m_windowController->contentViewController();
+    browser->loadDataForNewFolderWithUrl(QUrl::fromLocalFile(folder));
+    browser->pathtophotos = folder;
+    browser->refreshAllSections(nullptr);
+    bringToFront();
+}
+
+// --- folder checks -----------------------------------------------------------------------------
+
+QVariantMap AppDelegate::destinationRequest()
+{
+    return {{cKeyForPath, cPrefDestinationPath},
+            {cKeyForValid, cPrefDestinationPathIsValid},
+            {cKeyForAlias, cPrefDestinationPathAliasData}};
+}
+
+QVariantMap AppDelegate::sourceRequest()
+{
+    return {{cKeyForPath, cPrefSourcePath},
+            {cKeyForValid, cPrefSourcePathIsValid},
+            {cKeyForAlias, cPrefSourcePathAliasData}};
+}
+
+void AppDelegate::checkStartUpStuff()
+{
+    Dispatch::inBackground([] {
+        validateFolderPath(destinationRequest());
+        validateFolderPath(sourceRequest());
+    });
+}
+
+void AppDelegate::validateFolderPath(const QVariantMap &request)
+{
+    SettingsStore &store = SettingsStore::standard();
+    const QString pathKey = request.value(cKeyForPath).toString();
+    const QString validKey = request.value(cKeyForValid).toString();
+    const QString aliasKey = request.value(cKeyForAlias).toString();
+    store.setBool(false, validKey);
+    const std::optional<QByteArray> alias = store.dataForKey(aliasKey);
+    if (!alias) {
+        const std::optional<QString> path = store.stringForKey(pathKey);
+        if (path && QFileInfo::exists(*path)) {
+            MyAliasKit::savePath(*path, aliasKey);
+            store.setBool(true, validKey);
+        }
+        return;
+    }
+    QString resolved;
+    if (MyAliasKit::resolveAliasFromData(*alias, &resolved)) {
+        logLine(u"Great didResolve = yes"_s);
+        store.setBool(true, validKey);
+        if (!resolved.isEmpty())
+            store.setString(resolved, pathKey);
+        return;
+    }
+    logLine(u"BOOOOO didresolve = NO"_s);
+    Dispatch::onMain([] {
+        Alert::beginSheet(nullptr,
+                          {Alert::Style::Warning,
+                           u"!!! Unable to Mount/Locate Destination Path !!!"_s,
+                           u"\nUnable to find path:\n???????? \n\n"_s,
+                           {u"OK"_s}});
+    });
+}
+
+// --- commands -------------------------------------------------------------------------------------
+
+void AppDelegate::doLoadNewCard()
+{
+    NotificationCenter::defaultCenter().post(NotificationNames::myloadnewcard,
+                                             {{NotificationKeys::command, NotificationValues::loadnewcard}});
+}
+
+void AppDelegate::doOpenPref()
+{
+    NotificationCenter::defaultCenter().post(NotificationNames::myOpenPrefId,
+                                             {{NotificationKeys::command, NotificationValues::openpref}});
+}
+
+void AppDelegate::doSelectAll()
+{
+    NotificationCenter::defaultCenter().post(NotificationNames::mySelectAll,
+                                             {{NotificationKeys::command, NotificationValues::selectall}});
+}
+
+void AppDelegate::ibQuitCommand()
+{
+    if (m_windowController) {
+        for (QDialog *sheet : m_windowController->contentViewController()->presentedSheets())
+            sheet->reject();
+    }
+    QApplication::quit();
+}
+
+void AppDelegate::quitButtonAction()
+{
+    ibQuitCommand();
+}
+
+QString AppDelegate::getTemporaryDirectoryForThisApp()
+{
+    return AppPaths::temporaryDirectoryForThisApp();
+}
+
+std::optional<QString> AppDelegate::getMainstayObjectForKey(const std::optional<QString> &key)
+{
+    return CompanionSettings::objectForKey(key);
+}
+
+std::optional<QString> AppDelegate::getMainstaySavePath()
+{
+    return CompanionSettings::savePath();
+}

@@ -1,1 +1,77 @@
 #pragma once
+
+#include <QObject>
+#include <QStringList>
+#include <QVariantMap>
+#include <memory>
+#include <optional>
+
+class QLocalServer;
+class QLockFile;
+class WindowController;
+
+// The first object of the program: makes sure only one copy runs, sends the log
+// into its file, installs the default settings, records the version, imports the
+// companion's settings, checks the stored folders in the background, and answers
+// the application's commands and the folders it is asked to open.
+class AppDelegate : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit AppDelegate(const QStringList &arguments, QObject *parent = nullptr);
+    ~AppDelegate() override;
+
+    // Start-up, in order. False when this copy must end (another one runs, or
+    // the program cannot start); exitCode() then says how.
+    bool doInitializeStuff();
+    int exitCode() const { return m_exitCode; }
+    void applicationWillFinishLaunching();
+    void applicationDidFinishLaunching();
+    void applicationWillTerminate();
+    bool applicationShouldTerminateAfterLastWindowClosed() const { return true; }
+    // Folders (or files) the program is asked to open: a folder holding a file with
+    // the extension "jpg" (any case), at any depth, becomes the working folder.
+    void openFiles(const QStringList &paths);
+
+    // Single instance: true when another copy already runs (it has been asked to
+    // come to the front and open the paths).
+    bool checkForDuplicateRunningInstances();
+    static void doTestStuff(const QStringList &arguments);
+
+    void checkStartUpStuff();
+    static void validateFolderPath(const QVariantMap &request);
+    static QVariantMap destinationRequest();
+    static QVariantMap sourceRequest();
+    static QString versionText(const QVariantMap &info);
+
+    // Commands of the menus.
+    void doLoadNewCard();
+    void doOpenPref();
+    void doSelectAll();
+    void ibQuitCommand();
+    void quitButtonAction();
+
+    // Services other parts use.
+    static QString getTemporaryDirectoryForThisApp();
+    static std::optional<QString> getMainstayObjectForKey(const std::optional<QString> &key);
+    static std::optional<QString> getMainstaySavePath();
+
+    WindowController *windowController() const { return m_windowController.get(); }
+    // Where the single-instance lock and socket live (per user).
+    static QString instanceLockPath();
+    static QString instanceSocketName();
+
+private:
+    void startInstanceServer();
+    void handleForwarded(const QByteArray &message);
+    void bringToFront();
+    void openFolderInBrowser(const QString &folder);
+
+    QStringList m_arguments;
+    QStringList m_pathsToOpen;
+    std::unique_ptr<QLockFile> m_lock;
+    QLocalServer *m_server = nullptr;
+    std::unique_ptr<WindowController> m_windowController;
+    int m_exitCode = 0;
+};

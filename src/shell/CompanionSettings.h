@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <optional>
 
 // The settings of the companion application Mainstay, which it keeps (through the

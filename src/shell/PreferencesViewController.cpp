@@ -1,1 +1,658 @@
 #include "PreferencesViewController.h"
+
+#include "AppPaths.h"
+#include "CompanionSettings.h"
+#include "LogPaths.h"
+#include "MyAliasKit.h"
+#include "SettingsKeys.h"
+#include "SettingsQueries.h"
+#include "SettingsStore.h"
+#include "browser/NotificationNames.h"
+#include "browser/SheetRegistry.h"
+#include "filing/DestinationPathRules.h"
+#include "reassign/ReassignMode.h"
+#include "support/Alert.h"
+#include "support/DesktopOpener.h"
+#include "support/FolderPanel.h"
+#include "support/NotificationCenter.h"
+#include "support/PathUtils.h"
+#include "support/SystemLog.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalBlocker>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+using namespace Qt::StringLiterals;
+
+const QString PreferencesViewController::cSegueIdentifier = u"dummyButtonSegue2"_s;
+
+namespace {
+const QString cDefaultDailyPattern = u"MM-dd-yyyy"_s;
+const QString cDefaultUserPattern = u"yyyyMMdd"_s;
+const QString cNoDailyFolderExample = u"< NOT Creating SubFolder>"_s;
+
+constexpr int cRevealSourceTag = 100;
+constexpr int cRevealDestinationTag = 101;
+constexpr int cRevealTemporaryTag = 102;
+constexpr int cRevealLogsTag = 103;
+
+SettingsStore &store()
+{
+    return SettingsStore::standard();
+}
+
+void setTag(QObject *object, int tag)
+{
+    object->setProperty("tag", tag);
+}
+
+void addTaggedItem(QComboBox *popUp, const QString &title, int tag)
+{
+    popUp->addItem(title, tag);
+}
+
+// Updating a control from the store must not read as the operator changing it.
+void showText(QLineEdit *field, const QString &text)
+{
+    const QSignalBlocker blocker(field);
+    if (field->text() != text)
+        field->setText(text);
+}
+
+void showBool(QCheckBox *box, const QString &key)
+{
+    const QSignalBlocker blocker(box);
+    box->setChecked(store().boolForKey(key));
+}
+
+void showTaggedItem(QComboBox *popUp, const QString &key)
+{
+    const QSignalBlocker blocker(popUp);
+    popUp->setCurrentIndex(popUp->findData(int(store().integerForKey(key))));
+}
+
+QString storedText(const QString &key)
+{
+    const QVariant value = store().objectForKey(key);
+    if (value.typeId() == QMetaType::QVariantList)
+        return value.toStringList().join(u',');
+    return store().stringForKey(key).value_or(QString());
+}
+
+void openIfPresent(const std::optional<QString> &path)
+{
+    if (!path || path->isEmpty())
+        return;
+    const QString expanded = PathUtils::expandTilde(*path);
+    if (!QFileInfo::exists(expanded)) {
+        logLine(u"PreferencesViewController -> ibRevealInFinder.... nothing at "_s + expanded);
+        return;
+    }
+    DesktopOpener::openFile(expanded);
+}
+
+QPushButton *makeRevealButton(const QString &title, int tag, QWidget *parent)
+{
+    auto *button = new QPushButton(title, parent);
+    button->setAutoDefault(false);
+    setTag(button, tag);
+    return button;
+}
+} // namespace
+
+struct PreferencesViewController::FolderKeys
+{
+    QString pathKey;
+    QString aliasKey;
+    QString validKey;
+    QString title;
+    QString prompt;
+    bool announcesChange = false;
+};
+
+void PreferencesViewController::registerSheet()
+{
+    SheetRegistry::registerSheet(cSegueIdentifier,
+                                 [](QWidget *window) { return new PreferencesViewController(window); });
+}
+
+PreferencesViewController::PreferencesViewController(QWidget *parent)
+    : QDialog(parent)
+{
+    setWindowModality(Qt::WindowModal);
+    setWindowTitle(u"Preferences"_s);
+    auto *tabs = new QTabWidget(this);
+    tabs->addTab(makeFoldersPage(), u"Folders"_s);
+    tabs->addTab(makeReassignmentPage(), u"Reassignment"_s);
+    tabs->addTab(makeFilingPage(), u"Filing"_s);
+    tabs->addTab(makeCardImportPage(), u"Card Import"_s);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::accept);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(tabs);
+    layout->addWidget(buttons);
+    resize(640, 460);
+
+    showStoredValues();
+    connectBindings();
+
+    // viewDidLoad
+    ibClickOnDateFormatter(nullptr);
+    ibHandleRadioSet1(nullptr);
+}
+
+PreferencesViewController::~PreferencesViewController() = default;
+
+QWidget *PreferencesViewController::makeFoldersPage()
+{
+    auto *page = new QWidget(this);
+    const auto folderRow = [page](QLineEdit *&field, QPushButton *&choose, QPushButton *reveal) {
+        field = new QLineEdit(page);
+        field->setReadOnly(true);
+        field->setPlaceholderText(u"No folder chosen"_s);
+        choose = new QPushButton(u"Choose…"_s, page);
+        choose->setAutoDefault(false);
+        auto *row = new QHBoxLayout;
+        row->addWidget(field, 1);
+        row->addWidget(choose);
+        row->addWidget(reveal);
+        return row;
+    };
+
+    auto *source = new QGroupBox(u"Working folder — the photos to sort"_s, page);
+    ibRevealSourceButton = makeRevealButton(u"Show"_s, cRevealSourceTag, source);
+    auto *sourceLayout = new QVBoxLayout(source);
+    sourceLayout->addLayout(folderRow(ibSourcePathField, ibChooseSourceButton, ibRevealSourceButton));
+    ibSourcePathIsValidCheckBox = new QCheckBox(u"Folder found"_s, source);
+    sourceLayout->addWidget(ibSourcePathIsValidCheckBox);
+    ibAlwaysUseMainstayCheckBox = new QCheckBox(u"Always use Mainstay's folder as working folder"_s, source);
+    sourceLayout->addWidget(ibAlwaysUseMainstayCheckBox);
+
+    auto *destination = new QGroupBox(u"Destination folder — where filed photos go"_s, page);
+    ibRevealDestinationButton = makeRevealButton(u"Show"_s, cRevealDestinationTag, destination);
+    auto *destinationLayout = new QVBoxLayout(destination);
+    destinationLayout->addLayout(
+        folderRow(ibDestinationPathField, ibChooseDestinationButton, ibRevealDestinationButton));
+    ibDestinationPathIsValidCheckBox = new QCheckBox(u"Folder found"_s, destination);
+    destinationLayout->addWidget(ibDestinationPathIsValidCheckBox);
+
+    auto *program = new QGroupBox(u"Program files"_s, page);
+    ibRevealTemporaryButton = makeRevealButton(u"Show Temporary Folder"_s, cRevealTemporaryTag, program);
+    ibRevealLogsButton = makeRevealButton(u"Show Log Files"_s, cRevealLogsTag, program);
+    auto *programLayout = new QHBoxLayout(program);
+    programLayout->addWidget(ibRevealTemporaryButton);
+    programLayout->addWidget(ibRevealLogsButton);
+    programLayout->addStretch();
+
+    auto *layout = new QVBoxLayout(page);
+    layout->addWidget(source);
+    layout->addWidget(destination);
+    layout->addWidget(program);
+    layout->addStretch();
+    return page;
+}
+
+QWidget *PreferencesViewController::makeReassignmentPage()
+{
+    auto *page = new QWidget(this);
+    auto *mode = new QGroupBox(u"How marked photos are reassigned"_s, page);
+    auto *modeLayout = new QVBoxLayout(mode);
+    ibRadioSet1 = new QButtonGroup(this);
+    const auto addMode = [this, mode, modeLayout](int tag, const QString &title) {
+        auto *button = new QRadioButton(title, mode);
+        setTag(button, tag);
+        ibRadioSet1->addButton(button, tag);
+        modeLayout->addWidget(button);
+    };
+    addMode(rawValue(ReassignMode::defaultmode), u"One barcode for all marked photos"_s);
+    addMode(rawValue(ReassignMode::mode201), u"Automatic by section (works as the first choice)"_s);
+    addMode(rawValue(ReassignMode::mode202), u"Barcode photos: carry each barcode over the folder"_s);
+    ibAlwaysPromptCheckBox = new QCheckBox(u"Always ask which way before reassigning"_s, mode);
+    modeLayout->addWidget(ibAlwaysPromptCheckBox);
+
+    auto *barcodes = new QGroupBox(u"Entered barcodes"_s, page);
+    auto *barcodeLayout = new QFormLayout(barcodes);
+    ibBarcodeLengthSpinBox = new QSpinBox(barcodes);
+    ibBarcodeLengthSpinBox->setRange(1, 64);
+    ibBarcodeLengthSpinBox->setSuffix(u" characters"_s);
+    barcodeLayout->addRow(u"Required length:"_s, ibBarcodeLengthSpinBox);
+    ibCheckBarcodeLengthCheckBox = new QCheckBox(u"Refuse barcodes of another length"_s, barcodes);
+    barcodeLayout->addRow(QString(), ibCheckBarcodeLengthCheckBox);
+
+    auto *browser = new QGroupBox(u"Browser"_s, page);
+    auto *browserLayout = new QFormLayout(browser);
+    ibSortKeyPopUp = new QComboBox(browser);
+    browserLayout->addRow(u"Order photos by:"_s, ibSortKeyPopUp);
+
+    auto *layout = new QVBoxLayout(page);
+    layout->addWidget(mode);
+    layout->addWidget(barcodes);
+    layout->addWidget(browser);
+    layout->addStretch();
+    return page;
+}
+
+QWidget *PreferencesViewController::makeFilingPage()
+{
+    auto *page = new QWidget(this);
+    auto *daily = new QGroupBox(u"Daily folder inside the destination"_s, page);
+    auto *dailyLayout = new QFormLayout(daily);
+    ibDateFormatterPopUp = new QComboBox(daily);
+    addTaggedItem(ibDateFormatterPopUp, u"No daily folder"_s, 0);
+    addTaggedItem(ibDateFormatterPopUp, cDefaultDailyPattern, 1);
+    addTaggedItem(ibDateFormatterPopUp, u"Short date"_s, 2);
+    addTaggedItem(ibDateFormatterPopUp, u"Medium date"_s, 3);
+    addTaggedItem(ibDateFormatterPopUp, u"Long date"_s, 4);
+    addTaggedItem(ibDateFormatterPopUp, u"Full date"_s, 5);
+    addTaggedItem(ibDateFormatterPopUp, u"Your own pattern"_s, 6);
+    dailyLayout->addRow(u"Folder name:"_s, ibDateFormatterPopUp);
+    ibUserDefinedDateFormatterField = new QLineEdit(daily);
+    ibUserDefinedDateFormatterField->setPlaceholderText(cDefaultUserPattern);
+    ibUserDefinedDateFormatterField->setToolTip(u"Unicode date symbols, e.g. yyyy-MM-dd"_s);
+    dailyLayout->addRow(u"Your own pattern:"_s, ibUserDefinedDateFormatterField);
+    ibDateFormatExampleLabel = new QLabel(daily);
+    ibDateFormatExampleLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    dailyLayout->addRow(u"Today's folder:"_s, ibDateFormatExampleLabel);
+
+    auto *unassigned = new QGroupBox(u"Photos without a barcode"_s, page);
+    auto *unassignedLayout = new QFormLayout(unassigned);
+    ibDoUnassignedProcessCheckBox = new QCheckBox(u"Process unassigned photos when filing"_s, unassigned);
+    unassignedLayout->addRow(ibDoUnassignedProcessCheckBox);
+    ibMoveUnassignedPhotoMethodPopUp = new QComboBox(unassigned);
+    addTaggedItem(ibMoveUnassignedPhotoMethodPopUp, u"Leave them in the working folder"_s, 0);
+    addTaggedItem(ibMoveUnassignedPhotoMethodPopUp, u"Move them to UNASSIGNED_PHOTOS"_s, 1);
+    unassignedLayout->addRow(u"Unassigned photos:"_s, ibMoveUnassignedPhotoMethodPopUp);
+    ibOriginalNameFormatPopUp = new QComboBox(unassigned);
+    addTaggedItem(ibOriginalNameFormatPopUp, u"1 name part (DSC01234)"_s, 0);
+    addTaggedItem(ibOriginalNameFormatPopUp, u"2 name parts (IMG_1234)"_s, 1);
+    addTaggedItem(ibOriginalNameFormatPopUp, u"3 name parts (100_IMG_1234)"_s, 2);
+    unassignedLayout->addRow(u"Camera names have up to:"_s, ibOriginalNameFormatPopUp);
+
+    auto *layout = new QVBoxLayout(page);
+    layout->addWidget(daily);
+    layout->addWidget(unassigned);
+    layout->addStretch();
+    return page;
+}
+
+QWidget *PreferencesViewController::makeCardImportPage()
+{
+    auto *page = new QWidget(this);
+    auto *layout = new QFormLayout(page);
+    ibCameraCardFolderNamesField = new QLineEdit(page);
+    layout->addRow(u"Camera card folders:"_s, ibCameraCardFolderNamesField);
+    auto *hint = new QLabel(
+        u"A volume with one of these folders (separated by commas) at its top is taken for a camera card."_s, page);
+    hint->setWordWrap(true);
+    layout->addRow(QString(), hint);
+    return page;
+}
+
+void PreferencesViewController::connectBindings()
+{
+    // Each bound control is named after its key, so the pane can be driven by key.
+    const auto bindBool = [this](QCheckBox *box, const QString &key,
+                                 void (PreferencesViewController::*action)(QObject *)) {
+        box->setObjectName(key);
+        connect(box, &QCheckBox::toggled, this, [this, box, key, action](bool on) {
+            store().setBool(on, key);
+            if (action)
+                (this->*action)(box);
+        });
+    };
+    const auto bindTag = [this](QComboBox *popUp, const QString &key,
+                                void (PreferencesViewController::*action)(QObject *)) {
+        popUp->setObjectName(key);
+        connect(popUp, &QComboBox::currentIndexChanged, this, [this, popUp, key, action](int index) {
+            if (index < 0)
+                return;
+            store().setInteger(popUp->itemData(index).toLongLong(), key);
+            (this->*action)(popUp);
+        });
+    };
+    const auto bindText = [this](QLineEdit *field, const QString &key) {
+        field->setObjectName(key);
+        connect(field, &QLineEdit::textChanged, this, [key](const QString &text) { store().setString(text, key); });
+    };
+
+    bindText(ibSourcePathField, cPrefSourcePath);
+    bindText(ibDestinationPathField, cPrefDestinationPath);
+    bindBool(ibSourcePathIsValidCheckBox, cPrefSourcePathIsValid, nullptr);
+    bindBool(ibDestinationPathIsValidCheckBox, cPrefDestinationPathIsValid, nullptr);
+    bindBool(ibAlwaysUseMainstayCheckBox, cPrefAlwaysUseMainstayAsSourcePath,
+             &PreferencesViewController::ibClickedOnAlwaysUseMainstayPath);
+    connect(ibChooseSourceButton, &QPushButton::clicked, this, [this] { ibChangeSourcePath(ibChooseSourceButton); });
+    connect(ibChooseDestinationButton, &QPushButton::clicked, this,
+            [this] { ibChangeDestPath(ibChooseDestinationButton); });
+    for (QPushButton *reveal :
+         {ibRevealSourceButton, ibRevealDestinationButton, ibRevealTemporaryButton, ibRevealLogsButton})
+        connect(reveal, &QPushButton::clicked, this, [this, reveal] { ibRevealInFinder(reveal); });
+
+    connect(ibRadioSet1, &QButtonGroup::idToggled, this, [this](int tag, bool on) {
+        if (!on)
+            return;
+        store().setInteger(tag, cPrefRadioSet1SelectedTag);
+        ibHandleRadioSet1(ibRadioSet1->button(tag));
+    });
+    bindBool(ibAlwaysPromptCheckBox, cPrefAlwaysPromptForReassignmentMode, nullptr);
+    ibBarcodeLengthSpinBox->setObjectName(cPrefReassignedBarcodeRequiredLength);
+    connect(ibBarcodeLengthSpinBox, &QSpinBox::valueChanged, this,
+            [](int length) { store().setInteger(length, cPrefReassignedBarcodeRequiredLength); });
+    bindBool(ibCheckBarcodeLengthCheckBox, cPrefCheckReassignedBarcodeLength, nullptr);
+    ibSortKeyPopUp->setObjectName(cPrefInputFolderSortKeySelectedIndex);
+    connect(ibSortKeyPopUp, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index < 0)
+            return;
+        store().setInteger(index, cPrefInputFolderSortKeySelectedIndex);
+        ibClickOnSortKeyMethod(ibSortKeyPopUp);
+    });
+
+    bindTag(ibDateFormatterPopUp, cPrefDateFormatterTag, &PreferencesViewController::ibClickOnDateFormatter);
+    ibUserDefinedDateFormatterField->setObjectName(cPrefUserDefinedDateFormatter);
+    connect(ibUserDefinedDateFormatterField, &QLineEdit::textChanged, this, [this](const QString &text) {
+        store().setString(text, cPrefUserDefinedDateFormatter);
+        // The field only takes input while the own pattern is chosen; the example follows the typing.
+        if (ibUserDefinedDateFormatterField->isEnabled())
+            applyDateFormatterTag(6);
+    });
+    bindBool(ibDoUnassignedProcessCheckBox, cPrefDoUnassignedProcess, nullptr);
+    bindTag(ibMoveUnassignedPhotoMethodPopUp, cPrefMoveUnasignedPhotoMethodTag,
+            &PreferencesViewController::ibClickOnMoveUnassignedPhotoMethod);
+    bindTag(ibOriginalNameFormatPopUp, cPrefOriginalNameFormatTag,
+            &PreferencesViewController::ibClickOnOriginalPhotoNameFormat);
+
+    bindText(ibCameraCardFolderNamesField, cPrefCameraCardFolderNames);
+}
+
+void PreferencesViewController::showStoredValues()
+{
+    showText(ibSourcePathField, storedText(cPrefSourcePath));
+    showText(ibDestinationPathField, storedText(cPrefDestinationPath));
+    showBool(ibSourcePathIsValidCheckBox, cPrefSourcePathIsValid);
+    showBool(ibDestinationPathIsValidCheckBox, cPrefDestinationPathIsValid);
+    showBool(ibAlwaysUseMainstayCheckBox, cPrefAlwaysUseMainstayAsSourcePath);
+
+    {
+        const QSignalBlocker groupBlocker(ibRadioSet1);
+        const qint64 tag = store().integerForKey(cPrefRadioSet1SelectedTag);
+        // An exclusive group cannot show "none", which is what a tag outside the set means.
+        ibRadioSet1->setExclusive(false);
+        for (QAbstractButton *button : ibRadioSet1->buttons()) {
+            const QSignalBlocker blocker(button);
+            button->setChecked(ibRadioSet1->id(button) == tag);
+        }
+        ibRadioSet1->setExclusive(true);
+    }
+    showBool(ibAlwaysPromptCheckBox, cPrefAlwaysPromptForReassignmentMode);
+    {
+        const QSignalBlocker blocker(ibBarcodeLengthSpinBox);
+        ibBarcodeLengthSpinBox->setValue(int(store().integerForKey(cPrefReassignedBarcodeRequiredLength)));
+    }
+    showBool(ibCheckBarcodeLengthCheckBox, cPrefCheckReassignedBarcodeLength);
+    {
+        const QSignalBlocker blocker(ibSortKeyPopUp);
+        QStringList titles;
+        for (const QVariant &entry : store().arrayForKey(cPrefInputFolderSortKeyList).value_or(QVariantList()))
+            titles << entry.toMap().value(u"title"_s).toString();
+        QStringList shown;
+        for (int i = 0; i < ibSortKeyPopUp->count(); ++i)
+            shown << ibSortKeyPopUp->itemText(i);
+        if (shown != titles) {
+            ibSortKeyPopUp->clear();
+            ibSortKeyPopUp->addItems(titles);
+        }
+        const qint64 index = store().integerForKey(cPrefInputFolderSortKeySelectedIndex);
+        ibSortKeyPopUp->setCurrentIndex(index >= 0 && index < titles.size() ? int(index) : -1);
+    }
+
+    showTaggedItem(ibDateFormatterPopUp, cPrefDateFormatterTag);
+    showText(ibUserDefinedDateFormatterField, storedText(cPrefUserDefinedDateFormatter));
+    ibUserDefinedDateFormatterField->setEnabled(!store().boolForKey(cPrefEnableUserDefinedDateFormatter));
+    ibDateFormatExampleLabel->setText(storedText(cPrefDailyFolderDateFormatExample));
+    showBool(ibDoUnassignedProcessCheckBox, cPrefDoUnassignedProcess);
+    showTaggedItem(ibMoveUnassignedPhotoMethodPopUp, cPrefMoveUnasignedPhotoMethodTag);
+    showTaggedItem(ibOriginalNameFormatPopUp, cPrefOriginalNameFormatTag);
+
+    showText(ibCameraCardFolderNamesField, storedText(cPrefCameraCardFolderNames));
+}
+
+QRadioButton *PreferencesViewController::radioButtonWithTag(int tag) const
+{
+    return qobject_cast<QRadioButton *>(ibRadioSet1->button(tag));
+}
+
+void PreferencesViewController::ibHandleRadioSet1(QObject *sender)
+{
+    if (qobject_cast<QAbstractButton *>(sender)) {
+        const QVariant tag = sender->property("tag");
+        logLine(u"PreferencesViewController -> ibHandleRadioSet1.... tag="_s + tag.toString());
+        if (tag.isValid())
+            store().setInteger(tag.toLongLong(), cPrefRadioSet1SelectedTag);
+        return;
+    }
+    qint64 tag = store().integerForKey(cPrefRadioSet1SelectedTag);
+    if (!reassignModeFromRawValue(tag))
+        tag = rawValue(ReassignMode::defaultmode);
+    store().setInteger(tag, cPrefRadioSet1SelectedTag);
+    showStoredValues();
+}
+
+void PreferencesViewController::ibClickedOnAlwaysUseMainstayPath(QObject *)
+{
+    if (store().boolForKey(cPrefAlwaysUseMainstayAsSourcePath)) {
+        if (const std::optional<QString> companionPath = CompanionSettings::savePath()) {
+            store().setString(*companionPath, cPrefSourcePath);
+            MyAliasKit::savePath(*companionPath, cPrefSourcePathAliasData);
+            store().setBool(true, cPrefSourcePathIsValid);
+            store().synchronize();
+        } else {
+            logLine(u"PreferencesViewController -> ibClickedOnAlwaysUseMainstayPath.... Mainstay has no folder yet"_s);
+        }
+    }
+    NotificationCenter::defaultCenter().postWithoutUserInfo(NotificationNames::vimoNotificationChangedSourcePath);
+    showStoredValues();
+}
+
+void PreferencesViewController::ibChangeSourcePath(QObject *)
+{
+    chooseFolder({cPrefSourcePath, cPrefSourcePathAliasData, cPrefSourcePathIsValid, u"Select Source Folder"_s,
+                  u"Select Source Folder"_s, true});
+}
+
+void PreferencesViewController::ibChangeDestPath(QObject *)
+{
+    chooseFolder({cPrefDestinationPath, cPrefDestinationPathAliasData, cPrefDestinationPathIsValid,
+                  u"Select Destination Folder Path"_s, u"Select Destination Folder"_s, false});
+}
+
+void PreferencesViewController::chooseFolder(const FolderKeys &keys)
+{
+    FolderPanel::Options options;
+    options.title = keys.title;
+    options.prompt = keys.prompt;
+    options.canCreateDirectories = true;
+    options.showsHiddenFiles = false;
+    const QString current = PathUtils::expandTilde(storedText(keys.pathKey));
+    if (!current.isEmpty() && QFileInfo(current).isDir())
+        options.startFolder = current;
+    QPointer<PreferencesViewController> self(this);
+    FolderPanel::beginSheet(this, options, [self, keys](const std::optional<QString> &path) {
+        if (!path || path->isEmpty()) {
+            logLine(u"PreferencesViewController -> "_s + keys.title + u".... cancelled"_s);
+            return;
+        }
+        // The choice is kept even when the pane was closed while the panel was up.
+        store().setString(*path, keys.pathKey);
+        store().synchronize();
+        MyAliasKit::savePath(*path, keys.aliasKey);
+        store().setBool(true, keys.validKey);
+        if (keys.announcesChange)
+            NotificationCenter::defaultCenter().postWithoutUserInfo(
+                NotificationNames::vimoNotificationChangedSourcePath);
+        if (self)
+            self->showStoredValues();
+    });
+}
+
+void PreferencesViewController::ibRevealInFinder(QObject *sender)
+{
+    const QVariant tag = sender ? sender->property("tag") : QVariant();
+    if (!tag.isValid())
+        return;
+    switch (tag.toInt()) {
+    case cRevealSourceTag:
+        openIfPresent(store().stringForKey(cPrefSourcePath));
+        break;
+    case cRevealDestinationTag:
+        openIfPresent(store().stringForKey(cPrefDestinationPath));
+        break;
+    case cRevealTemporaryTag:
+        openIfPresent(AppPaths::temporaryDirectoryForThisApp());
+        break;
+    case cRevealLogsTag: {
+        QStringList present;
+        for (const QString &path : {LogPaths::logFile(), LogPaths::oldLogFile()}) {
+            if (QFileInfo::exists(path))
+                present << path;
+        }
+        if (present.isEmpty())
+            Alert::beep();
+        else
+            DesktopOpener::revealInFileManager(present);
+        break;
+    }
+    default:
+        logLine(u"PreferencesViewController -> ibRevealInFinder.... unknown tag "_s + tag.toString());
+        break;
+    }
+}
+
+void PreferencesViewController::ibClickOnDateFormatter(QObject *sender)
+{
+    qint64 tag = -1;
+    if (auto *popUp = qobject_cast<QComboBox *>(sender)) {
+        if (popUp->currentData().isValid())
+            tag = popUp->currentData().toLongLong();
+    } else if (sender && sender->property("tag").isValid()) {
+        tag = sender->property("tag").toLongLong();
+    } else {
+        tag = store().integerForKey(cPrefDateFormatterTag);
+    }
+    applyDateFormatterTag(tag);
+}
+
+void PreferencesViewController::applyDateFormatterTag(qint64 tag)
+{
+    using DateStyle = DestinationPathRules::DateStyle;
+    QString pattern = store().stringForKey(cPrefDailyFolderDateFormat).value_or(cDefaultDailyPattern);
+    store().setBool(true, cPrefEnableUserDefinedDateFormatter);
+    std::function<QString(const QDateTime &)> formatter;
+    const auto withStyle = [](DateStyle style) {
+        return [style](const QDateTime &moment) { return DestinationPathRules::formatDate(moment, style); };
+    };
+    const auto withPattern = [](const QString &text) {
+        return [text](const QDateTime &moment) { return DestinationPathRules::formatDate(moment, text); };
+    };
+    switch (tag) {
+    case 0:
+        break;
+    case 1:
+        pattern = cDefaultDailyPattern;
+        formatter = withPattern(pattern);
+        break;
+    // The styles only name the example: the folders keep the stored pattern.
+    case 2:
+        formatter = withStyle(DateStyle::Short);
+        break;
+    case 3:
+        formatter = withStyle(DateStyle::Medium);
+        break;
+    case 4:
+        formatter = withStyle(DateStyle::Long);
+        break;
+    case 5:
+        formatter = withStyle(DateStyle::Full);
+        break;
+    case 6: {
+        store().setBool(false, cPrefEnableUserDefinedDateFormatter);
+        QString own = store().stringForKey(cPrefUserDefinedDateFormatter).value_or(QString()).trimmed();
+        if (own.isEmpty())
+            own = cDefaultUserPattern;
+        pattern = own;
+        formatter = withPattern(pattern);
+        break;
+    }
+    default:
+        break;
+    }
+    const std::optional<QString> example =
+        formatter ? std::optional<QString>(formatter(DestinationPathRules::now())) : std::nullopt;
+    if (tag == 0) {
+        store().setString(cNoDailyFolderExample, cPrefDailyFolderDateFormatExample);
+        // Removed rather than emptied: no stored pattern is what means "no daily folder".
+        store().removeObjectForKey(cPrefDailyFolderDateFormat);
+    } else {
+        store().setObject(example ? QVariant(*example) : QVariant(), cPrefDailyFolderDateFormatExample);
+        store().setString(pattern, cPrefDailyFolderDateFormat);
+    }
+    logLine(u"PreferencesViewController -> ibClickOnDateFormatter.... tag="_s + QString::number(tag) + u" pattern="_s
+            + storedText(cPrefDailyFolderDateFormat) + u" example="_s + example.value_or(cNoDailyFolderExample));
+    showStoredValues();
+}
+
+void PreferencesViewController::ibClickOnOriginalPhotoNameFormat(QObject *)
+{
+    logLine(u"PreferencesViewController -> ibClickOnOriginalPhotoNameFormat.... prefOriginalNameFormatTag="_s
+            + QString::number(store().integerForKey(cPrefOriginalNameFormatTag)));
+}
+
+void PreferencesViewController::ibClickOnMoveUnassignedPhotoMethod(QObject *)
+{
+    logLine(u"PreferencesViewController -> ibClickOnMoveUnassignedPhotoMethod.... prefMoveUnasignedPhotoMethodTag="_s
+            + QString::number(store().integerForKey(cPrefMoveUnasignedPhotoMethodTag)));
+}
+
+void PreferencesViewController::ibClickOnSortKeyMethod(QObject *)
+{
+    // The loader reads the stored index itself at its next load.
+}
+
+void PreferencesViewController::validateReassignMode()
+{
+    SettingsQueries::validateReassignMode();
+}
+
+bool PreferencesViewController::isStandaloneApp()
+{
+    return SettingsQueries::isStandaloneApp();
+}
+
+bool PreferencesViewController::isAutoReassignMode()
+{
+    return SettingsQueries::isAutoReassignMode();
+}
+
+std::optional<QString> PreferencesViewController::getDailyFolderNameC(const std::optional<QString> &key)
+{
+    return DestinationPathRules::getDailyFolderName(key);
+}
+
+std::optional<QString> PreferencesViewController::getDuplicateFolderPathC(const QString &pathKey,
+                                                                          const std::optional<QString> &withDateFormat)
+{
+    return DestinationPathRules::getDuplicateFolderPath(pathKey, withDateFormat);
+}

@@ -1,0 +1,267 @@
+#include "TestMain.h"
+#include "shell/AppDelegate.h"
+#include "shell/BundleInfo.h"
+#include "shell/CompanionSettings.h"
+#include "shell/LogPaths.h"
+#include "shell/MyAliasKit.h"
+#include "shell/SettingsKeys.h"
+#include "shell/SettingsStore.h"
+#include "support/Alert.h"
+#include "support/PlistCodec.h"
+#include "support/TALVIK_Log.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLocalSocket>
+#include <QProcess>
+#include <csignal>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+class TestAppDelegate : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanupTestCase();
+    void startUpOnAFreshHome();
+    void versionText_data();
+    void versionText();
+    void companionSettings_data();
+    void companionSettings();
+    void folderCheckFollowsARenamedFolder();
+    void openingRule_data();
+    void openingRule();
+    void secondInstanceHandsOverAndEnds();
+    void staleLockAfterACrashDoesNotBlock();
+
+private:
+    int m_savedStderr = -1;
+    SettingsStore &store = SettingsStore::standard();
+    static void writeCompanion(const QVariantMap &node, bool binary)
+    {
+        const QVariantMap root {
+            {u"/"_s,
+             node.isEmpty() ? QVariantMap {{u"Other/"_s, QVariantMap()}} : QVariantMap {{u"Mainstay/"_s, node}}}};
+        writeFile(CompanionSettings::preferencesFilePath(),
+                  binary ? PlistCodec::toBinary(root) : PlistCodec::toXml(root));
+    }
+    static QProcess *startApp(const QStringList &args)
+    {
+        auto *p = new QProcess;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+        env.insert(u"LUMISORT_ALERTS_ANSWER_FIRST"_s, u"1"_s);
+        p->setProcessEnvironment(env);
+        p->start(qEnvironmentVariable("LUMISORT_APP"), args);
+        p->waitForStarted();
+        return p;
+    }
+    static bool serverUp()
+    {
+        QLocalSocket s;
+        s.connectToServer(AppDelegate::instanceSocketName());
+        return s.waitForConnected(200);
+    }
+};
+
+void TestAppDelegate::initTestCase()
+{
+    // Start-up sends standard error into the log file: keep the test's own.
+    m_savedStderr = ::dup(STDERR_FILENO);
+    Alert::setTestMode(true);
+}
+
+void TestAppDelegate::cleanupTestCase()
+{
+    ::dup2(m_savedStderr, STDERR_FILENO);
+}
+
+void TestAppDelegate::init()
+{
+    TALVIK_Log::resetForTesting();
+    ::dup2(m_savedStderr, STDERR_FILENO);
+    Alert::resetForTesting();
+    BundleInfo::resetInfoDictionaryForTesting();
+    QFile::remove(CompanionSettings::preferencesFilePath());
+    for (const QString &key : store.storedValues().keys())
+        store.removeObjectForKey(key);
+}
+
+void TestAppDelegate::startUpOnAFreshHome()
+{
+    AppDelegate delegate({u"lumisort"_s, u"--verbose"_s});
+    QVERIFY(delegate.doInitializeStuff());
+    QCOMPARE(*store.stringForKey(cPrefCameraCardFolderNames), u"DCIM,PRIVATE"_s); // factory defaults
+    QVERIFY(store.stringForKey(cPrefVersionString)->startsWith(QStringLiteral(LUMISORT_VERSION) + u" [xc-"_s));
+    QVERIFY(!store.boolForKey(cPrefIsStandAloneApp));
+    QVERIFY(!store.storedValues().contains(cPrefMainstayDisableScan));
+    QCOMPARE(store.integerForKey(cPrefRadioSet1SelectedTag), 200);
+    QVERIFY(QFileInfo(AppDelegate::getTemporaryDirectoryForThisApp()).isDir());
+    // The log now has its file, with the arguments in it.
+    QTRY_VERIFY(readFile(LogPaths::logFile()).contains("argument[1] = --verbose"));
+}
+
+void TestAppDelegate::versionText_data()
+{
+    QTest::addColumn<QVariantMap>("info");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("complete") << QVariantMap {{u"CFBundleShortVersionString"_s, u"2.1"_s},
+                                              {u"DTXcode"_s, u"0940"_s},
+                                              {u"DTSDKName"_s, u"macosx10.13"_s}}
+                              << u"2.1 [xc-0940 sdk-macosx10.13]"_s;
+    QTest::newRow("no tool version") << QVariantMap {{u"CFBundleShortVersionString"_s, u"2.1"_s},
+                                                     {u"DTSDKName"_s, u"qt-6.4.2"_s}}
+                                     << u"2.1 [xc-??? sdk-qt-6.4.2]"_s;
+    QTest::newRow("nothing") << QVariantMap() << u"Unknown? [xc-??? sdk-???]"_s;
+}
+
+void TestAppDelegate::versionText()
+{
+    QFETCH(QVariantMap, info);
+    QFETCH(QString, text);
+    QCOMPARE(AppDelegate::versionText(info), text);
+}
+
+void TestAppDelegate::companionSettings_data()
+{
+    QTest::addColumn<QVariantMap>("node"); // empty: a file without the "Mainstay/" node
+    QTest::addColumn<bool>("binary");
+    QTest::addColumn<bool>("standalone");
+    QTest::addColumn<QVariant>("reverse"); // expected prefReverseAssignBarcode (invalid: untouched)
+    QTest::addColumn<bool>("disableScanStored");
+    QTest::newRow("no node") << QVariantMap() << false << false << QVariant() << false;
+    QTest::newRow("TRUE") << QVariantMap {{u"reversescan"_s, u"TRUE"_s}, {u"disablescan"_s, u"true"_s}} << false
+                          << false << QVariant(true) << true;
+    QTest::newRow("yes is not true, binary file")
+        << QVariantMap {{u"reversescan"_s, u"yes"_s}} << true << false << QVariant(false) << false;
+    QTest::newRow("standalone build reads nothing")
+        << QVariantMap {{u"reversescan"_s, u"TRUE"_s}} << false << true << QVariant() << false;
+}
+
+void TestAppDelegate::companionSettings()
+{
+    QFETCH(QVariantMap, node);
+    QFETCH(bool, binary);
+    QFETCH(bool, standalone);
+    QFETCH(QVariant, reverse);
+    QFETCH(bool, disableScanStored);
+    if (standalone) {
+        QVariantMap info = BundleInfo::infoDictionary();
+        info.insert(u"CFBundleExecutable"_s, u"VimoSorter"_s);
+        BundleInfo::setInfoDictionaryForTesting(info);
+    }
+    const QString work = TestSandbox::instance().makeFolder(u"companion-work"_s);
+    node.insert(u"savepath"_s, work);
+    writeCompanion(node.size() == 1 ? QVariantMap() : node, binary);
+    store.setBool(true, cPrefAlwaysUseMainstayAsSourcePath);
+    store.setString(u"/before"_s, cPrefReverseAssignBarcode); // a marker: untouched stays "/before"
+
+    AppDelegate delegate({u"lumisort"_s});
+    QVERIFY(delegate.doInitializeStuff());
+    QCOMPARE(store.boolForKey(cPrefIsStandAloneApp), standalone);
+    if (reverse.isValid()) {
+        QCOMPARE(store.objectForKey(cPrefReverseAssignBarcode), reverse);
+        QCOMPARE(store.objectForKey(cPrefMainstayReverseScan), reverse);
+    } else {
+        QCOMPARE(store.objectForKey(cPrefReverseAssignBarcode), QVariant(u"/before"_s));
+    }
+    QCOMPARE(store.storedValues().contains(cPrefMainstayDisableScan), disableScanStored);
+    // The save path is taken whenever asked for, standalone or not, as long as the node exists.
+    if (node.size() > 1) {
+        QCOMPARE(*store.stringForKey(cPrefSourcePath), work);
+        QVERIFY(store.boolForKey(cPrefSourcePathIsValid));
+    } else {
+        QVERIFY(!store.stringForKey(cPrefSourcePath));
+        QTRY_COMPARE(Alert::shownForTesting().size(), 1);
+        QCOMPARE(Alert::shownForTesting().first().messageText, u"!!! Unable to Get Source Path From Mainstay !!!"_s);
+    }
+}
+
+void TestAppDelegate::folderCheckFollowsARenamedFolder()
+{
+    const QString folder = TestSandbox::instance().makeFolder(u"destination"_s);
+    store.setString(folder, cPrefDestinationPath);
+    MyAliasKit::savePath(folder, cPrefDestinationPathAliasData);
+    QVERIFY(QDir().rename(folder, folder + u"-renamed"_s)); // while the program was closed
+    AppDelegate::validateFolderPath(AppDelegate::destinationRequest());
+    QCOMPARE(*store.stringForKey(cPrefDestinationPath), folder + u"-renamed"_s);
+    QVERIFY(store.boolForKey(cPrefDestinationPathIsValid));
+
+    QVERIFY(QDir(folder + u"-renamed"_s).removeRecursively());
+    AppDelegate::validateFolderPath(AppDelegate::destinationRequest());
+    QVERIFY(!store.boolForKey(cPrefDestinationPathIsValid));
+    QTRY_COMPARE(Alert::shownForTesting().size(), 1);
+    QCOMPARE(Alert::shownForTesting().first().messageText, u"!!! Unable to Mount/Locate Destination Path !!!"_s);
+    QCOMPARE(*store.stringForKey(cPrefDestinationPath), folder + u"-renamed"_s); // left as stored
+}
+
+void TestAppDelegate::openingRule_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("becomesWorkingFolder");
+    QTest::newRow(".JPEG only") << u"a/IMG_0001.JPEG"_s << false;
+    QTest::newRow(".JPG two levels down") << u"a/b/IMG_0001.JPG"_s << true;
+    QTest::newRow("lower-case .jpg") << u"x.jpg"_s << true;
+}
+
+void TestAppDelegate::openingRule()
+{
+    QFETCH(QString, file);
+    QFETCH(bool, becomesWorkingFolder);
+    const QString folder = TestSandbox::instance().makeFolder(u"dropped"_s);
+    QVERIFY(writeFile(folder + u'/' + file, "x"));
+    store.setString(u"/previous"_s, cPrefSourcePath);
+    AppDelegate delegate({u"lumisort"_s});
+    delegate.openFiles({folder});
+    QCOMPARE(*store.stringForKey(cPrefSourcePath), becomesWorkingFolder ? folder : u"/previous"_s);
+    QCOMPARE(Alert::beepsForTesting(), becomesWorkingFolder ? 0 : 2);
+    delegate.openFiles({});
+    delegate.openFiles({folder + u"/missing"_s});
+    QCOMPARE(Alert::beepsForTesting(), becomesWorkingFolder ? 4 : 6);
+}
+
+void TestAppDelegate::secondInstanceHandsOverAndEnds()
+{
+    const QString folder = TestSandbox::instance().makeFolder(u"forwarded"_s);
+    QVERIFY(writeFile(folder + u"/IMG_0001.JPG"_s, "x"));
+    std::unique_ptr<QProcess> first(startApp({}));
+    QTRY_VERIFY_WITH_TIMEOUT(serverUp(), 15000);
+
+    std::unique_ptr<QProcess> second(startApp({folder}));
+    const qint64 secondPid = second->processId();
+    QVERIFY(second->waitForFinished(15000));
+    QCOMPARE(second->exitCode(), 0);
+    const QString said = QString::fromUtf8(second->readAllStandardError());
+    QVERIFY2(said.contains(u"ALERT: !!! Another Instance of This App is Already Running !!!"_s), qPrintable(said));
+    QVERIFY(said.contains(u"This App PID = "_s + QString::number(secondPid)));
+    QVERIFY(said.contains(u"Existing Running App PID = "_s + QString::number(first->processId())));
+    // The running copy came forward and took the folder.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        readFile(LogPaths::logFile()).contains(QByteArray("another copy asked: open " + folder.toUtf8())), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        SettingsStore(SettingsStore::standardFilePath()).stringForKey(cPrefSourcePath).value_or(QString()), folder,
+        10000);
+    first->terminate();
+    QVERIFY(first->waitForFinished(10000));
+}
+
+void TestAppDelegate::staleLockAfterACrashDoesNotBlock()
+{
+    std::unique_ptr<QProcess> crashed(startApp({}));
+    QTRY_VERIFY_WITH_TIMEOUT(serverUp(), 15000);
+    ::kill(pid_t(crashed->processId()), SIGKILL);
+    QVERIFY(crashed->waitForFinished(5000));
+    std::unique_ptr<QProcess> next(startApp({}));
+    QTRY_VERIFY_WITH_TIMEOUT(serverUp(), 15000);
+    QCOMPARE(next->state(), QProcess::Running);
+    next->terminate();
+    QVERIFY(next->waitForFinished(10000));
+}
+
+LUMISORT_GUI_TEST_MAIN(TestAppDelegate)
+#include "tst_appdelegate.moc"
