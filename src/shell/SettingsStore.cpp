@@ -21,23 +21,6 @@ using namespace Qt::StringLiterals;
 namespace {
 constexpr auto cSaveDelay = std::chrono::milliseconds(300);
 
-bool writeAllAndSync(int fd, const QByteArray &bytes)
-{
-    const char *p = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, size_t(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += n;
-        left -= n;
-    }
-    return ::fsync(fd) == 0;
-}
-
 // Leading integer of a text, as the platform's settings reads it: " 42abc" gives 42.
 qint64 leadingInteger(const QString &text)
 {
@@ -442,7 +425,7 @@ bool SettingsStore::writeFile(const QVariantMap &changes, const QSet<QString> &r
                 + FileResult::failure(u"create"_s, NativePath::fromBytes(temp), errno).text());
         return false;
     }
-    const bool written = writeAllAndSync(fd, xml);
+    const bool written = SafeFile::writeAll(fd, xml) && ::fsync(fd) == 0;
     const int writeErrno = errno;
     const bool closed = ::close(fd) == 0;
     if (!written || !closed) {

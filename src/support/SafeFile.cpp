@@ -79,25 +79,6 @@ ssize_t readSome(int fd, char *buffer, std::size_t size)
     }
 }
 
-bool writeAll(int fd, const char *data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0) {
-            errno = EIO;
-            return false;
-        }
-        data += n;
-        size -= std::size_t(n);
-    }
-    return true;
-}
-
 // Returns 0 or the errno of the failed read.
 int hashDescriptor(int fd, std::uint64_t &hash, std::int64_t &size)
 {
@@ -256,7 +237,7 @@ FileResult copyThroughTemporary(const NativePath &from, const NativePath &to, co
         if (n == 0)
             break;
         XXH3_64bits_update(state.get(), buffer.constData(), std::size_t(n));
-        if (!writeAll(temporary.fd(), buffer.constData(), std::size_t(n)))
+        if (!SafeFile::writeAll(temporary.fd(), buffer.constData(), std::size_t(n)))
             return FileResult::failure(u"write"_s, to, errno);
         done += n;
         if (options.progress && !options.progress(done, total))
@@ -481,6 +462,25 @@ FileResult SafeFile::copy(const NativePath &from, const NativePath &to, const Co
     if (report)
         *report = {};
     return copyThroughTemporary(from, to, options, report, false);
+}
+
+bool SafeFile::writeAll(int fd, const char *data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (n == 0) {
+            errno = EIO;
+            return false;
+        }
+        data += n;
+        size -= std::size_t(n);
+    }
+    return true;
 }
 
 FileResult SafeFile::remove(const NativePath &path)

@@ -92,6 +92,13 @@ public:
     static FileResult copy(const NativePath &from, const NativePath &to, const CopyOptions &options = {},
                            CopyReport *report = nullptr);
 
+    // write(2) until every byte is written (retrying after signals); false with errno set.
+    static bool writeAll(int fd, const char *data, std::size_t size);
+    static bool writeAll(int fd, const QByteArray &bytes)
+    {
+        return writeAll(fd, bytes.constData(), std::size_t(bytes.size()));
+    }
+
     // unlink(2), with the folder synced afterwards.
     static FileResult remove(const NativePath &path);
 

@@ -1,5 +1,7 @@
 #include "SystemLog.h"
 
+#include "SafeFile.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFileInfo>
@@ -25,22 +27,6 @@ QString processName()
     return name;
 }
 
-void writeAll(const QByteArray &bytes)
-{
-    const char *p = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(STDERR_FILENO, p, size_t(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return;
-        }
-        p += n;
-        left -= n;
-    }
-}
-
 void qtMessageHandler(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
     static const char *const prefixes[] = {"", "Warning: ", "Critical: ", "Fatal: ", "Info: "};
@@ -63,7 +49,7 @@ void SystemLog::write(const QString &message)
     if (!g_enabled.load(std::memory_order_relaxed))
         return;
     // One write(2) per line: lines from several threads never interleave.
-    writeAll(formatLine(message).toUtf8() + '\n');
+    SafeFile::writeAll(STDERR_FILENO, formatLine(message).toUtf8() + '\n');
 }
 
 void SystemLog::installQtMessageHandler()

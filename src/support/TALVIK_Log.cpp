@@ -1,6 +1,7 @@
 #include "TALVIK_Log.h"
 
 #include "NotificationCenter.h"
+#include "SafeFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -66,23 +67,6 @@ LogState &state()
 {
     static LogState s;
     return s;
-}
-
-bool writeAll(int fd, const QByteArray &bytes)
-{
-    const char *p = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, size_t(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += n;
-        left -= n;
-    }
-    return true;
 }
 
 void setLogFileMode(const QString &path)
@@ -156,7 +140,7 @@ bool TALVIK_Log::setLogFile(const QString &path)
     }
     ::fchmod(fd, cLogFileMode);
     if (s.pending)
-        writeAll(fd, s.pending->toUtf8());
+        SafeFile::writeAll(fd, s.pending->toUtf8());
     s.pending.reset();
     s.fd = fd;
     // dup2 leaves fd 2 without close-on-exec, so child processes log here too.
@@ -278,7 +262,7 @@ void TALVIK_Log::logLevel(int level, const QString &message)
     }
 
     if (s.logToStdErr)
-        writeAll(STDERR_FILENO, (name + u": "_s + message + u'\n').toUtf8());
+        SafeFile::writeAll(STDERR_FILENO, (name + u": "_s + message + u'\n').toUtf8());
     if (!s.pending && s.fd < 0)
         return;
 
@@ -289,7 +273,7 @@ void TALVIK_Log::logLevel(int level, const QString &message)
             s.pending->remove(0, cPendingCut);
         s.pending->append(line);
     } else {
-        writeAll(s.fd, line.toUtf8());
+        SafeFile::writeAll(s.fd, line.toUtf8());
     }
     if (!s.notify)
         return;
