@@ -40,7 +40,7 @@ WindowController::~WindowController()
 void WindowController::windowDidLoad()
 {
     connect(m_viewController, &ViewController::windowTitleChanged, m_window, &QWidget::setWindowTitle);
-    connect(m_viewController, &ViewController::quitRequested, this, &WindowController::quit);
+    connect(m_viewController, &ViewController::quitRequested, this, [this] { m_commands.quit(); });
     // The title may have been formed while the browser loaded, before this connection.
     m_window->setWindowTitle(
         m_viewController->formWindowTitle(m_viewController->getPathToSourcePhotos()).value_or(QString()));
@@ -66,14 +66,15 @@ void WindowController::buildMenusAndToolbar()
         return action;
     };
     openAnotherFolderAction = make(u"&Open Another Folder…"_s, QKeySequence::Open, [this] { openAnotherFolder(); });
-    loadNewCardAction = make(u"&Load New Card…"_s, QKeySequence(u"Ctrl+L"_s),
-                             [post] { post(NotificationNames::myloadnewcard, NotificationValues::loadnewcard); });
-    preferencesAction = make(u"&Preferences…"_s, QKeySequence(u"Ctrl+,"_s),
-                             [post] { post(NotificationNames::myOpenPrefId, NotificationValues::openpref); });
+    // Until the application installs its commands, the menu entries post their notifications.
+    m_commands = {[post] { post(NotificationNames::myloadnewcard, NotificationValues::loadnewcard); },
+                  [post] { post(NotificationNames::myOpenPrefId, NotificationValues::openpref); },
+                  [post] { post(NotificationNames::mySelectAll, NotificationValues::selectall); }, [this] { quit(); }};
+    loadNewCardAction = make(u"&Load New Card…"_s, QKeySequence(u"Ctrl+L"_s), [this] { m_commands.loadNewCard(); });
+    preferencesAction = make(u"&Preferences…"_s, QKeySequence(u"Ctrl+,"_s), [this] { m_commands.openPreferences(); });
     preferencesAction->setMenuRole(QAction::PreferencesRole);
-    selectAllAction = make(u"Select &All"_s, QKeySequence::SelectAll,
-                           [post] { post(NotificationNames::mySelectAll, NotificationValues::selectall); });
-    quitAction = make(u"&Quit"_s, QKeySequence::Quit, [this] { quit(); });
+    selectAllAction = make(u"Select &All"_s, QKeySequence::SelectAll, [this] { m_commands.selectAll(); });
+    quitAction = make(u"&Quit"_s, QKeySequence::Quit, [this] { m_commands.quit(); });
     quitAction->setMenuRole(QAction::QuitRole);
 
     QMenuBar *bar = m_window->menuBar();

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QSize>
+#include <functional>
 
 class MyVimoNSWindow;
 class QAction;
@@ -26,6 +27,16 @@ public:
     // Ends every sheet over the main window, then quits.
     void quit();
 
+    // What the application-level menu entries do; the application installs its own.
+    struct Commands
+    {
+        std::function<void()> loadNewCard;
+        std::function<void()> openPreferences;
+        std::function<void()> selectAll;
+        std::function<void()> quit;
+    };
+    void setCommands(const Commands &commands) { m_commands = commands; }
+
     QAction *openAnotherFolderAction = nullptr;
     QAction *loadNewCardAction = nullptr;
     QAction *preferencesAction = nullptr;
@@ -36,6 +47,7 @@ private:
     void windowDidLoad();
     void buildMenusAndToolbar();
 
+    Commands m_commands;
     MyVimoNSWindow *m_window = nullptr;
     ViewController *m_viewController = nullptr;
 };

@@ -229,13 +229,13 @@ void ReassignViewController::buildInterface()
     };
 
     ibNSImageView = new ReassignImageView(contentView);
-    ibBeginningButton = makeButton(u"⏮ First"_s, &ReassignViewController::doBeginningButtonAction);
+    ibBeginningButton = makeButton(u"◀◀ First"_s, &ReassignViewController::doBeginningButtonAction);
     ibLeftButton = makeButton(u"◀ Previous"_s, &ReassignViewController::doLeftButtonAction);
     ibCurIndexLabel = new QLabel(contentView);
     ibCurIndexLabel->setAlignment(Qt::AlignCenter);
     ibCurIndexLabel->setMinimumWidth(60);
     ibRightButton = makeButton(u"Next ▶"_s, &ReassignViewController::doRightButtonAction);
-    ibEndButton = makeButton(u"Last ⏭"_s, &ReassignViewController::doEndButtonAction);
+    ibEndButton = makeButton(u"Last ▶▶"_s, &ReassignViewController::doEndButtonAction);
     ibPromptLabel = new QLabel(contentView);
     ibPromptLabel->setWordWrap(true);
     QFont bold = ibPromptLabel->font();

@@ -199,15 +199,8 @@ void AppDelegate::applicationWillFinishLaunching()
     m_windowController = std::make_unique<WindowController>();
     WindowController *wc = m_windowController.get();
     // The application's own commands answer these menu entries.
-    const auto rewire = [this](QAction *action, void (AppDelegate::*command)()) {
-        QObject::disconnect(action, &QAction::triggered, nullptr, nullptr);
-        connect(action, &QAction::triggered, this, command);
-    };
-    rewire(wc->loadNewCardAction, &AppDelegate::doLoadNewCard);
-    rewire(wc->preferencesAction, &AppDelegate::doOpenPref);
-    rewire(wc->selectAllAction, &AppDelegate::doSelectAll);
-    rewire(wc->quitAction, &AppDelegate::ibQuitCommand);
-    connect(wc->contentViewController(), &ViewController::quitRequested, this, &AppDelegate::quitButtonAction);
+    wc->setCommands({[this] { doLoadNewCard(); }, [this] { doOpenPref(); }, [this] { doSelectAll(); },
+                     [this] { ibQuitCommand(); }});
     QApplication::setQuitOnLastWindowClosed(applicationShouldTerminateAfterLastWindowClosed());
     connect(qApp, &QApplication::aboutToQuit, this, &AppDelegate::applicationWillTerminate);
     wc->window()->show();

@@ -69,6 +69,9 @@ QMessageBox *makeBox(QWidget *parent, const Alert::Content &content, QList<QAbst
     for (qsizetype i = 0; i < titles.size(); ++i)
         buttons.append(box->addButton(titles.at(i), i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole));
     box->setDefaultButton(qobject_cast<QPushButton *>(buttons.constFirst()));
+    // Escape answers with the first button, which is always the careful choice
+    // ("NO - Do Nothing", "OK"): it must never pick a destructive second button.
+    box->setEscapeButton(buttons.constFirst());
     return box;
 }
 } // namespace
