@@ -16,7 +16,9 @@
 #include "support/SystemLog.h"
 
 #include <QGuiApplication>
+#include <QHash>
 #include <cstdio>
+#include <functional>
 
 using namespace Qt::StringLiterals;
 
@@ -100,32 +102,23 @@ int main(int argc, char **argv)
         store.setOverride(key, value);
     }
 
+    using Verb = std::function<int(const QStringList &, CliIo &)>;
+    const QHash<QString, Verb> verbs {
+        {u"settings"_s, [&store](const QStringList &a, CliIo &o) { return SettingsCommand::run(a, store, o); }},
+        {u"sections"_s, &SectionsCommand::run},
+        {u"barcode"_s, &BarcodeCommand::run},
+        {u"daily-folder"_s, &DailyFolderCommand::run},
+        {u"reassign"_s, &ReassignCommand::runOneBarcode},
+        {u"auto"_s, &ReassignCommand::runAutomatic},
+        {u"file"_s, &FileCommand::run},
+        {u"import"_s, &ImportCommand::run},
+        {u"companion"_s, &CompanionCommand::run},
+        {u"thumbs"_s, &ThumbsCommand::run},
+        {u"make-card"_s, &MakeCardCommand::run},
+    };
     const QString verb = args.takeFirst();
-    int status = CliIo::cUsage;
-    if (verb == u"settings"_s)
-        status = SettingsCommand::run(args, store, io);
-    else if (verb == u"sections"_s)
-        status = SectionsCommand::run(args, io);
-    else if (verb == u"barcode"_s)
-        status = BarcodeCommand::run(args, io);
-    else if (verb == u"daily-folder"_s)
-        status = DailyFolderCommand::run(args, io);
-    else if (verb == u"reassign"_s)
-        status = ReassignCommand::runOneBarcode(args, io);
-    else if (verb == u"auto"_s)
-        status = ReassignCommand::runAutomatic(args, io);
-    else if (verb == u"file"_s)
-        status = FileCommand::run(args, io);
-    else if (verb == u"import"_s)
-        status = ImportCommand::run(args, io);
-    else if (verb == u"companion"_s)
-        status = CompanionCommand::run(args, io);
-    else if (verb == u"thumbs"_s)
-        status = ThumbsCommand::run(args, io);
-    else if (verb == u"make-card"_s)
-        status = MakeCardCommand::run(args, io);
-    else
-        status = io.usageError(u"unknown verb "_s + verb, usage());
+    const auto found = verbs.constFind(verb);
+    const int status = found == verbs.cend() ? io.usageError(u"unknown verb "_s + verb, usage()) : (*found)(args, io);
     store.synchronize();
     return status;
 }
