@@ -377,8 +377,16 @@ void ViewController::showHideSections(QObject *sender)
 
 void ViewController::loadDataForNewFolderWithUrl(const QUrl &url)
 {
-    imageDirectoryLoader->loadDataForFolderWithUrl(url);
+    // Progressive like every load here: the window never waits for thumbnails.
+    imageDirectoryLoader->beginLoadingFolder(url);
     setTitle(PathUtils::fileName(url.toLocalFile()));
+}
+
+void ViewController::browseFolder(const QString &folder)
+{
+    loadDataForNewFolderWithUrl(QUrl::fromLocalFile(folder));
+    pathtophotos = folder;
+    refreshAllSections(nullptr);
 }
 
 void ViewController::doNotificationRefresh(const Notification &notification)

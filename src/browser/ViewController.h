@@ -48,6 +48,8 @@ public:
     std::optional<QString> formWindowTitle(const std::optional<QString> &path);
     void reloadUrlsFromFolder();
     void loadDataForNewFolderWithUrl(const QUrl &url);
+    // Shows another folder until the program ends (not stored in the settings).
+    void browseFolder(const QString &folder);
 
     // Actions (sender optional, as the interface wires them)
     void doSegmentedContrl(QObject *sender);

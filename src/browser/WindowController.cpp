@@ -131,9 +131,7 @@ void WindowController::openAnotherFolder(QObject *)
         ViewController *browser = qobject_cast<ViewController *>(m_window->centralWidget());
         if (!browser)
             return;
-        browser->loadDataForNewFolderWithUrl(QUrl::fromLocalFile(*folder));
-        browser->pathtophotos = *folder;
-        browser->refreshAllSections(nullptr);
+        browser->browseFolder(*folder);
     });
 }
 

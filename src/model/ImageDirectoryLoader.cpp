@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 using namespace Qt::StringLiterals;
 
@@ -64,17 +65,35 @@ void ImageDirectoryLoader::doMyInitStuff()
     });
 }
 
-std::optional<QDateTime> ImageDirectoryLoader::creationDate(const QString &path)
+namespace {
+struct FileFacts
+{
+    std::optional<FileIdentity> identity;
+    std::optional<QDateTime> created;
+};
+
+// One statx per photo gives both what the sort needs and what the thumbnail cache keys on.
+FileFacts factsOf(const QString &path)
 {
     struct statx info = {};
-    if (::statx(AT_FDCWD, QFile::encodeName(path).constData(), AT_SYMLINK_NOFOLLOW, STATX_MTIME | STATX_BTIME, &info)
+    if (::statx(AT_FDCWD, QFile::encodeName(path).constData(), 0, STATX_MTIME | STATX_BTIME | STATX_INO | STATX_SIZE,
+                &info)
         != 0)
-        return std::nullopt;
+        return {};
     const auto toMs = [](const statx_timestamp &t) { return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000; };
     qint64 ms = toMs(info.stx_mtime);
     if ((info.stx_mask & STATX_BTIME) != 0)
         ms = std::min(ms, toMs(info.stx_btime));
-    return QDateTime::fromMSecsSinceEpoch(ms);
+    const FileIdentity identity {quint64(makedev(info.stx_dev_major, info.stx_dev_minor)), quint64(info.stx_ino),
+                                 qint64(info.stx_size),
+                                 qint64(info.stx_mtime.tv_sec) * 1000000000 + info.stx_mtime.tv_nsec};
+    return {identity, QDateTime::fromMSecsSinceEpoch(ms)};
+}
+} // namespace
+
+std::optional<QDateTime> ImageDirectoryLoader::creationDate(const QString &path)
+{
+    return factsOf(path).created;
 }
 
 QString ImageDirectoryLoader::configuredSortKey()
@@ -104,8 +123,8 @@ ImageDirectoryLoader::Listed ImageDirectoryLoader::sortedByKey(const QList<QUrl>
     items.reserve(urls.size());
     for (const QUrl &url : urls) {
         const QString path = url.toLocalFile();
-        items.append({url, url.fileName(), byName ? std::nullopt : creationDate(path),
-                      FileIdentity::of(QFile::encodeName(path))});
+        const FileFacts facts = factsOf(path);
+        items.append({url, url.fileName(), byName ? std::nullopt : facts.created, facts.identity});
     }
     // Plain comparison by character code, no locale, no numeric ordering.
     const auto less = [byName](const Item &a, const Item &b) {

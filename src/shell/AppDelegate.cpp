@@ -339,10 +339,7 @@ void AppDelegate::openFiles(const QStringList &paths)
 
 void AppDelegate::openFolderInBrowser(const QString &folder)
 {
-    ViewController *browser = m_windowController->contentViewController();
-    browser->loadDataForNewFolderWithUrl(QUrl::fromLocalFile(folder));
-    browser->pathtophotos = folder;
-    browser->refreshAllSections(nullptr);
+    m_windowController->contentViewController()->browseFolder(folder);
     bringToFront();
 }
 
@@ -426,11 +423,10 @@ void AppDelegate::doSelectAll()
 
 void AppDelegate::ibQuitCommand()
 {
-    if (m_windowController) {
-        for (QDialog *sheet : m_windowController->contentViewController()->presentedSheets())
-            sheet->reject();
-    }
-    QApplication::quit();
+    if (m_windowController)
+        m_windowController->quit(); // ends every sheet first
+    else
+        QApplication::quit();
 }
 
 void AppDelegate::quitButtonAction()
