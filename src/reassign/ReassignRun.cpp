@@ -1,5 +1,6 @@
 #include "ReassignRun.h"
 
+#include "BarcodeText.h"
 #include "ReassignJournal.h"
 #include "ReassignRules.h"
 #include "support/FreedesktopTrash.h"
@@ -43,6 +44,12 @@ QStringList pathsOf(const QList<QUrl> &urls)
 ReassignRun::Report ReassignRun::oneBarcode(const QList<QUrl> &urlstochange, const QString &barcode)
 {
     logLine(u"ReassignRun -> oneBarcode.... "_s + QString::number(urlstochange.size()) + u" photos to "_s + barcode);
+    if (const std::optional<QString> problem = BarcodeText::problem(barcode)) {
+        logLine(u"ReassignRun -> oneBarcode.... refused: "_s + *problem);
+        Report refused;
+        refused.refusal = *problem;
+        return refused;
+    }
     QList<RenamePlan::Step> steps;
     for (const QString &path : pathsOf(urlstochange)) {
         const QFileInfo info(path);
@@ -77,6 +84,15 @@ ReassignRun::Report ReassignRun::automatic(const QList<QUrl> &fullUrlList, const
 {
     logLine(u"ReassignRun -> automatic.... "_s + QString::number(fullUrlList.size()) + u" photos, "_s
             + QString::number(barcodeOfPath.size()) + u" barcode photos"_s);
+    // One refused barcode refuses the run: its photos would otherwise take the barcode before it.
+    for (auto it = barcodeOfPath.cbegin(); it != barcodeOfPath.cend(); ++it) {
+        if (const std::optional<QString> problem = BarcodeText::problem(it.value())) {
+            logLine(u"ReassignRun -> automatic.... refused: "_s + it.key() + u": "_s + *problem);
+            Report refused;
+            refused.refusal = QFileInfo(it.key()).fileName() + u": "_s + *problem;
+            return refused;
+        }
+    }
     const QList<RenamePlan::Step> steps = automaticPlan(fullUrlList, barcodeOfPath, reverse);
     Report report;
     ReassignJournal journal;

@@ -18,6 +18,7 @@ public:
         QStringList deleted; // barcode photos deleted because the trash failed
         QStringList kept; // barcode photos that could be neither (logged)
         QString journalPath;
+        QString refusal; // why nothing was done, when a barcode was refused (BarcodeText)
     };
 
     // Every marked photo takes the barcode (or "UNKNOWN").

@@ -15,7 +15,7 @@ namespace {
 bool exists(const QString &path)
 {
     struct stat st = {};
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+    return ::lstat(NativePath(path).c_str(), &st) == 0;
 }
 
 QString parentOf(const QString &path)
@@ -45,6 +45,11 @@ QString visibleFallback(const QString &path)
 }
 } // namespace
 
+bool RenamePlan::isNameTooLong(const QString &path)
+{
+    return NativePath(path).fileNameBytes().size() > cMaxNameBytes;
+}
+
 QList<RenamePlan::Outcome> RenamePlan::execute(const QList<Step> &steps)
 {
     QList<Outcome> outcomes;
@@ -60,6 +65,13 @@ QList<RenamePlan::Outcome> RenamePlan::execute(const QList<Step> &steps)
         const Step &step = steps.at(i);
         if (step.from == step.to || moverOf.contains(step.from))
             continue;
+        if (isNameTooLong(step.to)) {
+            outcomes[i].error = u"the new name would be "_s
+                + QString::number(NativePath(step.to).fileNameBytes().size()) + u" bytes long, more than the "_s
+                + QString::number(cMaxNameBytes) + u" a file name can have"_s;
+            logLine(u"oops somethign went wrong rename "_s + step.from + u": "_s + outcomes.at(i).error);
+            continue;
+        }
         if (claimOf.contains(step.to)) {
             outcomes[i].error = u"rename "_s + step.from + u": to "_s + step.to
                 + u" [EEXIST (another photo of this run takes that name)]"_s;

@@ -26,6 +26,12 @@ public:
     };
 
     // Outcomes in the order of the steps. Logged as "oops somethign went wrong " + error
-    // for each rename that fails.
+    // for each rename that fails. A step whose new name is too long for a file name is
+    // not tried; its error says so.
     static QList<Outcome> execute(const QList<Step> &steps);
+
+    // The longest file name, in bytes, that the file systems of a work station take.
+    static constexpr qsizetype cMaxNameBytes = 255;
+    // The last component of path is longer than a file name can be.
+    static bool isNameTooLong(const QString &path);
 };

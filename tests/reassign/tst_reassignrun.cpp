@@ -23,6 +23,8 @@ private Q_SLOTS:
     void automaticRunTrashesOnlyTheBarcodePhotos_data();
     void automaticRunTrashesOnlyTheBarcodePhotos();
     void barcodePhotoThatCouldNotBeRenamedStays();
+    void refusedBarcodeRenamesNothing_data();
+    void refusedBarcodeRenamesNothing();
 
 private:
     DemoCard m_card;
@@ -115,6 +117,35 @@ void TestReassignRun::barcodePhotoThatCouldNotBeRenamedStays()
     QCOMPARE(readFile(holder), QByteArray("someone else's photo")); // never discarded
     QVERIFY(report.trashed.isEmpty());
     QVERIFY(QFileInfo::exists(folder + u'/' + code + u"_IMG_0006.JPG"_s));
+}
+
+void TestReassignRun::refusedBarcodeRenamesNothing_data()
+{
+    QTest::addColumn<bool>("automatic");
+    QTest::addColumn<QString>("barcode");
+    QTest::newRow("one barcode, parent folder") << false << u"../out"_s;
+    QTest::newRow("one barcode, NUL") << false << u"12\u0000"_s;
+    QTest::newRow("automatic, slash") << true << u"12/34"_s;
+    QTest::newRow("automatic, hidden") << true << u".."_s;
+}
+
+void TestReassignRun::refusedBarcodeRenamesNothing()
+{
+    QFETCH(bool, automatic);
+    QFETCH(QString, barcode);
+    const QString outer = TestSandbox::instance().makeFolder(u"outer"_s);
+    const QString folder = outer + u"/work"_s;
+    const QList<QUrl> urls = asShot(folder);
+    QDir(folder).mkdir(u"12"_s); // where "12/34" would lead
+    const QStringList before = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    const ReassignRun::Report report = automatic
+        ? ReassignRun::automatic(urls, {{urls.first().toLocalFile(), barcode}}, false)
+        : ReassignRun::oneBarcode(urls, barcode);
+    QVERIFY(!report.refusal.isEmpty());
+    QVERIFY(report.renames.isEmpty());
+    QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), before);
+    QCOMPARE(QDir(outer).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList {u"work"_s});
+    QVERIFY(QDir(folder + u"/12"_s).isEmpty());
 }
 
 LUMISORT_CORE_TEST_MAIN(TestReassignRun)

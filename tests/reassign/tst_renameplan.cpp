@@ -15,6 +15,8 @@ class TestRenamePlan : public QObject
 private Q_SLOTS:
     void renames_data();
     void renames();
+    void nameTooLongIsNotTried_data();
+    void nameTooLongIsNotTried();
 };
 
 void TestRenamePlan::renames_data()
@@ -71,6 +73,29 @@ void TestRenamePlan::renames()
     for (const QString &name : QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name))
         after << name + u'=' + QString::fromUtf8(readFile(folder + u'/' + name));
     QCOMPARE(after, expected); // nothing lost, nothing hidden, nothing overwritten
+}
+
+void TestRenamePlan::nameTooLongIsNotTried_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("renamed");
+    QTest::newRow("255 bytes fit") << QString(255, u'x') << true;
+    QTest::newRow("256 bytes") << QString(256, u'x') << false;
+    QTest::newRow("128 two-byte letters") << QString(128, u'ß') << false;
+}
+
+void TestRenamePlan::nameTooLongIsNotTried()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, renamed);
+    const QString folder = TestSandbox::instance().makeFolder(u"long"_s);
+    QVERIFY(writeFile(folder + u"/a"_s, "a"));
+    const QList<RenamePlan::Outcome> outcomes = RenamePlan::execute({{folder + u"/a"_s, folder + u'/' + name}});
+    QCOMPARE(outcomes.first().renamed, renamed);
+    QCOMPARE(QFile::exists(folder + u"/a"_s), !renamed);
+    if (!renamed) // the reason, in words the operator can act on
+        QVERIFY2(outcomes.first().error.contains(u"256 bytes long, more than the 255"_s),
+                 qPrintable(outcomes.first().error));
 }
 
 LUMISORT_CORE_TEST_MAIN(TestRenamePlan)
