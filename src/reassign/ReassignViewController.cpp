@@ -1,9 +1,9 @@
 #include "ReassignViewController.h"
 
+#include "BarcodeText.h"
 #include "MyVimoNSview.h"
 #include "PromptReassignModeViewController.h"
 #include "ReassignRules.h"
-#include "ReassignRun.h"
 #include "browser/NotificationNames.h"
 #include "browser/SheetRegistry.h"
 #include "model/ThumbnailMaker.h"
@@ -17,6 +17,7 @@
 #include "support/SystemLog.h"
 #include "support/SystemSound.h"
 
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QImageReader>
 #include <QKeyEvent>
@@ -245,6 +246,10 @@ void ReassignViewController::buildInterface()
     ibPrompt2Label->setWordWrap(true);
     ibNSTextField = new BarcodeField(contentView);
     ibNSTextField->setPlaceholderText(u"Barcode"_s);
+    ibProblemLabel = new QLabel(contentView);
+    ibProblemLabel->setWordWrap(true);
+    ibProblemLabel->setStyleSheet(u"color: #b00020; font-weight: bold;"_s);
+    ibProblemLabel->hide();
     ibClearButton = makeButton(u"Clear"_s, &ReassignViewController::doClearButton);
     ibCancelButton = makeButton(u"Cancel"_s, &ReassignViewController::doCancel);
     ibAssignUnknownNSButon = makeButton(cDefaultUnknownTitle, &ReassignViewController::doSetAsUnknownButton);
@@ -264,6 +269,7 @@ void ReassignViewController::buildInterface()
     layout->addWidget(ibPromptLabel);
     layout->addWidget(ibPrompt2Label);
     layout->addWidget(ibNSTextField);
+    layout->addWidget(ibProblemLabel);
     auto *actions = new QHBoxLayout;
     actions->addWidget(ibClearButton);
     actions->addStretch();
@@ -366,6 +372,7 @@ void ReassignViewController::doNotification1(const Notification &notification)
     store.setString(title, cPrefReassignAsUnknownButtonTitle);
 
     sortedurlsWithBarcodes = QHash<QString, QString>();
+    showProblem(QString());
     setUrlsToChange(received);
 
     QList<QUrl> sorted = urlstochange;
@@ -412,7 +419,11 @@ void ReassignViewController::setupBarcodeArray()
     }
     SettingsStore &store = SettingsStore::standard();
     const QString barcode = store.stringForKey(cPrefReassignedBarcodeString).value_or(QString()).trimmed();
-    if (!barcode.isEmpty() && sortedurlstochange && curindex >= 0 && curindex < sortedurlstochange->size()) {
+    const std::optional<QString> problem = BarcodeText::problem(barcode);
+    if (problem) {
+        logLine(u"ReassignViewController -> setupBarcodeArray.... not recorded ["_s + barcode + u"]: "_s + *problem);
+        showProblem(*problem);
+    } else if (!barcode.isEmpty() && sortedurlstochange && curindex >= 0 && curindex < sortedurlstochange->size()) {
         if (!sortedurlsWithBarcodes)
             sortedurlsWithBarcodes = QHash<QString, QString>();
         sortedurlsWithBarcodes->insert(sortedurlstochange->at(curindex).toLocalFile(), barcode);
@@ -428,44 +439,75 @@ void ReassignViewController::doReassign(QObject *)
     SettingsStore &store = SettingsStore::standard();
     if (SettingsQueries::isAutoReassignMode()) {
         setupBarcodeArray();
+        ReassignRun::Report report;
         if (!fullUrlList) {
             logLine(u"ReassignViewController -> doReassign.... no list of the folder's photos: nothing renamed"_s);
         } else {
-            const ReassignRun::Report report =
-                ReassignRun::automatic(*fullUrlList, sortedurlsWithBarcodes.value_or(QHash<QString, QString>()),
-                                       store.boolForKey(cPrefReverseAssignBarcode));
+            report = ReassignRun::automatic(*fullUrlList, sortedurlsWithBarcodes.value_or(QHash<QString, QString>()),
+                                            store.boolForKey(cPrefReverseAssignBarcode));
+            if (!report.refusal.isEmpty()) {
+                warnAndStay(u"! BARCODE REFUSED !"_s, report.refusal);
+                return;
+            }
             logLine(u"ReassignViewController -> doReassign.... automatic run, journal "_s + report.journalPath);
         }
-        finishRun();
+        finishRun(report);
         return;
     }
     const QString barcode = store.stringForKey(cPrefReassignedBarcodeString).value_or(QString());
     if (ReassignRules::isEmptyBarcode(barcode)) {
-        QPointer<ReassignViewController> self(this);
-        Dispatch::inBackground([self] {
-            SystemSound::play(SystemSound::Beep);
-            Dispatch::onMain([self] {
-                if (self)
-                    Alert::beginSheet(self,
-                                      {Alert::Style::Warning,
-                                       u"! NO BARCODE ENTERED !"_s,
-                                       u"Please enter a valid barcode."_s,
-                                       {u"OK"_s}});
-            });
-        });
+        warnAndStay(u"! NO BARCODE ENTERED !"_s, u"Please enter a valid barcode."_s);
+        return;
+    }
+    if (const std::optional<QString> problem = BarcodeText::problem(barcode)) {
+        showProblem(*problem);
+        warnAndStay(u"! BARCODE REFUSED !"_s, *problem);
         return;
     }
     const ReassignRun::Report report = ReassignRun::oneBarcode(urlstochange, barcode);
     logLine(u"ReassignViewController -> doReassign.... one barcode ["_s + barcode + u"], journal "_s
             + report.journalPath);
-    finishRun();
+    finishRun(report);
 }
 
-void ReassignViewController::finishRun()
+void ReassignViewController::warnAndStay(const QString &message, const QString &informative)
 {
+    QPointer<ReassignViewController> self(this);
+    Dispatch::inBackground([self, message, informative] {
+        SystemSound::play(SystemSound::Beep);
+        Dispatch::onMain([self, message, informative] {
+            if (self)
+                Alert::beginSheet(self, {Alert::Style::Warning, message, informative, {u"OK"_s}});
+        });
+    });
+}
+
+void ReassignViewController::finishRun(const ReassignRun::Report &report)
+{
+    QWidget *window = parentWidget();
     accept();
     NotificationCenter::defaultCenter().post(NotificationNames::myRefreshId,
                                              {{NotificationKeys::command, NotificationValues::refresh}});
+    // A name too long for the file system is not a passing accident: the operator
+    // must hear of the photos that kept their names, and why.
+    QStringList tooLong;
+    for (const RenamePlan::Outcome &outcome : report.renames) {
+        if (!outcome.renamed && RenamePlan::isNameTooLong(outcome.to))
+            tooLong << QFileInfo(outcome.from).fileName() + u": "_s + outcome.error;
+    }
+    if (!tooLong.isEmpty())
+        Alert::beginSheet(window,
+                          {Alert::Style::Warning,
+                           u"! "_s + QString::number(tooLong.size())
+                               + (tooLong.size() == 1 ? u" PHOTO KEPT ITS NAME !"_s : u" PHOTOS KEPT THEIR NAMES !"_s),
+                           tooLong.join(u'\n'),
+                           {u"OK"_s}});
+}
+
+void ReassignViewController::showProblem(const QString &problem)
+{
+    ibProblemLabel->setText(problem);
+    ibProblemLabel->setVisible(!problem.isEmpty());
 }
 
 void ReassignViewController::doSetAsUnknownButton(QObject *sender)
@@ -621,8 +663,10 @@ bool ReassignViewController::doValidateTextField(QLineEdit *field)
     text = text.trimmed();
     const QString entry = text.section(u'\n', 0, 0);
 
-    if (checkLength && entry.size() >= 1 && entry.size() < required) {
-        logLine(u"....Invalid Scan ["_s + entry + u"]..."_s);
+    const std::optional<QString> problem = BarcodeText::problem(entry);
+    showProblem(problem.value_or(QString()));
+    if (problem || (checkLength && entry.size() >= 1 && entry.size() < required)) {
+        logLine(u"....Invalid Scan ["_s + entry + u"]..."_s + (problem ? u" "_s + *problem : QString()));
         field->clear();
         getSoundQueue().async([] {
             for (int i = 0; i < 3; ++i) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ReassignRun.h"
 #include "support/Notification.h"
 
 #include <QDialog>
@@ -83,6 +84,7 @@ public:
     QLabel *ibCurIndexLabel = nullptr;
     QLabel *ibPromptLabel = nullptr;
     QLabel *ibPrompt2Label = nullptr;
+    QLabel *ibProblemLabel = nullptr; // why the last entry was refused; empty otherwise
     QPushButton *ibLeftButton = nullptr;
     QPushButton *ibRightButton = nullptr;
     QPushButton *ibBeginningButton = nullptr;
@@ -147,7 +149,9 @@ private:
     void moveBy(int delta);
     void showPhotoAt(int index);
     void storeFrame();
-    void finishRun();
+    void finishRun(const ReassignRun::Report &report);
+    void warnAndStay(const QString &message, const QString &informative);
+    void showProblem(const QString &problem);
 
     QMetaObject::Connection m_fieldAction;
     bool m_fieldOut = false;

@@ -44,6 +44,9 @@ private Q_SLOTS:
     void emptyBarcodeWarnsAndKeepsTheSheet();
     void windowFrameKeptOnCancelOnly();
     void automaticModeRecordsBarcodesAndRenames();
+    void refusedBarcodeNeverReachesTheFiles_data();
+    void refusedBarcodeNeverReachesTheFiles();
+    void namesTooLongAreShown();
 
 private:
     DemoCard m_card;
@@ -193,13 +196,20 @@ void TestReassignViewController::validation_data()
     QTest::addColumn<bool>("checkLength");
     QTest::addColumn<QString>("stored");
     QTest::addColumn<bool>("accepted");
-    QTest::newRow("13 digits") << u"4006381333931"_s << true << u"4006381333931"_s << true;
-    QTest::newRow("too short") << u"12345"_s << true << u"previous"_s << false;
-    QTest::newRow("longer passes") << u"40063813339312"_s << true << u"40063813339312"_s << true;
-    QTest::newRow("letters pass") << u"UNKNOWNPHOTOS"_s << true << u"UNKNOWNPHOTOS"_s << true;
-    QTest::newRow("empty passes") << QString() << true << QString() << true;
-    QTest::newRow("check off") << u"12345"_s << false << u"12345"_s << true;
-    QTest::newRow("first line, trimmed") << u" 123\r\n\r\n456 "_s << false << u"123"_s << true;
+    QTest::addColumn<QString>("problem"); // shown under the field
+    QTest::newRow("13 digits") << u"4006381333931"_s << true << u"4006381333931"_s << true << QString();
+    QTest::newRow("too short") << u"12345"_s << true << u"previous"_s << false << QString();
+    QTest::newRow("longer passes") << u"40063813339312"_s << true << u"40063813339312"_s << true << QString();
+    QTest::newRow("letters pass") << u"UNKNOWNPHOTOS"_s << true << u"UNKNOWNPHOTOS"_s << true << QString();
+    QTest::newRow("empty passes") << QString() << true << QString() << true << QString();
+    QTest::newRow("check off") << u"12345"_s << false << u"12345"_s << true << QString();
+    QTest::newRow("first line, trimmed") << u" 123\r\n\r\n456 "_s << false << u"123"_s << true << QString();
+    // Code 39 and Code 128 can carry these; as a file name's front they would move or hide photos.
+    QTest::newRow("slash") << u"4006381/333931"_s << true << u"previous"_s << false << u"\"/\""_s;
+    QTest::newRow("parent folder") << u"../../x"_s << false << u"previous"_s << false << u"\"/\""_s;
+    QTest::newRow("dot dot") << u".."_s << false << u"previous"_s << false << u"\"..\""_s;
+    QTest::newRow("hidden") << u".4006381333931"_s << true << u"previous"_s << false << u"hidden"_s;
+    QTest::newRow("tab inside") << u"400638\t1333931"_s << true << u"previous"_s << false << u"control"_s;
 }
 
 void TestReassignViewController::validation()
@@ -208,6 +218,7 @@ void TestReassignViewController::validation()
     QFETCH(bool, checkLength);
     QFETCH(QString, stored);
     QFETCH(bool, accepted);
+    QFETCH(QString, problem);
     SettingsStore::standard().setBool(checkLength, cPrefCheckReassignedBarcodeLength);
     QVERIFY(present(m_urls));
     SettingsStore::standard().setString(u"previous"_s, cPrefReassignedBarcodeString);
@@ -217,6 +228,8 @@ void TestReassignViewController::validation()
     QCOMPARE(setting(cPrefReassignImageViewPath), m_urls.at(m_sheet->curindex).toLocalFile());
     if (!accepted)
         QCOMPARE(m_sheet->ibNSTextField->text(), QString());
+    QCOMPARE(m_sheet->ibProblemLabel->isVisible(), !problem.isEmpty());
+    QVERIFY2(m_sheet->ibProblemLabel->text().contains(problem), qPrintable(m_sheet->ibProblemLabel->text()));
     const Sounds sounds = accepted
         ? Sounds {SystemSound::Glass}
         : Sounds {SystemSound::Beep, SystemSound::Beep, SystemSound::Beep, SystemSound::Glass};
@@ -354,6 +367,59 @@ void TestReassignViewController::automaticModeRecordsBarcodesAndRenames()
     std::sort(names.begin(), names.end());
     std::sort(expected.begin(), expected.end());
     QCOMPARE(names, expected); // the barcode photos went to the trash
+}
+
+void TestReassignViewController::refusedBarcodeNeverReachesTheFiles_data()
+{
+    QTest::addColumn<int>("tag");
+    QTest::newRow("one barcode") << 200;
+    QTest::newRow("automatic") << 202;
+}
+
+// Whatever way a barcode gets into the sheet, one that is a path renames nothing.
+void TestReassignViewController::refusedBarcodeNeverReachesTheFiles()
+{
+    QFETCH(int, tag);
+    SettingsStore::standard().setInteger(tag, cPrefRadioSet1SelectedTag);
+    QVERIFY(present(m_urls, QVariant::fromValue(m_urls)));
+    QVERIFY(enter(u"../up"_s)); // scanned on the first (barcode) photo
+    QCOMPARE(m_sheet->curindex, 0);
+    QVERIFY(m_sheet->sortedurlsWithBarcodes->isEmpty());
+    QVERIFY(m_sheet->ibProblemLabel->isVisible());
+    // Stored behind the field's back, it is refused when confirming.
+    SettingsStore::standard().setString(u"a/b"_s, cPrefReassignedBarcodeString);
+    m_sheet->ibReassignButton->click();
+    if (tag == 200) {
+        QTRY_COMPARE(Alert::shownForTesting().size(), 1);
+        QCOMPARE(Alert::shownForTesting().first().messageText, u"! BARCODE REFUSED !"_s);
+        QVERIFY(Alert::shownForTesting().first().informativeText.contains(u"\"/\""_s));
+        QVERIFY(m_sheet && m_sheet->isVisible());
+    } else {
+        QTRY_VERIFY(!m_sheet); // nothing recorded: an automatic run with no barcode renames nothing
+    }
+    QStringList names = QDir(m_folder).entryList(QDir::Files);
+    QCOMPARE(names.size(), 6);
+    for (const QUrl &url : std::as_const(m_urls))
+        QVERIFY(QFileInfo::exists(url.toLocalFile()));
+    QCOMPARE(QDir(m_folder + u"/.."_s).entryList(QDir::Files), QStringList());
+}
+
+void TestReassignViewController::namesTooLongAreShown()
+{
+    const QString longName = m_folder + u'/' + QString(60, u'x') + u"_0002.JPG"_s; // stays whole: 69 bytes
+    QVERIFY(QFile::rename(m_urls.at(1).toLocalFile(), longName));
+    const QString barcode(200, u'7');
+    QVERIFY(present({QUrl::fromLocalFile(longName), m_urls.at(2)}));
+    QVERIFY(enter(barcode));
+    m_sheet->ibReassignButton->click();
+    QTRY_VERIFY(!m_sheet);
+    QTRY_COMPARE(Alert::shownForTesting().size(), 1);
+    const Alert::Content alert = Alert::shownForTesting().first();
+    QCOMPARE(alert.messageText, u"! 1 PHOTO KEPT ITS NAME !"_s);
+    QVERIFY2(alert.informativeText.contains(QString(60, u'x') + u"_0002.JPG: the new name would be 270 bytes long"_s),
+             qPrintable(alert.informativeText));
+    QVERIFY(QFileInfo::exists(longName));
+    QVERIFY(QFileInfo::exists(m_folder + u'/' + barcode + u"_IMG_0003.JPG"_s));
 }
 
 LUMISORT_GUI_TEST_MAIN(TestReassignViewController)
