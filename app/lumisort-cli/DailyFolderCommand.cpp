@@ -20,5 +20,9 @@ int DailyFolderCommand::run(const QStringList &args, CliIo &io)
            << show(DestinationPathRules::getDuplicateFolderPath(cPrefDestinationPath, cPrefDailyFolderDateFormat))
            << Qt::endl;
     io.out << "unassigned folder\t" << show(DestinationPathRules::unassignedFolderPath()) << Qt::endl;
+    if (const std::optional<QString> problem = DestinationPathRules::storedDailyFolderPatternProblem()) {
+        io.out << "refused pattern\t" << *problem << Qt::endl;
+        return CliIo::cFailed;
+    }
     return CliIo::cOk;
 }

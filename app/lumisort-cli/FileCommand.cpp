@@ -6,6 +6,7 @@
 #include "shell/SettingsStore.h"
 #include "support/PathUtils.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 using namespace Qt::StringLiterals;
@@ -26,10 +27,12 @@ int FileCommand::run(const QStringList &args, CliIo &io)
     QString destination = args.value(1);
     if (destination.isEmpty())
         destination = DestinationPathRules::formPathToImageInsideMainImagesFolder(QString()).value_or(QString());
+    // Paths typed on the command line mean what a shell means by them ("../x"); the
+    // destination worked out from the settings is passed on as it is, for the run to judge.
     if (!source.isEmpty())
-        source = QFileInfo(source).absoluteFilePath();
-    if (!destination.isEmpty())
-        destination = QFileInfo(destination).absoluteFilePath();
+        source = QDir::cleanPath(QFileInfo(source).absoluteFilePath());
+    if (!args.value(1).isEmpty())
+        destination = QDir::cleanPath(QFileInfo(destination).absoluteFilePath());
     if (source.isEmpty() || !QFileInfo(source).isDir()) {
         io.err << "lumisort-cli: no working folder to file from: " << source << Qt::endl;
         return CliIo::cFailed;
@@ -39,15 +42,26 @@ int FileCommand::run(const QStringList &args, CliIo &io)
         return CliIo::cFailed;
     }
     io.out << "filing " << source << " into " << destination << Qt::endl;
-    const FilingRun::Result result = FilingRun::run(source, destination, [&io](const FilingRun::Event &e) {
+    const auto placement = [](const FilingRun::Event &e) -> QString {
+        switch (e.placement) {
+        case FilingRun::Placement::AsNamed:
+            break;
+        case FilingRun::Placement::UnderNewName:
+            return u"\tnew name: a different photo already had its name"_s;
+        case FilingRun::Placement::AlreadyFiled:
+            return u"\talready filed: an identical copy was there; the working copy was removed"_s;
+        }
+        return {};
+    };
+    const FilingRun::Result result = FilingRun::run(source, destination, [&io, &placement](const FilingRun::Event &e) {
         switch (e.kind) {
         case FilingRun::EventKind::Moving:
             break;
         case FilingRun::EventKind::Moved:
-            io.out << "moved\t" << e.name << '\t' << e.target << Qt::endl;
+            io.out << "moved\t" << e.name << '\t' << e.target << placement(e) << Qt::endl;
             break;
         case FilingRun::EventKind::MovedUnassigned:
-            io.out << "unassigned\t" << e.name << '\t' << e.target << Qt::endl;
+            io.out << "unassigned\t" << e.name << '\t' << e.target << placement(e) << Qt::endl;
             break;
         case FilingRun::EventKind::LeftInPlace:
             io.out << "left\t" << e.name << '\t' << e.detail << Qt::endl;

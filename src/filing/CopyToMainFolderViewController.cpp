@@ -157,11 +157,23 @@ void CopyToMainFolderViewController::ibDoMainStuff()
         state->running = false;
         if (!result.summary) {
             // The run stopped before filing anything: say why instead of waiting silently.
-            say(u"Nothing was filed: "_s + (result.reason.isEmpty() ? u"the folders are not set"_s : result.reason));
+            const QString reason = result.reason.isEmpty() ? u"the folders are not set"_s : result.reason;
+            say(u"Nothing was filed: "_s + reason);
+            Dispatch::onMain([self, reason] {
+                if (!self)
+                    return;
+                self->refreshProgress();
+                self->stopsProgressindicator();
+                Q_EMIT self->runRefused(reason);
+                // The sheet stays open with the reason; its button closes it.
+                Alert::beginSheet(self, {Alert::Style::Warning, u"Nothing Was Filed..."_s, reason, {u"OK"_s}});
+            });
             return;
         }
         const QString title = result.summary->title;
         const QString text = result.summary->text;
+        // The sheet keeps the whole summary, renamed photos included, in view behind the alert.
+        say(text);
         Dispatch::onMain([self, title, text] {
             if (!self)
                 return;

@@ -12,8 +12,9 @@ struct Notification;
 
 // The filing sheet: receives the working and destination folders from the
 // browser, files the photos on a background thread, shows the progress of
-// every file and ends with a summary; its button asks the browser to reload
-// and closes the sheet (a run under way carries on).
+// every file and ends with a summary that names every photo filed under a new
+// name or found already filed; a refused run says why. Its button asks the
+// browser to reload and closes the sheet (a run under way carries on).
 class CopyToMainFolderViewController : public QDialog
 {
     Q_OBJECT
@@ -52,6 +53,8 @@ public:
 
 Q_SIGNALS:
     void summaryShown(const QString &title, const QString &text);
+    // The run stopped before filing anything; the reason is shown to the operator.
+    void runRefused(const QString &reason);
 
 private:
     struct RunState;

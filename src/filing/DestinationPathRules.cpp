@@ -105,15 +105,61 @@ QString DestinationPathRules::join(const QString &folder, const QString &compone
     return f + u'/' + c;
 }
 
+namespace {
+constexpr qsizetype cLongestFolderName = 255; // bytes, as most file systems allow
+
+QString dailyFolderNameFor(const QString &pattern)
+{
+    QString name = DestinationPathRules::formatDate(
+        DestinationPathRules::now().addSecs(-DestinationPathRules::cDayShiftSeconds), pattern);
+    // The name is one path component whatever the pattern says.
+    name.replace(u'/', u':');
+    return name;
+}
+
+// A daily folder must be a folder of its own below the destination: "." is the
+// destination itself and ".." the folder above it, and a pattern that gives no
+// name at all would file straight into the destination.
+std::optional<QString> nameProblem(const QString &name)
+{
+    if (name.trimmed().isEmpty())
+        return u"gives no folder name"_s;
+    if (name == u"."_s || name == u".."_s)
+        return u"gives \""_s + name + u"\", which is not a folder of its own: photos would land "_s
+            + (name == u"."_s ? u"directly in the destination folder"_s : u"in the folder above the destination"_s);
+    if (name.contains(QChar(0)))
+        return u"gives a name with a null character"_s;
+    if (name.toUtf8().size() > cLongestFolderName)
+        return u"gives a name longer than a folder name may be"_s;
+    return std::nullopt;
+}
+} // namespace
+
+std::optional<QString> DestinationPathRules::dailyFolderPatternProblem(const QString &pattern)
+{
+    const std::optional<QString> problem = nameProblem(dailyFolderNameFor(pattern));
+    if (!problem)
+        return std::nullopt;
+    return u"The daily folder pattern \""_s + pattern + u"\" "_s + *problem + u'.';
+}
+
+std::optional<QString> DestinationPathRules::storedDailyFolderPatternProblem()
+{
+    const std::optional<QString> pattern = SettingsStore::standard().stringForKey(cPrefDailyFolderDateFormat);
+    if (!pattern || pattern->isEmpty())
+        return std::nullopt;
+    return dailyFolderPatternProblem(*pattern);
+}
+
 std::optional<QString> DestinationPathRules::performDateFormatString(const std::optional<QString> &pattern)
 {
     if (!pattern || pattern->isEmpty())
         return std::nullopt;
-    QString name = formatDate(now().addSecs(-cDayShiftSeconds), *pattern);
-    // The name is one path component whatever the pattern says.
-    name.replace(u'/', u':');
-    if (name.isEmpty())
+    const QString name = dailyFolderNameFor(*pattern);
+    if (const std::optional<QString> problem = nameProblem(name)) {
+        logLine(u"DestinationPathRules -> performDateFormatString.... pattern \""_s + *pattern + u"\" "_s + *problem);
         return std::nullopt;
+    }
     return name;
 }
 

@@ -15,7 +15,14 @@ class DestinationPathRules
 public:
     static constexpr qint64 cDayShiftSeconds = 10800; // work before 03:00 belongs to the day before
 
+    // Nothing without a pattern, and nothing for a pattern whose name is refused
+    // (see dailyFolderPatternProblem): no rule ever names a folder outside the destination.
     static std::optional<QString> performDateFormatString(const std::optional<QString> &format);
+    // Why a pattern cannot name the daily folder today (it gives "..", "." or no name at all);
+    // nothing when it can.
+    static std::optional<QString> dailyFolderPatternProblem(const QString &pattern);
+    // The same for the stored pattern; nothing when none is stored.
+    static std::optional<QString> storedDailyFolderPatternProblem();
     static std::optional<QString> getDailyFolderName(const std::optional<QString> &key = std::nullopt);
     static std::optional<QString> getDuplicateFolderPath(const QString &pathKey,
                                                          const std::optional<QString> &withDateFormat);

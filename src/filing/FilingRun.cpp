@@ -1,6 +1,7 @@
 #include "FilingRun.h"
 
 #include "DestinationPathRules.h"
+#include "FilePlacement.h"
 #include "shell/SettingsKeys.h"
 #include "shell/SettingsStore.h"
 #include "support/SafeFile.h"
@@ -11,8 +12,122 @@
 #include <QFileInfo>
 #include <QLockFile>
 #include <QStandardPaths>
+#include <algorithm>
+#include <cstdlib>
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString cNothingMoved = u" Nothing was moved."_s;
+
+QByteArray absoluteBytes(const QString &path)
+{
+    QByteArray bytes = NativePath(path).bytes();
+    if (!bytes.startsWith('/'))
+        bytes = NativePath(QDir::currentPath()).bytes() + '/' + bytes;
+    return bytes;
+}
+
+bool hasDotComponent(const QByteArray &path)
+{
+    const QList<QByteArray> parts = path.split('/');
+    return std::any_of(parts.cbegin(), parts.cend(),
+                       [](const QByteArray &part) { return part == "." || part == ".."; });
+}
+
+// Every symbolic link resolved; the part that does not exist yet (a daily folder
+// made by this run) is appended as written.
+QByteArray canonicalPath(const QByteArray &absolute)
+{
+    QList<QByteArray> missing;
+    QByteArray existing = absolute;
+    for (;;) {
+        while (existing.size() > 1 && existing.endsWith('/'))
+            existing.chop(1);
+        if (char *resolved = ::realpath(existing.constData(), nullptr)) {
+            QByteArray path(resolved);
+            ::free(resolved);
+            for (const QByteArray &part : std::as_const(missing)) {
+                if (!path.endsWith('/'))
+                    path += '/';
+                path += part;
+            }
+            return path;
+        }
+        const qsizetype slash = existing.lastIndexOf('/');
+        if (existing == "/" || slash < 0)
+            return absolute;
+        if (const QByteArray part = existing.mid(slash + 1); !part.isEmpty())
+            missing.prepend(part);
+        existing = slash == 0 ? QByteArray("/") : existing.left(slash);
+    }
+}
+
+// Whether inner is outer or lies below it. Paths cannot tell that a folder is
+// mounted a second time elsewhere; the identity of each enclosing folder can.
+bool isSameOrInside(const QByteArray &inner, const QByteArray &outer)
+{
+    if (inner == outer || outer == "/" || inner.startsWith(QByteArray(outer + '/')))
+        return true;
+    struct stat outerInfo = {};
+    if (::stat(outer.constData(), &outerInfo) != 0)
+        return false;
+    QByteArray folder = inner;
+    for (;;) {
+        struct stat info = {};
+        if (::stat(folder.constData(), &info) == 0 && info.st_dev == outerInfo.st_dev
+            && info.st_ino == outerInfo.st_ino)
+            return true;
+        if (folder == "/")
+            return false;
+        const qsizetype slash = folder.lastIndexOf('/');
+        folder = slash <= 0 ? QByteArray("/") : folder.left(slash);
+    }
+}
+
+// Why filing from the working folder into the destination would file a folder into itself.
+std::optional<QString> intoItselfProblem(const QString &srcPath, const QString &destPath,
+                                         const std::optional<QString> &unassignedFolder)
+{
+    const QByteArray source = canonicalPath(absoluteBytes(srcPath));
+    const QByteArray destination = canonicalPath(absoluteBytes(destPath));
+    if (isSameOrInside(destination, source) && isSameOrInside(source, destination))
+        return u"The destination folder "_s + destPath + u" is the working folder itself."_s;
+    if (isSameOrInside(destination, source))
+        return u"The destination folder "_s + destPath + u" is inside the working folder "_s + srcPath + u'.';
+    if (isSameOrInside(source, destination))
+        return u"The working folder "_s + srcPath + u" is inside the destination folder "_s + destPath + u'.';
+    if (unassignedFolder && isSameOrInside(canonicalPath(absoluteBytes(*unassignedFolder)), source))
+        return u"The unassigned-photos folder "_s + *unassignedFolder + u" is inside the working folder "_s + srcPath
+            + u'.';
+    return std::nullopt;
+}
+
+FilingRun::Placement placementOf(FilePlacement::Outcome outcome)
+{
+    switch (outcome) {
+    case FilePlacement::Outcome::MovedUnderNewName:
+        return FilingRun::Placement::UnderNewName;
+    case FilePlacement::Outcome::AlreadyFiled:
+        return FilingRun::Placement::AlreadyFiled;
+    case FilePlacement::Outcome::Moved:
+    case FilePlacement::Outcome::Failed:
+        break;
+    }
+    return FilingRun::Placement::AsNamed;
+}
+
+QString noticeLines(const QList<FilingRun::Notice> &notices)
+{
+    QString lines;
+    for (const FilingRun::Notice &notice : notices)
+        lines += u"\n"_s + notice.name + u" \u2192 "_s + notice.target;
+    return lines;
+}
+
+} // namespace
 
 // One run per working folder, whichever process starts it (the window or the command line).
 QString FilingRun::lockPathFor(const QString &srcPath)
@@ -27,13 +142,16 @@ QString FilingRun::lockPathFor(const QString &srcPath)
     return runtime + u"/lumisort-filing-"_s + QString::fromLatin1(key) + u".lock"_s;
 }
 
-FilingRun::Summary FilingRun::summarize(qsizetype moved, qsizetype attempted, qsizetype total, qsizetype failures)
+FilingRun::Summary FilingRun::summarize(qsizetype moved, qsizetype attempted, qsizetype total, qsizetype failures,
+                                        const QList<Notice> &renamed, const QList<Notice> &alreadyFiled)
 {
     Summary s;
     s.failures = failures;
     s.moved = moved;
     s.attempted = attempted;
     s.total = total;
+    s.renamed = renamed;
+    s.alreadyFiled = alreadyFiled;
     const QString counts = u"Moved "_s + QString::number(moved) + u" out of "_s + QString::number(attempted)
         + u" Allowed Files.\nFolder has Total of "_s + QString::number(total) + u" Files"_s;
     if (attempted == 0) {
@@ -46,6 +164,11 @@ FilingRun::Summary FilingRun::summarize(qsizetype moved, qsizetype attempted, qs
         s.title = u"Possible Issue(s) with Moving ReAssigned Files..."_s;
         s.text = counts;
     }
+    if (!renamed.isEmpty())
+        s.text += u"\n\nFiled under a new name, as a different photo already had the name:"_s + noticeLines(renamed);
+    if (!alreadyFiled.isEmpty())
+        s.text += u"\n\nAlready filed (an identical copy was there; the working copy was removed):"_s
+            + noticeLines(alreadyFiled);
     return s;
 }
 
@@ -57,6 +180,12 @@ FilingRun::Result FilingRun::run(const QString &srcPath, const QString &destPath
             observer(e);
     };
     Result result;
+    const auto refuse = [&result](Stop stop, const QString &reason) {
+        logLine(u"FilingRun -> run.... refused: "_s + reason);
+        result.stop = stop;
+        result.reason = reason;
+        return result;
+    };
     if (srcPath.isEmpty()) {
         logLine(u"srcpath does NOT exist??? ["_s + srcPath + u"]"_s);
         result.stop = Stop::MissingSource;
@@ -67,6 +196,13 @@ FilingRun::Result FilingRun::run(const QString &srcPath, const QString &destPath
         result.stop = Stop::MissingDestination;
         return result;
     }
+    // The pattern also names the unassigned photos' daily folder, so it matters
+    // even when the caller chose the destination itself.
+    if (const std::optional<QString> problem = DestinationPathRules::storedDailyFolderPatternProblem())
+        return refuse(Stop::BadDestination, *problem + cNothingMoved);
+    if (hasDotComponent(NativePath(destPath).bytes()))
+        return refuse(Stop::BadDestination,
+                      u"The destination folder "_s + destPath + u" leads through \".\" or \"..\"."_s + cNothingMoved);
     QLockFile lock(lockPathFor(srcPath));
     lock.setStaleLockTime(0); // a crashed run's lock is recognised by its process id instead
     if (!lock.tryLock(0)) {
@@ -75,6 +211,9 @@ FilingRun::Result FilingRun::run(const QString &srcPath, const QString &destPath
         result.reason = u"A filing run is already working on this folder."_s;
         return result;
     }
+    if (const std::optional<QString> problem =
+            intoItselfProblem(srcPath, destPath, DestinationPathRules::unassignedFolderPath()))
+        return refuse(Stop::IntoItself, *problem + u" Filing a folder into itself is refused."_s + cNothingMoved);
 
     if (!QFileInfo(destPath).isDir()) {
         if (const FileResult made = SafeFile::makeFolders(destPath); !made)
@@ -101,12 +240,33 @@ FilingRun::Result FilingRun::run(const QString &srcPath, const QString &destPath
     qsizetype attempted = 0;
     qsizetype moved = 0;
     qsizetype failures = 0;
-    SafeFileCopyOptions replacing;
-    replacing.replace = SafeFileReplace::Atomically;
+    QList<Notice> renamed;
+    QList<Notice> alreadyFiled;
+    SafeFileCopyOptions options;
+    // Nothing at the destination is ever replaced: another station may have filed
+    // a different photo of the same name there.
+    options.replace = SafeFileReplace::Never;
     // Renames within one file system are synced once at the end, not twice per photo.
-    replacing.syncFolders = false;
+    options.syncFolders = false;
     // The unassigned-photos folder is made (when enabled) once for the run.
     const std::optional<QString> unknownFolder = DestinationPathRules::getDestinationPathForUnknown();
+    // Tells the observer and the log, and keeps the photos the summary must name.
+    const auto filed = [&](const SafeFileEntry &file, const FilePlacement::Result &placed, EventKind kind,
+                           qsizetype index) {
+        const Notice notice {file.displayName, placed.target.toString()};
+        if (placed.outcome == FilePlacement::Outcome::MovedUnderNewName) {
+            renamed.append(notice);
+            logLine(u"FilingRun -> run.... "_s + notice.name + u" filed as "_s + notice.target
+                    + u": a different photo already had its name"_s);
+        } else if (placed.outcome == FilePlacement::Outcome::AlreadyFiled) {
+            alreadyFiled.append(notice);
+            logLine(u"FilingRun -> run.... "_s + notice.name + u" was already filed as "_s + notice.target
+                    + u" (identical); the working copy was removed"_s);
+        }
+        Event event {kind, file.displayName, notice.target, QString(), index, total};
+        event.placement = placementOf(placed.outcome);
+        tell(event);
+    };
 
     for (qsizetype i = 0; i < files.size(); ++i) {
         const SafeFileEntry &file = files.at(i);
@@ -115,7 +275,6 @@ FilingRun::Result FilingRun::run(const QString &srcPath, const QString &destPath
         const QString path = file.path.toString();
         const bool unassigned =
             DestinationPathRules::checkIfIsUnknown(path).has_value() || DestinationPathRules::checkIfIsOriginal(path);
-        Event event {EventKind::Moving, name, target.toString(), QString(), i + 1, total};
 
         if (unassigned && !moveUnassigned) {
             logLine(u"Do Move Unknown Item is FALSE - so will file="_s + name + u" will remain in source folder...."_s);
@@ -123,30 +282,28 @@ FilingRun::Result FilingRun::run(const QString &srcPath, const QString &destPath
             continue;
         }
         if (unassigned && unknownFolder) {
-            const NativePath unassignedTarget = NativePath(*unknownFolder).child(file.name);
-            if (const FileResult r = SafeFile::move(file.path, unassignedTarget, replacing); r) {
-                tell({EventKind::MovedUnassigned, name, unassignedTarget.toString(), QString(), i + 1, total});
+            const FilePlacement::Result placed = FilePlacement::place(file.path, *unknownFolder, file.name, options);
+            if (placed.outcome != FilePlacement::Outcome::Failed) {
+                filed(file, placed, EventKind::MovedUnassigned, i + 1);
                 continue;
-            } else {
-                ++failures;
-                logLine(u"File not saved:\n"_s + r.text());
             }
+            ++failures;
+            logLine(u"File not saved:\n"_s + name + u": "_s + placed.reason);
         } else if (unassigned) {
             logLine(u"UNASSIGNED Folder not found - will move to default destination folder...."_s);
         }
 
-        tell(event);
+        tell({EventKind::Moving, name, target.toString(), QString(), i + 1, total});
         logLine(u"Copying TO:\n "_s + target.toString());
         ++attempted;
-        // Replaced in one step: the new file is complete before it takes the name,
-        // so a failure never leaves the destination without either file.
-        if (const FileResult r = SafeFile::move(file.path, target, replacing); r) {
+        const FilePlacement::Result placed = FilePlacement::place(file.path, NativePath(destPath), file.name, options);
+        if (placed.outcome != FilePlacement::Outcome::Failed) {
             ++moved;
-            tell({EventKind::Moved, name, target.toString(), QString(), i + 1, total});
+            filed(file, placed, EventKind::Moved, i + 1);
         } else {
             ++failures;
-            logLine(u"File not saved:\n"_s + r.text());
-            tell({EventKind::Failed, name, target.toString(), r.text(), i + 1, total});
+            logLine(u"File not saved:\n"_s + name + u": "_s + placed.reason);
+            tell({EventKind::Failed, name, placed.target.toString(), placed.reason, i + 1, total});
         }
     }
     for (const QString &folder : {destPath, srcPath, unknownFolder.value_or(QString())}) {
@@ -155,6 +312,6 @@ FilingRun::Result FilingRun::run(const QString &srcPath, const QString &destPath
         if (const FileResult synced = SafeFile::syncFolder(folder); !synced)
             logLine(u"FilingRun -> run.... "_s + synced.text());
     }
-    result.summary = summarize(moved, attempted, total, failures);
+    result.summary = summarize(moved, attempted, total, failures, renamed, alreadyFiled);
     return result;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <atomic>
 #include <functional>
@@ -7,10 +8,12 @@
 
 // Filing the processed photos: every file at the top level of the working folder
 // goes into the daily destination folder, except photos still without a barcode,
-// which stay or go to the unassigned-photos folder as the settings say. A file of
-// the same name in the destination is replaced atomically; a move to another file
-// system copies, syncs and checks before it removes the original. At most one run
-// works on a working folder at a time, across processes.
+// which stay or go to the unassigned-photos folder as the settings say. Nothing in
+// the destination is ever replaced: a photo whose name is taken there is either
+// already filed (the same bytes) or filed under a numbered name. A move to another
+// file system copies, syncs and checks before it removes the original. At most one
+// run works on a working folder at a time, across processes. A run that would file
+// a folder into itself, or outside the destination, is refused before anything moves.
 class FilingRun
 {
 public:
@@ -22,6 +25,13 @@ public:
         LeftInPlace,
         Failed
     };
+    // How a moved photo met the destination (for Moved and MovedUnassigned).
+    enum class Placement
+    {
+        AsNamed,
+        UnderNewName, // a different photo had its name: target is the numbered name
+        AlreadyFiled // an identical photo had its name: the working copy was removed
+    };
     struct Event
     {
         EventKind kind = EventKind::Moving;
@@ -30,14 +40,23 @@ public:
         QString detail; // the reason it stayed or failed
         qsizetype index = 0; // 1-based position among the files of the run
         qsizetype total = 0;
+        Placement placement = Placement::AsNamed;
     };
 
+    // A photo the operator should hear about: its name and where it is now.
+    struct Notice
+    {
+        QString name;
+        QString target;
+    };
     struct Summary
     {
         qsizetype total = 0; // files found
         qsizetype attempted = 0; // sent to the daily destination folder
-        qsizetype moved = 0; // of those, moved
+        qsizetype moved = 0; // of those, moved (an already filed photo counts)
         qsizetype failures = 0; // any failed move, the unassigned ones included
+        QList<Notice> renamed; // filed under a numbered name
+        QList<Notice> alreadyFiled; // an identical copy was there; the working copy was removed
         QString title;
         QString text;
     };
@@ -48,7 +67,9 @@ public:
         MissingSource,
         MissingDestination,
         Unlistable,
-        AlreadyRunning
+        AlreadyRunning,
+        BadDestination, // the daily folder pattern or the destination path leads elsewhere
+        IntoItself // the working folder and the destination (or unassigned folder) contain one another
     };
     struct Result
     {
@@ -65,7 +86,9 @@ public:
     // so a folder is never emptied while it is being filed).
     static QString lockPathFor(const QString &srcPath);
 
-    // The summary's title and text for the counts. Any failed move (an unassigned
-    // photo that then went to the daily folder included) rules out "ALL".
-    static Summary summarize(qsizetype moved, qsizetype attempted, qsizetype total, qsizetype failures = 0);
+    // The summary's title and text for the counts, followed by the photos filed under
+    // a numbered name or found already filed. Any failed move (an unassigned photo
+    // that then went to the daily folder included) rules out "ALL".
+    static Summary summarize(qsizetype moved, qsizetype attempted, qsizetype total, qsizetype failures = 0,
+                             const QList<Notice> &renamed = {}, const QList<Notice> &alreadyFiled = {});
 };

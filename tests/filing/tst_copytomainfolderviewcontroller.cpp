@@ -26,6 +26,8 @@ private Q_SLOTS:
     void runsShowsProgressAndSummary_data();
     void runsShowsProgressAndSummary();
     void secondStartIsRefused();
+    void refusalAndNewNamesAreShown_data();
+    void refusalAndNewNamesAreShown();
     void closingEarlyLetsTheRunFinish();
 
 private:
@@ -112,6 +114,44 @@ void TestCopyToMainFolderViewController::secondStartIsRefused()
     QCOMPARE(QDir(dest + u"/first"_s).entryList(QDir::Files).size(), 400);
     QVERIFY(!QDir(dest + u"/second"_s).exists());
     delete sheet;
+}
+
+void TestCopyToMainFolderViewController::refusalAndNewNamesAreShown_data()
+{
+    QTest::addColumn<bool>("intoItself");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("shown"); // part of the alert's text
+    QTest::newRow("filing into the working folder")
+        << true << u"Nothing Was Filed..."_s << u"is inside the working folder"_s;
+    QTest::newRow("name taken by a different photo")
+        << false << u"Finished Moving ALL ReAssigned Files..."_s << u"123_IMG_0001.JPG \u2192 "_s;
+}
+
+void TestCopyToMainFolderViewController::refusalAndNewNamesAreShown()
+{
+    QFETCH(bool, intoItself);
+    QFETCH(QString, title);
+    QFETCH(QString, shown);
+    Alert::resetForTesting();
+    const QString src = photos(2);
+    const QString dest = intoItself ? src + u"/daily"_s : TestSandbox::instance().makeFolder(u"dest"_s);
+    if (!intoItself)
+        QVERIFY(writeFile(dest + u"/123_IMG_0001.JPG"_s, "a different photo"));
+    // Gone even when a check fails, so that it never answers the next row's start.
+    const auto sheet = std::make_unique<CopyToMainFolderViewController>(&m_window);
+    sheet->open();
+    QSignalSpy refused(sheet.get(), &CopyToMainFolderViewController::runRefused);
+    QSignalSpy summary(sheet.get(), &CopyToMainFolderViewController::summaryShown);
+    start(src, dest);
+    QTRY_VERIFY_WITH_TIMEOUT(refused.size() + summary.size() == 1, 10000);
+    QTRY_VERIFY(!Alert::shownForTesting().isEmpty());
+    const Alert::Content alert = Alert::shownForTesting().constLast();
+    QCOMPARE(alert.messageText, title);
+    QVERIFY2(alert.informativeText.contains(shown), qPrintable(alert.informativeText));
+    QVERIFY(sheet->ibProgressTextField->text().contains(shown));
+    QCOMPARE(QDir(src).entryList(QDir::Files).size(), intoItself ? 2 : 0);
+    if (!intoItself)
+        QCOMPARE(readFile(dest + u"/123_IMG_0001.JPG"_s), QByteArray("a different photo"));
 }
 
 void TestCopyToMainFolderViewController::closingEarlyLetsTheRunFinish()

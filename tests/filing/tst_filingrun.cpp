@@ -1,12 +1,15 @@
 #include "ScopedMount.h"
 #include "TestMain.h"
+#include "filing/DestinationPathRules.h"
 #include "filing/FilingRun.h"
 #include "shell/SettingsKeys.h"
 #include "shell/SettingsStore.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QLockFile>
+#include <QProcess>
 #include <QStandardPaths>
 
 using namespace Qt::StringLiterals;
@@ -19,7 +22,10 @@ private Q_SLOTS:
     void init();
     void filing_data();
     void filing();
-    void replacesWhatTheDestinationHolds();
+    void nameTaken_data();
+    void nameTaken();
+    void refusedBeforeAnythingMoves_data();
+    void refusedBeforeAnythingMoves();
     void failedUnassignedMoveIsNeverAllFine();
     void stopsWithoutSummary();
     void acrossFileSystemsWithAFullDestination();
@@ -30,6 +36,24 @@ private:
     static QStringList namesIn(const QString &folder)
     {
         return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    }
+    // "relative/path=bytes" for every file below the folder, hidden ones included.
+    static QStringList contentsOf(const QString &folder)
+    {
+        QStringList found;
+        QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            found << QDir(folder).relativeFilePath(path) + u'=' + QString::fromUtf8(readFile(path));
+        }
+        found.sort();
+        return found;
+    }
+    static bool run(const QStringList &command)
+    {
+        QProcess p;
+        p.start(command.first(), command.mid(1));
+        return p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
     }
 };
 
@@ -108,16 +132,163 @@ void TestFilingRun::filing()
         QCOMPARE(readFile(daily + u'/' + name), name.toUtf8());
 }
 
-void TestFilingRun::replacesWhatTheDestinationHolds()
+void TestFilingRun::nameTaken_data()
 {
-    const QString daily = m_root + u"/daily"_s;
-    QVERIFY(writeFile(daily + u"/123_IMG_0001.JPG"_s, "old"));
-    QVERIFY(writeFile(m_source + u"/123_IMG_0001.JPG"_s, "new"));
-    const FilingRun::Result result = FilingRun::run(m_source, daily);
-    QCOMPARE(result.summary->title, u"Finished Moving ALL ReAssigned Files..."_s);
-    QCOMPARE(result.summary->text, u"Moved 1 out of 1 Allowed Files.\nFolder has Total of 1 Files"_s);
-    QCOMPARE(readFile(daily + u"/123_IMG_0001.JPG"_s), QByteArray("new"));
-    QCOMPARE(namesIn(daily), QStringList {u"123_IMG_0001.JPG"_s}); // no temporary left behind
+    // A second card of the same day restarts its numbering: names meet names already filed.
+    // Files are "relative path=bytes" below the destination root ("path/" is a folder).
+    QTest::addColumn<bool>("otherFileSystem");
+    QTest::addColumn<QStringList>("present");
+    QTest::addColumn<QString>("photo"); // "name=bytes" in the working folder
+    QTest::addColumn<QStringList>("after"); // below the root afterwards
+    QTest::addColumn<bool>("stays"); // the photo is still in the working folder
+    QTest::addColumn<QString>("named"); // in the summary text; empty: nothing named
+    const QString long255 = u"123_IMG_"_s + QString(243, u'A') + u".JPG"_s;
+    const QString d = u"daily/"_s, u = u"UNASSIGNED_PHOTOS/"_s, p = u"123_IMG_0004.JPG"_s;
+    for (const bool other : {false, true}) {
+        const auto row = [other](const char *name) {
+            return &(QTest::newRow(qPrintable(QString::fromLatin1(name) + (other ? u", other fs"_s : QString())))
+                     << other);
+        };
+        *row("identical: already filed") << QStringList {d + p + u"=A"_s} << p + u"=A"_s
+                                         << QStringList {d + p + u"=A"_s} << false << d + p;
+        *row("different: numbered name") << QStringList {d + p + u"=A"_s} << p + u"=B"_s
+                                         << QStringList {d + u"123_IMG_0004-2.JPG=B"_s, d + p + u"=A"_s} << false
+                                         << d + u"123_IMG_0004-2.JPG"_s;
+        *row("numbered name taken too") << QStringList {d + p + u"=A"_s, d + u"123_IMG_0004-2.JPG=C"_s}
+                                        << p
+                + u"=B"_s << QStringList {d + u"123_IMG_0004-2.JPG=C"_s, d + u"123_IMG_0004-3.JPG=B"_s, d + p + u"=A"_s}
+                                        << false << d + u"123_IMG_0004-3.JPG"_s;
+        *row("identical to the numbered one")
+            << QStringList {d + p + u"=A"_s, d + u"123_IMG_0004-2.JPG=B"_s} << p + u"=B"_s
+            << QStringList {d + u"123_IMG_0004-2.JPG=B"_s, d + p + u"=A"_s} << false << d + u"123_IMG_0004-2.JPG"_s;
+        *row("a folder has the name") << QStringList {d + p + u"/"_s} << p + u"=B"_s
+                                      << QStringList {d + u"123_IMG_0004-2.JPG=B"_s} << false
+                                      << d + u"123_IMG_0004-2.JPG"_s;
+        *row("no extension") << QStringList {d + u"123_IMG_notes=A"_s} << u"123_IMG_notes=B"_s
+                             << QStringList {d + u"123_IMG_notes-2=B"_s, d + u"123_IMG_notes=A"_s} << false
+                             << d + u"123_IMG_notes-2"_s;
+        *row("unassigned photo") << QStringList {u + u"IMG_0001.JPG=A"_s} << u"IMG_0001.JPG=B"_s
+                                 << QStringList {u + u"IMG_0001-2.JPG=B"_s, u + u"IMG_0001.JPG=A"_s} << false
+                                 << u + u"IMG_0001-2.JPG"_s;
+        *row("too long for a number") << QStringList {d + long255 + u"=A"_s} << long255 + u"=B"_s
+                                      << QStringList {d + long255 + u"=A"_s} << true << QString();
+    }
+}
+
+void TestFilingRun::nameTaken()
+{
+    QFETCH(bool, otherFileSystem);
+    QFETCH(QStringList, present);
+    QFETCH(QString, photo);
+    QFETCH(QStringList, after);
+    QFETCH(bool, stays);
+    QFETCH(QString, named);
+    std::optional<ScopedMount> mount;
+    if (otherFileSystem) {
+        mount.emplace(ScopedMount::tmpfs(m_root, u"4m"_s));
+        SKIP_UNLESS_MOUNTED(*mount);
+    }
+    SettingsStore::standard().setBool(true, cPrefDoUnassignedProcess);
+    SettingsStore::standard().setInteger(1, cPrefMoveUnasignedPhotoMethodTag);
+    for (const QString &file : std::as_const(present)) {
+        if (file.endsWith(u'/'))
+            QVERIFY(QDir().mkpath(m_root + u'/' + file));
+        else
+            QVERIFY(writeFile(m_root + u'/' + file.section(u'=', 0, 0), file.section(u'=', 1).toUtf8()));
+    }
+    const QString name = photo.section(u'=', 0, 0);
+    QVERIFY(writeFile(m_source + u'/' + name, photo.section(u'=', 1).toUtf8()));
+
+    const FilingRun::Result result = FilingRun::run(m_source, m_root + u"/daily"_s);
+    QVERIFY(result.summary);
+    QCOMPARE(contentsOf(m_root), after); // nothing replaced, no temporary left
+    QCOMPARE(namesIn(m_source), stays ? QStringList {name} : QStringList());
+    QCOMPARE(result.summary->failures, stays ? 1 : 0);
+    if (!named.isEmpty())
+        QVERIFY2(result.summary->text.contains(name + u" \u2192 "_s + m_root + u'/' + named),
+                 qPrintable(result.summary->text));
+    if (stays || named.startsWith(u"UNASSIGNED"_s))
+        QCOMPARE(result.summary->moved, 0);
+    else
+        QCOMPARE(result.summary->text.left(33), u"Moved 1 out of 1 Allowed Files.\nF"_s);
+}
+
+void TestFilingRun::refusedBeforeAnythingMoves_data()
+{
+    // How the working folder and the destination meet; "pattern:" rows store a daily folder pattern.
+    QTest::addColumn<QString>("layout");
+    QTest::addColumn<int>("stop");
+    QTest::addColumn<QString>("reason"); // part of the reason
+    const int into = int(FilingRun::Stop::IntoItself), bad = int(FilingRun::Stop::BadDestination);
+    QTest::newRow("destination is the working folder") << u"same"_s << into << u"working folder itself"_s;
+    QTest::newRow("destination inside the working folder") << u"inside"_s << into << u"inside the working"_s;
+    QTest::newRow("destination reached through a link") << u"link"_s << into << u"inside the working"_s;
+    QTest::newRow("working folder mounted a second time") << u"bind"_s << into << u"inside the working"_s;
+    QTest::newRow("working folder inside the daily folder") << u"below"_s << into << u"inside the destination"_s;
+    QTest::newRow("unassigned folder is the working folder") << u"unassigned"_s << into << u"unassigned-photos"_s;
+    QTest::newRow("path through ..") << u"dotdot"_s << bad << u"\"..\""_s;
+    QTest::newRow("pattern: quoted ..") << u"pattern:'..'"_s << bad << u"folder above"_s;
+    QTest::newRow("pattern: ..") << u"pattern:.."_s << bad << u"folder above"_s;
+    QTest::newRow("pattern: quoted .") << u"pattern:'.'"_s << bad << u"directly in the destination"_s;
+    QTest::newRow("pattern: no name") << u"pattern:j"_s << bad << u"no folder name"_s;
+    QTest::newRow("pattern: blank") << u"pattern:'  '"_s << bad << u"no folder name"_s;
+}
+
+void TestFilingRun::refusedBeforeAnythingMoves()
+{
+    QFETCH(QString, layout);
+    QFETCH(int, stop);
+    QFETCH(QString, reason);
+    SettingsStore &store = SettingsStore::standard();
+    store.setBool(true, cPrefDoUnassignedProcess);
+    QString source = m_source;
+    QString daily = m_root + u"/daily"_s;
+    struct Unmount
+    {
+        QString point;
+        ~Unmount()
+        {
+            if (!point.isEmpty())
+                run({u"umount"_s, point});
+        }
+    } bound;
+    if (layout == u"same"_s) {
+        daily = m_source;
+    } else if (layout == u"inside"_s) {
+        daily = m_source + u"/daily"_s;
+    } else if (layout == u"link"_s) {
+        QVERIFY(QFile::link(m_source, m_root + u"/link"_s));
+        daily = m_root + u"/link/daily"_s;
+    } else if (layout == u"bind"_s) {
+        QVERIFY(QDir().mkpath(m_root + u"/bound"_s));
+        if (!run({u"mount"_s, u"--bind"_s, m_source, m_root + u"/bound"_s}))
+            QSKIP("mounting is not permitted here");
+        bound.point = m_root + u"/bound"_s;
+        daily = m_root + u"/bound/daily"_s;
+    } else if (layout == u"below"_s) {
+        source = daily + u"/work"_s;
+    } else if (layout == u"unassigned"_s) {
+        source = m_root + u"/UNASSIGNED_PHOTOS"_s;
+    } else if (layout == u"dotdot"_s) {
+        daily = m_root + u"/daily/.."_s;
+    } else {
+        store.setString(layout.section(u':', 1), cPrefDailyFolderDateFormat);
+        daily = *DestinationPathRules::formPathToImageInsideMainImagesFolder(QString());
+        QCOMPARE(daily, m_root); // the rules never name a folder outside the destination
+    }
+    QVERIFY(writeFile(source + u"/123_IMG_0001.JPG"_s, "photo"));
+    QVERIFY(writeFile(source + u"/IMG_0002.JPG"_s, "unassigned"));
+    const QStringList before = contentsOf(m_root);
+    const QStringList sourceBefore = contentsOf(source);
+
+    const FilingRun::Result result = FilingRun::run(source, daily);
+    QCOMPARE(int(result.stop), stop);
+    QVERIFY2(result.reason.contains(reason) && result.reason.endsWith(u"Nothing was moved."_s),
+             qPrintable(result.reason));
+    QVERIFY(!result.summary);
+    QCOMPARE(contentsOf(source), sourceBefore);
+    QCOMPARE(contentsOf(m_root), before);
+    QVERIFY(!QFileInfo::exists(m_source + u"/daily"_s));
 }
 
 void TestFilingRun::failedUnassignedMoveIsNeverAllFine()

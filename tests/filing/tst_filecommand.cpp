@@ -1,0 +1,179 @@
+#include "ScopedMount.h"
+#include "TestMain.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QProcess>
+#include <QStandardPaths>
+
+using namespace Qt::StringLiterals;
+
+// `lumisort-cli file` as a script runs it: a real process on the sandbox's settings,
+// filing a second card of the same day whose numbering restarted.
+class TestFileCommand : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void secondCardOfTheDay_data();
+    void secondCardOfTheDay();
+    void refused_data();
+    void refused();
+    void nameTakenWhileRenaming();
+
+private:
+    struct Run
+    {
+        int status = -1;
+        QString out;
+        QString err;
+    };
+    // The daily folder is "day" whatever the clock says.
+    QStringList settings() const
+    {
+        QStringList args;
+        for (const QString &setting :
+             QStringList {u"prefDestinationPath="_s + m_root, u"prefDailyFolderDateFormat='day'"_s,
+                          u"prefDoUnassignedProcess=true"_s, u"prefMoveUnasignedPhotoMethodTag=1"_s,
+                          u"prefOriginalNameFormatTag=1"_s})
+            args << u"--set"_s << setting;
+        return args;
+    }
+    static Run finish(QProcess &p)
+    {
+        p.waitForFinished(60000);
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+                QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+    }
+    Run cli(const QStringList &args) const
+    {
+        QProcess p;
+        p.start(TestSandbox::cliPath(), settings() + args);
+        return finish(p);
+    }
+    static QStringList contentsOf(const QString &folder)
+    {
+        QStringList found;
+        QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            found << QDir(folder).relativeFilePath(path) + u'=' + QString::fromUtf8(readFile(path));
+        }
+        found.sort();
+        return found;
+    }
+    QString m_work;
+    QString m_root;
+};
+
+void TestFileCommand::init()
+{
+    m_work = TestSandbox::instance().makeFolder(u"work"_s);
+    m_root = TestSandbox::instance().makeFolder(u"dest"_s);
+}
+
+void TestFileCommand::secondCardOfTheDay_data()
+{
+    QTest::addColumn<bool>("otherFileSystem");
+    QTest::newRow("same file system") << false;
+    QTest::newRow("destination on tmpfs") << true;
+}
+
+void TestFileCommand::secondCardOfTheDay()
+{
+    QFETCH(bool, otherFileSystem);
+    std::optional<ScopedMount> mount;
+    if (otherFileSystem) {
+        mount.emplace(ScopedMount::tmpfs(m_root, u"4m"_s));
+        SKIP_UNLESS_MOUNTED(*mount);
+    }
+    const QString day = m_root + u"/day/"_s, unassigned = m_root + u"/UNASSIGNED_PHOTOS/day/"_s;
+    QVERIFY(writeFile(day + u"2000000000015_IMG_0004.JPG"_s, "first card 4"));
+    QVERIFY(writeFile(day + u"2000000000015_IMG_0005.JPG"_s, "first card 5"));
+    QVERIFY(writeFile(unassigned + u"IMG_0001.JPG"_s, "first card 1"));
+    QVERIFY(writeFile(m_work + u"/2000000000015_IMG_0004.JPG"_s, "second card 4"));
+    QVERIFY(writeFile(m_work + u"/2000000000015_IMG_0005.JPG"_s, "first card 5")); // filed before
+    QVERIFY(writeFile(m_work + u"/2000000000015_IMG_0006.JPG"_s, "second card 6"));
+    QVERIFY(writeFile(m_work + u"/IMG_0001.JPG"_s, "second card 1"));
+
+    const Run run = cli({u"file"_s, m_work});
+    QCOMPARE(run.status, 0);
+    QCOMPARE(
+        contentsOf(m_root),
+        QStringList({u"UNASSIGNED_PHOTOS/day/IMG_0001-2.JPG=second card 1"_s,
+                     u"UNASSIGNED_PHOTOS/day/IMG_0001.JPG=first card 1"_s,
+                     u"day/2000000000015_IMG_0004-2.JPG=second card 4"_s,
+                     u"day/2000000000015_IMG_0004.JPG=first card 4"_s, u"day/2000000000015_IMG_0005.JPG=first card 5"_s,
+                     u"day/2000000000015_IMG_0006.JPG=second card 6"_s}));
+    QVERIFY(QDir(m_work).isEmpty());
+    for (const QString &line :
+         QStringList {u"moved\t2000000000015_IMG_0004.JPG\t"_s + day + u"2000000000015_IMG_0004-2.JPG\tnew name"_s,
+                      u"moved\t2000000000015_IMG_0005.JPG\t"_s + day + u"2000000000015_IMG_0005.JPG\talready filed"_s,
+                      u"unassigned\tIMG_0001.JPG\t"_s + unassigned + u"IMG_0001-2.JPG\tnew name"_s,
+                      u"Finished Moving ALL ReAssigned Files...\nMoved 3 out of 3 Allowed Files."_s,
+                      u"2000000000015_IMG_0004.JPG \u2192 "_s + day + u"2000000000015_IMG_0004-2.JPG"_s,
+                      u"2000000000015_IMG_0005.JPG \u2192 "_s + day + u"2000000000015_IMG_0005.JPG"_s})
+        QVERIFY2(run.out.contains(line), qPrintable(run.out));
+}
+
+void TestFileCommand::refused_data()
+{
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<QString>("destination"); // relative to the working folder; empty: from the settings
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("daily folder pattern of '..'") << u"'..'"_s << QString() << u"folder above the destination"_s;
+    QTest::newRow("destination inside the working folder")
+        << u"'day'"_s << u"/sorted"_s << u"inside the working folder"_s;
+}
+
+void TestFileCommand::refused()
+{
+    QFETCH(QString, pattern);
+    QFETCH(QString, destination);
+    QFETCH(QString, reason);
+    QVERIFY(writeFile(m_work + u"/123_IMG_0001.JPG"_s, "photo"));
+    QStringList args {u"--set"_s, u"prefDailyFolderDateFormat="_s + pattern, u"file"_s, m_work};
+    if (!destination.isEmpty())
+        args << m_work + destination;
+    const Run run = cli(args);
+    QCOMPARE(run.status, 1);
+    QVERIFY2(run.err.contains(reason), qPrintable(run.err));
+    QCOMPARE(contentsOf(m_work), QStringList {u"123_IMG_0001.JPG=photo"_s});
+    if (destination.isEmpty()) {
+        const Run shown = cli({u"--set"_s, u"prefDailyFolderDateFormat="_s + pattern, u"daily-folder"_s});
+        QCOMPARE(shown.status, 1);
+        QVERIFY2(shown.out.contains(u"refused pattern	"_s) && shown.out.contains(reason), qPrintable(shown.out));
+    }
+    QVERIFY(QDir(m_root).isEmpty());
+    QVERIFY(QDir(QFileInfo(m_root).path()).entryList({u"123_*"_s}, QDir::Files).isEmpty());
+}
+
+void TestFileCommand::nameTakenWhileRenaming()
+{
+    // Another work station files a different photo of the same name into the shared
+    // folder while this one's rename is on its way: the other photo must stay.
+    const QString strace = QStandardPaths::findExecutable(u"strace"_s);
+    if (strace.isEmpty())
+        QSKIP("strace is not installed");
+    const QString day = m_root + u"/day/"_s;
+    QVERIFY(writeFile(m_work + u"/123_IMG_0004.JPG"_s, "this station"));
+    QVERIFY(QDir().mkpath(day));
+    const QString trace = TestSandbox::instance().makeFolder(u"trace"_s) + u"/renames"_s;
+    QProcess p;
+    p.start(strace,
+            QStringList {u"-f"_s, u"-qq"_s, u"-o"_s, trace, u"-e"_s, u"trace=rename,renameat,renameat2"_s, u"-e"_s,
+                         u"inject=rename,renameat,renameat2:delay_enter=3000000"_s, TestSandbox::cliPath()}
+                + settings() + QStringList {u"file"_s, m_work});
+    // strace has written the rename's start and holds the call back for three seconds,
+    // ample time for the other station's photo to land first.
+    QVERIFY(waitUntil([&] { return readFile(trace).contains(QByteArray(day.toUtf8() + "123_IMG_0004.JPG")); }, 30000));
+    QVERIFY(writeFile(day + u"123_IMG_0004.JPG"_s, "other station"));
+    const Run run = finish(p);
+    QCOMPARE(run.status, 0);
+    QCOMPARE(contentsOf(day), QStringList({u"123_IMG_0004-2.JPG=this station"_s, u"123_IMG_0004.JPG=other station"_s}));
+    QVERIFY2(run.out.contains(u"123_IMG_0004.JPG \u2192 "_s + day + u"123_IMG_0004-2.JPG"_s), qPrintable(run.out));
+}
+
+LUMISORT_CORE_TEST_MAIN(TestFileCommand)
+#include "tst_filecommand.moc"
