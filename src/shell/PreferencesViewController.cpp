@@ -93,6 +93,13 @@ QString storedText(const QString &key)
     return store().stringForKey(key).value_or(QString());
 }
 
+// An empty own pattern stands for the default one.
+std::optional<QString> ownPatternProblem(const QString &text)
+{
+    const QString pattern = text.trimmed();
+    return pattern.isEmpty() ? std::nullopt : DestinationPathRules::dailyFolderPatternProblem(pattern);
+}
+
 void openIfPresent(const std::optional<QString> &path)
 {
     if (!path || path->isEmpty())
@@ -264,6 +271,12 @@ QWidget *PreferencesViewController::makeFilingPage()
     ibUserDefinedDateFormatterField->setPlaceholderText(cDefaultUserPattern);
     ibUserDefinedDateFormatterField->setToolTip(u"Unicode date symbols, e.g. yyyy-MM-dd"_s);
     dailyLayout->addRow(u"Your own pattern:"_s, ibUserDefinedDateFormatterField);
+    ibDateFormatProblemLabel = new QLabel(daily);
+    ibDateFormatProblemLabel->setObjectName(u"ibDateFormatProblemLabel"_s);
+    ibDateFormatProblemLabel->setWordWrap(true);
+    ibDateFormatProblemLabel->setStyleSheet(u"color: #b00020;"_s);
+    ibDateFormatProblemLabel->hide();
+    dailyLayout->addRow(ibDateFormatProblemLabel);
     ibDateFormatExampleLabel = new QLabel(daily);
     ibDateFormatExampleLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     dailyLayout->addRow(u"Today's folder:"_s, ibDateFormatExampleLabel);
@@ -364,6 +377,11 @@ void PreferencesViewController::connectBindings()
     bindTag(ibDateFormatterPopUp, cPrefDateFormatterTag, &PreferencesViewController::ibClickOnDateFormatter);
     ibUserDefinedDateFormatterField->setObjectName(cPrefUserDefinedDateFormatter);
     connect(ibUserDefinedDateFormatterField, &QLineEdit::textChanged, this, [this](const QString &text) {
+        // A pattern that would file beside or above the daily folder is never stored.
+        if (ownPatternProblem(text)) {
+            showDateFormatProblem();
+            return;
+        }
         store().setString(text, cPrefUserDefinedDateFormatter);
         // The field only takes input while the own pattern is chosen; the example follows the typing.
         if (ibUserDefinedDateFormatterField->isEnabled())
@@ -423,6 +441,7 @@ void PreferencesViewController::showStoredValues()
     showText(ibUserDefinedDateFormatterField, storedText(cPrefUserDefinedDateFormatter));
     ibUserDefinedDateFormatterField->setEnabled(!store().boolForKey(cPrefEnableUserDefinedDateFormatter));
     ibDateFormatExampleLabel->setText(storedText(cPrefDailyFolderDateFormatExample));
+    showDateFormatProblem();
     showBool(ibDoUnassignedProcessCheckBox, cPrefDoUnassignedProcess);
     showTaggedItem(ibMoveUnassignedPhotoMethodPopUp, cPrefMoveUnasignedPhotoMethodTag);
     showTaggedItem(ibOriginalNameFormatPopUp, cPrefOriginalNameFormatTag);
@@ -592,6 +611,12 @@ void PreferencesViewController::applyDateFormatterTag(qint64 tag)
         QString own = store().stringForKey(cPrefUserDefinedDateFormatter).value_or(QString()).trimmed();
         if (own.isEmpty())
             own = cDefaultUserPattern;
+        if (DestinationPathRules::dailyFolderPatternProblem(own)) {
+            // The folders keep the last pattern that names a folder of its own.
+            logLine(u"PreferencesViewController -> ibClickOnDateFormatter.... own pattern refused: "_s + own);
+            showStoredValues();
+            return;
+        }
         pattern = own;
         formatter = withPattern(pattern);
         break;
@@ -612,6 +637,20 @@ void PreferencesViewController::applyDateFormatterTag(qint64 tag)
     logLine(u"PreferencesViewController -> ibClickOnDateFormatter.... tag="_s + QString::number(tag) + u" pattern="_s
             + storedText(cPrefDailyFolderDateFormat) + u" example="_s + example.value_or(cNoDailyFolderExample));
     showStoredValues();
+}
+
+void PreferencesViewController::showDateFormatProblem()
+{
+    std::optional<QString> problem;
+    if (ibUserDefinedDateFormatterField->isEnabled())
+        problem = ownPatternProblem(ibUserDefinedDateFormatterField->text());
+    if (problem) {
+        *problem += u" It is not stored."_s;
+    } else if ((problem = DestinationPathRules::storedDailyFolderPatternProblem())) {
+        *problem += u" Filing is refused until another pattern is chosen."_s;
+    }
+    ibDateFormatProblemLabel->setText(problem.value_or(QString()));
+    ibDateFormatProblemLabel->setVisible(problem.has_value());
 }
 
 void PreferencesViewController::ibClickOnOriginalPhotoNameFormat(QObject *)

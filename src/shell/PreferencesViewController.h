@@ -54,6 +54,7 @@ public:
     QComboBox *ibDateFormatterPopUp = nullptr; // item data are the tags 0..6
     QLabel *ibDateFormatExampleLabel = nullptr;
     QLineEdit *ibUserDefinedDateFormatterField = nullptr;
+    QLabel *ibDateFormatProblemLabel = nullptr; // why a pattern is refused; hidden otherwise
     QCheckBox *ibDoUnassignedProcessCheckBox = nullptr;
     QComboBox *ibMoveUnassignedPhotoMethodPopUp = nullptr; // item data are the tags 0, 1
     QComboBox *ibOriginalNameFormatPopUp = nullptr; // item data are the tags 0, 1, 2
@@ -91,6 +92,8 @@ private:
     void connectBindings();
     void chooseFolder(const FolderKeys &keys);
     void applyDateFormatterTag(qint64 tag);
+    // Why the pattern typed (or else the one stored) cannot name the daily folder.
+    void showDateFormatProblem();
     // Shows the stored values again, as the store may have changed under the controls.
     void showStoredValues();
 };

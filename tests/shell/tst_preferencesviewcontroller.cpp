@@ -91,6 +91,8 @@ private Q_SLOTS:
     void reassignmentMode();
     void datePattern_data();
     void datePattern();
+    void refusedDatePattern_data();
+    void refusedDatePattern();
     void folderChoice_data();
     void folderChoice();
     void reveal_data();
@@ -221,6 +223,47 @@ void TestPreferencesViewController::datePattern()
     QCOMPARE(store().integerForKey(cPrefDateFormatterTag), chosen);
     QCOMPARE(store().boolForKey(cPrefEnableUserDefinedDateFormatter), chosen != 6);
     QCOMPARE(pane->ibUserDefinedDateFormatterField->isEnabled(), chosen == 6);
+}
+
+void TestPreferencesViewController::refusedDatePattern_data()
+{
+    // A pattern whose folder would not be a folder of its own below the destination is shown
+    // as refused and never stored; "stored" is an own pattern set before the pane opened.
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("typed"); // null: the own pattern is picked from the pop-up
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("typed quoted ..") << u"yyyy"_s << u"'..'"_s << u"folder above the destination"_s;
+    QTest::newRow("typed ..") << u"yyyy"_s << u".."_s << u"folder above the destination"_s;
+    QTest::newRow("typed .") << u"yyyy"_s << u"."_s << u"directly in the destination"_s;
+    QTest::newRow("typed pattern giving no name") << u"yyyy"_s << u"j"_s << u"no folder name"_s;
+    QTest::newRow("picked while stored as ..") << u"'..'"_s << QString() << u"folder above the destination"_s;
+}
+
+void TestPreferencesViewController::refusedDatePattern()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, typed);
+    QFETCH(QString, reason);
+    store().setInteger(typed.isNull() ? 1 : 6, cPrefDateFormatterTag);
+    store().setString(u"yyyy"_s, cPrefDailyFolderDateFormat);
+    store().setString(stored, cPrefUserDefinedDateFormatter);
+    const auto pane = openPane();
+    QVERIFY(pane->ibDateFormatProblemLabel->isHidden());
+    if (typed.isNull())
+        change(pane->ibDateFormatterPopUp, 6);
+    else
+        pane->ibUserDefinedDateFormatterField->setText(typed);
+    QCOMPARE(store().stringForKey(cPrefDailyFolderDateFormat),
+             std::optional<QString>(typed.isNull() ? u"MM-dd-yyyy"_s : u"yyyy"_s));
+    QCOMPARE(store().stringForKey(cPrefUserDefinedDateFormatter), std::optional<QString>(stored));
+    QVERIFY(!pane->ibDateFormatProblemLabel->isHidden());
+    QVERIFY2(pane->ibDateFormatProblemLabel->text().contains(reason),
+             qPrintable(pane->ibDateFormatProblemLabel->text()));
+
+    // A good pattern is taken at once and the warning goes.
+    pane->ibUserDefinedDateFormatterField->setText(u"yyyy-MM"_s);
+    QCOMPARE(store().stringForKey(cPrefDailyFolderDateFormat), std::optional<QString>(u"yyyy-MM"_s));
+    QVERIFY(pane->ibDateFormatProblemLabel->isHidden());
 }
 
 void TestPreferencesViewController::folderChoice_data()
