@@ -1,5 +1,6 @@
 #include "MakeCardCommand.h"
 
+#include "CliArguments.h"
 #include "DemoCardWriter.h"
 
 #include <QElapsedTimer>
@@ -22,6 +23,7 @@ QString MakeCardCommand::usage()
 {
     return u"usage: lumisort-cli make-card DIR --groups N --photos M [--size WxH] [--no-exif-thumbnail]\n"
            "                              [--orientation K] [--quality Q] [--seed S] [--start-number K]\n"
+           "  (a DIR beginning with \"-\" follows \"--\", after the options)\n"
            "  writes a demo camera card: N groups, each a barcode card photo followed by M photos,\n"
            "  as DIR/DCIM/100CANON/IMG_0001.JPG ..., and their list in DIR/lumisort-card.json\n"
            "  --size WxH          stored pixel size, 16 to 20000 each (default 6000x4000)\n"
@@ -37,27 +39,26 @@ int MakeCardCommand::run(const QStringList &args, CliIo &io)
     DemoCardOptions options;
     options.groups = 0;
     options.photosPerGroup = -1;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        QString option = args.at(i);
-        if (!option.startsWith(u"--"_s)) {
-            if (!options.dir.isEmpty())
-                return io.usageError(u"make-card takes one folder"_s, usage());
-            options.dir = option;
+    const CliArguments parsed(args,
+                              {{u"--groups"_s, true},
+                               {u"--photos"_s, true},
+                               {u"--size"_s, true},
+                               {u"--no-exif-thumbnail"_s},
+                               {u"--orientation"_s, true},
+                               {u"--quality"_s, true},
+                               {u"--seed"_s, true},
+                               {u"--start-number"_s, true}});
+    if (!parsed.error().isEmpty())
+        return io.usageError(parsed.error(), usage());
+    if (parsed.operands().size() > 1)
+        return io.usageError(u"make-card takes one folder"_s, usage());
+    options.dir = parsed.operands().value(0);
+    options.exifThumbnail = !parsed.isSet(u"--no-exif-thumbnail"_s);
+    for (const QString &option : {u"--size"_s, u"--seed"_s, u"--groups"_s, u"--photos"_s, u"--orientation"_s,
+                                  u"--quality"_s, u"--start-number"_s}) {
+        if (!parsed.isSet(option))
             continue;
-        }
-        if (option == u"--no-exif-thumbnail"_s) {
-            options.exifThumbnail = false;
-            continue;
-        }
-        QString value;
-        if (const qsizetype eq = option.indexOf(u'='); eq > 0) {
-            value = option.mid(eq + 1);
-            option.truncate(eq);
-        } else if (i + 1 < args.size()) {
-            value = args.at(++i);
-        } else {
-            return io.usageError(option + u" needs a value"_s, usage());
-        }
+        const QString value = parsed.value(option);
         qint64 number = 0;
         const auto bad = [&] { return io.usageError(u"bad value for "_s + option + u": "_s + value, usage()); };
         if (option == u"--size"_s) {
@@ -84,12 +85,10 @@ int MakeCardCommand::run(const QStringList &args, CliIo &io)
             if (!parseNumber(value, 1, 100, &number))
                 return bad();
             options.quality = int(number);
-        } else if (option == u"--start-number"_s) {
+        } else {
             if (!parseNumber(value, 1, DemoCardWriter::cFilesPerFolder, &number))
                 return bad();
             options.startNumber = int(number);
-        } else {
-            return io.usageError(u"unknown option "_s + option, usage());
         }
     }
     if (options.dir.isEmpty())

@@ -1,52 +1,47 @@
 #include "SectionsCommand.h"
 
+#include "CliArguments.h"
 #include "model/ImageDirectoryLoader.h"
 #include "model/LoadProbe.h"
 #include "model/ThumbnailCache.h"
+#include "support/NativePath.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
 QString SectionsCommand::usage()
 {
-    return u"usage: lumisort-cli sections [--single] [--json] [--stats] [--no-cache] DIR\n"
+    return u"usage: lumisort-cli sections [--single] [--json] [--stats] [--no-cache] [--] DIR\n"
+           "  --single    one section for the whole folder\n"
+           "  --json      print the sections as JSON\n"
            "  --stats     add load figures (photos, decoded, reused, ms_first_screen, ms_all, rss_mb)\n"
            "  --no-cache  make every thumbnail from the image data (no thumbnail cache)"_s;
 }
 
 int SectionsCommand::run(const QStringList &args, CliIo &io)
 {
-    bool single = false;
-    bool json = false;
-    bool stats = false;
-    bool noCache = false;
-    QString folder;
-    for (const QString &arg : args) {
-        if (arg == u"--single"_s)
-            single = true;
-        else if (arg == u"--json"_s)
-            json = true;
-        else if (arg == u"--stats"_s)
-            stats = true;
-        else if (arg == u"--no-cache"_s)
-            noCache = true;
-        else if (arg.startsWith(u"--"_s) || !folder.isEmpty())
-            return io.usageError(u"unexpected argument "_s + arg, usage());
-        else
-            folder = arg;
-    }
+    const CliArguments parsed(args, {{u"--single"_s}, {u"--json"_s}, {u"--stats"_s}, {u"--no-cache"_s}});
+    if (!parsed.error().isEmpty())
+        return io.usageError(parsed.error(), usage());
+    if (parsed.operands().size() > 1)
+        return io.usageError(u"unexpected argument "_s + NativePath::forDisplay(parsed.operands().at(1)), usage());
+    const bool single = parsed.isSet(u"--single"_s);
+    const bool json = parsed.isSet(u"--json"_s);
+    const bool stats = parsed.isSet(u"--stats"_s);
+    const bool noCache = parsed.isSet(u"--no-cache"_s);
+    const QString folder = parsed.operands().value(0);
     if (folder.isEmpty())
         return io.usageError(u"no folder given"_s, usage());
-    if (!QFileInfo(folder).isDir()) {
-        io.err << "lumisort-cli: not a folder: " << folder << Qt::endl;
+    struct stat info = {};
+    if (::stat(NativePath(folder).c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        io.err << "lumisort-cli: not a folder: " << NativePath::forDisplay(folder) << Qt::endl;
         return CliIo::cFailed;
     }
-    const QString absolute = QFileInfo(folder).absoluteFilePath();
+    const QString absolute = CliArguments::absolutePath(folder);
 
     // The same loader and cache as the browser, loading the same progressive way.
     std::unique_ptr<ThumbnailCache> privateCache;
@@ -66,7 +61,7 @@ int SectionsCommand::run(const QStringList &args, CliIo &io)
         QStringList names;
         for (qsizetype i = 0; i < count; ++i) {
             if (const ImageFilePtr file = loader.imageFileForIndexPath({s, i}))
-                names << file->fileName();
+                names << NativePath::forDisplay(file->fileName());
         }
         if (json) {
             sections.append(QJsonObject {{u"section"_s, s},
@@ -80,7 +75,7 @@ int SectionsCommand::run(const QStringList &args, CliIo &io)
         }
     }
     if (json) {
-        QJsonObject root {{u"folder"_s, absolute}, {u"sections"_s, sections}};
+        QJsonObject root {{u"folder"_s, NativePath::forDisplay(absolute)}, {u"sections"_s, sections}};
         if (stats) {
             root.insert(u"stats"_s,
                         QJsonObject {{u"photos"_s, probe.photos},

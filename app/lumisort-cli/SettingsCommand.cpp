@@ -1,5 +1,6 @@
 #include "SettingsCommand.h"
 
+#include "CliArguments.h"
 #include "SettingValueText.h"
 #include "shell/SettingsStore.h"
 
@@ -10,13 +11,19 @@ QString SettingsCommand::usage()
     return u"usage: lumisort-cli settings list\n"
            "       lumisort-cli settings get KEY\n"
            "       lumisort-cli settings set KEY VALUE [--type string|bool|int|real|data|date|plist]\n"
+           "         (a VALUE beginning with \"-\" other than a number follows \"--\")\n"
            "       lumisort-cli settings remove KEY"_s;
 }
 
 int SettingsCommand::run(const QStringList &args, SettingsStore &store, CliIo &io)
 {
-    const QString action = args.value(0, u"list"_s);
-    if (action == u"list"_s && args.size() <= 1) {
+    const CliArguments parsed(args, {{u"--type"_s, true}});
+    if (!parsed.error().isEmpty())
+        return io.usageError(parsed.error(), usage());
+    const QStringList operands = parsed.operands();
+    const bool typed = parsed.isSet(u"--type"_s);
+    const QString action = operands.value(0, u"list"_s);
+    if (action == u"list"_s && operands.size() <= 1 && !typed) {
         const QVariantMap all = store.dictionaryRepresentation();
         const QVariantMap stored = store.storedValues();
         for (auto it = all.cbegin(); it != all.cend(); ++it) {
@@ -26,30 +33,30 @@ int SettingsCommand::run(const QStringList &args, SettingsStore &store, CliIo &i
         }
         return CliIo::cOk;
     }
-    if (action == u"get"_s && args.size() == 2) {
-        const QVariant value = store.objectForKey(args.at(1));
+    if (action == u"get"_s && operands.size() == 2 && !typed) {
+        const QVariant value = store.objectForKey(operands.at(1));
         if (!value.isValid()) {
-            io.err << "lumisort-cli: no value for " << args.at(1) << Qt::endl;
+            io.err << "lumisort-cli: no value for " << operands.at(1) << Qt::endl;
             return CliIo::cFailed;
         }
         io.out << SettingValueText::format(value) << Qt::endl;
         return CliIo::cOk;
     }
-    if (action == u"set"_s && (args.size() == 3 || (args.size() == 5 && args.at(3) == u"--type"_s))) {
+    if (action == u"set"_s && operands.size() == 3) {
         QString error;
-        const QVariant value =
-            SettingValueText::parse(args.at(2), args.value(4), store.objectForKey(args.at(1)), &error);
+        const QVariant value = SettingValueText::parse(operands.at(2), parsed.value(u"--type"_s),
+                                                       store.objectForKey(operands.at(1)), &error);
         if (!value.isValid())
             return io.usageError(error, usage());
-        store.setObject(value, args.at(1));
+        store.setObject(value, operands.at(1));
         if (!store.synchronize()) {
             io.err << "lumisort-cli: could not save the settings to " << store.filePath() << Qt::endl;
             return CliIo::cFailed;
         }
         return CliIo::cOk;
     }
-    if (action == u"remove"_s && args.size() == 2) {
-        store.removeObjectForKey(args.at(1));
+    if (action == u"remove"_s && operands.size() == 2 && !typed) {
+        store.removeObjectForKey(operands.at(1));
         return store.synchronize() ? CliIo::cOk : CliIo::cFailed;
     }
     return io.usageError(u"bad arguments for settings"_s, usage());

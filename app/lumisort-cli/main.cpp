@@ -1,4 +1,5 @@
 #include "BarcodeCommand.h"
+#include "CliArguments.h"
 #include "CliIo.h"
 #include "CompanionCommand.h"
 #include "DailyFolderCommand.h"
@@ -16,9 +17,9 @@
 #include "support/SystemLog.h"
 
 #include <QGuiApplication>
-#include <QHash>
 #include <cstdio>
 #include <functional>
+#include <memory>
 
 using namespace Qt::StringLiterals;
 
@@ -41,84 +42,115 @@ QString usage()
            "  make-card    write a realistic demo camera card\n"
            "options:\n"
            "  --set KEY=VALUE   override a setting for this run only (repeatable)\n"
-           "  --verbose         show the program's log lines on standard error\n"_s;
+           "  --verbose         show the program's log lines on standard error\n"
+           "  --                ends the options: a name beginning with \"-\" may follow\n"_s;
 }
+
+// The index of the verb: the first argument that is no option nor an option's value.
+qsizetype verbIndex(const QStringList &args)
+{
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString &arg = args.at(i);
+        if (arg == u"--"_s)
+            return i + 1;
+        if (arg == u"--set"_s)
+            ++i;
+        else if (!arg.startsWith(u'-'))
+            return i;
+    }
+    return args.size();
+}
+
+struct Verb
+{
+    bool drawsText; // needs fonts, hence a GUI application (never a display)
+    std::function<int(const QStringList &, CliIo &)> run;
+};
 } // namespace
 
 int main(int argc, char **argv)
 {
-    // Drawing demo cards needs fonts, hence a GUI application, but never a display.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    QCoreApplication::setApplicationName(u"lumisort-cli"_s);
-    QCoreApplication::setApplicationVersion(QStringLiteral(LUMISORT_VERSION));
+    // The command line is read before any Qt application object exists: those
+    // take their own options (-reverse, --platform, -style ...) out of argv, with
+    // one dash or two, and "auto --reverse" would then run forward.
+    const QStringList arguments = CliArguments::fromArgv(argc, argv);
+    const qsizetype verbAt = verbIndex(arguments);
+    const CliArguments global(arguments.mid(0, std::min(verbAt, arguments.size())),
+                              {{u"--set"_s, true}, {u"--verbose"_s}, {u"--version"_s}, {u"--help"_s}});
+    const QString verb = arguments.value(verbAt);
+    const QStringList verbArgs = arguments.mid(verbAt + 1);
+
     QTextStream out(stdout);
     QTextStream err(stderr);
     CliIo io {out, err};
 
-    QStringList args = QCoreApplication::arguments().mid(1);
-    QList<QPair<QString, QString>> overrides;
-    bool verbose = false;
-    while (!args.isEmpty() && args.first().startsWith(u"--"_s)) {
-        const QString option = args.takeFirst();
-        if (option == u"--version"_s) {
-            out << "lumisort-cli " << BundleInfo::value(u"CFBundleShortVersionString"_s) << Qt::endl;
-            return CliIo::cOk;
-        }
-        if (option == u"--help"_s) {
-            out << usage();
-            return CliIo::cOk;
-        }
-        if (option == u"--verbose"_s) {
-            verbose = true;
-            continue;
-        }
-        if (option == u"--set"_s || option.startsWith(u"--set="_s)) {
-            const QString assignment =
-                option == u"--set"_s ? (args.isEmpty() ? QString() : args.takeFirst()) : option.mid(6);
-            const qsizetype eq = assignment.indexOf(u'=');
-            if (eq <= 0)
-                return io.usageError(u"--set needs KEY=VALUE"_s, usage());
-            overrides.append({assignment.left(eq), assignment.mid(eq + 1)});
-            continue;
-        }
-        return io.usageError(u"unknown option "_s + option, usage());
-    }
-    SystemLog::setEnabled(verbose);
-    if (args.isEmpty())
-        return io.usageError(u"no verb given"_s, usage());
+    SettingsStore *store = nullptr;
+    const QHash<QString, Verb> verbs {
+        {u"settings"_s,
+         {false, [&store](const QStringList &a, CliIo &o) { return SettingsCommand::run(a, *store, o); }}},
+        {u"sections"_s, {false, &SectionsCommand::run}},
+        {u"barcode"_s, {false, &BarcodeCommand::run}},
+        {u"daily-folder"_s, {false, &DailyFolderCommand::run}},
+        {u"reassign"_s, {false, &ReassignCommand::runOneBarcode}},
+        {u"auto"_s, {false, &ReassignCommand::runAutomatic}},
+        {u"file"_s, {false, &FileCommand::run}},
+        {u"import"_s, {false, &ImportCommand::run}},
+        {u"companion"_s, {false, &CompanionCommand::run}},
+        {u"thumbs"_s, {false, &ThumbsCommand::run}},
+        {u"make-card"_s, {true, &MakeCardCommand::run}},
+    };
+    const auto found = verbs.constFind(verb);
 
-    SettingsStore &store = SettingsStore::standard();
-    if (!FactoryDefaults::registerInto(store)) {
+    SystemLog::setEnabled(global.isSet(u"--verbose"_s));
+
+    // Qt is given the program's name only.
+    static int qtArgc = 1;
+    static char *qtArgv[] = {argv[0], nullptr};
+    std::unique_ptr<QCoreApplication> app;
+    if (found != verbs.cend() && found->drawsText) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QGuiApplication>(qtArgc, qtArgv);
+    } else {
+        app = std::make_unique<QCoreApplication>(qtArgc, qtArgv);
+    }
+    QCoreApplication::setApplicationName(u"lumisort-cli"_s);
+    QCoreApplication::setApplicationVersion(QStringLiteral(LUMISORT_VERSION));
+
+    if (!global.error().isEmpty())
+        return io.usageError(global.error(), usage());
+    if (global.isSet(u"--version"_s)) {
+        out << "lumisort-cli " << BundleInfo::value(u"CFBundleShortVersionString"_s) << Qt::endl;
+        return CliIo::cOk;
+    }
+    if (global.isSet(u"--help"_s)) {
+        out << usage();
+        return CliIo::cOk;
+    }
+    if (verb.isEmpty())
+        return io.usageError(u"no verb given"_s, usage());
+    if (found == verbs.cend())
+        return io.usageError(u"unknown verb "_s + verb, usage());
+
+    store = &SettingsStore::standard();
+    if (!FactoryDefaults::registerInto(*store)) {
         err << "lumisort-cli: the built-in factory defaults are unusable" << Qt::endl;
         return CliIo::cFailed;
     }
-    for (const auto &[key, text] : std::as_const(overrides)) {
+    for (const QString &assignment : global.values(u"--set"_s)) {
+        const qsizetype eq = assignment.indexOf(u'=');
+        if (eq <= 0)
+            return io.usageError(u"--set needs KEY=VALUE"_s, usage());
+        const QString key = assignment.left(eq);
         QString error;
-        const QVariant value = SettingValueText::parse(text, QString(), store.objectForKey(key), &error);
+        const QVariant value =
+            SettingValueText::parse(assignment.mid(eq + 1), QString(), store->objectForKey(key), &error);
         if (!value.isValid())
             return io.usageError(u"--set "_s + key + u": "_s + error, usage());
-        store.setOverride(key, value);
+        store->setOverride(key, value);
     }
 
-    using Verb = std::function<int(const QStringList &, CliIo &)>;
-    const QHash<QString, Verb> verbs {
-        {u"settings"_s, [&store](const QStringList &a, CliIo &o) { return SettingsCommand::run(a, store, o); }},
-        {u"sections"_s, &SectionsCommand::run},
-        {u"barcode"_s, &BarcodeCommand::run},
-        {u"daily-folder"_s, &DailyFolderCommand::run},
-        {u"reassign"_s, &ReassignCommand::runOneBarcode},
-        {u"auto"_s, &ReassignCommand::runAutomatic},
-        {u"file"_s, &FileCommand::run},
-        {u"import"_s, &ImportCommand::run},
-        {u"companion"_s, &CompanionCommand::run},
-        {u"thumbs"_s, &ThumbsCommand::run},
-        {u"make-card"_s, &MakeCardCommand::run},
-    };
-    const QString verb = args.takeFirst();
-    const auto found = verbs.constFind(verb);
-    const int status = found == verbs.cend() ? io.usageError(u"unknown verb "_s + verb, usage()) : (*found)(args, io);
-    store.synchronize();
+    const int status = found->run(verbArgs, io);
+    store->synchronize();
     return status;
 }

@@ -1,0 +1,355 @@
+#include "DemoCard.h"
+#include "TestMain.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImageReader>
+#include <QProcess>
+#include <sys/stat.h>
+
+using namespace Qt::StringLiterals;
+
+// Every option of every verb through the real executable, each checked by what
+// it does. The working folder of each run is a fresh copy of a demo card as shot:
+// IMG_0001 (barcode photo) 0002 0003, IMG_0004 (barcode photo) 0005 0006.
+class TestCommandLine : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void options_data();
+    void options();
+    void namesThatAreNotUtf8_data();
+    void namesThatAreNotUtf8();
+
+private:
+    struct Run
+    {
+        int status = -1;
+        QString out, err;
+    };
+    Run cli(const QStringList &args) const
+    {
+        QProcess p;
+        p.setWorkingDirectory(m_work);
+        p.start(TestSandbox::cliPath(), args);
+        p.waitForFinished(120000);
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+                QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+    }
+    QString expand(QString text) const
+    {
+        return text.replace(u"{work}"_s, m_work).replace(u"{out}"_s, m_out).replace(u"{card}"_s, m_card.folder);
+    }
+    QString inWork(const QString &path) const
+    {
+        const QString p = expand(path);
+        return p.startsWith(u'/') ? p : m_work + u'/' + p;
+    }
+    void check(const QString &expectation, const Run &run) const;
+
+    DemoCard m_card;
+    QString m_work;
+    QString m_out;
+};
+
+void TestCommandLine::initTestCase()
+{
+    m_card = DemoCard::make(TestSandbox::instance().makeFolder(u"card"_s), 2, 2);
+    QVERIFY(m_card.isValid());
+}
+
+void TestCommandLine::options_data()
+{
+    // prepare: "mv:A|B" renames in the working folder, "mkdir:P" makes a folder, "cli:ARGS" runs the tool first.
+    // expect: "out:T" / "err:T" the output holds T ("!" in front: does not), "file:P" exists,
+    // "text:P|T" file P holds T, "image:P|WxH", "smaller:P|N" bytes, "get:KEY|V" and
+    // "list:T" read the settings afterwards. P is relative to the working folder.
+    QTest::addColumn<QStringList>("prepare");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QStringList>("expect");
+    const QString version = u"lumisort-cli "_s + QStringLiteral(LUMISORT_VERSION);
+    const QStringList codes {u"IMG_0001.JPG=111"_s, u"IMG_0004.JPG=444"_s};
+    const QString card = u"{out}/DCIM/100CANON/"_s;
+    const QString longBarcode(200, u'7');
+    const QString longName = QString(60, u'x') + u"_0002.JPG"_s; // two pieces: all of it stays
+    const auto row = [](const char *name, const QStringList &prepare, const QStringList &args, int status,
+                        const QStringList &expect) { QTest::newRow(name) << prepare << args << status << expect; };
+
+    // The program's own options, and those a Qt application would have taken.
+    row("--version", {}, {u"--version"_s}, 0, {u"out:"_s + version});
+    row("--help", {}, {u"--help"_s}, 0, {u"out:verbs:"_s, u"out:--set KEY=VALUE"_s});
+    row("--verbose", {}, {u"--verbose"_s, u"reassign"_s, u"--barcode"_s, u"9"_s, u"IMG_0002.JPG"_s}, 0,
+        {u"err:ReassignRun -> oneBarcode"_s, u"file:9_IMG_0002.JPG"_s});
+    row("quiet without --verbose", {}, {u"reassign"_s, u"--barcode"_s, u"9"_s, u"IMG_0002.JPG"_s}, 0,
+        {u"!err:ReassignRun"_s, u"file:9_IMG_0002.JPG"_s});
+    row("--set KEY=VALUE", {},
+        {u"--set"_s, u"prefInputFolderSortKeySelectedIndex=0"_s, u"settings"_s, u"get"_s,
+         u"prefInputFolderSortKeySelectedIndex"_s},
+        0, {u"out:0\n"_s, u"get:prefInputFolderSortKeySelectedIndex|1"_s});
+    row("--set=KEY=VALUE", {},
+        {u"--set=prefInputFolderSortKeySelectedIndex=0"_s, u"settings"_s, u"get"_s,
+         u"prefInputFolderSortKeySelectedIndex"_s},
+        0, {u"out:0\n"_s});
+    row("-reverse is no option of the program", {}, {u"-reverse"_s, u"barcode"_s, u"a_1.jpg"_s}, 2,
+        {u"err:unknown option -reverse"_s});
+    row("--platform is no option of the program", {}, {u"--platform"_s, u"offscreen"_s, u"barcode"_s, u"a_1.jpg"_s}, 2,
+        {u"err:unknown option --platform"_s});
+    row("-style is no option of a verb", {}, {u"barcode"_s, u"-style"_s, u"fusion"_s}, 2,
+        {u"err:unknown option -style"_s});
+
+    // settings
+    row("settings list", {}, {u"settings"_s, u"list"_s}, 0, {u"out:prefCameraCardFolderNames\tstring\tdefault\t"_s});
+    row("settings get", {}, {u"settings"_s, u"get"_s, u"prefInputFolderSortKeySelectedIndex"_s}, 0, {u"out:1\n"_s});
+    row("settings set --type", {}, {u"settings"_s, u"set"_s, u"cliT1"_s, u"12"_s, u"--type"_s, u"string"_s}, 0,
+        {u"list:cliT1\tstring\tstored\t12\n"_s});
+    row("settings set --type= first", {}, {u"settings"_s, u"set"_s, u"--type=int"_s, u"cliT2"_s, u"7"_s}, 0,
+        {u"list:cliT2\tint\tstored\t7\n"_s});
+    row("settings set a negative number", {}, {u"settings"_s, u"set"_s, u"cliT3"_s, u"-5"_s}, 0,
+        {u"list:cliT3\tint\tstored\t-5\n"_s});
+    row("settings set a value after --", {}, {u"settings"_s, u"set"_s, u"cliT4"_s, u"--"_s, u"-x"_s}, 0,
+        {u"get:cliT4|-x"_s});
+    row("settings remove", {u"cli:settings set cliT5 v"_s}, {u"settings"_s, u"remove"_s, u"cliT5"_s}, 0,
+        {u"!list:cliT5"_s});
+
+    // sections
+    row("sections", {u"cli:reassign --barcode 5 IMG_0005.JPG IMG_0006.JPG"_s}, {u"sections"_s, u"{work}"_s}, 0,
+        {u"out:0\tIMG\t4\tIMG_0001.JPG\tIMG_0004.JPG\n"_s, u"out:1\t5\t2\t5_IMG_0005.JPG\t5_IMG_0006.JPG\n"_s});
+    row("sections --single", {u"cli:reassign --barcode 5 IMG_0005.JPG IMG_0006.JPG"_s},
+        {u"sections"_s, u"--single"_s, u"."_s}, 0, {u"out:0\tsingleMode\t6\t"_s, u"!out:1\t"_s});
+    row("sections --json", {}, {u"sections"_s, u"--json"_s, u"{work}"_s}, 0,
+        {u"out:\"barcodeid\": \"IMG\""_s, u"out:\"folder\": \"{work}\""_s});
+    row("sections --stats", {}, {u"sections"_s, u"--stats"_s, u"{work}"_s}, 0, {u"out:photos 6 decoded 6 reused 0"_s});
+    row("sections --stats reuses thumbnails", {u"cli:sections {work}"_s}, {u"sections"_s, u"--stats"_s, u"{work}"_s}, 0,
+        {u"out:decoded 0 reused 6"_s});
+    row("sections --no-cache", {u"cli:sections {work}"_s}, {u"sections"_s, u"--no-cache"_s, u"--stats"_s, u"{work}"_s},
+        0, {u"out:decoded 6 reused 0"_s});
+
+    // barcode
+    row("barcode", {}, {u"barcode"_s, u"12345_0007.JPG"_s, u"DSC0001.JPG"_s, u"unknown_1.jpg"_s}, 0,
+        {u"out:12345_0007.JPG\t12345\tknown\n"_s, u"out:DSC0001.JPG\t?originalFileName?\tknown\n"_s,
+         u"out:unknown_1.jpg\tunknown\tunknown\n"_s});
+    row("barcode --", {}, {u"barcode"_s, u"--"_s, u"-IMG_0001.JPG"_s}, 0, {u"out:-IMG_0001.JPG\t-IMG\tknown\n"_s});
+    row("barcode of a name with a dash, without --", {}, {u"barcode"_s, u"-IMG_0001.JPG"_s}, 2,
+        {u"err:unknown option -IMG_0001.JPG"_s});
+
+    // thumbs
+    row("thumbs", {}, {u"thumbs"_s, u"IMG_0002.JPG"_s}, 0, {u"out:IMG_0002.JPG\tembedded\t160x120\n"_s});
+    row("thumbs --out", {}, {u"thumbs"_s, u"--out"_s, u"{out}"_s, u"IMG_0002.JPG"_s}, 0,
+        {u"image:{out}/IMG_0002.png|160x120"_s});
+    row("thumbs --out=", {}, {u"thumbs"_s, u"--out={out}"_s, u"IMG_0002.JPG"_s}, 0,
+        {u"image:{out}/IMG_0002.png|160x120"_s});
+    row("thumbs --", {u"mv:IMG_0002.JPG|-IMG_0002.JPG"_s}, {u"thumbs"_s, u"--"_s, u"-IMG_0002.JPG"_s}, 0,
+        {u"out:-IMG_0002.JPG\tembedded\t160x120\n"_s});
+    row("thumbs --out without folder", {}, {u"thumbs"_s, u"IMG_0002.JPG"_s, u"--out"_s}, 2, {u"err:needs a value"_s});
+
+    // make-card
+    const QStringList small {u"--size"_s, u"64x48"_s};
+    row("make-card --groups --photos", {},
+        QStringList {u"make-card"_s, u"{out}"_s, u"--groups"_s, u"2"_s, u"--photos"_s, u"1"_s} + small, 0,
+        {u"file:"_s + card + u"IMG_0004.JPG"_s, u"!file:"_s + card + u"IMG_0005.JPG"_s});
+    row("make-card --groups= --photos=", {},
+        QStringList {u"make-card"_s, u"--groups=1"_s, u"--photos=0"_s, u"{out}"_s} + small, 0,
+        {u"file:"_s + card + u"IMG_0001.JPG"_s, u"!file:"_s + card + u"IMG_0002.JPG"_s});
+    row("make-card --size", {},
+        {u"make-card"_s, u"{out}"_s, u"--groups"_s, u"1"_s, u"--photos"_s, u"0"_s, u"--size"_s, u"96x40"_s}, 0,
+        {u"image:"_s + card + u"IMG_0001.JPG|96x40"_s});
+    row("make-card --start-number", {},
+        QStringList {u"make-card"_s, u"{out}"_s, u"--groups"_s, u"1"_s, u"--photos"_s, u"0"_s, u"--start-number"_s,
+                     u"7"_s}
+            + small,
+        0, {u"file:"_s + card + u"IMG_0007.JPG"_s});
+    row("make-card --orientation", {},
+        QStringList {u"make-card"_s, u"{out}"_s, u"--groups"_s, u"1"_s, u"--photos"_s, u"0"_s, u"--orientation"_s,
+                     u"6"_s}
+            + small,
+        0, {u"text:{out}/lumisort-card.json|\"orientation\": 6"_s});
+    row("make-card --no-exif-thumbnail", {},
+        QStringList {u"make-card"_s, u"{out}"_s, u"--groups"_s, u"1"_s, u"--photos"_s, u"0"_s, u"--no-exif-thumbnail"_s}
+            + small,
+        0, {u"text:{out}/lumisort-card.json|\"exifThumbnail\": false"_s});
+    row("make-card --seed", {},
+        QStringList {u"make-card"_s, u"{out}"_s, u"--groups"_s, u"1"_s, u"--photos"_s, u"0"_s, u"--seed"_s, u"5"_s}
+            + small,
+        0, {u"text:{out}/lumisort-card.json|\"seed\": \"5\""_s, u"!text:{out}/lumisort-card.json|2000000000015"_s});
+    row("make-card --quality", {},
+        {u"make-card"_s, u"{out}"_s, u"--groups"_s, u"1"_s, u"--photos"_s, u"0"_s, u"--size"_s, u"320x240"_s,
+         u"--quality"_s, u"5"_s},
+        0, {u"smaller:"_s + card + u"IMG_0001.JPG|15000"_s});
+    row("make-card -- -folder", {},
+        QStringList {u"make-card"_s, u"--groups"_s, u"1"_s, u"--photos"_s, u"0"_s} + small
+            + QStringList {u"--"_s, u"-card"_s},
+        0, {u"file:-card/DCIM/100CANON/IMG_0001.JPG"_s});
+
+    // reassign
+    row("reassign --barcode", {}, {u"reassign"_s, u"--barcode"_s, u"9"_s, u"IMG_0002.JPG"_s, u"{work}/IMG_0003.JPG"_s},
+        0,
+        {u"file:9_IMG_0002.JPG"_s, u"file:9_IMG_0003.JPG"_s, u"!file:IMG_0002.JPG"_s,
+         u"out:IMG_0002.JPG -> 9_IMG_0002.JPG"_s});
+    row("reassign --barcode=", {}, {u"reassign"_s, u"--barcode=9"_s, u"IMG_0002.JPG"_s}, 0, {u"file:9_IMG_0002.JPG"_s});
+    row("reassign --barcode taking a dash", {}, {u"reassign"_s, u"--barcode"_s, u"-5"_s, u"IMG_0002.JPG"_s}, 0,
+        {u"file:-5_IMG_0002.JPG"_s});
+    row("reassign --unknown", {}, {u"reassign"_s, u"IMG_0002.JPG"_s, u"--unknown"_s}, 0,
+        {u"file:UNKNOWN_IMG_0002.JPG"_s});
+    row("reassign --", {u"mv:IMG_0002.JPG|-IMG_0002.JPG"_s},
+        {u"reassign"_s, u"--barcode"_s, u"9"_s, u"--"_s, u"-IMG_0002.JPG"_s}, 0,
+        {u"file:9_-IMG_0002.JPG"_s, u"!file:-IMG_0002.JPG"_s});
+    row("reassign a dash name without --", {u"mv:IMG_0002.JPG|-IMG_0002.JPG"_s},
+        {u"reassign"_s, u"--barcode"_s, u"9"_s, u"-IMG_0002.JPG"_s}, 2, {u"file:-IMG_0002.JPG"_s});
+    row("reassign a name too long", {u"mv:IMG_0002.JPG|"_s + longName},
+        {u"reassign"_s, u"--barcode"_s, longBarcode, longName, u"IMG_0003.JPG"_s}, 1,
+        {u"file:"_s + longName, u"out:"_s + longName + u" kept: the new name would be 270 bytes long"_s,
+         u"file:"_s + longBarcode + u"_IMG_0003.JPG"_s});
+    row("reassign --barcode refused: parent folder", {}, {u"reassign"_s, u"--barcode"_s, u"../x"_s, u"IMG_0002.JPG"_s},
+        2,
+        {u"err:barcode refused: A barcode cannot contain \"/\""_s, u"file:IMG_0002.JPG"_s,
+         u"!file:../x_IMG_0002.JPG"_s});
+    row("reassign --barcode refused: tab", {}, {u"reassign"_s, u"--barcode"_s, u"12\t3"_s, u"IMG_0002.JPG"_s}, 2,
+        {u"err:control characters"_s, u"file:IMG_0002.JPG"_s});
+    row("reassign --barcode refused: hidden", {}, {u"reassign"_s, u"--barcode=.7"_s, u"IMG_0002.JPG"_s}, 2,
+        {u"err:hidden"_s, u"file:IMG_0002.JPG"_s});
+
+    // auto
+    row("auto", {}, QStringList {u"auto"_s, u"{work}"_s} + codes, 0,
+        {u"file:111_IMG_0002.JPG"_s, u"file:111_IMG_0003.JPG"_s, u"file:444_IMG_0005.JPG"_s, u"!file:IMG_0001.JPG"_s,
+         u"!file:111_IMG_0001.JPG"_s, u"out:111_IMG_0001.JPG -> trash"_s});
+    // Each photo takes the barcode of the barcode photo after it; those after the last keep their names.
+    row("auto --reverse", {}, QStringList {u"auto"_s, u"--reverse"_s, u"{work}"_s} + codes, 0,
+        {u"file:444_IMG_0002.JPG"_s, u"file:444_IMG_0003.JPG"_s, u"file:IMG_0005.JPG"_s, u"!file:111_IMG_0002.JPG"_s});
+    row("auto --reverse last", {}, QStringList {u"auto"_s, u"{work}"_s} + codes + QStringList {u"--reverse"_s}, 0,
+        {u"file:444_IMG_0002.JPG"_s, u"file:IMG_0006.JPG"_s});
+    row("auto --dry-run", {}, QStringList {u"auto"_s, u"--dry-run"_s, u"{work}"_s} + codes, 0,
+        {u"out:IMG_0002.JPG -> 111_IMG_0002.JPG\n"_s, u"out:IMG_0004.JPG -> 444_IMG_0004.JPG (barcode photo"_s,
+         u"file:IMG_0001.JPG"_s, u"file:IMG_0002.JPG"_s});
+    row("auto --", {u"mv:IMG_0004.JPG|-IMG_0004.JPG"_s}, {u"auto"_s, u"--"_s, u"."_s, u"-IMG_0004.JPG=444"_s}, 0,
+        {u"file:444_IMG_0005.JPG"_s, u"!file:-IMG_0004.JPG"_s, u"file:IMG_0002.JPG"_s});
+    row("auto refuses a barcode with a slash", {},
+        {u"auto"_s, u"{work}"_s, u"IMG_0001.JPG=12/34"_s, u"IMG_0004.JPG=4"_s}, 2,
+        {u"err:barcode for IMG_0001.JPG refused"_s, u"file:IMG_0002.JPG"_s, u"file:IMG_0005.JPG"_s});
+    row("auto refuses ..", {}, {u"auto"_s, u"--dry-run"_s, u"{work}"_s, u"IMG_0001.JPG=.."_s}, 2,
+        {u"err:\"..\""_s, u"!out:IMG_0002.JPG"_s});
+    row("auto name too long", {u"mv:IMG_0003.JPG|"_s + longName},
+        {u"auto"_s, u"{work}"_s, u"IMG_0001.JPG="_s + longBarcode, u"IMG_0004.JPG=4"_s}, 1,
+        {u"out:"_s + longName + u" kept: the new name would be 270 bytes long"_s, u"file:"_s + longName,
+         u"file:"_s + longBarcode + u"_IMG_0002.JPG"_s, u"file:4_IMG_0005.JPG"_s});
+    row("auto --dry-run name too long", {u"mv:IMG_0003.JPG|"_s + longName},
+        {u"auto"_s, u"--dry-run"_s, u"{work}"_s, u"IMG_0001.JPG="_s + longBarcode}, 0,
+        {u"out:"_s + longName + u" -> "_s + longBarcode + u'_' + longName + u" (would be kept"_s});
+    row("auto -reverse", {}, QStringList {u"auto"_s, u"-reverse"_s, u"{work}"_s} + codes, 2, {u"file:IMG_0002.JPG"_s});
+
+    // companion, daily-folder, file, import
+    row("companion", {}, {u"companion"_s}, 0, {u"out:savepath\tabsent\n"_s});
+    row("companion takes nothing", {}, {u"companion"_s, u"x"_s}, 2, {});
+    row("daily-folder", {}, {u"daily-folder"_s}, 0, {u"out:daily folder name\t"_s});
+    row("file SRC DEST", {u"cli:reassign --barcode 9 IMG_0002.JPG"_s, u"mkdir:{out}"_s},
+        {u"file"_s, u"{work}"_s, u"{out}"_s}, 0, {u"!file:9_IMG_0002.JPG"_s, u"file:IMG_0003.JPG"_s});
+    row("import --threads", {u"mkdir:{out}"_s},
+        {u"--set"_s, u"prefSourcePath={out}"_s, u"import"_s, u"--threads"_s, u"1"_s, u"{card}"_s}, 0,
+        {u"file:{out}/IMG_0006.JPG"_s});
+}
+
+void TestCommandLine::check(const QString &expectation, const Run &run) const
+{
+    const bool negated = expectation.startsWith(u'!');
+    const QString e = expand(negated ? expectation.mid(1) : expectation);
+    const QString kind = e.section(u':', 0, 0);
+    const QString what = e.section(u':', 1);
+    const QString path = inWork(what.section(u'|', 0, 0));
+    const QString value = what.section(u'|', 1);
+    bool holds = false;
+    if (kind == u"out"_s) {
+        holds = run.out.contains(what);
+    } else if (kind == u"err"_s) {
+        holds = run.err.contains(what);
+    } else if (kind == u"file"_s) {
+        struct stat st = {};
+        holds = ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+    } else if (kind == u"text"_s) {
+        holds = QString::fromUtf8(readFile(path)).contains(value);
+    } else if (kind == u"image"_s) {
+        const QSize size = QImageReader(path).size();
+        holds = QString::number(size.width()) + u'x' + QString::number(size.height()) == value;
+    } else if (kind == u"smaller"_s) {
+        holds = QFileInfo(path).size() > 0 && QFileInfo(path).size() < value.toLongLong();
+    } else if (kind == u"get"_s) {
+        holds = cli({u"settings"_s, u"get"_s, what.section(u'|', 0, 0)}).out.trimmed() == value;
+    } else if (kind == u"list"_s) {
+        holds = cli({u"settings"_s, u"list"_s}).out.contains(what);
+    } else {
+        QFAIL(qPrintable(u"unknown expectation "_s + expectation));
+    }
+    QVERIFY2(holds != negated,
+             qPrintable(expectation + u"\nstatus "_s + QString::number(run.status) + u"\nout: "_s + run.out
+                        + u"\nerr: "_s + run.err + u"\nworking folder: "_s
+                        + QDir(m_work).entryList(QDir::Files).join(u' ')));
+}
+
+void TestCommandLine::options()
+{
+    QFETCH(QStringList, prepare);
+    QFETCH(QStringList, args);
+    QFETCH(int, status);
+    QFETCH(QStringList, expect);
+    m_work = TestSandbox::instance().makeFolder(u"work"_s);
+    m_out = TestSandbox::instance().makeFolder(u"out"_s);
+    QVERIFY(QDir(m_out).removeRecursively()); // made by the verb that writes it
+    QCOMPARE(m_card.copyAsShot(m_work).size(), 6);
+    for (const QString &step : prepare) {
+        if (step.startsWith(u"mv:"_s)) {
+            const QString from = m_work + u'/' + step.mid(3).section(u'|', 0, 0);
+            const QString to = m_work + u'/' + step.mid(3).section(u'|', 1);
+            QCOMPARE(::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()), 0);
+        } else if (step.startsWith(u"mkdir:"_s)) {
+            QVERIFY(QDir().mkpath(expand(step.mid(6))));
+        } else {
+            QStringList stepArgs = expand(step.mid(4)).split(u' ');
+            QCOMPARE(cli(stepArgs).status, 0);
+        }
+    }
+    QStringList expanded;
+    for (const QString &arg : std::as_const(args))
+        expanded << expand(arg);
+    const Run run = cli(expanded);
+    QVERIFY2(run.status == status, qPrintable(u"status "_s + QString::number(run.status) + u"\nerr: "_s + run.err));
+    for (const QString &expectation : std::as_const(expect))
+        check(expectation, run);
+}
+
+// Names arrive as bytes: one that is not UTF-8 must reach the file it names.
+void TestCommandLine::namesThatAreNotUtf8_data()
+{
+    QTest::addColumn<QString>("command"); // for sh, NAME standing for the photo's name in printf form
+    QTest::addColumn<QByteArray>("renamed");
+    QTest::newRow("reassign") << u"\"$CLI\" reassign --barcode 9 -- \"$NAME\""_s << QByteArray("9_IMG_\xff\xfe.JPG");
+    // The barcode photo named by bytes is found: the photos after it take its barcode.
+    QTest::newRow("auto") << u"\"$CLI\" auto . \"$NAME=9\" IMG_0004.JPG=4"_s << QByteArray("9_IMG_0002.JPG");
+}
+
+void TestCommandLine::namesThatAreNotUtf8()
+{
+    QFETCH(QString, command);
+    QFETCH(QByteArray, renamed);
+    m_work = TestSandbox::instance().makeFolder(u"bytes"_s);
+    QCOMPARE(m_card.copyAsShot(m_work).size(), 6);
+    const auto at = [this](const QByteArray &name) { return QByteArray(QFile::encodeName(m_work) + '/' + name); };
+    QCOMPARE(::rename(at("IMG_0001.JPG").constData(), at("IMG_\xff\xfe.JPG").constData()), 0);
+    QProcess sh;
+    sh.setWorkingDirectory(m_work);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"CLI"_s, TestSandbox::cliPath());
+    sh.setProcessEnvironment(env);
+    sh.start(u"/bin/sh"_s, {u"-c"_s, u"NAME=$(printf 'IMG_\\377\\376.JPG'); "_s + command});
+    QVERIFY(sh.waitForFinished(60000));
+    const QByteArray err = sh.readAllStandardError();
+    QVERIFY2(sh.exitCode() == 0, err.constData());
+    struct stat st = {};
+    QVERIFY2(::lstat(at(renamed).constData(), &st) == 0, QByteArray(sh.readAllStandardOutput() + err).constData());
+    QVERIFY(::lstat(at("IMG_\xff\xfe.JPG").constData(), &st) != 0);
+    // QDir cannot see such names, so the sandbox could not remove them.
+    QCOMPARE(QProcess::execute(u"rm"_s, {u"-rf"_s, m_work, TestSandbox::instance().dataHome() + u"/Trash"_s}), 0);
+}
+
+LUMISORT_CORE_TEST_MAIN(TestCommandLine)
+#include "tst_commandline.moc"
