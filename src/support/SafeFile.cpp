@@ -128,17 +128,44 @@ FileResult renameReplacing(const NativePath &from, const NativePath &to, bool sy
     return syncFolders ? syncFoldersOf(from, to) : FileResult::success();
 }
 
+// For file systems with neither RENAME_NOREPLACE nor hard links (exFAT and FAT
+// through FUSE, NFS, SMB): the target name is claimed with an exclusive create,
+// which every one of them refuses for an existing name, and only our own empty
+// claim is then renamed over. Another program's file never loses its name.
+FileResult renameOverClaim(const NativePath &from, const NativePath &to)
+{
+    struct stat source = {};
+    if (::lstat(from.c_str(), &source) != 0)
+        return renameFailure(from, to, errno);
+    Fd claim(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!claim.valid())
+        return renameFailure(from, to, errno);
+    struct stat claimed = {};
+    const bool known = ::fstat(claim.get(), &claimed) == 0;
+    claim.close();
+    // On a file system that ignores case the claim may be the source itself.
+    if (known && claimed.st_dev == source.st_dev && claimed.st_ino == source.st_ino)
+        return renameFailure(from, to, EEXIST);
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        const int error = errno;
+        // Take back only the claim, and only while it is still the empty file we made.
+        struct stat now = {};
+        if (known && ::lstat(to.c_str(), &now) == 0 && now.st_ino == claimed.st_ino && now.st_dev == claimed.st_dev
+            && now.st_size == 0)
+            ::unlink(to.c_str());
+        return renameFailure(from, to, error);
+    }
+    return FileResult::success();
+}
+
 // For file systems without RENAME_NOREPLACE: link() refuses an existing name
-// just as reliably. Where there are no hard links either, nothing is left that
-// cannot overwrite, so the rename is refused rather than risked.
+// just as reliably. Where there are no hard links either, the name is claimed first.
 FileResult renameByLink(const NativePath &from, const NativePath &to)
 {
     if (::link(from.c_str(), to.c_str()) != 0) {
         const int error = errno;
         if (error == EPERM || isUnsupported(error))
-            return FileResult::failure(
-                u"rename"_s, from,
-                u"the file system offers no rename that refuses to replace (to "_s + to.toString() + u')', error);
+            return renameOverClaim(from, to);
         return renameFailure(from, to, error);
     }
     if (::unlink(from.c_str()) != 0) {
@@ -186,6 +213,27 @@ private:
     Fd m_fd;
     NativePath m_path;
 };
+
+// 0666 less the process's umask, read without changing it (umask(2) would, for every thread).
+mode_t ordinaryFileMode()
+{
+    static const mode_t mode = [] {
+        mode_t mask = 022;
+        if (FILE *status = std::fopen("/proc/self/status", "re")) {
+            char line[256];
+            while (std::fgets(line, sizeof line, status)) {
+                unsigned value = 0;
+                if (std::sscanf(line, "Umask: %o", &value) == 1) {
+                    mask = mode_t(value);
+                    break;
+                }
+            }
+            std::fclose(status);
+        }
+        return mode_t(0666 & ~mask);
+    }();
+    return mode;
+}
 
 bool sameTime(const timespec &a, const timespec &b)
 {
@@ -251,8 +299,10 @@ FileResult copyThroughTemporary(const NativePath &from, const NativePath &to, co
     if (!unchanged(sourceInfo, afterwards) || done != afterwards.st_size)
         return FileResult::failure(u"copy"_s, from, u"the original changed while it was being copied"_s);
 
-    // A card formatted FAT cannot store permission bits; that is no reason to refuse the copy.
-    if (::fchmod(temporary.fd(), sourceInfo.st_mode & 07777) != 0 && errno != EPERM && !isUnsupported(errno))
+    // A copy is a new file of this user's: ordinary permissions, whatever the card's
+    // file system claimed (exFAT and FAT show every file as 0777). A target file
+    // system that cannot store permission bits is no reason to refuse the copy.
+    if (::fchmod(temporary.fd(), ordinaryFileMode()) != 0 && errno != EPERM && !isUnsupported(errno))
         return FileResult::failure(u"set permissions"_s, to, errno);
     if (::fsync(temporary.fd()) != 0)
         return FileResult::failure(u"sync"_s, to, errno);
@@ -263,20 +313,23 @@ FileResult copyThroughTemporary(const NativePath &from, const NativePath &to, co
         return FileResult::failure(u"check"_s, to,
                                    u"the copy has %1 bytes, the original %2"_s.arg(written.st_size).arg(done), EIO);
     if (options.verifyByReadBack) {
+        // Through a descriptor of its own, as any later reader will see the file
+        // (some FUSE file systems answer reads on the writing descriptor with zeros).
+        Fd readBack(::open(temporary.path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+        if (!readBack.valid())
+            return FileResult::failure(u"read back"_s, to, errno);
         if (options.readBackFromDisk)
-            dropCachedPages(temporary.fd());
+            dropCachedPages(readBack.get());
         std::uint64_t copyHash = 0;
         std::int64_t copySize = 0;
-        if (::lseek(temporary.fd(), 0, SEEK_SET) != 0)
-            return FileResult::failure(u"read back"_s, to, errno);
-        if (const int error = hashDescriptor(temporary.fd(), copyHash, copySize); error != 0)
+        if (const int error = hashDescriptor(readBack.get(), copyHash, copySize); error != 0)
             return FileResult::failure(u"read back"_s, to, error);
         if (copyHash != sourceHash || copySize != done)
             return FileResult::failure(u"check"_s, to, u"the copy on disk differs from the original"_s, EIO);
     }
     // Last, because reading the copy back may have moved its access time.
     const timespec times[2] = {sourceInfo.st_atim, sourceInfo.st_mtim};
-    if (::futimens(temporary.fd(), times) != 0)
+    if (::futimens(temporary.fd(), times) != 0 && !isUnsupported(errno))
         return FileResult::failure(u"set times"_s, to, errno);
     if (::fsync(temporary.fd()) != 0)
         return FileResult::failure(u"sync"_s, to, errno);

@@ -74,8 +74,9 @@ public:
     using CopyOptions = SafeFileCopyOptions;
     using CopyReport = SafeFileCopyReport;
 
-    // rename(2) that never replaces: renameat2(RENAME_NOREPLACE), else link + unlink;
-    // where neither exists the rename is refused (EEXIST when the target exists).
+    // rename(2) that never replaces: renameat2(RENAME_NOREPLACE), else link + unlink,
+    // else (exFAT/FAT through FUSE, NFS, SMB) an exclusive create claims the name and
+    // the file is renamed over that claim. EEXIST when the target exists.
     // A batch of renames may leave the folder sync to its end (syncFolder once).
     static FileResult renameNoReplace(const NativePath &from, const NativePath &to, bool syncFolders = true);
 
@@ -87,8 +88,8 @@ public:
                            CopyReport *report = nullptr);
 
     // Copies a regular file; fails when the target exists (unless asked to replace).
-    // The copy is synced, checked and keeps the source's modification time and
-    // permission bits. A failure leaves no partial target behind.
+    // The copy is synced, checked and keeps the source's modification time; it gets
+    // ordinary permissions (0666 less the umask). A failure leaves no partial target behind.
     static FileResult copy(const NativePath &from, const NativePath &to, const CopyOptions &options = {},
                            CopyReport *report = nullptr);
 

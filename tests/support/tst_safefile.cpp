@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QRandomGenerator>
 #include <QScopeGuard>
+#include <QUrl>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -150,6 +151,9 @@ private Q_SLOTS:
         QTest::newRow("invalid UTF-8") << QByteArray("\xff\xfe.jpg");
         QTest::newRow("newline") << QByteArray("line\nbreak.jpg");
         QTest::newRow("truncated sequence") << QByteArray("caf\xc3.jpg");
+        QTest::newRow("encoded surrogate") << QByteArray("a\xed\xb3\xbf.jpg");
+        QTest::newRow("overlong slash") << QByteArray("a\xc0\xaf.jpg");
+        QTest::newRow("four-byte character") << QByteArray("\xf0\x9f\x93\xb7\xff.jpg");
     }
     void oddNamesAreListedAndMovedByteExact()
     {
@@ -169,6 +173,11 @@ private Q_SLOTS:
         QCOMPARE(listed->first().name, name);
         QCOMPARE(listed->first().path, folder.child(name));
         QCOMPARE(listed->first().displayName, QString::fromUtf8(name));
+        // As text (a QUrl, a notification) the path still comes back to the same bytes,
+        // and never to the valid name it looks like.
+        const QString asText = listed->first().path.toString();
+        QCOMPARE(NativePath(QUrl::fromLocalFile(asText).toLocalFile()), folder.child(name));
+        QVERIFY(NativePath(QString::fromUtf8(name)).bytes() != name || listed->first().path.isValidUtf8());
 
         const FileResult moved = SafeFile::move(listed->first().path, other.child(name));
         QVERIFY2(moved.ok(), qPrintable(moved.text()));
@@ -261,7 +270,7 @@ private Q_SLOTS:
         const NativePath target(b.folder() + u"/IMG_0001.CR3"_s);
         const QByteArray photo = randomBytes(3 * 1024 * 1024 + 7);
         QVERIFY(putBytes(source, photo));
-        QCOMPARE(::chmod(source.c_str(), 0640), 0);
+        QCOMPARE(::chmod(source.c_str(), 0777), 0); // as every file on an exFAT card shows
         const timespec shot[2] = {{1500000000, 5}, {1400000000, 123456789}};
         QCOMPARE(::utimensat(AT_FDCWD, source.c_str(), shot, 0), 0);
 
@@ -276,7 +285,9 @@ private Q_SLOTS:
         // Before reading the copy, which moves its access time.
         struct stat info = {};
         QCOMPARE(::stat(target.c_str(), &info), 0);
-        QCOMPARE(info.st_mode & 07777, 0640u);
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        QCOMPARE(info.st_mode & 07777, 0666u & ~mask); // a new file of the user's, not the card's 0777
         QCOMPARE(info.st_mtim.tv_sec, shot[1].tv_sec);
         QCOMPARE(info.st_mtim.tv_nsec, shot[1].tv_nsec);
         QCOMPARE(info.st_atim.tv_sec, shot[0].tv_sec);
@@ -286,6 +297,57 @@ private Q_SLOTS:
         QCOMPARE(report.bytes, photo.size());
         QCOMPARE(SafeFile::hashFile(target, true), std::optional<std::uint64_t>(report.hash));
         QCOMPARE(everythingIn(b.folder()), QStringList {u"IMG_0001.CR3"_s});
+    }
+
+    // Card file systems through FUSE have neither RENAME_NOREPLACE nor hard links.
+    void cardFileSystemsWithoutNoReplace_data()
+    {
+        QTest::addColumn<ScopedMount::FuseKind>("kind");
+        QTest::newRow("exFAT") << ScopedMount::FuseKind::ExFat;
+        QTest::newRow("FAT") << ScopedMount::FuseKind::Fat;
+    }
+    void cardFileSystemsWithoutNoReplace()
+    {
+        QFETCH(ScopedMount::FuseKind, kind);
+        const QString base =
+            TestSandbox::instance().makeFolder(u"fuse-"_s + QString::fromLatin1(QTest::currentDataTag()));
+        const ScopedMount card = ScopedMount::fuseImage(kind, base + u"/card.img"_s, base + u"/mnt"_s, 16);
+        SKIP_UNLESS_MOUNTED(card);
+        const NativePath folder(card.folder());
+        const qsizetype label = everythingIn(card.folder()).size(); // fusefat lists the volume label
+        const NativePath a = folder.child(u"IMG_0001.JPG"_s);
+        const NativePath b = folder.child(u"IMG_0002.JPG"_s);
+        QVERIFY(putBytes(a, "first photo"));
+        QVERIFY(putBytes(b, "second photo"));
+
+        // Renamed where nothing has the name.
+        const NativePath renamed = folder.child(u"2000000000015_IMG_0001.JPG"_s);
+        FileResult r = SafeFile::renameNoReplace(a, renamed);
+        QVERIFY2(r.ok(), qPrintable(r.text()));
+        QVERIFY(!exists(a));
+        QCOMPARE(getBytes(renamed), QByteArray("first photo"));
+
+        // Refused where a photo has the name, and where one has it in other letter case.
+        for (const QString &taken : {u"IMG_0002.JPG"_s, u"img_0002.jpg"_s}) {
+            r = SafeFile::renameNoReplace(renamed, folder.child(taken));
+            QVERIFY2(!r.ok(), qPrintable(taken));
+            QCOMPARE(r.errorNumber(), EEXIST);
+            QCOMPARE(getBytes(renamed), QByteArray("first photo"));
+            QCOMPARE(getBytes(b), QByteArray("second photo"));
+        }
+        QCOMPARE(everythingIn(card.folder()).size(), label + 2);
+
+        // A move onto the card from another file system takes the name the same way.
+        const NativePath outside(base + u"/IMG_0003.JPG"_s);
+        QVERIFY(putBytes(outside, "third photo"));
+        r = SafeFile::move(outside, folder.child(u"IMG_0003.JPG"_s));
+        QVERIFY2(r.ok(), qPrintable(r.text()));
+        QCOMPARE(getBytes(folder.child(u"IMG_0003.JPG"_s)), QByteArray("third photo"));
+        QVERIFY(putBytes(outside, "other third photo"));
+        QVERIFY(!SafeFile::move(outside, folder.child(u"IMG_0003.JPG"_s)).ok());
+        QCOMPARE(getBytes(folder.child(u"IMG_0003.JPG"_s)), QByteArray("third photo"));
+        QVERIFY(exists(outside));
+        QCOMPARE(everythingIn(card.folder()).size(), label + 3); // no temporary left behind
     }
 
     void targetAppearsDuringCopy_data()

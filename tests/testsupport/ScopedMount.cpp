@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -63,9 +64,50 @@ ScopedMount ScopedMount::loopExt4(const QString &image, const QString &folder, i
     return m;
 }
 
+ScopedMount ScopedMount::fuseImage(FuseKind kind, const QString &image, const QString &folder, int sizeMb,
+                                   const QString &label)
+{
+    ScopedMount m;
+    m.m_folder = folder;
+    QDir().mkpath(folder);
+    if (!QFileInfo::exists(u"/dev/fuse"_s)) {
+        m.m_reason = u"no /dev/fuse"_s;
+        return m;
+    }
+    QFile::remove(image);
+    QFile f(image);
+    if (!f.open(QIODevice::WriteOnly) || !f.resize(qint64(sizeMb) * 1024 * 1024)) {
+        m.m_reason = u"cannot create the image file "_s + image;
+        return m;
+    }
+    f.close();
+    if (kind == FuseKind::Fat) {
+        if (!run(u"mkfs.vfat"_s, {u"-n"_s, label.left(11), image}, &m.m_reason))
+            return m;
+        m.m_mounted = run(u"fusefat"_s, {u"-o"_s, u"rw+"_s, image, folder}, &m.m_reason);
+        return m;
+    }
+    if (!run(u"mkfs.exfat"_s, {u"-L"_s, label.left(15), image}, &m.m_reason))
+        return m;
+    QProcess losetup;
+    losetup.start(u"losetup"_s, {u"-f"_s, u"--show"_s, image});
+    if (losetup.waitForFinished(30000) && losetup.exitCode() == 0)
+        m.m_loopDevice = QString::fromLocal8Bit(losetup.readAllStandardOutput()).trimmed();
+    // Without a loop device the driver reads the image file itself.
+    const QString device = m.m_loopDevice.isEmpty() ? image : m.m_loopDevice;
+    m.m_mounted = run(u"mount.exfat-fuse"_s, {device, folder}, &m.m_reason);
+    if (!m.m_mounted && !m.m_loopDevice.isEmpty()) {
+        QString ignored;
+        run(u"losetup"_s, {u"-d"_s, m.m_loopDevice}, &ignored);
+        m.m_loopDevice.clear();
+    }
+    return m;
+}
+
 ScopedMount::ScopedMount(ScopedMount &&other) noexcept
     : m_mounted(other.m_mounted)
     , m_folder(std::move(other.m_folder))
+    , m_loopDevice(std::move(other.m_loopDevice))
     , m_reason(std::move(other.m_reason))
 {
     other.m_mounted = false;
@@ -77,6 +119,7 @@ ScopedMount &ScopedMount::operator=(ScopedMount &&other) noexcept
         unmount();
         m_mounted = other.m_mounted;
         m_folder = std::move(other.m_folder);
+        m_loopDevice = std::move(other.m_loopDevice);
         m_reason = std::move(other.m_reason);
         other.m_mounted = false;
     }
@@ -95,6 +138,8 @@ bool ScopedMount::unmount()
     QString error;
     if (!run(u"umount"_s, {m_folder}, &error))
         run(u"umount"_s, {u"-l"_s, m_folder}, &error);
+    if (!m_loopDevice.isEmpty())
+        run(u"losetup"_s, {u"-d"_s, std::exchange(m_loopDevice, QString())}, &error);
     m_mounted = false;
     return true;
 }

@@ -14,6 +14,16 @@ public:
     static ScopedMount readOnlyBind(const QString &folder);
     // An ext4 image file (made with mkfs.ext4 when missing) loop-mounted at the folder.
     static ScopedMount loopExt4(const QString &image, const QString &folder, int sizeMb = 8);
+    // A camera card's file system through FUSE, as a studio meets it on a card reader:
+    // exFAT (exfat-fuse over a loop device) or FAT (fusefat on the image). Neither
+    // offers RENAME_NOREPLACE nor hard links, and every file shows mode 0777.
+    enum class FuseKind
+    {
+        ExFat,
+        Fat
+    };
+    static ScopedMount fuseImage(FuseKind kind, const QString &image, const QString &folder, int sizeMb = 64,
+                                 const QString &label = QStringLiteral("EOS_DIGITAL"));
 
     ScopedMount(ScopedMount &&other) noexcept;
     ScopedMount &operator=(ScopedMount &&other) noexcept;
@@ -32,6 +42,7 @@ private:
     static bool run(const QString &program, const QStringList &args, QString *error);
     bool m_mounted = false;
     QString m_folder;
+    QString m_loopDevice; // detached after the unmount
     QString m_reason;
 };
 
