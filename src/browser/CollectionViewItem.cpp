@@ -1,6 +1,7 @@
 #include "CollectionViewItem.h"
 
 #include "support/DesktopOpener.h"
+#include "support/NativePath.h"
 #include "support/PathUtils.h"
 #include "support/SystemLog.h"
 
@@ -28,12 +29,12 @@ void CollectionViewItem::setImageFile(const ImageFilePtr &file)
     m_imageFile = file;
     if (file) {
         m_image = file->thumbnail();
-        m_name = PathUtils::baseName(file->fileName());
+        m_name = NativePath::forDisplay(PathUtils::baseName(file->fileName()));
     } else {
         m_image = QImage();
         m_name.clear();
     }
-    setToolTip(file ? file->fileName() : QString());
+    setToolTip(file ? NativePath::forDisplay(file->fileName()) : QString());
     update();
 }
 

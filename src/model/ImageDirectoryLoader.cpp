@@ -76,9 +76,7 @@ struct FileFacts
 FileFacts factsOf(const QString &path)
 {
     struct statx info = {};
-    if (::statx(AT_FDCWD, QFile::encodeName(path).constData(), 0, STATX_MTIME | STATX_BTIME | STATX_INO | STATX_SIZE,
-                &info)
-        != 0)
+    if (::statx(AT_FDCWD, NativePath(path).c_str(), 0, STATX_MTIME | STATX_BTIME | STATX_INO | STATX_SIZE, &info) != 0)
         return {};
     const auto toMs = [](const statx_timestamp &t) { return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000; };
     qint64 ms = toMs(info.stx_mtime);

@@ -4,7 +4,8 @@
 
 // Which files count as photos: whatever the shared MIME database calls an image
 // (JPEG, TIFF, PNG, HEIC/HEIF, WebP, every camera raw type ...), judged by name
-// and, where the name says nothing, by content.
+// when the name has an extension (a sidecar never counts, whatever it holds),
+// and by content only when it has none.
 class ImageTypes
 {
 public:

@@ -1,12 +1,16 @@
 #include "TestMain.h"
 #include "model/FileNameConvention.h"
 #include "model/ImageDirectoryLoader.h"
+#include "model/ImageFile.h"
 #include "model/ThumbnailCache.h"
+#include "reassign/ReassignRun.h"
 #include "shell/SettingsKeys.h"
 #include "shell/SettingsStore.h"
+#include "support/SafeFile.h"
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QSignalSpy>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -28,6 +32,7 @@ private Q_SLOTS:
     void vanishedFolderReadsEmptyButBadUrlKeepsContent();
     void realPhotosGetThumbnails();
     void progressiveLoadEndsWithWhatTheRecordWouldMake();
+    void namesThatAreNotUtf8ActOnTheirOwnFile();
 
 private:
     // Files in the order given, shot one minute apart (modification time), born now.
@@ -157,12 +162,19 @@ void TestImageDirectoryLoader::listingLeavesOutWhatIsNoPhoto()
     QDir(folder).mkdir(u"sub"_s);
     writeFile(folder + u"/sub/A_9.jpg"_s, "x");
     QFile::link(folder + u"/A_1.jpg"_s, folder + u"/A_0link.jpg"_s);
+    // A video's thumbnail sidecar is a real JPEG, yet no photo; a photo without
+    // an extension is recognised by its content.
+    QImage small(160, 120, QImage::Format_RGB32);
+    small.fill(Qt::darkGreen);
+    QVERIFY(small.save(folder + u"/MVI_0099.THM"_s, "JPEG"));
+    QVERIFY(small.save(folder + u"/A_6"_s, "JPEG"));
+    writeFile(folder + u"/MVI_0099.XMP"_s, "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"/>");
     const QString viaLink = TestSandbox::instance().makeFolder(u"links"_s) + u"/work"_s;
     QFile::link(folder, viaLink);
 
     ImageDirectoryLoader loader;
     loader.loadDataForFolderWithUrl(QUrl::fromLocalFile(viaLink));
-    QCOMPARE(describe(loader), QStringList {u"A:A_1.jpg,A_2.CR2,A_3.HEIC,A_4.tif,A_5.png"_s});
+    QCOMPARE(describe(loader), QStringList {u"A:A_1.jpg,A_2.CR2,A_3.HEIC,A_4.tif,A_5.png,A_6"_s});
     // The folder's link is resolved: records point into the real folder.
     QVERIFY(loader.imageFileForIndexPath({0, 0})->fileurl().toLocalFile().startsWith(folder));
 }
@@ -251,6 +263,70 @@ void TestImageDirectoryLoader::progressiveLoadEndsWithWhatTheRecordWouldMake()
     QTRY_VERIFY(!loader.isLoading());
     QCOMPARE(listed.size(), 1);
     QCOMPARE(cache.decodedCount(), 6);
+}
+
+namespace {
+QByteArray bytesOf(const NativePath &path)
+{
+    QFile in;
+    if (!in.open(::open(path.c_str(), O_RDONLY), QIODevice::ReadOnly, QFile::AutoCloseHandle))
+        return {};
+    return in.readAll();
+}
+} // namespace
+
+// A name that is no valid UTF-8 and a valid name that looks the same once the
+// bad byte is shown as U+FFFD: each action must reach the file it was meant for.
+void TestImageDirectoryLoader::namesThatAreNotUtf8ActOnTheirOwnFile()
+{
+    const NativePath folder(TestSandbox::instance().makeFolder(u"odd-names"_s));
+    const QByteArray odd("0\xff.jpg");
+    const QByteArray lookAlike("0\xef\xbf\xbd.jpg");
+    const QByteArray subject("1_IMG_0002.jpg");
+    QImage small(64, 48, QImage::Format_RGB32);
+    QByteArray contents[3];
+    const QByteArray names[3] = {odd, lookAlike, subject};
+    for (int i = 0; i < 3; ++i) {
+        small.fill(QColor(40 * i, 90, 200));
+        QFile out;
+        QVERIFY(out.open(::open(folder.child(names[i]).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644),
+                         QIODevice::WriteOnly, QFile::AutoCloseHandle));
+        QVERIFY(small.save(&out, "JPEG"));
+        out.close();
+        contents[i] = bytesOf(folder.child(names[i]));
+        QVERIFY(!contents[i].isEmpty());
+    }
+
+    ImageDirectoryLoader loader;
+    loader.loadDataForFolderWithUrl(QUrl::fromLocalFile(folder.toString()));
+    QList<QUrl> urls;
+    for (qsizetype s = 0; s < loader.numberOfSections(); ++s) {
+        for (qsizetype i = 0; i < loader.numberOfItemsInSection(s); ++i)
+            urls.append(loader.imageFileForIndexPath({s, i})->fileurl());
+    }
+    QCOMPARE(urls.size(), 3);
+    QUrl oddUrl;
+    for (const QUrl &url : std::as_const(urls)) {
+        if (NativePath(url.toLocalFile()).fileNameBytes() == odd)
+            oddUrl = url;
+    }
+    QVERIFY2(oddUrl.isValid(), "the odd name did not come back byte for byte");
+    QVERIFY(!ImageFile(oddUrl).thumbnail().isNull());
+
+    // The odd one is the barcode photo: it goes to the trash, the look-alike is only renamed.
+    const ReassignRun::Report report =
+        ReassignRun::automatic(urls, {{oddUrl.toLocalFile(), u"2000000000015"_s}}, false);
+    QCOMPARE(report.trashed.size(), 1);
+    const std::optional<QList<SafeFileEntry>> left = SafeFile::list(folder);
+    QVERIFY(left);
+    QByteArrayList remaining;
+    for (const SafeFileEntry &entry : *left)
+        remaining.append(bytesOf(entry.path));
+    QCOMPARE(remaining.size(), 2);
+    QVERIFY(!remaining.contains(contents[0]));
+    QVERIFY(remaining.contains(contents[1]));
+    QVERIFY(remaining.contains(contents[2]));
+    QVERIFY(NativePath(report.trashed.first()).fileNameBytes().endsWith(odd));
 }
 
 LUMISORT_CORE_TEST_MAIN(TestImageDirectoryLoader)
