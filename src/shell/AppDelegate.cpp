@@ -251,7 +251,7 @@ bool AppDelegate::checkForDuplicateRunningInstances()
     if (socket.waitForConnected(cForwardTimeoutMs)) {
         QByteArray message = "activate\n";
         for (const QString &path : std::as_const(m_pathsToOpen))
-            message += "open " + path.toUtf8() + '\n';
+            message += "open " + NativePath::encode(path) + '\n';
         socket.write(message);
         socket.waitForBytesWritten(cForwardTimeoutMs);
         socket.disconnectFromServer();
@@ -290,7 +290,7 @@ void AppDelegate::handleForwarded(const QByteArray &message)
     if (message == "activate") {
         bringToFront();
     } else if (message.startsWith("open ")) {
-        openFiles({QString::fromUtf8(message.mid(5))});
+        openFiles({NativePath::decode(message.mid(5))});
     }
 }
 
@@ -330,8 +330,13 @@ void AppDelegate::openFiles(const QStringList &paths)
         beepTwice();
         return;
     }
-    SettingsStore::standard().setString(first, cPrefSourcePath);
-    SettingsStore::standard().synchronize();
+    // Path, folder reference and found flag change together: the start-up folder
+    // check trusts the reference, and an old one would bring the old folder back.
+    SettingsStore &store = SettingsStore::standard();
+    store.setString(first, cPrefSourcePath);
+    MyAliasKit::savePath(first, cPrefSourcePathAliasData);
+    store.setBool(true, cPrefSourcePathIsValid);
+    store.synchronize();
     // A running window shows it at once, as if the operator had chosen it.
     if (m_windowController)
         openFolderInBrowser(first);
@@ -386,6 +391,9 @@ void AppDelegate::validateFolderPath(const QVariantMap &request)
     QString resolved;
     if (MyAliasKit::resolveAliasFromData(*alias, &resolved)) {
         logLine(u"Great didResolve = yes"_s);
+        // A folder opened meanwhile has stored a new reference: its path stands.
+        if (store.dataForKey(aliasKey) != alias)
+            return;
         store.setBool(true, validKey);
         if (!resolved.isEmpty())
             store.setString(resolved, pathKey);

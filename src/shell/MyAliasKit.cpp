@@ -41,7 +41,7 @@ QString statusText(Status status)
 
 QString pathText(const QByteArray &bytes)
 {
-    return QFile::decodeName(bytes);
+    return NativePath::decode(bytes);
 }
 
 std::optional<QByteArray> canonicalPath(const QByteArray &path)

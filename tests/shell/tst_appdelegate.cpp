@@ -36,6 +36,7 @@ private Q_SLOTS:
     void folderCheckFollowsARenamedFolder();
     void openingRule_data();
     void openingRule();
+    void openedFolderSurvivesTheStartUpCheck();
     void secondInstanceHandsOverAndEnds();
     void staleLockAfterACrashDoesNotBlock();
 
@@ -223,6 +224,25 @@ void TestAppDelegate::openingRule()
     delegate.openFiles({});
     delegate.openFiles({folder + u"/missing"_s});
     QCOMPARE(Alert::beepsForTesting(), becomesWorkingFolder ? 4 : 6);
+}
+
+// "lumisort DIR" at start-up: the folder check that follows must not bring back the old working folder.
+void TestAppDelegate::openedFolderSurvivesTheStartUpCheck()
+{
+    const QString previous = TestSandbox::instance().makeFolder(u"previous-work"_s);
+    store.setString(previous, cPrefSourcePath);
+    MyAliasKit::savePath(previous, cPrefSourcePathAliasData);
+    const QString opened = TestSandbox::instance().makeFolder(u"opened"_s);
+    QVERIFY(writeFile(opened + u"/IMG_0001.JPG"_s, "x"));
+    AppDelegate delegate({u"lumisort"_s});
+    delegate.openFiles({opened});
+    AppDelegate::validateFolderPath(AppDelegate::sourceRequest());
+    QCOMPARE(*store.stringForKey(cPrefSourcePath), opened);
+    QVERIFY(store.boolForKey(cPrefSourcePathIsValid));
+    // Renamed while the program was closed: followed as the opened folder, not the old one.
+    QVERIFY(QDir().rename(opened, opened + u"-renamed"_s));
+    AppDelegate::validateFolderPath(AppDelegate::sourceRequest());
+    QCOMPARE(*store.stringForKey(cPrefSourcePath), opened + u"-renamed"_s);
 }
 
 void TestAppDelegate::secondInstanceHandsOverAndEnds()
