@@ -156,6 +156,7 @@ void ViewController::viewDidLoad()
         logLine(u"Forcing source path to factory default: "_s + path);
         pathtophotos = path;
     }
+    updateWindowTitle();
     configureCollectionView();
     if (ibShowHideButton)
         showHideSections(ibShowHideButton);
@@ -178,7 +179,7 @@ void ViewController::showEvent(QShowEvent *event)
 
 void ViewController::viewDidAppear()
 {
-    formWindowTitle(getPathToSourcePhotos());
+    updateWindowTitle();
 }
 
 void ViewController::configureCollectionView()
@@ -211,7 +212,6 @@ std::optional<QString> ViewController::getPathToSourcePhotos()
         result = *stored;
     else
         logLine(u"Unable to Find Source Path at: ["_s + *stored + u"]"_s);
-    formWindowTitle(*stored);
     return result;
 }
 
@@ -235,15 +235,21 @@ std::optional<QString> ViewController::getValidatedPathToSource()
     return std::nullopt;
 }
 
+// One format for every title: the folder the grid shows, then the program's name.
 std::optional<QString> ViewController::formWindowTitle(const std::optional<QString> &path)
 {
-    const QString folder = path && !path->isEmpty() ? *path : u"<UnknownSourceFolderPath>"_s;
+    const QString folder = path ? NativePath::forDisplay(*path) : QString();
     QString name = BundleInfo::value(u"CFBundleDisplayName"_s);
     if (name.isEmpty())
         name = BundleInfo::value(u"CFBundleName"_s);
     const QString title = folder + (folder.isEmpty() ? QString() : u" - "_s) + name;
     setTitle(title);
     return title;
+}
+
+void ViewController::updateWindowTitle()
+{
+    formWindowTitle(pathtophotos.isEmpty() ? std::nullopt : std::optional<QString>(pathtophotos));
 }
 
 void ViewController::setTitle(const QString &title)
@@ -259,6 +265,7 @@ void ViewController::doNotificationAlwaysUseMainstayPath(const Notification &)
         return;
     const QString previous = pathtophotos;
     pathtophotos = *validated;
+    updateWindowTitle();
     if (pathtophotos != previous)
         refreshAllSections(nullptr);
 }
@@ -379,13 +386,13 @@ void ViewController::loadDataForNewFolderWithUrl(const QUrl &url)
 {
     // Progressive like every load here: the window never waits for thumbnails.
     imageDirectoryLoader->beginLoadingFolder(url);
-    setTitle(PathUtils::fileName(url.toLocalFile()));
 }
 
 void ViewController::browseFolder(const QString &folder)
 {
-    loadDataForNewFolderWithUrl(QUrl::fromLocalFile(folder));
     pathtophotos = folder;
+    updateWindowTitle();
+    loadDataForNewFolderWithUrl(QUrl::fromLocalFile(folder));
     refreshAllSections(nullptr);
 }
 
@@ -393,6 +400,13 @@ void ViewController::doNotificationRefresh(const Notification &notification)
 {
     logLine(u"ViewController -> doNotificationRefresh.... command="_s
             + notification.userInfo.value(NotificationKeys::command).toString());
+    // A card import names the working folder it filled: that is what the operator
+    // must see next, even if another folder was open.
+    const QString filled = notification.userInfo.value(NotificationKeys::srcpath).toString();
+    if (!filled.isEmpty() && filled != pathtophotos) {
+        browseFolder(filled);
+        return;
+    }
     refreshAllSections(nullptr);
 }
 

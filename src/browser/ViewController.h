@@ -46,6 +46,9 @@ public:
     static std::optional<QString> getValidatedPathToSource();
     std::optional<QString> getPathToSourcePhotos();
     std::optional<QString> formWindowTitle(const std::optional<QString> &path);
+    // The title for the folder the grid shows (pathtophotos).
+    void updateWindowTitle();
+    const QString &shownFolder() const { return pathtophotos; }
     void reloadUrlsFromFolder();
     void loadDataForNewFolderWithUrl(const QUrl &url);
     // Shows another folder until the program ends (not stored in the settings).

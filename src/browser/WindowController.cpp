@@ -42,8 +42,7 @@ void WindowController::windowDidLoad()
     connect(m_viewController, &ViewController::windowTitleChanged, m_window, &QWidget::setWindowTitle);
     connect(m_viewController, &ViewController::quitRequested, this, [this] { m_commands.quit(); });
     // The title may have been formed while the browser loaded, before this connection.
-    m_window->setWindowTitle(
-        m_viewController->formWindowTitle(m_viewController->getPathToSourcePhotos()).value_or(QString()));
+    m_viewController->updateWindowTitle();
     buildMenusAndToolbar();
     connect(m_window, &MyVimoNSWindow::moveLeftReached, this, [this] { moveLeft(); });
 }

@@ -10,6 +10,7 @@
 #include "browser/ViewController.h"
 #include "browser/WindowController.h"
 #include "shell/FactoryDefaults.h"
+#include "shell/MyAliasKit.h"
 #include "shell/SettingsKeys.h"
 #include "shell/SettingsStore.h"
 #include "support/Alert.h"
@@ -346,8 +347,26 @@ void TestViewController::refreshFromAnotherThreadAndTitle()
     FolderPanel::queueAnswerForTesting(other);
     m_controller->openAnotherFolder();
     QTRY_COMPARE(vc()->pathtophotos, other);
-    QCOMPARE(m_controller->window()->windowTitle(), QFileInfo(other).fileName());
+    QCOMPARE(m_controller->window()->windowTitle(), other + u" - Lumisort"_s);
     QCOMPARE(*SettingsStore::standard().stringForKey(cPrefSourcePath), m_folder);
+
+    // An import fills the stored working folder: the window goes back to it.
+    NotificationCenter::defaultCenter().post(NotificationNames::myRefreshId,
+                                             {{u"command"_s, u"refresh"_s}, {u"srcpath"_s, m_folder}});
+    QTRY_COMPARE(vc()->pathtophotos, m_folder);
+    QCOMPARE(m_controller->window()->windowTitle(), m_folder + u" - Lumisort"_s);
+    settle();
+    QCOMPARE(vc()->imageDirectoryLoader->numberOfItems(), 11);
+
+    // A working folder chosen in the preferences: shown and named, never a placeholder.
+    const QString chosen = TestSandbox::instance().makeFolder(u"chosen"_s);
+    SettingsStore::standard().setString(chosen, cPrefSourcePath);
+    MyAliasKit::savePath(chosen, cPrefSourcePathAliasData);
+    NotificationCenter::defaultCenter().postWithoutUserInfo(NotificationNames::vimoNotificationChangedSourcePath);
+    QTRY_COMPARE(vc()->pathtophotos, chosen);
+    QCOMPARE(m_controller->window()->windowTitle(), chosen + u" - Lumisort"_s);
+    SettingsStore::standard().setString(m_folder, cPrefSourcePath);
+    SettingsStore::standard().removeObjectForKey(cPrefSourcePathAliasData);
 }
 
 void TestViewController::fileRequestPostsFoldersFromTheBackground()
