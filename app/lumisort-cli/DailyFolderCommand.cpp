@@ -1,5 +1,6 @@
 #include "DailyFolderCommand.h"
 
+#include "CliArguments.h"
 #include "filing/DestinationPathRules.h"
 #include "shell/SettingsKeys.h"
 
@@ -12,7 +13,8 @@ QString DailyFolderCommand::usage()
 
 int DailyFolderCommand::run(const QStringList &args, CliIo &io)
 {
-    if (!args.isEmpty())
+    const CliArguments parsed(args, {});
+    if (!parsed.error().isEmpty() || !parsed.operands().isEmpty())
         return io.usageError(u"daily-folder takes no arguments"_s, usage());
     const auto show = [](const std::optional<QString> &value) { return value.value_or(u"(none)"_s); };
     io.out << "daily folder name\t" << show(DestinationPathRules::getDailyFolderName()) << Qt::endl;

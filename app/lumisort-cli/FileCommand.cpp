@@ -1,39 +1,47 @@
 #include "FileCommand.h"
 
+#include "CliArguments.h"
 #include "filing/DestinationPathRules.h"
 #include "filing/FilingRun.h"
 #include "shell/SettingsKeys.h"
 #include "shell/SettingsStore.h"
+#include "support/NativePath.h"
 #include "support/PathUtils.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
 QString FileCommand::usage()
 {
-    return u"usage: lumisort-cli file [SRC [DEST]]\n"
+    return u"usage: lumisort-cli file [--] [SRC [DEST]]\n"
            "  SRC defaults to the working folder (prefSourcePath), DEST to today's destination folder"_s;
 }
 
 int FileCommand::run(const QStringList &args, CliIo &io)
 {
-    if (args.size() > 2 || (!args.isEmpty() && args.first().startsWith(u"--"_s)))
+    const CliArguments parsed(args, {});
+    if (!parsed.error().isEmpty())
+        return io.usageError(parsed.error(), usage());
+    const QStringList operands = parsed.operands();
+    if (operands.size() > 2)
         return io.usageError(u"bad arguments for file"_s, usage());
-    QString source = args.value(0);
+    QString source = operands.value(0);
     if (source.isEmpty())
         source = PathUtils::expandTilde(SettingsStore::standard().stringForKey(cPrefSourcePath).value_or(QString()));
-    QString destination = args.value(1);
+    QString destination = operands.value(1);
     if (destination.isEmpty())
         destination = DestinationPathRules::formPathToImageInsideMainImagesFolder(QString()).value_or(QString());
     // Paths typed on the command line mean what a shell means by them ("../x"); the
     // destination worked out from the settings is passed on as it is, for the run to judge.
     if (!source.isEmpty())
         source = QDir::cleanPath(QFileInfo(source).absoluteFilePath());
-    if (!args.value(1).isEmpty())
+    if (!operands.value(1).isEmpty())
         destination = QDir::cleanPath(QFileInfo(destination).absoluteFilePath());
-    if (source.isEmpty() || !QFileInfo(source).isDir()) {
+    struct stat sourceInfo = {};
+    if (source.isEmpty() || ::stat(NativePath(source).c_str(), &sourceInfo) != 0 || !S_ISDIR(sourceInfo.st_mode)) {
         io.err << "lumisort-cli: no working folder to file from: " << source << Qt::endl;
         return CliIo::cFailed;
     }

@@ -245,6 +245,9 @@ void TestCommandLine::options_data()
     row("daily-folder", {}, {u"daily-folder"_s}, 0, {u"out:daily folder name\t"_s});
     row("file SRC DEST", {u"cli:reassign --barcode 9 IMG_0002.JPG"_s, u"mkdir:{out}"_s},
         {u"file"_s, u"{work}"_s, u"{out}"_s}, 0, {u"!file:9_IMG_0002.JPG"_s, u"file:IMG_0003.JPG"_s});
+    row("file -- SRC DEST", {u"cli:reassign --barcode 9 IMG_0002.JPG"_s, u"mkdir:{out}"_s},
+        {u"file"_s, u"--"_s, u"{work}"_s, u"{out}"_s}, 0, {u"!file:9_IMG_0002.JPG"_s});
+    row("file takes no options", {}, {u"file"_s, u"--reverse"_s}, 2, {u"err:unknown option --reverse"_s});
     row("import --threads", {u"mkdir:{out}"_s},
         {u"--set"_s, u"prefSourcePath={out}"_s, u"import"_s, u"--threads"_s, u"1"_s, u"{card}"_s}, 0,
         {u"file:{out}/IMG_0006.JPG"_s});
