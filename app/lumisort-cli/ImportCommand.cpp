@@ -17,24 +17,30 @@ QString rate(qint64 bytes, double seconds)
 
 QString ImportCommand::usage()
 {
-    return u"usage: lumisort-cli import CARD-FOLDER [--eject] [--threads N]\n"
+    return u"usage: lumisort-cli import CARD-FOLDER [--eject] [--threads N] [--discard-working-folder]\n"
            "  copies every photo of a camera card (or any folder) into the working folder (prefSourcePath):\n"
-           "  first into a staging folder in the system's temporary folder (TMPDIR), each copy synced and read\n"
-           "  back; only when all are safe is the working folder emptied and filled from there\n"
-           "  --eject      unmount the card's volume once the photos are staged\n"
-           "  --threads N  copies under way at once, 1-8 (default 4)\n"
-           "  exit status 1 when the run stopped before the working folder was filled"_s;
+           "  first into a staging folder private to the user, on the working folder's file system where\n"
+           "  possible, each copy synced and read back; only when all are safe is the working folder cleared\n"
+           "  into the trash and filled from there\n"
+           "  --eject                   unmount the card's volume once the photos are staged\n"
+           "  --threads N               copies under way at once, 1-8 (default 4)\n"
+           "  --discard-working-folder  the photos now in the working folder may go to the trash\n"
+           "                            (without it, a working folder holding photos is refused)\n"
+           "  exit status 1 when the card was not completely imported"_s;
 }
 
 int ImportCommand::run(const QStringList &args, CliIo &io)
 {
     QString card;
     bool eject = false;
+    bool discard = false;
     int threads = 4;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString arg = args.at(i);
         if (arg == u"--eject"_s) {
             eject = true;
+        } else if (arg == u"--discard-working-folder"_s) {
+            discard = true;
         } else if (arg == u"--threads"_s && i + 1 < args.size()) {
             bool ok = false;
             threads = args.at(++i).toInt(&ok);
@@ -62,6 +68,7 @@ int ImportCommand::run(const QStringList &args, CliIo &io)
     }
     options.settleMs = eject ? options.settleMs : 0;
     options.copyThreads = threads;
+    options.discardWorkingFolder = discard;
     options.copied = [&io](const QString &name, qint64 bytes) {
         io.out << "copied\t" << name << '\t' << bytes << Qt::endl;
     };
@@ -77,17 +84,21 @@ int ImportCommand::run(const QStringList &args, CliIo &io)
     for (const QString &e : r.walkErrors)
         io.out << "UNREADABLE\t" << e << Qt::endl;
     io.out << "found: " << r.entries << " files, " << r.photos << " photos" << Qt::endl
-           << "copied: " << r.staged << " photos, " << r.bytes << " bytes in " << QString::number(r.copySeconds, 'f', 2)
-           << " s (" << rate(r.bytes, r.copySeconds) << ", synced and read back)" << Qt::endl
+           << "copied: " << r.staged << " of " << r.planned << " photos, " << r.bytes << " bytes in "
+           << QString::number(r.copySeconds, 'f', 2) << " s (" << rate(r.bytes, r.copySeconds)
+           << ", synced and read back)" << Qt::endl
            << "skipped: " << r.sameName.size() << " with the name of an earlier photo, " << (r.entries - r.photos)
            << " not photos" << Qt::endl
            << "failed: " << r.failed.size() << Qt::endl
            << "transferred: " << r.transferred << " photos" << Qt::endl
-           << "total: " << QString::number(r.seconds, 'f', 2) << " s (" << rate(r.bytes, r.seconds) << ")" << Qt::endl;
+           << "total: " << QString::number(r.seconds, 'f', 2) << " s (" << rate(r.bytes, r.seconds) << ")" << Qt::endl
+           << "outcome: " << r.summary() << Qt::endl;
     if (!r.message.isEmpty())
         io.err << "lumisort-cli: " << r.message << Qt::endl;
+    if (r.outcome == CardCopyRun::Outcome::Refused && r.workingFolderPhotos > 0 && !discard)
+        io.err << "lumisort-cli: give --discard-working-folder to move the " << r.workingFolderPhotos
+               << " photos of the working folder to the trash and import the card" << Qt::endl;
     if (r.outcome == CardCopyRun::Outcome::NoWorkingFolder)
-        io.err << "lumisort-cli: no working folder to fill (prefSourcePath is not set or does not exist); "
-               << "the photos are in " << r.stagingFolder << Qt::endl;
+        io.err << "lumisort-cli: no working folder to fill (prefSourcePath is not set or does not exist)" << Qt::endl;
     return r.outcome == CardCopyRun::Outcome::Transferred ? CliIo::cOk : CliIo::cFailed;
 }

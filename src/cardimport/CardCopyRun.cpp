@@ -3,19 +3,18 @@
 #include "VolumeEjector.h"
 #include "filing/FilingRun.h"
 #include "model/ImageTypes.h"
-#include "shell/AppPaths.h"
+#include "shell/BundleInfo.h"
 #include "shell/SettingsKeys.h"
 #include "shell/SettingsStore.h"
+#include "support/FreedesktopTrash.h"
 #include "support/MountTable.h"
 #include "support/PathUtils.h"
 #include "support/SafeFile.h"
 #include "support/SystemLog.h"
 
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
 #include <QMutex>
@@ -28,6 +27,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <thread>
 #include <unistd.h>
 
@@ -54,10 +54,10 @@ bool walkOrder(const SafeFileEntry &a, const SafeFileEntry &b)
 
 QString canonical(const QString &path)
 {
-    char *resolved = ::realpath(QFile::encodeName(path).constData(), nullptr);
+    char *resolved = ::realpath(NativePath(path).c_str(), nullptr);
     if (!resolved)
         return {};
-    const QString out = QFile::decodeName(resolved);
+    const QString out = NativePath::fromBytes(QByteArray(resolved)).toString();
     std::free(resolved);
     return out;
 }
@@ -77,59 +77,74 @@ bool isSameOrInside(const QString &inner, const QString &outer)
     return inner == outer || (inner.startsWith(outer) && inner.at(outer.size()) == u'/');
 }
 
-// Deletes everything below a folder, on raw names, never following links
-// and never crossing into another file system.
-FileResult emptyFolder(const NativePath &folder, dev_t device)
-{
-    SafeFileListOptions everything;
-    everything.skipHidden = false;
-    FileResult error;
-    const std::optional<QList<SafeFileEntry>> entries = SafeFile::list(folder, everything, &error);
-    if (!entries)
-        return error;
-    FileResult first;
-    const auto note = [&first](const FileResult &r) {
-        if (first.ok() && !r.ok())
-            first = r;
-    };
-    for (const SafeFileEntry &entry : *entries) {
-        struct stat info = {};
-        if (::lstat(entry.path.c_str(), &info) != 0) {
-            note(FileResult::failure(u"stat"_s, entry.path, errno));
-            continue;
-        }
-        if (S_ISDIR(info.st_mode)) {
-            if (info.st_dev != device) {
-                note(FileResult::failure(u"remove"_s, entry.path, u"another file system is mounted there"_s, EXDEV));
-                continue;
-            }
-            if (FileResult r = emptyFolder(entry.path, device); !r) {
-                note(r);
-                continue;
-            }
-            if (::rmdir(entry.path.c_str()) != 0)
-                note(FileResult::failure(u"remove folder"_s, entry.path, errno));
-        } else if (::unlink(entry.path.c_str()) != 0) {
-            note(FileResult::failure(u"remove"_s, entry.path, errno));
-        }
-    }
-    if (FileResult r = SafeFile::syncFolder(folder); !r)
-        note(r);
-    return first;
-}
-
-FileResult removeTree(const NativePath &folder)
+std::optional<struct stat> statOf(const QString &path)
 {
     struct stat info = {};
-    if (::lstat(folder.c_str(), &info) != 0)
-        return FileResult::failure(u"stat"_s, folder, errno);
-    if (!S_ISDIR(info.st_mode))
-        return SafeFile::remove(folder);
-    if (FileResult r = emptyFolder(folder, info.st_dev); !r)
-        return r;
-    if (::rmdir(folder.c_str()) != 0)
-        return FileResult::failure(u"remove folder"_s, folder, errno);
-    return {};
+    if (::stat(NativePath(path).c_str(), &info) != 0)
+        return std::nullopt;
+    return info;
+}
+
+// A folder that does not exist yet will live on the file system of its nearest existing ancestor.
+NativePath nearestExisting(NativePath path)
+{
+    struct stat info = {};
+    while (::stat(path.c_str(), &info) != 0) {
+        const NativePath parent = path.parent();
+        if (parent == path || parent.isEmpty())
+            return {};
+        path = parent;
+    }
+    return path;
+}
+
+std::optional<dev_t> deviceOf(const NativePath &path)
+{
+    const NativePath existing = nearestExisting(path);
+    struct stat info = {};
+    if (existing.isEmpty() || ::stat(existing.c_str(), &info) != 0)
+        return std::nullopt;
+    return info.st_dev;
+}
+
+QString cacheStagingFolder()
+{
+    QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    if (cache.isEmpty())
+        cache = QDir::homePath() + u"/.cache"_s;
+    return cache + u'/' + BundleInfo::bundleIdentifier() + u"/card-staging"_s;
+}
+
+// A hidden folder beside the working folder: one per user, so that nobody else's can be taken over.
+QString besideStagingFolder(const QString &resolvedWorking)
+{
+    const QString parent = QFileInfo(resolvedWorking).path();
+    return (parent == u"/"_s ? QString() : parent) + u"/.lumisort-staging-"_s + QString::number(::getuid());
+}
+
+QString megabytes(qint64 bytes)
+{
+    return QString::number(double(bytes) / 1e6, 'f', 1) + u" MB"_s;
+}
+
+// Free room on the file system that holds (or will hold) a folder; nothing when it cannot be read.
+std::optional<qint64> freeBytes(const NativePath &folder, qint64 *blockSize)
+{
+    const NativePath existing = nearestExisting(folder);
+    struct statvfs info = {};
+    if (existing.isEmpty() || ::statvfs(existing.c_str(), &info) != 0)
+        return std::nullopt;
+    *blockSize = qint64(std::max<unsigned long>(info.f_frsize, 512));
+    return qint64(info.f_bavail) * qint64(info.f_frsize);
+}
+
+// Each file takes whole blocks, and its name a little more.
+qint64 roomNeeded(const QList<Planned> &plan, qint64 blockSize)
+{
+    qint64 needed = blockSize;
+    for (const Planned &p : plan)
+        needed += (p.size + blockSize - 1) / blockSize * blockSize + blockSize;
+    return needed;
 }
 
 QString listText(const QList<CardCopyRun::Skip> &skips, qsizetype shown = 5)
@@ -144,9 +159,94 @@ QString listText(const QList<CardCopyRun::Skip> &skips, qsizetype shown = 5)
 
 bool isImage(const SafeFileEntry &entry)
 {
-    // The whole path lets the type be judged by content where the name says nothing;
-    // a name that is no valid UTF-8 is judged by its readable part.
-    return ImageTypes::isImageFile(entry.path.isValidUtf8() ? entry.path.toString() : entry.displayName);
+    // The whole path lets the type be judged by content where the name says nothing.
+    return ImageTypes::isImageFile(entry.path.toString());
+}
+
+QString photosText(qsizetype n)
+{
+    return n == 1 ? u"1 photo"_s : u"%1 photos"_s.arg(n);
+}
+
+// Deletes a staging folder of this run's own copies (never anything of the operator's),
+// on raw names, never following links.
+FileResult removeStagedCopies(const NativePath &folder)
+{
+    SafeFileListOptions everything;
+    everything.skipHidden = false;
+    FileResult error;
+    const std::optional<QList<SafeFileEntry>> entries = SafeFile::list(folder, everything, &error);
+    if (!entries)
+        return error;
+    for (const SafeFileEntry &entry : *entries) {
+        if (entry.type == SafeFileEntryType::Directory) {
+            if (FileResult r = removeStagedCopies(entry.path); !r)
+                return r;
+        } else if (::unlink(entry.path.c_str()) != 0) {
+            return FileResult::failure(u"remove"_s, entry.path, errno);
+        }
+    }
+    if (::rmdir(folder.c_str()) != 0)
+        return FileResult::failure(u"remove folder"_s, folder, errno);
+    return SafeFile::syncFolder(folder.parent());
+}
+
+bool isEmptyFolder(const NativePath &folder)
+{
+    SafeFileListOptions everything;
+    everything.skipHidden = false;
+    const std::optional<QList<SafeFileEntry>> entries = SafeFile::list(folder, everything);
+    return entries && entries->isEmpty();
+}
+
+// Moves a staging folder out of the way of later runs, under a dated name beside it.
+QString keepAside(const NativePath &staging)
+{
+    QByteArray name = staging.fileNameBytes();
+    while (name.startsWith('.'))
+        name.remove(0, 1);
+    const QByteArray base = name + "-kept-" + QDateTime::currentDateTime().toString(u"yyyyMMdd-HHmmss"_s).toLatin1();
+    for (int n = 1; n < 1000; ++n) {
+        const NativePath kept = staging.parent().child(n == 1 ? base : base + '-' + QByteArray::number(n));
+        const FileResult moved = SafeFile::renameNoReplace(staging, kept);
+        if (moved)
+            return kept.toString();
+        if (moved.errorNumber() != EEXIST && moved.errorNumber() != ENOTEMPTY) {
+            logLine(u"CardCopyRun.... cannot keep the staging folder aside: "_s + moved.text());
+            return {};
+        }
+    }
+    return {};
+}
+
+// The staging folder, made afresh and private. Photos another run left there are
+// never cleared: the card they came from may be gone, so they are kept aside.
+FileResult prepareStaging(const NativePath &staging, QString *earlierKept)
+{
+    if (FileResult r = SafeFile::makeFolders(staging.parent(), 0700); !r)
+        return r;
+    struct stat info = {};
+    if (::lstat(staging.c_str(), &info) == 0) {
+        if (!S_ISDIR(info.st_mode) || info.st_uid != ::getuid())
+            return FileResult::failure(u"create staging folder"_s, staging,
+                                       u"something that is not a folder of this user is in the way"_s, EEXIST);
+        if (isEmptyFolder(staging)) {
+            if (::rmdir(staging.c_str()) != 0)
+                return FileResult::failure(u"remove folder"_s, staging, errno);
+        } else {
+            *earlierKept = keepAside(staging);
+            if (earlierKept->isEmpty())
+                return FileResult::failure(u"create staging folder"_s, staging,
+                                           u"an earlier import left photos there that cannot be kept aside"_s, EEXIST);
+            logLine(u"CardCopyRun.... photos left by an earlier import were kept in "_s + *earlierKept);
+        }
+    }
+    if (::mkdir(staging.c_str(), 0700) != 0)
+        return FileResult::failure(u"create staging folder"_s, staging, errno);
+    // The mode asked of mkdir is narrowed by the umask; the folder must still be usable.
+    if (::chmod(staging.c_str(), 0700) != 0)
+        return FileResult::failure(u"create staging folder"_s, staging, errno);
+    return SafeFile::syncFolder(staging.parent());
 }
 
 class Reporter
@@ -200,11 +300,107 @@ void lockWaiting(QLockFile &lock, Reporter &report, const QString &waitingStatus
     lock.lock();
 }
 
+// One import at a time per user, whichever program (sheet or command line) runs it.
+QString importLockPath()
+{
+    QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (runtime.isEmpty())
+        runtime = QDir::tempPath();
+    return runtime + u"/lumisort-card-import.lock"_s;
+}
+
+// Why the working folder may not receive this card: it is the card, lies on it,
+// or holds it. A card's volume is any file system but the ones holding the
+// system, the home folder or the destination: those are the operator's own
+// disks, from which a folder (unassigned photos, say) may well be imported.
+QString overlapWithCard(const QString &card, const QString &working, const QString &destination)
+{
+    if (isSameOrInside(working, card))
+        return working == card ? u"the working folder is the folder being imported"_s
+                               : u"the working folder lies inside the folder being imported"_s;
+    if (isSameOrInside(card, working))
+        return u"the folder being imported lies inside the working folder"_s;
+    const std::optional<struct stat> cardInfo = statOf(card);
+    const std::optional<struct stat> workingInfo = statOf(working);
+    if (!cardInfo || !workingInfo)
+        return {};
+    const std::optional<MountTable> table = MountTable::read();
+    const std::optional<MountTable::Mount> cardMount = table ? table->mountFor(NativePath(card).bytes()) : std::nullopt;
+    const std::optional<MountTable::Mount> workingMount =
+        table ? table->mountFor(NativePath(working).bytes()) : std::nullopt;
+    const bool sameMount = cardMount && workingMount && cardMount->id == workingMount->id;
+    if (cardInfo->st_dev != workingInfo->st_dev && !sameMount)
+        return {};
+    for (const QString &own : {u"/"_s, QDir::homePath(), destination}) {
+        const std::optional<struct stat> ownInfo = own.isEmpty() ? std::nullopt : statOf(PathUtils::expandTilde(own));
+        if (ownInfo && ownInfo->st_dev == cardInfo->st_dev)
+            return {};
+    }
+    const QString point = cardMount ? NativePath::fromBytes(cardMount->mountPoint).toString() : card;
+    return u"the working folder is on the same volume as the folder being imported ("_s + point + u')';
+}
+
 } // namespace
 
-QString CardCopyRun::stagingFolderPath()
+QString CardCopyRun::Result::summary() const
 {
-    return AppPaths::temporaryDirectoryForThisApp() + u"/copyOfCard"_s;
+    const QString copied = u"%1 of %2 photos copied from the card"_s.arg(staged).arg(planned);
+    switch (outcome) {
+    case Outcome::Transferred:
+        return u"Done - %1 imported"_s.arg(photosText(transferred))
+            + (sameName.isEmpty() ? QString() : u", %1 left on the card (same name)"_s.arg(sameName.size()));
+    case Outcome::CardUnreadable:
+        return u"Stopped - the card cannot be read; nothing was copied"_s;
+    case Outcome::Refused:
+        return u"Stopped - nothing was copied"_s;
+    case Outcome::StagingIncomplete:
+        return u"Stopped - only "_s + copied + u"; the working folder was left as it was"_s;
+    case Outcome::NoPhotos:
+        return u"Stopped - no photos on the card"_s;
+    case Outcome::NoWorkingFolder:
+        return u"Stopped - no working folder; nothing was copied"_s;
+    case Outcome::WorkingFolderRefused:
+        return u"Stopped - "_s + copied + u", but the working folder could not be cleared"_s;
+    case Outcome::TransferIncomplete:
+        return u"Stopped - only %1 of %2 photos were put in the working folder"_s.arg(transferred).arg(staged);
+    }
+    return {};
+}
+
+QString CardCopyRun::stagingFolderFor(const QString &workingFolder)
+{
+    const QString inCache = cacheStagingFolder();
+    const std::optional<struct stat> working =
+        workingFolder.isEmpty() ? std::nullopt : statOf(PathUtils::expandTilde(workingFolder));
+    if (!working || !S_ISDIR(working->st_mode))
+        return inCache;
+    if (deviceOf(NativePath(inCache)) == working->st_dev)
+        return inCache;
+    const QString resolved = canonical(PathUtils::expandTilde(workingFolder));
+    const QString parent = QFileInfo(resolved).path();
+    const std::optional<struct stat> parentInfo = statOf(parent);
+    if (resolved.isEmpty() || resolved == u"/"_s || !parentInfo || parentInfo->st_dev != working->st_dev
+        || ::access(NativePath(parent).c_str(), W_OK | X_OK) != 0)
+        return inCache;
+    const QString beside = besideStagingFolder(resolved);
+    struct stat existing = {};
+    if (::lstat(NativePath(beside).c_str(), &existing) == 0
+        && (!S_ISDIR(existing.st_mode) || existing.st_uid != ::getuid()))
+        return inCache;
+    return beside;
+}
+
+qsizetype CardCopyRun::photosInFolder(const QString &folder)
+{
+    SafeFileListOptions walk;
+    walk.recursive = true;
+    qsizetype photos = 0;
+    const std::optional<QList<SafeFileEntry>> entries = SafeFile::list(NativePath(folder), walk);
+    for (const SafeFileEntry &entry : entries.value_or(QList<SafeFileEntry>())) {
+        if (entry.type == SafeFileEntryType::Regular && isImage(entry))
+            ++photos;
+    }
+    return photos;
 }
 
 SerialQueue &CardCopyRun::queue()
@@ -218,8 +414,8 @@ CardCopyRun::Options CardCopyRun::Options::fromSettings(const QString &cardFolde
     SettingsStore &store = SettingsStore::standard();
     Options o;
     o.cardFolder = cardFolder;
-    o.stagingFolder = stagingFolderPath();
     o.workingFolder = PathUtils::expandTilde(store.stringForKey(cPrefSourcePath).value_or(QString()));
+    o.stagingFolder = stagingFolderFor(o.workingFolder);
     o.destinationFolder = PathUtils::expandTilde(store.stringForKey(cPrefDestinationPath).value_or(QString()));
     o.ejectPath = store.stringForKey(cPrefTempMountVolume).value_or(QString());
     return o;
@@ -236,10 +432,10 @@ bool CardCopyRun::removeFolderAtPath(const QString &path, const QStringList &als
     if (path.isEmpty())
         return refuse(u"no folder given"_s);
     const QString cleaned = QDir::cleanPath(PathUtils::expandTilde(path));
-    struct stat info = {};
-    if (::stat(QFile::encodeName(cleaned).constData(), &info) != 0)
+    const std::optional<struct stat> info = statOf(cleaned);
+    if (!info)
         return refuse(u"the folder does not exist"_s);
-    if (!S_ISDIR(info.st_mode))
+    if (!S_ISDIR(info->st_mode))
         return refuse(u"not a folder"_s);
     const QString folder = canonical(cleaned);
     if (folder.isEmpty())
@@ -250,14 +446,12 @@ bool CardCopyRun::removeFolderAtPath(const QString &path, const QStringList &als
         return refuse(u"it is or holds the home folder "_s + home);
 
     const std::optional<MountTable> table = MountTable::read();
-    struct stat parentInfo = {};
-    const QByteArray parentBytes = QFile::encodeName(QFileInfo(folder).path());
-    if ((::stat(parentBytes.constData(), &parentInfo) == 0 && parentInfo.st_dev != info.st_dev)
-        || (table && table->mountAt(QFile::encodeName(folder))))
+    const std::optional<struct stat> parentInfo = statOf(QFileInfo(folder).path());
+    if ((parentInfo && parentInfo->st_dev != info->st_dev) || (table && table->mountAt(NativePath(folder).bytes())))
         return refuse(u"it is a mount point"_s);
     if (table) {
         for (const MountTable::Mount &m : table->mounts()) {
-            const QString point = QFile::decodeName(m.mountPoint);
+            const QString point = NativePath::fromBytes(m.mountPoint).toString();
             if (isSameOrInside(point, folder))
                 return refuse(u"it holds the mount point "_s + point);
         }
@@ -270,13 +464,24 @@ bool CardCopyRun::removeFolderAtPath(const QString &path, const QStringList &als
             return refuse(u"it is or holds "_s + kept);
     }
 
-    if (FileResult r = emptyFolder(NativePath(folder), info.st_dev); !r) {
-        logLine(u"removeFolderAtPath.... "_s + r.text());
-        if (reason)
-            *reason = r.text();
-        return false;
+    SafeFileListOptions everything;
+    everything.skipHidden = false;
+    FileResult listError;
+    const std::optional<QList<SafeFileEntry>> entries = SafeFile::list(NativePath(folder), everything, &listError);
+    if (!entries)
+        return refuse(listError.text());
+    qsizetype trashed = 0;
+    for (const SafeFileEntry &entry : *entries) {
+        // Never deleted outright: what the trash does not take stays where it is, and clearing stops.
+        const FreedesktopTrash::Outcome moved = FreedesktopTrash::moveToTrash(entry.path);
+        if (!moved.result) {
+            return refuse(u"the trash did not take "_s + entry.path.toString() + u" ("_s + moved.result.text()
+                          + u"); "_s
+                          + u"%1 of %2 items had been moved to the trash"_s.arg(trashed).arg(entries->size()));
+        }
+        ++trashed;
     }
-    logLine(u"removeFolderAtPath.... emptied "_s + folder);
+    logLine(u"removeFolderAtPath.... moved %1 items of "_s.arg(trashed) + folder + u" to the trash"_s);
     return true;
 }
 
@@ -286,19 +491,26 @@ CardCopyRun::Result CardCopyRun::run(const Options &options)
     runTimer.start();
     Reporter report(options);
     Result result;
-    const QString stagingPath = options.stagingFolder.isEmpty() ? stagingFolderPath() : options.stagingFolder;
+    const QString working = options.workingFolder;
+    const QString stagingPath = options.stagingFolder.isEmpty() ? stagingFolderFor(working) : options.stagingFolder;
     result.stagingFolder = stagingPath;
+    const NativePath staging(stagingPath);
     const auto finish = [&](Outcome outcome) {
         result.outcome = outcome;
         result.seconds = runTimer.nsecsElapsed() / 1e9;
+        if (!result.message.isEmpty())
+            logLine(u"CardCopyRun.... "_s + result.message);
         return result;
+    };
+    const auto refuse = [&](const QString &message) {
+        result.message = message + u"\n\nNothing was copied; the working folder was left as it was."_s;
+        return finish(Outcome::Refused);
     };
 
     report.status(u"Copying Files from Card..."_s);
 
-    // Another process (the command-line tool) may be importing into the same staging folder.
-    QDir().mkpath(QFileInfo(stagingPath).path());
-    QLockFile importLock(stagingPath + u".lock"_s);
+    // Another process (the command-line tool) may be importing meanwhile.
+    QLockFile importLock(importLockPath());
     lockWaiting(importLock, report, u"Waiting for another card import to finish..."_s);
 
     const QString card = canonical(options.cardFolder);
@@ -314,33 +526,36 @@ CardCopyRun::Result CardCopyRun::run(const Options &options)
         result.message = u"The card's folder cannot be read: "_s + options.cardFolder;
         return finish(Outcome::CardUnreadable);
     }
-    // Clearing the staging folder must never reach the photos being imported.
-    const QString stagingResolved = comparable(stagingPath);
-    const bool workingInStaging =
-        !options.workingFolder.isEmpty() && isSameOrInside(comparable(options.workingFolder), stagingResolved);
-    if (isSameOrInside(card, stagingResolved) || isSameOrInside(stagingResolved, card) || workingInStaging) {
-        logLine(u"CardCopyRun.... refused: the staging folder "_s + stagingResolved
-                + u" overlaps the card or the working folder"_s);
-        result.message = u"The staging folder "_s + stagingResolved
-            + u" overlaps the folder to import or the working folder; nothing was copied."_s;
-        return finish(Outcome::StagingIncomplete);
+
+    // The working folder is checked before anything is copied: copies that could not
+    // be put anywhere would only become a second place where photos wait.
+    const std::optional<struct stat> workingInfo = working.isEmpty() ? std::nullopt : statOf(working);
+    if (!workingInfo || !S_ISDIR(workingInfo->st_mode)) {
+        result.message = working.isEmpty()
+            ? u"No working folder is set; nothing was copied."_s
+            : u"The working folder "_s + working + u" does not exist; nothing was copied."_s;
+        return finish(Outcome::NoWorkingFolder);
     }
+    const QString workingResolved = comparable(working);
+    if (const QString overlap = overlapWithCard(card, workingResolved, options.destinationFolder); !overlap.isEmpty())
+        return refuse(u"The card "_s + card + u" cannot be imported into the working folder "_s + working + u": "_s
+                      + overlap + u'.');
+    const QString stagingResolved = comparable(stagingPath);
+    if (isSameOrInside(card, stagingResolved) || isSameOrInside(stagingResolved, card)
+        || isSameOrInside(workingResolved, stagingResolved) || isSameOrInside(stagingResolved, workingResolved))
+        return refuse(u"The staging folder "_s + stagingResolved
+                      + u" overlaps the folder to import or the working folder."_s);
+    result.workingFolderPhotos = photosInFolder(working);
+    if (result.workingFolderPhotos > 0 && !options.discardWorkingFolder)
+        return refuse(u"The working folder "_s + working + u" holds "_s + photosText(result.workingFolderPhotos)
+                      + u" that would be moved to the trash to make room for the card, and nobody agreed to that."_s);
+
     for (const FileResult &e : std::as_const(walkErrors)) {
         logLine(u"directoryEnumerator error: "_s + e.text() + u"."_s);
         result.walkErrors.append(e.text());
     }
     QList<SafeFileEntry> entries = *listed;
     std::stable_sort(entries.begin(), entries.end(), walkOrder);
-
-    // Staging folder, made afresh. Failures are logged; the copies below then fail and say so.
-    const NativePath staging(stagingPath);
-    struct stat existing = {};
-    if (::lstat(staging.c_str(), &existing) == 0) {
-        if (FileResult r = removeTree(staging); !r)
-            logLine(u"oops somethingwrong with removeItemAtPath "_s + r.text());
-    }
-    if (FileResult r = SafeFile::makeFolders(staging); !r)
-        logLine(u"oops somethingwrong with createDirectoryAtPath "_s + r.text());
 
     // Which photos go where: the first of several same-named photos wins.
     QList<Planned> plan;
@@ -368,6 +583,33 @@ CardCopyRun::Result CardCopyRun::run(const Options &options)
         progress.bytesTotal += size;
     }
     progress.filesTotal = plan.size();
+    result.planned = plan.size();
+
+    // Room for every photo, where it is staged and (when that is another file system)
+    // where it goes; what the working folder holds now moves to a trash on its own file system.
+    QList<NativePath> places {staging};
+    if (deviceOf(staging) != workingInfo->st_dev)
+        places.append(NativePath(working));
+    for (const NativePath &place : std::as_const(places)) {
+        qint64 blockSize = 4096;
+        const std::optional<qint64> room = freeBytes(place, &blockSize);
+        const qint64 needed = roomNeeded(plan, blockSize);
+        if (room && *room < needed)
+            return refuse(u"There is not enough room for the card's photos: they need %1, and only %2 is free "
+                          "where %3 goes."_s.arg(megabytes(needed), megabytes(*room), place.toString()));
+    }
+
+    if (FileResult r = prepareStaging(staging, &result.earlierKeptFolder); !r)
+        return refuse(u"The staging folder cannot be made: "_s + r.text());
+    const QString earlierNote = result.earlierKeptFolder.isEmpty()
+        ? QString()
+        : u"\n\nPhotos that an earlier import left in the staging folder were kept in "_s + result.earlierKeptFolder
+            + u'.';
+    // Copies that are not needed (the card, not ejected, still holds every photo) go; others are kept.
+    const auto dropStaging = [&] {
+        if (FileResult r = removeStagedCopies(staging); !r)
+            logLine(u"CardCopyRun.... "_s + r.text());
+    };
 
     // Staging: the copies are synced and read back; several run at once so that
     // one file's sync and read-back overlap the next one's copying.
@@ -375,12 +617,14 @@ CardCopyRun::Result CardCopyRun::run(const Options &options)
     copyTimer.start();
     std::atomic<qsizetype> next {0};
     std::atomic<qsizetype> filesDone {0};
+    std::atomic<qsizetype> filesFailed {0};
     std::atomic<qint64> bytesDone {0};
     QMutex resultLock;
     QList<std::optional<FileResult>> outcomes(plan.size());
     const auto snapshot = [&] {
         Progress p = progress;
         p.filesDone = filesDone.load();
+        p.filesFailed = filesFailed.load();
         p.bytesDone = bytesDone.load();
         p.seconds = copyTimer.nsecsElapsed() / 1e9;
         return p;
@@ -409,11 +653,12 @@ CardCopyRun::Result CardCopyRun::run(const Options &options)
             bytesDone -= counted;
             if (r) {
                 bytesDone += copyReport.bytes;
+                ++filesDone;
                 report.copied(item.entry.displayName, copyReport.bytes);
             } else {
+                ++filesFailed;
                 logLine(u"oops somethingwrong with copyItemAtURL "_s + r.text());
             }
-            ++filesDone;
             report.progress(snapshot(), true);
             QMutexLocker locker(&resultLock);
             outcomes[i] = r;
@@ -444,14 +689,11 @@ CardCopyRun::Result CardCopyRun::run(const Options &options)
                 .arg(result.bytes)
                 .arg(result.copySeconds, 0, 'f', 2));
 
-    report.status(u"Done - Copying Files from Card..."_s);
-
-    // The working folder is emptied only for a complete, checked staging copy.
+    // The working folder is cleared only for a complete, checked staging copy.
     Outcome stop = Outcome::Transferred;
     if (!result.failed.isEmpty()) {
         stop = Outcome::StagingIncomplete;
-        result.message =
-            u"%1 of %2 photos could not be copied from the card:\n"_s.arg(result.failed.size()).arg(plan.size())
+        result.message = u"Only %1 of %2 photos could be copied from the card:\n"_s.arg(result.staged).arg(plan.size())
             + listText(result.failed);
     } else if (!result.walkErrors.isEmpty()) {
         stop = Outcome::StagingIncomplete;
@@ -462,9 +704,35 @@ CardCopyRun::Result CardCopyRun::run(const Options &options)
         result.message = u"No photos were found on the card at "_s + options.cardFolder + u'.';
     }
     if (stop != Outcome::Transferred) {
-        result.message += u"\n\nThe working folder was left as it was. The card was not ejected."_s;
-        logLine(u"CardCopyRun.... stopped before the working folder: "_s + result.message);
+        result.message += u"\n\nThe working folder was left as it was. The card was not ejected."_s + earlierNote;
+        result.outcome = stop;
+        report.status(result.summary());
+        dropStaging();
         return finish(stop);
+    }
+    report.status(u"Done - Copying Files from Card..."_s);
+
+    // The filing run's own lock: the folder is never cleared while photos are filed out of it.
+    // It is cleared before the card is ejected, so that a folder that cannot be
+    // cleared leaves the card in place with every photo on it.
+    QLockFile filingLock(FilingRun::lockPathFor(working));
+    lockWaiting(filingLock, report, u"Waiting for the filing run on the working folder to finish..."_s);
+    const qsizetype photosNow = photosInFolder(working);
+    QString refusal;
+    if (photosNow > 0 && !options.discardWorkingFolder) {
+        refusal = u"it now holds "_s + photosText(photosNow) + u", and nobody agreed to move them to the trash"_s;
+    } else if (!removeFolderAtPath(working, {stagingPath, card, options.destinationFolder}, &refusal)) {
+        refusal = u"it could not be cleared: "_s + refusal;
+    }
+    if (!refusal.isEmpty()) {
+        result.message = u"The working folder "_s + working + u" was not filled: "_s + refusal
+            + u".\n\nNothing was copied into it; what was cleared from it is in the trash. The card was not "
+              "ejected and still holds every photo."_s
+            + earlierNote;
+        dropStaging();
+        result.outcome = Outcome::WorkingFolderRefused;
+        report.status(result.summary());
+        return finish(Outcome::WorkingFolderRefused);
     }
 
     if (!options.ejectPath.isEmpty()) {
@@ -472,74 +740,51 @@ CardCopyRun::Result CardCopyRun::run(const Options &options)
             options.eject(options.ejectPath);
         else
             VolumeEjector::unmountAndEjectDeviceAtPath(options.ejectPath);
+        result.ejected = true;
     }
     report.status(u"Done - Copying Files from Card..."_s);
     if (options.settleMs > 0)
         QThread::msleep(ulong(options.settleMs));
 
-    const QString working = options.workingFolder;
-    if (working.isEmpty()) {
-        logLine(u"CardCopyRun.... no working folder is set; nothing transferred"_s);
-        return finish(Outcome::NoWorkingFolder);
-    }
-    struct stat workingInfo = {};
-    if (::stat(QFile::encodeName(working).constData(), &workingInfo) != 0 || !S_ISDIR(workingInfo.st_mode)) {
-        logLine(u"CardCopyRun.... the working folder "_s + working + u" does not exist; nothing transferred"_s);
-        return finish(Outcome::NoWorkingFolder);
-    }
-
-    // The filing run's own lock: the folder is never emptied while photos are filed out of it.
-    QLockFile filingLock(FilingRun::lockPathFor(working));
-    lockWaiting(filingLock, report, u"Waiting for the filing run on the working folder to finish..."_s);
-    QString refusal;
-    const QStringList protectedFolders {stagingPath, card, options.destinationFolder};
-    if (!removeFolderAtPath(working, protectedFolders, &refusal)) {
-        result.message = u"The working folder "_s + working + u" was not replaced: "_s + refusal
-            + u".\n\nThe card's photos are in "_s + stagingPath + u'.';
-        return finish(Outcome::WorkingFolderRefused);
-    }
-
+    // Renames on one file system; elsewhere checked copies whose staged originals then go.
     const NativePath workingFolder(working);
-    struct stat stagingInfo = {};
-    const bool sameFileSystem = ::stat(staging.c_str(), &stagingInfo) == 0 && stagingInfo.st_dev == workingInfo.st_dev;
+    SafeFileCopyOptions moveOptions;
+    moveOptions.syncFolders = false;
     for (const NativePath &from : std::as_const(staged)) {
         const QByteArray name = from.fileNameBytes();
-        const NativePath to = workingFolder.child(name);
         report.status(u"Transferring Photo: "_s + QString::fromUtf8(name));
-        bool linked = false;
-        if (sameFileSystem) {
-            if (::link(from.c_str(), to.c_str()) == 0) {
-                linked = true;
-            } else if (errno != EXDEV && errno != EPERM && errno != EMLINK && errno != ENOTSUP) {
-                const FileResult r = FileResult::failure(u"link"_s, to, errno);
-                logLine(u"oops somethingwrong with transfer "_s + r.text());
-                result.failed.append({QString::fromUtf8(name), r.text()});
-                continue;
-            }
-        }
-        if (!linked) {
-            if (const FileResult r = SafeFile::copy(from, to); !r) {
-                logLine(u"oops somethingwrong with transfer "_s + r.text());
-                result.failed.append({QString::fromUtf8(name), r.text()});
-                continue;
-            }
+        if (const FileResult r = SafeFile::move(from, workingFolder.child(name), moveOptions); !r) {
+            logLine(u"oops somethingwrong with transfer "_s + r.text());
+            result.failed.append({QString::fromUtf8(name), r.text()});
+            continue;
         }
         ++result.transferred;
     }
-    if (FileResult r = SafeFile::syncFolder(workingFolder); !r)
-        logLine(u"CardCopyRun.... "_s + r.text());
+    for (const NativePath &folder : {workingFolder, staging}) {
+        if (FileResult r = SafeFile::syncFolder(folder); !r)
+            logLine(u"CardCopyRun.... "_s + r.text());
+    }
 
     if (!result.failed.isEmpty()) {
-        // The next run would clear the staging folder: keep these photos out of its way.
-        const QString kept = stagingPath + u"-kept-"_s + QDateTime::currentDateTime().toString(u"yyyyMMdd-HHmmss"_s);
-        const FileResult moved = SafeFile::renameNoReplace(staging, NativePath(kept));
-        result.keptFolder = moved ? kept : stagingPath;
+        // These photos may exist nowhere else now: out of the way of every later run.
+        result.keptFolder = keepAside(staging);
+        const QString kept = result.keptFolder.isEmpty() ? stagingPath : result.keptFolder;
         result.message =
-            u"The working folder was emptied, but %1 photos could not be put there:\n"_s.arg(result.failed.size())
-            + listText(result.failed) + u"\n\nAll the card's photos are kept in "_s + result.keptFolder + u'.';
-        logLine(u"CardCopyRun.... "_s + result.message);
+            u"The working folder was cleared, but %1 of %2 photos could not be put there:\n"_s.arg(result.failed.size())
+                .arg(staged.size())
+            + listText(result.failed) + u"\n\nThose photos are kept in "_s + kept + u'.'
+            + (result.ejected ? QString() : u" The card was not ejected."_s) + earlierNote;
+        if (result.keptFolder.isEmpty())
+            result.keptFolder = stagingPath;
+        result.outcome = Outcome::TransferIncomplete;
+        report.status(result.summary());
         return finish(Outcome::TransferIncomplete);
     }
+    if (::rmdir(staging.c_str()) != 0)
+        logLine(u"CardCopyRun.... "_s + FileResult::failure(u"remove folder"_s, staging, errno).text());
+    else if (FileResult r = SafeFile::syncFolder(staging.parent()); !r)
+        logLine(u"CardCopyRun.... "_s + r.text());
+    result.message = earlierNote.trimmed();
     logLine(u"CardCopyRun.... transferred %1 photos into %2"_s.arg(result.transferred).arg(working));
     return finish(Outcome::Transferred);
 }

@@ -9,16 +9,21 @@
 
 // Copying a camera card into the working folder. Every photo on the card
 // (subfolders flattened, hidden files left out, names kept byte for byte) is
-// copied into a staging folder, synced and read back against its source. Only
-// when every photo found is safely staged is the working folder emptied and
-// filled from the staging folder: hard links where both share a file system,
-// else checked copies. The card itself is never written to.
+// copied into a staging folder private to the user, on the working folder's
+// file system where possible, synced and read back against its source. Only
+// when every photo found is safely staged is the working folder cleared (into
+// the trash, never deleted) and filled from the staging folder: renames where
+// both share a file system, else checked copies. A working folder holding photos
+// is cleared only when the operator agreed to it. The card itself is never
+// written to, and a staging folder that may hold the only copy of a card is
+// never cleared: it is kept under a dated name.
 class CardCopyRun
 {
 public:
     struct Progress
     {
-        qsizetype filesDone = 0;
+        qsizetype filesDone = 0; // safely staged
+        qsizetype filesFailed = 0; // could not be staged
         qsizetype filesTotal = 0;
         qint64 bytesDone = 0;
         qint64 bytesTotal = 0;
@@ -29,11 +34,13 @@ public:
     struct Options
     {
         QString cardFolder;
-        QString stagingFolder; // empty: stagingFolderPath()
-        QString workingFolder; // empty: nothing is transferred
+        QString stagingFolder; // empty: stagingFolderFor(workingFolder)
+        QString workingFolder; // empty: nothing is copied
         QString destinationFolder; // never emptied, nor any folder holding it
         QString ejectPath; // unmounted once the card is staged; empty: nothing is ejected
-        int settleMs = 400; // after the eject, before the working folder is touched
+        // The operator agreed that the photos now in the working folder go to the trash.
+        bool discardWorkingFolder = false;
+        int settleMs = 400; // after the eject, before the working folder is filled
         int copyThreads = 4; // staging copies under way at once
         std::function<void(const QString &)> status;
         std::function<void(const Progress &)> progress;
@@ -50,9 +57,10 @@ public:
         CardUnreadable, // the card's folder could not be listed
         StagingIncomplete, // some photo was not staged: the working folder was not touched
         NoPhotos, // nothing to import: the working folder was not touched
-        NoWorkingFolder, // no working folder set, or it does not exist
-        WorkingFolderRefused, // the working folder may not be emptied (or emptying it failed)
-        TransferIncomplete // the working folder was emptied but some photo could not be put there
+        NoWorkingFolder, // no working folder set, or it does not exist: nothing was copied
+        WorkingFolderRefused, // the working folder may not be cleared (or clearing it failed)
+        TransferIncomplete, // the working folder was cleared but some photo could not be put there
+        Refused // nothing was copied: photos in the working folder, folders overlapping the card, no room
     };
 
     struct Skip
@@ -66,36 +74,49 @@ public:
         Outcome outcome = Outcome::CardUnreadable;
         qsizetype entries = 0; // regular files found on the card (hidden ones left out)
         qsizetype photos = 0; // of those, photos
+        qsizetype planned = 0; // photos to stage (same-named ones left out)
         qsizetype staged = 0;
         qsizetype transferred = 0;
+        qsizetype workingFolderPhotos = 0; // photos found in the working folder before the copy
         qint64 bytes = 0; // staged
         double copySeconds = 0;
         double seconds = 0; // the whole run
+        bool ejected = false;
         QList<Skip> sameName; // photos left on the card because an earlier one had the name
         QList<Skip> failed; // staging or transfer failures
         QStringList walkErrors;
         QString stagingFolder;
-        QString keptFolder; // where the staged photos were kept after a failed transfer
+        QString keptFolder; // where staged photos were kept because they may be their only copy
+        QString earlierKeptFolder; // where photos left in the staging folder by an earlier run were kept
         QString message; // for the operator when the run stopped or fell short
         // The operator must hear about it (a missing working folder only closes the sheet).
         bool needsAlert() const
         {
-            return outcome != Outcome::Transferred && outcome != Outcome::NoWorkingFolder
-                && outcome != Outcome::CardUnreadable;
+            return (outcome != Outcome::Transferred || !earlierKeptFolder.isEmpty())
+                && outcome != Outcome::NoWorkingFolder && outcome != Outcome::CardUnreadable;
         }
+        // One line for the status of the sheet: what really happened, in counts.
+        QString summary() const;
     };
 
-    static QString stagingFolderPath(); // <app temporary folder>/copyOfCard
+    // Where the staging folder for a working folder goes: under the user's cache
+    // folder when that shares the working folder's file system, else a hidden
+    // folder of the user's beside the working folder, else the cache folder anyway.
+    static QString stagingFolderFor(const QString &workingFolder);
+
+    // Photos (by type, hidden files left out) anywhere below a folder.
+    static qsizetype photosInFolder(const QString &folder);
 
     // Runs on the calling thread; callbacks arrive on it or on a copying thread, one at a time.
     static Result run(const Options &options);
 
-    // Empties a folder; refuses (false, reason given and logged) for "/", the home
-    // folder or a folder holding it, a mount point or a folder holding one, the
-    // destination folder (prefDestinationPath) or one holding it, and the extra
-    // protected folders or any folder holding one of them. False, nothing
-    // created, when the path names no folder. The folder itself is kept, so its
-    // owner, permissions and identity (stored folder references) survive.
+    // Empties a folder into the trash; refuses (false, reason given and logged) for
+    // "/", the home folder or a folder holding it, a mount point or a folder holding
+    // one, the destination folder (prefDestinationPath) or one holding it, and the
+    // extra protected folders or any folder holding one of them. False, nothing
+    // created, when the path names no folder. Stops at the first entry the trash
+    // does not take: nothing is ever deleted outright. The folder itself is kept,
+    // so its owner, permissions and identity (stored folder references) survive.
     static bool removeFolderAtPath(const QString &path, const QStringList &alsoProtected = {},
                                    QString *reason = nullptr);
 

@@ -1,3 +1,4 @@
+#include "CardImportTesting.h"
 #include "DemoCard.h"
 #include "ScopedMount.h"
 #include "TestMain.h"
@@ -16,6 +17,7 @@
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
+using namespace CardImportTesting;
 
 namespace {
 
@@ -36,38 +38,73 @@ struct stat statOf(const QByteArray &path)
     return info;
 }
 
-QSet<QByteArray> namesIn(const QString &folder)
+bool exists(const QString &path)
 {
-    SafeFileListOptions all;
-    all.skipHidden = false;
-    QSet<QByteArray> names;
-    for (const SafeFileEntry &e : SafeFile::list(folder, all).value_or(QList<SafeFileEntry>()))
-        names.insert(e.name);
-    return names;
+    struct stat info = {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+}
+
+QByteArray randomBytes(qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(bytes.data()), bytes.size() / 4);
+    return bytes;
+}
+
+struct CliRun
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+CliRun runCli(const QString &working, const QStringList &args)
+{
+    QProcess cli;
+    cli.start(TestSandbox::cliPath(), QStringList {u"--set"_s, u"prefSourcePath="_s + working} + args);
+    CliRun r;
+    if (!cli.waitForFinished(120000))
+        return r;
+    r.exitCode = cli.exitCode();
+    r.out = QString::fromUtf8(cli.readAllStandardOutput());
+    r.err = QString::fromUtf8(cli.readAllStandardError());
+    return r;
 }
 
 } // namespace
 
-// The card run on demo cards: what is staged, when the working folder may be
-// replaced, and which folders may never be emptied.
+// The card run on demo cards and real mounts: what is staged and where, when the
+// working folder may be cleared (into the trash), and which folders are never touched.
 class TestCardCopyRun : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
+    void init();
     void replacesWorkingFolderWithTheCard_data();
     void replacesWorkingFolderWithTheCard();
-    void fullStagingLeavesWorkingFolderAlone_data();
-    void fullStagingLeavesWorkingFolderAlone();
+    void photosInTheWorkingFolderNeedConsent_data();
+    void photosInTheWorkingFolderNeedConsent();
+    void workingFolderOnTheCardIsRefused_data();
+    void workingFolderOnTheCardIsRefused();
+    void noRoomRefusesBeforeCopying();
+    void onlyCopyOfACardIsKept_data();
+    void onlyCopyOfACardIsKept();
     void removeFolderAtPathRefuses_data();
     void removeFolderAtPathRefuses();
 };
 
+void TestCardCopyRun::init()
+{
+    SettingsStore::standard().removeObjectForKey(cPrefTempMountVolume);
+    SettingsStore::standard().removeObjectForKey(cPrefDestinationPath);
+}
+
 void TestCardCopyRun::replacesWorkingFolderWithTheCard_data()
 {
     QTest::addColumn<bool>("otherFileSystem");
-    QTest::newRow("working folder beside the staging folder") << false;
-    QTest::newRow("working folder on another file system") << true;
+    QTest::newRow("working folder on the cache's file system") << false;
+    QTest::newRow("working folder on a file system of its own") << true;
 }
 
 void TestCardCopyRun::replacesWorkingFolderWithTheCard()
@@ -98,19 +135,25 @@ void TestCardCopyRun::replacesWorkingFolderWithTheCard()
 
     CardCopyRun::Options options;
     options.cardFolder = cardFolder;
-    options.stagingFolder = sandbox.makeFolder(u"tmp"_s) + u"/copyOfCard"_s;
+    options.workingFolder = working;
+    options.discardWorkingFolder = true;
+    const QString staging = CardCopyRun::stagingFolderFor(working);
     // The sandbox is removed with Qt, which cannot name this file.
     const auto removeLatin1Names = qScopeGuard([&] {
-        for (const QString &folder : QStringList {cardFolder + u"/DCIM/100CANON"_s, options.stagingFolder, working})
+        for (const QString &folder : QStringList {cardFolder + u"/DCIM/100CANON"_s, staging, working})
             ::unlink(QByteArray(QFile::encodeName(folder) + "/caf\xe9.JPG").constData());
     });
-    options.workingFolder = working;
     options.ejectPath = cardFolder;
     options.settleMs = 0;
     QStringList ejected;
     QStringList statuses;
+    std::optional<struct stat> stagingWhileCopying;
     options.eject = [&ejected](const QString &path) { ejected << path; };
     options.status = [&statuses](const QString &text) { statuses << text; };
+    options.copied = [&](const QString &, qint64) {
+        if (!stagingWhileCopying)
+            stagingWhileCopying = statOf(QFile::encodeName(staging));
+    };
     const CardCopyRun::Result r = CardCopyRun::run(options);
 
     QCOMPARE(r.outcome, CardCopyRun::Outcome::Transferred);
@@ -123,6 +166,17 @@ void TestCardCopyRun::replacesWorkingFolderWithTheCard()
     QCOMPARE(statuses.constFirst(), u"Copying Files from Card..."_s);
     QCOMPARE(statuses.count(u"Done - Copying Files from Card..."_s), 2);
     QVERIFY(statuses.contains(u"Transferring Photo: IMG_0101.CR2"_s));
+    // What the working folder held is in the trash, not gone.
+    QCOMPARE(trashedContent(working + u"/OLD.JPG"_s), QByteArray("last card"));
+    QVERIFY(trashedContent(working + u"/sub"_s).has_value());
+
+    // Staged privately on the working folder's file system, moved in by renames, nothing left behind.
+    QVERIFY(stagingWhileCopying.has_value());
+    QCOMPARE(stagingWhileCopying->st_mode & 07777, mode_t(0700));
+    QCOMPARE(stagingWhileCopying->st_dev, statOf(QFile::encodeName(working)).st_dev);
+    QCOMPARE(r.stagingFolder, staging);
+    QVERIFY2(!exists(staging), qPrintable(staging));
+    QVERIFY(!staging.startsWith(QDir::tempPath()));
 
     // Every photo is its first occurrence on the card, byte for byte, with the card's time.
     const QByteArray workingBytes = QFile::encodeName(working);
@@ -132,58 +186,186 @@ void TestCardCopyRun::replacesWorkingFolderWithTheCard()
         QCOMPARE(readFile(QFile::decodeName(target)), readFile(QFile::decodeName(source)));
         QCOMPARE(statOf(target).st_mtim.tv_sec, statOf(source).st_mtim.tv_sec);
         QCOMPARE(statOf(target).st_mtim.tv_nsec, statOf(source).st_mtim.tv_nsec);
-        // Beside the staging folder the photo is linked, not copied a second time.
-        QCOMPARE(statOf(target).st_nlink, otherFileSystem ? nlink_t(1) : nlink_t(2));
+        QCOMPARE(statOf(target).st_nlink, nlink_t(1));
     }
 }
 
-void TestCardCopyRun::fullStagingLeavesWorkingFolderAlone_data()
+void TestCardCopyRun::photosInTheWorkingFolderNeedConsent_data()
 {
-    QTest::addColumn<bool>("commandLine");
-    QTest::newRow("run") << false;
-    QTest::newRow("lumisort-cli import") << true;
+    QTest::addColumn<QByteArrayList>("held"); // names in the working folder before the import
+    QTest::addColumn<bool>("discard");
+    QTest::addColumn<bool>("imported");
+    QTest::newRow("photos, no consent") << QByteArrayList {"OLD.JPG", "sub/OLD2.CR2", "notes.txt"} << false << false;
+    QTest::newRow("photos, --discard-working-folder")
+        << QByteArrayList {"OLD.JPG", "sub/OLD2.CR2", "notes.txt"} << true << true;
+    QTest::newRow("no photos: nothing to ask") << QByteArrayList {"notes.txt"} << false << true;
 }
 
-void TestCardCopyRun::fullStagingLeavesWorkingFolderAlone()
+void TestCardCopyRun::photosInTheWorkingFolderNeedConsent()
 {
-    QFETCH(bool, commandLine);
+    QFETCH(QByteArrayList, held);
+    QFETCH(bool, discard);
+    QFETCH(bool, imported);
     TestSandbox &sandbox = TestSandbox::instance();
-    ScopedMount smallTmp = ScopedMount::tmpfs(sandbox.makeFolder(u"smalltmp"_s), u"1m"_s);
-    SKIP_UNLESS_MOUNTED(smallTmp);
     const QString card = sandbox.makeFolder(u"card"_s);
-    for (int i = 1; i <= 6; ++i) {
-        QByteArray photo(300 * 1024, Qt::Uninitialized);
-        QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(photo.data()), photo.size() / 4);
-        QVERIFY(writeFile(card + u"/DCIM/100CANON/IMG_%1.JPG"_s.arg(i, 4, 10, QLatin1Char('0')), photo));
-    }
+    QVERIFY(DemoCard::make(card, 1, 2).isValid());
     const QString working = sandbox.makeFolder(u"work"_s);
-    QVERIFY(writeFile(working + u"/OLD.JPG"_s, "last card"));
-    SettingsStore::standard().setString(working, cPrefSourcePath);
-    SettingsStore::standard().removeObjectForKey(cPrefTempMountVolume);
+    for (const QByteArray &name : held)
+        QVERIFY(writeFile(working + u'/' + QString::fromUtf8(name), "unfiled " + name));
+    const QMap<QByteArray, QByteArray> before = contentsOf(working);
 
-    const QByteArray oldTmp = qgetenv("TMPDIR");
-    qputenv("TMPDIR", QFile::encodeName(smallTmp.folder()));
-    const auto restore = qScopeGuard([&oldTmp] { qputenv("TMPDIR", oldTmp); });
-    QString report;
-    if (commandLine) {
-        QProcess cli;
-        cli.start(TestSandbox::cliPath(), {u"--set"_s, u"prefSourcePath="_s + working, u"import"_s, card});
-        QVERIFY(cli.waitForFinished(60000));
-        QCOMPARE(cli.exitCode(), 1);
-        report = QString::fromUtf8(cli.readAllStandardError());
-    } else {
-        CardCopyRun::Options options = CardCopyRun::Options::fromSettings(card);
-        options.settleMs = 0;
-        QVERIFY(options.stagingFolder.startsWith(smallTmp.folder()));
-        const CardCopyRun::Result r = CardCopyRun::run(options);
-        QCOMPARE(r.outcome, CardCopyRun::Outcome::StagingIncomplete);
-        QVERIFY(r.staged > 0 && r.staged < 6);
-        report = r.message;
+    QStringList args {u"import"_s, card};
+    if (discard)
+        args << u"--discard-working-folder"_s;
+    const CliRun cli = runCli(working, args);
+    QCOMPARE(cli.exitCode, imported ? 0 : 1);
+    if (!imported) {
+        QVERIFY2(cli.err.contains(u"holds 2 photos"_s) && cli.err.contains(u"--discard-working-folder"_s),
+                 qPrintable(cli.err));
+        QVERIFY2(!cli.out.contains(u"copied\t"_s), qPrintable(cli.out)); // asked before any copying
+        QCOMPARE(contentsOf(working), before);
+        QVERIFY(!exists(CardCopyRun::stagingFolderFor(working)));
+        return;
     }
-    QVERIFY2(report.contains(u"ENOSPC"_s) && report.contains(u"working folder was left as it was"_s),
-             qPrintable(report));
-    QCOMPARE(namesIn(working), QSet<QByteArray> {"OLD.JPG"});
-    QCOMPARE(readFile(working + u"/OLD.JPG"_s), "last card");
+    QCOMPARE(namesIn(working), (QSet<QByteArray> {"IMG_0001.JPG", "IMG_0002.JPG", "IMG_0003.JPG"}));
+    for (const QByteArray &name : held) {
+        const QString top = working + u'/' + QString::fromUtf8(name.split('/').constFirst());
+        QVERIFY2(trashedContent(top).has_value(), name.constData());
+    }
+}
+
+void TestCardCopyRun::workingFolderOnTheCardIsRefused_data()
+{
+    QTest::addColumn<QString>("cardPart"); // the folder imported, inside the mounted card
+    QTest::addColumn<QString>("workingPart"); // the working folder, inside the mounted card or "<card>/.."
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("the card itself") << u""_s << u""_s << u"is the folder being imported"_s;
+    QTest::newRow("inside the card") << u""_s << u"DCIM"_s << u"lies inside the folder being imported"_s;
+    QTest::newRow("on the card's volume") << u"DCIM"_s << u"work"_s << u"on the same volume"_s;
+    QTest::newRow("holding the card") << u""_s << u".."_s << u"lies inside the working folder"_s;
+}
+
+void TestCardCopyRun::workingFolderOnTheCardIsRefused()
+{
+    QFETCH(QString, cardPart);
+    QFETCH(QString, workingPart);
+    QFETCH(QString, reason);
+    TestSandbox &sandbox = TestSandbox::instance();
+    const QString outer = sandbox.makeFolder(u"media"_s);
+    ScopedMount mount = ScopedMount::tmpfs(outer + u"/EOS_DIGITAL"_s, u"16m"_s);
+    SKIP_UNLESS_MOUNTED(mount);
+    const QString volume = mount.folder();
+    // Four photos, a same-named one in another folder and a video: none may ever leave the card.
+    QVERIFY(DemoCard::make(volume, 1, 3).isValid());
+    QVERIFY(writeFile(volume + u"/DCIM/101CANON/IMG_0001.JPG"_s, randomBytes(4096)));
+    QVERIFY(writeFile(volume + u"/DCIM/100CANON/MVI_0005.MOV"_s, randomBytes(8192)));
+    QVERIFY(QDir().mkpath(volume + u"/work"_s));
+    const QMap<QByteArray, QByteArray> before = contentsOf(outer);
+
+    const QString card = QDir::cleanPath(volume + u'/' + cardPart);
+    const QString working = QDir::cleanPath(volume + u'/' + workingPart);
+    const CliRun cli = runCli(working, {u"import"_s, card, u"--discard-working-folder"_s});
+    QCOMPARE(cli.exitCode, 1);
+    QVERIFY2(cli.err.contains(reason), qPrintable(cli.err));
+    QCOMPARE(contentsOf(outer), before);
+}
+
+void TestCardCopyRun::noRoomRefusesBeforeCopying()
+{
+    TestSandbox &sandbox = TestSandbox::instance();
+    ScopedMount small = ScopedMount::tmpfs(sandbox.makeFolder(u"smallfs"_s), u"1m"_s);
+    SKIP_UNLESS_MOUNTED(small);
+    const QString card = sandbox.makeFolder(u"card"_s);
+    for (int i = 1; i <= 6; ++i)
+        QVERIFY(
+            writeFile(card + u"/DCIM/100CANON/IMG_%1.JPG"_s.arg(i, 4, 10, QLatin1Char('0')), randomBytes(300 * 1024)));
+    const QString working = small.folder() + u"/work"_s;
+    QVERIFY(writeFile(working + u"/OLD.JPG"_s, "last card"));
+
+    const CliRun cli = runCli(working, {u"import"_s, card, u"--discard-working-folder"_s});
+    QCOMPARE(cli.exitCode, 1);
+    QVERIFY2(!cli.out.contains(u"copied\t"_s), qPrintable(cli.out));
+    QVERIFY2(cli.err.contains(u"not enough room"_s) && cli.err.contains(u"working folder was left as it was"_s),
+             qPrintable(cli.err));
+    QCOMPARE(contentsOf(small.folder()), (QMap<QByteArray, QByteArray> {{"work/OLD.JPG", "last card"}}));
+}
+
+void TestCardCopyRun::onlyCopyOfACardIsKept_data()
+{
+    QTest::addColumn<QString>("trouble");
+    QTest::newRow("working folder cannot be cleared") << u"immutable"_s;
+    QTest::newRow("working folder unwritable once the card is ejected") << u"read-only after eject"_s;
+    QTest::newRow("photos left in staging by an earlier run") << u"leftover"_s;
+}
+
+// Whatever stops a run, photos of an ejected card stay where the message says, and later runs leave them alone.
+void TestCardCopyRun::onlyCopyOfACardIsKept()
+{
+    QFETCH(QString, trouble);
+    TestSandbox &sandbox = TestSandbox::instance();
+    const QString cardA = sandbox.makeFolder(u"cardA"_s);
+    const DemoCard first = DemoCard::make(cardA, 1, 2);
+    const QString cardB = sandbox.makeFolder(u"cardB"_s);
+    QVERIFY(first.isValid() && DemoCard::make(cardB, 1, 1).isValid());
+    const QString working = sandbox.makeFolder(u"work"_s);
+    const QString stuck = working + u"/STUCK.JPG"_s;
+    QVERIFY(writeFile(stuck, "cannot move"));
+    const QString staging = sandbox.makeFolder(u"cache"_s) + u"/staging"_s;
+    if (trouble == u"leftover"_s)
+        QVERIFY(writeFile(staging + u"/IMG_9999.JPG"_s, "only copy of an earlier card"));
+
+    const auto chattr = [&](const char *flag) {
+        return QProcess::execute(u"chattr"_s, {QString::fromLatin1(flag), stuck}) == 0;
+    };
+    if (trouble == u"immutable"_s && !chattr("+i"))
+        QSKIP("chattr +i is not permitted here");
+    const auto mutableAgain = qScopeGuard([&] { chattr("-i"); });
+    std::optional<ScopedMount> readOnly;
+
+    CardCopyRun::Options options;
+    options.cardFolder = cardA;
+    options.workingFolder = working;
+    options.stagingFolder = staging;
+    options.discardWorkingFolder = true;
+    options.ejectPath = cardA;
+    options.settleMs = 0;
+    bool ejected = false;
+    options.eject = [&](const QString &) {
+        ejected = true;
+        if (trouble == u"read-only after eject"_s)
+            readOnly = ScopedMount::readOnlyBind(working);
+    };
+    const CardCopyRun::Result r = CardCopyRun::run(options);
+    if (readOnly)
+        SKIP_UNLESS_MOUNTED(*readOnly);
+    QCOMPARE(ejected, r.ejected);
+    QCOMPARE(r.outcome == CardCopyRun::Outcome::Transferred, trouble == u"leftover"_s);
+    // An ejected card's photos that are not in the working folder are kept, and the message says where.
+    const bool allInWorkingFolder = r.outcome == CardCopyRun::Outcome::Transferred;
+    if (ejected && !allInWorkingFolder) {
+        QVERIFY2(!r.keptFolder.isEmpty() && r.message.contains(r.keptFolder), qPrintable(r.message));
+        QVERIFY(r.keptFolder != staging);
+    }
+    if (trouble == u"leftover"_s)
+        QVERIFY2(!r.earlierKeptFolder.isEmpty() && r.message.contains(r.earlierKeptFolder), qPrintable(r.message));
+    if (trouble == u"immutable"_s)
+        QVERIFY2(!ejected && r.message.contains(u"not ejected"_s), qPrintable(r.message));
+
+    // The next card, once the trouble is gone, must not take them.
+    if (trouble == u"immutable"_s)
+        QVERIFY(chattr("-i"));
+    readOnly.reset();
+    options.cardFolder = cardB;
+    options.ejectPath.clear();
+    QCOMPARE(CardCopyRun::run(options).outcome, CardCopyRun::Outcome::Transferred);
+    if (ejected && !allInWorkingFolder) {
+        for (const DemoCard::Photo &p : first.photos) {
+            const QString name = QFileInfo(p.path).fileName();
+            QCOMPARE(readFile(r.keptFolder + u'/' + name), readFile(p.path));
+        }
+    }
+    if (trouble == u"leftover"_s)
+        QCOMPARE(readFile(r.earlierKeptFolder + u"/IMG_9999.JPG"_s), "only copy of an earlier card");
 }
 
 void TestCardCopyRun::removeFolderAtPathRefuses_data()
@@ -199,6 +381,7 @@ void TestCardCopyRun::removeFolderAtPathRefuses_data()
     QTest::newRow("a folder holding the destination") << u"above destination"_s << false;
     QTest::newRow("a missing folder") << u"missing"_s << false;
     QTest::newRow("a file") << u"file"_s << false;
+    QTest::newRow("a folder the trash does not take") << u"no trash"_s << false;
     QTest::newRow("a working folder") << u"working"_s << true;
 }
 
@@ -219,11 +402,16 @@ void TestCardCopyRun::removeFolderAtPathRefuses()
         path = u"~"_s;
     } else if (kind == u"above home"_s) {
         path = sandbox.root();
-    } else if (kind == u"mount"_s || kind == u"above mount"_s) {
+    } else if (kind == u"mount"_s || kind == u"above mount"_s || kind == u"no trash"_s) {
         const QString outer = sandbox.makeFolder(u"outer"_s);
         mount = ScopedMount::tmpfs(outer + u"/inner"_s);
         SKIP_UNLESS_MOUNTED(*mount);
         path = kind == u"mount"_s ? mount->folder() : outer;
+        if (kind == u"no trash"_s) {
+            // The volume's trash folder name is taken by a file, and the home trash is on another file system.
+            QVERIFY(writeFile(mount->folder() + u"/.Trash-"_s + QString::number(::getuid()), "not a folder"));
+            path = mount->folder() + u"/work"_s;
+        }
     } else if (kind == u"destination"_s || kind == u"above destination"_s) {
         path = kind == u"destination"_s ? destination : QFileInfo(destination).path();
     } else if (kind == u"missing"_s) {
@@ -233,9 +421,9 @@ void TestCardCopyRun::removeFolderAtPathRefuses()
         if (kind == u"file"_s)
             path += u"/file.JPG"_s;
     }
-    const QString marker = kind == u"working"_s ? path + u"/sub/.hidden/IMG_0001.JPG"_s
-        : kind == u"file"_s                     ? path
-                                                : QString();
+    const QString marker = kind == u"working"_s || kind == u"no trash"_s ? path + u"/sub/.hidden/IMG_0001.JPG"_s
+        : kind == u"file"_s                                              ? path
+                                                                         : QString();
     if (!marker.isEmpty())
         QVERIFY(writeFile(marker, "photo"));
     const ino_t inode = statOf(QFile::encodeName(path)).st_ino;
@@ -248,6 +436,7 @@ void TestCardCopyRun::removeFolderAtPathRefuses()
     if (removed) {
         QCOMPARE(namesIn(path), QSet<QByteArray>());
         QCOMPARE(statOf(QFile::encodeName(path)).st_ino, inode);
+        QVERIFY(trashedContent(path + u"/sub"_s).has_value());
     } else if (!marker.isEmpty()) {
         QCOMPARE(readFile(marker), "photo");
     }
