@@ -48,6 +48,9 @@ void ejectInBackground(const QString &path)
     Dispatch::inBackground([path] { VolumeEjector::unmountAndEjectDeviceAtPath(path); });
 }
 
+QMutex g_testLock;
+std::function<void(CardCopyRun::Options &)> g_adjustOptions;
+
 QString megabytes(qint64 bytes)
 {
     return QString::number(bytes / 1e6, 'f', bytes < 10'000'000 ? 1 : 0);
@@ -293,12 +296,50 @@ bool LoadCardViewController::checkExistingVolumes()
     return true;
 }
 
+void LoadCardViewController::setRunOptionsForTesting(std::function<void(CardCopyRun::Options &)> adjust)
+{
+    QMutexLocker locker(&g_testLock);
+    g_adjustOptions = std::move(adjust);
+}
+
 void LoadCardViewController::processNewCard(const QString &url)
 {
     logLine(u"LoadCardViewController -> processNewCard.... "_s + url);
+    CardCopyRun::Options options = CardCopyRun::Options::fromSettings(url);
+    const qsizetype unfiled = options.workingFolder.isEmpty() ? 0 : CardCopyRun::photosInFolder(options.workingFolder);
+    if (unfiled == 0) {
+        startRun(options);
+        return;
+    }
+    // Asked before anything is copied; the careful answer comes first, so Return and Escape keep the photos.
+    logLine(u"LoadCardViewController -> processNewCard.... the working folder holds %1 photos; asking"_s.arg(unfiled));
+    const QString photos = unfiled == 1 ? u"1 photo"_s : u"%1 photos"_s.arg(unfiled);
+    QPointer<LoadCardViewController> self(this);
+    Alert::beginSheet(this,
+                      {Alert::Style::Warning,
+                       u"Photos in the Working Folder !!!"_s,
+                       u"The working folder\n"_s + options.workingFolder + u"\nholds "_s + photos
+                           + u" that will be moved to the trash to make room for the card.\n\nDo you wish to "
+                             "cancel, or to move them to the trash and import the card?"_s,
+                       {u"Cancel"_s, u"Move to Trash and Import"_s}},
+                      [self, options](int answer) mutable {
+                          if (!self)
+                              return;
+                          if (answer != Alert::cSecondButtonReturn) {
+                              logLine(u"LoadCardViewController -> processNewCard.... cancelled; the working "
+                                      "folder was left as it was"_s);
+                              self->setStatusString(u"Card NOT imported - the working folder was left as it was"_s);
+                              return;
+                          }
+                          options.discardWorkingFolder = true;
+                          self->startRun(options);
+                      });
+}
+
+void LoadCardViewController::startRun(CardCopyRun::Options options)
+{
     const std::shared_ptr<RunState> state = m_state;
     QPointer<LoadCardViewController> self(this);
-    CardCopyRun::Options options = CardCopyRun::Options::fromSettings(url);
     options.status = [self](const QString &text) {
         Dispatch::onMain([self, text] {
             if (self)
@@ -310,6 +351,11 @@ void LoadCardViewController::processNewCard(const QString &url)
         state->progress = p;
         state->hasProgress = true;
     };
+    {
+        QMutexLocker locker(&g_testLock);
+        if (g_adjustOptions)
+            g_adjustOptions(options);
+    }
     ++state->queued;
     m_progressTimer->start();
     CardCopyRun::queue().async([self, state, options] {
@@ -317,13 +363,14 @@ void LoadCardViewController::processNewCard(const QString &url)
         --state->queued;
         const int outcome = int(result.outcome);
         const QString message = result.message;
+        const QString summary = result.summary();
         // Once the card got past staging the browser reloads and the sheet closes; after an
         // earlier stop it stays, so that the operator can try again.
         using Outcome = CardCopyRun::Outcome;
         const bool closes = result.outcome == Outcome::Transferred || result.outcome == Outcome::TransferIncomplete
             || result.outcome == Outcome::NoWorkingFolder || result.outcome == Outcome::WorkingFolderRefused;
         const bool alert = result.needsAlert();
-        Dispatch::onMain([self, outcome, message, closes, alert] {
+        Dispatch::onMain([self, outcome, message, summary, closes, alert] {
             if (!self) {
                 // The sheet was closed meanwhile; the operator must still hear of a problem.
                 if (alert)
@@ -331,13 +378,18 @@ void LoadCardViewController::processNewCard(const QString &url)
                 return;
             }
             self->refreshProgress();
+            // What really happened, never a "Done" for a card that was not completely imported.
+            self->setStatusString(summary);
             Q_EMIT self->runFinished(outcome, message);
             if (!alert) {
                 if (closes)
                     self->accept();
                 return;
             }
-            const QString title = closes ? u"The Card Was Copied, With a Problem"_s : u"Card NOT Imported"_s;
+            const bool imported = outcome == int(Outcome::Transferred);
+            const QString title = imported ? u"Card Imported"_s
+                : closes                   ? u"The Card Was Copied, With a Problem"_s
+                                           : u"Card NOT Imported"_s;
             Alert::beginSheet(self, {Alert::Style::Warning, title, message, {u"OK"_s}}, [self, closes](int) {
                 if (self && closes)
                     self->accept();
@@ -361,7 +413,8 @@ void LoadCardViewController::refreshProgress()
     const double fraction = p.bytesTotal > 0 ? double(p.bytesDone) / double(p.bytesTotal)
                                              : (p.filesTotal > 0 ? double(p.filesDone) / double(p.filesTotal) : 0);
     progressBar->setValue(int(fraction * 1000));
-    progressBar->setFormat(u"%1 of %2 photos"_s.arg(p.filesDone).arg(p.filesTotal));
+    progressBar->setFormat(u"%1 of %2 photos copied"_s.arg(p.filesDone).arg(p.filesTotal)
+                           + (p.filesFailed > 0 ? u", %1 failed"_s.arg(p.filesFailed) : QString()));
     rateLabel->setText(u"%1 of %2 MB, %3 MB/s"_s.arg(megabytes(p.bytesDone), megabytes(p.bytesTotal),
                                                      QString::number(p.megabytesPerSecond(), 'f', 1)));
     if (!isRunning())

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CardCopyRun.h"
 #include "support/FolderPanel.h"
 
 #include <QDialog>
@@ -48,6 +49,7 @@ public:
     bool checkExistingVolumes();
     void volumeDidMount(const Notification &notification);
     void volumeDidUnMount(const Notification &notification);
+    // Imports a folder; when the working folder holds photos, asks first whether they may go to the trash.
     void processNewCard(const QString &url);
     void doManualSelectFolder();
     void doSelectUnassigedFolder();
@@ -55,6 +57,9 @@ public:
 
     void startProgressindicator();
     void stopProgressindicator();
+
+    // Tests adjust the options of every run the sheet starts (a hook while copying, one copy at a time).
+    static void setRunOptionsForTesting(std::function<void(CardCopyRun::Options &)> adjust);
 
 Q_SIGNALS:
     // A queued run ended; outcome is a CardCopyRun::Outcome.
@@ -72,6 +77,7 @@ private:
     static void checkMountedVolume(QPointer<LoadCardViewController> self, const Notification &notification);
     void askAboutCard(const QString &messageText, const QString &path, const std::function<void()> &use);
     void refreshProgress();
+    void startRun(CardCopyRun::Options options);
 
     MountWatcher *m_watcher = nullptr;
     bool m_observing = false;

@@ -1,3 +1,4 @@
+#include "CardImportTesting.h"
 #include "DemoCard.h"
 #include "ScopedMount.h"
 #include "TestMain.h"
@@ -15,7 +16,9 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QMutex>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -39,6 +42,9 @@ private Q_SLOTS:
     void manualFolder_data();
     void manualFolder();
     void unassignedWithoutDestinationTellsTheOperator();
+    void asksBeforePhotosGoToTheTrash_data();
+    void asksBeforePhotosGoToTheTrash();
+    void pulledCardIsNotDone();
 
 private:
     LoadCardViewController *openSheet()
@@ -98,7 +104,7 @@ void TestLoadCardViewController::init()
     m_volumes = TestSandbox::instance().makeFolder(u"media"_s);
     VolumeInfo::setRemovableMediaRoots({m_volumes});
     m_working = TestSandbox::instance().makeFolder(u"work"_s);
-    writeFile(m_working + u"/OLD.JPG"_s, "last card");
+    writeFile(m_working + u"/notes.txt"_s, "not a photo: no question");
     SettingsStore &store = SettingsStore::standard();
     store.setString(u"DCIM,PRIVATE"_s, cPrefCameraCardFolderNames);
     store.setString(m_working, cPrefSourcePath);
@@ -108,6 +114,7 @@ void TestLoadCardViewController::init()
 void TestLoadCardViewController::cleanup()
 {
     QVERIFY(CardCopyRun::queue().waitForDone(30000));
+    LoadCardViewController::setRunOptionsForTesting({});
     for (QWidget *w : QApplication::topLevelWidgets()) {
         if (auto *sheet = qobject_cast<LoadCardViewController *>(w))
             delete sheet;
@@ -157,7 +164,7 @@ void TestLoadCardViewController::existingCardAtShow()
     if (answer == Alert::cFirstButtonReturn) {
         QTRY_COMPARE(ejected(), QStringList {card});
         QVERIFY(alive);
-        QCOMPARE(QDir(m_working).entryList(QDir::Files), QStringList {u"OLD.JPG"_s});
+        QCOMPARE(QDir(m_working).entryList(QDir::Files), QStringList {u"notes.txt"_s});
         return;
     }
     // The camera folder makes it a card: the run starts, ejects it, fills the working folder and closes.
@@ -218,7 +225,8 @@ void TestLoadCardViewController::mountedVolume()
     // Only a recognised card is remembered for ejecting.
     QCOMPARE(SettingsStore::standard().stringForKey(cPrefTempMountVolume).has_value(), alert.isEmpty());
     QTRY_COMPARE(m_refreshes, 1);
-    QVERIFY(!QFileInfo::exists(m_working + u"/OLD.JPG"_s));
+    QVERIFY(!QFileInfo::exists(m_working + u"/notes.txt"_s));
+    QVERIFY(CardImportTesting::trashedContent(m_working + u"/notes.txt"_s).has_value());
 }
 
 void TestLoadCardViewController::manualFolder_data()
@@ -265,7 +273,76 @@ void TestLoadCardViewController::unassignedWithoutDestinationTellsTheOperator()
     QCOMPARE(Alert::shownForTesting().constFirst().messageText, u"No Destination Folder"_s);
     QTest::qWait(200);
     QVERIFY(finished.isEmpty());
-    QVERIFY(QFileInfo::exists(m_working + u"/OLD.JPG"_s));
+    QVERIFY(QFileInfo::exists(m_working + u"/notes.txt"_s));
+}
+
+void TestLoadCardViewController::asksBeforePhotosGoToTheTrash_data()
+{
+    QTest::addColumn<int>("answer");
+    QTest::newRow("Cancel, the default") << Alert::cFirstButtonReturn;
+    QTest::newRow("Move to Trash and Import") << Alert::cSecondButtonReturn;
+}
+
+void TestLoadCardViewController::asksBeforePhotosGoToTheTrash()
+{
+    QFETCH(int, answer);
+    QVERIFY(writeFile(m_working + u"/IMG_0001.JPG"_s, "unfiled, same name as the card's"));
+    QVERIFY(writeFile(m_working + u"/later/IMG_0500.JPG"_s, "unfiled"));
+    const QString card = TestSandbox::instance().makeFolder(u"elsewhere"_s);
+    QVERIFY(DemoCard::make(card, 1, 2).isValid());
+    LoadCardViewController *sheet = openSheet();
+    QSignalSpy finished(sheet, &LoadCardViewController::runFinished);
+    Alert::queueAnswerForTesting(answer);
+    sheet->processNewCard(card);
+
+    QTRY_COMPARE(Alert::shownForTesting().size(), 1);
+    const Alert::Content asked = Alert::shownForTesting().constFirst();
+    QVERIFY2(asked.informativeText.contains(u"holds 2 photos"_s) && asked.informativeText.contains(m_working),
+             qPrintable(asked.informativeText));
+    QCOMPARE(asked.buttons, (QStringList {u"Cancel"_s, u"Move to Trash and Import"_s}));
+    if (answer == Alert::cFirstButtonReturn) {
+        QTRY_VERIFY(sheet->fStatusString.startsWith(u"Card NOT imported"_s));
+        QVERIFY(CardCopyRun::queue().waitForDone(30000));
+        QVERIFY(finished.isEmpty());
+        QCOMPARE(readFile(m_working + u"/IMG_0001.JPG"_s), "unfiled, same name as the card's");
+        QVERIFY(QFileInfo::exists(m_working + u"/later/IMG_0500.JPG"_s));
+        return;
+    }
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(finished.first().first().toInt(), int(CardCopyRun::Outcome::Transferred));
+    QCOMPARE(readFile(m_working + u"/IMG_0001.JPG"_s), readFile(card + u"/DCIM/100CANON/IMG_0001.JPG"_s));
+    QCOMPARE(CardImportTesting::trashedContent(m_working + u"/IMG_0001.JPG"_s),
+             QByteArray("unfiled, same name as the card's"));
+    QVERIFY(CardImportTesting::trashedContent(m_working + u"/later"_s).has_value());
+}
+
+void TestLoadCardViewController::pulledCardIsNotDone()
+{
+    // Not under the removable-media roots: the sheet would offer it as an existing card.
+    ScopedMount card = ScopedMount::tmpfs(TestSandbox::instance().makeFolder(u"EOS_DIGITAL"_s), u"16m"_s);
+    SKIP_UNLESS_MOUNTED(card);
+    QVERIFY(DemoCard::make(card.folder(), 1, 2).isValid());
+    // One photo at a time, and the card is pulled once the first is staged.
+    LoadCardViewController::setRunOptionsForTesting([&card](CardCopyRun::Options &options) {
+        options.copyThreads = 1;
+        options.copied = [&card](const QString &, qint64) { QProcess::execute(u"umount"_s, {u"-l"_s, card.folder()}); };
+    });
+    LoadCardViewController *sheet = openSheet();
+    QPointer<LoadCardViewController> alive(sheet);
+    QSignalSpy finished(sheet, &LoadCardViewController::runFinished);
+    sheet->processNewCard(card.folder());
+    QVERIFY(finished.wait(20000));
+
+    QCOMPARE(finished.first().first().toInt(), int(CardCopyRun::Outcome::StagingIncomplete));
+    QVERIFY(alive);
+    QVERIFY2(!sheet->statusLabel->text().startsWith(u"Done"_s), qPrintable(sheet->statusLabel->text()));
+    QVERIFY2(sheet->statusLabel->text().contains(u"1 of 3 photos copied"_s), qPrintable(sheet->statusLabel->text()));
+    QVERIFY2(sheet->progressBar->format().startsWith(u"1 of 3 photos copied"_s),
+             qPrintable(sheet->progressBar->format()));
+    QTRY_COMPARE(Alert::shownForTesting().size(), 1);
+    QCOMPARE(Alert::shownForTesting().constFirst().messageText, u"Card NOT Imported"_s);
+    QCOMPARE(QDir(m_working).entryList(QDir::Files), QStringList {u"notes.txt"_s});
+    QCOMPARE(m_refreshes, 0);
 }
 
 LUMISORT_GUI_TEST_MAIN(TestLoadCardViewController)
