@@ -527,29 +527,6 @@ CardCopyRun::Result CardCopyRun::run(const Options &options)
         return finish(Outcome::CardUnreadable);
     }
 
-    // The working folder is checked before anything is copied: copies that could not
-    // be put anywhere would only become a second place where photos wait.
-    const std::optional<struct stat> workingInfo = working.isEmpty() ? std::nullopt : statOf(working);
-    if (!workingInfo || !S_ISDIR(workingInfo->st_mode)) {
-        result.message = working.isEmpty()
-            ? u"No working folder is set; nothing was copied."_s
-            : u"The working folder "_s + working + u" does not exist; nothing was copied."_s;
-        return finish(Outcome::NoWorkingFolder);
-    }
-    const QString workingResolved = comparable(working);
-    if (const QString overlap = overlapWithCard(card, workingResolved, options.destinationFolder); !overlap.isEmpty())
-        return refuse(u"The card "_s + card + u" cannot be imported into the working folder "_s + working + u": "_s
-                      + overlap + u'.');
-    const QString stagingResolved = comparable(stagingPath);
-    if (isSameOrInside(card, stagingResolved) || isSameOrInside(stagingResolved, card)
-        || isSameOrInside(workingResolved, stagingResolved) || isSameOrInside(stagingResolved, workingResolved))
-        return refuse(u"The staging folder "_s + stagingResolved
-                      + u" overlaps the folder to import or the working folder."_s);
-    result.workingFolderPhotos = photosInFolder(working);
-    if (result.workingFolderPhotos > 0 && !options.discardWorkingFolder)
-        return refuse(u"The working folder "_s + working + u" holds "_s + photosText(result.workingFolderPhotos)
-                      + u" that would be moved to the trash to make room for the card, and nobody agreed to that."_s);
-
     for (const FileResult &e : std::as_const(walkErrors)) {
         logLine(u"directoryEnumerator error: "_s + e.text() + u"."_s);
         result.walkErrors.append(e.text());
@@ -584,6 +561,29 @@ CardCopyRun::Result CardCopyRun::run(const Options &options)
     }
     progress.filesTotal = plan.size();
     result.planned = plan.size();
+
+    // The working folder is checked before anything is copied: copies that could not
+    // be put anywhere would only become a second place where photos wait.
+    const std::optional<struct stat> workingInfo = working.isEmpty() ? std::nullopt : statOf(working);
+    if (!workingInfo || !S_ISDIR(workingInfo->st_mode)) {
+        result.message = working.isEmpty()
+            ? u"No working folder is set; nothing was copied."_s
+            : u"The working folder "_s + working + u" does not exist; nothing was copied."_s;
+        return finish(Outcome::NoWorkingFolder);
+    }
+    const QString workingResolved = comparable(working);
+    if (const QString overlap = overlapWithCard(card, workingResolved, options.destinationFolder); !overlap.isEmpty())
+        return refuse(u"The card "_s + card + u" cannot be imported into the working folder "_s + working + u": "_s
+                      + overlap + u'.');
+    const QString stagingResolved = comparable(stagingPath);
+    if (isSameOrInside(card, stagingResolved) || isSameOrInside(stagingResolved, card)
+        || isSameOrInside(workingResolved, stagingResolved) || isSameOrInside(stagingResolved, workingResolved))
+        return refuse(u"The staging folder "_s + stagingResolved
+                      + u" overlaps the folder to import or the working folder."_s);
+    result.workingFolderPhotos = photosInFolder(working);
+    if (result.workingFolderPhotos > 0 && !options.discardWorkingFolder)
+        return refuse(u"The working folder "_s + working + u" holds "_s + photosText(result.workingFolderPhotos)
+                      + u" that would be moved to the trash to make room for the card, and nobody agreed to that."_s);
 
     // Room for every photo, where it is staged and (when that is another file system)
     // where it goes; what the working folder holds now moves to a trash on its own file system.
