@@ -137,7 +137,7 @@ FilePlacement::Result FilePlacement::place(const NativePath &file, const NativeP
     for (int number = 1; number <= cMostNumbers; ++number) {
         const std::optional<QByteArray> candidate = number == 1 ? name : numberedName(name, number);
         if (!candidate) {
-            result.reason = u"a different file is already at "_s + ownName.toString()
+            result.reason = u"a different file is already at "_s + ownName.displayString()
                 + u" and the name is too long for a numbered one"_s;
             return result;
         }
@@ -151,7 +151,7 @@ FilePlacement::Result FilePlacement::place(const NativePath &file, const NativeP
             return result;
         }
         if (moved.errorNumber() == ENAMETOOLONG && number > 1) {
-            result.reason = u"a different file is already at "_s + ownName.toString()
+            result.reason = u"a different file is already at "_s + ownName.displayString()
                 + u" and the name is too long for a numbered one on this file system"_s;
             return result;
         }
@@ -164,7 +164,7 @@ FilePlacement::Result FilePlacement::place(const NativePath &file, const NativeP
         case Comparison::Identical:
             // Only now, with every byte known to be at the destination, may the working copy go.
             if (const FileResult removed = SafeFile::remove(file); !removed) {
-                result.reason = u"an identical copy is already at "_s + target.toString()
+                result.reason = u"an identical copy is already at "_s + target.displayString()
                     + u" but the working copy could not be removed: "_s + removed.text();
                 return result;
             }
@@ -173,14 +173,14 @@ FilePlacement::Result FilePlacement::place(const NativePath &file, const NativeP
         case Comparison::Different:
             continue;
         case Comparison::SameFile:
-            result.reason = target.toString() + u" is the same file as the working copy"_s;
+            result.reason = target.displayString() + u" is the same file as the working copy"_s;
             return result;
         case Comparison::Unreadable:
-            result.reason = u"a file is already at "_s + target.toString() + u" and the two could not be compared: "_s
-                + compareError.text();
+            result.reason = u"a file is already at "_s + target.displayString()
+                + u" and the two could not be compared: "_s + compareError.text();
             return result;
         }
     }
-    result.reason = u"no free numbered name for "_s + ownName.toString();
+    result.reason = u"no free numbered name for "_s + ownName.displayString();
     return result;
 }

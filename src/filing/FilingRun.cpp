@@ -253,7 +253,7 @@ FilingRun::Result FilingRun::run(const QString &srcPath, const QString &destPath
     // Tells the observer and the log, and keeps the photos the summary must name.
     const auto filed = [&](const SafeFileEntry &file, const FilePlacement::Result &placed, EventKind kind,
                            qsizetype index) {
-        const Notice notice {file.displayName, placed.target.toString()};
+        const Notice notice {file.displayName, placed.target.displayString()};
         if (placed.outcome == FilePlacement::Outcome::MovedUnderNewName) {
             renamed.append(notice);
             logLine(u"FilingRun -> run.... "_s + notice.name + u" filed as "_s + notice.target
@@ -293,8 +293,8 @@ FilingRun::Result FilingRun::run(const QString &srcPath, const QString &destPath
             logLine(u"UNASSIGNED Folder not found - will move to default destination folder...."_s);
         }
 
-        tell({EventKind::Moving, name, target.toString(), QString(), i + 1, total});
-        logLine(u"Copying TO:\n "_s + target.toString());
+        tell({EventKind::Moving, name, target.displayString(), QString(), i + 1, total});
+        logLine(u"Copying TO:\n "_s + target.displayString());
         ++attempted;
         const FilePlacement::Result placed = FilePlacement::place(file.path, NativePath(destPath), file.name, options);
         if (placed.outcome != FilePlacement::Outcome::Failed) {
@@ -303,7 +303,7 @@ FilingRun::Result FilingRun::run(const QString &srcPath, const QString &destPath
         } else {
             ++failures;
             logLine(u"File not saved:\n"_s + name + u": "_s + placed.reason);
-            tell({EventKind::Failed, name, placed.target.toString(), placed.reason, i + 1, total});
+            tell({EventKind::Failed, name, placed.target.displayString(), placed.reason, i + 1, total});
         }
     }
     for (const QString &folder : {destPath, srcPath, unknownFolder.value_or(QString())}) {

@@ -41,7 +41,7 @@ QString FileResult::text() const
 {
     if (!m_failed)
         return {};
-    QString t = m_operation % u' ' % m_path.toString() % u": "_s;
+    QString t = m_operation % u' ' % m_path.displayString() % u": "_s;
     if (!m_reason.isEmpty()) {
         t += m_reason;
         if (m_errno != 0)

@@ -247,7 +247,8 @@ FreedesktopTrash::Outcome moveInto(const Candidate &candidate, const Location &l
         struct stat left = {};
         if (::lstat(target.c_str(), &arrived) != 0)
             return giveUp(FileResult::failure(u"move to trash"_s, location.file,
-                                              u"the file did not arrive in the trash at "_s + target.toString(), EIO));
+                                              u"the file did not arrive in the trash at "_s + target.displayString(),
+                                              EIO));
         if (::lstat(location.file.c_str(), &left) == 0 || errno != ENOENT) {
             outcome.result =
                 FileResult::failure(u"move to trash"_s, location.file, u"the file is still in its place"_s, EEXIST);

@@ -109,7 +109,7 @@ void dropCachedPages(int fd)
 
 FileResult renameFailure(const NativePath &from, const NativePath &to, int error)
 {
-    return FileResult::failure(u"rename"_s, from, u"to "_s + to.toString(), error);
+    return FileResult::failure(u"rename"_s, from, u"to "_s + to.displayString(), error);
 }
 
 FileResult syncFoldersOf(const NativePath &from, const NativePath &to)
@@ -349,11 +349,12 @@ FileResult copyThroughTemporary(const NativePath &from, const NativePath &to, co
         if (::lstat(from.c_str(), &current) != 0 || !unchanged(sourceInfo, current))
             return FileResult::failure(u"remove"_s, from,
                                        u"the original changed while it was being copied; the copy is at "_s
-                                           + to.toString());
+                                           + to.displayString());
         if (::unlink(from.c_str()) != 0)
-            return FileResult::failure(
-                u"remove"_s, from,
-                u"the copy is complete at "_s + to.toString() + u" but the original could not be removed"_s, errno);
+            return FileResult::failure(u"remove"_s, from,
+                                       u"the copy is complete at "_s + to.displayString()
+                                           + u" but the original could not be removed"_s,
+                                       errno);
         if (FileResult r = SafeFile::syncFolder(from.parent()); !r)
             return r;
     }
