@@ -1,7 +1,9 @@
 #include "ImportCommand.h"
 
+#include "CliArguments.h"
 #include "cardimport/CardCopyRun.h"
 #include "support/MountTable.h"
+#include "support/NativePath.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -17,7 +19,7 @@ QString rate(qint64 bytes, double seconds)
 
 QString ImportCommand::usage()
 {
-    return u"usage: lumisort-cli import CARD-FOLDER [--eject] [--threads N] [--discard-working-folder]\n"
+    return u"usage: lumisort-cli import [--eject] [--threads N] [--discard-working-folder] [--] CARD-FOLDER\n"
            "  copies every photo of a camera card (or any folder) into the working folder (prefSourcePath):\n"
            "  first into a staging folder private to the user, on the working folder's file system where\n"
            "  possible, each copy synced and read back; only when all are safe is the working folder cleared\n"
@@ -31,38 +33,32 @@ QString ImportCommand::usage()
 
 int ImportCommand::run(const QStringList &args, CliIo &io)
 {
-    QString card;
-    bool eject = false;
-    bool discard = false;
+    const CliArguments parsed(args, {{u"--eject"_s}, {u"--discard-working-folder"_s}, {u"--threads"_s, true}});
+    if (!parsed.error().isEmpty())
+        return io.usageError(parsed.error(), usage());
+    if (parsed.operands().size() > 1)
+        return io.usageError(u"bad arguments for import: "_s + parsed.operands().at(1), usage());
+    const bool eject = parsed.isSet(u"--eject"_s);
+    const bool discard = parsed.isSet(u"--discard-working-folder"_s);
     int threads = 4;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString arg = args.at(i);
-        if (arg == u"--eject"_s) {
-            eject = true;
-        } else if (arg == u"--discard-working-folder"_s) {
-            discard = true;
-        } else if (arg == u"--threads"_s && i + 1 < args.size()) {
-            bool ok = false;
-            threads = args.at(++i).toInt(&ok);
-            if (!ok || threads < 1 || threads > 8)
-                return io.usageError(u"bad value for --threads: "_s + args.at(i), usage());
-        } else if (arg.startsWith(u"--"_s) || !card.isEmpty()) {
-            return io.usageError(u"bad arguments for import: "_s + arg, usage());
-        } else {
-            card = arg;
-        }
+    if (parsed.isSet(u"--threads"_s)) {
+        bool ok = false;
+        threads = parsed.value(u"--threads"_s).toInt(&ok);
+        if (!ok || threads < 1 || threads > 8)
+            return io.usageError(u"bad value for --threads: "_s + parsed.value(u"--threads"_s), usage());
     }
+    QString card = parsed.operands().value(0);
     if (card.isEmpty())
         return io.usageError(u"import needs the card's folder"_s, usage());
-    card = QFileInfo(card).absoluteFilePath();
+    card = CliArguments::absolutePath(card);
 
     CardCopyRun::Options options = CardCopyRun::Options::fromSettings(card);
     if (eject) {
         // The volume holding the folder, which may be a folder on the card rather than the card itself.
         const std::optional<MountTable> table = MountTable::read();
         const std::optional<MountTable::Mount> mount =
-            table ? table->mountFor(QFile::encodeName(QFileInfo(card).canonicalFilePath())) : std::nullopt;
-        options.ejectPath = mount ? QFile::decodeName(mount->mountPoint) : card;
+            table ? table->mountFor(NativePath(QFileInfo(card).canonicalFilePath()).bytes()) : std::nullopt;
+        options.ejectPath = mount ? NativePath::decode(mount->mountPoint) : card;
     } else {
         options.ejectPath.clear();
     }

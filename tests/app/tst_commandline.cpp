@@ -251,6 +251,11 @@ void TestCommandLine::options_data()
     row("import --threads", {u"mkdir:{out}"_s},
         {u"--set"_s, u"prefSourcePath={out}"_s, u"import"_s, u"--threads"_s, u"1"_s, u"{card}"_s}, 0,
         {u"file:{out}/IMG_0006.JPG"_s});
+    row("import --threads= --", {u"mkdir:{out}"_s},
+        {u"--set"_s, u"prefSourcePath={out}"_s, u"import"_s, u"--threads=2"_s, u"--"_s, u"{card}"_s}, 0,
+        {u"file:{out}/IMG_0006.JPG"_s});
+    row("import takes one card", {u"mkdir:{out}"_s}, {u"import"_s, u"{card}"_s, u"{card}"_s}, 2,
+        {u"err:bad arguments for import"_s});
 }
 
 void TestCommandLine::check(const QString &expectation, const Run &run) const
