@@ -395,9 +395,13 @@ void LoadCardViewController::startRun(CardCopyRun::Options options)
                     self->accept();
             });
         });
-        if (closes)
-            NotificationCenter::defaultCenter().post(NotificationNames::myRefreshId,
-                                                     {{NotificationKeys::command, NotificationValues::refresh}});
+        if (closes) {
+            QVariantMap info {{NotificationKeys::command, NotificationValues::refresh}};
+            // The browser goes to the folder the card filled, even from another folder it had open.
+            if (result.outcome == Outcome::Transferred || result.outcome == Outcome::TransferIncomplete)
+                info.insert(NotificationKeys::srcpath, options.workingFolder);
+            NotificationCenter::defaultCenter().post(NotificationNames::myRefreshId, info);
+        }
     });
 }
 

@@ -69,6 +69,7 @@ private:
     QString m_volumes;
     QString m_working;
     int m_refreshes = 0;
+    QString m_refreshedFolder; // the folder a refresh asked the browser to show
     QObject m_observer;
     static inline QMutex s_lock;
     static inline QStringList s_ejected;
@@ -86,8 +87,10 @@ void TestLoadCardViewController::initTestCase()
     });
     NotificationCenter::defaultCenter().addObserver(&m_observer, NotificationNames::myRefreshId,
                                                     [this](const Notification &n) {
-                                                        if (n.userInfo.value(u"command"_s) == u"refresh"_s)
-                                                            ++m_refreshes;
+                                                        if (n.userInfo.value(u"command"_s) != u"refresh"_s)
+                                                            return;
+                                                        ++m_refreshes;
+                                                        m_refreshedFolder = n.userInfo.value(u"srcpath"_s).toString();
                                                     });
     m_window.resize(800, 600);
     m_window.show();
@@ -169,6 +172,7 @@ void TestLoadCardViewController::existingCardAtShow()
     }
     // The camera folder makes it a card: the run starts, ejects it, fills the working folder and closes.
     QTRY_COMPARE_WITH_TIMEOUT(m_refreshes, 1, 20000);
+    QCOMPARE(m_refreshedFolder, m_working); // the browser goes there, whatever folder it shows
     QTRY_VERIFY(!alive);
     QCOMPARE(QDir(m_working).entryList(QDir::Files),
              (QStringList {u"IMG_0001.JPG"_s, u"IMG_0002.JPG"_s, u"IMG_0003.JPG"_s}));
