@@ -123,6 +123,8 @@ void TestCardCopyRun::replacesWorkingFolderWithTheCard()
     QVERIFY(writeRaw(dcim + "/101CANON/SOUND.WAV", "RIFF", 1600000004));
     QVERIFY(writeRaw(dcim + "/100CANON/.hidden.JPG", "hidden", 1600000005));
     QVERIFY(writeRaw(dcim + "/.thumbs/IMG_9999.JPG", "in a hidden folder", 1600000006));
+    // As an exFAT card shows every file.
+    QCOMPARE(QProcess::execute(u"chmod"_s, {u"-R"_s, u"0777"_s, QFile::decodeName(dcim)}), 0);
 
     std::optional<ScopedMount> otherFs;
     QString working = sandbox.makeFolder(u"work"_s);
@@ -180,6 +182,9 @@ void TestCardCopyRun::replacesWorkingFolderWithTheCard()
 
     // Every photo is its first occurrence on the card, byte for byte, with the card's time.
     const QByteArray workingBytes = QFile::encodeName(working);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    const mode_t ordinaryMode = 0666 & ~mask;
     for (const QByteArray &name : std::as_const(expected)) {
         const QByteArray source = dcim + (name == "IMG_0101.CR2" ? "/101CANON/" : "/100CANON/") + name;
         const QByteArray target = workingBytes + '/' + name;
@@ -187,6 +192,7 @@ void TestCardCopyRun::replacesWorkingFolderWithTheCard()
         QCOMPARE(statOf(target).st_mtim.tv_sec, statOf(source).st_mtim.tv_sec);
         QCOMPARE(statOf(target).st_mtim.tv_nsec, statOf(source).st_mtim.tv_nsec);
         QCOMPARE(statOf(target).st_nlink, nlink_t(1));
+        QCOMPARE(statOf(target).st_mode & 07777, ordinaryMode); // the user's own file, not the card's 0777
     }
 }
 
