@@ -257,7 +257,7 @@ void CollectionView::fetchHeader(qsizetype section)
         return;
     if (widget->parentWidget() != viewport())
         widget->setParent(viewport());
-    widget->setGeometry(viewportRectFor(m_layout.frameForHeader(section)));
+    widget->setGeometry(viewportRectFor(m_layout.pinnedFrameForHeader(section, scrollOffset().y())));
     widget->show();
     m_visibleHeaders.insert(section, widget);
 }
@@ -278,14 +278,17 @@ void CollectionView::updateVisibleWidgets(bool repositionAll)
             ++it;
         }
     }
+    // Headers are few: each is placed on every pass, since the one of the section at
+    // the top stays pinned there (its button always at hand) while the rest scroll.
+    const qreal top = scrollOffset().y();
+    const std::optional<qsizetype> pinned = m_layout.sectionAt(top);
     for (auto it = m_visibleHeaders.begin(); it != m_visibleHeaders.end();) {
-        const QRectF frame = m_layout.frameForHeader(it.key());
+        const QRectF frame = m_layout.pinnedFrameForHeader(it.key(), top);
         if (it.key() >= m_layout.sections().size() || !frame.intersects(prepared)) {
             recycle(m_identifierOf.value(it.value()), it.value());
             it = m_visibleHeaders.erase(it);
         } else {
-            if (repositionAll)
-                it.value()->setGeometry(viewportRectFor(frame));
+            it.value()->setGeometry(viewportRectFor(frame));
             ++it;
         }
     }
@@ -300,6 +303,13 @@ void CollectionView::updateVisibleWidgets(bool repositionAll)
             if (!m_visibleHeaders.contains(section))
                 fetchHeader(section);
         }
+        if (pinned && !m_visibleHeaders.contains(*pinned))
+            fetchHeader(*pinned);
+    }
+    // Above the photos that scroll under it.
+    if (pinned) {
+        if (QWidget *header = m_visibleHeaders.value(*pinned))
+            header->raise();
     }
     if (m_rubberBand && m_rubberBand->isVisible())
         m_rubberBand->raise();

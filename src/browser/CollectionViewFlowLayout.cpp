@@ -27,7 +27,21 @@ void CollectionViewFlowLayout::prepare(qreal width, qsizetype sections,
         section.rowTops.clear();
         section.rowBottoms.clear();
         section.itemFrames.reserve(count);
-        qreal x = left;
+        // The columns that fit are centred, so the spare width is shared by both
+        // sides instead of lying as a band at the right. Every section gets the
+        // same columns, short ones included, so the grid lines up down the window.
+        qreal rowLeft = left;
+        if (count > 0) {
+            const QSizeF first = sizeForItem ? sizeForItem(IndexPath {s, 0}) : itemSize;
+            const qreal available = rightEdge - left;
+            const qreal pitch = first.width() + minimumInteritemSpacing;
+            if (first.width() > 0 && available > first.width() && pitch > 0) {
+                const qreal columns = std::floor((available + minimumInteritemSpacing) / pitch);
+                const qreal used = columns * first.width() + (columns - 1) * minimumInteritemSpacing;
+                rowLeft = left + std::floor((available - used) / 2);
+            }
+        }
+        qreal x = rowLeft;
         qreal rowTop = y;
         qreal rowHeight = 0;
         for (qsizetype i = 0; i < count; ++i) {
@@ -37,7 +51,7 @@ void CollectionViewFlowLayout::prepare(qreal width, qsizetype sections,
                 section.rowBottoms.append(rowTop + rowHeight);
                 rowTop += rowHeight + minimumLineSpacing;
                 rowHeight = 0;
-                x = left;
+                x = rowLeft;
             }
             if (i == 0 || wraps) {
                 section.rowStarts.append(i);
@@ -107,6 +121,27 @@ QList<qsizetype> CollectionViewFlowLayout::headersInRect(const QRectF &rect) con
             result.append(section - m_sections.cbegin());
     }
     return result;
+}
+
+std::optional<qsizetype> CollectionViewFlowLayout::sectionAt(qreal y) const
+{
+    auto section =
+        std::partition_point(m_sections.cbegin(), m_sections.cend(), [&](const Section &s) { return s.bottom <= y; });
+    if (section == m_sections.cend() || section->top > y)
+        return std::nullopt;
+    return section - m_sections.cbegin();
+}
+
+QRectF CollectionViewFlowLayout::pinnedFrameForHeader(qsizetype section, qreal top) const
+{
+    QRectF frame = frameForHeader(section);
+    if (frame.isNull() || frame.top() >= top)
+        return frame;
+    const Section &s = m_sections.at(section);
+    if (top >= s.bottom)
+        return frame;
+    frame.moveTop(std::min(top, s.bottom - frame.height()));
+    return frame;
 }
 
 std::optional<IndexPath> CollectionViewFlowLayout::itemAt(const QPointF &point) const

@@ -46,6 +46,11 @@ public:
     // Everything that meets the rectangle, in order.
     QList<IndexPath> itemsInRect(const QRectF &rect) const;
     QList<qsizetype> headersInRect(const QRectF &rect) const;
+    // The section whose span holds the height y, if any.
+    std::optional<qsizetype> sectionAt(qreal y) const;
+    // Where a section's header is drawn when the view's top edge is at y: pinned to
+    // that edge while its section is in view, pushed up by the next section's header.
+    QRectF pinnedFrameForHeader(qsizetype section, qreal top) const;
     // The item at a point, if any.
     std::optional<IndexPath> itemAt(const QPointF &point) const;
     // Neighbours for keyboard moves (nullopt at the edges).

@@ -98,7 +98,7 @@ void verifyLiveWidgets(CollectionView &view)
     const CollectionViewFlowLayout &layout = view.collectionViewLayout();
     QList<IndexPath> expected;
     for (qsizetype s = 0; s < view.numberOfSections(); ++s) {
-        const QRectF header = layout.frameForHeader(s);
+        const QRectF header = layout.pinnedFrameForHeader(s, offset.y());
         QCOMPARE(view.headerForSection(s) != nullptr, header.intersects(prepared));
         if (QWidget *widget = view.headerForSection(s))
             QCOMPARE(widget->geometry(), header.translated(-offset).toRect());
@@ -133,6 +133,7 @@ private Q_SLOTS:
     void layoutLookupsAgreeWithAScan();
     void scrollingKeepsOnlyThePreparedWidgets();
     void reloadKeepsOffsetAndAsksOnlyWhatIsInView();
+    void headerOfTheSectionInViewStaysPinned();
     void selection_data();
     void selection();
 };
@@ -156,12 +157,13 @@ void TestCollectionView::layoutGeometry_data()
                             << contentHeight;
     };
     row("one row", 800, {3}, {0, 2}, {240, 70, 100, 80}, 0, 180);
-    row("wraps into rows", 400, {7}, {0, 4}, {130, 160, 100, 80}, 0, 360);
+    // Three columns fit in 400: the 40 spare pixels are shared by both sides.
+    row("wraps into rows, centred", 400, {7}, {0, 4}, {150, 160, 100, 80}, 0, 360);
     row("exact fit stays on the row", 360, {3}, {0, 2}, {240, 70, 100, 80}, 0, 180);
     row("sections stack", 800, {3, 2}, {1, 1}, {130, 250, 100, 80}, 180, 360);
     row("empty section keeps header and insets", 800, {2, 0, 1}, {2, 0}, {20, 350, 100, 80}, 280, 460);
     row("item wider than the view", 100, {2}, {0, 1}, {20, 130, 300, 50}, 0, 210, {300, 50});
-    row("tallest item sets the row height", 400, {4}, {0, 3}, {20, 200, 100, 80}, 0, 310, {100, 80}, 40, 1);
+    row("tallest item sets the row height", 400, {4}, {0, 3}, {40, 200, 100, 80}, 0, 310, {100, 80}, 40, 1);
     row("no header", 800, {1}, {0, 0}, {20, 30, 100, 80}, 0, 140, {100, 80}, 0);
 }
 
@@ -269,6 +271,36 @@ void TestCollectionView::scrollingKeepsOnlyThePreparedWidgets()
     qInfo("scrolling 5,000 items back to the top: %d steps, %.3f ms per step, %d widgets created", steps,
           timer.nsecsElapsed() / 1e6 / steps, f.view.createdWidgetCount());
     QVERIFY(f.view.createdWidgetCount() < 200);
+}
+
+// A long section's header, with its button, must not scroll away while its photos are in view.
+void TestCollectionView::headerOfTheSectionInViewStaysPinned()
+{
+    Fixture f({60, 60, 60});
+    const CollectionViewFlowLayout &layout = f.view.collectionViewLayout();
+    const CollectionViewFlowLayout::Section &second = layout.sections().at(1);
+    const auto headerTop = [&](qsizetype s) {
+        QWidget *header = f.view.headerForSection(s);
+        return header && header->isVisible() ? std::optional<int>(header->geometry().top()) : std::nullopt;
+    };
+
+    // Deep inside the second section: its header sits at the top edge, over the photos.
+    f.view.setContentOffset(QPointF(0, second.top + 500));
+    QCOMPARE(headerTop(1), std::optional<int>(0));
+    QVERIFY(!f.view.headerForSection(0));
+    QWidget *pinned = f.view.headerForSection(1);
+    const QWidget *under = f.view.viewport()->childAt(pinned->geometry().center());
+    QVERIFY(under == pinned || pinned->isAncestorOf(under));
+
+    // At the section's end the next header pushes it up instead of covering it.
+    f.view.setContentOffset(QPointF(0, second.bottom - 20));
+    QCOMPARE(headerTop(1), std::optional<int>(-20)); // its bottom meets the end of the section
+    QCOMPARE(headerTop(2), std::optional<int>(20));
+
+    // Back at the top nothing is pinned: every header at its own place.
+    f.view.setContentOffset(QPointF(0, 0));
+    QCOMPARE(headerTop(0), std::optional<int>(0));
+    verifyLiveWidgets(f.view);
 }
 
 void TestCollectionView::reloadKeepsOffsetAndAsksOnlyWhatIsInView()
