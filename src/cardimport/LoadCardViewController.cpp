@@ -37,6 +37,7 @@ namespace {
 const QString kInsertCard = u"Please Insert CARD..."_s;
 const QString kEjectCard = u"Eject Card"_s;
 const QString kUseCard = u"Use This Card"_s;
+const QString kLeaveCard = u"Do Nothing"_s;
 
 QString cardQuestion(const QString &path)
 {
@@ -264,13 +265,22 @@ void LoadCardViewController::checkMountedVolume(QPointer<LoadCardViewController>
 void LoadCardViewController::askAboutCard(const QString &messageText, const QString &path,
                                           const std::function<void()> &use)
 {
-    Alert::beginSheet(this, {Alert::Style::Warning, messageText, cardQuestion(path), {kEjectCard, kUseCard}},
-                      [path, use](int answer) {
-                          if (answer == Alert::cFirstButtonReturn)
-                              ejectInBackground(path);
-                          else if (answer == Alert::cSecondButtonReturn)
-                              use();
-                      });
+    // Ejecting and importing both act on the card: Return and Escape leave it as it is.
+    Alert::Content question {
+        Alert::Style::Warning, messageText, cardQuestion(path), {kEjectCard, kUseCard, kLeaveCard}};
+    question.carefulButton = 2;
+    QPointer<LoadCardViewController> self(this);
+    Alert::beginSheet(this, question, [self, path, use](int answer) {
+        if (answer == Alert::cFirstButtonReturn) {
+            ejectInBackground(path);
+        } else if (answer == Alert::cSecondButtonReturn) {
+            use();
+        } else {
+            logLine(u"LoadCardViewController -> askAboutCard.... left as it is: "_s + path);
+            if (self)
+                self->setStatusString(u"Card left as it was - insert a card or choose a folder"_s);
+        }
+    });
 }
 
 bool LoadCardViewController::checkExistingVolumes()

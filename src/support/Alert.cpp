@@ -42,7 +42,7 @@ bool answersFromEnvironment()
     return on;
 }
 
-// In test mode: records the alert and says which answer to give (first button when none is queued).
+// In test mode: records the alert and says which answer to give (the careful button when none is queued).
 std::optional<int> testAnswer(const Alert::Content &content)
 {
     if (answersFromEnvironment()) {
@@ -56,7 +56,7 @@ std::optional<int> testAnswer(const Alert::Content &content)
     if (!g_test.on)
         return std::nullopt;
     g_test.shown.append(content);
-    return g_test.answers.isEmpty() ? Alert::cFirstButtonReturn : g_test.answers.takeFirst();
+    return g_test.answers.isEmpty() ? content.carefulReturn() : g_test.answers.takeFirst();
 }
 
 QMessageBox *makeBox(QWidget *parent, const Alert::Content &content, QList<QAbstractButton *> &buttons)
@@ -68,13 +68,20 @@ QMessageBox *makeBox(QWidget *parent, const Alert::Content &content, QList<QAbst
     const QStringList titles = content.buttons.isEmpty() ? QStringList {QStringLiteral("OK")} : content.buttons;
     for (qsizetype i = 0; i < titles.size(); ++i)
         buttons.append(box->addButton(titles.at(i), i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole));
-    box->setDefaultButton(qobject_cast<QPushButton *>(buttons.constFirst()));
-    // Escape answers with the first button, which is always the careful choice
-    // ("NO - Do Nothing", "OK"): it must never pick a destructive second button.
-    box->setEscapeButton(buttons.constFirst());
+    // Return and Escape both answer with the careful choice ("NO - Do Nothing", "Cancel",
+    // "OK"): a key pressed by reflex must never eject, delete or import.
+    QAbstractButton *careful = buttons.at(content.carefulReturn() - Alert::cFirstButtonReturn);
+    box->setDefaultButton(qobject_cast<QPushButton *>(careful));
+    box->setEscapeButton(careful);
     return box;
 }
 } // namespace
+
+int Alert::Content::carefulReturn() const
+{
+    const qsizetype count = std::max<qsizetype>(buttons.size(), 1);
+    return cFirstButtonReturn + int(carefulButton >= 0 && carefulButton < count ? carefulButton : 0);
+}
 
 void Alert::beginSheet(QWidget *window, const Content &content, std::function<void(int)> done)
 {

@@ -9,8 +9,12 @@ class QWidget;
 
 // Operator messages: a message text, an informative text and one to three
 // buttons, shown window-modal over a window (a sheet) or application-modal.
+// Return and Escape answer with the careful button, the one that changes
+// nothing: the first unless the content names another, so the buttons keep
+// the order operators know and their return codes stay what callers test.
 // Tests queue the next answers; then nothing is shown, the answer comes back
-// on the next turn of the event loop, and what would have been shown is recorded.
+// on the next turn of the event loop (the careful button when none is queued),
+// and what would have been shown is recorded.
 class Alert
 {
 public:
@@ -30,6 +34,12 @@ public:
         QString messageText;
         QString informativeText;
         QStringList buttons {QStringLiteral("OK")};
+        // Index into buttons of the one Return and Escape press; an index out
+        // of range means the first.
+        qsizetype carefulButton = 0;
+
+        // The careful button's return code (1000 for the first ...).
+        int carefulReturn() const;
     };
 
     // Window-modal; done gets the button's return code (1000 for the first ...).

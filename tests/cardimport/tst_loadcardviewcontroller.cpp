@@ -17,10 +17,12 @@
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMutex>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 
 using namespace Qt::StringLiterals;
@@ -37,6 +39,8 @@ private Q_SLOTS:
     void loadsAndClosesAsTheBrowserExpects();
     void existingCardAtShow_data();
     void existingCardAtShow();
+    void keysOnTheCardQuestionLeaveTheCard_data();
+    void keysOnTheCardQuestionLeaveTheCard();
     void mountedVolume_data();
     void mountedVolume();
     void manualFolder_data();
@@ -118,10 +122,13 @@ void TestLoadCardViewController::cleanup()
 {
     QVERIFY(CardCopyRun::queue().waitForDone(30000));
     LoadCardViewController::setRunOptionsForTesting({});
+    // A sheet takes its message boxes, top-level windows too, with it.
+    QList<QPointer<LoadCardViewController>> sheets;
     for (QWidget *w : QApplication::topLevelWidgets()) {
         if (auto *sheet = qobject_cast<LoadCardViewController *>(w))
-            delete sheet;
+            sheets.append(sheet);
     }
+    qDeleteAll(sheets);
     QCoreApplication::processEvents();
 }
 
@@ -147,6 +154,7 @@ void TestLoadCardViewController::existingCardAtShow_data()
     QTest::addColumn<int>("answer");
     QTest::newRow("Use This Card") << Alert::cSecondButtonReturn;
     QTest::newRow("Eject Card") << Alert::cFirstButtonReturn;
+    QTest::newRow("Do Nothing") << Alert::cThirdButtonReturn;
 }
 
 void TestLoadCardViewController::existingCardAtShow()
@@ -162,11 +170,20 @@ void TestLoadCardViewController::existingCardAtShow()
     QCOMPARE(shown.messageText, u"EJECT Existing CARD !!!"_s);
     QCOMPARE(shown.informativeText,
              u"CARD found at:\n"_s + card + u"\n\nDo you really wish to use this or eject it?"_s);
-    QCOMPARE(shown.buttons, (QStringList {u"Eject Card"_s, u"Use This Card"_s}));
+    QCOMPARE(shown.buttons, (QStringList {u"Eject Card"_s, u"Use This Card"_s, u"Do Nothing"_s}));
+    QCOMPARE(shown.carefulReturn(), Alert::cThirdButtonReturn);
 
     if (answer == Alert::cFirstButtonReturn) {
         QTRY_COMPARE(ejected(), QStringList {card});
         QVERIFY(alive);
+        QCOMPARE(QDir(m_working).entryList(QDir::Files), QStringList {u"notes.txt"_s});
+        return;
+    }
+    if (answer == Alert::cThirdButtonReturn) {
+        QTRY_VERIFY(sheet->fStatusString.startsWith(u"Card left as it was"_s));
+        QVERIFY(sheet->isObservingCards()); // still waiting for a card
+        QVERIFY(CardCopyRun::queue().waitForDone(30000));
+        QCOMPARE(ejected(), QStringList());
         QCOMPARE(QDir(m_working).entryList(QDir::Files), QStringList {u"notes.txt"_s});
         return;
     }
@@ -179,6 +196,33 @@ void TestLoadCardViewController::existingCardAtShow()
     QCOMPARE(SettingsStore::standard().stringForKey(cPrefTempMountVolume), card);
     QCOMPARE(ejected(), QStringList {card});
     QCOMPARE(Alert::shownForTesting().size(), 1);
+}
+
+// The real message box: a key pressed by reflex neither ejects nor imports.
+void TestLoadCardViewController::keysOnTheCardQuestionLeaveTheCard_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::newRow("Return") << int(Qt::Key_Return);
+    QTest::newRow("Escape") << int(Qt::Key_Escape);
+}
+
+void TestLoadCardViewController::keysOnTheCardQuestionLeaveTheCard()
+{
+    QFETCH(int, key);
+    const QString card = makeCard(u"EOS_DIGITAL"_s);
+    QVERIFY(!card.isEmpty());
+    Alert::setTestMode(false);
+    const auto restore = qScopeGuard([] { Alert::setTestMode(true); });
+    LoadCardViewController *sheet = openSheet();
+    QMessageBox *box = nullptr;
+    QTRY_VERIFY((box = sheet->findChild<QMessageBox *>()) && box->isVisible());
+    QCOMPARE(box->text(), u"EJECT Existing CARD !!!"_s);
+    QTest::keyClick(box, Qt::Key(key));
+    QTRY_VERIFY(sheet->fStatusString.startsWith(u"Card left as it was"_s));
+    QVERIFY(CardCopyRun::queue().waitForDone(30000));
+    QCOMPARE(ejected(), QStringList());
+    QCOMPARE(QDir(m_working).entryList(QDir::Files), QStringList {u"notes.txt"_s});
+    QVERIFY(!SettingsStore::standard().stringForKey(cPrefTempMountVolume));
 }
 
 void TestLoadCardViewController::mountedVolume_data()

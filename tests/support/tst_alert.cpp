@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -13,34 +14,48 @@ class TestAlert : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void keysAnswerWithTheFirstButton_data();
-    void keysAnswerWithTheFirstButton();
+    void keysAnswerWithTheCarefulButton_data();
+    void keysAnswerWithTheCarefulButton();
 };
 
-void TestAlert::keysAnswerWithTheFirstButton_data()
+void TestAlert::keysAnswerWithTheCarefulButton_data()
 {
     QTest::addColumn<int>("key");
-    QTest::newRow("Escape") << int(Qt::Key_Escape);
-    QTest::newRow("Return") << int(Qt::Key_Return);
+    QTest::addColumn<QStringList>("buttons");
+    QTest::addColumn<int>("careful"); // index into buttons
+    QTest::addColumn<int>("answer");
+    const QStringList deleting {u"NO - Do Nothing"_s, u"YES DELETE"_s};
+    const QStringList card {u"Eject Card"_s, u"Use This Card"_s, u"Do Nothing"_s};
+    for (const auto &[name, key] : {std::pair {"Escape", Qt::Key_Escape}, std::pair {"Return", Qt::Key_Return}}) {
+        QTest::addRow("%s, careful first", name) << int(key) << deleting << 0 << Alert::cFirstButtonReturn;
+        QTest::addRow("%s, careful last", name) << int(key) << card << 2 << Alert::cThirdButtonReturn;
+        QTest::addRow("%s, careful out of range", name) << int(key) << deleting << 5 << Alert::cFirstButtonReturn;
+    }
 }
 
-void TestAlert::keysAnswerWithTheFirstButton()
+void TestAlert::keysAnswerWithTheCarefulButton()
 {
     QFETCH(int, key);
+    QFETCH(QStringList, buttons);
+    QFETCH(int, careful);
+    QFETCH(int, answer);
     QWidget window;
     window.show();
-    int answer = 0;
-    Alert::beginSheet(&window,
-                      {Alert::Style::Warning,
-                       u"DELETE All the Marked Photos?"_s,
-                       u"There are 2 items marked"_s,
-                       {u"NO - Do Nothing"_s, u"YES DELETE"_s}},
-                      [&](int response) { answer = response; });
+    Alert::Content content {Alert::Style::Warning, u"Are you sure?"_s, u"Something may change."_s, buttons};
+    content.carefulButton = careful;
+    int answered = 0;
+    Alert::beginSheet(&window, content, [&](int response) { answered = response; });
     QMessageBox *box = nullptr;
     QTRY_VERIFY((box = window.findChild<QMessageBox *>()) && box->isVisible());
-    QCOMPARE(box->text(), u"DELETE All the Marked Photos?"_s);
+    QCOMPARE(box->text(), u"Are you sure?"_s);
+    QCOMPARE(box->buttons().size(), buttons.size());
     QTest::keyClick(box, Qt::Key(key));
-    QTRY_COMPARE(answer, Alert::cFirstButtonReturn);
+    QTRY_COMPARE(answered, answer);
+
+    // Without a queued answer a test gets what Return would have given.
+    Alert::setTestMode(true);
+    QCOMPARE(Alert::runModal(content), answer);
+    Alert::setTestMode(false);
 }
 
 LUMISORT_GUI_TEST_MAIN(TestAlert)
