@@ -13,6 +13,8 @@ const QString vimoNotificationChangedSourcePath = QStringLiteral("vimoNotificati
 const QString TALVIK_LogFileDidUpdate = QStringLiteral("TALVIK_LogFileDidUpdate");
 const QString NSWorkspaceDidMountNotification = QStringLiteral("NSWorkspaceDidMountNotification");
 const QString NSWorkspaceDidUnmountNotification = QStringLiteral("NSWorkspaceDidUnmountNotification");
+const QString mycardoffered = QStringLiteral("mycardoffered");
+const QString mycardwithdrawn = QStringLiteral("mycardwithdrawn");
 } // namespace NotificationNames
 
 namespace NotificationKeys {
@@ -27,6 +29,7 @@ const QString destpath = QStringLiteral("destpath");
 const QString TALVIK_LogFileAddedString = QStringLiteral("TALVIK_LogFileAddedString");
 const QString NSDevicePath = QStringLiteral("NSDevicePath");
 const QString NOTE = QStringLiteral("NOTE");
+const QString volumename = QStringLiteral("volumename");
 } // namespace NotificationKeys
 
 namespace NotificationValues {

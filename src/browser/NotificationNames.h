@@ -18,6 +18,8 @@ extern const QString vimoNotificationChangedSourcePath;
 extern const QString TALVIK_LogFileDidUpdate;
 extern const QString NSWorkspaceDidMountNotification;
 extern const QString NSWorkspaceDidUnmountNotification;
+extern const QString mycardoffered; // a camera card was mounted (NSDevicePath, volumename)
+extern const QString mycardwithdrawn; // a mounted volume went away (NSDevicePath)
 } // namespace NotificationNames
 
 namespace NotificationKeys {
@@ -32,6 +34,7 @@ extern const QString destpath;
 extern const QString TALVIK_LogFileAddedString;
 extern const QString NSDevicePath;
 extern const QString NOTE;
+extern const QString volumename;
 } // namespace NotificationKeys
 
 namespace NotificationValues {

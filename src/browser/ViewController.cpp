@@ -2,7 +2,9 @@
 
 #include "CollectionView.h"
 #include "CollectionViewItem.h"
+#include "EmptyFolderHint.h"
 #include "HeaderView.h"
+#include "NoticeBar.h"
 #include "NotificationNames.h"
 #include "SegmentedControl.h"
 #include "SheetRegistry.h"
@@ -18,6 +20,7 @@
 #include "support/FreedesktopTrash.h"
 #include "support/NotificationCenter.h"
 #include "support/PathUtils.h"
+#include "support/Plural.h"
 #include "support/SafeFile.h"
 #include "support/SystemLog.h"
 
@@ -43,7 +46,20 @@ ViewController::ViewController(QWidget *parent)
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    cardOfferBar = new NoticeBar(this);
+    layout->addWidget(cardOfferBar);
     layout->addWidget(collectionView);
+    emptyFolderHint = new EmptyFolderHint(this);
+    emptyFolderHint->hide();
+    connect(emptyFolderHint, &EmptyFolderHint::loadCardRequested, this, [] {
+        NotificationCenter::defaultCenter().post(NotificationNames::myloadnewcard,
+                                                 {{NotificationKeys::command, NotificationValues::loadnewcard}});
+    });
+    connect(emptyFolderHint, &EmptyFolderHint::preferencesRequested, this, [] {
+        NotificationCenter::defaultCenter().post(NotificationNames::myOpenPrefId,
+                                                 {{NotificationKeys::command, NotificationValues::openpref}});
+    });
 
     auto *showHide = new QToolButton(this);
     showHide->setText(u"Sections"_s);
@@ -76,6 +92,7 @@ ViewController::ViewController(QWidget *parent)
         collectionView->reloadData();
         restorePlace();
         prioritizeVisible();
+        updateEmptyFolderHint();
     });
     connect(imageDirectoryLoader, &ImageDirectoryLoader::thumbnailsArrived, this,
             [this](const QList<qsizetype> &indices) {
@@ -127,6 +144,7 @@ void ViewController::createActions()
     });
     connect(static_cast<QToolButton *>(ibShowHideButton), &QToolButton::toggled, showSectionsAction,
             &QAction::setChecked);
+    reassignAction = make(u"&Reassign Marked Photos…"_s, QKeySequence(u"Ctrl+R"_s), [this] { reassignMarked(); });
 }
 
 void ViewController::observe(const QString &name, void (ViewController::*handler)(const Notification &))
@@ -168,6 +186,8 @@ void ViewController::viewDidLoad()
     observe(NotificationNames::mySelectAll, &ViewController::doNotificationForSelectAll);
     observe(NotificationNames::myloadnewcard, &ViewController::doNotificationForLoadNewCard);
     observe(NotificationNames::vimoNotificationChangedSourcePath, &ViewController::doNotificationAlwaysUseMainstayPath);
+    observe(NotificationNames::mycardoffered, &ViewController::doNotificationCardOffered);
+    observe(NotificationNames::mycardwithdrawn, &ViewController::doNotificationCardWithdrawn);
 }
 
 void ViewController::showEvent(QShowEvent *event)
@@ -436,12 +456,8 @@ QWidget *ViewController::viewForSupplementaryElementOfKind(CollectionView *view,
 {
     auto *header = static_cast<HeaderView *>(view->makeSupplementaryView(kind, HeaderView::cIdentifier, indexPath));
     const qsizetype count = imageDirectoryLoader->numberOfItemsInSection(indexPath.section);
-    const QString barcode = imageDirectoryLoader->barcodeidForSection(indexPath.section).value_or(u"Unknown!"_s);
-    if (imageDirectoryLoader->singleSectionMode())
-        header->sectionTitle->setText(QString());
-    else
-        header->sectionTitle->setText(u"ID["_s + QString::number(indexPath.section) + u"] = "_s + barcode);
-    header->imageCount->setText(QString::number(count) + u" Item(s)"_s);
+    header->sectionTitle->setText(sectionTitle(indexPath.section));
+    header->imageCount->setText(Plural::count(count, u"Item"_s, u"Items"_s));
     header->sectionid = int(indexPath.section);
     return header;
 }
@@ -649,7 +665,8 @@ void ViewController::deleteMarked(QAbstractButton *)
         Alert::beginSheet(self->window(),
                           {Alert::Style::Warning,
                            u"DELETE All the Marked Photos?"_s,
-                           u"There are "_s + QString::number(urls.size()) + u" items marked"_s,
+                           (urls.size() == 1 ? u"There is "_s : u"There are "_s)
+                               + Plural::count(urls.size(), u"photo"_s, u"photos"_s) + u" marked"_s,
                            {u"NO - Do Nothing"_s, u"YES DELETE"_s}},
                           [self, urls, paths](int response) {
                               if (self && response == Alert::cSecondButtonReturn)
@@ -715,12 +732,117 @@ void ViewController::cancelProcess(QObject *)
     Q_EMIT quitRequested();
 }
 
-QDialog *ViewController::performSegue(const QString &identifier)
+// --- cards, empty folders, the reassign command ---------------------------------------
+
+void ViewController::doNotificationCardOffered(const Notification &notification)
+{
+    const QString card = notification.userInfo.value(NotificationKeys::NSDevicePath).toString();
+    QString name = notification.userInfo.value(NotificationKeys::volumename).toString();
+    if (name.isEmpty())
+        name = card;
+    // A sheet that is open handles cards itself (the card sheet) or must not be interrupted.
+    if (card.isEmpty() || !presentedSheets().isEmpty())
+        return;
+    logLine(u"ViewController -> card offered: "_s + card);
+    cardOfferBar->setProperty("card", card);
+    cardOfferBar->offer(u"A camera card, “"_s + NativePath::forDisplay(name) + u"”, was put in."_s,
+                        u"Import card "_s + NativePath::forDisplay(name), [this, card] {
+                            performSegue(u"dummyButtonSegue3"_s, {{u"offeredCard"_s, card}});
+                        });
+}
+
+void ViewController::doNotificationCardWithdrawn(const Notification &notification)
+{
+    if (notification.userInfo.value(NotificationKeys::NSDevicePath).toString()
+        == cardOfferBar->property("card").toString())
+        cardOfferBar->dismiss();
+}
+
+void ViewController::reassignMarked()
+{
+    QSet<qsizetype> sections;
+    for (const IndexPath &path : collectionView->selectionIndexPaths())
+        sections.insert(path.section);
+    if (sections.size() > 1) {
+        Alert::beginSheet(window(),
+                          {Alert::Style::Informational,
+                           u"Marked Photos in "_s + Plural::count(sections.size(), u"Section"_s, u"Sections"_s),
+                           u"Reassign one section at a time: mark photos of one section only, or use the "
+                           "button in that section's header."_s,
+                           {u"OK"_s}});
+        return;
+    }
+    // Nothing marked: in automatic mode the section in view, as its header button would.
+    qsizetype section = 0;
+    if (!sections.isEmpty()) {
+        section = *sections.cbegin();
+    } else if (const std::optional<qsizetype> inView =
+                   collectionView->collectionViewLayout().sectionAt(collectionView->contentOffset().y())) {
+        section = *inView;
+    }
+    const QString title = sectionTitle(section);
+    Notification press;
+    press.name = NotificationNames::myCustomId0;
+    press.userInfo = {{NotificationKeys::title, title},
+                      {NotificationKeys::sectionid, QString::number(section)},
+                      {NotificationKeys::command, NotificationValues::dosomething}};
+    press.hasUserInfo = true;
+    NotificationCenter::defaultCenter().post(press.name, press.userInfo);
+}
+
+QString ViewController::sectionTitle(qsizetype section) const
+{
+    if (imageDirectoryLoader->singleSectionMode())
+        return {};
+    const QString barcode = imageDirectoryLoader->barcodeidForSection(section).value_or(u"Unknown!"_s);
+    return u"ID["_s + QString::number(section) + u"] = "_s + barcode;
+}
+
+void ViewController::updateEmptyFolderHint()
+{
+    const bool empty = !imageDirectoryLoader->isLoading() && imageDirectoryLoader->numberOfItems() == 0;
+    if (!empty) {
+        emptyFolderHint->hide();
+        return;
+    }
+    const QString destination =
+        SettingsStore::standard().stringForKey(cPrefDestinationPath).value_or(QString()).trimmed();
+    emptyFolderHint->setFolder(pathtophotos, !pathtophotos.isEmpty() && QFileInfo(pathtophotos).isDir());
+    emptyFolderHint->setDestinationMissing(destination.isEmpty());
+    placeEmptyFolderHint();
+    emptyFolderHint->show();
+    emptyFolderHint->raise();
+}
+
+void ViewController::placeEmptyFolderHint()
+{
+    const QRect area = collectionView->geometry();
+    const int width = std::min(area.width() - 40, 640);
+    const QSize size(width,
+                     emptyFolderHint->heightForWidth(width) > 0 ? emptyFolderHint->heightForWidth(width)
+                                                                : emptyFolderHint->sizeHint().height());
+    emptyFolderHint->setGeometry(QRect(QPoint(area.center().x() - size.width() / 2, area.top() + 120), size));
+}
+
+void ViewController::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    if (emptyFolderHint->isVisible())
+        placeEmptyFolderHint();
+}
+
+QDialog *ViewController::performSegue(const QString &identifier, const QVariantMap &context)
 {
     logLine(u"ViewController -> performSegue.... "_s + identifier);
     QDialog *sheet = SheetRegistry::make(identifier, window());
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     sheet->setWindowModality(Qt::WindowModal);
+    for (auto it = context.cbegin(); it != context.cend(); ++it)
+        sheet->setProperty(it.key().toUtf8().constData(), it.value());
+    // What a sheet changed (folders in the preferences, photos) may change what the empty grid says.
+    connect(sheet, &QDialog::finished, this, [this] { updateEmptyFolderHint(); });
+    // A card offered while a sheet was up is not offered any more: the sheet saw it.
+    cardOfferBar->dismiss();
     m_sheets.removeAll(nullptr);
     m_sheets.append(sheet);
     sheet->open();

@@ -14,6 +14,8 @@
 class CollectionView;
 class QAbstractButton;
 class QAction;
+class EmptyFolderHint;
+class NoticeBar;
 class QDialog;
 class QFileSystemWatcher;
 class QTimer;
@@ -63,6 +65,8 @@ public:
     void doDeselectAll(QObject *sender = nullptr);
     // "delete" is a C++ keyword: the delete-marked-photos action.
     void deleteMarked(QAbstractButton *sender = nullptr);
+    // The header button's work for the section of the marked photos (Edit menu, Ctrl+R).
+    void reassignMarked();
     void deleteURLS(const QList<QUrl> &urls, const QList<IndexPath> &indexPaths);
 
     // Notification handlers
@@ -72,6 +76,8 @@ public:
     void doNotificationForOpenPref(const Notification &notification);
     void doNotificationForButton0(const Notification &notification);
     void doNotificationForButton(const Notification &notification);
+    void doNotificationCardOffered(const Notification &notification);
+    void doNotificationCardWithdrawn(const Notification &notification);
 
     // Data source, layout and delegate answers
     qsizetype numberOfSections(CollectionView *collectionView) override;
@@ -89,7 +95,9 @@ public:
     bool acceptDrop(CollectionView *collectionView, const QMimeData *data) override;
 
     // Presents a sheet over the main window by its segue identifier.
-    QDialog *performSegue(const QString &identifier);
+    // The context becomes properties of the sheet before it is shown (the card sheet
+    // reads "offeredCard": the card the operator chose to import from the notice bar).
+    QDialog *performSegue(const QString &identifier, const QVariantMap &context = {});
     QList<QDialog *> presentedSheets() const;
 
     // How long the folder must be quiet after another program changed it before it is read again.
@@ -104,6 +112,9 @@ public:
     QAction *zoomOutAction = nullptr;
     QAction *zoomResetAction = nullptr;
     QAction *showSectionsAction = nullptr;
+    QAction *reassignAction = nullptr;
+    NoticeBar *cardOfferBar = nullptr;
+    EmptyFolderHint *emptyFolderHint = nullptr;
 
 Q_SIGNALS:
     // The title the window shows (also stored under "prefWindowTitle").
@@ -113,6 +124,7 @@ Q_SIGNALS:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void viewDidLoad();
@@ -129,6 +141,10 @@ private:
     void restorePlace();
     void prioritizeVisible();
     void watchFolder();
+    // Shown over the grid while the folder holds no photos.
+    void updateEmptyFolderHint();
+    QString sectionTitle(qsizetype section) const; // "ID[2] = 2000000000015", as its header shows it
+    void placeEmptyFolderHint();
 
     QList<QPointer<QDialog>> m_sheets;
     QList<QPair<FileIdentity, qreal>> m_place;

@@ -6,6 +6,10 @@
 #include "SegmentedControl.h"
 #include "ViewController.h"
 #include "shell/BundleInfo.h"
+#include "shell/LogPaths.h"
+#include "shell/SettingsStore.h"
+#include "support/Alert.h"
+#include "support/DesktopOpener.h"
 #include "support/FolderPanel.h"
 #include "support/NotificationCenter.h"
 #include "support/SystemLog.h"
@@ -45,6 +49,19 @@ void WindowController::windowDidLoad()
     m_viewController->updateWindowTitle();
     buildMenusAndToolbar();
     connect(m_window, &MyVimoNSWindow::moveLeftReached, this, [this] { moveLeft(); });
+}
+
+QString WindowController::aboutText()
+{
+    return u"Version "_s + BundleInfo::value(u"CFBundleShortVersionString"_s)
+        + u"\n\nSorts a studio's camera cards by the barcode photographed before each group, "
+          "and files the photos into dated folders.\n\nLicence: proprietary; for the studio's own use."_s
+        + u"\n\nLog file:\n"_s + LogPaths::logFile() + u"\n\nSettings:\n"_s + SettingsStore::standardFilePath();
+}
+
+void WindowController::showAbout()
+{
+    Alert::beginSheet(m_window, {Alert::Style::Informational, u"About Lumisort"_s, aboutText(), {u"OK"_s}});
 }
 
 QSize WindowController::windowWillResize(MyVimoNSWindow *, const QSize &proposed) const
@@ -88,6 +105,7 @@ void WindowController::buildMenusAndToolbar()
     edit->addAction(selectAllAction);
     edit->addAction(vc->deselectAllAction);
     edit->addSeparator();
+    edit->addAction(vc->reassignAction);
     edit->addAction(vc->deleteAction);
     edit->addSeparator();
     edit->addAction(preferencesAction);
@@ -98,6 +116,10 @@ void WindowController::buildMenusAndToolbar()
     view->addAction(vc->zoomInAction);
     view->addAction(vc->zoomOutAction);
     view->addAction(vc->zoomResetAction);
+    QMenu *help = bar->addMenu(u"&Help"_s);
+    aboutAction = help->addAction(u"&About Lumisort"_s, this, [this] { showAbout(); });
+    aboutAction->setMenuRole(QAction::AboutRole);
+    showLogAction = help->addAction(u"Show &Log File"_s, this, [] { DesktopOpener::openFile(LogPaths::logFile()); });
 
     QToolBar *tools = m_window->addToolBar(u"Browser"_s);
     tools->setObjectName(u"browserToolbar"_s);

@@ -38,6 +38,11 @@ public:
     void setCommands(const Commands &commands) { m_commands = commands; }
 
     QAction *openAnotherFolderAction = nullptr;
+    QAction *aboutAction = nullptr;
+    QAction *showLogAction = nullptr;
+    // Version, licence, and where the log and the settings are kept.
+    static QString aboutText();
+    void showAbout();
     QAction *loadNewCardAction = nullptr;
     QAction *preferencesAction = nullptr;
     QAction *selectAllAction = nullptr;

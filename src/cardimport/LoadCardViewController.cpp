@@ -140,6 +140,19 @@ void LoadCardViewController::showEvent(QShowEvent *event)
     if (event->spontaneous() || m_checkedExisting)
         return;
     m_checkedExisting = true;
+    // Opened for a card the operator chose to import (the window's notice bar):
+    // straight to that card, no question about cards already in the reader.
+    const QString offered = property("offeredCard").toString();
+    if (!offered.isEmpty()) {
+        Notification note;
+        note.name = NotificationNames::NSWorkspaceDidMountNotification;
+        note.userInfo = {{NotificationKeys::NSDevicePath, offered},
+                         {NotificationKeys::NOTE, NotificationValues::fromThisInternalApp}};
+        note.hasUserInfo = true;
+        QPointer<LoadCardViewController> self(this);
+        Dispatch::inBackground([self, note] { checkMountedVolume(self, note); });
+        return;
+    }
     checkExistingVolumes();
 }
 

@@ -14,6 +14,7 @@
 #include "browser/NotificationNames.h"
 #include "browser/ViewController.h"
 #include "browser/WindowController.h"
+#include "cardimport/CardOffer.h"
 #include "cardimport/LoadCardViewController.h"
 #include "filing/CopyToMainFolderViewController.h"
 #include "reassign/ReassignViewController.h"
@@ -72,6 +73,7 @@ AppDelegate::AppDelegate(const QStringList &arguments, QObject *parent)
 
 AppDelegate::~AppDelegate()
 {
+    m_cardOffer.reset();
     m_windowController.reset();
     if (m_server)
         m_server->close();
@@ -154,6 +156,21 @@ bool AppDelegate::doInitializeStuff()
         }
     }
 
+    // First start: a working folder where the desktop keeps pictures, made now, so that the
+    // window shows a real (empty) folder and a card has somewhere to go.
+    if (!store.stringForKey(cPrefSourcePath)) {
+        const QString folder = AppPaths::defaultWorkingFolder();
+        if (const FileResult made = SafeFile::makeFolders(folder); made) {
+            store.setString(folder, cPrefSourcePath);
+            MyAliasKit::savePath(folder, cPrefSourcePathAliasData);
+            store.setBool(true, cPrefSourcePathIsValid);
+            store.synchronize();
+            logLine(u"AppDelegate -> first start.... working folder "_s + folder);
+        } else {
+            logLine(u"AppDelegate -> first start.... cannot make the working folder: "_s + made.text());
+        }
+    }
+
     const QVariantMap all = store.dictionaryRepresentation();
     for (auto it = all.cbegin(); it != all.cend(); ++it)
         logLine(u"setting "_s + it.key() + u" = "_s + it.value().toString());
@@ -206,6 +223,9 @@ void AppDelegate::applicationWillFinishLaunching()
     wc->window()->show();
     bringToFront();
     startInstanceServer();
+    // Cards put in while the window is idle are offered in the window (never imported unasked).
+    m_cardOffer = std::make_unique<CardOffer>();
+    m_cardOffer->start();
 }
 
 void AppDelegate::applicationDidFinishLaunching()

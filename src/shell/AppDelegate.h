@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 
+class CardOffer;
 class QLocalServer;
 class QLockFile;
 class WindowController;
@@ -73,5 +74,6 @@ private:
     std::unique_ptr<QLockFile> m_lock;
     QLocalServer *m_server = nullptr;
     std::unique_ptr<WindowController> m_windowController;
+    std::unique_ptr<CardOffer> m_cardOffer;
     int m_exitCode = 0;
 };

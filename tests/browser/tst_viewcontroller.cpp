@@ -2,8 +2,10 @@
 #include "TestMain.h"
 #include "browser/CollectionView.h"
 #include "browser/CollectionViewItem.h"
+#include "browser/EmptyFolderHint.h"
 #include "browser/HeaderView.h"
 #include "browser/MyVimoNSWindow.h"
+#include "browser/NoticeBar.h"
 #include "browser/NotificationNames.h"
 #include "browser/PlaceholderSheet.h"
 #include "browser/SegmentedControl.h"
@@ -54,6 +56,9 @@ private Q_SLOTS:
     void deleteAsksAndTrashes();
     void sameSourceFolderDoesNotReload();
     void missingWorkingFolderShowsOneEmptySection();
+    void emptyFolderSaysWhatToDoNext();
+    void cardPutInWhileIdleIsOffered();
+    void reassignCommandActsOnTheMarkedSection();
     void refreshFromAnotherThreadAndTitle();
     void fileRequestPostsFoldersFromTheBackground();
     void doubleClickOpensWithoutChangingSelection();
@@ -156,7 +161,7 @@ void TestViewController::sectionsAndHeadersFollowTheLoader()
     auto *header = qobject_cast<HeaderView *>(grid()->headerForSection(0));
     QVERIFY(header);
     QCOMPARE(header->sectionTitle->text(), sections ? u"ID[0] = "_s + m_card.photos.first().barcode : QString());
-    QCOMPARE(header->imageCount->text(), sections ? u"4 Item(s)"_s : u"12 Item(s)"_s);
+    QCOMPARE(header->imageCount->text(), sections ? u"4 Items"_s : u"12 Items"_s);
     QCOMPARE(header->sectionid, 0);
     // Every item in view shows its photo: name without extension, a thumbnail.
     for (const IndexPath &path : grid()->indexPathsForVisibleItems()) {
@@ -285,7 +290,7 @@ void TestViewController::deleteAsksAndTrashes()
     QApplication::processEvents();
     const Alert::Content question = Alert::shownForTesting().first();
     QCOMPARE(question.messageText, u"DELETE All the Marked Photos?"_s);
-    QCOMPARE(question.informativeText, u"There are 2 items marked"_s);
+    QCOMPARE(question.informativeText, u"There are 2 photos marked"_s);
     QCOMPARE(question.buttons, (QStringList {u"NO - Do Nothing"_s, u"YES DELETE"_s}));
     QCOMPARE(QDir(m_folder).entryList(QDir::Files).size(), 12);
 
@@ -328,7 +333,93 @@ void TestViewController::missingWorkingFolderShowsOneEmptySection()
     QTRY_VERIFY(grid()->headerForSection(0));
     auto *header = qobject_cast<HeaderView *>(grid()->headerForSection(0));
     QCOMPARE(header->sectionTitle->text(), u"ID[0] = Unknown!"_s);
-    QCOMPARE(header->imageCount->text(), u"0 Item(s)"_s);
+    QCOMPARE(header->imageCount->text(), u"0 Items"_s);
+    QTRY_VERIFY(vc()->emptyFolderHint->isVisible());
+    QVERIFY(vc()->emptyFolderHint->titleLabel->text().endsWith(u"cannot be found"_s));
+}
+
+// An empty working folder says what to do next, and that filing needs a destination.
+void TestViewController::emptyFolderSaysWhatToDoNext()
+{
+    const QString empty = TestSandbox::instance().makeFolder(u"empty"_s);
+    SettingsStore::standard().setString(empty, cPrefSourcePath);
+    SettingsStore::standard().removeObjectForKey(cPrefDestinationPath);
+    m_controller = std::make_unique<WindowController>();
+    m_controller->window()->show();
+    settle();
+    EmptyFolderHint *hint = vc()->emptyFolderHint;
+    QTRY_VERIFY(hint->isVisible());
+    QCOMPARE(hint->titleLabel->text(), u"No photos in "_s + empty);
+    QVERIFY(hint->destinationButton->isVisible());
+    QVERIFY(grid()->geometry().contains(hint->geometry()));
+    QSignalSpy presented(vc(), &ViewController::sheetPresented);
+    hint->loadCardButton->click();
+    QCOMPARE(presented.size(), 1);
+    QCOMPARE(presented.first().first().toString(), u"dummyButtonSegue3"_s);
+    vc()->presentedSheets().first()->reject();
+
+    // A destination chosen meanwhile: the line about it goes; photos arriving: the hint goes.
+    SettingsStore::standard().setString(TestSandbox::instance().makeFolder(u"dest"_s), cPrefDestinationPath);
+    QVERIFY(QFile::copy(m_folder + u'/' + QDir(m_folder).entryList(QDir::Files).first(), empty + u"/IMG_0001.JPG"_s));
+    vc()->refreshAllSections();
+    QTRY_VERIFY(!hint->isVisible());
+    SettingsStore::standard().removeObjectForKey(cPrefDestinationPath);
+}
+
+// A card put in while the window is idle is offered, never imported unasked.
+void TestViewController::cardPutInWhileIdleIsOffered()
+{
+    const QString card = u"/media/operator/EOS_DIGITAL"_s;
+    const auto offer = [&] {
+        NotificationCenter::defaultCenter().post(
+            NotificationNames::mycardoffered,
+            {{NotificationKeys::NSDevicePath, card}, {NotificationKeys::volumename, u"EOS_DIGITAL"_s}});
+        QApplication::processEvents();
+    };
+    QSignalSpy presented(vc(), &ViewController::sheetPresented);
+    offer();
+    NoticeBar *bar = vc()->cardOfferBar;
+    QVERIFY(bar->isVisible());
+    QCOMPARE(bar->actionButton->text(), u"Import card EOS_DIGITAL"_s);
+    QCOMPARE(presented.size(), 0);
+    bar->actionButton->click();
+    QCOMPARE(presented.size(), 1);
+    QCOMPARE(presented.first().first().toString(), u"dummyButtonSegue3"_s);
+    QCOMPARE(vc()->presentedSheets().first()->property("offeredCard").toString(), card);
+    QVERIFY(!bar->isVisible());
+
+    offer(); // a sheet is open: it is not interrupted
+    QVERIFY(!bar->isVisible());
+    vc()->presentedSheets().first()->reject();
+    QTRY_VERIFY(vc()->presentedSheets().isEmpty());
+
+    offer();
+    QVERIFY(bar->isVisible());
+    NotificationCenter::defaultCenter().post(NotificationNames::mycardwithdrawn,
+                                             {{NotificationKeys::NSDevicePath, card}});
+    QApplication::processEvents();
+    QVERIFY(!bar->isVisible());
+    offer();
+    bar->dismissButton->click();
+    QVERIFY(!bar->isVisible());
+    QCOMPARE(presented.size(), 1);
+}
+
+// Ctrl+R does what the header button of the marked photos' section does.
+void TestViewController::reassignCommandActsOnTheMarkedSection()
+{
+    grid()->selectItems({{1, 1}, {1, 2}}, true);
+    const QList<QUrl> sent = catchReassign([this] { vc()->reassignAction->trigger(); });
+    QCOMPARE(sent.size(), 2);
+    QCOMPARE(vc()->reassignAction->shortcut(), QKeySequence(u"Ctrl+R"_s));
+    vc()->presentedSheets().first()->reject();
+    QTRY_VERIFY(vc()->presentedSheets().isEmpty());
+
+    grid()->selectItems({{2, 0}}, true); // now in two sections
+    QVERIFY(catchReassign([this] { vc()->reassignAction->trigger(); }).isEmpty());
+    QTRY_COMPARE(Alert::shownForTesting().size(), 1);
+    QCOMPARE(Alert::shownForTesting().first().messageText, u"Marked Photos in 2 Sections"_s);
+    QVERIFY(vc()->presentedSheets().isEmpty());
 }
 
 void TestViewController::refreshFromAnotherThreadAndTitle()

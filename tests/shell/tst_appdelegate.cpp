@@ -95,8 +95,17 @@ void TestAppDelegate::init()
 
 void TestAppDelegate::startUpOnAFreshHome()
 {
+    // The desktop names its pictures folder in the user's language.
+    QVERIFY(
+        writeFile(TestSandbox::instance().configHome() + u"/user-dirs.dirs"_s, "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n"));
     AppDelegate delegate({u"lumisort"_s, u"--verbose"_s});
     QVERIFY(delegate.doInitializeStuff());
+    // A first start gets a working folder of its own there, made and remembered.
+    const QString working = TestSandbox::instance().home() + u"/Bilder/Lumisort"_s;
+    QCOMPARE(store.stringForKey(cPrefSourcePath).value_or(QString()), working);
+    QVERIFY(QFileInfo(working).isDir());
+    QVERIFY(store.boolForKey(cPrefSourcePathIsValid));
+    QFile::remove(TestSandbox::instance().configHome() + u"/user-dirs.dirs"_s);
     QCOMPARE(*store.stringForKey(cPrefCameraCardFolderNames), u"DCIM,PRIVATE"_s); // factory defaults
     QVERIFY(store.stringForKey(cPrefVersionString)->startsWith(QStringLiteral(LUMISORT_VERSION) + u" [xc-"_s));
     QVERIFY(!store.boolForKey(cPrefIsStandAloneApp));
@@ -177,7 +186,8 @@ void TestAppDelegate::companionSettings()
         QCOMPARE(*store.stringForKey(cPrefSourcePath), work);
         QVERIFY(store.boolForKey(cPrefSourcePathIsValid));
     } else {
-        QVERIFY(!store.stringForKey(cPrefSourcePath));
+        // Without the companion's folder a first start still gets one of its own.
+        QCOMPARE(*store.stringForKey(cPrefSourcePath), TestSandbox::instance().home() + u"/Pictures/Lumisort"_s);
         QTRY_COMPARE(Alert::shownForTesting().size(), 1);
         QCOMPARE(Alert::shownForTesting().first().messageText, u"!!! Unable to Get Source Path From Mainstay !!!"_s);
     }

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QFrame>
+
+class QLabel;
+class QPushButton;
+
+// What the grid shows while the working folder holds no photos: what to do next,
+// and that filing needs a destination folder when none is set.
+class EmptyFolderHint : public QFrame
+{
+    Q_OBJECT
+
+public:
+    explicit EmptyFolderHint(QWidget *parent = nullptr);
+
+    void setFolder(const QString &folder, bool folderExists);
+    void setDestinationMissing(bool missing);
+
+    QLabel *titleLabel = nullptr;
+    QLabel *nextStepLabel = nullptr;
+    QPushButton *loadCardButton = nullptr;
+    QPushButton *preferencesButton = nullptr;
+    QLabel *destinationLabel = nullptr;
+    QPushButton *destinationButton = nullptr;
+
+Q_SIGNALS:
+    void loadCardRequested();
+    void preferencesRequested();
+};
