@@ -12,6 +12,7 @@
 #include "browser/ViewController.h"
 #include "browser/WindowController.h"
 #include "shell/FactoryDefaults.h"
+#include "shell/LogPaths.h"
 #include "shell/MyAliasKit.h"
 #include "shell/SettingsKeys.h"
 #include "shell/SettingsStore.h"
@@ -59,6 +60,7 @@ private Q_SLOTS:
     void emptyFolderSaysWhatToDoNext();
     void cardPutInWhileIdleIsOffered();
     void reassignCommandActsOnTheMarkedSection();
+    void helpSaysWhereTheFilesAre();
     void refreshFromAnotherThreadAndTitle();
     void fileRequestPostsFoldersFromTheBackground();
     void doubleClickOpensWithoutChangingSelection();
@@ -403,6 +405,17 @@ void TestViewController::cardPutInWhileIdleIsOffered()
     bar->dismissButton->click();
     QVERIFY(!bar->isVisible());
     QCOMPARE(presented.size(), 1);
+}
+
+void TestViewController::helpSaysWhereTheFilesAre()
+{
+    const QString about = WindowController::aboutText();
+    QVERIFY(about.contains(u"Version "_s + QStringLiteral(LUMISORT_VERSION)));
+    QVERIFY(about.contains(LogPaths::logFile()));
+    QVERIFY(about.contains(SettingsStore::standardFilePath()));
+    QVERIFY(about.contains(u"Licence"_s));
+    m_controller->showLogAction->trigger();
+    QCOMPARE(DesktopOpener::openedForTesting().last(), LogPaths::logFile());
 }
 
 // Ctrl+R does what the header button of the marked photos' section does.
