@@ -6,24 +6,24 @@
 #include "ReassignRules.h"
 #include "browser/NotificationNames.h"
 #include "browser/SheetRegistry.h"
-#include "model/ThumbnailMaker.h"
 #include "shell/SettingsKeys.h"
 #include "shell/SettingsQueries.h"
 #include "shell/SettingsStore.h"
 #include "support/Alert.h"
 #include "support/Dispatch.h"
+#include "support/NativePath.h"
 #include "support/NotificationCenter.h"
+#include "support/Plural.h"
 #include "support/SerialQueue.h"
 #include "support/SystemLog.h"
 #include "support/SystemSound.h"
 
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QHBoxLayout>
-#include <QImageReader>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QThread>
@@ -34,7 +34,39 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-const QString cDefaultUnknownTitle = u"ReAssign These Photos As \"UNKNOWN\""_s;
+const QString cDefaultUnknownTitle = u"Mark Photos as UNKNOWN"_s;
+// The longest barcode a button title shows whole; the tooltip has all of it.
+constexpr int cTitleBarcodeChars = 24;
+
+// The title format of the unknown button: "[val1]" is the number of photos, and a word
+// written with "(s)" agrees with it ("Mark [val1] Photo(s) as UNKNOWN").
+QString unknownTitle(const QString &format, qsizetype count)
+{
+    return QString(format)
+        .replace(u"[val1]"_s, QString::number(count))
+        .replace(u"(s)"_s, Plural::word(count, QString(), u"s"_s));
+}
+
+// A scan as the sheet takes it: trimmed, line endings as line feeds, the first line only.
+QString entryOf(const QString &fieldText)
+{
+    QString text = fieldText.trimmed();
+    text.replace(u'\r', u'\n');
+    text.replace(u"\n\n"_s, u"\n"_s);
+    text = text.trimmed();
+    return text.section(u'\n', 0, 0);
+}
+
+// A refused scan as the operator can read it: no control characters, not too long.
+QString quoted(const QString &entry)
+{
+    QString shown;
+    for (const QChar c : entry)
+        shown += c.category() == QChar::Other_Control || c.isSurrogate() ? QChar(QChar::ReplacementCharacter) : c;
+    if (shown.size() > 40)
+        shown = shown.left(39) + u'\u2026';
+    return u'"' + shown + u'"';
+}
 
 // Return is taken here, so it never travels on to the sheet, where it would
 // count as a scan arriving while the field is out of the way.
@@ -69,96 +101,6 @@ void playEntrySound()
         logLine(u"point cannot find sound"_s);
 }
 } // namespace
-
-// --- the photo ---------------------------------------------------------------------
-
-ReassignImageView::ReassignImageView(QWidget *parent)
-    : QWidget(parent)
-    , m_redecodeTimer(new QTimer(this))
-{
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    setMinimumSize(240, 180);
-    m_redecodeTimer->setSingleShot(true);
-    m_redecodeTimer->setInterval(150);
-    connect(m_redecodeTimer, &QTimer::timeout, this, &ReassignImageView::decode);
-}
-
-void ReassignImageView::setPath(const QString &path)
-{
-    if (path == m_path)
-        return;
-    m_path = path;
-    m_image = QImage();
-    m_decodedFor = QSize();
-    ++m_generation; // a decode still running for the previous photo is dropped
-    update();
-    decode();
-}
-
-QSize ReassignImageView::pixelBox() const
-{
-    return (QSizeF(size()) * devicePixelRatioF()).toSize();
-}
-
-void ReassignImageView::decode()
-{
-    const QSize box = pixelBox();
-    if (m_path.isEmpty() || box.isEmpty())
-        return;
-    const quint64 generation = ++m_generation;
-    const QString path = m_path;
-    QPointer<ReassignImageView> self(this);
-    Dispatch::inBackground([self, path, box, generation] {
-        const QImage image = decodeFitted(path, box);
-        Dispatch::onMain([self, image, box, generation] {
-            if (!self || generation != self->m_generation)
-                return;
-            self->m_image = image;
-            self->m_decodedFor = box;
-            self->update();
-        });
-    });
-}
-
-QImage ReassignImageView::decodeFitted(const QString &path, const QSize &box)
-{
-    QImageReader reader(path);
-    reader.setAutoTransform(true);
-    const QSize stored = reader.size();
-    if (stored.isValid() && !box.isEmpty()) {
-        // The scaled size applies to the stored pixels, before the turn upright.
-        const bool turned = reader.transformation().testFlag(QImageIOHandler::TransformationRotate90);
-        const QSize fit = turned ? box.transposed() : box;
-        if (stored.width() > fit.width() || stored.height() > fit.height())
-            reader.setScaledSize(stored.scaled(fit, Qt::KeepAspectRatio).expandedTo({1, 1}));
-        const QImage image = reader.read();
-        if (!image.isNull())
-            return image;
-    }
-    // Raw and HEIF files: the browser's previews, at this size.
-    const ThumbnailMaker::Result result = ThumbnailMaker::make(path, std::max(box.width(), box.height()));
-    if (result.image.isNull() || (result.image.width() <= box.width() && result.image.height() <= box.height()))
-        return result.image;
-    return result.image.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-}
-
-void ReassignImageView::paintEvent(QPaintEvent *)
-{
-    if (m_image.isNull())
-        return;
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    const QSizeF shown = QSizeF(m_image.size()).scaled(QSizeF(size()), Qt::KeepAspectRatio);
-    const QRectF target(QPointF((width() - shown.width()) / 2, (height() - shown.height()) / 2), shown);
-    painter.drawImage(target, m_image);
-}
-
-void ReassignImageView::resizeEvent(QResizeEvent *event)
-{
-    QWidget::resizeEvent(event);
-    if (!m_path.isEmpty() && pixelBox() != m_decodedFor)
-        m_redecodeTimer->start();
-}
 
 // --- the sheet ---------------------------------------------------------------------
 
@@ -278,6 +220,7 @@ void ReassignViewController::buildInterface()
     actions->addWidget(ibReassignButton);
     layout->addLayout(actions);
 
+    connect(ibNSTextField, &QLineEdit::textChanged, this, &ReassignViewController::updateReassignButton);
     connectFieldAction();
     ibNSTextField->setFocus(Qt::OtherFocusReason);
 }
@@ -310,7 +253,13 @@ void ReassignViewController::refreshFromSettings()
 {
     const SettingsStore &store = SettingsStore::standard();
     ibNSImageView->setPath(store.stringForKey(cPrefReassignImageViewPath).value_or(QString()));
-    ibCurIndexLabel->setText(store.stringForKey(cPrefCurIndexString).value_or(QString()));
+    // The setting counts from 0; people count from 1.
+    QString position;
+    bool isIndex = false;
+    const int index = store.stringForKey(cPrefCurIndexString).value_or(QString()).toInt(&isIndex);
+    if (isIndex && sortedurlstochange && index >= 0 && index < sortedurlstochange->size())
+        position = QString::number(index + 1) + u" of "_s + QString::number(sortedurlstochange->size());
+    ibCurIndexLabel->setText(position);
     ibPromptLabel->setText(store.stringForKey(cPrefReassignPromptString).value_or(QString()));
     ibPrompt2Label->setText(store.stringForKey(cPrefReassignPromptString2).value_or(QString()));
     ibAssignUnknownNSButon->setText(
@@ -319,6 +268,28 @@ void ReassignViewController::refreshFromSettings()
     const QString barcode = store.stringForKey(cPrefReassignedBarcodeString).value_or(QString());
     if (ibNSTextField->text() != barcode)
         ibNSTextField->setText(barcode);
+    updateReassignButton();
+}
+
+void ReassignViewController::updateReassignButton()
+{
+    // Confirming applies what the field shows, so the button says what that is.
+    if (SettingsQueries::isAutoReassignMode()) {
+        // Each barcode photo brings its own barcode, an empty field included.
+        ibReassignButton->setText(u"Reassign"_s);
+        ibReassignButton->setToolTip(QString());
+        ibReassignButton->setEnabled(true);
+        return;
+    }
+    const QString entry = entryOf(ibNSTextField->text());
+    ibReassignButton->setEnabled(!entry.isEmpty());
+    ibReassignButton->setToolTip(entry.isEmpty() ? QString() : u"Reassign to "_s + entry);
+    ibReassignButton->setText(
+        entry.isEmpty() ? u"Reassign"_s
+                        : u"Reassign to "_s
+                + ibReassignButton->fontMetrics().elidedText(
+                    entry, Qt::ElideMiddle,
+                    ibReassignButton->fontMetrics().horizontalAdvance(QString(cTitleBarcodeChars, u'0'))));
 }
 
 void ReassignViewController::showEvent(QShowEvent *event)
@@ -368,7 +339,7 @@ void ReassignViewController::doNotification1(const Notification &notification)
         urlListFrom(notification.userInfo.value(NotificationKeys::urlstochange));
     QString title = cDefaultUnknownTitle;
     if (const std::optional<QString> format = store.stringForKey(cPrefDoReassignAllTheseToUnknownStringFormat))
-        title = QString(*format).replace(u"[val1]"_s, QString::number(received ? received->size() : 0));
+        title = unknownTitle(*format, received ? received->size() : 0);
     store.setString(title, cPrefReassignAsUnknownButtonTitle);
 
     sortedurlsWithBarcodes = QHash<QString, QString>();
@@ -436,6 +407,21 @@ void ReassignViewController::setupBarcodeArray()
 
 void ReassignViewController::doReassign(QObject *)
 {
+    // What the field shows is what is applied: an entry not yet taken with Return is
+    // checked and taken now, and an emptied field brings back no barcode taken before.
+    const QString entry = entryOf(ibNSTextField->text());
+    if (const std::optional<QString> rejection = rejectionOf(entry)) {
+        logLine(u"ReassignViewController -> doReassign.... refused ["_s + entry + u"]"_s);
+        showProblem(*rejection);
+        warnAndStay(u"! BARCODE REFUSED !"_s, *rejection);
+        return;
+    }
+    setSetting(entry, cPrefReassignedBarcodeString);
+    reassignWithStoredBarcode();
+}
+
+void ReassignViewController::reassignWithStoredBarcode()
+{
     SettingsStore &store = SettingsStore::standard();
     if (SettingsQueries::isAutoReassignMode()) {
         setupBarcodeArray();
@@ -488,20 +474,34 @@ void ReassignViewController::finishRun(const ReassignRun::Report &report)
     accept();
     NotificationCenter::defaultCenter().post(NotificationNames::myRefreshId,
                                              {{NotificationKeys::command, NotificationValues::refresh}});
-    // A name too long for the file system is not a passing accident: the operator
-    // must hear of the photos that kept their names, and why.
-    QStringList tooLong;
+    // A run that went well says nothing: the next group is waiting to be scanned. A photo
+    // that kept its old name is no passing accident: the operator hears of each one, and why.
+    QStringList kept;
     for (const RenamePlan::Outcome &outcome : report.renames) {
-        if (!outcome.renamed && RenamePlan::isNameTooLong(outcome.to))
-            tooLong << QFileInfo(outcome.from).fileName() + u": "_s + outcome.error;
+        if (!outcome.renamed && !outcome.error.isEmpty())
+            kept << NativePath::forDisplay(QFileInfo(outcome.from).fileName()) + u": "_s + outcome.error;
     }
-    if (!tooLong.isEmpty())
-        Alert::beginSheet(window,
-                          {Alert::Style::Warning,
-                           u"! "_s + QString::number(tooLong.size())
-                               + (tooLong.size() == 1 ? u" PHOTO KEPT ITS NAME !"_s : u" PHOTOS KEPT THEIR NAMES !"_s),
-                           tooLong.join(u'\n'),
-                           {u"OK"_s}});
+    if (!kept.isEmpty())
+        Alert::beginSheet(
+            window,
+            {Alert::Style::Warning,
+             u"! "_s + Plural::count(kept.size(), u"PHOTO KEPT ITS NAME"_s, u"PHOTOS KEPT THEIR NAMES"_s) + u" !"_s,
+             kept.join(u'\n'),
+             {u"OK"_s}});
+}
+
+std::optional<QString> ReassignViewController::rejectionOf(const QString &entry)
+{
+    if (const std::optional<QString> problem = BarcodeText::problem(entry))
+        return quoted(entry) + u" was refused. "_s + *problem;
+    const SettingsStore &store = SettingsStore::standard();
+    const qint64 required = store.integerForKey(cPrefReassignedBarcodeRequiredLength);
+    // An empty entry and a longer one pass; only a partial scan is caught here.
+    if (store.boolForKey(cPrefCheckReassignedBarcodeLength) && entry.size() >= 1 && entry.size() < required)
+        return quoted(entry) + u" was refused. A barcode has at least "_s
+            + Plural::count(required, u"character"_s, u"characters"_s) + u"; this one has "_s
+            + QString::number(entry.size()) + u"."_s;
+    return std::nullopt;
 }
 
 void ReassignViewController::showProblem(const QString &problem)
@@ -510,10 +510,10 @@ void ReassignViewController::showProblem(const QString &problem)
     ibProblemLabel->setVisible(!problem.isEmpty());
 }
 
-void ReassignViewController::doSetAsUnknownButton(QObject *sender)
+void ReassignViewController::doSetAsUnknownButton(QObject *)
 {
     setSetting(u"UNKNOWN"_s, cPrefReassignedBarcodeString);
-    doReassign(sender);
+    reassignWithStoredBarcode();
 }
 
 void ReassignViewController::doCancel(QObject *)
@@ -653,20 +653,12 @@ bool ReassignViewController::doValidateTextField(QLineEdit *field)
         logLine(u"ReassignViewController -> doValidateTextField.... no text field"_s);
         return false;
     }
-    const SettingsStore &store = SettingsStore::standard();
-    const qint64 required = store.integerForKey(cPrefReassignedBarcodeRequiredLength);
-    const bool checkLength = store.boolForKey(cPrefCheckReassignedBarcodeLength);
-
-    QString text = field->text().trimmed();
-    text.replace(u'\r', u'\n');
-    text.replace(u"\n\n"_s, u"\n"_s);
-    text = text.trimmed();
-    const QString entry = text.section(u'\n', 0, 0);
-
-    const std::optional<QString> problem = BarcodeText::problem(entry);
-    showProblem(problem.value_or(QString()));
-    if (problem || (checkLength && entry.size() >= 1 && entry.size() < required)) {
-        logLine(u"....Invalid Scan ["_s + entry + u"]..."_s + (problem ? u" "_s + *problem : QString()));
+    const QString entry = entryOf(field->text());
+    // Shown until the next entry, so the operator knows why the field emptied.
+    const std::optional<QString> rejection = rejectionOf(entry);
+    showProblem(rejection.value_or(QString()));
+    if (rejection) {
+        logLine(u"....Invalid Scan ["_s + entry + u"]... "_s + *rejection);
         field->clear();
         getSoundQueue().async([] {
             for (int i = 0; i < 3; ++i) {

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "ReassignImageView.h"
 #include "ReassignRun.h"
 #include "support/Notification.h"
 
 #include <QDialog>
 #include <QHash>
-#include <QImage>
 #include <QList>
 #include <QMetaObject>
 #include <QUrl>
@@ -17,39 +17,6 @@ class QLineEdit;
 class QPushButton;
 class QTimer;
 class SerialQueue;
-
-// The photo of the reassignment sheet: upright, fitted to the view, decoded in
-// the background at the size shown (never the full-size image).
-class ReassignImageView : public QWidget
-{
-    Q_OBJECT
-
-public:
-    explicit ReassignImageView(QWidget *parent = nullptr);
-
-    // An empty path shows nothing.
-    void setPath(const QString &path);
-    const QString &path() const { return m_path; }
-    const QImage &image() const { return m_image; }
-    QSize sizeHint() const override { return {640, 480}; }
-
-    // The photo turned upright and no larger than box (in pixels); null when unreadable.
-    static QImage decodeFitted(const QString &path, const QSize &box);
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
-    void resizeEvent(QResizeEvent *event) override;
-
-private:
-    QSize pixelBox() const;
-    void decode();
-
-    QString m_path;
-    QImage m_image;
-    QSize m_decodedFor;
-    quint64 m_generation = 0;
-    QTimer *m_redecodeTimer = nullptr;
-};
 
 // The reassignment sheet: shows the marked photos one by one and takes a typed
 // or hand-scanned barcode for them; confirming renames the files. What it shows
@@ -116,6 +83,8 @@ public:
     // ("right", "left", "leftend", "rightend").
     void doTextFieldActionNew3(QLineEdit *field, const QString &direction);
     bool doValidateTextField(QLineEdit *field);
+    // Why an entry cannot be taken, in words for the operator (shown under the field).
+    static std::optional<QString> rejectionOf(const QString &entry);
 
     void doRightButton(QObject *sender = nullptr);
     void doLeftButton(QObject *sender = nullptr);
@@ -149,6 +118,8 @@ private:
     void moveBy(int delta);
     void showPhotoAt(int index);
     void storeFrame();
+    void reassignWithStoredBarcode();
+    void updateReassignButton();
     void finishRun(const ReassignRun::Report &report);
     void warnAndStay(const QString &message, const QString &informative);
     void showProblem(const QString &problem);

@@ -2,13 +2,17 @@
 #include "TestMain.h"
 #include "browser/NotificationNames.h"
 #include "browser/SheetRegistry.h"
+#include "model/ThumbnailMaker.h"
 #include "reassign/MyVimoNSview.h"
 #include "reassign/ReassignViewController.h"
 #include "shell/FactoryDefaults.h"
 #include "shell/SettingsKeys.h"
 #include "shell/SettingsStore.h"
 #include "support/Alert.h"
+#include "support/Dispatch.h"
+#include "support/NativePath.h"
 #include "support/NotificationCenter.h"
+#include "support/SafeFile.h"
 #include "support/SerialQueue.h"
 #include "support/SystemSound.h"
 
@@ -19,6 +23,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QSignalSpy>
 
 using namespace Qt::StringLiterals;
 using Sounds = QList<SystemSound::Sound>;
@@ -36,12 +41,16 @@ private Q_SLOTS:
     void firstPhotoAndUnknownButton_data();
     void firstPhotoAndUnknownButton();
     void promptTitleSortingAndPhoto();
+    void unknownTitleAgreesWithTheCount_data();
+    void unknownTitleAgreesWithTheCount();
+    void photoIsDecodedAtTheViewsSize();
     void validation_data();
     void validation();
     void entriesArrivingDuringAnEntryAreDropped();
     void navigationLimits_data();
     void navigationLimits();
     void emptyBarcodeWarnsAndKeepsTheSheet();
+    void reassignAppliesWhatTheFieldShows();
     void windowFrameKeptOnCancelOnly();
     void automaticModeRecordsBarcodesAndRenames();
     void refusedBarcodeNeverReachesTheFiles_data();
@@ -146,7 +155,8 @@ void TestReassignViewController::firstPhotoAndUnknownButton()
     QVERIFY(present(m_urls));
     QCOMPARE(m_sheet->curindex, first);
     QCOMPARE(setting(cPrefReassignImageViewPath), m_urls.at(first).toLocalFile());
-    QCOMPARE(m_sheet->ibCurIndexLabel->text(), QString::number(first));
+    QCOMPARE(setting(cPrefCurIndexString), QString::number(first));
+    QCOMPARE(m_sheet->ibCurIndexLabel->text(), u"%1 of 6"_s.arg(first + 1));
     QCOMPARE(m_sheet->ibAssignUnknownNSButon->isHidden(), tag == 202);
     QCOMPARE(m_sheet->ibPrompt2Label->text(), u"( Barcode must be 13 digits. )"_s);
     QCOMPARE(m_sheet->focusWidget(), m_sheet->ibNSTextField);
@@ -190,6 +200,57 @@ void TestReassignViewController::promptTitleSortingAndPhoto()
     QCOMPARE(m_sheet->ibAssignUnknownNSButon->text(), u"Mark all 2 photos"_s);
 }
 
+void TestReassignViewController::unknownTitleAgreesWithTheCount_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("one") << 1 << u"Mark 1 Photo as UNKNOWN"_s;
+    QTest::newRow("three") << 3 << u"Mark 3 Photos as UNKNOWN"_s;
+}
+
+void TestReassignViewController::unknownTitleAgreesWithTheCount()
+{
+    QFETCH(int, count);
+    QFETCH(QString, title);
+    QVERIFY(present(m_urls.mid(1, count)));
+    QCOMPARE(m_sheet->ibAssignUnknownNSButon->text(), title);
+}
+
+// The operator reads the barcode card on this photo: the preview comes at once, then a
+// decode at the view's size replaces it, also for a name that is not UTF-8; a photo
+// left before its decode arrived never replaces the one shown.
+void TestReassignViewController::photoIsDecodedAtTheViewsSize()
+{
+    const NativePath odd = NativePath::fromBytes(NativePath(m_folder).bytes() + "/IMG_\xff\xfe.JPG");
+    QVERIFY(SafeFile::copy(NativePath(m_urls.at(1).toLocalFile()), odd));
+    const QList<QUrl> urls {QUrl::fromLocalFile(odd.toString()), m_urls.at(2)};
+    QCOMPARE(NativePath(urls.first().toLocalFile()), odd);
+    QVERIFY(present(urls));
+    ReassignImageView *view = m_sheet->ibNSImageView;
+    QSignalSpy shown(view, &ReassignImageView::imageShown);
+    QTRY_VERIFY(!shown.isEmpty() && !shown.constLast().at(1).toBool());
+    QCOMPARE(shown.first().at(1).toBool(), true); // the preview first
+    QCOMPARE(NativePath(view->path()), odd);
+    const QImage image = view->image();
+    const QSize box = view->size() * view->devicePixelRatio();
+    QVERIFY2(image.height() > ThumbnailMaker::cMaxPixelSize,
+             qPrintable(u"%1x%2"_s.arg(image.width()).arg(image.height())));
+    QVERIFY(image.height() > image.width()); // upright
+    QVERIFY(image.width() <= box.width() && image.height() <= box.height());
+    QVERIFY(image.width() == box.width() || image.height() == box.height());
+
+    const QString landscape = m_folder + u"/wide.jpg"_s;
+    QImage wide(600, 200, QImage::Format_RGB32);
+    wide.fill(Qt::darkGreen);
+    QVERIFY(wide.save(landscape, "JPEG"));
+    view->setPath(m_urls.at(2).toLocalFile());
+    view->setPath(landscape);
+    QTRY_VERIFY(!view->image().isNull() && !view->isPreview());
+    QVERIFY(Dispatch::waitForBackground(10000));
+    QApplication::processEvents();
+    QCOMPARE(view->image().size(), QSize(600, 200)); // smaller than the view: never enlarged
+}
+
 void TestReassignViewController::validation_data()
 {
     QTest::addColumn<QString>("typed");
@@ -198,7 +259,8 @@ void TestReassignViewController::validation_data()
     QTest::addColumn<bool>("accepted");
     QTest::addColumn<QString>("problem"); // shown under the field
     QTest::newRow("13 digits") << u"4006381333931"_s << true << u"4006381333931"_s << true << QString();
-    QTest::newRow("too short") << u"12345"_s << true << u"previous"_s << false << QString();
+    QTest::newRow("too short") << u"12345"_s << true << u"previous"_s << false
+                               << u"\"12345\" was refused. A barcode has at least 13 characters; this one has 5."_s;
     QTest::newRow("longer passes") << u"40063813339312"_s << true << u"40063813339312"_s << true << QString();
     QTest::newRow("letters pass") << u"UNKNOWNPHOTOS"_s << true << u"UNKNOWNPHOTOS"_s << true << QString();
     QTest::newRow("empty passes") << QString() << true << QString() << true << QString();
@@ -294,12 +356,14 @@ void TestReassignViewController::navigationLimits()
 void TestReassignViewController::emptyBarcodeWarnsAndKeepsTheSheet()
 {
     QVERIFY(present(m_urls));
-    SettingsStore::standard().setString(u" \t "_s, cPrefReassignedBarcodeString);
+    SettingsStore::standard().setString(u"4006381333931"_s, cPrefReassignedBarcodeString);
+    m_sheet->ibNSTextField->setText(u" \t "_s);
+    QVERIFY(!m_sheet->ibReassignButton->isEnabled());
     int refreshes = 0;
     QObject receiver;
     NotificationCenter::defaultCenter().addObserver(&receiver, NotificationNames::myRefreshId,
                                                     [&](const Notification &) { ++refreshes; });
-    m_sheet->ibReassignButton->click();
+    m_sheet->doReassign(); // as a key binding could, though the button cannot
     QTRY_COMPARE(Alert::shownForTesting().size(), 1);
     const Alert::Content alert = Alert::shownForTesting().first();
     QCOMPARE(alert.messageText, u"! NO BARCODE ENTERED !"_s);
@@ -310,6 +374,38 @@ void TestReassignViewController::emptyBarcodeWarnsAndKeepsTheSheet()
     QCOMPARE(refreshes, 0);
     for (const QUrl &url : std::as_const(m_urls))
         QVERIFY(QFileInfo::exists(url.toLocalFile()));
+}
+
+// Confirming applies the barcode the field and the button show, never one taken earlier.
+void TestReassignViewController::reassignAppliesWhatTheFieldShows()
+{
+    SettingsStore::standard().setBool(true, cPrefCheckReassignedBarcodeLength);
+    QVERIFY(present(m_urls.mid(1, 2)));
+    QPushButton *button = m_sheet->ibReassignButton;
+    QLineEdit *field = m_sheet->ibNSTextField;
+    QVERIFY(!button->isEnabled());
+    QVERIFY(enter(u"4006381333931"_s));
+    QCOMPARE(button->text(), u"Reassign to 4006381333931"_s);
+    QVERIFY(button->isEnabled());
+
+    QVERIFY(enter(u"12345"_s)); // a partial scan: emptied, with the reason until the next entry
+    QCOMPARE(field->text(), QString());
+    QVERIFY(m_sheet->ibProblemLabel->isVisible());
+    QVERIFY(!button->isEnabled());
+    button->click();
+    QCOMPARE(QDir(m_folder).entryList(QDir::Files).size(), 6);
+    QVERIFY(enter(u"5901234123457"_s));
+    QVERIFY(!m_sheet->ibProblemLabel->isVisible());
+    QCOMPARE(button->text(), u"Reassign to 5901234123457"_s);
+
+    // Typed over, not yet taken with Return: the button follows, confirming checks and takes it.
+    field->clear();
+    QTest::keyClicks(field, u"2000000000015"_s);
+    QCOMPARE(button->text(), u"Reassign to 2000000000015"_s);
+    button->click();
+    QTRY_VERIFY(!m_sheet);
+    for (const QString &name : {u"2000000000015_IMG_0002.JPG"_s, u"2000000000015_IMG_0003.JPG"_s})
+        QVERIFY2(QFileInfo::exists(m_folder + u'/' + name), qPrintable(name));
 }
 
 void TestReassignViewController::windowFrameKeptOnCancelOnly()
@@ -386,17 +482,14 @@ void TestReassignViewController::refusedBarcodeNeverReachesTheFiles()
     QCOMPARE(m_sheet->curindex, 0);
     QVERIFY(m_sheet->sortedurlsWithBarcodes->isEmpty());
     QVERIFY(m_sheet->ibProblemLabel->isVisible());
-    // Stored behind the field's back, it is refused when confirming.
-    SettingsStore::standard().setString(u"a/b"_s, cPrefReassignedBarcodeString);
+    // Typed without Return, it is refused when confirming.
+    m_sheet->ibNSTextField->setText(u"a/b"_s);
     m_sheet->ibReassignButton->click();
-    if (tag == 200) {
-        QTRY_COMPARE(Alert::shownForTesting().size(), 1);
-        QCOMPARE(Alert::shownForTesting().first().messageText, u"! BARCODE REFUSED !"_s);
-        QVERIFY(Alert::shownForTesting().first().informativeText.contains(u"\"/\""_s));
-        QVERIFY(m_sheet && m_sheet->isVisible());
-    } else {
-        QTRY_VERIFY(!m_sheet); // nothing recorded: an automatic run with no barcode renames nothing
-    }
+    QTRY_COMPARE(Alert::shownForTesting().size(), 1);
+    QCOMPARE(Alert::shownForTesting().first().messageText, u"! BARCODE REFUSED !"_s);
+    QVERIFY(Alert::shownForTesting().first().informativeText.contains(u"\"/\""_s));
+    QVERIFY(m_sheet && m_sheet->isVisible());
+    QVERIFY(m_sheet->sortedurlsWithBarcodes->isEmpty());
     QStringList names = QDir(m_folder).entryList(QDir::Files);
     QCOMPARE(names.size(), 6);
     for (const QUrl &url : std::as_const(m_urls))
