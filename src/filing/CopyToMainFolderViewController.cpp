@@ -6,7 +6,10 @@
 #include "browser/SheetRegistry.h"
 #include "support/Alert.h"
 #include "support/Dispatch.h"
+#include "support/NativePath.h"
 #include "support/NotificationCenter.h"
+#include "support/Plural.h"
+#include "support/SafeFile.h"
 #include "support/SystemLog.h"
 
 #include <QDialogButtonBox>
@@ -19,6 +22,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <atomic>
 
 using namespace Qt::StringLiterals;
@@ -30,7 +34,12 @@ struct CopyToMainFolderViewController::RunState
 {
     std::atomic<bool> running {false};
     std::atomic<qsizetype> done {0};
-    std::atomic<qsizetype> total {0};
+    std::atomic<qsizetype> total {-1}; // unknown until the working folder is listed
+    // Where the files went, for the summary.
+    std::atomic<qsizetype> filed {0};
+    std::atomic<qsizetype> unassigned {0};
+    std::atomic<qsizetype> leftInPlace {0};
+    std::atomic<qsizetype> failed {0};
     QMutex lock;
     QString text; // the latest progress text
     QString currentFile; // the file being filed
@@ -61,9 +70,8 @@ CopyToMainFolderViewController::CopyToMainFolderViewController(QWidget *parent)
     ibProgressIndicator->setRange(0, 0); // indeterminate: turns while the sheet is open
     ibProgressIndicator->setTextVisible(false);
     progressBar->setObjectName(u"progressBar"_s);
-    progressBar->setRange(0, 1);
-    progressBar->setValue(0);
-    progressBar->setFormat(u"%v of %m"_s);
+    // Shown once the number of files is known: never a made-up "0 of 1".
+    progressBar->hide();
     currentFileLabel->setObjectName(u"currentFileLabel"_s);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(ibProgressTextField);
@@ -84,10 +92,10 @@ CopyToMainFolderViewController::CopyToMainFolderViewController(QWidget *parent)
                                                     [this](const Notification &n) { doNotification1(n); });
     QPointer<CopyToMainFolderViewController> self(this);
     Dispatch::onMain(this, [self] {
-        self->setButton1Title(u"close"_s);
+        self->setButton1Title(u"Close"_s);
         self->ibButton1->setEnabled(true);
         self->startProgressindicator();
-        self->setProgressString(u"Will start shortly.. Click close to close..."_s);
+        self->setProgressString(u"Will start shortly... Click Close to close."_s);
     });
 }
 
@@ -140,6 +148,14 @@ void CopyToMainFolderViewController::ibDoMainStuff()
     };
     QPointer<CopyToMainFolderViewController> self(this);
     Dispatch::inBackground([self, state, src, dest, say] {
+        // The count shown from the start: the files the run will find, as it lists them
+        // (top level, no folders); the run's own count takes over with its first file.
+        if (const std::optional<QList<SafeFileEntry>> entries = SafeFile::list(NativePath(src))) {
+            const auto files = std::count_if(entries->begin(), entries->end(), [](const SafeFileEntry &entry) {
+                return entry.type != SafeFileEntryType::Directory && !entry.name.isEmpty();
+            });
+            state->total = qsizetype(files);
+        }
         say(u"Validating Destination Folder at:\n["_s + dest + u"...]"_s);
         QThread::msleep(100);
         say(u"Processing Files at:\n["_s + src + u"]"_s);
@@ -152,8 +168,20 @@ void CopyToMainFolderViewController::ibDoMainStuff()
             } else {
                 state->done = e.index;
             }
+            if (e.kind == FilingRun::EventKind::Moved)
+                ++state->filed;
+            else if (e.kind == FilingRun::EventKind::MovedUnassigned)
+                ++state->unassigned;
+            else if (e.kind == FilingRun::EventKind::LeftInPlace)
+                ++state->leftInPlace;
+            else if (e.kind == FilingRun::EventKind::Failed)
+                ++state->failed;
             state->total = e.total;
         });
+        {
+            QMutexLocker locker(&state->lock);
+            state->currentFile.clear(); // the last name must not linger after the end
+        }
         state->running = false;
         if (!result.summary) {
             // The run stopped before filing anything: say why instead of waiting silently.
@@ -170,16 +198,21 @@ void CopyToMainFolderViewController::ibDoMainStuff()
             });
             return;
         }
-        const QString title = result.summary->title;
-        const QString text = result.summary->text;
+        const FilingRun::Summary &summary = *result.summary;
+        const QString title = summary.title;
+        const QString text = destinations(*state, dest) + u"\n\n"_s + summary.text;
+        // A warning only when something went wrong; a run that went well informs.
+        const Alert::Style style = summary.failures == 0 && summary.moved == summary.attempted
+            ? Alert::Style::Informational
+            : Alert::Style::Warning;
         // The sheet keeps the whole summary, renamed photos included, in view behind the alert.
         say(text);
-        Dispatch::onMain([self, title, text] {
+        Dispatch::onMain([self, title, text, style] {
             if (!self)
                 return;
             self->refreshProgress();
             Q_EMIT self->summaryShown(title, text);
-            Alert::beginSheet(self, {Alert::Style::Warning, title, text, {u"OK"_s}}, [self](int) {
+            Alert::beginSheet(self, {style, title, text, {u"OK"_s}}, [self](int) {
                 if (self)
                     self->doButton1();
             });
@@ -202,13 +235,30 @@ void CopyToMainFolderViewController::refreshProgress()
     if (changed)
         setProgressString(text);
     const qsizetype total = m_state->total;
-    if (total > 0) {
-        progressBar->setRange(0, int(total));
-        progressBar->setValue(int(m_state->done.load()));
+    if (total >= 0) {
+        // An empty folder shows "0 of 0", full.
+        progressBar->setRange(0, int(std::max<qsizetype>(total, 1)));
+        progressBar->setValue(total == 0 ? 1 : int(m_state->done.load()));
+        progressBar->setFormat(u"%1 of %2"_s.arg(m_state->done.load()).arg(total));
+        progressBar->show();
     }
     currentFileLabel->setText(current);
     if (!m_state->running)
         m_progressTimer->stop();
+}
+
+QString CopyToMainFolderViewController::destinations(const RunState &state, const QString &dailyFolder)
+{
+    const auto files = [](qsizetype n) { return Plural::count(n, u"file"_s, u"files"_s); };
+    QString text = u"Filed into the daily folder "_s
+        + NativePath::forDisplay(dailyFolder.section(u'/', -1, -1, QString::SectionSkipEmpty)) + u": "_s
+        + files(state.filed);
+    text += u"\nMoved to UNASSIGNED_PHOTOS: "_s + files(state.unassigned);
+    if (state.leftInPlace > 0)
+        text += u"\nLeft in the working folder (no barcode yet): "_s + files(state.leftInPlace);
+    if (state.failed > 0)
+        text += u"\nNot filed, still in the working folder: "_s + files(state.failed);
+    return text;
 }
 
 void CopyToMainFolderViewController::setProgressString(const std::optional<QString> &text)

@@ -60,6 +60,8 @@ private:
     struct RunState;
     void finishProcessxxx(const std::shared_ptr<RunState> &state);
     void refreshProgress();
+    // Where the files of the run went, one line per place.
+    static QString destinations(const RunState &state, const QString &dailyFolder);
 
     std::shared_ptr<RunState> m_state;
     QTimer *m_progressTimer = nullptr;

@@ -1,3 +1,4 @@
+#include "ScopedMount.h"
 #include "TestMain.h"
 #include "browser/NotificationNames.h"
 #include "filing/CopyToMainFolderViewController.h"
@@ -28,6 +29,8 @@ private Q_SLOTS:
     void secondStartIsRefused();
     void refusalAndNewNamesAreShown_data();
     void refusalAndNewNamesAreShown();
+    void summarySaysWhereEveryFileWent_data();
+    void summarySaysWhereEveryFileWent();
     void closingEarlyLetsTheRunFinish();
 
 private:
@@ -77,8 +80,9 @@ void TestCopyToMainFolderViewController::runsShowsProgressAndSummary()
     auto *sheet = new CopyToMainFolderViewController(&m_window);
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     sheet->open();
-    QTRY_COMPARE(sheet->ibButton1->text(), u"close"_s);
-    QCOMPARE(*sheet->ibProgressString, u"Will start shortly.. Click close to close..."_s);
+    QTRY_COMPARE(sheet->ibButton1->text(), u"Close"_s);
+    QCOMPARE(*sheet->ibProgressString, u"Will start shortly... Click Close to close."_s);
+    QVERIFY(!sheet->progressBar->isVisible()); // until the real number of files is known: no made-up "0 of 1"
     QPointer<CopyToMainFolderViewController> alive(sheet);
     QSignalSpy summary(sheet, &CopyToMainFolderViewController::summaryShown);
     int refreshes = 0;
@@ -88,10 +92,12 @@ void TestCopyToMainFolderViewController::runsShowsProgressAndSummary()
     start(src, dest);
     QVERIFY(summary.wait(10000));
     QCOMPARE(summary.first().first().toString(), title);
-    if (count > 0) {
-        QCOMPARE(sheet->progressBar->maximum(), count);
-        QCOMPARE(sheet->progressBar->value(), count);
-    }
+    QCOMPARE(sheet->progressBar->text(), u"%1 of %1"_s.arg(count));
+    QCOMPARE(sheet->currentFileLabel->text(), QString()); // no file name left behind
+    const Alert::Content alert = Alert::shownForTesting().constLast();
+    QCOMPARE(alert.style, Alert::Style::Informational);
+    QVERIFY2(alert.informativeText.startsWith(u"Filed into the daily folder 12-06-2026: %1 files\n"_s.arg(count)),
+             qPrintable(alert.informativeText));
     // The alert's OK posts the refresh and closes the sheet.
     QTRY_COMPARE(refreshes, 1);
     QTRY_VERIFY(!alive);
@@ -152,6 +158,59 @@ void TestCopyToMainFolderViewController::refusalAndNewNamesAreShown()
     QCOMPARE(QDir(src).entryList(QDir::Files).size(), intoItself ? 2 : 0);
     if (!intoItself)
         QCOMPARE(readFile(dest + u"/123_IMG_0001.JPG"_s), QByteArray("a different photo"));
+}
+
+void TestCopyToMainFolderViewController::summarySaysWhereEveryFileWent_data()
+{
+    QTest::addColumn<int>("moveUnassigned"); // the setting's tag
+    QTest::addColumn<bool>("readOnly"); // the daily folder refuses every file
+    QTest::addColumn<QString>("counts");
+    QTest::newRow("unassigned moved") << 1 << false
+                                      << u"Filed into the daily folder day: 2 files\n"
+                                         "Moved to UNASSIGNED_PHOTOS: 1 file\n\n"_s;
+    QTest::newRow("unassigned left") << 0 << false
+                                     << u"Filed into the daily folder day: 2 files\n"
+                                        "Moved to UNASSIGNED_PHOTOS: 0 files\n"
+                                        "Left in the working folder (no barcode yet): 1 file\n\n"_s;
+    QTest::newRow("daily folder read-only") << 1 << true
+                                            << u"Filed into the daily folder day: 0 files\n"
+                                               "Moved to UNASSIGNED_PHOTOS: 1 file\n"
+                                               "Not filed, still in the working folder: 2 files\n\n"_s;
+}
+
+void TestCopyToMainFolderViewController::summarySaysWhereEveryFileWent()
+{
+    QFETCH(int, moveUnassigned);
+    QFETCH(bool, readOnly);
+    QFETCH(QString, counts);
+    Alert::resetForTesting();
+    SettingsStore &store = SettingsStore::standard();
+    const QString destination = TestSandbox::instance().makeFolder(u"dest"_s);
+    store.setString(destination, cPrefDestinationPath);
+    store.setBool(true, cPrefDoUnassignedProcess);
+    store.setInteger(moveUnassigned, cPrefMoveUnasignedPhotoMethodTag);
+    const QString src = photos(2);
+    QVERIFY(writeFile(src + u"/IMG_0009.JPG"_s, "as shot")); // no barcode yet
+    const QString daily = destination + u"/day"_s;
+    QVERIFY(QDir().mkpath(daily));
+    std::optional<ScopedMount> mount;
+    if (readOnly) {
+        mount.emplace(ScopedMount::readOnlyBind(daily));
+        SKIP_UNLESS_MOUNTED(*mount);
+    }
+    const auto sheet = std::make_unique<CopyToMainFolderViewController>(&m_window);
+    sheet->open();
+    QSignalSpy summary(sheet.get(), &CopyToMainFolderViewController::summaryShown);
+    start(src, daily);
+    QVERIFY(summary.wait(10000));
+    store.removeObjectForKey(cPrefDoUnassignedProcess);
+    store.removeObjectForKey(cPrefMoveUnasignedPhotoMethodTag);
+    store.removeObjectForKey(cPrefDestinationPath);
+    QTRY_VERIFY(!Alert::shownForTesting().isEmpty());
+    const Alert::Content alert = Alert::shownForTesting().constLast();
+    QVERIFY2(alert.informativeText.startsWith(counts), qPrintable(alert.informativeText));
+    QCOMPARE(alert.style, readOnly ? Alert::Style::Warning : Alert::Style::Informational);
+    QCOMPARE(QDir(destination + u"/UNASSIGNED_PHOTOS"_s).entryList(QDir::Files).size(), moveUnassigned);
 }
 
 void TestCopyToMainFolderViewController::closingEarlyLetsTheRunFinish()
