@@ -4,6 +4,7 @@
 #include "FilePlacement.h"
 #include "shell/SettingsKeys.h"
 #include "shell/SettingsStore.h"
+#include "support/Plural.h"
 #include "support/SafeFile.h"
 #include "support/SystemLog.h"
 
@@ -152,11 +153,13 @@ FilingRun::Summary FilingRun::summarize(qsizetype moved, qsizetype attempted, qs
     s.total = total;
     s.renamed = renamed;
     s.alreadyFiled = alreadyFiled;
-    const QString counts = u"Moved "_s + QString::number(moved) + u" out of "_s + QString::number(attempted)
-        + u" Allowed Files.\nFolder has Total of "_s + QString::number(total) + u" Files"_s;
+    // The words agree with their numbers ("1 File", "3 Files").
+    const QString folderTotal = u"Folder has Total of "_s + Plural::count(total, u"File"_s, u"Files"_s);
+    const QString counts = u"Moved "_s + QString::number(moved) + u" out of "_s
+        + Plural::count(attempted, u"Allowed File"_s, u"Allowed Files"_s) + u".\n"_s + folderTotal;
     if (attempted == 0) {
         s.title = u"Somehow NO Files to Move/Copy..."_s;
-        s.text = u"Hmm - No Files to Move/Copy???\nFolder has Total of "_s + QString::number(total) + u" Files"_s;
+        s.text = u"Hmm - No Files to Move/Copy???\n"_s + folderTotal;
     } else if (moved == attempted && failures == 0) {
         s.title = u"Finished Moving ALL ReAssigned Files..."_s;
         s.text = counts;

@@ -210,7 +210,7 @@ void TestFilingRun::nameTaken()
     if (stays || named.startsWith(u"UNASSIGNED"_s))
         QCOMPARE(result.summary->moved, 0);
     else
-        QCOMPARE(result.summary->text.left(33), u"Moved 1 out of 1 Allowed Files.\nF"_s);
+        QCOMPARE(result.summary->text.left(32), u"Moved 1 out of 1 Allowed File.\nF"_s);
 }
 
 void TestFilingRun::refusedBeforeAnythingMoves_data()
