@@ -44,6 +44,7 @@ SCREEN = (1600, 1200)
 LABEL = "EOS_DIGITAL"
 CARD_MB = 64
 YESTERDAY = "yesterday's photo"
+ON_CARD = ("card", None)  # where a photo is before the import: nowhere on this machine
 OFFER_COLOUR = bytes((255, 244, 200))  # the background of the bar offering a card
 # A pixel of the red frame around a marked photo (found at every byte: callers keep whole pixels).
 RED_PIXEL = re.compile(rb"(?=[\xdd-\xff][\x00-\x28][\x00-\x28])", re.DOTALL)
@@ -393,7 +394,7 @@ class WorkingDay:
         if not (self.testdata / "orientation").is_dir() or not (self.testdata / "camera").is_dir():
             raise Failed(f"the test photos are missing: LUMISORT_TESTDATA_DIR={str(self.testdata)!r}")
         tools = {"Xvfb": "xvfb", "openbox": "openbox", "xdotool": "xdotool", "import": "imagemagick",
-                 "xwininfo": "x11-utils", "xprop": "x11-utils", "losetup": "util-linux", "mount": "mount"}
+                 "xwininfo": "x11-utils", "xprop": "x11-utils", "mount": "mount"}
         missing = sorted({f"{tool} ({package})" for tool, package in tools.items() if not shutil.which(tool)})
         if missing:
             raise Skip("missing: " + ", ".join(missing) + " (scripts/deps installs them)")
@@ -566,10 +567,14 @@ class WorkingDay:
                     run(["mkfs.exfat", "-L", LABEL, str(image)])
                 else:
                     run(["mkfs.ext4", "-q", "-F", "-L", LABEL, str(image)])
-                self.loop_device = run(["losetup", "-f", "--show", str(image)]).stdout.strip()
+                try:
+                    self.loop_device = run(["losetup", "-f", "--show", str(image)]).stdout.strip()
+                except (RuntimeError, OSError) as error:
+                    raise RuntimeError(f"no loop device: {error}")
+                self.device = self.loop_device
                 self.card_kind = kind
                 self.mount_card(fill)
-            except (RuntimeError, subprocess.TimeoutExpired) as error:
+            except (RuntimeError, OSError, subprocess.TimeoutExpired) as error:
                 reasons.append(f"{kind}: {error}")
                 self.release_loop()
                 continue
@@ -578,15 +583,15 @@ class WorkingDay:
             finally:
                 self.unmount(fill)
             shutil.rmtree(source)
-            self.say(f"card image: {kind} on {self.loop_device}" + (f" (refused: {reasons})" if reasons else ""))
+            self.say(f"card image: {kind} on {self.device}" + (f" (refused: {reasons})" if reasons else ""))
             return
         raise Skip("no card could be mounted here: " + "; ".join(reasons))
 
     def mount_card(self, folder, read_only=False):
         if self.card_kind == "exfat":
-            args = ["mount.exfat-fuse"] + (["-o", "ro"] if read_only else []) + [self.loop_device, str(folder)]
+            args = ["mount.exfat-fuse"] + (["-o", "ro"] if read_only else []) + [self.device, str(folder)]
         else:
-            args = ["mount", "-t", "ext4"] + (["-o", "ro"] if read_only else []) + [self.loop_device, str(folder)]
+            args = ["mount", "-t", "ext4"] + (["-o", "ro"] if read_only else []) + [self.device, str(folder)]
         run(args)
         self.mounted.append(folder)
 
@@ -647,7 +652,10 @@ class WorkingDay:
         for digest, key in wanted.items():
             places = found.get(digest, [])
             expected = self.where[key]
-            if not places:
+            if expected == ON_CARD:
+                if places:
+                    problems.append(f"{key}: copied to " + ", ".join(map(str, places)) + " before the import")
+            elif not places:
                 problems.append(f"{key}: gone (expected {self.describe(expected)})")
             elif len(places) > 1:
                 problems.append(f"{key}: {len(places)} copies: " + ", ".join(map(str, places)))
@@ -673,8 +681,11 @@ class WorkingDay:
             raise Failed(f"after {what}:\n  " + "\n  ".join(problems))
         self.say(f"  disk checked: {len(wanted)} photos, each exactly once where it belongs")
 
-    def describe(self, expected):
-        return f"the trash as {expected[1]}" if isinstance(expected, tuple) else str(expected)
+    @staticmethod
+    def describe(expected):
+        if expected == ON_CARD:
+            return "only on the card"
+        return f"in the trash as {expected[1]}" if isinstance(expected, tuple) else f"at {expected}"
 
     def wait_names(self, names, what, timeout=30):
         names = set(names)
@@ -760,22 +771,12 @@ class WorkingDay:
         self.mount_card(mount_point)
         self.card_mount = mount_point
         self.say(f"  card mounted at {mount_point}")
-        # The window offers the card; without that offer the card sheet is opened by hand.
-        try:
-            offered = wait_until(self.find_offer, 8, "the offer of the card")
-        except Failed:
-            offered = None
-        if offered:
-            self.shot("card-offered")
-            self.screen.click(*offered)
-            card_sheet = self.sheet("Load New Card")
-        else:
-            self.say("  no offer appeared within 8 s; opening the card sheet with Ctrl+L and inserting again")
-            self.unmount(mount_point)
-            self.screen.keys("ctrl+l")
-            card_sheet = self.sheet("Load New Card")
-            self.mount_card(mount_point)
-        return card_sheet
+        # The window offers the card; nothing is copied until the operator takes the offer.
+        offered = wait_until(self.find_offer, 10, "the bar offering the card")
+        self.shot("card-offered")
+        self.check_disk("the offer of the card")
+        self.screen.click(*offered)
+        return self.sheet("Load New Card")
 
     def find_offer(self):
         """The bar across the top of the window offering the card: its action button."""
@@ -817,9 +818,9 @@ class WorkingDay:
         if self.is_mounted(self.card_mount):
             raise Failed(f"the card is still mounted at {self.card_mount} after the import")
         self.say("  card unmounted by the program")
-        self.check_disk("the import")
         if any(n.endswith((".THM", ".MOV")) for n in os.listdir(self.working)):
             raise Failed("the video or its thumbnail was imported as a photo")
+        self.check_disk("the import")
 
     def step_single_section(self):
         self.step("all photos in one section and back")
@@ -1001,7 +1002,8 @@ class WorkingDay:
         shutil.copyfile(self.testdata / "orientation" / "Portrait_1.jpg", self.leftover)
         self.digests = dict(self.photos, **{YESTERDAY: sha256(self.leftover)})
         self.sizes = set(self.photo_sizes) | {self.leftover.stat().st_size}
-        self.where = {YESTERDAY: self.leftover}
+        self.where = dict.fromkeys(self.photos, ON_CARD)
+        self.where[YESTERDAY] = self.leftover
         self.start_display()
         self.step_start()
         self.step_preferences()
