@@ -112,6 +112,16 @@ void openIfPresent(const std::optional<QString> &path)
     DesktopOpener::openFile(expanded);
 }
 
+// A line under a control saying what it does, set in from the controls' text.
+QLabel *makeNote(const QString &text, QWidget *parent)
+{
+    auto *note = new QLabel(text, parent);
+    note->setWordWrap(true);
+    note->setContentsMargins(24, 0, 0, 4);
+    note->setForegroundRole(QPalette::PlaceholderText);
+    return note;
+}
+
 QPushButton *makeRevealButton(const QString &title, int tag, QWidget *parent)
 {
     auto *button = new QPushButton(title, parent);
@@ -225,11 +235,20 @@ QWidget *PreferencesViewController::makeReassignmentPage()
         ibRadioSet1->addButton(button, tag);
         modeLayout->addWidget(button);
     };
-    addMode(rawValue(ReassignMode::defaultmode), u"One barcode for all marked photos"_s);
+    const QString firstChoice = u"One barcode for all marked photos"_s;
+    addMode(rawValue(ReassignMode::defaultmode), firstChoice);
     addMode(rawValue(ReassignMode::mode201), u"Automatic by section (works as the first choice)"_s);
+    ibMode201NoteLabel =
+        makeNote(u"Kept for older settings: works exactly as \u201c"_s + firstChoice + u"\u201d."_s, mode);
+    ibMode201NoteLabel->setObjectName(u"ibMode201NoteLabel"_s);
+    modeLayout->addWidget(ibMode201NoteLabel);
     addMode(rawValue(ReassignMode::mode202), u"Barcode photos: carry each barcode over the folder"_s);
     ibAlwaysPromptCheckBox = new QCheckBox(u"Always ask which way before reassigning"_s, mode);
     modeLayout->addWidget(ibAlwaysPromptCheckBox);
+    ibAlwaysPromptNoteLabel =
+        makeNote(u"Not used in this build: it asks when Mainstay's \u201cdisable scan\u201d setting is on."_s, mode);
+    ibAlwaysPromptNoteLabel->setObjectName(u"ibAlwaysPromptNoteLabel"_s);
+    modeLayout->addWidget(ibAlwaysPromptNoteLabel);
 
     auto *barcodes = new QGroupBox(u"Entered barcodes"_s, page);
     auto *barcodeLayout = new QFormLayout(barcodes);
@@ -416,6 +435,9 @@ void PreferencesViewController::showStoredValues()
         ibRadioSet1->setExclusive(true);
     }
     showBool(ibAlwaysPromptCheckBox, cPrefAlwaysPromptForReassignmentMode);
+    const bool promptSettingApplies = SettingsQueries::alwaysPromptSettingApplies();
+    ibAlwaysPromptCheckBox->setEnabled(promptSettingApplies);
+    ibAlwaysPromptNoteLabel->setHidden(promptSettingApplies);
     {
         const QSignalBlocker blocker(ibBarcodeLengthSpinBox);
         ibBarcodeLengthSpinBox->setValue(int(store().integerForKey(cPrefReassignedBarcodeRequiredLength)));

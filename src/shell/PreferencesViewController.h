@@ -45,7 +45,9 @@ public:
 
     // Reassignment
     QButtonGroup *ibRadioSet1 = nullptr; // button ids are the tags 200, 201, 202
-    QCheckBox *ibAlwaysPromptCheckBox = nullptr;
+    QLabel *ibMode201NoteLabel = nullptr; // what the automatic-by-section choice does
+    QCheckBox *ibAlwaysPromptCheckBox = nullptr; // off where the build never reads it
+    QLabel *ibAlwaysPromptNoteLabel = nullptr; // why it is off; hidden otherwise
     QSpinBox *ibBarcodeLengthSpinBox = nullptr;
     QCheckBox *ibCheckBarcodeLengthCheckBox = nullptr;
     QComboBox *ibSortKeyPopUp = nullptr;

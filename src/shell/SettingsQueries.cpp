@@ -35,3 +35,8 @@ bool SettingsQueries::isStandaloneApp(const QVariantMap &infoDictionary)
         return false;
     return executable.toString().toLower().startsWith(u"vimo"_s);
 }
+
+bool SettingsQueries::alwaysPromptSettingApplies()
+{
+    return isStandaloneApp();
+}

@@ -15,4 +15,8 @@ public:
     // True when the bundle's executable name, lower-cased, begins with "vimo".
     static bool isStandaloneApp();
     static bool isStandaloneApp(const QVariantMap &infoDictionary);
+    // Whether "prefAlwaysPromptForReassignmentMode" decides if the reassignment-mode
+    // prompt is shown: only in a standalone build. Otherwise the companion's
+    // "prefMainstayDisableScan" decides and the setting is never read.
+    static bool alwaysPromptSettingApplies();
 };

@@ -3,6 +3,7 @@
 #include "browser/SheetRegistry.h"
 #include "filing/DestinationPathRules.h"
 #include "shell/AppPaths.h"
+#include "shell/BundleInfo.h"
 #include "shell/CompanionSettings.h"
 #include "shell/LogPaths.h"
 #include "shell/MyAliasKit.h"
@@ -27,6 +28,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QSpinBox>
 #include <memory>
 
@@ -70,6 +72,14 @@ QVariant orNone(const QString &text)
     return text.isNull() ? QVariant() : QVariant(text);
 }
 
+// The executable name decides whether this is the standalone build.
+void pretendExecutable(const QString &name)
+{
+    QVariantMap info = BundleInfo::infoDictionary();
+    info.insert(u"CFBundleExecutable"_s, name);
+    BundleInfo::setInfoDictionaryForTesting(info);
+}
+
 QString resolved(const QString &aliasKey)
 {
     QString path;
@@ -99,6 +109,8 @@ private Q_SLOTS:
     void reveal();
     void boundControl_data();
     void boundControl();
+    void settingsWithoutEffectSayWhy_data();
+    void settingsWithoutEffectSayWhy();
     void sheetAndAccessory();
 
 private:
@@ -420,6 +432,8 @@ void TestPreferencesViewController::boundControl()
         QVariantList {QVariantMap {{u"title"_s, u"File name"_s}}, QVariantMap {{u"title"_s, u"Shooting time"_s}}},
         cPrefInputFolderSortKeyList);
     store().setObject(stored, key);
+    pretendExecutable(u"vimoLumisort"_s); // every control takes input
+    const auto restore = qScopeGuard([] { BundleInfo::resetInfoDictionaryForTesting(); });
     const auto pane = openPane();
     auto *control = pane->findChild<QWidget *>(key);
     QVERIFY(control);
@@ -427,6 +441,31 @@ void TestPreferencesViewController::boundControl()
     change(control, written);
     QCOMPARE(store().objectForKey(key).toString(), written.toString());
     QCOMPARE(shownBy(control), written.toString());
+}
+
+void TestPreferencesViewController::settingsWithoutEffectSayWhy_data()
+{
+    QTest::addColumn<QString>("executable");
+    QTest::addColumn<bool>("standalone");
+    QTest::newRow("companion build: Mainstay decides") << u"lumisort"_s << false;
+    QTest::newRow("standalone build") << u"vimoLumisort"_s << true;
+}
+
+void TestPreferencesViewController::settingsWithoutEffectSayWhy()
+{
+    QFETCH(QString, executable);
+    QFETCH(bool, standalone);
+    pretendExecutable(executable);
+    const auto restore = qScopeGuard([] { BundleInfo::resetInfoDictionaryForTesting(); });
+    store().setBool(false, cPrefAlwaysPromptForReassignmentMode);
+    const auto pane = openPane();
+    QCOMPARE(pane->ibAlwaysPromptCheckBox->isEnabled(), standalone);
+    QCOMPARE(pane->ibAlwaysPromptNoteLabel->isHidden(), standalone);
+    pane->ibAlwaysPromptCheckBox->click();
+    QCOMPARE(store().boolForKey(cPrefAlwaysPromptForReassignmentMode), standalone);
+    // The automatic-by-section choice names the one it works as.
+    QVERIFY(!pane->ibMode201NoteLabel->isHidden());
+    QVERIFY(pane->ibMode201NoteLabel->text().contains(pane->radioButtonWithTag(200)->text()));
 }
 
 void TestPreferencesViewController::sheetAndAccessory()
