@@ -2,6 +2,7 @@
 
 #include "FileNameConvention.h"
 #include "ImageTypes.h"
+#include "ShootingTime.h"
 #include "ThumbnailCache.h"
 #include "ThumbnailScheduler.h"
 #include "browser/NotificationNames.h"
@@ -69,7 +70,7 @@ namespace {
 struct FileFacts
 {
     std::optional<FileIdentity> identity;
-    std::optional<QDateTime> created;
+    std::optional<qint64> createdMs;
 };
 
 // One statx per photo gives both what the sort needs and what the thumbnail cache keys on.
@@ -85,13 +86,14 @@ FileFacts factsOf(const QString &path)
     const FileIdentity identity {quint64(makedev(info.stx_dev_major, info.stx_dev_minor)), quint64(info.stx_ino),
                                  qint64(info.stx_size),
                                  qint64(info.stx_mtime.tv_sec) * 1000000000 + info.stx_mtime.tv_nsec};
-    return {identity, QDateTime::fromMSecsSinceEpoch(ms)};
+    return {identity, ms};
 }
 } // namespace
 
 std::optional<QDateTime> ImageDirectoryLoader::creationDate(const QString &path)
 {
-    return factsOf(path).created;
+    const std::optional<qint64> ms = factsOf(path).createdMs;
+    return ms ? std::optional<QDateTime>(QDateTime::fromMSecsSinceEpoch(*ms)) : std::nullopt;
 }
 
 QString ImageDirectoryLoader::configuredSortKey()
@@ -113,25 +115,39 @@ ImageDirectoryLoader::Listed ImageDirectoryLoader::sortedByKey(const QList<QUrl>
     {
         QUrl url;
         QString name;
-        std::optional<QDateTime> created;
+        std::optional<qint64> shotMs;
         std::optional<FileIdentity> identity;
     };
     const bool byName = sortKey == cLocalizedNameSortKey;
     QList<Item> items;
     items.reserve(urls.size());
-    for (const QUrl &url : urls) {
-        const QString path = url.toLocalFile();
-        const FileFacts facts = factsOf(path);
-        items.append({url, url.fileName(), byName ? std::nullopt : facts.created, facts.identity});
+    for (const QUrl &url : urls)
+        items.append({url, url.fileName(), std::nullopt, std::nullopt});
+    if (byName) {
+        for (Item &item : items)
+            item.identity = factsOf(item.url.toLocalFile()).identity;
+    } else {
+        // The metadata is read only for this order, once per file content, on both cores:
+        // a folder listed again after a correction reads nothing.
+        const QTimeZone localZone = QTimeZone::systemTimeZone();
+        QtConcurrent::blockingMap(&listingPool(), items, [&localZone](Item &item) {
+            const QString path = item.url.toLocalFile();
+            const FileFacts facts = factsOf(path);
+            item.identity = facts.identity;
+            const std::optional<QDateTime> shot = facts.identity ? ShootingTime::of(path, *facts.identity, localZone)
+                                                                 : ShootingTime::read(path, localZone);
+            item.shotMs = shot ? std::optional<qint64>(shot->toMSecsSinceEpoch()) : facts.createdMs;
+        });
+        ShootingTime::flush();
     }
     // Plain comparison by character code, no locale, no numeric ordering.
     const auto less = [byName](const Item &a, const Item &b) {
         if (byName)
             return a.name.compare(b.name, Qt::CaseSensitive) < 0;
-        if (!a.created || !b.created)
+        if (!a.shotMs || !b.shotMs)
             return false;
-        if (*a.created != *b.created)
-            return *a.created < *b.created;
+        if (*a.shotMs != *b.shotMs)
+            return *a.shotMs < *b.shotMs;
         return a.name.compare(b.name, Qt::CaseSensitive) < 0;
     };
     // Stable, and safe with the "cannot tell" answers of unreadable files.

@@ -24,7 +24,9 @@ class ImageDirectoryLoader : public QObject
 
 public:
     static const QString cLocalizedNameSortKey; // "NSURLLocalizedNameKey": sort by name
-    static const QString cCreationDateSortKey; // "NSURLCreationDateKey"
+    // "NSURLCreationDateKey": by shooting time, the camera's EXIF time where the photo
+    // has one and the file's time (creationDate) otherwise.
+    static const QString cCreationDateSortKey;
 
     // The thumbnail cache defaults to the program's own (memory and disk).
     explicit ImageDirectoryLoader(QObject *parent = nullptr, ThumbnailCache *cache = nullptr);

@@ -1,7 +1,9 @@
+#include "DemoCard.h"
 #include "TestMain.h"
 #include "model/FileNameConvention.h"
 #include "model/ImageDirectoryLoader.h"
 #include "model/ImageFile.h"
+#include "model/ShootingTime.h"
 #include "model/ThumbnailCache.h"
 #include "reassign/ReassignRun.h"
 #include "shell/SettingsKeys.h"
@@ -10,6 +12,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QSignalSpy>
 #include <fcntl.h>
@@ -29,6 +32,7 @@ private Q_SLOTS:
     void listingLeavesOutWhatIsNoPhoto();
     void sortChoiceFallsBackToName_data();
     void sortChoiceFallsBackToName();
+    void shootingTimeIsTheCamerasElseTheFiles();
     void vanishedFolderReadsEmptyButBadUrlKeepsContent();
     void realPhotosGetThumbnails();
     void progressiveLoadEndsWithWhatTheRecordWouldMake();
@@ -199,6 +203,58 @@ void TestImageDirectoryLoader::sortChoiceFallsBackToName()
     ImageDirectoryLoader loader;
     loader.loadDataForFolderWithUrl(QUrl::fromLocalFile(makeFolder({u"B_1.jpg"_s, u"A_1.jpg"_s})));
     QCOMPARE(describe(loader), (QStringList {u"A:A_1.jpg"_s, u"B:B_1.jpg"_s}));
+}
+
+namespace {
+bool setFileTime(const QString &path, qint64 seconds)
+{
+    const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
+}
+} // namespace
+
+// Copies of camera photos whose file times run against their EXIF times sort as
+// they were shot; a photo without EXIF takes its place by its file time. The
+// metadata is read once per photo, and only for this order.
+void TestImageDirectoryLoader::shootingTimeIsTheCamerasElseTheFiles()
+{
+    const QString card = TestSandbox::instance().makeFolder(u"card"_s);
+    QVERIFY(DemoCard::make(card, 1, 3).isValid());
+    const QString folder = card + u"/DCIM/100CANON"_s;
+    const QStringList shot {u"IMG_0001.JPG"_s, u"IMG_0002.JPG"_s, u"IMG_0003.JPG"_s, u"IMG_0004.JPG"_s};
+    // make-card gives each file its EXIF time as file time: note them, then run the file times backwards.
+    QList<qint64> exifSeconds;
+    for (const QString &name : shot)
+        exifSeconds << QFileInfo(folder + u'/' + name).lastModified().toSecsSinceEpoch();
+    QVERIFY(std::is_sorted(exifSeconds.cbegin(), exifSeconds.cend()) && exifSeconds.first() < exifSeconds.last());
+    for (qsizetype i = 0; i < shot.size(); ++i)
+        QVERIFY(setFileTime(folder + u'/' + shot.at(i), exifSeconds.first() - 3600 - i * 60));
+    // A camera's photo of 2008 copied just now; a photo without EXIF taken between the second and third.
+    QVERIFY(QFile::copy(TestSandbox::testDataFile(u"camera/Canon_40D.jpg"_s), folder + u"/Z_40D.jpg"_s));
+    QVERIFY(QFile::copy(TestSandbox::testDataFile(u"orientation/Landscape_1.jpg"_s), folder + u"/A_plain.jpg"_s));
+    QVERIFY(setFileTime(folder + u"/A_plain.jpg"_s, exifSeconds.at(1) + 1));
+
+    sortBy(1);
+    ShootingTime::resetForTesting();
+    ImageDirectoryLoader loader;
+    loader.loadDataForFolderWithUrl(QUrl::fromLocalFile(folder));
+    QCOMPARE(describe(loader),
+             (QStringList {u"Z:Z_40D.jpg"_s, u"IMG:IMG_0001.JPG,IMG_0002.JPG"_s, u"A:A_plain.jpg"_s,
+                           u"IMG:IMG_0003.JPG,IMG_0004.JPG"_s}));
+    QCOMPARE(ShootingTime::readsForTesting(), 6);
+
+    // Listed again after a correction renamed a photo: nothing is read twice.
+    QVERIFY(SafeFile::renameNoReplace(QString(folder + u"/IMG_0004.JPG"_s), QString(folder + u"/777_IMG_0004.JPG"_s)));
+    loader.loadDataForFolderWithUrl(QUrl::fromLocalFile(folder));
+    QCOMPARE(describe(loader).constLast(), u"777:777_IMG_0004.JPG"_s);
+    QCOMPARE(ShootingTime::readsForTesting(), 6);
+
+    // Ordered by name, no photo is opened.
+    sortBy(0);
+    ShootingTime::resetForTesting();
+    loader.loadDataForFolderWithUrl(QUrl::fromLocalFile(folder));
+    QCOMPARE(describe(loader).constFirst(), u"777:777_IMG_0004.JPG"_s);
+    QCOMPARE(ShootingTime::readsForTesting(), 0);
 }
 
 void TestImageDirectoryLoader::vanishedFolderReadsEmptyButBadUrlKeepsContent()

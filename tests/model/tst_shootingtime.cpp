@@ -1,0 +1,191 @@
+#include "TestMain.h"
+#include "model/FileIdentity.h"
+#include "model/ShootingTime.h"
+
+#include <QFile>
+#include <QImage>
+#include <QTimeZone>
+#include <exiv2/exiv2.hpp>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+using Tags = QList<std::pair<QByteArray, QByteArray>>; // EXIF key, value
+
+// exiv2 writes the tags into the file, as another program would have.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+bool writeTags(const QString &path, const Tags &tags)
+{
+    try {
+        auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        image->readMetadata();
+        Exiv2::ExifData &exif = image->exifData();
+        for (const auto &[key, value] : tags)
+            exif[key.toStdString()] = value.toStdString();
+        image->writeMetadata();
+        return true;
+    } catch (const std::exception &e) {
+        qWarning("exiv2: %s", e.what());
+        return false;
+    }
+}
+#pragma GCC diagnostic pop
+
+QDateTime local(int y, int mo, int d, int h, int mi, int s, int ms = 0)
+{
+    return QDateTime(QDate(y, mo, d), QTime(h, mi, s, ms));
+}
+
+QDateTime atOffset(int y, int mo, int d, int h, int mi, int s, int ms, int offsetMinutes)
+{
+    return QDateTime(QDate(y, mo, d), QTime(h, mi, s, ms), QTimeZone(offsetMinutes * 60));
+}
+} // namespace
+
+// Shooting times of real camera files, and of files whose tags another writer set.
+class TestShootingTime : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void cameraFiles_data();
+    void cameraFiles();
+    void tagsWrittenElsewhere_data();
+    void tagsWrittenElsewhere();
+    void storeServesTheNextRun_data();
+    void storeServesTheNextRun();
+};
+
+void TestShootingTime::cameraFiles_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QDateTime>("expected"); // invalid: none
+    QTest::newRow("Canon JPEG, little-endian") << u"camera/Canon_40D.jpg"_s << local(2008, 5, 30, 15, 56, 1);
+    QTest::newRow("Fujifilm JPEG, big-endian")
+        << u"camera/Fujifilm_FinePix_E500.jpg"_s << local(2006, 8, 17, 9, 24, 48);
+    QTest::newRow("Nikon JPEG") << u"camera/Nikon_D70.jpg"_s << local(2008, 3, 15, 9, 52, 1);
+    QTest::newRow("damaged picture data") << u"camera/corrupted.jpg"_s << local(2015, 9, 8, 11, 2, 17);
+    QTest::newRow("HEIC, offset east, sub-seconds")
+        << u"camera/iphone_13_pro_max.HEIC"_s << atOffset(2022, 2, 16, 12, 55, 41, 762, 60);
+    QTest::newRow("HEIC, offset west") << u"camera/IMG_5195.HEIC"_s << atOffset(2021, 4, 11, 15, 47, 53, 54, -300);
+    QTest::newRow("EXIF without a shooting time") << u"camera/Reconyx_HC500_Hyperfire.jpg"_s << QDateTime();
+    QTest::newRow("only an orientation tag") << u"orientation/Landscape_6.jpg"_s << QDateTime();
+    QTest::newRow("invalid EXIF") << u"camera/invalid_image00971.jpg"_s << QDateTime();
+    QTest::newRow("TIFF without EXIF") << u"camera/BSG1.tiff"_s << QDateTime();
+}
+
+void TestShootingTime::cameraFiles()
+{
+    QFETCH(QString, file);
+    QFETCH(QDateTime, expected);
+    const QString path = TestSandbox::testDataFile(file);
+    if (!QFile::exists(path))
+        QFAIL("the shared test photos are missing");
+    const std::optional<QDateTime> shot = ShootingTime::read(path);
+    QCOMPARE(shot.has_value(), expected.isValid());
+    if (shot)
+        QCOMPARE(shot->toMSecsSinceEpoch(), expected.toMSecsSinceEpoch());
+}
+
+void TestShootingTime::tagsWrittenElsewhere_data()
+{
+    QTest::addColumn<QString>("format"); // "jpeg": a camera's JPEG, "tiff": a TIFF written here
+    QTest::addColumn<Tags>("tags");
+    QTest::addColumn<QDateTime>("expected");
+    QTest::newRow("JPEG, tenths and an offset")
+        << u"jpeg"_s << Tags {{"Exif.Photo.SubSecTimeOriginal", "5"}, {"Exif.Photo.OffsetTimeOriginal", "+02:00"}}
+        << atOffset(2008, 5, 30, 15, 56, 1, 500, 120);
+    QTest::newRow("JPEG, unknown time") << u"jpeg"_s << Tags {{"Exif.Photo.DateTimeOriginal", "0000:00:00 00:00:00"}}
+                                        << QDateTime();
+    QTest::newRow("JPEG, blank time") << u"jpeg"_s << Tags {{"Exif.Photo.DateTimeOriginal", "    :  :     :  :  "}}
+                                      << QDateTime();
+    QTest::newRow("JPEG, offset that is no offset")
+        << u"jpeg"_s << Tags {{"Exif.Photo.OffsetTimeOriginal", "   :  "}} << local(2008, 5, 30, 15, 56, 1);
+    QTest::newRow("TIFF, hundredths and a half-hour offset")
+        << u"tiff"_s
+        << Tags {{"Exif.Photo.DateTimeOriginal", "2024:02:29 23:59:58"},
+                 {"Exif.Photo.SubSecTimeOriginal", "25"},
+                 {"Exif.Photo.OffsetTimeOriginal", "-03:30"}}
+        << atOffset(2024, 2, 29, 23, 59, 58, 250, -210);
+}
+
+void TestShootingTime::tagsWrittenElsewhere()
+{
+    QFETCH(QString, format);
+    QFETCH(Tags, tags);
+    QFETCH(QDateTime, expected);
+    const QString folder = TestSandbox::instance().makeFolder(u"written"_s);
+    QString path;
+    if (format == u"jpeg"_s) {
+        path = folder + u"/IMG_0001.JPG"_s;
+        QVERIFY(QFile::copy(TestSandbox::testDataFile(u"camera/Canon_40D.jpg"_s), path));
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner));
+    } else {
+        path = folder + u"/scan.tif"_s;
+        QImage picture(64, 48, QImage::Format_RGB32);
+        picture.fill(Qt::darkCyan);
+        QVERIFY(picture.save(path, "TIFF"));
+    }
+    QVERIFY(writeTags(path, tags));
+    const std::optional<QDateTime> shot = ShootingTime::read(path);
+    QCOMPARE(shot.has_value(), expected.isValid());
+    if (shot)
+        QCOMPARE(shot->toMSecsSinceEpoch(), expected.toMSecsSinceEpoch());
+}
+
+void TestShootingTime::storeServesTheNextRun_data()
+{
+    QTest::addColumn<QByteArray>("damage"); // "", "cut off", "overwritten"
+    QTest::addColumn<int>("readsAfterDamage");
+    QTest::newRow("intact") << QByteArray() << 0;
+    QTest::newRow("cut off while appending") << QByteArray("cut off") << 0;
+    QTest::newRow("overwritten") << QByteArray("overwritten") << 2;
+}
+
+// A program started anew finds what the last one read; a damaged store is never
+// misread, only read around and started anew.
+void TestShootingTime::storeServesTheNextRun()
+{
+    QFETCH(QByteArray, damage);
+    QFETCH(int, readsAfterDamage);
+    QFile::remove(ShootingTime::standardStorePath());
+    ShootingTime::resetForTesting();
+    const QString folder = TestSandbox::instance().makeFolder(u"stored"_s);
+    const QString dated = folder + u"/A_1.jpg"_s;
+    const QString plain = folder + u"/A_2.jpg"_s;
+    QVERIFY(QFile::copy(TestSandbox::testDataFile(u"camera/Canon_40D.jpg"_s), dated));
+    QVERIFY(QFile::copy(TestSandbox::testDataFile(u"orientation/Landscape_1.jpg"_s), plain));
+    const QTimeZone zone = QTimeZone::systemTimeZone();
+    const qint64 shot = local(2008, 5, 30, 15, 56, 1).toMSecsSinceEpoch();
+    const auto check = [&] {
+        const std::optional<QDateTime> a = ShootingTime::of(dated, *FileIdentity::of(QFile::encodeName(dated)), zone);
+        const std::optional<QDateTime> b = ShootingTime::of(plain, *FileIdentity::of(QFile::encodeName(plain)), zone);
+        return a && a->toMSecsSinceEpoch() == shot && !b;
+    };
+    QVERIFY(check());
+    QCOMPARE(ShootingTime::readsForTesting(), 2);
+    ShootingTime::flush();
+
+    QFile store(ShootingTime::standardStorePath());
+    QVERIFY(store.open(QIODevice::ReadWrite));
+    if (damage == "cut off") {
+        store.seek(store.size());
+        store.write("LSt1 half a record");
+    } else if (damage == "overwritten") {
+        store.write("something else entirely");
+    }
+    store.close();
+    ShootingTime::resetForTesting();
+    QVERIFY(check());
+    QCOMPARE(ShootingTime::readsForTesting(), readsAfterDamage);
+
+    // What is known now is on disk again, whole.
+    ShootingTime::flush();
+    ShootingTime::resetForTesting();
+    QVERIFY(check());
+    QCOMPARE(ShootingTime::readsForTesting(), 0);
+}
+
+LUMISORT_CORE_TEST_MAIN(TestShootingTime)
+#include "tst_shootingtime.moc"
