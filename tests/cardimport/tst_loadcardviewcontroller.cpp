@@ -39,6 +39,7 @@ private Q_SLOTS:
     void loadsAndClosesAsTheBrowserExpects();
     void existingCardAtShow_data();
     void existingCardAtShow();
+    void offeredCardIsImportedWithoutAQuestion();
     void keysOnTheCardQuestionLeaveTheCard_data();
     void keysOnTheCardQuestionLeaveTheCard();
     void mountedVolume_data();
@@ -196,6 +197,25 @@ void TestLoadCardViewController::existingCardAtShow()
     QCOMPARE(SettingsStore::standard().stringForKey(cPrefTempMountVolume), card);
     QCOMPARE(ejected(), QStringList {card});
     QCOMPARE(Alert::shownForTesting().size(), 1);
+}
+
+// Opened from the window's offer: the operator already chose this card.
+void TestLoadCardViewController::offeredCardIsImportedWithoutAQuestion()
+{
+    const QString card = makeCard(u"EOS_DIGITAL"_s);
+    QVERIFY(!card.isEmpty());
+    auto *sheet = qobject_cast<LoadCardViewController *>(SheetRegistry::make(u"dummyButtonSegue3"_s, &m_window));
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->setProperty("offeredCard", card);
+    QPointer<LoadCardViewController> alive(sheet);
+    sheet->open();
+    QTRY_COMPARE_WITH_TIMEOUT(m_refreshes, 1, 20000);
+    QCOMPARE(m_refreshedFolder, m_working);
+    QTRY_VERIFY(!alive);
+    QVERIFY(Alert::shownForTesting().isEmpty());
+    QCOMPARE(QDir(m_working).entryList(QDir::Files),
+             (QStringList {u"IMG_0001.JPG"_s, u"IMG_0002.JPG"_s, u"IMG_0003.JPG"_s}));
+    QCOMPARE(ejected(), QStringList {card});
 }
 
 // The real message box: a key pressed by reflex neither ejects nor imports.
