@@ -1,5 +1,7 @@
 #pragma once
 
+#include "RenamePlan.h"
+
 #include <QList>
 #include <QString>
 
@@ -22,6 +24,9 @@ public:
 
     // Writes the plan (state "planned"); false when the journal cannot be written.
     bool begin(const QString &mode, const QList<Entry> &planned);
+    // Adds a photo about to be hidden for a swap (and the rest of its cycle) to the
+    // plan, before it is moved: a run killed meanwhile is finished from this record.
+    bool noteParked(const RenamePlan::Parking &parking);
     // Writes the outcome (state "complete").
     bool complete(const QList<Entry> &done);
     const QString &path() const { return m_path; }
@@ -29,5 +34,7 @@ public:
 private:
     bool write(const QString &state, const QList<Entry> &entries);
     QString m_path;
+    QList<Entry> m_planned;
+    QList<RenamePlan::Parking> m_parked;
     QString m_mode;
 };

@@ -2,6 +2,7 @@
 
 #include "BarcodeText.h"
 #include "ReassignJournal.h"
+#include "ReassignRecovery.h"
 #include "ReassignRules.h"
 #include "support/FreedesktopTrash.h"
 #include "support/SafeFile.h"
@@ -29,6 +30,11 @@ QList<ReassignJournal::Entry> doneEntries(const QList<RenamePlan::Outcome> &outc
     for (const RenamePlan::Outcome &o : outcomes)
         entries.append({o.from, o.to, o.finalPath, trash.value(o.finalPath)});
     return entries;
+}
+
+RenamePlan::BeforePark parkNote(ReassignJournal &journal)
+{
+    return [&journal](const RenamePlan::Parking &parking) { return journal.noteParked(parking); };
 }
 
 QStringList pathsOf(const QList<QUrl> &urls)
@@ -59,9 +65,10 @@ ReassignRun::Report ReassignRun::oneBarcode(const QList<QUrl> &urlstochange, con
             logLine(u"ReassignRun -> oneBarcode.... "_s + info.fileName() + u" already begins with "_s + barcode);
     }
     Report report;
+    ReassignRecovery::recoverInterrupted();
     ReassignJournal journal;
     journal.begin(u"barcode"_s, planEntries(steps));
-    report.renames = RenamePlan::execute(steps);
+    report.renames = RenamePlan::execute(steps, parkNote(journal));
     journal.complete(doneEntries(report.renames, {}));
     report.journalPath = journal.path();
     return report;
@@ -95,9 +102,10 @@ ReassignRun::Report ReassignRun::automatic(const QList<QUrl> &fullUrlList, const
     }
     const QList<RenamePlan::Step> steps = automaticPlan(fullUrlList, barcodeOfPath, reverse);
     Report report;
+    ReassignRecovery::recoverInterrupted();
     ReassignJournal journal;
     journal.begin(u"automatic"_s, planEntries(steps));
-    report.renames = RenamePlan::execute(steps);
+    report.renames = RenamePlan::execute(steps, parkNote(journal));
 
     // Only a barcode photo that this run itself renamed goes: never a file that
     // happened to hold the name meant for it.

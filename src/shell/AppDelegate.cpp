@@ -17,6 +17,7 @@
 #include "cardimport/CardOffer.h"
 #include "cardimport/LoadCardViewController.h"
 #include "filing/CopyToMainFolderViewController.h"
+#include "reassign/ReassignRecovery.h"
 #include "reassign/ReassignViewController.h"
 #include "support/Alert.h"
 #include "support/Dispatch.h"
@@ -102,6 +103,8 @@ bool AppDelegate::doInitializeStuff()
     // The facility creates no folders: start-up does.
     SafeFile::makeFolders(LogPaths::logFolder());
     TALVIK_Log::setLogFile(LogPaths::logFile());
+    // A photo a killed reassignment left under its hidden swap name is brought back before anything lists the folder.
+    ReassignRecovery::recoverInterrupted();
     doTestStuff(m_arguments);
 
     SettingsStore &store = SettingsStore::standard();
