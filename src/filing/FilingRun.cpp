@@ -128,6 +128,26 @@ QString noticeLines(const QList<FilingRun::Notice> &notices)
     return lines;
 }
 
+// Temporary copies of killed moves into this folder. Only a process that is gone
+// made them, and the original of such a copy was still at its place when it was
+// killed: the source is removed only after the copy took its real name (a .part
+// still there after that is a second link to the filed photo), so nothing but a
+// duplicate goes.
+void removeStaleTemporaries(const QString &folder)
+{
+    SafeFileListOptions everything;
+    everything.skipHidden = false;
+    const std::optional<QList<SafeFileEntry>> entries = SafeFile::list(folder, everything);
+    if (!entries)
+        return;
+    for (const SafeFileEntry &entry : *entries) {
+        if (entry.type != SafeFileEntryType::Regular || !SafeFile::isStaleTemporary(entry.name))
+            continue;
+        const FileResult removed = SafeFile::remove(entry.path);
+        logLine(u"FilingRun -> run.... temporary copy of a killed run "_s + entry.path.displayString()
+                + (removed ? u" removed"_s : u" could not be removed: "_s + removed.text()));
+    }
+}
 } // namespace
 
 // One run per working folder, whichever process starts it (the window or the command line).
@@ -253,6 +273,10 @@ FilingRun::Result FilingRun::run(const QString &srcPath, const QString &destPath
     options.syncFolders = false;
     // The unassigned-photos folder is made (when enabled) once for the run.
     const std::optional<QString> unknownFolder = DestinationPathRules::getDestinationPathForUnknown();
+    for (const QString &folder : {destPath, unknownFolder.value_or(QString())}) {
+        if (!folder.isEmpty())
+            removeStaleTemporaries(folder);
+    }
     // Tells the observer and the log, and keeps the photos the summary must name.
     const auto filed = [&](const SafeFileEntry &file, const FilePlacement::Result &placed, EventKind kind,
                            qsizetype index) {

@@ -2,7 +2,9 @@
 
 #include <QRandomGenerator>
 #include <QSet>
+#include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
@@ -176,6 +178,22 @@ FileResult renameByLink(const NativePath &from, const NativePath &to)
     return FileResult::success();
 }
 
+// ".lumisort-<host>-": the host keeps a shared destination's temporaries of other
+// stations (whose process ids mean nothing here) apart from this one's.
+QByteArray temporaryPrefix()
+{
+    static const QByteArray prefix = []() -> QByteArray {
+        char host[256] = {};
+        QByteArray name;
+        if (::gethostname(host, sizeof host - 1) == 0) {
+            for (const char *c = host; *c && name.size() < 32; ++c)
+                name += (std::isalnum(static_cast<unsigned char>(*c)) || *c == '.') ? *c : '_';
+        }
+        return ".lumisort-" + (name.isEmpty() ? QByteArray("host") : name) + '-';
+    }();
+    return prefix;
+}
+
 // The hidden temporary copy in the target folder; removed unless it was put in place.
 class TemporaryFile
 {
@@ -190,8 +208,8 @@ public:
     FileResult create(const NativePath &folder)
     {
         for (int attempt = 0; attempt < 32; ++attempt) {
-            const QByteArray name =
-                ".lumisort-" + QByteArray::number(QRandomGenerator::global()->generate64(), 36) + ".part";
+            const QByteArray name = temporaryPrefix() + QByteArray::number(::getpid()) + '-'
+                + QByteArray::number(QRandomGenerator::global()->generate64(), 36) + ".part";
             const NativePath path = folder.child(name);
             m_fd.reset(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
             if (m_fd.valid()) {
@@ -622,4 +640,18 @@ std::optional<QList<SafeFile::Entry>> SafeFile::list(const NativePath &folder, c
     if (!r)
         return std::nullopt;
     return entries;
+}
+
+bool SafeFile::isStaleTemporary(const QByteArray &name)
+{
+    // ".lumisort-<host>-<pid>-<random>.part", made by a process of this machine that is gone.
+    if (!name.startsWith(temporaryPrefix()) || !name.endsWith(".part"))
+        return false;
+    const QList<QByteArray> rest = name.mid(temporaryPrefix().size()).chopped(5).split('-');
+    bool isNumber = false;
+    const qint64 pid = rest.value(0).toLongLong(&isNumber);
+    if (rest.size() != 2 || !isNumber || pid <= 0 || pid == ::getpid())
+        return false;
+    // A process id taken again by another process keeps the file until a later run: the safe side.
+    return ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
 }

@@ -113,6 +113,11 @@ public:
     static std::optional<std::uint64_t> hashFile(const NativePath &path, bool fromDisk = false,
                                                  FileResult *error = nullptr);
 
+    // A temporary copy (see move and copy) left by a process of this machine that was
+    // killed before it finished: removing it loses nothing, as the original is removed
+    // only once the copy has taken its real name.
+    static bool isStaleTemporary(const QByteArray &name);
+
     using EntryType = SafeFileEntryType;
     using Entry = SafeFileEntry;
     using ListOptions = SafeFileListOptions;

@@ -29,6 +29,7 @@ private Q_SLOTS:
     void failedUnassignedMoveIsNeverAllFine();
     void stopsWithoutSummary();
     void acrossFileSystemsWithAFullDestination();
+    void killedMoveLeavesNoTemporary();
 
 private:
     QString m_source;
@@ -353,6 +354,33 @@ void TestFilingRun::acrossFileSystemsWithAFullDestination()
         QCOMPARE(readFile((filed ? daily : source.folder()) + u'/' + it.key()), it.value());
     }
     QCOMPARE(namesIn(daily).size(), result.summary->moved);
+}
+
+void TestFilingRun::killedMoveLeavesNoTemporary()
+{
+    // lumisort-cli killed while its copy onto another file system is written; the next run cleans up.
+    const QString strace = QStandardPaths::findExecutable(u"strace"_s);
+    if (strace.isEmpty())
+        QSKIP("strace is not installed");
+    ScopedMount destination = ScopedMount::tmpfs(TestSandbox::instance().makeFolder(u"killfs"_s), u"4m"_s);
+    SKIP_UNLESS_MOUNTED(destination);
+    const QByteArray photo(300 * 1024, 'p');
+    QVERIFY(writeFile(m_source + u"/123_IMG_0001.JPG"_s, photo));
+    const QString daily = destination.folder() + u"/day"_s;
+    QProcess child;
+    child.start(strace,
+                {u"-f"_s, u"-qq"_s, u"-o"_s, u"/dev/null"_s, u"-e"_s, u"inject=fchmod:signal=KILL:when=1"_s,
+                 TestSandbox::cliPath(), u"--set"_s, u"prefDestinationPath="_s + destination.folder(), u"--set"_s,
+                 u"prefDailyFolderDateFormat='day'"_s, u"file"_s, m_source});
+    QVERIFY(child.waitForFinished(60000));
+    const QStringList left = namesIn(daily);
+    QCOMPARE(left.size(), 1);
+    QVERIFY2(left.first().startsWith(u".lumisort-"_s) && left.first().endsWith(u".part"_s), qPrintable(left.first()));
+
+    const FilingRun::Result result = FilingRun::run(m_source, daily);
+    QVERIFY(result.summary);
+    QCOMPARE(result.summary->moved, 1);
+    QCOMPARE(contentsOf(destination.folder()), QStringList {u"day/123_IMG_0001.JPG="_s + QString::fromLatin1(photo)});
 }
 
 LUMISORT_CORE_TEST_MAIN(TestFilingRun)
