@@ -92,6 +92,7 @@ QStringList ReassignRecovery::recoverInterrupted()
         if (root.value(u"state"_s).toString() == u"planned"_s && isRunning(root.value(u"pid"_s).toInteger()))
             continue;
         bool pending = false;
+        const qsizetype before = recovered.size();
         for (const QJsonValue &entry : parked) {
             if (const QString home = recoverParked(entry.toObject()); !home.isEmpty())
                 recovered.append(home);
@@ -99,6 +100,8 @@ QStringList ReassignRecovery::recoverInterrupted()
         }
         if (pending)
             continue; // tried again next time
+        if (recovered.size() == before && root.value(u"state"_s).toString() == u"complete"_s)
+            continue; // a run that finished its swaps itself keeps its record as it wrote it
         root.insert(u"state"_s, u"recovered"_s);
         QSaveFile out(path);
         if (!out.open(QIODevice::WriteOnly) || out.write(QJsonDocument(root).toJson()) < 0 || !out.commit())
