@@ -43,12 +43,20 @@ int SettingsCommand::run(const QStringList &args, SettingsStore &store, CliIo &i
         return CliIo::cOk;
     }
     if (action == u"set"_s && operands.size() == 3) {
+        // A registered default says what the key holds. A stored value only
+        // suggests a type: one the text does not fit (a hand-edited file) is
+        // replaced, never in the way.
+        const QString key = operands.at(1);
+        const QString type = parsed.value(u"--type"_s);
+        const QVariant expected = store.registeredDefaults().value(key);
         QString error;
-        const QVariant value = SettingValueText::parse(operands.at(2), parsed.value(u"--type"_s),
-                                                       store.objectForKey(operands.at(1)), &error);
+        QVariant value = SettingValueText::parse(operands.at(2), type,
+                                                 expected.isValid() ? expected : store.objectForKey(key), &error);
+        if (!value.isValid() && !typed && !expected.isValid())
+            value = SettingValueText::parse(operands.at(2), {}, {}, &error);
         if (!value.isValid())
             return io.usageError(error, usage());
-        store.setObject(value, operands.at(1));
+        store.setObject(value, key);
         if (!store.synchronize()) {
             io.err << "lumisort-cli: could not save the settings to " << store.filePath() << Qt::endl;
             return CliIo::cFailed;

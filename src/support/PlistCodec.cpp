@@ -2,7 +2,11 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QHash>
+#include <QList>
 #include <QTimeZone>
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <memory>
 #include <plist/plist++.h>
@@ -16,6 +20,152 @@ const QDateTime &plistEpoch()
 {
     static const QDateTime epoch(QDate(2001, 1, 1), QTime(0, 0), QTimeZone::utc());
     return epoch;
+}
+
+// libplist builds, frees and (for binary lists) parses nested containers by
+// recursion, and so do we: a file nested tens of thousands deep overflows the
+// stack. No setting comes near this depth.
+constexpr int cMaxDepth = 512;
+
+// Nesting of <array> and <dict> elements, counted before the parser sees them.
+int xmlDepth(const QByteArray &bytes)
+{
+    int depth = 0;
+    int deepest = 0;
+    const qsizetype size = bytes.size();
+    for (qsizetype i = bytes.indexOf('<'); i >= 0 && i < size; i = bytes.indexOf('<', i + 1)) {
+        if (QByteArrayView(bytes).sliced(i).startsWith("<!--")) {
+            i = bytes.indexOf("-->", i + 4);
+            if (i < 0)
+                break;
+            continue;
+        }
+        if (QByteArrayView(bytes).sliced(i).startsWith("<![CDATA[")) {
+            i = bytes.indexOf("]]>", i + 9);
+            if (i < 0)
+                break;
+            continue;
+        }
+        const bool closing = i + 1 < size && bytes.at(i + 1) == '/';
+        const qsizetype nameAt = i + (closing ? 2 : 1);
+        qsizetype nameEnd = nameAt;
+        while (nameEnd < size && std::isalnum(static_cast<unsigned char>(bytes.at(nameEnd))))
+            ++nameEnd;
+        const QByteArrayView name = QByteArrayView(bytes).sliced(nameAt, nameEnd - nameAt);
+        if (name != "array" && name != "dict")
+            continue;
+        const qsizetype end = bytes.indexOf('>', nameEnd);
+        if (end < 0)
+            break;
+        if (closing)
+            --depth;
+        else if (bytes.at(end - 1) != '/')
+            deepest = std::max(deepest, ++depth);
+        i = end;
+    }
+    return deepest;
+}
+
+// Nesting of a binary list's containers, following references from the root
+// without recursion. A reference loop counts as too deep. What this walk
+// cannot read is left for the parser to reject.
+int binaryDepth(const QByteArray &bytes)
+{
+    const auto *data = reinterpret_cast<const unsigned char *>(bytes.constData());
+    const quint64 size = quint64(bytes.size());
+    auto number = [&](quint64 at, unsigned width, quint64 *value) {
+        if (width == 0 || width > 8 || at > size || size - at < width)
+            return false;
+        *value = 0;
+        for (unsigned k = 0; k < width; ++k)
+            *value = (*value << 8) | data[at + k];
+        return true;
+    };
+    if (size < 8 + 32)
+        return 0;
+    const quint64 trailer = size - 32;
+    const unsigned offsetWidth = data[trailer + 6];
+    const unsigned refWidth = data[trailer + 7];
+    quint64 count = 0, root = 0, table = 0;
+    if (!number(trailer + 8, 8, &count) || !number(trailer + 16, 8, &root) || !number(trailer + 24, 8, &table)
+        || count == 0 || count > size || root >= count)
+        return 0;
+
+    // The references held by container object i; empty for any other object.
+    auto children = [&](quint64 i, quint64 *first, quint64 *n) {
+        quint64 at = 0;
+        *n = 0;
+        if (table > size || !number(table + i * offsetWidth, offsetWidth, &at) || at >= size)
+            return;
+        const unsigned marker = data[at];
+        const unsigned kind = marker >> 4;
+        if (kind != 0xA && kind != 0xC && kind != 0xD)
+            return;
+        quint64 items = marker & 0xF;
+        quint64 refs = at + 1;
+        if (items == 0xF) {
+            if (refs >= size || (data[refs] >> 4) != 0x1)
+                return;
+            const unsigned width = 1u << (data[refs] & 0xF);
+            if (!number(refs + 1, width, &items))
+                return;
+            refs += 1 + width;
+        }
+        if (kind == 0xD)
+            items *= 2;
+        if (refWidth == 0 || items > (size - std::min(size, refs)) / refWidth)
+            return;
+        *first = refs;
+        *n = items;
+    };
+
+    // Height of every object reached, worked out after its children.
+    constexpr int cOnPath = -1;
+    QHash<quint64, int> height;
+    struct Step
+    {
+        quint64 object;
+        quint64 first;
+        quint64 count;
+        quint64 next;
+    };
+    QList<Step> path;
+    auto enter = [&](quint64 object) {
+        Step step {object, 0, 0, 0};
+        children(object, &step.first, &step.count);
+        height.insert(object, cOnPath);
+        path.append(step);
+    };
+    enter(root);
+    while (!path.isEmpty()) {
+        if (path.size() > cMaxDepth)
+            return path.size();
+        Step &top = path.last();
+        if (top.next == top.count) {
+            int deepest = 0;
+            for (quint64 k = 0; k < top.count; ++k) {
+                quint64 child = 0;
+                number(top.first + k * refWidth, refWidth, &child);
+                deepest = std::max(deepest, height.value(child, 0));
+            }
+            height.insert(top.object, deepest + (top.count > 0 ? 1 : 0));
+            path.removeLast();
+            continue;
+        }
+        quint64 child = 0;
+        number(top.first + top.next * refWidth, refWidth, &child);
+        ++top.next;
+        if (child >= count)
+            continue;
+        const auto known = height.constFind(child);
+        if (known == height.cend())
+            enter(child);
+        else if (*known == cOnPath)
+            return cMaxDepth + 1;
+        else if (path.size() + *known > cMaxDepth)
+            return path.size() + *known;
+    }
+    return height.value(root, 0) + 1;
 }
 
 // Reading walks the C nodes: libplist++ 2.2 wrappers of nested arrays come
@@ -164,6 +314,12 @@ QVariant PlistCodec::parse(const QByteArray &bytes, QString *error)
     if (bytes.isEmpty()) {
         if (error)
             *error = u"empty property list"_s;
+        return {};
+    }
+    const int depth = bytes.startsWith("bplist") ? binaryDepth(bytes) : xmlDepth(bytes);
+    if (depth > cMaxDepth) {
+        if (error)
+            *error = u"containers nested deeper than %1 levels"_s.arg(cMaxDepth);
         return {};
     }
     plist_t root = nullptr;

@@ -1,5 +1,8 @@
 #include "TestMain.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 
 using namespace Qt::StringLiterals;
@@ -15,8 +18,15 @@ private Q_SLOTS:
     void overrideLastsOneRun();
     void badArgumentsExitWithUsage_data();
     void badArgumentsExitWithUsage();
+    void deeplyNestedFileIsKeptAside();
+    void setReplacesAValueOfAnotherType_data();
+    void setReplacesAValueOfAnotherType();
 
 private:
+    static QString settingsFile()
+    {
+        return TestSandbox::instance().configHome() + u"/Lumisort/org.lumisort.Lumisort.plist"_s;
+    }
     struct Run
     {
         int status = -1;
@@ -80,6 +90,45 @@ void TestSettingsCommand::badArgumentsExitWithUsage()
     const Run run = cli(args);
     QCOMPARE(run.status, 2);
     QVERIFY(run.err.contains(u"usage:"_s));
+}
+
+void TestSettingsCommand::deeplyNestedFileIsKeptAside()
+{
+    const int depth = 50000;
+    QVERIFY(writeFile(settingsFile(),
+                      "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>k</key>"
+                          + QByteArray("<array>").repeated(depth) + QByteArray("</array>").repeated(depth)
+                          + "</dict></plist>"));
+    const Run run = cli({u"settings"_s, u"get"_s, u"prefCameraCardFolderNames"_s});
+    QCOMPARE(run.status, 0);
+    QCOMPARE(run.out, u"DCIM,PRIVATE\n"_s);
+    QVERIFY(!QFile::exists(settingsFile()));
+    const QFileInfoList aside = QDir(QFileInfo(settingsFile()).absolutePath())
+                                    .entryInfoList({u"org.lumisort.Lumisort.plist.damaged-*"_s}, QDir::Files);
+    QCOMPARE(aside.size(), 1);
+    QCOMPARE(aside.first().size(), qint64(depth) * 15 + 75);
+    QFile::remove(aside.first().absoluteFilePath());
+}
+
+void TestSettingsCommand::setReplacesAValueOfAnotherType_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("key without a default") << u"prefSourcePath"_s << u"/srv/work"_s;
+    QTest::newRow("key with a text default") << u"prefCameraCardFolderNames"_s << u"DCIM"_s;
+}
+
+void TestSettingsCommand::setReplacesAValueOfAnotherType()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, text);
+    // An integer too large for its type, as a hand edit leaves it.
+    QVERIFY(writeFile(settingsFile(),
+                      "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>" + key.toUtf8()
+                          + "</key><integer>99999999999999999999999</integer></dict></plist>"));
+    QCOMPARE(cli({u"settings"_s, u"set"_s, key, text}).status, 0);
+    QCOMPARE(cli({u"settings"_s, u"get"_s, key}).out, text + u'\n');
+    QVERIFY(cli({u"settings"_s, u"list"_s}).out.contains(key + u"\tstring\tstored\t"_s + text + u'\n'));
 }
 
 LUMISORT_CORE_TEST_MAIN(TestSettingsCommand)

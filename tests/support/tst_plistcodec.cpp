@@ -18,6 +18,42 @@ private Q_SLOTS:
     void readsHandWrittenXml();
 };
 
+namespace {
+QVariant nestedLists(int depth)
+{
+    QVariant value = QVariantList {u"bottom"_s};
+    for (int i = 1; i < depth; ++i)
+        value = QVariantList {value, qint64(i)};
+    return value;
+}
+
+// A binary list whose root holds a list holding a list... depth times, one object each.
+QByteArray deepBinary(quint32 depth)
+{
+    QByteArray bytes("bplist00");
+    QList<quint64> offsets;
+    auto appendBigEndian = [&bytes](quint64 value, int width) {
+        for (int k = width - 1; k >= 0; --k)
+            bytes.append(char((value >> (8 * k)) & 0xff));
+    };
+    for (quint32 i = 0; i < depth; ++i) {
+        offsets.append(bytes.size());
+        bytes.append(char(0xA1));
+        appendBigEndian(i + 1, 4);
+    }
+    offsets.append(bytes.size());
+    bytes.append(char(0xA0));
+    const quint64 table = bytes.size();
+    for (quint64 offset : offsets)
+        appendBigEndian(offset, 8);
+    bytes.append(QByteArray(6, 0)).append(char(8)).append(char(4));
+    appendBigEndian(offsets.size(), 8);
+    appendBigEndian(0, 8);
+    appendBigEndian(table, 8);
+    return bytes;
+}
+} // namespace
+
 void TestPlistCodec::roundTrip_data()
 {
     QTest::addColumn<QVariant>("value");
@@ -37,6 +73,7 @@ void TestPlistCodec::roundTrip_data()
         const char *kind = binary ? "binary" : "xml";
         QTest::addRow("%s dictionary of every type", kind) << QVariant(nested) << binary;
         QTest::addRow("%s list at the root", kind) << QVariant(QVariantList {u"DCIM"_s, qint64(13)}) << binary;
+        QTest::addRow("%s lists nested 300 deep", kind) << nestedLists(300) << binary;
     }
 }
 
@@ -61,6 +98,10 @@ void TestPlistCodec::damagedInputIsRejected_data()
     QTest::newRow("garbage") << QByteArray("not a property list at all");
     QTest::newRow("unclosed xml") << QByteArray("<?xml version=\"1.0\"?><plist><dict><key>a</key></plist>");
     QTest::newRow("truncated binary") << good.left(good.size() / 2);
+    // Deep enough to overflow the stack of whoever recurses through it.
+    QTest::newRow("xml nested 50,000 deep") << "<plist><dict><key>k</key>" + QByteArray("<array>").repeated(50000)
+            + QByteArray("</array>").repeated(50000) + "</dict></plist>";
+    QTest::newRow("binary nested 1,000,000 deep") << deepBinary(1000000);
 }
 
 void TestPlistCodec::damagedInputIsRejected()
