@@ -1,6 +1,7 @@
 #include "NotificationCenter.h"
 
 #include <QMutexLocker>
+#include <QThread>
 
 NotificationCenter &NotificationCenter::defaultCenter()
 {
@@ -32,15 +33,35 @@ quint64 NotificationCenter::addObserver(QObject *observer, const QString &name, 
 
 void NotificationCenter::removeObserver(quint64 token)
 {
-    QMutexLocker locker(&m_lock);
-    m_registrations.removeIf([token](const Registration &r) { return r.token == token; });
+    removeWhere([token](const Registration &r) { return r.token == token; });
 }
 
 void NotificationCenter::removeObserver(QObject *observer, const QString &name)
 {
+    removeWhere([&](const Registration &r) { return r.observerKey == observer && (name.isEmpty() || r.name == name); });
+}
+
+void NotificationCenter::removeWhere(const std::function<bool(const Registration &)> &matches)
+{
     QMutexLocker locker(&m_lock);
-    m_registrations.removeIf(
-        [&](const Registration &r) { return r.observerKey == observer && (name.isEmpty() || r.name == name); });
+    QList<quint64> removed;
+    m_registrations.removeIf([&](const Registration &r) {
+        if (!matches(r))
+            return false;
+        removed.append(r.token);
+        return true;
+    });
+    // A call on this thread is the caller's own (a handler removing itself): waiting would never end.
+    const Qt::HANDLE self = QThread::currentThreadId();
+    const auto stillRunningElsewhere = [&] {
+        for (const Delivery &d : std::as_const(m_deliveries)) {
+            if (d.thread != self && removed.contains(d.token))
+                return true;
+        }
+        return false;
+    };
+    while (!removed.isEmpty() && stillRunningElsewhere())
+        m_deliveryEnded.wait(&m_lock);
 }
 
 void NotificationCenter::post(const QString &name, const QVariantMap &userInfo, const QVariant &object)
@@ -64,15 +85,27 @@ void NotificationCenter::post(const Notification &notification)
                 targets.append(r);
         }
     }
+    const Qt::HANDLE self = QThread::currentThreadId();
     for (const Registration &r : std::as_const(targets)) {
-        bool stillRegistered = false;
         {
+            // Checked and marked under one lock: a removal either comes first or waits for this call.
             QMutexLocker locker(&m_lock);
+            bool stillRegistered = false;
             for (const Registration &current : std::as_const(m_registrations))
                 stillRegistered = stillRegistered || current.token == r.token;
+            if (!stillRegistered || r.observer.isNull())
+                continue;
+            m_deliveries.append({r.token, self});
         }
-        if (stillRegistered && !r.observer.isNull())
-            (*r.handler)(notification);
+        (*r.handler)(notification);
+        QMutexLocker locker(&m_lock);
+        for (qsizetype i = m_deliveries.size() - 1; i >= 0; --i) {
+            if (m_deliveries.at(i).token == r.token && m_deliveries.at(i).thread == self) {
+                m_deliveries.removeAt(i);
+                break;
+            }
+        }
+        m_deliveryEnded.wakeAll();
     }
 }
 

@@ -6,6 +6,7 @@
 #include <QMutex>
 #include <QObject>
 #include <QPointer>
+#include <QWaitCondition>
 #include <functional>
 #include <memory>
 
@@ -13,6 +14,11 @@
 // program meet. Delivery is synchronous, on the posting thread, to every
 // observer registered at the moment of the post. Each observer is tied to a
 // QObject: once that object is destroyed its handlers are never called again.
+// Removing an observer waits for its handlers still running on other threads,
+// so that an object which unregisters itself in its destructor is never called
+// once its members are gone; a handler may remove its own observer without
+// waiting for itself. A handler must therefore never wait for a thread that is
+// removing an observer (a blocking call to the main thread would deadlock).
 class NotificationCenter
 {
 public:
@@ -42,7 +48,17 @@ private:
         QString name;
         std::shared_ptr<Handler> handler;
     };
+    // A handler call under way, so that a removal on another thread can wait for it.
+    struct Delivery
+    {
+        quint64 token = 0;
+        Qt::HANDLE thread = nullptr;
+    };
+    void removeWhere(const std::function<bool(const Registration &)> &matches);
+
     mutable QMutex m_lock;
+    QWaitCondition m_deliveryEnded;
     QList<Registration> m_registrations;
+    QList<Delivery> m_deliveries;
     quint64 m_nextToken = 1;
 };

@@ -1,11 +1,77 @@
 #include "TestMain.h"
 #include "support/NotificationCenter.h"
 
+#include <QHash>
+#include <QMutex>
+#include <QSet>
 #include <QThread>
 #include <QtConcurrent>
 #include <atomic>
+#include <memory>
 
 using namespace Qt::StringLiterals;
+
+namespace {
+
+// Which observers are inside a callback, and which are gone, kept outside the
+// observers so that a late call is seen even where it would not crash.
+struct CallLedger
+{
+    QMutex lock;
+    QHash<int, int> inside;
+    QSet<int> gone;
+    int lateCalls = 0;
+
+    void enter(int id)
+    {
+        QMutexLocker locker(&lock);
+        ++inside[id];
+        lateCalls += gone.contains(id) ? 1 : 0;
+    }
+    void leave(int id)
+    {
+        QMutexLocker locker(&lock);
+        --inside[id];
+    }
+    void removed(int id)
+    {
+        QMutexLocker locker(&lock);
+        gone.insert(id);
+        lateCalls += inside.value(id);
+    }
+};
+
+// A sheet-like observer whose handler works on its own members and which
+// unregisters itself when it is closed.
+class MemberTouchingObserver : public QObject
+{
+public:
+    MemberTouchingObserver(int id, CallLedger &ledger)
+        : m_id(id)
+        , m_ledger(ledger)
+        , m_seen(std::make_unique<QStringList>())
+    {
+        NotificationCenter::defaultCenter().addObserver(this, u"stress"_s, [this, id, &ledger](const Notification &n) {
+            ledger.enter(id);
+            QThread::yieldCurrentThread();
+            m_seen->append(n.name);
+            m_seen->removeFirst();
+            ledger.leave(id);
+        });
+    }
+    ~MemberTouchingObserver() override
+    {
+        NotificationCenter::defaultCenter().removeObserver(this);
+        m_ledger.removed(m_id);
+    }
+
+private:
+    int m_id;
+    CallLedger &m_ledger;
+    std::unique_ptr<QStringList> m_seen;
+};
+
+} // namespace
 
 class TestNotificationCenter : public QObject
 {
@@ -17,6 +83,8 @@ private Q_SLOTS:
     void destroyedObserverIsNeverCalled();
     void removeObserverDropsAllItsRegistrations();
     void postsFromManyThreadsWhileObserversComeAndGo();
+    void removalWaitsForADeliveryOnAnotherThread();
+    void observerMayRemoveItselfDuringItsCallback();
 };
 
 void TestNotificationCenter::deliversSynchronouslyOnThePostingThread()
@@ -127,6 +195,40 @@ void TestNotificationCenter::postsFromManyThreadsWhileObserversComeAndGo()
     QCOMPARE(steadyCalls.load(), cThreads * cPosts);
     center.removeObserver(&steady);
     QCOMPARE(center.observerCount(u"stress"_s), 0);
+}
+
+void TestNotificationCenter::removalWaitsForADeliveryOnAnotherThread()
+{
+    NotificationCenter &center = NotificationCenter::defaultCenter();
+    CallLedger ledger;
+    std::atomic<bool> stop {false};
+    auto poster = QtConcurrent::run([&] {
+        while (!stop)
+            center.post(u"stress"_s, {});
+    });
+    for (int id = 0; id < 3000; ++id) {
+        auto observer = std::make_unique<MemberTouchingObserver>(id, ledger);
+        QThread::yieldCurrentThread();
+    }
+    stop = true;
+    poster.waitForFinished();
+    QCOMPARE(ledger.lateCalls, 0);
+    QCOMPARE(center.observerCount(u"stress"_s), 0);
+}
+
+void TestNotificationCenter::observerMayRemoveItselfDuringItsCallback()
+{
+    NotificationCenter &center = NotificationCenter::defaultCenter();
+    QObject observer;
+    int calls = 0;
+    center.addObserver(&observer, u"closeNow"_s, [&](const Notification &) {
+        ++calls;
+        center.removeObserver(&observer);
+    });
+    // On another thread too: removal must not wait for the call it is made from.
+    QtConcurrent::run([&] { center.post(u"closeNow"_s, {}); }).waitForFinished();
+    center.post(u"closeNow"_s, {});
+    QCOMPARE(calls, 1);
 }
 
 LUMISORT_CORE_TEST_MAIN(TestNotificationCenter)
