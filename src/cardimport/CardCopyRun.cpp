@@ -421,7 +421,58 @@ CardCopyRun::Options CardCopyRun::Options::fromSettings(const QString &cardFolde
     return o;
 }
 
+CardCopyRun::ProtectedRoots CardCopyRun::ProtectedRoots::real()
+{
+    return {u"/"_s, QDir::homePath()};
+}
+
+std::optional<QString> CardCopyRun::refusalToEmpty(const QString &path, const QStringList &alsoProtected,
+                                                   const ProtectedRoots &roots)
+{
+    if (path.isEmpty())
+        return u"no folder given"_s;
+    const QString cleaned = QDir::cleanPath(PathUtils::expandTilde(path));
+    const std::optional<struct stat> info = statOf(cleaned);
+    if (!info)
+        return u"the folder does not exist"_s;
+    if (!S_ISDIR(info->st_mode))
+        return u"not a folder"_s;
+    const QString folder = canonical(cleaned);
+    if (folder.isEmpty())
+        return u"the folder cannot be resolved"_s;
+    if (const QString root = comparable(roots.root); !root.isEmpty() && isSameOrInside(root, folder))
+        return u"it is the root folder"_s;
+    if (const QString home = comparable(roots.home); !home.isEmpty() && isSameOrInside(home, folder))
+        return u"it is or holds the home folder "_s + home;
+
+    const std::optional<MountTable> table = MountTable::read();
+    const std::optional<struct stat> parentInfo = statOf(QFileInfo(folder).path());
+    if ((parentInfo && parentInfo->st_dev != info->st_dev) || (table && table->mountAt(NativePath(folder).bytes())))
+        return u"it is a mount point"_s;
+    if (table) {
+        for (const MountTable::Mount &m : table->mounts()) {
+            const QString point = NativePath::fromBytes(m.mountPoint).toString();
+            if (isSameOrInside(point, folder))
+                return u"it holds the mount point "_s + point;
+        }
+    }
+    const QString destination = SettingsStore::standard().stringForKey(cPrefDestinationPath).value_or(QString());
+    if (!destination.isEmpty() && isSameOrInside(comparable(destination), folder))
+        return u"it is or holds the destination folder "_s + destination;
+    for (const QString &kept : alsoProtected) {
+        if (!kept.isEmpty() && isSameOrInside(comparable(kept), folder))
+            return u"it is or holds "_s + kept;
+    }
+    return std::nullopt;
+}
+
 bool CardCopyRun::removeFolderAtPath(const QString &path, const QStringList &alsoProtected, QString *reason)
+{
+    return removeFolderAtPath(path, alsoProtected, reason, ProtectedRoots::real());
+}
+
+bool CardCopyRun::removeFolderAtPath(const QString &path, const QStringList &alsoProtected, QString *reason,
+                                     const ProtectedRoots &roots)
 {
     const auto refuse = [&](const QString &why) {
         logLine(u"removeFolderAtPath.... refused for "_s + path + u": "_s + why);
@@ -429,40 +480,12 @@ bool CardCopyRun::removeFolderAtPath(const QString &path, const QStringList &als
             *reason = why;
         return false;
     };
-    if (path.isEmpty())
-        return refuse(u"no folder given"_s);
-    const QString cleaned = QDir::cleanPath(PathUtils::expandTilde(path));
-    const std::optional<struct stat> info = statOf(cleaned);
-    if (!info)
-        return refuse(u"the folder does not exist"_s);
-    if (!S_ISDIR(info->st_mode))
-        return refuse(u"not a folder"_s);
-    const QString folder = canonical(cleaned);
+    // The resolved folder is what is checked and what is emptied: never two readings of the path.
+    const QString folder = canonical(QDir::cleanPath(PathUtils::expandTilde(path)));
+    if (const std::optional<QString> refusal = refusalToEmpty(folder.isEmpty() ? path : folder, alsoProtected, roots))
+        return refuse(*refusal);
     if (folder.isEmpty())
         return refuse(u"the folder cannot be resolved"_s);
-    if (folder == u"/"_s)
-        return refuse(u"it is the root folder"_s);
-    if (const QString home = comparable(QDir::homePath()); !home.isEmpty() && isSameOrInside(home, folder))
-        return refuse(u"it is or holds the home folder "_s + home);
-
-    const std::optional<MountTable> table = MountTable::read();
-    const std::optional<struct stat> parentInfo = statOf(QFileInfo(folder).path());
-    if ((parentInfo && parentInfo->st_dev != info->st_dev) || (table && table->mountAt(NativePath(folder).bytes())))
-        return refuse(u"it is a mount point"_s);
-    if (table) {
-        for (const MountTable::Mount &m : table->mounts()) {
-            const QString point = NativePath::fromBytes(m.mountPoint).toString();
-            if (isSameOrInside(point, folder))
-                return refuse(u"it holds the mount point "_s + point);
-        }
-    }
-    const QString destination = SettingsStore::standard().stringForKey(cPrefDestinationPath).value_or(QString());
-    if (!destination.isEmpty() && isSameOrInside(comparable(destination), folder))
-        return refuse(u"it is or holds the destination folder "_s + destination);
-    for (const QString &kept : alsoProtected) {
-        if (!kept.isEmpty() && isSameOrInside(comparable(kept), folder))
-            return refuse(u"it is or holds "_s + kept);
-    }
 
     SafeFileListOptions everything;
     everything.skipHidden = false;

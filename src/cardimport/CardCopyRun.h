@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <optional>
 
 // Copying a camera card into the working folder. Every photo on the card
 // (subfolders flattened, hidden files left out, names kept byte for byte) is
@@ -119,6 +120,21 @@ public:
     // so its owner, permissions and identity (stored folder references) survive.
     static bool removeFolderAtPath(const QString &path, const QStringList &alsoProtected = {},
                                    QString *reason = nullptr);
+
+    // The root and home folders removeFolderAtPath compares against. Tests give
+    // stand-ins so that a guard that stopped working empties nothing that matters.
+    struct ProtectedRoots
+    {
+        QString root;
+        QString home;
+        static ProtectedRoots real(); // "/" and the user's home folder
+    };
+    static bool removeFolderAtPath(const QString &path, const QStringList &alsoProtected, QString *reason,
+                                   const ProtectedRoots &roots);
+    // Why removeFolderAtPath would refuse the folder, or nothing when it would
+    // empty it; touches nothing.
+    static std::optional<QString> refusalToEmpty(const QString &path, const QStringList &alsoProtected = {},
+                                                 const ProtectedRoots &roots = ProtectedRoots::real());
 
     // Runs never overlap within the program: every run is queued here.
     static SerialQueue &queue();

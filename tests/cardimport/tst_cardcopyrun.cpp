@@ -92,6 +92,8 @@ private Q_SLOTS:
     void onlyCopyOfACardIsKept();
     void removeFolderAtPathRefuses_data();
     void removeFolderAtPathRefuses();
+    void realRootAndHomeAreRefused_data();
+    void realRootAndHomeAreRefused();
 };
 
 void TestCardCopyRun::init()
@@ -400,14 +402,18 @@ void TestCardCopyRun::removeFolderAtPathRefuses()
     const QString destination = sandbox.makeFolder(u"above-destination"_s) + u"/destination"_s;
     QVERIFY(writeFile(destination + u"/filed.JPG"_s, "filed"));
     store.setString(destination, cPrefDestinationPath);
+    // Stand-ins play "/" and the home folder: should the guard fail, only they are emptied.
+    const CardCopyRun::ProtectedRoots roots {sandbox.makeFolder(u"stand-in-root"_s),
+                                             sandbox.makeFolder(u"stand-in-homes/operator"_s)};
+    QVERIFY(writeFile(roots.root + u"/etc/fstab"_s, "system") && writeFile(roots.home + u"/IMG_0001.JPG"_s, "own"));
     std::optional<ScopedMount> mount;
     QString path;
     if (kind == u"root"_s) {
-        path = u"/"_s;
+        path = roots.root;
     } else if (kind == u"home"_s) {
-        path = u"~"_s;
+        path = roots.home;
     } else if (kind == u"above home"_s) {
-        path = sandbox.root();
+        path = QFileInfo(roots.home).path();
     } else if (kind == u"mount"_s || kind == u"above mount"_s || kind == u"no trash"_s) {
         const QString outer = sandbox.makeFolder(u"outer"_s);
         mount = ScopedMount::tmpfs(outer + u"/inner"_s);
@@ -435,10 +441,10 @@ void TestCardCopyRun::removeFolderAtPathRefuses()
     const ino_t inode = statOf(QFile::encodeName(path)).st_ino;
 
     QString reason;
-    QCOMPARE(CardCopyRun::removeFolderAtPath(path, {}, &reason), removed);
+    QCOMPARE(CardCopyRun::removeFolderAtPath(path, {}, &reason, roots), removed);
     QCOMPARE(reason.isEmpty(), removed);
     QVERIFY(QFileInfo::exists(destination + u"/filed.JPG"_s));
-    QVERIFY(QFileInfo::exists(QDir::homePath()));
+    QVERIFY(QFileInfo::exists(roots.root + u"/etc/fstab"_s) && QFileInfo::exists(roots.home + u"/IMG_0001.JPG"_s));
     if (removed) {
         QCOMPARE(namesIn(path), QSet<QByteArray>());
         QCOMPARE(statOf(QFile::encodeName(path)).st_ino, inode);
@@ -446,7 +452,27 @@ void TestCardCopyRun::removeFolderAtPathRefuses()
     } else if (!marker.isEmpty()) {
         QCOMPARE(readFile(marker), "photo");
     }
-    QCOMPARE(QFileInfo::exists(kind == u"home"_s ? QDir::homePath() : path), kind != u"missing"_s);
+    QCOMPARE(QFileInfo::exists(path), kind != u"missing"_s);
+}
+
+// The real folders, asked of the check alone: nothing here can empty them.
+void TestCardCopyRun::realRootAndHomeAreRefused_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("because");
+    QTest::newRow("/") << u"/"_s << u"root folder"_s;
+    QTest::newRow("/ reached through ..") << u"/usr/.."_s << u"root folder"_s;
+    QTest::newRow("the home folder") << u"~"_s << u"home folder"_s;
+    QTest::newRow("the home folder, spelt out") << QDir::homePath() + u"/"_s << u"home folder"_s;
+}
+
+void TestCardCopyRun::realRootAndHomeAreRefused()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, because);
+    // Other guards (mount points) would refuse "/" too: the reason shows which one held.
+    QVERIFY(CardCopyRun::refusalToEmpty(path).value_or(QString()).contains(because));
+    QVERIFY(!CardCopyRun::refusalToEmpty(TestSandbox::instance().makeFolder(u"working"_s)).has_value());
 }
 
 LUMISORT_CORE_TEST_MAIN(TestCardCopyRun)
