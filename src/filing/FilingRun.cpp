@@ -10,6 +10,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
 #include <QStandardPaths>
@@ -156,10 +157,14 @@ QString FilingRun::lockPathFor(const QString &srcPath)
     QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (runtime.isEmpty())
         runtime = QDir::tempPath();
-    const QByteArray key =
-        QCryptographicHash::hash(QFileInfo(srcPath).absoluteFilePath().toUtf8(), QCryptographicHash::Sha1)
-            .toHex()
-            .left(16);
+    // The folder itself, however it was typed: through a symbolic link, with a
+    // trailing slash or "..", it must meet the same lock.
+    QByteArray folder = QFile::encodeName(QDir::cleanPath(QFileInfo(srcPath).absoluteFilePath()));
+    if (char *real = ::realpath(folder.constData(), nullptr)) {
+        folder = real;
+        std::free(real);
+    }
+    const QByteArray key = QCryptographicHash::hash(folder, QCryptographicHash::Sha1).toHex().left(16);
     return runtime + u"/lumisort-filing-"_s + QString::fromLatin1(key) + u".lock"_s;
 }
 

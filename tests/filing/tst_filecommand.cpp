@@ -1,8 +1,10 @@
 #include "ScopedMount.h"
 #include "TestMain.h"
+#include "filing/FilingRun.h"
 
 #include <QDir>
 #include <QDirIterator>
+#include <QLockFile>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -21,6 +23,7 @@ private Q_SLOTS:
     void refused_data();
     void refused();
     void nameTakenWhileRenaming();
+    void oneRunPerFolderHoweverItIsTyped();
 
 private:
     struct Run
@@ -173,6 +176,24 @@ void TestFileCommand::nameTakenWhileRenaming()
     QCOMPARE(run.status, 0);
     QCOMPARE(contentsOf(day), QStringList({u"123_IMG_0004-2.JPG=this station"_s, u"123_IMG_0004.JPG=other station"_s}));
     QVERIFY2(run.out.contains(u"123_IMG_0004.JPG \u2192 "_s + day + u"123_IMG_0004-2.JPG"_s), qPrintable(run.out));
+}
+
+void TestFileCommand::oneRunPerFolderHoweverItIsTyped()
+{
+    const QString link = TestSandbox::instance().makeFolder(u"links"_s) + u"/work"_s;
+    QVERIFY(QFile::link(m_work, link));
+    const QString lockPath = FilingRun::lockPathFor(m_work);
+    for (const QString &typed :
+         QStringList {link, link + u'/', m_work + u'/', m_work + u"/../"_s + QFileInfo(m_work).fileName()})
+        QVERIFY2(FilingRun::lockPathFor(typed) == lockPath, qPrintable(typed));
+
+    QVERIFY(writeFile(m_work + u"/123_IMG_0001.JPG"_s, "photo"));
+    QLockFile running(lockPath); // a run on the folder as first typed
+    QVERIFY(running.tryLock(0));
+    const Run second = cli({u"file"_s, link + u'/'});
+    QCOMPARE(second.status, 1);
+    QVERIFY2(second.err.contains(u"already working"_s), qPrintable(second.err));
+    QCOMPARE(contentsOf(m_work), QStringList {u"123_IMG_0001.JPG=photo"_s});
 }
 
 LUMISORT_CORE_TEST_MAIN(TestFileCommand)
