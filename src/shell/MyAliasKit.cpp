@@ -251,16 +251,16 @@ public:
         if (!components.isEmpty())
             components.removeLast();
         ino_t searched = 0;
+        // The depth bound counts from where each search starts, not from the mount
+        // point: a working folder many levels down its volume is followed as well.
         for (qsizetype depth = components.size(); depth >= 0 && !searchWasCut(); --depth) {
-            if (depth >= MyAliasKit::cSearchMaxDepth)
-                continue;
             const QByteArray start = joinPath(mountPoint, components.mid(0, depth).join('/'));
             struct stat st
             {
             };
             if (::lstat(start.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_dev != rootSt.st_dev)
                 continue;
-            if (std::optional<QByteArray> found = searchBelow(start, int(depth), rootSt.st_dev, searched))
+            if (std::optional<QByteArray> found = searchBelow(start, rootSt.st_dev, searched))
                 return found;
             searched = st.st_ino;
         }
@@ -270,9 +270,9 @@ public:
     bool searchWasCut() const { return m_entriesLeft < 0; }
 
 private:
-    std::optional<QByteArray> searchBelow(const QByteArray &start, int startDepth, dev_t device, ino_t skipped)
+    std::optional<QByteArray> searchBelow(const QByteArray &start, dev_t device, ino_t skipped)
     {
-        std::deque<std::pair<QByteArray, int>> queue {{start, startDepth}};
+        std::deque<std::pair<QByteArray, int>> queue {{start, 0}};
         while (!queue.empty()) {
             const auto [folder, depth] = queue.front();
             queue.pop_front();

@@ -35,7 +35,8 @@ public:
     static bool resolveAliasFromData(const QByteArray &data, QString *resolvedPath);
     static void savePath(const QString &path, const QString &key);
 
-    // Bounds of the inode search over a volume, so a huge volume cannot hang the program.
+    // Bounds of the inode search over a volume (levels below the folder each search
+    // starts from, entries read in all), so a huge volume cannot hang the program.
     static constexpr int cSearchMaxDepth = 8;
     static constexpr int cSearchMaxEntries = 200000;
 };

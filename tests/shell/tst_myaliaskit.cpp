@@ -115,14 +115,18 @@ void tst_MyAliasKit::followsObjectOnItsVolume_data()
     QTest::addColumn<bool>("isFile");
     QTest::addColumn<QString>("expected"); // below the test folder; empty when it must not resolve
     QTest::addColumn<int>("expectChanged");
+    QTest::addColumn<QString>("parent"); // below the test folder, wherever that is on its volume
 
-    QTest::newRow("untouched") << Change::None << false << u"a/target"_s << 0;
-    QTest::newRow("folder renamed") << Change::Rename << false << u"a/renamed"_s << 1;
-    QTest::newRow("folder moved into sibling") << Change::MoveIntoSibling << false << u"a/sibling/target"_s << 1;
-    QTest::newRow("file renamed") << Change::Rename << true << u"a/renamed"_s << 1;
-    QTest::newRow("folder deleted") << Change::Delete << false << QString() << 0;
+    const QString a = u"a"_s;
+    QTest::newRow("untouched") << Change::None << false << u"a/target"_s << 0 << a;
+    QTest::newRow("folder renamed") << Change::Rename << false << u"a/renamed"_s << 1 << a;
+    QTest::newRow("folder moved into sibling") << Change::MoveIntoSibling << false << u"a/sibling/target"_s << 1 << a;
+    QTest::newRow("file renamed") << Change::Rename << true << u"a/renamed"_s << 1 << a;
+    QTest::newRow("folder deleted") << Change::Delete << false << QString() << 0 << a;
     // The file system may hand the freed inode number straight back, so either is right.
-    QTest::newRow("folder made again") << Change::Recreate << false << u"a/target"_s << -1;
+    QTest::newRow("folder made again") << Change::Recreate << false << u"a/target"_s << -1 << a;
+    const QString deep = u"a/1/2/3/4/5/6/7/8/9"_s;
+    QTest::newRow("folder renamed ten levels down") << Change::Rename << false << deep + u"/renamed"_s << 1 << deep;
 }
 
 void tst_MyAliasKit::followsObjectOnItsVolume()
@@ -131,10 +135,12 @@ void tst_MyAliasKit::followsObjectOnItsVolume()
     QFETCH(bool, isFile);
     QFETCH(QString, expected);
     QFETCH(int, expectChanged);
+    QFETCH(QString, parent);
 
     const QString base = TestSandbox::instance().makeFolder(u"volume"_s);
-    const QString target = base + u"/a/target"_s;
+    const QString target = base + u'/' + parent + u"/target"_s;
     QVERIFY(QDir().mkpath(base + u"/a/sibling"_s));
+    QVERIFY(QDir().mkpath(base + u'/' + parent));
     QVERIFY(isFile ? writeFile(target, "photo") : QDir().mkpath(target));
     const QByteArray data = referenceTo(target);
     QVERIFY(!data.isEmpty());
@@ -143,7 +149,7 @@ void tst_MyAliasKit::followsObjectOnItsVolume()
     case Change::None:
         break;
     case Change::Rename:
-        QVERIFY(QDir().rename(target, base + u"/a/renamed"_s));
+        QVERIFY(QDir().rename(target, base + u'/' + parent + u"/renamed"_s));
         break;
     case Change::MoveIntoSibling:
         QVERIFY(QDir().rename(target, base + u"/a/sibling/target"_s));
