@@ -9,7 +9,6 @@
 #include <cctype>
 #include <cstdlib>
 #include <memory>
-#include <plist/plist++.h>
 #include <plist/plist.h>
 
 using namespace Qt::StringLiterals;
@@ -247,57 +246,64 @@ QVariant toVariant(plist_t node, QString *error)
     }
 }
 
-std::unique_ptr<PList::Node> toNode(const QVariant &value, QString *error)
+// Writing builds C nodes too: a libplist++ 2.2 array copies every item it is
+// given, and those copies of nested arrays are never freed.
+struct NodeFree
+{
+    void operator()(plist_t node) const { plist_free(node); }
+};
+using NodePtr = std::unique_ptr<void, NodeFree>;
+
+NodePtr toNode(const QVariant &value, QString *error)
 {
     switch (value.typeId()) {
     case QMetaType::Bool:
-        return std::make_unique<PList::Boolean>(value.toBool());
+        return NodePtr(plist_new_bool(value.toBool() ? 1 : 0));
     case QMetaType::Int:
     case QMetaType::UInt:
     case QMetaType::Long:
     case QMetaType::LongLong:
     case QMetaType::Short:
     case QMetaType::UShort:
-        return std::make_unique<PList::Integer>(uint64_t(value.toLongLong()));
+        return NodePtr(plist_new_uint(uint64_t(value.toLongLong())));
     case QMetaType::ULong:
     case QMetaType::ULongLong:
-        return std::make_unique<PList::Integer>(uint64_t(value.toULongLong()));
+        return NodePtr(plist_new_uint(uint64_t(value.toULongLong())));
     case QMetaType::Double:
     case QMetaType::Float:
-        return std::make_unique<PList::Real>(value.toDouble());
+        return NodePtr(plist_new_real(value.toDouble()));
     case QMetaType::QString:
-        return std::make_unique<PList::String>(value.toString().toStdString());
+        return NodePtr(plist_new_string(value.toString().toUtf8().constData()));
     case QMetaType::QByteArray: {
         const QByteArray bytes = value.toByteArray();
-        return std::make_unique<PList::Data>(std::vector<char>(bytes.begin(), bytes.end()));
+        return NodePtr(plist_new_data(bytes.constData(), uint64_t(bytes.size())));
     }
     case QMetaType::QDateTime: {
-        // PList::Date(timeval) trips an assertion in libplist 2.2; wrap a C node instead.
         const qint64 ms = plistEpoch().msecsTo(value.toDateTime());
         const qint64 sec = ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
         const qint64 usec = (ms - sec * 1000) * 1000;
-        return std::make_unique<PList::Date>(plist_new_date(int32_t(sec), int32_t(usec)));
+        return NodePtr(plist_new_date(int32_t(sec), int32_t(usec)));
     }
     case QMetaType::QStringList:
     case QMetaType::QVariantList: {
-        auto array = std::make_unique<PList::Array>();
+        NodePtr array(plist_new_array());
         for (const QVariant &item : value.toList()) {
-            std::unique_ptr<PList::Node> node = toNode(item, error);
+            NodePtr node = toNode(item, error);
             if (!node)
                 return nullptr;
-            array->Append(node.release());
+            plist_array_append_item(array.get(), node.release()); // the array owns it now
         }
         return array;
     }
     case QMetaType::QVariantMap:
     case QMetaType::QVariantHash: {
-        auto dict = std::make_unique<PList::Dictionary>();
+        NodePtr dict(plist_new_dict());
         const QVariantMap map = value.toMap();
         for (auto it = map.cbegin(); it != map.cend(); ++it) {
-            std::unique_ptr<PList::Node> node = toNode(it.value(), error);
+            NodePtr node = toNode(it.value(), error);
             if (!node)
                 return nullptr;
-            dict->Set(it.key().toStdString(), node.get());
+            plist_dict_set_item(dict.get(), it.key().toUtf8().constData(), node.release()); // owned by the dictionary
         }
         return dict;
     }
@@ -306,6 +312,18 @@ std::unique_ptr<PList::Node> toNode(const QVariant &value, QString *error)
             *error = u"a property list cannot hold a value of type %1"_s.arg(QString::fromLatin1(value.typeName()));
         return nullptr;
     }
+}
+
+// The root of a property list: a dictionary or a list.
+NodePtr rootNode(const QVariant &value, QString *error)
+{
+    NodePtr node = toNode(value, error);
+    if (node && plist_get_node_type(node.get()) != PLIST_DICT && plist_get_node_type(node.get()) != PLIST_ARRAY) {
+        if (error)
+            *error = u"the root of a property list must be a dictionary or a list"_s;
+        return nullptr;
+    }
+    return node;
 }
 } // namespace
 
@@ -336,27 +354,28 @@ QVariant PlistCodec::parse(const QByteArray &bytes, QString *error)
 
 QByteArray PlistCodec::toXml(const QVariant &value, QString *error)
 {
-    std::unique_ptr<PList::Node> node = toNode(value, error);
-    auto *structure = dynamic_cast<PList::Structure *>(node.get());
-    if (!structure) {
-        if (node && error)
-            *error = u"the root of a property list must be a dictionary or a list"_s;
+    const NodePtr root = rootNode(value, error);
+    if (!root)
         return {};
-    }
-    return QByteArray::fromStdString(structure->ToXml());
+    char *xml = nullptr;
+    uint32_t length = 0;
+    plist_to_xml(root.get(), &xml, &length);
+    const QByteArray bytes(xml, qsizetype(length));
+    plist_to_xml_free(xml);
+    return bytes;
 }
 
 QByteArray PlistCodec::toBinary(const QVariant &value, QString *error)
 {
-    std::unique_ptr<PList::Node> node = toNode(value, error);
-    auto *structure = dynamic_cast<PList::Structure *>(node.get());
-    if (!structure) {
-        if (node && error)
-            *error = u"the root of a property list must be a dictionary or a list"_s;
+    const NodePtr root = rootNode(value, error);
+    if (!root)
         return {};
-    }
-    const std::vector<char> bytes = structure->ToBin();
-    return QByteArray(bytes.data(), qsizetype(bytes.size()));
+    char *bin = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(root.get(), &bin, &length);
+    const QByteArray bytes(bin, qsizetype(length));
+    plist_to_bin_free(bin);
+    return bytes;
 }
 
 QVariant PlistCodec::readFile(const QString &path, QString *error)
