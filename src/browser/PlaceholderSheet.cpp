@@ -52,10 +52,16 @@ PlaceholderSheet::PlaceholderSheet(const QString &segueIdentifier, QWidget *pare
         NotificationCenter::defaultCenter().addObserver(this, name, [this](const Notification &n) {
             const QString text = describe(n);
             QPointer<PlaceholderSheet> self(this);
-            Dispatch::onMainAndWait([self, text] {
+            // Never waits for the main thread: the main thread may be closing this sheet and
+            // waiting, in the observer's removal, for this very delivery to end.
+            const auto show = [self, text] {
                 if (self)
                     self->m_text->appendPlainText(text);
-            });
+            };
+            if (Dispatch::isMainThread())
+                show();
+            else
+                Dispatch::onMain(show);
         });
     }
 }

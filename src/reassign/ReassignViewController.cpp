@@ -230,11 +230,17 @@ void ReassignViewController::viewDidLoad()
     QPointer<ReassignViewController> self(this);
     NotificationCenter::defaultCenter().addObserver(this, NotificationNames::myReassignId,
                                                     [self](const Notification &notification) {
-                                                        // Widgets are touched on the main thread only.
-                                                        Dispatch::onMainAndWait([self, &notification] {
+                                                        // Widgets are touched on the main thread only. From
+                                                        // another thread this never waits: the main thread may
+                                                        // be closing the sheet and waiting for this delivery.
+                                                        const auto take = [self, notification] {
                                                             if (self)
                                                                 self->doNotification1(notification);
-                                                        });
+                                                        };
+                                                        if (Dispatch::isMainThread())
+                                                            take();
+                                                        else
+                                                            Dispatch::onMain(take);
                                                     });
     SettingsStore &store = SettingsStore::standard();
     store.setString(QString(), cPrefReassignedBarcodeString);
