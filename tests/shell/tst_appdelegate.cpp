@@ -257,6 +257,9 @@ void TestAppDelegate::openedFolderSurvivesTheStartUpCheck()
 
 void TestAppDelegate::secondInstanceHandsOverAndEnds()
 {
+    // This process's own pending saves (the keys earlier tests changed) must land
+    // before the program writes the file, or a late one would undo its change.
+    store.synchronize();
     const QString folder = TestSandbox::instance().makeFolder(u"forwarded"_s);
     QVERIFY(writeFile(folder + u"/IMG_0001.JPG"_s, "x"));
     std::unique_ptr<QProcess> first(startApp({}));
