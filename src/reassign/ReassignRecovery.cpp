@@ -1,6 +1,7 @@
 #include "ReassignRecovery.h"
 
 #include "ReassignJournal.h"
+#include "RenamePlan.h"
 #include "support/SafeFile.h"
 #include "support/SystemLog.h"
 
@@ -29,19 +30,6 @@ bool isRunning(qint64 pid)
     return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM);
 }
 
-QString visibleFallback(const QString &path)
-{
-    const QFileInfo info(path);
-    const QString suffix = info.suffix().isEmpty() ? QString() : u'.' + info.suffix();
-    for (int n = 1; n < 1000; ++n) {
-        const QString candidate =
-            info.absolutePath() + u'/' + info.completeBaseName() + u"-kept-"_s + QString::number(n) + suffix;
-        if (!exists(candidate))
-            return candidate;
-    }
-    return {};
-}
-
 // Runs the rest of the cycle (each step only where its photo is still at the old name
 // and the new one is free), then brings the parked photo out. Where it ended, or empty.
 QString recoverParked(const QJsonObject &entry)
@@ -58,7 +46,7 @@ QString recoverParked(const QJsonObject &entry)
         }
     }
     const QString from = entry.value(u"old"_s).toString();
-    for (const QString &home : {entry.value(u"new"_s).toString(), from, visibleFallback(from)}) {
+    for (const QString &home : {entry.value(u"new"_s).toString(), from, RenamePlan::visibleFallback(from)}) {
         if (home.isEmpty())
             continue;
         if (const FileResult r = SafeFile::renameNoReplace(parked, home); r) {

@@ -29,9 +29,14 @@ void logFailure(const FileResult &result)
     logLine(u"oops somethign went wrong "_s + result.text());
 }
 
-// A name that shows the photo is there, for the rare photo that can take
-// neither its new name nor its old one back.
-QString visibleFallback(const QString &path)
+} // namespace
+
+bool RenamePlan::isNameTooLong(const QString &path)
+{
+    return NativePath(path).fileNameBytes().size() > cMaxNameBytes;
+}
+
+QString RenamePlan::visibleFallback(const QString &path)
 {
     const QFileInfo info(path);
     const QString suffix = info.suffix().isEmpty() ? QString() : u'.' + info.suffix();
@@ -42,12 +47,6 @@ QString visibleFallback(const QString &path)
             return candidate;
     }
     return {};
-}
-} // namespace
-
-bool RenamePlan::isNameTooLong(const QString &path)
-{
-    return NativePath(path).fileNameBytes().size() > cMaxNameBytes;
 }
 
 QList<RenamePlan::Outcome> RenamePlan::execute(const QList<Step> &steps, const BeforePark &beforePark)

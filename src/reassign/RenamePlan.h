@@ -49,4 +49,7 @@ public:
     static constexpr qsizetype cMaxNameBytes = 255;
     // The last component of path is longer than a file name can be.
     static bool isNameTooLong(const QString &path);
+    // A free name that shows the photo is there ("NAME-kept-N.EXT"), for the rare photo
+    // that can take neither its new name nor its old one back; empty when none is free.
+    static QString visibleFallback(const QString &path);
 };
