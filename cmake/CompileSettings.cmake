@@ -27,4 +27,14 @@ if(LUMISORT_WERROR)
     target_compile_options(lumisort_compile_settings INTERFACE -Werror)
 endif()
 
+# AddressSanitizer (with its leak checker) and UndefinedBehaviorSanitizer on
+# every target of the project. Undefined behaviour aborts instead of printing
+# and carrying on, so a test that hits it fails.
+option(LUMISORT_SANITIZE "Build with AddressSanitizer, LeakSanitizer and UndefinedBehaviorSanitizer" OFF)
+if(LUMISORT_SANITIZE)
+    set(lumisort_sanitize_flags -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+    target_compile_options(lumisort_compile_settings INTERFACE ${lumisort_sanitize_flags})
+    target_link_options(lumisort_compile_settings INTERFACE ${lumisort_sanitize_flags})
+endif()
+
 target_include_directories(lumisort_compile_settings INTERFACE ${CMAKE_SOURCE_DIR}/src)
