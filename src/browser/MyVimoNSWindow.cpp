@@ -23,6 +23,10 @@ void MyVimoNSWindow::keyPressEvent(QKeyEvent *event)
 
 void MyVimoNSWindow::closeEvent(QCloseEvent *event)
 {
+    if (m_closeGuard && !m_closeGuard()) {
+        event->ignore();
+        return;
+    }
     QMainWindow::closeEvent(event);
     if (event->isAccepted())
         Q_EMIT closing();

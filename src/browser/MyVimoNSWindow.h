@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <functional>
 
 // The main window. Takes keyboard focus and hands every key to the standard
 // handling; no key has a meaning of its own here.
@@ -11,6 +12,8 @@ class MyVimoNSWindow : public QMainWindow
 public:
     explicit MyVimoNSWindow(QWidget *parent = nullptr);
     bool acceptsFirstResponder() const { return true; }
+    // Asked before the window closes; false keeps it open.
+    void setCloseGuard(std::function<bool()> guard) { m_closeGuard = std::move(guard); }
 
 Q_SIGNALS:
     void closing();
@@ -20,4 +23,7 @@ Q_SIGNALS:
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+
+private:
+    std::function<bool()> m_closeGuard;
 };

@@ -13,12 +13,16 @@
 #include "support/FolderPanel.h"
 #include "support/NotificationCenter.h"
 #include "support/SystemLog.h"
+#include "support/WorkInProgress.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
 #include <QMenuBar>
+#include <QPointer>
+#include <QStatusBar>
+#include <QTimer>
 #include <QToolBar>
 
 using namespace Qt::StringLiterals;
@@ -49,6 +53,13 @@ void WindowController::windowDidLoad()
     m_viewController->updateWindowTitle();
     buildMenusAndToolbar();
     connect(m_window, &MyVimoNSWindow::moveLeftReached, this, [this] { moveLeft(); });
+    // Closing the window quits: it must not leave a run going with no window.
+    m_window->setCloseGuard([this] {
+        if (WorkInProgress::running().isEmpty())
+            return true;
+        quit();
+        return false;
+    });
 }
 
 QString WindowController::aboutText()
@@ -163,7 +174,56 @@ void WindowController::moveLeft(QObject *)
 
 void WindowController::quit()
 {
+    const QList<WorkInProgress::Item> running = WorkInProgress::running();
+    if (running.isEmpty()) {
+        quitNow();
+        return;
+    }
+    if (m_quitPending || m_askingToQuit)
+        return;
+    m_askingToQuit = true;
+    const WorkInProgress::Item &first = running.first();
+    QString text = first.whatQuittingDoes;
+    for (qsizetype i = 1; i < running.size(); ++i)
+        text += u" "_s + running.at(i).whatQuittingDoes;
+    text += u"\n\nThe window stays open until then."_s;
+    QPointer<WindowController> self(this);
+    Alert::beginSheet(m_window,
+                      {Alert::Style::Warning,
+                       first.what + u" is still running. Quit anyway?"_s,
+                       text,
+                       {u"Cancel"_s, u"Quit When Safe"_s}},
+                      [self](int answer) {
+                          if (!self)
+                              return;
+                          self->m_askingToQuit = false;
+                          if (answer == Alert::cSecondButtonReturn)
+                              self->quitWhenRunsAreSafe();
+                      });
+}
+
+void WindowController::quitWhenRunsAreSafe()
+{
+    m_quitPending = true;
+    logLine(u"WindowController -> quit.... waiting for the runs under way to reach a safe point"_s);
+    WorkInProgress::stopAllAtSafePoint();
+    m_window->statusBar()->showMessage(u"Lumisort quits when the work under way reaches a safe point..."_s);
+    auto *poll = new QTimer(this);
+    poll->setInterval(100);
+    connect(poll, &QTimer::timeout, this, [this, poll] {
+        if (!WorkInProgress::running().isEmpty())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        quitNow();
+    });
+    poll->start();
+}
+
+void WindowController::quitNow()
+{
     for (QDialog *sheet : m_viewController->presentedSheets())
         sheet->reject();
+    Q_EMIT quitting();
     QApplication::quit();
 }

@@ -24,8 +24,11 @@ public:
     QSize windowWillResize(MyVimoNSWindow *window, const QSize &proposed) const;
     void openAnotherFolder(QObject *sender = nullptr);
     void moveLeft(QObject *sender = nullptr);
-    // Ends every sheet over the main window, then quits.
+    // Ends every sheet over the main window, then quits. While a run that moves
+    // photos is under way it asks first; confirmed, the window stays (with the
+    // run's progress) until every run reaches its safe point, then quits.
     void quit();
+    bool isQuitPending() const { return m_quitPending; }
 
     // What the application-level menu entries do; the application installs its own.
     struct Commands
@@ -48,11 +51,19 @@ public:
     QAction *selectAllAction = nullptr;
     QAction *quitAction = nullptr;
 
+Q_SIGNALS:
+    // Right before the application is told to quit.
+    void quitting();
+
 private:
     void windowDidLoad();
+    void quitWhenRunsAreSafe();
+    void quitNow();
     void buildMenusAndToolbar();
 
     Commands m_commands;
+    bool m_quitPending = false;
+    bool m_askingToQuit = false;
     MyVimoNSWindow *m_window = nullptr;
     ViewController *m_viewController = nullptr;
 };

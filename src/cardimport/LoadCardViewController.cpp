@@ -15,6 +15,7 @@
 #include "support/Notification.h"
 #include "support/NotificationCenter.h"
 #include "support/SystemLog.h"
+#include "support/WorkInProgress.h"
 
 #include <QDialogButtonBox>
 #include <QFileInfo>
@@ -379,10 +380,18 @@ void LoadCardViewController::startRun(CardCopyRun::Options options)
         if (g_adjustOptions)
             g_adjustOptions(options);
     }
+    // A card import has no safe point before its end: the working folder may already
+    // be cleared while the photos are still in staging. Quitting waits for it.
+    std::shared_ptr<WorkInProgress::Token> work = WorkInProgress::begin(
+        {u"A card import"_s, u"The card import is finished first; then Lumisort quits."_s}, [self] {
+            if (self)
+                self->setStatusString(u"Quitting when the card import is finished..."_s);
+        });
     ++state->queued;
     m_progressTimer->start();
-    CardCopyRun::queue().async([self, state, options] {
+    CardCopyRun::queue().async([self, state, options, work] {
         const CardCopyRun::Result result = CardCopyRun::run(options);
+        work->release();
         --state->queued;
         const int outcome = int(result.outcome);
         const QString message = result.message;

@@ -11,6 +11,7 @@
 #include "support/Plural.h"
 #include "support/SafeFile.h"
 #include "support/SystemLog.h"
+#include "support/WorkInProgress.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>
@@ -33,6 +34,7 @@ const QString CopyToMainFolderViewController::cSegueIdentifier = u"dummyButtonSe
 struct CopyToMainFolderViewController::RunState
 {
     std::atomic<bool> running {false};
+    std::atomic<bool> stopRequested {false}; // the program is quitting
     std::atomic<qsizetype> done {0};
     std::atomic<qsizetype> total {-1}; // unknown until the working folder is listed
     // Where the files went, for the summary.
@@ -146,8 +148,17 @@ void CopyToMainFolderViewController::ibDoMainStuff()
         state->text = text;
         state->textChanged = true;
     };
+    // Quitting waits for the photo being filed; the rest stay in the working folder.
+    std::shared_ptr<WorkInProgress::Token> work =
+        WorkInProgress::begin({u"Filing"_s,
+                               u"Filing stops after the photo it is filing; the photos not yet filed stay in the "
+                               "working folder."_s},
+                              [state, say] {
+                                  state->stopRequested = true;
+                                  say(u"Quitting: filing stops after the photo it is filing..."_s);
+                              });
     QPointer<CopyToMainFolderViewController> self(this);
-    Dispatch::inBackground([self, state, src, dest, say] {
+    Dispatch::inBackground([self, state, src, dest, say, work] {
         // The count shown from the start: the files the run will find, as it lists them
         // (top level, no folders); the run's own count takes over with its first file.
         if (const std::optional<QList<SafeFileEntry>> entries = SafeFile::list(NativePath(src))) {
@@ -160,29 +171,33 @@ void CopyToMainFolderViewController::ibDoMainStuff()
         QThread::msleep(100);
         say(u"Processing Files at:\n["_s + src + u"]"_s);
         QThread::msleep(100);
-        const FilingRun::Result result = FilingRun::run(src, dest, [state, say](const FilingRun::Event &e) {
-            if (e.kind == FilingRun::EventKind::Moving) {
-                say(u"Copying TO:\n "_s + e.target);
-                QMutexLocker locker(&state->lock);
-                state->currentFile = e.name;
-            } else {
-                state->done = e.index;
-            }
-            if (e.kind == FilingRun::EventKind::Moved)
-                ++state->filed;
-            else if (e.kind == FilingRun::EventKind::MovedUnassigned)
-                ++state->unassigned;
-            else if (e.kind == FilingRun::EventKind::LeftInPlace)
-                ++state->leftInPlace;
-            else if (e.kind == FilingRun::EventKind::Failed)
-                ++state->failed;
-            state->total = e.total;
-        });
+        const FilingRun::Result result = FilingRun::run(
+            src, dest,
+            [state, say](const FilingRun::Event &e) {
+                if (e.kind == FilingRun::EventKind::Moving) {
+                    say(u"Copying TO:\n "_s + e.target);
+                    QMutexLocker locker(&state->lock);
+                    state->currentFile = e.name;
+                } else {
+                    state->done = e.index;
+                }
+                if (e.kind == FilingRun::EventKind::Moved)
+                    ++state->filed;
+                else if (e.kind == FilingRun::EventKind::MovedUnassigned)
+                    ++state->unassigned;
+                else if (e.kind == FilingRun::EventKind::LeftInPlace)
+                    ++state->leftInPlace;
+                else if (e.kind == FilingRun::EventKind::Failed)
+                    ++state->failed;
+                state->total = e.total;
+            },
+            &state->stopRequested);
         {
             QMutexLocker locker(&state->lock);
             state->currentFile.clear(); // the last name must not linger after the end
         }
         state->running = false;
+        work->release();
         if (!result.summary) {
             // The run stopped before filing anything: say why instead of waiting silently.
             const QString reason = result.reason.isEmpty() ? u"the folders are not set"_s : result.reason;

@@ -201,7 +201,8 @@ FilingRun::Summary FilingRun::summarize(qsizetype moved, qsizetype attempted, qs
 }
 
 FilingRun::Result FilingRun::run(const QString &srcPath, const QString &destPath,
-                                 const std::function<void(const Event &)> &observer)
+                                 const std::function<void(const Event &)> &observer,
+                                 const std::atomic<bool> *stopRequested)
 {
     const auto tell = [&observer](const Event &e) {
         if (observer)
@@ -300,7 +301,14 @@ FilingRun::Result FilingRun::run(const QString &srcPath, const QString &destPath
         tell(event);
     };
 
+    qsizetype notReached = 0;
     for (qsizetype i = 0; i < files.size(); ++i) {
+        if (stopRequested && stopRequested->load()) {
+            notReached = files.size() - i;
+            logLine(u"FilingRun -> run.... stopped on request; "_s + Plural::count(notReached, u"file"_s, u"files"_s)
+                    + u" left in "_s + NativePath::forDisplay(srcPath));
+            break;
+        }
         const SafeFileEntry &file = files.at(i);
         const QString name = file.displayName;
         const NativePath target = NativePath(destPath).child(file.name);
@@ -345,5 +353,12 @@ FilingRun::Result FilingRun::run(const QString &srcPath, const QString &destPath
             logLine(u"FilingRun -> run.... "_s + synced.text());
     }
     result.summary = summarize(moved, attempted, total, failures, renamed, alreadyFiled);
+    if (notReached > 0) {
+        // A stopped run did not file everything: it must not read as "ALL".
+        result.summary->notReached = notReached;
+        result.summary->title = u"Filing Stopped"_s;
+        result.summary->text = u"Stopped on request: "_s + Plural::count(notReached, u"file was"_s, u"files were"_s)
+            + u" not filed and stayed in the working folder.\n\n"_s + result.summary->text;
+    }
     return result;
 }

@@ -57,6 +57,7 @@ public:
         qsizetype failures = 0; // any failed move, the unassigned ones included
         QList<Notice> renamed; // filed under a numbered name
         QList<Notice> alreadyFiled; // an identical copy was there; the working copy was removed
+        qsizetype notReached = 0; // left in the working folder because the run was stopped
         QString title;
         QString text;
     };
@@ -78,9 +79,12 @@ public:
         std::optional<Summary> summary; // absent when the run stopped before filing
     };
 
-    // Runs on the calling thread; events arrive on it too.
+    // Runs on the calling thread; events arrive on it too. Once stopRequested is
+    // set, the run ends before its next photo: a photo is never left half moved,
+    // and the rest stay in the working folder.
     static Result run(const QString &srcPath, const QString &destPath,
-                      const std::function<void(const Event &)> &observer = {});
+                      const std::function<void(const Event &)> &observer = {},
+                      const std::atomic<bool> *stopRequested = nullptr);
 
     // The lock that keeps one run per working folder (the card import takes it too,
     // so a folder is never emptied while it is being filed).

@@ -13,6 +13,7 @@
 #include "support/Alert.h"
 #include "support/FolderPanel.h"
 #include "support/NotificationCenter.h"
+#include "support/WorkInProgress.h"
 
 #include <QApplication>
 #include <QDir>
@@ -23,6 +24,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QSemaphore>
 #include <QSignalSpy>
 
 using namespace Qt::StringLiterals;
@@ -50,6 +52,7 @@ private Q_SLOTS:
     void asksBeforePhotosGoToTheTrash_data();
     void asksBeforePhotosGoToTheTrash();
     void pulledCardIsNotDone();
+    void importUnderWayHoldsOffQuitting();
 
 private:
     LoadCardViewController *openSheet()
@@ -411,6 +414,37 @@ void TestLoadCardViewController::pulledCardIsNotDone()
     QCOMPARE(Alert::shownForTesting().constFirst().messageText, u"Card NOT Imported"_s);
     QCOMPARE(QDir(m_working).entryList(QDir::Files), QStringList {u"notes.txt"_s});
     QCOMPARE(m_refreshes, 0);
+}
+
+void TestLoadCardViewController::importUnderWayHoldsOffQuitting()
+{
+    const QString card = makeCard(u"EOS_DIGITAL"_s);
+    QVERIFY(!card.isEmpty());
+    // The copy waits after its first photo until the test lets it go on.
+    QSemaphore held;
+    QSemaphore reached;
+    LoadCardViewController::setRunOptionsForTesting([&](CardCopyRun::Options &options) {
+        options.copyThreads = 1;
+        options.copied = [&](const QString &, qint64) {
+            reached.release();
+            held.acquire();
+        };
+    });
+    LoadCardViewController *sheet = openSheet();
+    QPointer<LoadCardViewController> alive(sheet);
+    sheet->processNewCard(card);
+    QVERIFY(reached.tryAcquire(1, 20000));
+    // Closing the sheet does not end the run: quitting must still know of it.
+    sheet->reject();
+    QTRY_VERIFY(!alive);
+    const QList<WorkInProgress::Item> running = WorkInProgress::running();
+    QCOMPARE(running.size(), 1);
+    QCOMPARE(running.first().what, u"A card import"_s);
+    WorkInProgress::stopAllAtSafePoint(); // the sheet is gone: nothing to show, nothing to crash
+    held.release(100);
+    QVERIFY(CardCopyRun::queue().waitForDone(30000));
+    QVERIFY(WorkInProgress::running().isEmpty());
+    QCOMPARE(QDir(m_working).entryList(QDir::Files).size(), 3); // the whole card came in
 }
 
 LUMISORT_GUI_TEST_MAIN(TestLoadCardViewController)

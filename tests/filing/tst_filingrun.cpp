@@ -30,6 +30,7 @@ private Q_SLOTS:
     void stopsWithoutSummary();
     void acrossFileSystemsWithAFullDestination();
     void killedMoveLeavesNoTemporary();
+    void stopRequestEndsBetweenPhotos();
 
 private:
     QString m_source;
@@ -381,6 +382,35 @@ void TestFilingRun::killedMoveLeavesNoTemporary()
     QVERIFY(result.summary);
     QCOMPARE(result.summary->moved, 1);
     QCOMPARE(contentsOf(destination.folder()), QStringList {u"day/123_IMG_0001.JPG="_s + QString::fromLatin1(photo)});
+}
+
+void TestFilingRun::stopRequestEndsBetweenPhotos()
+{
+    for (const QString &name : {u"123_IMG_0001.JPG"_s, u"123_IMG_0002.JPG"_s, u"123_IMG_0003.JPG"_s})
+        QVERIFY(writeFile(m_source + u'/' + name, name.toUtf8()));
+    std::atomic<bool> stop {false};
+    const QString daily = m_root + u"/daily"_s;
+    // Quitting arrives while the first photo is on its way.
+    const FilingRun::Result result = FilingRun::run(
+        m_source, daily,
+        [&stop](const FilingRun::Event &e) {
+            if (e.kind == FilingRun::EventKind::Moving)
+                stop = true;
+        },
+        &stop);
+    QVERIFY(result.summary);
+    // The photo under way finished (whichever was listed first); the others were never touched.
+    const QStringList filed = namesIn(daily);
+    QCOMPARE(filed.size(), 1);
+    QCOMPARE(readFile(daily + u'/' + filed.first()), filed.first().toUtf8());
+    QStringList stayed = namesIn(m_source);
+    QCOMPARE(stayed.size(), 2);
+    stayed << filed;
+    stayed.sort();
+    QCOMPARE(stayed, (QStringList {u"123_IMG_0001.JPG"_s, u"123_IMG_0002.JPG"_s, u"123_IMG_0003.JPG"_s}));
+    QCOMPARE(result.summary->notReached, 2);
+    QCOMPARE(result.summary->title, u"Filing Stopped"_s);
+    QVERIFY(result.summary->text.startsWith(u"Stopped on request: 2 files were not filed"_s));
 }
 
 LUMISORT_CORE_TEST_MAIN(TestFilingRun)

@@ -1,0 +1,110 @@
+#include "TestMain.h"
+#include "browser/MyVimoNSWindow.h"
+#include "browser/WindowController.h"
+#include "shell/FactoryDefaults.h"
+#include "shell/SettingsKeys.h"
+#include "shell/SettingsStore.h"
+#include "support/Alert.h"
+#include "support/WorkInProgress.h"
+
+#include <QAction>
+#include <QSignalSpy>
+#include <QStatusBar>
+
+using namespace Qt::StringLiterals;
+
+// Quitting while photos are being moved: the question, the wait for the safe
+// point with the window still up, and the quit once every run is safe.
+class TestWindowController : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void quitDuringARunAsksThenWaitsForItsSafePoint();
+    void closingTheWindowDuringARunKeepsItOpen();
+    void quitWithNothingRunningQuitsAtOnce();
+
+private:
+    std::unique_ptr<WindowController> m_controller;
+};
+
+void TestWindowController::initTestCase()
+{
+    Alert::setTestMode(true);
+    FactoryDefaults::registerInto(SettingsStore::standard());
+    SettingsStore::standard().setString(TestSandbox::instance().makeFolder(u"working"_s), cPrefSourcePath);
+}
+
+void TestWindowController::init()
+{
+    Alert::resetForTesting();
+    m_controller = std::make_unique<WindowController>();
+    m_controller->window()->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_controller->window()));
+}
+
+void TestWindowController::cleanup()
+{
+    m_controller.reset();
+}
+
+void TestWindowController::quitDuringARunAsksThenWaitsForItsSafePoint()
+{
+    int stops = 0;
+    std::unique_ptr<WorkInProgress::Token> filing =
+        WorkInProgress::begin({u"Filing"_s, u"Filing stops after the photo it is filing."_s}, [&stops] { ++stops; });
+    QSignalSpy quitting(m_controller.get(), &WindowController::quitting);
+
+    // Cancel (the careful answer) changes nothing.
+    m_controller->quitAction->trigger();
+    QTRY_COMPARE(Alert::shownForTesting().size(), 1);
+    const Alert::Content asked = Alert::shownForTesting().first();
+    QCOMPARE(asked.messageText, u"Filing is still running. Quit anyway?"_s);
+    QVERIFY(asked.informativeText.contains(u"Filing stops after the photo it is filing."_s));
+    QCOMPARE(asked.buttons.at(asked.carefulButton), u"Cancel"_s);
+    QTest::qWait(50);
+    QCOMPARE(stops, 0);
+    QCOMPARE(quitting.count(), 0);
+    QVERIFY(!m_controller->isQuitPending());
+
+    // Confirmed: the run is told to stop at its safe point; the window waits for it.
+    Alert::queueAnswerForTesting(Alert::cSecondButtonReturn);
+    m_controller->quitAction->trigger();
+    QTRY_VERIFY(m_controller->isQuitPending());
+    QCOMPARE(stops, 1);
+    QVERIFY(m_controller->window()->isVisible());
+    QVERIFY(m_controller->window()->statusBar()->currentMessage().contains(u"safe point"_s));
+    // Asking again while waiting neither asks nor stops twice.
+    m_controller->quitAction->trigger();
+    QTest::qWait(300);
+    QCOMPARE(Alert::shownForTesting().size(), 2);
+    QCOMPARE(stops, 1);
+    QCOMPARE(quitting.count(), 0);
+
+    filing.reset(); // the run reached its safe point
+    QTRY_COMPARE(quitting.count(), 1);
+}
+
+void TestWindowController::closingTheWindowDuringARunKeepsItOpen()
+{
+    const std::unique_ptr<WorkInProgress::Token> import =
+        WorkInProgress::begin({u"A card import"_s, u"The card import is finished first."_s});
+    QVERIFY(!m_controller->window()->close());
+    QVERIFY(m_controller->window()->isVisible());
+    QTRY_COMPARE(Alert::shownForTesting().size(), 1);
+    QCOMPARE(Alert::shownForTesting().first().messageText, u"A card import is still running. Quit anyway?"_s);
+}
+
+void TestWindowController::quitWithNothingRunningQuitsAtOnce()
+{
+    QSignalSpy quitting(m_controller.get(), &WindowController::quitting);
+    m_controller->quitAction->trigger();
+    QCOMPARE(quitting.count(), 1);
+    QVERIFY(Alert::shownForTesting().isEmpty());
+}
+
+LUMISORT_GUI_TEST_MAIN(TestWindowController)
+#include "tst_windowcontroller.moc"
