@@ -1,9 +1,11 @@
 #pragma once
 
 #include "RenamePlan.h"
+#include "model/FileIdentity.h"
 
 #include <QList>
 #include <QString>
+#include <optional>
 
 // The record of one reassignment run, written next to the log before anything
 // is renamed and completed afterwards, so that a run can be audited (and undone
@@ -17,17 +19,38 @@ public:
         QString newPath; // intended
         QString finalPath; // after the run
         QString trashPath; // where a discarded barcode photo went ("" if none, "deleted" when deleted)
+        // The file as the run left it (in the trash when it went there): a later undo tells
+        // from it whether the file is still the one this run named. Absent in older journals.
+        std::optional<FileIdentity> left {};
+        // Brought back from the trash by an undo: oldPath is where it lay in the trash.
+        bool restored = false;
     };
 
-    // "<log folder>/reassign-journal/<time>-<pid>-<mode>.json".
+    // A journal as read back.
+    struct Record
+    {
+        QString path;
+        QString mode;
+        QString state;
+        QString folder; // the photos' folder, resolved ("" in older journals)
+        qint64 pid = 0;
+        QList<Entry> entries;
+    };
+    static std::optional<Record> read(const QString &path);
+    // The folder of a record's photos, resolved: its own field, else the folder of its
+    // first photo that still exists; empty when neither can be told.
+    static QString folderOf(const Record &record);
+
+    // "<log folder>/reassign-journal/<time>[.<n>]-<pid>-<mode>.json".
     static QString folder();
 
     // Writes the plan (state "planned"); false when the journal cannot be written.
-    bool begin(const QString &mode, const QList<Entry> &planned);
+    // The folder is that of the first planned photo unless given.
+    bool begin(const QString &mode, const QList<Entry> &planned, const QString &folder = QString());
     // Adds a photo about to be hidden for a swap (and the rest of its cycle) to the
     // plan, before it is moved: a run killed meanwhile is finished from this record.
     bool noteParked(const RenamePlan::Parking &parking);
-    // Writes the outcome (state "complete").
+    // Writes the outcome (state "complete"), with each file as it was left where not given.
     bool complete(const QList<Entry> &done);
     const QString &path() const { return m_path; }
 
@@ -37,4 +60,5 @@ private:
     QList<Entry> m_planned;
     QList<RenamePlan::Parking> m_parked;
     QString m_mode;
+    QString m_folder;
 };

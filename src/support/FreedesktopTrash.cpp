@@ -290,6 +290,22 @@ FreedesktopTrash::Outcome FreedesktopTrash::moveToTrash(const NativePath &path, 
     return outcome;
 }
 
+FileResult FreedesktopTrash::restore(const NativePath &trashedFile, const NativePath &to)
+{
+    // Only a file of a trash's files/ folder: anything else is no trashed file.
+    const NativePath files = trashedFile.parent();
+    if (files.fileNameBytes() != "files" || trashedFile.fileNameBytes().isEmpty())
+        return FileResult::failure(u"restore from trash"_s, trashedFile, u"not a file in a trash"_s, EINVAL);
+    if (FileResult moved = SafeFile::move(trashedFile, to); !moved)
+        return moved;
+    const NativePath infoFolder = files.parent().child(QByteArrayLiteral("info"));
+    const NativePath info = infoFolder.child(QByteArray(trashedFile.fileNameBytes() + kInfoSuffix));
+    // The file is back either way; an info left over only keeps its name in the trash taken.
+    if (::unlink(info.c_str()) == 0)
+        SafeFile::syncFolder(infoFolder);
+    return {};
+}
+
 NativePath FreedesktopTrash::trashFolderFor(const NativePath &path)
 {
     Location location;

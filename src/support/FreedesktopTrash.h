@@ -21,6 +21,9 @@ public:
     };
 
     static Outcome moveToTrash(const NativePath &path, const QDateTime &deletionDate = QDateTime::currentDateTime());
+    // Takes a trashed file ("…/files/name") back out to the given path, never replacing
+    // what is there, then drops its .trashinfo.
+    static FileResult restore(const NativePath &trashedFile, const NativePath &to);
 
     // The trash folder ("…/Trash") that would take a file at this path, without creating it.
     static NativePath trashFolderFor(const NativePath &path);
