@@ -11,6 +11,7 @@
 #include "SettingValueText.h"
 #include "SettingsCommand.h"
 #include "ThumbsCommand.h"
+#include "UndoCommand.h"
 #include "shell/BundleInfo.h"
 #include "shell/FactoryDefaults.h"
 #include "shell/SettingsStore.h"
@@ -35,6 +36,7 @@ QString usage()
            "  daily-folder show today's destination folders for the current settings\n"
            "  reassign     give marked photos one barcode (or mark them unknown)\n"
            "  auto         carry the barcodes of barcode photos over a folder\n"
+           "  undo         give a folder's photos back their names from before its last reassignment\n"
            "  file         file the working folder into today's destination folder\n"
            "  import       copy a camera card (or a folder) into the working folder\n"
            "  companion    show what start-up would import from the companion's settings\n"
@@ -93,6 +95,7 @@ int main(int argc, char **argv)
         {u"daily-folder"_s, {false, &DailyFolderCommand::run}},
         {u"reassign"_s, {false, &ReassignCommand::runOneBarcode}},
         {u"auto"_s, {false, &ReassignCommand::runAutomatic}},
+        {u"undo"_s, {false, &UndoCommand::run}},
         {u"file"_s, {false, &FileCommand::run}},
         {u"import"_s, {false, &ImportCommand::run}},
         {u"companion"_s, {false, &CompanionCommand::run}},
