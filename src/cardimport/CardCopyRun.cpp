@@ -1,6 +1,7 @@
 #include "CardCopyRun.h"
 
 #include "VolumeEjector.h"
+#include "filing/AbandonedLock.h"
 #include "filing/FilingRun.h"
 #include "model/ImageTypes.h"
 #include "shell/BundleInfo.h"
@@ -297,7 +298,14 @@ void lockWaiting(QLockFile &lock, Reporter &report, const QString &waitingStatus
         return;
     }
     report.status(waitingStatus);
-    lock.lock();
+    // A holder killed while taking the lock may have left it empty, naming nobody.
+    while (!lock.tryLock(250)) {
+        if (lock.error() != QLockFile::LockFailedError) {
+            logLine(u"CardCopyRun.... cannot take the lock "_s + lock.fileName());
+            return;
+        }
+        AbandonedLock::removeIfAbandoned(lock.fileName());
+    }
 }
 
 // One import at a time per user, whichever program (sheet or command line) runs it.

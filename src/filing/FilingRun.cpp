@@ -1,5 +1,6 @@
 #include "FilingRun.h"
 
+#include "AbandonedLock.h"
 #include "DestinationPathRules.h"
 #include "FilePlacement.h"
 #include "shell/SettingsKeys.h"
@@ -234,6 +235,7 @@ FilingRun::Result FilingRun::run(const QString &srcPath, const QString &destPath
                       u"The destination folder "_s + destPath + u" leads through \".\" or \"..\"."_s + cNothingMoved);
     QLockFile lock(lockPathFor(srcPath));
     lock.setStaleLockTime(0); // a crashed run's lock is recognised by its process id instead
+    AbandonedLock::removeIfAbandoned(lock.fileName());
     if (!lock.tryLock(0)) {
         logLine(u"FilingRun -> run.... a filing run is already working on "_s + srcPath + u"; refused"_s);
         result.stop = Stop::AlreadyRunning;
