@@ -220,6 +220,21 @@ QString keepAside(const NativePath &staging)
     return {};
 }
 
+// Half-made copies of a run that was killed while copying: their originals are
+// still where they were copied from, so only a partial duplicate goes.
+void removeStaleTemporaries(const NativePath &folder)
+{
+    SafeFileListOptions everything;
+    everything.skipHidden = false;
+    for (const SafeFileEntry &entry : SafeFile::list(folder, everything).value_or(QList<SafeFileEntry>())) {
+        if (entry.type != SafeFileEntryType::Regular || !SafeFile::isStaleTemporary(entry.name))
+            continue;
+        const FileResult removed = SafeFile::remove(entry.path);
+        logLine(u"CardCopyRun.... temporary copy of a killed run "_s + entry.path.displayString()
+                + (removed ? u" removed"_s : u" could not be removed: "_s + removed.text()));
+    }
+}
+
 // The staging folder, made afresh and private. Photos another run left there are
 // never cleared: the card they came from may be gone, so they are kept aside.
 FileResult prepareStaging(const NativePath &staging, QString *earlierKept)
@@ -231,6 +246,7 @@ FileResult prepareStaging(const NativePath &staging, QString *earlierKept)
         if (!S_ISDIR(info.st_mode) || info.st_uid != ::getuid())
             return FileResult::failure(u"create staging folder"_s, staging,
                                        u"something that is not a folder of this user is in the way"_s, EEXIST);
+        removeStaleTemporaries(staging);
         if (isEmptyFolder(staging)) {
             if (::rmdir(staging.c_str()) != 0)
                 return FileResult::failure(u"remove folder"_s, staging, errno);
