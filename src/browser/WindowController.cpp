@@ -5,6 +5,7 @@
 #include "NotificationNames.h"
 #include "SegmentedControl.h"
 #include "ViewController.h"
+#include "reassign/ReassignUndo.h"
 #include "shell/BundleInfo.h"
 #include "shell/LogPaths.h"
 #include "shell/SettingsStore.h"
@@ -12,6 +13,7 @@
 #include "support/DesktopOpener.h"
 #include "support/FolderPanel.h"
 #include "support/NotificationCenter.h"
+#include "support/Plural.h"
 #include "support/SystemLog.h"
 #include "support/WorkInProgress.h"
 
@@ -104,6 +106,19 @@ void WindowController::buildMenusAndToolbar()
     quitAction = make(u"&Quit"_s, QKeySequence::Quit, [this] { m_commands.quit(); });
     quitAction->setMenuRole(QAction::QuitRole);
 
+    undoReassignmentAction =
+        make(u"&Undo Last Reassignment…"_s, QKeySequence::Undo, [this] { undoLastReassignment(); });
+    // A sheet has the keys to itself (Ctrl+Z in its text field undoes typing there).
+    connect(vc, &ViewController::sheetPresented, this, [this](const QString &, QDialog *sheet) {
+        undoReassignmentAction->setEnabled(false);
+        const auto update = [this] {
+            undoReassignmentAction->setEnabled(m_viewController->presentedSheets().isEmpty());
+        };
+        // Tied to the browser: when the window goes, the browser goes before its sheets.
+        connect(sheet, &QDialog::finished, m_viewController, update);
+        connect(sheet, &QObject::destroyed, m_viewController, update);
+    });
+
     QMenuBar *bar = m_window->menuBar();
     QMenu *file = bar->addMenu(u"&File"_s);
     file->addAction(openAnotherFolderAction);
@@ -113,6 +128,8 @@ void WindowController::buildMenusAndToolbar()
     file->addSeparator();
     file->addAction(quitAction);
     QMenu *edit = bar->addMenu(u"&Edit"_s);
+    edit->addAction(undoReassignmentAction);
+    edit->addSeparator();
     edit->addAction(selectAllAction);
     edit->addAction(vc->deselectAllAction);
     edit->addSeparator();
@@ -165,6 +182,67 @@ void WindowController::openAnotherFolder(QObject *)
             return;
         browser->browseFolder(*folder);
     });
+}
+
+void WindowController::undoLastReassignment()
+{
+    if (!m_viewController->presentedSheets().isEmpty())
+        return;
+    const QString folder = m_viewController->shownFolder();
+    logLine(u"WindowController -> undoLastReassignment.... "_s + folder);
+    const auto refused = [this](const QStringList &reasons) {
+        Alert::beginSheet(m_window,
+                          {Alert::Style::Warning, u"The Last Reassignment Cannot Be Undone"_s,
+                           reasons.join(u'\n') + u"\n\nNothing was changed."_s});
+    };
+    const ReassignUndo::Plan plan = ReassignUndo::plan(folder);
+    if (!plan.isSound()) {
+        refused(plan.refusals);
+        return;
+    }
+    const bool redo = plan.mode == u"undo"_s;
+    const qsizetype back = plan.namesBack();
+    const qsizetype fromTrash = std::count_if(plan.steps.cbegin(), plan.steps.cend(), [](const auto &step) {
+        return step.kind == ReassignUndo::Kind::Restore;
+    });
+    QString text = redo
+        ? Plural::count(back, u"photo takes"_s, u"photos take"_s) + u" the names the reassignment gave them again"_s
+        : Plural::count(back, u"photo gets its name"_s, u"photos get their names"_s)
+            + u" back from before the last reassignment"_s;
+    if (plan.backToTrash() > 0)
+        text += u"; "_s + Plural::count(plan.backToTrash(), u"barcode photo goes"_s, u"barcode photos go"_s)
+            + u" back to the trash"_s;
+    if (fromTrash > 0)
+        text += u"; "_s + Plural::count(fromTrash, u"barcode photo comes"_s, u"barcode photos come"_s)
+            + u" back from the trash"_s;
+    QPointer<WindowController> self(this);
+    Alert::beginSheet(m_window,
+                      {Alert::Style::Warning,
+                       redo ? u"Redo the Undone Reassignment?"_s : u"Undo the Last Reassignment?"_s,
+                       text + u'.',
+                       {u"Cancel"_s, redo ? u"Redo"_s : u"Undo"_s}},
+                      [self, folder, refused](int response) {
+                          if (!self || response != Alert::cSecondButtonReturn)
+                              return;
+                          // Checked again: the folder may have changed while the question was up.
+                          const ReassignUndo::Report report = ReassignUndo::run(folder);
+                          self->m_viewController->refreshAllSections();
+                          if (!report.plan.isSound()) {
+                              refused(report.plan.refusals);
+                              return;
+                          }
+                          QStringList problems;
+                          for (const RenamePlan::Outcome &o : report.renames) {
+                              if (!o.error.isEmpty())
+                                  problems << o.error;
+                          }
+                          for (const QString &path : report.kept)
+                              problems << path + u": could not be moved (see the log)"_s;
+                          if (!problems.isEmpty())
+                              Alert::beginSheet(
+                                  self->m_window,
+                                  {Alert::Style::Warning, u"Some Photos Kept Their Names"_s, problems.join(u'\n')});
+                      });
 }
 
 void WindowController::moveLeft(QObject *)

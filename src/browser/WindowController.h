@@ -50,6 +50,10 @@ public:
     QAction *preferencesAction = nullptr;
     QAction *selectAllAction = nullptr;
     QAction *quitAction = nullptr;
+    // Gives the folder shown the names its last reassignment changed (a second time,
+    // redoes it); asks first, and does nothing while a sheet is open.
+    QAction *undoReassignmentAction = nullptr;
+    void undoLastReassignment();
 
 Q_SIGNALS:
     // Right before the application is told to quit.

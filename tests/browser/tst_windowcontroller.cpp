@@ -1,6 +1,8 @@
 #include "TestMain.h"
 #include "browser/MyVimoNSWindow.h"
+#include "browser/ViewController.h"
 #include "browser/WindowController.h"
+#include "reassign/ReassignRun.h"
 #include "shell/FactoryDefaults.h"
 #include "shell/SettingsKeys.h"
 #include "shell/SettingsStore.h"
@@ -8,6 +10,8 @@
 #include "support/WorkInProgress.h"
 
 #include <QAction>
+#include <QDialog>
+#include <QDir>
 #include <QSignalSpy>
 #include <QStatusBar>
 
@@ -26,6 +30,7 @@ private Q_SLOTS:
     void quitDuringARunAsksThenWaitsForItsSafePoint();
     void closingTheWindowDuringARunKeepsItOpen();
     void quitWithNothingRunningQuitsAtOnce();
+    void undoAsksFirstAndWaitsForTheSheet();
 
 private:
     std::unique_ptr<WindowController> m_controller;
@@ -104,6 +109,56 @@ void TestWindowController::quitWithNothingRunningQuitsAtOnce()
     m_controller->quitAction->trigger();
     QCOMPARE(quitting.count(), 1);
     QVERIFY(Alert::shownForTesting().isEmpty());
+}
+
+void TestWindowController::undoAsksFirstAndWaitsForTheSheet()
+{
+    const QString folder = m_controller->contentViewController()->shownFolder();
+    const auto names = [&folder] { return QDir(folder).entryList(QDir::Files, QDir::Name); };
+    QVERIFY(writeFile(folder + u"/IMG_0001.JPG"_s, "barcode"));
+    QVERIFY(writeFile(folder + u"/IMG_0002.JPG"_s, "photo"));
+    const QStringList before = names();
+    ReassignRun::automatic(
+        {QUrl::fromLocalFile(folder + u"/IMG_0001.JPG"_s), QUrl::fromLocalFile(folder + u"/IMG_0002.JPG"_s)},
+        {{folder + u"/IMG_0001.JPG"_s, u"222"_s}}, false);
+    const QStringList after = names();
+    QCOMPARE(after, QStringList {u"222_IMG_0002.JPG"_s});
+    QAction *undo = m_controller->undoReassignmentAction;
+    QCOMPARE(undo->shortcut(), QKeySequence(QKeySequence::Undo));
+
+    m_controller->window()->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_controller->window()));
+    // Under a sheet, Ctrl+Z (or the menu entry) does nothing at all.
+    QDialog *sheet = m_controller->contentViewController()->performSegue(u"anySheet"_s);
+    QVERIFY(!undo->isEnabled());
+    QTest::keyClick(m_controller->window()->windowHandle(), Qt::Key_Z, Qt::ControlModifier);
+    undo->trigger();
+    QCoreApplication::processEvents();
+    QVERIFY(Alert::shownForTesting().isEmpty());
+    QCOMPARE(names(), after);
+    sheet->reject();
+    QVERIFY(undo->isEnabled());
+
+    // The question names what changes; Cancel is the careful answer.
+    m_controller->window()->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_controller->window()));
+    QTest::keyClick(m_controller->window()->windowHandle(), Qt::Key_Z, Qt::ControlModifier);
+    QTRY_COMPARE(Alert::shownForTesting().size(), 1);
+    const Alert::Content asked = Alert::shownForTesting().first();
+    QCOMPARE(asked.messageText, u"Undo the Last Reassignment?"_s);
+    QCOMPARE(asked.informativeText,
+             u"2 photos get their names back from before the last reassignment; "
+             "1 barcode photo comes back from the trash."_s);
+    QCOMPARE(asked.buttons.at(asked.carefulButton), u"Cancel"_s);
+
+    Alert::queueAnswerForTesting(Alert::cSecondButtonReturn);
+    undo->trigger();
+    QTRY_COMPARE(names(), before);
+    // Once more: a redo.
+    Alert::queueAnswerForTesting(Alert::cSecondButtonReturn);
+    undo->trigger();
+    QTRY_COMPARE(names(), after);
+    QCOMPARE(Alert::shownForTesting().last().messageText, u"Redo the Undone Reassignment?"_s);
 }
 
 LUMISORT_GUI_TEST_MAIN(TestWindowController)
