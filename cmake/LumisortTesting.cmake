@@ -1,3 +1,15 @@
+# Under LUMISORT_SANITIZE every test, and every program it starts (children
+# inherit the environment), stops at the first memory error, leak or undefined
+# behaviour and fails. The suppressions only name faults of outside libraries.
+set(LUMISORT_TEST_ENVIRONMENT)
+if(LUMISORT_SANITIZE)
+    set(lumisort_sanitizer_dir ${CMAKE_SOURCE_DIR}/tests/sanitizers)
+    list(APPEND LUMISORT_TEST_ENVIRONMENT
+        "ASAN_OPTIONS=detect_leaks=1:check_initialization_order=1:strict_init_order=1:detect_stack_use_after_return=1:abort_on_error=0:halt_on_error=1"
+        "LSAN_OPTIONS=suppressions=${lumisort_sanitizer_dir}/lsan.supp:print_suppressions=0"
+        "UBSAN_OPTIONS=suppressions=${lumisort_sanitizer_dir}/ubsan.supp:print_stacktrace=1:halt_on_error=1")
+endif()
+
 # lumisort_add_test(<name> SOURCES <files...> LIBRARIES <targets...>)
 #
 # One Qt Test executable per test class, registered with CTest under the
@@ -14,9 +26,14 @@ function(lumisort_add_test name)
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 300)
     endif()
+    set(environment
+        LUMISORT_TESTDATA_DIR=${LUMISORT_TESTDATA_DIR}
+        LUMISORT_CLI=$<TARGET_FILE:lumisort-cli>
+        LUMISORT_APP=$<TARGET_FILE:lumisort>
+        ${LUMISORT_TEST_ENVIRONMENT})
     set_tests_properties(${name} PROPERTIES
         TIMEOUT ${ARG_TIMEOUT}
-        ENVIRONMENT "LUMISORT_TESTDATA_DIR=${LUMISORT_TESTDATA_DIR};LUMISORT_CLI=$<TARGET_FILE:lumisort-cli>;LUMISORT_APP=$<TARGET_FILE:lumisort>")
+        ENVIRONMENT "${environment}")
     if(ARG_LABELS)
         set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
     endif()
