@@ -20,8 +20,11 @@ target_compile_definitions(lumisort_compile_settings INTERFACE
 target_compile_options(lumisort_compile_settings INTERFACE
     -Wall -Wextra -Wpedantic
     -Wcast-align -Wformat=2 -Wmissing-declarations -Wnon-virtual-dtor
-    -Woverloaded-virtual -Wshadow=local -Wundef -Wunused -Wvla
-    -Wimplicit-fallthrough)
+    -Woverloaded-virtual -Wundef -Wunused -Wvla
+    -Wimplicit-fallthrough
+    # Shadowing among locals, as gcc and clang (the fuzz build) each spell it.
+    $<$<CXX_COMPILER_ID:GNU>:-Wshadow=local>
+    $<$<CXX_COMPILER_ID:Clang>:-Wshadow-uncaptured-local>)
 
 if(LUMISORT_WERROR)
     target_compile_options(lumisort_compile_settings INTERFACE -Werror)

@@ -289,7 +289,7 @@ public:
     explicit ExifReader(const NativePath &path)
     {
         try {
-            m_image = Exiv2::ImageFactory::open(std::string(path.c_str()), false);
+            m_image.reset(Exiv2::ImageFactory::open(std::string(path.c_str()), false).release());
             if (!m_image.get())
                 return;
             m_image->readMetadata();
@@ -362,7 +362,8 @@ public:
     int orientation = 0;
 
 private:
-    Exiv2::Image::AutoPtr m_image;
+    // Not exiv2's own AutoPtr: that is std::auto_ptr, which clang warns is deprecated.
+    std::unique_ptr<Exiv2::Image> m_image;
 };
 
 // The embedded thumbnail turned like the main image, when it shows the same picture.
