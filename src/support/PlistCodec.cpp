@@ -167,6 +167,79 @@ int binaryDepth(const QByteArray &bytes)
     return height.value(root, 0) + 1;
 }
 
+// libplist aborts the whole program (an assertion) when it hands out a
+// dictionary key holding a NUL character, which a binary list can encode. Such
+// a list is refused before it is parsed. What this scan cannot read is left for
+// the parser to reject.
+bool binaryKeyHoldsNul(const QByteArray &bytes)
+{
+    const auto *data = reinterpret_cast<const unsigned char *>(bytes.constData());
+    const quint64 size = quint64(bytes.size());
+    auto number = [&](quint64 at, unsigned width, quint64 *value) {
+        if (width == 0 || width > 8 || at > size || size - at < width)
+            return false;
+        *value = 0;
+        for (unsigned k = 0; k < width; ++k)
+            *value = (*value << 8) | data[at + k];
+        return true;
+    };
+    // An object's marker and the place and length of its content.
+    auto object = [&](quint64 index, unsigned offsetWidth, quint64 table, unsigned *kind, quint64 *content,
+                      quint64 *length) {
+        quint64 at = 0;
+        if (!number(table + index * offsetWidth, offsetWidth, &at) || at >= size)
+            return false;
+        *kind = data[at] >> 4;
+        *length = data[at] & 0xF;
+        *content = at + 1;
+        if (*length == 0xF) {
+            if (*content >= size || (data[*content] >> 4) != 0x1)
+                return false;
+            const unsigned width = 1u << (data[*content] & 0xF);
+            if (!number(*content + 1, width, length))
+                return false;
+            *content += 1 + width;
+        }
+        return true;
+    };
+    if (size < 8 + 32)
+        return false;
+    const quint64 trailer = size - 32;
+    const unsigned offsetWidth = data[trailer + 6];
+    const unsigned refWidth = data[trailer + 7];
+    quint64 count = 0, table = 0;
+    if (!number(trailer + 8, 8, &count) || !number(trailer + 24, 8, &table) || count > size || table > size
+        || refWidth == 0)
+        return false;
+    // A well-formed list refers to each object about once: more references than
+    // bytes means overlapping containers, which are refused rather than walked.
+    quint64 budget = size;
+    for (quint64 i = 0; i < count; ++i) {
+        unsigned kind = 0;
+        quint64 refs = 0, items = 0;
+        if (!object(i, offsetWidth, table, &kind, &refs, &items) || kind != 0xD)
+            continue;
+        if (items > (size - std::min(size, refs)) / refWidth || items > budget)
+            return true;
+        budget -= items;
+        for (quint64 k = 0; k < items; ++k) {
+            quint64 key = 0, content = 0, length = 0;
+            unsigned keyKind = 0;
+            if (!number(refs + k * refWidth, refWidth, &key) || key >= count
+                || !object(key, offsetWidth, table, &keyKind, &content, &length))
+                continue;
+            const quint64 unit = keyKind == 0x5 ? 1 : keyKind == 0x6 ? 2 : 0;
+            if (unit == 0 || content > size || length > (size - content) / unit)
+                continue;
+            for (quint64 c = 0; c < length; ++c) {
+                if (data[content + c * unit] == 0 && (unit == 1 || data[content + c * unit + 1] == 0))
+                    return true;
+            }
+        }
+    }
+    return false;
+}
+
 // Reading walks the C nodes: libplist++ 2.2 wrappers of nested arrays come
 // back without their items.
 QVariant toVariant(plist_t node, QString *error)
@@ -338,6 +411,11 @@ QVariant PlistCodec::parse(const QByteArray &bytes, QString *error)
     if (depth > cMaxDepth) {
         if (error)
             *error = u"containers nested deeper than %1 levels"_s.arg(cMaxDepth);
+        return {};
+    }
+    if (bytes.startsWith("bplist") && binaryKeyHoldsNul(bytes)) {
+        if (error)
+            *error = u"a dictionary key holds a NUL character"_s;
         return {};
     }
     plist_t root = nullptr;
