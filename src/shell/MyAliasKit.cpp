@@ -179,7 +179,9 @@ std::optional<MyAliasKit::AliasRecord> decode(const QByteArray &bytes, QString *
         *failedStep = u"reading the fields"_s;
         return std::nullopt;
     }
-    if (!r.lastPath.startsWith('/') || !r.mountPoint.startsWith('/') || r.relativePath.startsWith('/')) {
+    // The system reads a path only up to a NUL: "/\0photos" would name the root folder.
+    const bool holdsNul = r.lastPath.contains('\0') || r.mountPoint.contains('\0') || r.relativePath.contains('\0');
+    if (holdsNul || !r.lastPath.startsWith('/') || !r.mountPoint.startsWith('/') || r.relativePath.startsWith('/')) {
         *failedStep = u"checking the paths"_s;
         return std::nullopt;
     }
