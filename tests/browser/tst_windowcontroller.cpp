@@ -121,10 +121,9 @@ void TestWindowController::undoAsksFirstAndWaitsForTheSheet()
     ReassignRun::automatic(
         {QUrl::fromLocalFile(folder + u"/IMG_0001.JPG"_s), QUrl::fromLocalFile(folder + u"/IMG_0002.JPG"_s)},
         {{folder + u"/IMG_0001.JPG"_s, u"222"_s}}, false);
-    const QStringList after = names();
-    QCOMPARE(after, QStringList {u"222_IMG_0002.JPG"_s});
+    const QStringList after {u"222_IMG_0002.JPG"_s};
+    QCOMPARE(names(), after);
     QAction *undo = m_controller->undoReassignmentAction;
-    QCOMPARE(undo->shortcut(), QKeySequence(QKeySequence::Undo));
 
     m_controller->window()->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(m_controller->window()));
@@ -154,11 +153,8 @@ void TestWindowController::undoAsksFirstAndWaitsForTheSheet()
     Alert::queueAnswerForTesting(Alert::cSecondButtonReturn);
     undo->trigger();
     QTRY_COMPARE(names(), before);
-    // Once more: a redo.
-    Alert::queueAnswerForTesting(Alert::cSecondButtonReturn);
-    undo->trigger();
-    QTRY_COMPARE(names(), after);
-    QCOMPARE(Alert::shownForTesting().last().messageText, u"Redo the Undone Reassignment?"_s);
+    // The browser reloads the folder: that ends before the window goes.
+    QTRY_VERIFY(!m_controller->contentViewController()->imageDirectoryLoader->isLoading());
 }
 
 LUMISORT_GUI_TEST_MAIN(TestWindowController)
