@@ -13,7 +13,9 @@
 #include <QUrl>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <fcntl.h>
+#include <limits>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -31,6 +33,19 @@ qint64 leadingInteger(const QString &text)
     while (end < t.size() && t.at(end).isDigit())
         ++end;
     return t.left(end).toLongLong();
+}
+
+// A real read as an integer: out of range (or not a number) the plain conversion
+// is undefined, so it saturates.
+qint64 saturatedInteger(double value)
+{
+    if (std::isnan(value))
+        return 0;
+    if (value >= 0x1p63)
+        return std::numeric_limits<qint64>::max();
+    if (value < -0x1p63)
+        return std::numeric_limits<qint64>::min();
+    return qint64(value);
 }
 } // namespace
 
@@ -224,7 +239,7 @@ qint64 SettingsStore::integerForKey(const QString &key) const
     case QMetaType::LongLong:
         return v.toLongLong();
     case QMetaType::Double:
-        return qint64(v.toDouble());
+        return saturatedInteger(v.toDouble());
     case QMetaType::QString:
         return leadingInteger(v.toString());
     default:

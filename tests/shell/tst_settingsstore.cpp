@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QTimeZone>
 #include <QtConcurrent>
+#include <cmath>
+#include <limits>
 
 using namespace Qt::StringLiterals;
 
@@ -106,6 +108,9 @@ void TestSettingsStore::numbersAndTextsConvertLikeThePlatform_data()
     QTest::newRow("text other") << QVariant(u"yes please"_s) << false << qint64(0);
     QTest::newRow("boolean") << QVariant(true) << true << qint64(1);
     QTest::newRow("real") << QVariant(2.9) << true << qint64(2);
+    QTest::newRow("real too large") << QVariant(1e300) << true << std::numeric_limits<qint64>::max();
+    QTest::newRow("real too small") << QVariant(-1e300) << true << std::numeric_limits<qint64>::min();
+    QTest::newRow("real not a number") << QVariant(std::nan("")) << true << qint64(0);
     QTest::newRow("zero") << QVariant(qint64(0)) << false << qint64(0);
     QTest::newRow("data") << QVariant(QByteArray("1")) << false << qint64(0);
 }
