@@ -32,10 +32,21 @@ const QString ImageDirectoryLoader::cLocalizedNameSortKey = u"NSURLLocalizedName
 const QString ImageDirectoryLoader::cCreationDateSortKey = u"NSURLCreationDateKey"_s;
 
 namespace {
+QThreadPool &listingPool();
+
+void waitForListings()
+{
+    listingPool().waitForDone();
+}
+
 // Listing runs beside the thumbnail work, never behind a long filing run on the global pool.
 QThreadPool &listingPool()
 {
     static QThreadPool pool;
+    // A listing still going when the program ends would read the MIME database after
+    // the application had torn it down: the application waits for it first.
+    static const bool waitsAtExit = (qAddPostRoutine(waitForListings), true);
+    Q_UNUSED(waitsAtExit);
     return pool;
 }
 } // namespace
