@@ -105,6 +105,9 @@ void WindowController::buildMenusAndToolbar()
     selectAllAction = make(u"Select &All"_s, QKeySequence::SelectAll, [this] { m_commands.selectAll(); });
     quitAction = make(u"&Quit"_s, QKeySequence::Quit, [this] { m_commands.quit(); });
     quitAction->setMenuRole(QAction::QuitRole);
+    // Ctrl+Q quits from a sheet too: the sheet over the window must not hide the way out.
+    connect(m_viewController, &ViewController::sheetPresented, this,
+            [this](const QString &, QDialog *sheet) { sheet->addAction(quitAction); });
 
     undoReassignmentAction =
         make(u"&Undo Last Reassignment…"_s, QKeySequence::Undo, [this] { undoLastReassignment(); });
