@@ -2,7 +2,6 @@
 
 #include "ThumbnailCache.h"
 #include "ThumbnailMaker.h"
-#include "support/Dispatch.h"
 
 #include <QMutexLocker>
 #include <QtConcurrent>
@@ -143,8 +142,10 @@ void ThumbnailScheduler::drain()
     if (complete && m_running) {
         m_running = false;
         m_drainTimer.stop();
+        // On this scheduler's own pool, which its destructor waits for: a loader's
+        // cache may go right after the loader (a private one, or the program's at exit).
         ThumbnailCache *cache = &m_cache;
-        Dispatch::inBackground([cache] { cache->flush(); });
+        m_pool.start([cache] { cache->flush(); });
         Q_EMIT finished();
     }
 }
