@@ -853,9 +853,10 @@ QDialog *ViewController::performSegue(const QString &identifier, const QVariantM
 QList<QDialog *> ViewController::presentedSheets() const
 {
     QList<QDialog *> sheets;
-    for (const QPointer<QDialog> &sheet : m_sheets) {
-        if (sheet && sheet->isVisible())
-            sheets.append(sheet);
+    for (const QPointer<QObject> &sheet : m_sheets) {
+        QDialog *dialog = qobject_cast<QDialog *>(sheet.data());
+        if (dialog && dialog->isVisible())
+            sheets.append(dialog);
     }
     return sheets;
 }

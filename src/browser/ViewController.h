@@ -146,7 +146,9 @@ private:
     QString sectionTitle(qsizetype section) const; // "ID[2] = 2000000000015", as its header shows it
     void placeEmptyFolderHint();
 
-    QList<QPointer<QDialog>> m_sheets;
+    // Held as plain objects: a sheet is asked for while it is being destroyed (its
+    // destroyed() signal), when it is no dialog any more and must not be taken for one.
+    QList<QPointer<QObject>> m_sheets;
     QList<QPair<FileIdentity, qreal>> m_place;
     QSet<FileIdentity> m_keptSelection;
     bool m_keepSelection = false;
