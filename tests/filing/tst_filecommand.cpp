@@ -1,5 +1,6 @@
 #include "ScopedMount.h"
 #include "TestMain.h"
+#include "TracedEnvironment.h"
 #include "filing/FilingRun.h"
 
 #include <QDir>
@@ -164,6 +165,7 @@ void TestFileCommand::nameTakenWhileRenaming()
     QVERIFY(QDir().mkpath(day));
     const QString trace = TestSandbox::instance().makeFolder(u"trace"_s) + u"/renames"_s;
     QProcess p;
+    p.setProcessEnvironment(tracedEnvironment());
     p.start(strace,
             QStringList {u"-f"_s, u"-qq"_s, u"-o"_s, trace, u"-e"_s, u"trace=rename,renameat,renameat2"_s, u"-e"_s,
                          u"inject=rename,renameat,renameat2:delay_enter=3000000"_s, TestSandbox::cliPath()}
