@@ -423,11 +423,13 @@ QImage librawPreview(const NativePath &path, int maxPixelSize, ThumbnailMaker::R
     return finished(upright(withoutBars(image, result.imageSize), result.orientation), maxPixelSize);
 }
 
-void makeFromRaw(const NativePath &path, const ExifReader &exif, int maxPixelSize, ThumbnailMaker::Result &result)
+void makeFromRaw(const NativePath &path, const ExifReader &exif, int maxPixelSize, bool thumbnails,
+                 ThumbnailMaker::Result &result)
 {
     result.imageSize = exif.size;
     result.orientation = exif.orientation;
-    result.image = embeddedThumbnail(exif.thumbnail(), exif, maxPixelSize);
+    if (thumbnails)
+        result.image = embeddedThumbnail(exif.thumbnail(), exif, maxPixelSize);
     if (!result.image.isNull()) {
         result.source = ThumbnailMaker::Source::Embedded;
         return;
@@ -511,7 +513,7 @@ QImage decodeHeif(heif_image_handle *handle, int maxPixelSize)
                                     : wrapped.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
-void makeFromHeif(const NativePath &path, int maxPixelSize, ThumbnailMaker::Result &result)
+void makeFromHeif(const NativePath &path, int maxPixelSize, bool thumbnails, ThumbnailMaker::Result &result)
 {
     const HeifPtr<heif_context> context(heif_context_alloc());
     if (!context || heif_context_read_from_file(context.get(), path.c_str(), nullptr).code != heif_error_Ok)
@@ -525,7 +527,7 @@ void makeFromHeif(const NativePath &path, int maxPixelSize, ThumbnailMaker::Resu
     result.orientation = heifExifOrientation(primary.get());
 
     // The smallest thumbnail item that still fills the thumbnail, else the largest.
-    const int count = std::clamp(heif_image_handle_get_number_of_thumbnails(primary.get()), 0, 16);
+    const int count = thumbnails ? std::clamp(heif_image_handle_get_number_of_thumbnails(primary.get()), 0, 16) : 0;
     QList<heif_item_id> ids(count);
     heif_image_handle_get_list_of_thumbnail_IDs(primary.get(), ids.data(), count);
     HeifPtr<heif_image_handle> best;
@@ -577,11 +579,11 @@ bool hasRawSuffix(const NativePath &path)
 }
 
 void makeFromQtFormat(PhotoFile &file, const QByteArray &format, const ExifReader &exif, int maxPixelSize,
-                      ThumbnailMaker::Result &result)
+                      bool thumbnails, ThumbnailMaker::Result &result)
 {
     result.imageSize = exif.size;
     result.orientation = exif.orientation;
-    if (format == "jpeg" || format == "tiff") {
+    if (thumbnails && (format == "jpeg" || format == "tiff")) {
         result.image = embeddedThumbnail(exif.thumbnail(), exif, maxPixelSize);
         if (!result.image.isNull()) {
             result.source = ThumbnailMaker::Source::Embedded;
@@ -621,6 +623,16 @@ void ThumbnailMaker::initializeLibraries()
 
 ThumbnailMaker::Result ThumbnailMaker::make(const NativePath &path, int maxPixelSize)
 {
+    return decode(path, maxPixelSize, true);
+}
+
+ThumbnailMaker::Result ThumbnailMaker::picture(const NativePath &path, int maxPixelSize)
+{
+    return decode(path, maxPixelSize, false);
+}
+
+ThumbnailMaker::Result ThumbnailMaker::decode(const NativePath &path, int maxPixelSize, bool thumbnails)
+{
     initializeLibraries();
     Result result;
     maxPixelSize = std::max(1, maxPixelSize);
@@ -632,7 +644,7 @@ ThumbnailMaker::Result ThumbnailMaker::make(const NativePath &path, int maxPixel
         const heif_filetype_result heif =
             heif_check_filetype(reinterpret_cast<const uint8_t *>(header.constData()), int(header.size()));
         if (heif == heif_filetype_yes_supported) {
-            makeFromHeif(path, maxPixelSize, result);
+            makeFromHeif(path, maxPixelSize, thumbnails, result);
             return result;
         }
         QBuffer headerBuffer;
@@ -640,11 +652,11 @@ ThumbnailMaker::Result ThumbnailMaker::make(const NativePath &path, int maxPixel
         headerBuffer.open(QIODevice::ReadOnly);
         const QByteArray format = QImageReader::imageFormat(&headerBuffer);
         if (hasRawSuffix(path) && format != "jpeg") {
-            makeFromRaw(path, ExifReader(path), maxPixelSize, result);
+            makeFromRaw(path, ExifReader(path), maxPixelSize, thumbnails, result);
             return result;
         }
         if (isQtPhotoFormat(format))
-            makeFromQtFormat(file, format, ExifReader(path), maxPixelSize, result);
+            makeFromQtFormat(file, format, ExifReader(path), maxPixelSize, thumbnails, result);
     } catch (const std::exception &error) {
         logLine(u"No thumbnail for "_s + path.toString() + u": "_s + QString::fromLocal8Bit(error.what()));
         result = {};

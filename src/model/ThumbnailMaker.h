@@ -36,8 +36,15 @@ public:
     };
 
     static Result make(const NativePath &path, int maxPixelSize = cMaxPixelSize);
+    // The picture itself at up to maxPixelSize, for reading what it shows: never
+    // an embedded thumbnail, which is too coarse for that (a raw file still gives
+    // its embedded preview, the nearest to the picture it holds).
+    static Result picture(const NativePath &path, int maxPixelSize);
     static QString sourceName(Source source); // "embedded", "scaled decode", "raw preview", ...
 
     // exiv2 needs its XMP parser set up once before threads use it.
     static void initializeLibraries();
+
+private:
+    static Result decode(const NativePath &path, int maxPixelSize, bool thumbnails);
 };

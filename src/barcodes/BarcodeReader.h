@@ -1,0 +1,35 @@
+#pragma once
+
+#include "support/NativePath.h"
+
+#include <QList>
+#include <QPolygonF>
+#include <QString>
+
+// Finds the barcodes shown in a photo. A first look at a modest size finds a
+// barcode card photographed the usual way cheaply; only a photo where nothing
+// was found gets a second, slower look at a larger size and in overlapping
+// pieces, which finds small and turned codes. Thread-safe.
+class BarcodeReader
+{
+public:
+    static constexpr int cFirstPassPixels = 1500;
+    static constexpr int cSecondPassPixels = 6000;
+
+    struct Code
+    {
+        QString text;
+        QString format; // "Code128", "EAN-13", "QRCode" ...
+        QPolygonF position; // corners in the upright photo, as fractions of its width and height
+    };
+
+    struct Reading
+    {
+        QList<Code> codes; // each text once; texts no barcode may hold are left out
+        bool readable = false; // the file gave a picture at all
+        int pass = 0; // the pass that found the codes (1 or 2); 0 when none was found
+        qint64 ms = 0;
+    };
+
+    static Reading read(const NativePath &path);
+};
