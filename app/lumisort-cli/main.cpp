@@ -3,6 +3,7 @@
 #include "CliIo.h"
 #include "CompanionCommand.h"
 #include "DailyFolderCommand.h"
+#include "DetectCommand.h"
 #include "FileCommand.h"
 #include "ImportCommand.h"
 #include "MakeCardCommand.h"
@@ -42,6 +43,7 @@ QString usage()
            "  companion    show what start-up would import from the companion's settings\n"
            "  thumbs       make thumbnails as the browser does and report their source\n"
            "  make-card    write a realistic demo camera card\n"
+           "  detect       read the barcodes shown in photos\n"
            "options:\n"
            "  --set KEY=VALUE   override a setting for this run only (repeatable)\n"
            "  --verbose         show the program's log lines on standard error\n"
@@ -101,6 +103,7 @@ int main(int argc, char **argv)
         {u"companion"_s, {false, &CompanionCommand::run}},
         {u"thumbs"_s, {false, &ThumbsCommand::run}},
         {u"make-card"_s, {true, &MakeCardCommand::run}},
+        {u"detect"_s, {false, &DetectCommand::run}},
     };
     const auto found = verbs.constFind(verb);
 

@@ -145,6 +145,20 @@ void TestCommandLine::options_data()
         {u"out:-IMG_0002.JPG\tembedded\t160x120\n"_s});
     row("thumbs --out without folder", {}, {u"thumbs"_s, u"IMG_0002.JPG"_s, u"--out"_s}, 2, {u"err:needs a value"_s});
 
+    // detect: the barcode photos show EAN-13 cards, the others no code at all
+    const QString card1 =
+        u"{\"codes\":[{\"format\":\"EAN-13\",\"text\":\"2000000000015\"}],\"file\":\"{work}/IMG_0001.JPG\""_s;
+    row("detect --json", {}, {u"detect"_s, u"--json"_s, u"{work}"_s}, 0,
+        {u"out:{\"photos\":[{\"codes\""_s, u"out:"_s + card1, u"out:2000000000022"_s,
+         u"out:{\"codes\":[],\"file\":\"{work}/IMG_0002.JPG\",\"ms\":"_s});
+    row("detect", {}, {u"detect"_s, u"IMG_0002.JPG"_s, u"IMG_0004.JPG"_s}, 0,
+        {u"out:IMG_0004.JPG\t2000000000022 (EAN-13)\t"_s, u"!out:IMG_0002"_s});
+    row("detect --json nothing found", {}, {u"detect"_s, u"--json"_s, u"IMG_0003.JPG"_s}, 0,
+        {u"out:{\"photos\":[{\"codes\":[],\"file\":\"IMG_0003.JPG\""_s});
+    row("detect missing file", {}, {u"detect"_s, u"IMG_0009.JPG"_s, u"IMG_0001.JPG"_s}, 1,
+        {u"err:no such file or folder: IMG_0009.JPG"_s, u"out:IMG_0001.JPG\t2000000000015"_s});
+    row("detect without photos", {}, {u"detect"_s, u"--json"_s}, 2, {u"err:usage: lumisort-cli detect"_s});
+
     // make-card
     const QStringList small {u"--size"_s, u"64x48"_s};
     row("make-card --groups --photos", {},
