@@ -2,6 +2,7 @@
 
 #include "BarcodeReader.h"
 
+#include "BarcodeRegions.h"
 #include "model/ThumbnailMaker.h"
 #include "reassign/BarcodeText.h"
 #include "support/SystemLog.h"
@@ -18,8 +19,8 @@ namespace {
 // from close up, small enough that a code filling a tenth of the photo stands
 // out from its surroundings for the binarizer.
 constexpr int cTilePixels = 1500;
-// Neighbouring pieces share a third of their size, so a code cut by one edge lies whole in the next piece.
-constexpr int cTileStep = cTilePixels * 2 / 3;
+// The most pieces read again: a label seldom shows more codes, and each piece costs about 50 ms.
+constexpr int cMostPieces = 4;
 
 ZXing::DecodeHints hints()
 {
@@ -81,18 +82,6 @@ QList<BarcodeReader::Code> readPart(const QImage &grey, const QRect &part)
     return codes;
 }
 
-// Starts of the pieces along one side: evenly spread, the last one ending at the edge.
-QList<int> tileStarts(int length)
-{
-    if (length <= cTilePixels)
-        return {0};
-    QList<int> starts;
-    for (int start = 0; start + cTilePixels < length; start += cTileStep)
-        starts.append(start);
-    starts.append(length - cTilePixels);
-    return starts;
-}
-
 QImage greyPicture(const NativePath &path, int pixels, QSize *wholeSize = nullptr)
 {
     ThumbnailMaker::Result result = ThumbnailMaker::picture(path, pixels);
@@ -118,21 +107,21 @@ BarcodeReader::Reading BarcodeReader::read(const NativePath &path)
         if (!reading.codes.isEmpty()) {
             reading.pass = 1;
         } else {
-            // The photo at (up to) full size, read piece by piece: a code of a few percent of the
-            // photo's width has too few pixels per bar at the first size. Codes large enough to be
-            // seen whole were found by the first pass. Larger only when the photo has more pixels
-            // than the first look used.
+            // Only the parts of the photo that look like a printed code are read again, at (up to) full
+            // size: a code of a few percent of the photo's width has too few pixels per bar at the first
+            // size. Most photos show no label at all, and reading the whole photo in pieces costs seconds.
+            const QList<BarcodeRegions::Region> regions = BarcodeRegions::find(first, cMostPieces);
             const bool larger = std::max(stored.width(), stored.height()) > cFirstPassPixels;
-            const QImage second = larger ? greyPicture(path, cSecondPassPixels) : first;
-            const bool severalTiles = second.width() > cTilePixels || second.height() > cTilePixels;
-            if (!second.isNull() && reading.codes.isEmpty() && severalTiles) {
-                for (const int top : tileStarts(second.height()))
-                    for (const int left : tileStarts(second.width()))
-                        appendNew(
-                            reading.codes,
-                            readPart(
-                                second,
-                                QRect(QPoint(left, top), QSize(cTilePixels, cTilePixels)).intersected(second.rect())));
+            const QImage second = regions.isEmpty() ? QImage() : larger ? greyPicture(path, cSecondPassPixels) : first;
+            for (const BarcodeRegions::Region &region : regions) {
+                const QPointF centre = region.area.center();
+                const QSize size(std::min(cTilePixels, second.width()), std::min(cTilePixels, second.height()));
+                const int left = std::clamp(qRound(centre.x() * second.width()) - size.width() / 2, 0,
+                                            second.width() - size.width());
+                const int top = std::clamp(qRound(centre.y() * second.height()) - size.height() / 2, 0,
+                                           second.height() - size.height());
+                appendNew(reading.codes, readPart(second, QRect(QPoint(left, top), size)));
+                ++reading.pieces;
             }
             if (!reading.codes.isEmpty())
                 reading.pass = 2;

@@ -8,8 +8,8 @@
 
 // Finds the barcodes shown in a photo. A first look at a modest size finds a
 // barcode card photographed the usual way cheaply; only a photo where nothing
-// was found gets a second, slower look at a larger size and in overlapping
-// pieces, which finds small and turned codes. Thread-safe.
+// was found gets a second look at full size, only at the few parts that look
+// like a printed code, which finds small and turned codes. Thread-safe.
 class BarcodeReader
 {
 public:
@@ -28,6 +28,7 @@ public:
         QList<Code> codes; // each text once; texts no barcode may hold are left out
         bool readable = false; // the file gave a picture at all
         int pass = 0; // the pass that found the codes (1 or 2); 0 when none was found
+        int pieces = 0; // parts of the photo read again at full size by the second pass
         qint64 ms = 0;
     };
 

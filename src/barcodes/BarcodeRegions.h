@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QImage>
+#include <QList>
+#include <QRectF>
+
+// Points out the parts of a small copy of a photo that look like a printed
+// code: many strong edges packed close together, either parallel (bars) or in
+// two directions (squares of a matrix code). Cheap, so that only those parts
+// are worth looking at again at full size; a photo of a scene without a label
+// usually has none.
+class BarcodeRegions
+{
+public:
+    struct Region
+    {
+        QRectF area; // as fractions of the picture's width and height
+        double score = 0; // share of strong edge pixels, weighted towards one direction
+    };
+
+    // The most code-like parts of a greyscale picture, best first, at most count of them,
+    // none where nothing looks like a code.
+    static QList<Region> find(const QImage &grey, int count);
+};
