@@ -1,13 +1,17 @@
 #include "ReassignCommand.h"
 
 #include "CliArguments.h"
+#include "barcodes/BarcodeCache.h"
 #include "model/ImageDirectoryLoader.h"
 #include "reassign/BarcodeText.h"
 #include "reassign/ReassignRules.h"
 #include "reassign/ReassignRun.h"
+#include "shell/SettingsKeys.h"
+#include "shell/SettingsStore.h"
 #include "support/NativePath.h"
 #include "support/PathUtils.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <optional>
 #include <sys/stat.h>
@@ -36,6 +40,55 @@ bool isFolder(const QString &path)
 {
     struct stat info = {};
     return ::stat(NativePath(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// The barcode each photo shows, as if it had been typed for it: the photos with
+// a code are the barcode photos. Of several codes the first that passes the
+// length rule is taken. A code failing the rule is most likely a partial read,
+// and carrying it over a whole group would misfile every photo of it, so a photo
+// whose codes all fail stops the run until it is corrected by hand.
+std::optional<QHash<QString, QString>> detectedBarcodes(const QList<QUrl> &photos, CliIo &io)
+{
+    const SettingsStore &store = SettingsStore::standard();
+    const bool enforced = store.boolForKey(cPrefCheckReassignedBarcodeLength);
+    const qint64 required = store.integerForKey(cPrefReassignedBarcodeRequiredLength);
+    QStringList paths;
+    QList<NativePath> nativePaths;
+    for (const QUrl &url : photos) {
+        paths << url.toLocalFile();
+        nativePaths << NativePath(paths.last());
+    }
+    BarcodeCache cache;
+    const QList<BarcodeReader::Reading> readings = cache.readAll(nativePaths);
+    QHash<QString, QString> barcodes;
+    bool refused = false;
+    for (qsizetype i = 0; i < readings.size(); ++i) {
+        QStringList texts;
+        for (const BarcodeReader::Code &code : readings.at(i).codes)
+            texts << code.text;
+        if (texts.isEmpty())
+            continue;
+        const auto chosen = std::find_if(texts.cbegin(), texts.cend(), [&](const QString &text) {
+            return !ReassignRules::failsLengthRule(text, enforced, required);
+        });
+        if (chosen == texts.cend()) {
+            refused = true;
+            io.err << "lumisort-cli: " << shown(paths.at(i)) << " shows " << texts.join(u", "_s)
+                   << ", shorter than the " << required << " characters a barcode has: give it its barcode by hand"
+                   << Qt::endl;
+            continue;
+        }
+        if (texts.size() > 1)
+            io.out << shown(paths.at(i)) << " shows " << texts.join(u", "_s) << ": took " << *chosen << Qt::endl;
+        barcodes.insert(paths.at(i), *chosen);
+    }
+    if (refused) {
+        io.err << "lumisort-cli: nothing renamed" << Qt::endl;
+        return std::nullopt;
+    }
+    if (barcodes.isEmpty())
+        io.err << "lumisort-cli: no barcode found in the photos" << Qt::endl;
+    return barcodes;
 }
 
 int printReport(const ReassignRun::Report &report, CliIo &io)
@@ -71,6 +124,8 @@ QString ReassignCommand::usage()
 {
     return u"usage: lumisort-cli reassign (--barcode B | --unknown) [--] FILE...\n"
            "       lumisort-cli auto [--reverse] [--dry-run] [--] DIR CODE-PHOTO=BARCODE...\n"
+           "       lumisort-cli auto --detect [--reverse] [--dry-run] [--] DIR\n"
+           "  --detect   the barcode photos are those showing a barcode, which is read from them\n"
            "  --reverse  each photo takes the barcode of the next barcode photo after it\n"
            "  --dry-run  show the new names and change nothing\n"
            "  a barcode may not contain \"/\", \"..\" or control characters, nor begin with \".\""_s;
@@ -105,7 +160,7 @@ int ReassignCommand::runOneBarcode(const QStringList &args, CliIo &io)
 
 int ReassignCommand::runAutomatic(const QStringList &args, CliIo &io)
 {
-    const CliArguments parsed(args, {{u"--reverse"_s}, {u"--dry-run"_s}});
+    const CliArguments parsed(args, {{u"--reverse"_s}, {u"--dry-run"_s}, {u"--detect"_s}});
     if (!parsed.error().isEmpty())
         return io.usageError(parsed.error(), usage());
     const bool reverse = parsed.isSet(u"--reverse"_s);
@@ -113,6 +168,9 @@ int ReassignCommand::runAutomatic(const QStringList &args, CliIo &io)
     if (folder.isEmpty() || !isFolder(folder))
         return io.usageError(u"a folder is needed"_s, usage());
     const QString absolute = resolved(CliArguments::absolutePath(folder)).value_or(QString());
+    const bool detect = parsed.isSet(u"--detect"_s);
+    if (detect && parsed.operands().size() > 1)
+        return io.usageError(u"--detect reads the barcodes: give the folder only"_s, usage());
     QHash<QString, QString> barcodes;
     for (const QString &assignment : parsed.operands().mid(1)) {
         const qsizetype eq = assignment.lastIndexOf(u'=');
@@ -136,6 +194,12 @@ int ReassignCommand::runAutomatic(const QStringList &args, CliIo &io)
     if (!photos) {
         io.err << "lumisort-cli: cannot list " << NativePath::forDisplay(absolute) << Qt::endl;
         return CliIo::cFailed;
+    }
+    if (detect) {
+        const std::optional<QHash<QString, QString>> detected = detectedBarcodes(*photos, io);
+        if (!detected)
+            return CliIo::cFailed;
+        barcodes = *detected;
     }
     if (parsed.isSet(u"--dry-run"_s)) {
         for (const RenamePlan::Step &step : ReassignRun::automaticPlan(*photos, barcodes, reverse)) {

@@ -4,7 +4,9 @@
 
 // lumisort-cli reassign (--barcode B | --unknown) [--] FILE...
 // lumisort-cli auto [--reverse] [--dry-run] [--] DIR CODE-PHOTO=BARCODE...
-// A barcode that BarcodeText refuses is a bad argument: nothing is renamed.
+// lumisort-cli auto --detect [--reverse] [--dry-run] [--] DIR
+// A barcode that BarcodeText refuses is a bad argument: nothing is renamed. With
+// --detect the barcodes read from the photos stand for the typed ones.
 class ReassignCommand
 {
 public:

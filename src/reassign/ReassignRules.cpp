@@ -55,3 +55,8 @@ QList<ReassignRules::WorkEntry> ReassignRules::automaticWorkList(const QStringLi
     }
     return work;
 }
+
+bool ReassignRules::failsLengthRule(const QString &barcode, bool enforced, qint64 required)
+{
+    return enforced && barcode.size() >= 1 && barcode.size() < required;
+}

@@ -503,7 +503,7 @@ std::optional<QString> ReassignViewController::rejectionOf(const QString &entry)
     const SettingsStore &store = SettingsStore::standard();
     const qint64 required = store.integerForKey(cPrefReassignedBarcodeRequiredLength);
     // An empty entry and a longer one pass; only a partial scan is caught here.
-    if (store.boolForKey(cPrefCheckReassignedBarcodeLength) && entry.size() >= 1 && entry.size() < required)
+    if (ReassignRules::failsLengthRule(entry, store.boolForKey(cPrefCheckReassignedBarcodeLength), required))
         return quoted(entry) + u" was refused. A barcode has at least "_s
             + Plural::count(required, u"character"_s, u"characters"_s) + u"; this one has "_s
             + QString::number(entry.size()) + u"."_s;

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QImageReader>
 #include <QProcess>
+#include <QRegularExpression>
 #include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
@@ -22,6 +23,8 @@ private Q_SLOTS:
     void options();
     void namesThatAreNotUtf8_data();
     void namesThatAreNotUtf8();
+    void detectedCodesActAsTyped_data();
+    void detectedCodesActAsTyped();
 
 private:
     struct Run
@@ -251,6 +254,19 @@ void TestCommandLine::options_data()
     row("auto --dry-run name too long", {u"mv:IMG_0003.JPG|"_s + longName},
         {u"auto"_s, u"--dry-run"_s, u"{work}"_s, u"IMG_0001.JPG="_s + longBarcode}, 0,
         {u"out:"_s + longName + u" -> "_s + longBarcode + u'_' + longName + u" (would be kept"_s});
+    // auto --detect: the cards shown read 2000000000015 and 2000000000022, 13 characters each
+    const QStringList longerRule {u"--set"_s, u"prefReassignedBarcodeRequiredLength=14"_s};
+    row("auto --detect refuses codes shorter than the rule", {},
+        longerRule + QStringList {u"auto"_s, u"--detect"_s, u"{work}"_s}, 1,
+        {u"err:IMG_0001.JPG shows 2000000000015, shorter than the 14"_s, u"err:IMG_0004.JPG shows 2000000000022"_s,
+         u"err:nothing renamed"_s, u"!out:->"_s, u"file:IMG_0001.JPG"_s, u"file:IMG_0002.JPG"_s});
+    row("auto --detect with the rule off", {},
+        longerRule
+            + QStringList {u"--set"_s, u"prefCheckReassignedBarcodeLength=false"_s, u"auto"_s, u"--detect"_s,
+                           u"{work}"_s},
+        0, {u"file:2000000000015_IMG_0002.JPG"_s, u"file:2000000000022_IMG_0006.JPG"_s});
+    row("auto --detect takes no typed codes", {}, {u"auto"_s, u"--detect"_s, u"{work}"_s, u"IMG_0001.JPG=5"_s}, 2,
+        {u"err:give the folder only"_s, u"file:IMG_0002.JPG"_s});
     row("auto -reverse", {}, QStringList {u"auto"_s, u"-reverse"_s, u"{work}"_s} + codes, 2, {u"file:IMG_0002.JPG"_s});
 
     // companion, daily-folder, file, import
@@ -371,6 +387,37 @@ void TestCommandLine::namesThatAreNotUtf8()
     QVERIFY(::lstat(at("IMG_\xff\xfe.JPG").constData(), &st) != 0);
     // QDir cannot see such names, so the sandbox could not remove them.
     QCOMPARE(QProcess::execute(u"rm"_s, {u"-rf"_s, m_work, TestSandbox::instance().dataHome() + u"/Trash"_s}), 0);
+}
+
+// Reading the codes from the barcode photos plans and renames exactly as typing them does.
+void TestCommandLine::detectedCodesActAsTyped_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::newRow("--dry-run") << QStringList {u"--dry-run"_s};
+    QTest::newRow("--dry-run --reverse") << QStringList {u"--dry-run"_s, u"--reverse"_s};
+    QTest::newRow("run") << QStringList {};
+    QTest::newRow("run --reverse") << QStringList {u"--reverse"_s};
+}
+
+void TestCommandLine::detectedCodesActAsTyped()
+{
+    QFETCH(QStringList, options);
+    const QStringList typed {u"IMG_0001.JPG=2000000000015"_s, u"IMG_0004.JPG=2000000000022"_s};
+    QStringList outputs, folders;
+    for (const QStringList &codes : {QStringList {u"--detect"_s}, typed}) {
+        m_work = TestSandbox::instance().makeFolder(u"work"_s);
+        QCOMPARE(m_card.copyAsShot(m_work).size(), 6);
+        const QStringList args = QStringList {u"auto"_s} + options
+            + (codes == typed ? QStringList {m_work} + typed : codes + QStringList {m_work});
+        const Run run = cli(args);
+        QVERIFY2(run.status == 0, qPrintable(run.err));
+        // Each run writes a journal of its own.
+        outputs << run.out.split(u'\n').filter(QRegularExpression(u"^(?!journal: )"_s)).join(u'\n');
+        folders << QDir(m_work).entryList(QDir::Files).join(u' ');
+    }
+    QVERIFY(outputs.first().contains(u" -> 2000000000022_IMG_0004.JPG"_s));
+    QCOMPARE(outputs.first(), outputs.last());
+    QCOMPARE(folders.first(), folders.last());
 }
 
 LUMISORT_CORE_TEST_MAIN(TestCommandLine)
