@@ -22,6 +22,18 @@ BarcodeReader::Reading BarcodeCache::read(const NativePath &path)
     return reading;
 }
 
+std::optional<BarcodeReader::Reading> BarcodeCache::known(const NativePath &path) const
+{
+    const std::optional<FileIdentity> identity = FileIdentity::of(path.bytes());
+    if (!identity)
+        return std::nullopt;
+    const QMutexLocker locker(&m_mutex);
+    const auto found = m_readings.constFind(*identity);
+    if (found == m_readings.cend())
+        return std::nullopt;
+    return *found;
+}
+
 QList<BarcodeReader::Reading> BarcodeCache::readAll(const QList<NativePath> &paths)
 {
     return QtConcurrent::blockingMapped<QList<BarcodeReader::Reading>>(

@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QMutex>
 #include <atomic>
+#include <optional>
 
 // What was read from each photo, kept by file content rather than by name:
 // renaming a photo (which is what giving it a barcode does) does not read it
@@ -15,6 +16,8 @@ class BarcodeCache
 {
 public:
     BarcodeReader::Reading read(const NativePath &path);
+    // The reading kept for the file as it is now, without reading it.
+    std::optional<BarcodeReader::Reading> known(const NativePath &path) const;
     // Reads the photos on the global thread pool (every core), in the order given.
     QList<BarcodeReader::Reading> readAll(const QList<NativePath> &paths);
 
