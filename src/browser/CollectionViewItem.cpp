@@ -38,6 +38,14 @@ void CollectionViewItem::setImageFile(const ImageFilePtr &file)
     update();
 }
 
+void CollectionViewItem::setBadge(const QString &code)
+{
+    if (m_badge == code)
+        return;
+    m_badge = code;
+    update();
+}
+
 void CollectionViewItem::setHighlight(bool selected)
 {
     if (m_selected == selected)
@@ -57,6 +65,22 @@ void CollectionViewItem::paintEvent(QPaintEvent *)
         const QRect target(imageArea.x() + (imageArea.width() - fitted.width()) / 2,
                            imageArea.y() + (imageArea.height() - fitted.height()) / 2, fitted.width(), fitted.height());
         painter.drawImage(target, m_image);
+    }
+    if (!m_badge.isEmpty() && imageArea.width() > 0) {
+        QFont small = font();
+        small.setPointSizeF(small.pointSizeF() * 0.8);
+        painter.setFont(small);
+        const QFontMetrics metrics(small);
+        const QString text = metrics.elidedText(m_badge, Qt::ElideRight, imageArea.width() - 8);
+        const int width = metrics.horizontalAdvance(text) + 8;
+        const QRect badgeArea(imageArea.x() + (imageArea.width() - width) / 2,
+                              imageArea.bottom() - metrics.height() - 2, width, metrics.height() + 2);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(0, 0, 0, 170));
+        painter.drawRoundedRect(badgeArea, 3, 3);
+        painter.setPen(QColor(255, 220, 90));
+        painter.drawText(badgeArea, Qt::AlignCenter, text);
+        painter.setFont(font());
     }
     const QRect nameArea(area.x() + 2, area.bottom() - cPadding - cNameHeight, area.width() - 4, cNameHeight);
     painter.setPen(Qt::white);

@@ -23,6 +23,10 @@ public:
     bool isSelected() const { return m_selected; }
     qreal borderWidth() const { return m_selected ? cHighlightWidth : 0.0; }
 
+    // The code read from the photo, shown over the foot of its thumbnail; empty for none.
+    void setBadge(const QString &code);
+    const QString &badge() const { return m_badge; }
+
     // What the item shows (its image view and text field).
     QString displayedName() const { return m_name; }
     const QImage &displayedImage() const { return m_image; }
@@ -36,5 +40,6 @@ private:
     ImageFilePtr m_imageFile;
     QImage m_image;
     QString m_name;
+    QString m_badge;
     bool m_selected = false;
 };

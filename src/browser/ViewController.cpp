@@ -8,6 +8,7 @@
 #include "NotificationNames.h"
 #include "SegmentedControl.h"
 #include "SheetRegistry.h"
+#include "barcodes/BarcodeScanScheduler.h"
 #include "filing/DestinationPathRules.h"
 #include "shell/BundleInfo.h"
 #include "shell/MyAliasKit.h"
@@ -28,6 +29,7 @@
 #include <QDialog>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
@@ -93,6 +95,7 @@ ViewController::ViewController(QWidget *parent)
         restorePlace();
         prioritizeVisible();
         updateEmptyFolderHint();
+        startReadingBarcodes();
     });
     connect(imageDirectoryLoader, &ImageDirectoryLoader::thumbnailsArrived, this,
             [this](const QList<qsizetype> &indices) {
@@ -110,12 +113,45 @@ ViewController::ViewController(QWidget *parent)
                     collectionView->reloadItems(changed);
             });
     connect(collectionView, &CollectionView::visibleItemsChanged, this, &ViewController::prioritizeVisible);
+
+    barcodeScanner = new BarcodeScanScheduler(m_barcodeCache, this);
+    barcodeStatus = new QWidget(this);
+    barcodeStatus->setObjectName(u"barcodeStatus"_s);
+    auto *statusLayout = new QHBoxLayout(barcodeStatus);
+    statusLayout->setContentsMargins(0, 0, 0, 0);
+    barcodeStatusLabel = new QLabel(barcodeStatus);
+    auto *cancelReading = new QPushButton(u"Cancel"_s, barcodeStatus);
+    cancelReading->setToolTip(u"Stop reading barcodes; nothing is renamed either way"_s);
+    barcodeCancelButton = cancelReading;
+    statusLayout->addWidget(barcodeStatusLabel);
+    statusLayout->addWidget(cancelReading);
+    barcodeStatus->hide();
+    connect(cancelReading, &QPushButton::clicked, barcodeScanner, &BarcodeScanScheduler::cancel);
+    connect(barcodeScanner, &BarcodeScanScheduler::progress, this, [this](int read, int toRead) {
+        barcodeStatusLabel->setText(u"Reading barcodes: %1 of %2"_s.arg(read).arg(toRead));
+        barcodeStatus->setVisible(barcodeScanner->isRunning() && toRead > 0);
+    });
+    connect(barcodeScanner, &BarcodeScanScheduler::finished, barcodeStatus, &QWidget::hide);
+    connect(barcodeScanner, &BarcodeScanScheduler::cancelled, barcodeStatus, &QWidget::hide);
+    connect(barcodeScanner, &BarcodeScanScheduler::arrived, this,
+            [this](const QList<BarcodeScanScheduler::Result> &results) {
+                for (const BarcodeScanScheduler::Result &result : results) {
+                    const QString path = result.path.toString();
+                    if (result.reading.codes.isEmpty())
+                        m_badges.remove(path);
+                    else
+                        m_badges.insert(path, result.reading.codes.first().text);
+                }
+                refreshBadges();
+            });
     viewDidLoad();
 }
 
 ViewController::~ViewController()
 {
     NotificationCenter::defaultCenter().removeObserver(this);
+    // Its readers use the cache, a member that goes before the children do.
+    delete barcodeScanner;
 }
 
 void ViewController::createActions()
@@ -448,6 +484,7 @@ QWidget *ViewController::itemForRepresentedObjectAt(CollectionView *view, const 
     // A recycled item must not keep the photo it showed before.
     item->setImageFile(imageDirectoryLoader->imageFileForIndexPath(indexPath));
     item->setHighlight(view->selectionIndexPaths().contains(indexPath));
+    item->setBadge(item->imageFile() ? m_badges.value(item->imageFile()->fileurl().toLocalFile()) : QString());
     return item;
 }
 
@@ -859,4 +896,26 @@ QList<QDialog *> ViewController::presentedSheets() const
             sheets.append(dialog);
     }
     return sheets;
+}
+
+void ViewController::startReadingBarcodes()
+{
+    // Badges belong to the photos as they are now: a file written anew under an old
+    // name must not keep its predecessor's. Readings still valid come back at once.
+    m_badges.clear();
+    QList<NativePath> paths;
+    for (const ImageFilePtr &file : imageDirectoryLoader->imageFiles())
+        paths.append(NativePath(file->fileurl().toLocalFile()));
+    barcodeScanner->start(paths);
+    refreshBadges();
+}
+
+void ViewController::refreshBadges()
+{
+    // Only the items that exist need it: the others get their badge when they are made.
+    for (const IndexPath &path : collectionView->preparedIndexPaths()) {
+        auto *item = qobject_cast<CollectionViewItem *>(collectionView->itemAtIndexPath(path));
+        if (item && item->imageFile())
+            item->setBadge(m_badges.value(item->imageFile()->fileurl().toLocalFile()));
+    }
 }

@@ -2,9 +2,11 @@
 
 #include "CollectionViewDataSource.h"
 #include "CollectionViewDelegate.h"
+#include "barcodes/BarcodeCache.h"
 #include "model/ImageDirectoryLoader.h"
 #include "support/Notification.h"
 
+#include <QHash>
 #include <QList>
 #include <QPointer>
 #include <QUrl>
@@ -12,12 +14,14 @@
 #include <optional>
 
 class CollectionView;
+class BarcodeScanScheduler;
 class QAbstractButton;
 class QAction;
 class EmptyFolderHint;
 class NoticeBar;
 class QDialog;
 class QFileSystemWatcher;
+class QLabel;
 class QTimer;
 class SegmentedControl;
 
@@ -114,6 +118,13 @@ public:
     QAction *showSectionsAction = nullptr;
     QAction *reassignAction = nullptr;
     NoticeBar *cardOfferBar = nullptr;
+    // Reading barcodes in the background after each load: its progress and Cancel
+    // button (for the window's status bar), and the code found in each photo by path.
+    BarcodeScanScheduler *barcodeScanner = nullptr;
+    QWidget *barcodeStatus = nullptr;
+    QLabel *barcodeStatusLabel = nullptr;
+    QAbstractButton *barcodeCancelButton = nullptr;
+    QString barcodeBadgeFor(const QString &path) const { return m_badges.value(path); }
     EmptyFolderHint *emptyFolderHint = nullptr;
 
 Q_SIGNALS:
@@ -145,6 +156,8 @@ private:
     void updateEmptyFolderHint();
     QString sectionTitle(qsizetype section) const; // "ID[2] = 2000000000015", as its header shows it
     void placeEmptyFolderHint();
+    void startReadingBarcodes();
+    void refreshBadges();
 
     // Held as plain objects: a sheet is asked for while it is being destroyed (its
     // destroyed() signal), when it is no dialog any more and must not be taken for one.
@@ -154,4 +167,6 @@ private:
     bool m_keepSelection = false;
     QFileSystemWatcher *m_watcher = nullptr;
     QTimer *m_settleTimer = nullptr;
+    BarcodeCache m_barcodeCache;
+    QHash<QString, QString> m_badges;
 };

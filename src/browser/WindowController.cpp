@@ -37,6 +37,7 @@ WindowController::WindowController(QObject *parent)
     m_window->setObjectName(u"mainWindow"_s);
     m_viewController = new ViewController(m_window);
     m_window->setCentralWidget(m_viewController);
+    m_window->statusBar()->addPermanentWidget(m_viewController->barcodeStatus);
     m_window->setWindowTitle(BundleInfo::value(u"CFBundleDisplayName"_s));
     m_window->resize(1280, 860);
     windowDidLoad();

@@ -286,8 +286,9 @@ class Grid:
         self.main = main
 
     def empty_spot(self):
-        # The layout leaves room under the last row at this screen size.
-        return self.main.x + self.main.w // 2, min(self.main.y + self.main.h, SCREEN[1]) - 15
+        # The layout leaves room under the last row at this screen size; the status bar
+        # takes the bottom of the window.
+        return self.main.x + self.main.w // 2, min(self.main.y + self.main.h, SCREEN[1]) - 60
 
     def focus_and_clear(self):
         self.screen.click(*self.empty_spot())

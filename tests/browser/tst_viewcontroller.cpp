@@ -1,5 +1,6 @@
 #include "DemoCard.h"
 #include "TestMain.h"
+#include "barcodes/BarcodeScanScheduler.h"
 #include "browser/CollectionView.h"
 #include "browser/CollectionViewItem.h"
 #include "browser/EmptyFolderHint.h"
@@ -29,6 +30,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QThread>
 #include <QtConcurrent>
 
@@ -67,6 +69,7 @@ private Q_SLOTS:
     void draggingWritesFileNamesAndDropsChangeNothing();
     void correctionKeepsThePlaceOnScreen();
     void changesByAnotherProgramShowUpKeepingMarks();
+    void barcodesReadInTheBackgroundShowAsBadges();
 
 private:
     QString m_folder;
@@ -79,6 +82,8 @@ private:
     void settle() { QTRY_VERIFY(!vc()->imageDirectoryLoader->isLoading()); }
     QList<QUrl> catchReassign(const std::function<void()> &action);
     QSet<IndexPath> section(int s) const;
+    // The badge of every photo shown, against what the card holds (empty for none).
+    void compareBadges(bool read);
 };
 
 void TestViewController::initTestCase()
@@ -556,6 +561,49 @@ void TestViewController::changesByAnotherProgramShowUpKeepingMarks()
     QCOMPARE(grid()->selectionIndexPaths().size(), 1);
     const IndexPath still = *grid()->selectionIndexPaths().cbegin();
     QCOMPARE(vc()->imageDirectoryLoader->imageFileForIndexPath(still)->fileName(), marked);
+}
+
+void TestViewController::compareBadges(bool read)
+{
+    QHash<QString, QString> expected; // copied name -> badge
+    for (const DemoCard::Photo &photo : std::as_const(m_card.photos))
+        expected.insert(photo.barcode + u'_' + QFileInfo(photo.path).fileName(),
+                        read && photo.barcodePhoto ? photo.barcode : QString());
+    const QList<IndexPath> shown = grid()->preparedIndexPaths();
+    QCOMPARE(shown.size(), 12);
+    for (const IndexPath &path : shown) {
+        const auto *item = qobject_cast<CollectionViewItem *>(grid()->itemAtIndexPath(path));
+        QCOMPARE(item->badge(), expected.value(item->imageFile()->fileName(), u"?"_s));
+    }
+}
+
+void TestViewController::barcodesReadInTheBackgroundShowAsBadges()
+{
+    QTRY_VERIFY_WITH_TIMEOUT(!vc()->barcodeScanner->isRunning(), 60000);
+    compareBadges(true);
+    QVERIFY(!vc()->barcodeStatus->isVisible());
+    QVERIFY(m_controller->window()->statusBar()->isAncestorOf(vc()->barcodeStatus));
+
+    // Another folder, its reading cancelled at once: no badge at all, and nothing renamed.
+    const QString other = TestSandbox::instance().makeFolder(u"other"_s);
+    m_card.copyAssigned(other);
+    const QStringList names = QDir(other).entryList(QDir::Files);
+    QSignalSpy listed(vc()->imageDirectoryLoader, &ImageDirectoryLoader::folderListed);
+    vc()->browseFolder(other);
+    QVERIFY(listed.wait());
+    QCOMPARE(vc()->barcodeStatusLabel->text(), u"Reading barcodes: 0 of 12"_s);
+    QVERIFY(vc()->barcodeStatus->isVisible());
+    vc()->barcodeCancelButton->click();
+    QVERIFY(!vc()->barcodeStatus->isVisible());
+    settle();
+    compareBadges(false);
+
+    // A later load reads them again.
+    vc()->refreshAllSections();
+    settle();
+    QTRY_VERIFY_WITH_TIMEOUT(!vc()->barcodeScanner->isRunning(), 60000);
+    compareBadges(true);
+    QCOMPARE(QDir(other).entryList(QDir::Files), names);
 }
 
 LUMISORT_GUI_TEST_MAIN(TestViewController)
