@@ -28,12 +28,10 @@ QString shown(const QString &path)
 // realpath(3) on the path's bytes; nothing when it does not exist.
 std::optional<QString> resolved(const QString &path)
 {
-    char *real = ::realpath(NativePath(path).c_str(), nullptr);
-    if (!real)
+    const QString real = PathUtils::resolvedPath(path);
+    if (real.isEmpty())
         return std::nullopt;
-    const QString text = NativePath::fromBytes(QByteArray(real)).toString();
-    std::free(real);
-    return text;
+    return real;
 }
 
 bool isFolder(const QString &path)

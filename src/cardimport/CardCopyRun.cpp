@@ -53,21 +53,11 @@ bool walkOrder(const SafeFileEntry &a, const SafeFileEntry &b)
     return std::lexicographical_compare(pa.cbegin(), pa.cend(), pb.cbegin(), pb.cend());
 }
 
-QString canonical(const QString &path)
-{
-    char *resolved = ::realpath(NativePath(path).c_str(), nullptr);
-    if (!resolved)
-        return {};
-    const QString out = NativePath::fromBytes(QByteArray(resolved)).toString();
-    std::free(resolved);
-    return out;
-}
-
 // The path as it will be met on disk: links resolved when it exists, else cleaned.
 QString comparable(const QString &path)
 {
     const QString expanded = QDir::cleanPath(PathUtils::expandTilde(path));
-    const QString resolved = canonical(expanded);
+    const QString resolved = PathUtils::resolvedPath(expanded);
     return resolved.isEmpty() ? expanded : resolved;
 }
 
@@ -400,7 +390,7 @@ QString CardCopyRun::stagingFolderFor(const QString &workingFolder)
         return inCache;
     if (deviceOf(NativePath(inCache)) == working->st_dev)
         return inCache;
-    const QString resolved = canonical(PathUtils::expandTilde(workingFolder));
+    const QString resolved = PathUtils::resolvedPath(PathUtils::expandTilde(workingFolder));
     const QString parent = QFileInfo(resolved).path();
     const std::optional<struct stat> parentInfo = statOf(parent);
     if (resolved.isEmpty() || resolved == u"/"_s || !parentInfo || parentInfo->st_dev != working->st_dev
@@ -461,7 +451,7 @@ std::optional<QString> CardCopyRun::refusalToEmpty(const QString &path, const QS
         return u"the folder does not exist"_s;
     if (!S_ISDIR(info->st_mode))
         return u"not a folder"_s;
-    const QString folder = canonical(cleaned);
+    const QString folder = PathUtils::resolvedPath(cleaned);
     if (folder.isEmpty())
         return u"the folder cannot be resolved"_s;
     if (const QString root = comparable(roots.root); !root.isEmpty() && isSameOrInside(root, folder))
@@ -505,7 +495,7 @@ bool CardCopyRun::removeFolderAtPath(const QString &path, const QStringList &als
         return false;
     };
     // The resolved folder is what is checked and what is emptied: never two readings of the path.
-    const QString folder = canonical(QDir::cleanPath(PathUtils::expandTilde(path)));
+    const QString folder = PathUtils::resolvedPath(QDir::cleanPath(PathUtils::expandTilde(path)));
     if (const std::optional<QString> refusal = refusalToEmpty(folder.isEmpty() ? path : folder, alsoProtected, roots))
         return refuse(*refusal);
     if (folder.isEmpty())
@@ -560,7 +550,7 @@ CardCopyRun::Result CardCopyRun::run(const Options &options)
     QLockFile importLock(importLockPath());
     lockWaiting(importLock, report, u"Waiting for another card import to finish..."_s);
 
-    const QString card = canonical(options.cardFolder);
+    const QString card = PathUtils::resolvedPath(options.cardFolder);
     FileResult walkError;
     QList<FileResult> walkErrors;
     SafeFileListOptions walk;

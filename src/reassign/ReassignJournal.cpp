@@ -1,6 +1,7 @@
 #include "ReassignJournal.h"
 
 #include "shell/LogPaths.h"
+#include "support/PathUtils.h"
 #include "support/SafeFile.h"
 #include "support/SystemLog.h"
 
@@ -35,16 +36,6 @@ QString nextStamp()
         return now;
     }
     return last + u'.' + QString::number(++repeated).rightJustified(6, u'0');
-}
-
-QString resolvedFolder(const QString &path)
-{
-    char *real = ::realpath(NativePath(path).c_str(), nullptr);
-    if (!real)
-        return {};
-    const QString text = NativePath::fromBytes(QByteArray(real)).toString();
-    std::free(real);
-    return text;
 }
 
 // Numbers as text: an inode or a time in nanoseconds does not survive a JSON double.
@@ -83,7 +74,7 @@ bool ReassignJournal::begin(const QString &mode, const QList<Entry> &planned, co
         + u".json"_s;
     m_folder = photoFolder;
     if (m_folder.isEmpty() && !planned.isEmpty())
-        m_folder = resolvedFolder(NativePath(planned.first().oldPath).parent().toString());
+        m_folder = PathUtils::resolvedPath(NativePath(planned.first().oldPath).parent().toString());
     m_planned = planned;
     return write(u"planned"_s, planned);
 }
@@ -134,7 +125,8 @@ QString ReassignJournal::folderOf(const Record &record)
     if (!record.folder.isEmpty())
         return record.folder;
     for (const Entry &e : record.entries) {
-        if (const QString folder = resolvedFolder(NativePath(e.oldPath).parent().toString()); !folder.isEmpty())
+        if (const QString folder = PathUtils::resolvedPath(NativePath(e.oldPath).parent().toString());
+            !folder.isEmpty())
             return folder;
     }
     return {};

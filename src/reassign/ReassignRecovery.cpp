@@ -23,13 +23,6 @@ bool exists(const QString &path)
     return ::lstat(NativePath(path).c_str(), &st) == 0;
 }
 
-// A process id that is in use may be a new process that took a dead run's id: its
-// journal then waits for a later start, which is the safe side.
-bool isRunning(qint64 pid)
-{
-    return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM);
-}
-
 // Runs the rest of the cycle (each step only where its photo is still at the old name
 // and the new one is free), then brings the parked photo out. Where it ended, or empty.
 QString recoverParked(const QJsonObject &entry)
@@ -96,4 +89,9 @@ QStringList ReassignRecovery::recoverInterrupted()
             logLine(u"ReassignRecovery -> recover.... cannot write "_s + path + u": "_s + out.errorString());
     }
     return recovered;
+}
+
+bool ReassignRecovery::isRunning(qint64 pid)
+{
+    return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM);
 }

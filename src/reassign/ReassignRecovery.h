@@ -13,4 +13,8 @@ public:
     // Every journal whose run is over (its process gone); returns where each
     // recovered photo is now. Journals of runs still going are left alone.
     static QStringList recoverInterrupted();
+    // Whether the process that wrote a journal may still be running it. An id in
+    // use may be a new process that took a dead run's id: its journal then waits
+    // for a later start, which is the safe side.
+    static bool isRunning(qint64 pid);
 };

@@ -27,24 +27,9 @@ bool exists(const QString &path)
     return ::lstat(NativePath(path).c_str(), &st) == 0;
 }
 
-QString resolved(const QString &path)
-{
-    char *real = ::realpath(NativePath(path).c_str(), nullptr);
-    if (!real)
-        return {};
-    const QString text = NativePath::fromBytes(QByteArray(real)).toString();
-    std::free(real);
-    return text;
-}
-
 QString shown(const QString &path)
 {
     return NativePath::forDisplay(PathUtils::fileName(path));
-}
-
-bool isRunning(qint64 pid)
-{
-    return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM);
 }
 
 bool sameInode(const FileIdentity &a, const FileIdentity &b)
@@ -70,7 +55,7 @@ std::optional<ReassignJournal::Record> newestFinished(const QString &folder, boo
         std::optional<ReassignJournal::Record> record = ReassignJournal::read(path);
         if (!record || ReassignJournal::folderOf(*record) != folder)
             continue;
-        if (record->state == u"planned"_s && isRunning(record->pid))
+        if (record->state == u"planned"_s && ReassignRecovery::isRunning(record->pid))
             running = true;
         if (record->state == u"complete"_s)
             return record;
@@ -162,7 +147,7 @@ bool ReassignUndo::Report::failed() const
 ReassignUndo::Plan ReassignUndo::plan(const QString &folder)
 {
     Plan plan;
-    const QString dir = resolved(folder);
+    const QString dir = PathUtils::resolvedPath(folder);
     bool running = false;
     const std::optional<ReassignJournal::Record> record = dir.isEmpty() ? std::nullopt : newestFinished(dir, running);
     if (running)
@@ -230,7 +215,7 @@ ReassignUndo::Report ReassignUndo::run(const QString &folder)
             renames.append({step.from, step.to});
     }
     ReassignJournal journal;
-    journal.begin(u"undo"_s, planned, resolved(folder));
+    journal.begin(u"undo"_s, planned, PathUtils::resolvedPath(folder));
     QList<ReassignJournal::Entry> done;
 
     // Into the trash first, then the renames, then out of the trash: each frees names the next may take.

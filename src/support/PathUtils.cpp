@@ -1,6 +1,9 @@
 #include "PathUtils.h"
 
+#include "NativePath.h"
+
 #include <QDir>
+#include <cstdlib>
 
 QString PathUtils::expandTilde(const QString &path)
 {
@@ -32,4 +35,14 @@ QString PathUtils::baseName(const QString &pathOrName)
     const QString name = fileName(pathOrName);
     const qsizetype dot = name.lastIndexOf(u'.');
     return dot < 0 ? name : name.left(dot);
+}
+
+QString PathUtils::resolvedPath(const QString &path)
+{
+    char *real = ::realpath(NativePath(path).c_str(), nullptr);
+    if (!real)
+        return {};
+    const QString text = NativePath::fromBytes(QByteArray(real)).toString();
+    std::free(real);
+    return text;
 }

@@ -14,4 +14,7 @@ public:
     static QString baseName(const QString &pathOrName);
     // The last path component.
     static QString fileName(const QString &path);
+    // realpath(3) on the path's bytes (links and "." / ".." resolved, lossless for
+    // names that are not UTF-8); empty when the path does not exist.
+    static QString resolvedPath(const QString &path);
 };

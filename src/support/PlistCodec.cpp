@@ -65,54 +65,86 @@ int xmlDepth(const QByteArray &bytes)
     return deepest;
 }
 
-// Nesting of a binary list's containers, following references from the root
-// without recursion. A reference loop counts as too deep. What this walk
-// cannot read is left for the parser to reject.
-int binaryDepth(const QByteArray &bytes)
+// Reads a binary list's trailer, offset table and object headers, every read
+// checked against the size. What it cannot read is left for the parser to reject.
+struct BinaryList
 {
-    const auto *data = reinterpret_cast<const unsigned char *>(bytes.constData());
-    const quint64 size = quint64(bytes.size());
-    auto number = [&](quint64 at, unsigned width, quint64 *value) {
+    const unsigned char *data = nullptr;
+    quint64 size = 0;
+    unsigned offsetWidth = 0;
+    unsigned refWidth = 0;
+    quint64 count = 0;
+    quint64 root = 0;
+    quint64 table = 0;
+
+    // False when the bytes hold no readable trailer.
+    bool open(const QByteArray &bytes)
+    {
+        data = reinterpret_cast<const unsigned char *>(bytes.constData());
+        size = quint64(bytes.size());
+        if (size < 8 + 32)
+            return false;
+        const quint64 trailer = size - 32;
+        offsetWidth = data[trailer + 6];
+        refWidth = data[trailer + 7];
+        return number(trailer + 8, 8, &count) && number(trailer + 16, 8, &root) && number(trailer + 24, 8, &table);
+    }
+    // A big-endian unsigned number of width bytes.
+    bool number(quint64 at, unsigned width, quint64 *value) const
+    {
         if (width == 0 || width > 8 || at > size || size - at < width)
             return false;
         *value = 0;
         for (unsigned k = 0; k < width; ++k)
             *value = (*value << 8) | data[at + k];
         return true;
-    };
-    if (size < 8 + 32)
-        return 0;
-    const quint64 trailer = size - 32;
-    const unsigned offsetWidth = data[trailer + 6];
-    const unsigned refWidth = data[trailer + 7];
-    quint64 count = 0, root = 0, table = 0;
-    if (!number(trailer + 8, 8, &count) || !number(trailer + 16, 8, &root) || !number(trailer + 24, 8, &table)
-        || count == 0 || count > size || root >= count)
+    }
+    // The k-th reference of a container whose references start at first.
+    bool reference(quint64 first, quint64 k, quint64 *value) const
+    {
+        return number(first + k * refWidth, refWidth, value);
+    }
+    // Object index's marker kind and the place and length of its content.
+    bool object(quint64 index, unsigned *kind, quint64 *content, quint64 *length) const
+    {
+        quint64 at = 0;
+        if (table > size || !number(table + index * offsetWidth, offsetWidth, &at) || at >= size)
+            return false;
+        *kind = data[at] >> 4;
+        *length = data[at] & 0xF;
+        *content = at + 1;
+        if (*length == 0xF) {
+            if (*content >= size || (data[*content] >> 4) != 0x1)
+                return false;
+            const unsigned width = 1u << (data[*content] & 0xF);
+            if (!number(*content + 1, width, length))
+                return false;
+            *content += 1 + width;
+        }
+        return true;
+    }
+};
+
+// Nesting of a binary list's containers, following references from the root
+// without recursion. A reference loop counts as too deep. What this walk
+// cannot read is left for the parser to reject.
+int binaryDepth(const QByteArray &bytes)
+{
+    BinaryList list;
+    if (!list.open(bytes) || list.count == 0 || list.count > list.size || list.root >= list.count)
         return 0;
 
     // The references held by container object i; empty for any other object.
-    auto children = [&](quint64 i, quint64 *first, quint64 *n) {
-        quint64 at = 0;
+    auto children = [&list](quint64 i, quint64 *first, quint64 *n) {
+        unsigned kind = 0;
+        quint64 refs = 0;
+        quint64 items = 0;
         *n = 0;
-        if (table > size || !number(table + i * offsetWidth, offsetWidth, &at) || at >= size)
+        if (!list.object(i, &kind, &refs, &items) || (kind != 0xA && kind != 0xC && kind != 0xD))
             return;
-        const unsigned marker = data[at];
-        const unsigned kind = marker >> 4;
-        if (kind != 0xA && kind != 0xC && kind != 0xD)
-            return;
-        quint64 items = marker & 0xF;
-        quint64 refs = at + 1;
-        if (items == 0xF) {
-            if (refs >= size || (data[refs] >> 4) != 0x1)
-                return;
-            const unsigned width = 1u << (data[refs] & 0xF);
-            if (!number(refs + 1, width, &items))
-                return;
-            refs += 1 + width;
-        }
         if (kind == 0xD)
             items *= 2;
-        if (refWidth == 0 || items > (size - std::min(size, refs)) / refWidth)
+        if (list.refWidth == 0 || items > (list.size - std::min(list.size, refs)) / list.refWidth)
             return;
         *first = refs;
         *n = items;
@@ -135,7 +167,7 @@ int binaryDepth(const QByteArray &bytes)
         height.insert(object, cOnPath);
         path.append(step);
     };
-    enter(root);
+    enter(list.root);
     while (!path.isEmpty()) {
         if (path.size() > cMaxDepth)
             return path.size();
@@ -144,7 +176,7 @@ int binaryDepth(const QByteArray &bytes)
             int deepest = 0;
             for (quint64 k = 0; k < top.count; ++k) {
                 quint64 child = 0;
-                number(top.first + k * refWidth, refWidth, &child);
+                list.reference(top.first, k, &child);
                 deepest = std::max(deepest, height.value(child, 0));
             }
             height.insert(top.object, deepest + (top.count > 0 ? 1 : 0));
@@ -152,9 +184,9 @@ int binaryDepth(const QByteArray &bytes)
             continue;
         }
         quint64 child = 0;
-        number(top.first + top.next * refWidth, refWidth, &child);
+        list.reference(top.first, top.next, &child);
         ++top.next;
-        if (child >= count)
+        if (child >= list.count)
             continue;
         const auto known = height.constFind(child);
         if (known == height.cend())
@@ -164,7 +196,7 @@ int binaryDepth(const QByteArray &bytes)
         else if (path.size() + *known > cMaxDepth)
             return path.size() + *known;
     }
-    return height.value(root, 0) + 1;
+    return height.value(list.root, 0) + 1;
 }
 
 // libplist aborts the whole program (an assertion) when it hands out a
@@ -173,60 +205,26 @@ int binaryDepth(const QByteArray &bytes)
 // the parser to reject.
 bool binaryKeyHoldsNul(const QByteArray &bytes)
 {
-    const auto *data = reinterpret_cast<const unsigned char *>(bytes.constData());
-    const quint64 size = quint64(bytes.size());
-    auto number = [&](quint64 at, unsigned width, quint64 *value) {
-        if (width == 0 || width > 8 || at > size || size - at < width)
-            return false;
-        *value = 0;
-        for (unsigned k = 0; k < width; ++k)
-            *value = (*value << 8) | data[at + k];
-        return true;
-    };
-    // An object's marker and the place and length of its content.
-    auto object = [&](quint64 index, unsigned offsetWidth, quint64 table, unsigned *kind, quint64 *content,
-                      quint64 *length) {
-        quint64 at = 0;
-        if (!number(table + index * offsetWidth, offsetWidth, &at) || at >= size)
-            return false;
-        *kind = data[at] >> 4;
-        *length = data[at] & 0xF;
-        *content = at + 1;
-        if (*length == 0xF) {
-            if (*content >= size || (data[*content] >> 4) != 0x1)
-                return false;
-            const unsigned width = 1u << (data[*content] & 0xF);
-            if (!number(*content + 1, width, length))
-                return false;
-            *content += 1 + width;
-        }
-        return true;
-    };
-    if (size < 8 + 32)
+    BinaryList list;
+    if (!list.open(bytes) || list.count > list.size || list.table > list.size || list.refWidth == 0)
         return false;
-    const quint64 trailer = size - 32;
-    const unsigned offsetWidth = data[trailer + 6];
-    const unsigned refWidth = data[trailer + 7];
-    quint64 count = 0, table = 0;
-    if (!number(trailer + 8, 8, &count) || !number(trailer + 24, 8, &table) || count > size || table > size
-        || refWidth == 0)
-        return false;
+    const unsigned char *data = list.data;
+    const quint64 size = list.size;
     // A well-formed list refers to each object about once: more references than
     // bytes means overlapping containers, which are refused rather than walked.
     quint64 budget = size;
-    for (quint64 i = 0; i < count; ++i) {
+    for (quint64 i = 0; i < list.count; ++i) {
         unsigned kind = 0;
         quint64 refs = 0, items = 0;
-        if (!object(i, offsetWidth, table, &kind, &refs, &items) || kind != 0xD)
+        if (!list.object(i, &kind, &refs, &items) || kind != 0xD)
             continue;
-        if (items > (size - std::min(size, refs)) / refWidth || items > budget)
+        if (items > (size - std::min(size, refs)) / list.refWidth || items > budget)
             return true;
         budget -= items;
         for (quint64 k = 0; k < items; ++k) {
             quint64 key = 0, content = 0, length = 0;
             unsigned keyKind = 0;
-            if (!number(refs + k * refWidth, refWidth, &key) || key >= count
-                || !object(key, offsetWidth, table, &keyKind, &content, &length))
+            if (!list.reference(refs, k, &key) || key >= list.count || !list.object(key, &keyKind, &content, &length))
                 continue;
             const quint64 unit = keyKind == 0x5 ? 1 : keyKind == 0x6 ? 2 : 0;
             if (unit == 0 || content > size || length > (size - content) / unit)
