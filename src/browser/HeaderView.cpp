@@ -18,7 +18,11 @@ HeaderView::HeaderView(QWidget *parent)
     , sectionTitle(new QLabel(this))
     , imageCount(new QLabel(this))
     , ibButton(new QPushButton(u"Reassign Marked Photos…"_s, this))
+    , applyButton(new QPushButton(u"Apply Barcodes…"_s, this))
 {
+    applyButton->setObjectName(u"applyButton"_s);
+    applyButton->setFocusPolicy(Qt::NoFocus);
+    applyButton->setToolTip(u"Reassign the folder's photos by the barcodes read in them, after checking each one"_s);
     sectionTitle->setObjectName(u"sectionTitle"_s);
     imageCount->setObjectName(u"imageCount"_s);
     ibButton->setObjectName(u"ibButton"_s);
@@ -33,8 +37,10 @@ HeaderView::HeaderView(QWidget *parent)
     layout->addSpacing(16);
     layout->addWidget(imageCount);
     layout->addStretch(1);
+    layout->addWidget(applyButton);
     layout->addWidget(ibButton);
     connect(ibButton, &QPushButton::clicked, this, &HeaderView::doButton);
+    connect(applyButton, &QPushButton::clicked, this, &HeaderView::doApplyButton);
 }
 
 void HeaderView::paintEvent(QPaintEvent *event)
@@ -51,4 +57,10 @@ void HeaderView::doButton()
                                              {{NotificationKeys::title, sectionTitle->text()},
                                               {NotificationKeys::sectionid, QString::number(sectionid)},
                                               {NotificationKeys::command, NotificationValues::dosomething}});
+}
+
+void HeaderView::doApplyButton()
+{
+    NotificationCenter::defaultCenter().post(NotificationNames::myApplyBarcodesId,
+                                             {{NotificationKeys::command, NotificationValues::dosomething}});
 }

@@ -20,9 +20,12 @@ public:
     QLabel *sectionTitle = nullptr;
     QLabel *imageCount = nullptr;
     QPushButton *ibButton = nullptr;
+    // Shown in automatic mode: groups the whole folder by the barcodes read in its photos.
+    QPushButton *applyButton = nullptr;
 
 public Q_SLOTS:
     void doButton();
+    void doApplyButton();
 
 protected:
     void paintEvent(QPaintEvent *event) override;

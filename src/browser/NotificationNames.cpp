@@ -15,6 +15,7 @@ const QString NSWorkspaceDidMountNotification = QStringLiteral("NSWorkspaceDidMo
 const QString NSWorkspaceDidUnmountNotification = QStringLiteral("NSWorkspaceDidUnmountNotification");
 const QString mycardoffered = QStringLiteral("mycardoffered");
 const QString mycardwithdrawn = QStringLiteral("mycardwithdrawn");
+const QString myApplyBarcodesId = QStringLiteral("myApplyBarcodesId");
 } // namespace NotificationNames
 
 namespace NotificationKeys {
@@ -30,6 +31,7 @@ const QString TALVIK_LogFileAddedString = QStringLiteral("TALVIK_LogFileAddedStr
 const QString NSDevicePath = QStringLiteral("NSDevicePath");
 const QString NOTE = QStringLiteral("NOTE");
 const QString volumename = QStringLiteral("volumename");
+const QString detectedCodes = QStringLiteral("detectedCodes");
 } // namespace NotificationKeys
 
 namespace NotificationValues {

@@ -20,6 +20,7 @@ extern const QString NSWorkspaceDidMountNotification;
 extern const QString NSWorkspaceDidUnmountNotification;
 extern const QString mycardoffered; // a camera card was mounted (NSDevicePath, volumename)
 extern const QString mycardwithdrawn; // a mounted volume went away (NSDevicePath)
+extern const QString myApplyBarcodesId; // a section header asks to apply the barcodes read
 } // namespace NotificationNames
 
 namespace NotificationKeys {
@@ -35,6 +36,9 @@ extern const QString TALVIK_LogFileAddedString;
 extern const QString NSDevicePath;
 extern const QString NOTE;
 extern const QString volumename;
+// The codes read in each barcode photo handed to the reassignment sheet: a map from
+// path to the list of texts, in the order the reader found them.
+extern const QString detectedCodes;
 } // namespace NotificationKeys
 
 namespace NotificationValues {

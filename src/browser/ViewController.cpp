@@ -136,11 +136,10 @@ ViewController::ViewController(QWidget *parent)
     connect(barcodeScanner, &BarcodeScanScheduler::arrived, this,
             [this](const QList<BarcodeScanScheduler::Result> &results) {
                 for (const BarcodeScanScheduler::Result &result : results) {
-                    const QString path = result.path.toString();
-                    if (result.reading.codes.isEmpty())
-                        m_badges.remove(path);
-                    else
-                        m_badges.insert(path, result.reading.codes.first().text);
+                    QStringList codes;
+                    for (const BarcodeReader::Code &code : result.reading.codes)
+                        codes.append(code.text);
+                    m_readings.insert(result.path.toString(), codes);
                 }
                 refreshBadges();
             });
@@ -180,6 +179,7 @@ void ViewController::createActions()
     });
     connect(static_cast<QToolButton *>(ibShowHideButton), &QToolButton::toggled, showSectionsAction,
             &QAction::setChecked);
+    applyBarcodesAction = make(u"Apply &Barcodes…"_s, QKeySequence(u"Ctrl+B"_s), [this] { applyBarcodes(); });
     reassignAction = make(u"&Reassign Marked Photos…"_s, QKeySequence(u"Ctrl+R"_s), [this] { reassignMarked(); });
 }
 
@@ -224,6 +224,7 @@ void ViewController::viewDidLoad()
     observe(NotificationNames::vimoNotificationChangedSourcePath, &ViewController::doNotificationAlwaysUseMainstayPath);
     observe(NotificationNames::mycardoffered, &ViewController::doNotificationCardOffered);
     observe(NotificationNames::mycardwithdrawn, &ViewController::doNotificationCardWithdrawn);
+    observe(NotificationNames::myApplyBarcodesId, &ViewController::doNotificationApplyBarcodes);
 }
 
 void ViewController::showEvent(QShowEvent *event)
@@ -484,7 +485,7 @@ QWidget *ViewController::itemForRepresentedObjectAt(CollectionView *view, const 
     // A recycled item must not keep the photo it showed before.
     item->setImageFile(imageDirectoryLoader->imageFileForIndexPath(indexPath));
     item->setHighlight(view->selectionIndexPaths().contains(indexPath));
-    item->setBadge(item->imageFile() ? m_badges.value(item->imageFile()->fileurl().toLocalFile()) : QString());
+    item->setBadge(item->imageFile() ? barcodeBadgeFor(item->imageFile()->fileurl().toLocalFile()) : QString());
     return item;
 }
 
@@ -496,6 +497,7 @@ QWidget *ViewController::viewForSupplementaryElementOfKind(CollectionView *view,
     header->sectionTitle->setText(sectionTitle(indexPath.section));
     header->imageCount->setText(Plural::count(count, u"Item"_s, u"Items"_s));
     header->sectionid = int(indexPath.section);
+    header->applyButton->setVisible(SettingsQueries::isAutoReassignMode());
     return header;
 }
 
@@ -902,7 +904,7 @@ void ViewController::startReadingBarcodes()
 {
     // Badges belong to the photos as they are now: a file written anew under an old
     // name must not keep its predecessor's. Readings still valid come back at once.
-    m_badges.clear();
+    m_readings.clear();
     QList<NativePath> paths;
     for (const ImageFilePtr &file : imageDirectoryLoader->imageFiles())
         paths.append(NativePath(file->fileurl().toLocalFile()));
@@ -916,6 +918,71 @@ void ViewController::refreshBadges()
     for (const IndexPath &path : collectionView->preparedIndexPaths()) {
         auto *item = qobject_cast<CollectionViewItem *>(collectionView->itemAtIndexPath(path));
         if (item && item->imageFile())
-            item->setBadge(m_badges.value(item->imageFile()->fileurl().toLocalFile()));
+            item->setBadge(barcodeBadgeFor(item->imageFile()->fileurl().toLocalFile()));
     }
+}
+
+QString ViewController::barcodeBadgeFor(const QString &path) const
+{
+    const QStringList codes = m_readings.value(path);
+    if (codes.isEmpty())
+        return {};
+    return codes.size() == 1 ? codes.first() : codes.first() + u" +"_s + QString::number(codes.size() - 1);
+}
+
+void ViewController::applyBarcodes()
+{
+    if (!presentedSheets().isEmpty())
+        return;
+    const QList<ImageFilePtr> files = imageDirectoryLoader->imageFiles();
+    if (files.isEmpty())
+        return;
+    QList<QUrl> barcodePhotos;
+    QVariantMap codesOf;
+    qsizetype unread = 0;
+    for (const ImageFilePtr &file : files) {
+        const QString path = file->fileurl().toLocalFile();
+        const auto reading = m_readings.constFind(path);
+        if (reading == m_readings.cend()) {
+            ++unread;
+        } else if (!reading->isEmpty()) {
+            barcodePhotos.append(file->fileurl());
+            codesOf.insert(path, *reading);
+        }
+    }
+    // A photo not yet read may be a barcode photo: grouping without it would put its
+    // group's photos under the barcode before.
+    if (unread > 0) {
+        if (!barcodeScanner->isRunning())
+            startReadingBarcodes();
+        Alert::beginSheet(window(),
+                          {Alert::Style::Informational,
+                           u"Barcodes Are Still Being Read"_s,
+                           Plural::count(unread, u"photo is"_s, u"photos are"_s)
+                               + u" not read yet. Apply Barcodes when the reading in the status bar is done."_s,
+                           {u"OK"_s}});
+        return;
+    }
+    if (barcodePhotos.isEmpty()) {
+        Alert::beginSheet(window(),
+                          {Alert::Style::Informational,
+                           u"No Barcodes Found"_s,
+                           u"No barcode was read in the "_s + Plural::count(files.size(), u"photo"_s, u"photos"_s)
+                               + u" of this folder. Mark the barcode photos and reassign them by hand."_s,
+                           {u"OK"_s}});
+        return;
+    }
+    performSegue(u"dummyButtonSegue1"_s);
+    const std::optional<QList<QUrl>> &all = imageDirectoryLoader->fSortedUrls();
+    NotificationCenter::defaultCenter().post(
+        NotificationNames::myReassignId,
+        {{NotificationKeys::command, NotificationValues::dosomething},
+         {NotificationKeys::urlstochange, QVariant::fromValue(barcodePhotos)},
+         {NotificationKeys::fulSortedlUrlList, all ? QVariant::fromValue(*all) : QVariant()},
+         {NotificationKeys::detectedCodes, codesOf}});
+}
+
+void ViewController::doNotificationApplyBarcodes(const Notification &)
+{
+    applyBarcodes();
 }

@@ -71,6 +71,9 @@ public:
     void deleteMarked(QAbstractButton *sender = nullptr);
     // The header button's work for the section of the marked photos (Edit menu, Ctrl+R).
     void reassignMarked();
+    // Opens the reassignment sheet on the photos where barcodes were read, each with its code.
+    void applyBarcodes();
+    void doNotificationApplyBarcodes(const Notification &notification);
     void deleteURLS(const QList<QUrl> &urls, const QList<IndexPath> &indexPaths);
 
     // Notification handlers
@@ -117,6 +120,7 @@ public:
     QAction *zoomResetAction = nullptr;
     QAction *showSectionsAction = nullptr;
     QAction *reassignAction = nullptr;
+    QAction *applyBarcodesAction = nullptr;
     NoticeBar *cardOfferBar = nullptr;
     // Reading barcodes in the background after each load: its progress and Cancel
     // button (for the window's status bar), and the code found in each photo by path.
@@ -124,7 +128,7 @@ public:
     QWidget *barcodeStatus = nullptr;
     QLabel *barcodeStatusLabel = nullptr;
     QAbstractButton *barcodeCancelButton = nullptr;
-    QString barcodeBadgeFor(const QString &path) const { return m_badges.value(path); }
+    QString barcodeBadgeFor(const QString &path) const;
     EmptyFolderHint *emptyFolderHint = nullptr;
 
 Q_SIGNALS:
@@ -168,5 +172,6 @@ private:
     QFileSystemWatcher *m_watcher = nullptr;
     QTimer *m_settleTimer = nullptr;
     BarcodeCache m_barcodeCache;
-    QHash<QString, QString> m_badges;
+    // The codes read in each photo of the folder read so far, by path (an empty list: none found).
+    QHash<QString, QStringList> m_readings;
 };

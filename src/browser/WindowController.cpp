@@ -138,6 +138,7 @@ void WindowController::buildMenusAndToolbar()
     edit->addAction(vc->deselectAllAction);
     edit->addSeparator();
     edit->addAction(vc->reassignAction);
+    edit->addAction(vc->applyBarcodesAction);
     edit->addAction(vc->deleteAction);
     edit->addSeparator();
     edit->addAction(preferencesAction);

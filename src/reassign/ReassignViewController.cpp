@@ -9,6 +9,7 @@
 #include "shell/SettingsKeys.h"
 #include "shell/SettingsQueries.h"
 #include "shell/SettingsStore.h"
+#include "shell/SharedConstants.h"
 #include "support/Alert.h"
 #include "support/Dispatch.h"
 #include "support/NativePath.h"
@@ -119,7 +120,7 @@ ReassignViewController::ReassignViewController(QWidget *parent)
             resize(frame->size());
     }
     sortedurlsWithBarcodes = QHash<QString, QString>();
-    ibAssignUnknownNSButon->setHidden(SettingsQueries::isAutoReassignMode());
+    ibAssignUnknownNSButon->setHidden(isAutomatic());
 
     m_frameTimer->setSingleShot(true);
     m_frameTimer->setInterval(cFrameSettleMs);
@@ -211,6 +212,12 @@ void ReassignViewController::buildInterface()
     layout->addWidget(ibPromptLabel);
     layout->addWidget(ibPrompt2Label);
     layout->addWidget(ibNSTextField);
+    ibDetectedCodesRow = new QWidget(contentView);
+    auto *codesLayout = new QHBoxLayout(ibDetectedCodesRow);
+    codesLayout->setContentsMargins(0, 0, 0, 0);
+    codesLayout->addWidget(new QLabel(u"Codes read in this photo:"_s, ibDetectedCodesRow));
+    ibDetectedCodesRow->hide();
+    layout->addWidget(ibDetectedCodesRow);
     layout->addWidget(ibProblemLabel);
     auto *actions = new QHBoxLayout;
     actions->addWidget(ibClearButton);
@@ -280,9 +287,9 @@ void ReassignViewController::refreshFromSettings()
 void ReassignViewController::updateReassignButton()
 {
     // Confirming applies what the field shows, so the button says what that is.
-    if (SettingsQueries::isAutoReassignMode()) {
+    if (isAutomatic()) {
         // Each barcode photo brings its own barcode, an empty field included.
-        ibReassignButton->setText(u"Reassign"_s);
+        ibReassignButton->setText(applyingReadings ? u"Reassign…"_s : u"Reassign"_s);
         ibReassignButton->setToolTip(QString());
         ibReassignButton->setEnabled(true);
         return;
@@ -327,7 +334,24 @@ void ReassignViewController::reject()
 void ReassignViewController::doNotification1(const Notification &notification)
 {
     SettingsStore &store = SettingsStore::standard();
-    const bool automatic = SettingsQueries::isAutoReassignMode();
+    const QVariant readings = notification.userInfo.value(NotificationKeys::detectedCodes);
+    applyingReadings = readings.metaType() == QMetaType::fromType<QVariantMap>();
+    detectedCodes.clear();
+    if (applyingReadings) {
+        const qint64 required = store.integerForKey(cPrefReassignedBarcodeRequiredLength);
+        const bool enforced = store.boolForKey(cPrefCheckReassignedBarcodeLength);
+        const QVariantMap map = readings.toMap();
+        for (auto it = map.cbegin(); it != map.cend(); ++it) {
+            QStringList codes = it.value().toStringList();
+            // A code too short to be a barcode is offered last: most often a second, smaller code on the card.
+            std::stable_partition(codes.begin(), codes.end(), [&](const QString &code) {
+                return !ReassignRules::failsLengthRule(code, enforced, required);
+            });
+            detectedCodes.insert(it.key(), codes);
+        }
+        setWindowTitle(u"Apply Barcodes"_s);
+    }
+    const bool automatic = isAutomatic();
     ibAssignUnknownNSButon->setHidden(automatic);
 
     if (const std::optional<QVariantMap> prompts = store.dictionaryForKey(cPrefReassignPromptDict)) {
@@ -337,6 +361,9 @@ void ReassignViewController::doNotification1(const Notification &notification)
         if (prompts->contains(tag))
             store.setObject(prompts->value(tag), cPrefReassignPromptString);
     }
+    if (applyingReadings)
+        store.setString(u"Check the barcode read in this photo: Return accepts it; type or scan to correct it."_s,
+                        cPrefReassignPromptString);
 
     if (std::optional<QList<QUrl>> all = urlListFrom(notification.userInfo.value(NotificationKeys::fulSortedlUrlList)))
         fullUrlList = std::move(all);
@@ -353,9 +380,11 @@ void ReassignViewController::doNotification1(const Notification &notification)
     setUrlsToChange(received);
 
     QList<QUrl> sorted = urlstochange;
-    std::stable_sort(sorted.begin(), sorted.end(), [](const QUrl &a, const QUrl &b) {
-        return a.toString(QUrl::FullyEncoded) < b.toString(QUrl::FullyEncoded);
-    });
+    // Readings come in the browser's order, which is the order the photos were taken in.
+    if (!applyingReadings)
+        std::stable_sort(sorted.begin(), sorted.end(), [](const QUrl &a, const QUrl &b) {
+            return a.toString(QUrl::FullyEncoded) < b.toString(QUrl::FullyEncoded);
+        });
     sortedurlstochange = sorted;
 
     curindex = store.boolForKey(cPrefReverseAssignBarcode) ? std::max(int(sorted.size()) - 1, 0) : 0;
@@ -367,6 +396,13 @@ void ReassignViewController::doNotification1(const Notification &notification)
     if (!sorted.isEmpty())
         showPhotoAt(curindex);
     refreshFromSettings();
+    if (applyingReadings)
+        ibNSTextField->selectAll();
+}
+
+bool ReassignViewController::isAutomatic() const
+{
+    return applyingReadings || SettingsQueries::isAutoReassignMode();
 }
 
 void ReassignViewController::setUrlsToChange(const std::optional<QList<QUrl>> &urls)
@@ -382,14 +418,53 @@ void ReassignViewController::showPhotoAt(int index)
     SettingsStore &store = SettingsStore::standard();
     const QString path = sortedurlstochange->at(index).toLocalFile();
     store.setString(path, cPrefReassignImageViewPath);
-    if (sortedurlsWithBarcodes && sortedurlsWithBarcodes->contains(path))
+    const bool accepted = sortedurlsWithBarcodes && sortedurlsWithBarcodes->contains(path);
+    if (accepted)
         store.setString(sortedurlsWithBarcodes->value(path), cPrefReassignedBarcodeString);
+    else if (applyingReadings && !detectedCodes.value(path).isEmpty())
+        store.setString(detectedCodes.value(path).constFirst(), cPrefReassignedBarcodeString);
     refreshFromSettings();
+    if (!applyingReadings)
+        return;
+    offerDetectedCodes(path);
+    const QString proposal = ibNSTextField->text();
+    if (!accepted) {
+        // Shown, never taken: Return on it is refused like a partial scan.
+        if (std::optional<QString> rejection = rejectionOf(proposal))
+            showProblem(rejection->replace(u" was refused. "_s, u" was read in this photo. "_s)
+                        + u" Type or scan the barcode this photo shows."_s);
+    }
+}
+
+void ReassignViewController::offerDetectedCodes(const QString &path)
+{
+    qDeleteAll(detectedCodeButtons);
+    detectedCodeButtons.clear();
+    const QStringList codes = detectedCodes.value(path);
+    for (const QString &code : codes) {
+        auto *button = new QPushButton(code, ibDetectedCodesRow);
+        button->setToolTip(u"Put this code in the field"_s);
+        // The keyboard stays with the field, where a scanner types.
+        button->setFocusPolicy(Qt::NoFocus);
+        button->setAutoDefault(false);
+        connect(button, &QPushButton::clicked, this, [this, code] {
+            if (m_fieldOut)
+                return;
+            setSetting(code, cPrefReassignedBarcodeString);
+            showProblem(rejectionOf(code).value_or(QString()));
+            ibNSTextField->setFocus(Qt::OtherFocusReason);
+            ibNSTextField->selectAll();
+        });
+        ibDetectedCodesRow->layout()->addWidget(button);
+        detectedCodeButtons.append(button);
+    }
+    // One code is already in the field: the row is for choosing among several.
+    ibDetectedCodesRow->setVisible(codes.size() > 1);
 }
 
 void ReassignViewController::setupBarcodeArray()
 {
-    if (!SettingsQueries::isAutoReassignMode()) {
+    if (!isAutomatic()) {
         // So the next scan replaces the barcode instead of adding to it.
         Dispatch::onMain(this, [this] { ibNSTextField->selectAll(); });
         return;
@@ -429,21 +504,12 @@ void ReassignViewController::doReassign(QObject *)
 void ReassignViewController::reassignWithStoredBarcode()
 {
     SettingsStore &store = SettingsStore::standard();
-    if (SettingsQueries::isAutoReassignMode()) {
+    if (isAutomatic()) {
         setupBarcodeArray();
-        ReassignRun::Report report;
-        if (!fullUrlList) {
-            logLine(u"ReassignViewController -> doReassign.... no list of the folder's photos: nothing renamed"_s);
-        } else {
-            report = ReassignRun::automatic(*fullUrlList, sortedurlsWithBarcodes.value_or(QHash<QString, QString>()),
-                                            store.boolForKey(cPrefReverseAssignBarcode));
-            if (!report.refusal.isEmpty()) {
-                warnAndStay(u"! BARCODE REFUSED !"_s, report.refusal);
-                return;
-            }
-            logLine(u"ReassignViewController -> doReassign.... automatic run, journal "_s + report.journalPath);
-        }
-        finishRun(report);
+        if (applyingReadings)
+            confirmAutomaticRun();
+        else
+            runAutomatic(barcodesForRun(), store.boolForKey(cPrefReverseAssignBarcode));
         return;
     }
     const QString barcode = store.stringForKey(cPrefReassignedBarcodeString).value_or(QString());
@@ -459,6 +525,101 @@ void ReassignViewController::reassignWithStoredBarcode()
     const ReassignRun::Report report = ReassignRun::oneBarcode(urlstochange, barcode);
     logLine(u"ReassignViewController -> doReassign.... one barcode ["_s + barcode + u"], journal "_s
             + report.journalPath);
+    finishRun(report);
+}
+
+QHash<QString, QString> ReassignViewController::barcodesForRun() const
+{
+    QHash<QString, QString> barcodes = sortedurlsWithBarcodes.value_or(QHash<QString, QString>());
+    // A barcode photo whose code was not accepted still begins a group: one that keeps its
+    // names, where without it those photos would join the group before.
+    if (applyingReadings && sortedurlstochange) {
+        for (const QUrl &url : *sortedurlstochange)
+            barcodes.insert(url.toLocalFile(), barcodes.value(url.toLocalFile()));
+    }
+    return barcodes;
+}
+
+void ReassignViewController::confirmAutomaticRun()
+{
+    if (!fullUrlList) {
+        runAutomatic({}, false);
+        return;
+    }
+    const QHash<QString, QString> barcodes = barcodesForRun();
+    const bool reverse = SettingsStore::standard().boolForKey(cPrefReverseAssignBarcode);
+    const Alert::Content summary =
+        automaticRunSummary(ReassignRun::automaticPlan(*fullUrlList, barcodes, reverse), barcodes, fullUrlList->size());
+    QPointer<ReassignViewController> self(this);
+    Alert::beginSheet(this, summary, [self, barcodes, reverse, summary](int answer) {
+        if (self && summary.buttons.size() > 1 && answer == Alert::cSecondButtonReturn)
+            self->runAutomatic(barcodes, reverse);
+    });
+}
+
+Alert::Content ReassignViewController::automaticRunSummary(const QList<RenamePlan::Step> &plan,
+                                                           const QHash<QString, QString> &barcodeOfPath,
+                                                           qsizetype photoCount)
+{
+    // Each barcode once, in the order its group comes, with the photos that take it.
+    QStringList order;
+    QHash<QString, qsizetype> photosOf;
+    qsizetype barcodePhotos = 0;
+    for (const RenamePlan::Step &step : plan) {
+        if (barcodeOfPath.contains(step.from)) {
+            ++barcodePhotos;
+            continue;
+        }
+        // The new name is the barcode, the separator and the old name.
+        const QString barcode = QFileInfo(step.to).fileName().chopped(QFileInfo(step.from).fileName().size()
+                                                                      + cDefaultComponentSeparator1.size());
+        if (!photosOf.contains(barcode))
+            order.append(barcode);
+        ++photosOf[barcode];
+    }
+    const qsizetype renamed = plan.size() - barcodePhotos;
+    const qsizetype unaccepted = std::count_if(barcodeOfPath.cbegin(), barcodeOfPath.cend(),
+                                               [](const QString &barcode) { return barcode.isEmpty(); });
+    const qsizetype keep = photoCount - plan.size();
+    QString keeping = Plural::count(keep, u"photo keeps its name"_s, u"photos keep their names"_s);
+    if (unaccepted > 0)
+        keeping += u" ("_s
+            + Plural::count(unaccepted, u"barcode photo without a barcode begins"_s,
+                            u"barcode photos without a barcode begin"_s)
+            + u" a group that stays as it is)"_s;
+    keeping += u"."_s;
+    if (plan.isEmpty())
+        return {Alert::Style::Informational, u"Nothing to Reassign"_s, keeping, {u"OK"_s}};
+
+    constexpr qsizetype cListed = 12;
+    QStringList lines;
+    for (qsizetype i = 0; i < order.size() && i < cListed; ++i)
+        lines << order.at(i) + u": "_s + Plural::count(photosOf.value(order.at(i)), u"photo"_s, u"photos"_s);
+    if (order.size() > cListed)
+        lines << u"… and "_s + Plural::count(order.size() - cListed, u"more barcode"_s, u"more barcodes"_s);
+    lines << QString();
+    lines << Plural::count(barcodePhotos, u"barcode photo goes"_s, u"barcode photos go"_s) + u" to the trash."_s;
+    lines << keeping;
+    return {Alert::Style::Warning,
+            u"Reassign "_s + Plural::count(renamed, u"Photo"_s, u"Photos"_s) + u" to "_s
+                + Plural::count(order.size(), u"Barcode"_s, u"Barcodes"_s) + u"?"_s,
+            lines.join(u'\n'),
+            {u"Go Back"_s, u"Reassign"_s}};
+}
+
+void ReassignViewController::runAutomatic(const QHash<QString, QString> &barcodeOfPath, bool reverse)
+{
+    ReassignRun::Report report;
+    if (!fullUrlList) {
+        logLine(u"ReassignViewController -> doReassign.... no list of the folder's photos: nothing renamed"_s);
+    } else {
+        report = ReassignRun::automatic(*fullUrlList, barcodeOfPath, reverse);
+        if (!report.refusal.isEmpty()) {
+            warnAndStay(u"! BARCODE REFUSED !"_s, report.refusal);
+            return;
+        }
+        logLine(u"ReassignViewController -> doReassign.... automatic run, journal "_s + report.journalPath);
+    }
     finishRun(report);
 }
 
@@ -650,6 +811,9 @@ void ReassignViewController::finishEntry(bool restoreAction)
     ibNSTextField->setFocus(Qt::OtherFocusReason);
     if (restoreAction)
         connectFieldAction();
+    // A scan replaces the code proposed, it never adds to it.
+    if (applyingReadings)
+        ibNSTextField->selectAll();
     isInsideAction = false;
 }
 
@@ -687,6 +851,12 @@ void ReassignViewController::moveBy(int delta)
         return;
     const int last = int(sortedurlstochange->size()) - 1;
     int next = curindex + delta;
+    if (applyingReadings && next > last) {
+        // Past the last barcode photo there is nothing left to check: the run is shown for confirming.
+        showPhotoAt(curindex);
+        confirmAutomaticRun();
+        return;
+    }
     if (next < 0 || next > last) {
         getSoundQueue().async([] { SystemSound::play(SystemSound::Beep); });
         next = std::clamp(next, 0, last);

@@ -2,12 +2,14 @@
 
 #include "ReassignImageView.h"
 #include "ReassignRun.h"
+#include "support/Alert.h"
 #include "support/Notification.h"
 
 #include <QDialog>
 #include <QHash>
 #include <QList>
 #include <QMetaObject>
+#include <QStringList>
 #include <QUrl>
 #include <optional>
 
@@ -44,6 +46,12 @@ public:
     std::optional<QList<QUrl>> sortedurlstochange;
     std::optional<QHash<QString, QString>> sortedurlsWithBarcodes;
     bool doSlideShow = true;
+    // Applying the barcodes read in the photos: every barcode photo comes with the codes
+    // found in it (the one to propose first), and the run is shown before it is done.
+    bool applyingReadings = false;
+    QHash<QString, QStringList> detectedCodes;
+    QWidget *ibDetectedCodesRow = nullptr; // the other codes of the photo shown, one button each
+    QList<QPushButton *> detectedCodeButtons;
     bool isInsideAction = false;
     std::optional<QList<QUrl>> fullUrlList;
 
@@ -91,6 +99,12 @@ public:
     void doGoToBeginning(QObject *sender = nullptr);
     void doGoToEnd(QObject *sender = nullptr);
 
+    // Each barcode photo brings its own barcode: chosen in the settings, or when applying readings.
+    bool isAutomatic() const;
+    // The run an automatic reassignment would do, for the operator to confirm.
+    static Alert::Content automaticRunSummary(const QList<RenamePlan::Step> &plan,
+                                              const QHash<QString, QString> &barcodeOfPath, qsizetype photoCount);
+
     void windowDidResize();
     bool hasFieldAction() const { return bool(m_fieldAction); }
 
@@ -119,6 +133,10 @@ private:
     void showPhotoAt(int index);
     void storeFrame();
     void reassignWithStoredBarcode();
+    QHash<QString, QString> barcodesForRun() const;
+    void confirmAutomaticRun();
+    void runAutomatic(const QHash<QString, QString> &barcodeOfPath, bool reverse);
+    void offerDetectedCodes(const QString &path);
     void updateReassignButton();
     void finishRun(const ReassignRun::Report &report);
     void warnAndStay(const QString &message, const QString &informative);

@@ -70,6 +70,7 @@ private Q_SLOTS:
     void correctionKeepsThePlaceOnScreen();
     void changesByAnotherProgramShowUpKeepingMarks();
     void barcodesReadInTheBackgroundShowAsBadges();
+    void applyBarcodesHandsOverTheReadings();
 
 private:
     QString m_folder;
@@ -604,6 +605,46 @@ void TestViewController::barcodesReadInTheBackgroundShowAsBadges()
     QTRY_VERIFY_WITH_TIMEOUT(!vc()->barcodeScanner->isRunning(), 60000);
     compareBadges(true);
     QCOMPARE(QDir(other).entryList(QDir::Files), names);
+}
+
+void TestViewController::applyBarcodesHandsOverTheReadings()
+{
+    // Asked for while photos are still unread: they could be barcode photos, so no sheet yet.
+    QList<QUrl> sent = catchReassign([this] { vc()->applyBarcodesAction->trigger(); });
+    if (vc()->barcodeScanner->isRunning()) {
+        QVERIFY(sent.isEmpty());
+        QTRY_COMPARE(Alert::shownForTesting().size(), 1);
+        QCOMPARE(Alert::shownForTesting().constLast().messageText, u"Barcodes Are Still Being Read"_s);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!vc()->barcodeScanner->isRunning(), 60000);
+    Alert::resetForTesting();
+
+    // In automatic mode the header offers it too; the sheet gets the barcode photos of the
+    // whole folder in its order, each with what was read in it.
+    SettingsStore::standard().setInteger(202, cPrefRadioSet1SelectedTag);
+    vc()->refreshAllSections();
+    settle();
+    QTRY_VERIFY_WITH_TIMEOUT(!vc()->barcodeScanner->isRunning(), 60000);
+    grid()->scrollToItem({1, 0});
+    QApplication::processEvents();
+    auto *header = qobject_cast<HeaderView *>(grid()->headerForSection(1));
+    QVERIFY(header && header->applyButton->isVisibleTo(header));
+    QVariantMap codes;
+    QObject receiver;
+    NotificationCenter::defaultCenter().addObserver(
+        &receiver, NotificationNames::myReassignId,
+        [&](const Notification &n) { codes = n.userInfo.value(NotificationKeys::detectedCodes).toMap(); });
+    sent = catchReassign([header] { header->applyButton->click(); });
+    QCOMPARE(Alert::shownForTesting().size(), 0);
+    QStringList expected;
+    for (const DemoCard::Photo &photo : m_card.photos) {
+        if (photo.barcodePhoto)
+            expected << photo.barcode;
+    }
+    QCOMPARE(sent.size(), expected.size());
+    for (qsizetype i = 0; i < sent.size(); ++i)
+        QCOMPARE(codes.value(sent.at(i).toLocalFile()).toStringList(), QStringList {expected.at(i)});
+    QCOMPARE(codes.size(), sent.size());
 }
 
 LUMISORT_GUI_TEST_MAIN(TestViewController)

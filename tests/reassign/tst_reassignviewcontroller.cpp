@@ -56,6 +56,8 @@ private Q_SLOTS:
     void refusedBarcodeNeverReachesTheFiles_data();
     void refusedBarcodeNeverReachesTheFiles();
     void namesTooLongAreShown();
+    void readingsArePrefilledAndReturnAccepts();
+    void readCodeFailingTheLengthRuleIsNeverTaken();
 
 private:
     DemoCard m_card;
@@ -64,7 +66,8 @@ private:
     std::unique_ptr<QWidget> m_window;
     QPointer<ReassignViewController> m_sheet;
 
-    ReassignViewController *present(const QList<QUrl> &urls, const QVariant &all = QVariant());
+    ReassignViewController *present(const QList<QUrl> &urls, const QVariant &all = QVariant(),
+                                    const QVariantMap &readings = {});
     bool idle() const
     {
         return waitUntil([this] { return !m_sheet->isInsideAction && m_sheet->ibNSTextField->isVisible(); });
@@ -119,7 +122,8 @@ void TestReassignViewController::cleanup()
 }
 
 // As the browser presents the sheet and hands it the photos.
-ReassignViewController *TestReassignViewController::present(const QList<QUrl> &urls, const QVariant &all)
+ReassignViewController *TestReassignViewController::present(const QList<QUrl> &urls, const QVariant &all,
+                                                            const QVariantMap &readings)
 {
     m_sheet = qobject_cast<ReassignViewController *>(SheetRegistry::make(u"dummyButtonSegue1"_s, m_window.get()));
     if (!m_sheet)
@@ -128,10 +132,12 @@ ReassignViewController *TestReassignViewController::present(const QList<QUrl> &u
     m_sheet->open();
     if (!QTest::qWaitForWindowExposed(m_sheet))
         return nullptr;
-    NotificationCenter::defaultCenter().post(NotificationNames::myReassignId,
-                                             {{NotificationKeys::command, NotificationValues::dosomething},
-                                              {NotificationKeys::urlstochange, QVariant::fromValue(urls)},
-                                              {NotificationKeys::fulSortedlUrlList, all}});
+    QVariantMap info {{NotificationKeys::command, NotificationValues::dosomething},
+                      {NotificationKeys::urlstochange, QVariant::fromValue(urls)},
+                      {NotificationKeys::fulSortedlUrlList, all}};
+    if (!readings.isEmpty())
+        info.insert(NotificationKeys::detectedCodes, readings);
+    NotificationCenter::defaultCenter().post(NotificationNames::myReassignId, info);
     return m_sheet;
 }
 
@@ -513,6 +519,88 @@ void TestReassignViewController::namesTooLongAreShown()
              qPrintable(alert.informativeText));
     QVERIFY(QFileInfo::exists(longName));
     QVERIFY(QFileInfo::exists(m_folder + u'/' + barcode + u"_IMG_0003.JPG"_s));
+}
+
+// Applying readings, the manual mode chosen: the sheet runs automatically all the same.
+void TestReassignViewController::readingsArePrefilledAndReturnAccepts()
+{
+    SettingsStore &store = SettingsStore::standard();
+    store.setBool(true, cPrefCheckReassignedBarcodeLength);
+    store.setInteger(13, cPrefReassignedBarcodeRequiredLength);
+    const QString first = m_card.photos.at(0).barcode;
+    const QString second = m_card.photos.at(3).barcode;
+    const QString scanned = u"4006381333931"_s;
+    const QList<QUrl> barcodePhotos {m_urls.at(0), m_urls.at(3)};
+    // The second photo shows a small code beside its card: the card's code is proposed first.
+    QVERIFY(present(barcodePhotos, QVariant::fromValue(m_urls),
+                    {{m_urls.at(0).toLocalFile(), QStringList {first}},
+                     {m_urls.at(3).toLocalFile(), QStringList {u"42"_s, second}}}));
+    QLineEdit *field = m_sheet->ibNSTextField;
+    QCOMPARE(field->text(), first);
+    QCOMPARE(field->selectedText(), first);
+    QVERIFY(m_sheet->ibAssignUnknownNSButon->isHidden());
+    QVERIFY(m_sheet->ibDetectedCodesRow->isHidden());
+
+    QTest::keyClick(field, Qt::Key_Return);
+    QVERIFY(idle());
+    QCOMPARE(m_sheet->curindex, 1);
+    QCOMPARE(field->text(), second);
+    QCOMPARE(field->selectedText(), second);
+    QVERIFY(m_sheet->ibDetectedCodesRow->isVisible());
+    QCOMPARE(m_sheet->detectedCodeButtons.size(), 2);
+    QCOMPARE(m_sheet->detectedCodeButtons.first()->text(), second);
+
+    // A scanner types over the proposal; its Return on the last photo shows the run.
+    QTest::keyClicks(field, scanned);
+    QCOMPARE(field->text(), scanned);
+    Alert::queueAnswerForTesting(Alert::cSecondButtonReturn);
+    QTest::keyClick(field, Qt::Key_Return);
+    QTRY_VERIFY(!m_sheet);
+    QCOMPARE(Alert::shownForTesting().size(), 1);
+    const Alert::Content summary = Alert::shownForTesting().constFirst();
+    QCOMPARE(summary.messageText, u"Reassign 4 Photos to 2 Barcodes?"_s);
+    QCOMPARE(summary.informativeText,
+             first + u": 2 photos\n"_s + scanned
+                 + u": 2 photos\n\n2 barcode photos go to the trash.\n0 photos keep their names."_s);
+    QCOMPARE(QDir(m_folder).entryList(QDir::Files, QDir::Name),
+             (QStringList {first + u"_IMG_0002.JPG"_s, first + u"_IMG_0003.JPG"_s, scanned + u"_IMG_0005.JPG"_s,
+                           scanned + u"_IMG_0006.JPG"_s}));
+}
+
+void TestReassignViewController::readCodeFailingTheLengthRuleIsNeverTaken()
+{
+    SettingsStore &store = SettingsStore::standard();
+    store.setBool(true, cPrefCheckReassignedBarcodeLength);
+    store.setInteger(13, cPrefReassignedBarcodeRequiredLength);
+    const QString second = m_card.photos.at(3).barcode;
+    QVERIFY(present(
+        {m_urls.at(0), m_urls.at(3)}, QVariant::fromValue(m_urls),
+        {{m_urls.at(0).toLocalFile(), QStringList {u"12345"_s}}, {m_urls.at(3).toLocalFile(), QStringList {second}}}));
+    QCOMPARE(m_sheet->ibNSTextField->text(), u"12345"_s);
+    QVERIFY(m_sheet->ibProblemLabel->isVisible());
+    QVERIFY(m_sheet->ibProblemLabel->text().contains(u"was read in this photo"_s));
+
+    QTest::keyClick(m_sheet->ibNSTextField, Qt::Key_Return);
+    QVERIFY(idle());
+    QCOMPARE(m_sheet->curindex, 0); // refused, as a partial scan is
+    QCOMPARE(m_sheet->ibNSTextField->text(), QString());
+    QVERIFY(enter(QString())); // left without a barcode: its group stays as it is
+    QCOMPARE(m_sheet->curindex, 1);
+
+    // Going back from the run shown changes nothing; confirming later does it.
+    Alert::queueAnswerForTesting(Alert::cFirstButtonReturn);
+    QVERIFY(enter(second));
+    QTRY_COMPARE(Alert::shownForTesting().size(), 1);
+    QVERIFY(Alert::shownForTesting().constFirst().informativeText.endsWith(
+        u"3 photos keep their names (1 barcode photo without a barcode begins a group that stays as it is)."_s));
+    QVERIFY(m_sheet && m_sheet->isVisible());
+    QCOMPARE(QDir(m_folder).entryList(QDir::Files).size(), 6);
+    Alert::queueAnswerForTesting(Alert::cSecondButtonReturn);
+    m_sheet->ibReassignButton->click();
+    QTRY_VERIFY(!m_sheet);
+    QCOMPARE(QDir(m_folder).entryList(QDir::Files),
+             (QStringList {second + u"_IMG_0005.JPG"_s, second + u"_IMG_0006.JPG"_s, u"IMG_0001.JPG"_s,
+                           u"IMG_0002.JPG"_s, u"IMG_0003.JPG"_s}));
 }
 
 LUMISORT_GUI_TEST_MAIN(TestReassignViewController)
