@@ -7,8 +7,8 @@ removable-media root while the real `lumisort` waits idle under Xvfb and
 openbox. The day is driven with xdotool as an operator works: the card is
 imported (the old photos of the working folder go to the trash after the
 question), two photos shot before the first barcode card get a scanned barcode,
-two photos are marked unknown, the automatic mode takes the barcodes of the
-barcode photos, one photo is deleted and the folder is filed.
+two photos are marked unknown, the barcodes read in the barcode photos are
+applied with one Return each, one photo is deleted and the folder is filed.
 
 After every step the disk is checked against what the rules say: every photo
 of the card exists exactly once (working folder, destination tree or trash),
@@ -876,23 +876,47 @@ class WorkingDay:
         self.shot("marked-unknown")
         self.check_disk("marking unknown")
 
+    def apply_barcodes(self):
+        """Ctrl+B (Edit, Apply Barcodes); while photos are still being read it says so: wait and ask again."""
+        deadline = time.monotonic() + 120
+        while True:
+            self.screen.keys("ctrl+b")
+            window = self.screen.wait_window(
+                lambda w: (w.title == "Apply Barcodes" and w.name != "Lumisort") or (w.name == "Lumisort" and w.transient),
+                "the Apply Barcodes sheet")
+            if window.name != "Lumisort":
+                return window
+            if time.monotonic() > deadline:
+                raise Failed("the barcodes were still being read after two minutes")
+            self.screen.keys("Return")
+            self.screen.wait_gone(window, "the still-reading notice to close")
+            time.sleep(1)
+
     def step_automatic(self):
-        self.step("the automatic mode takes the barcodes of the barcode photos")
-        barcode_photos = sorted(self.barcodes)
-        self.grid.mark([self.index_of(n) for n in barcode_photos], "the barcode photos")
-        self.shot("barcode-photos-marked")
-        prompt = self.reassign_command()
-        sheet = self.choose_mode(prompt, automatic=True)
-        for name in barcode_photos:  # the sheet goes through them in name order
+        self.step("the barcodes read in the photos are applied: one Return per barcode photo")
+        barcode_photos = [n for n in self.working_names() if n in self.barcodes]  # the folder's order
+        self.screen.settle()
+        self.shot("barcodes-read")
+        sheet = self.apply_barcodes()
+        for number, name in enumerate(barcode_photos):
             shown = self.screen.settle(sheet)
-            self.screen.scan(self.barcodes[name])
-            # The sheet moves on to the next barcode photo (the last one stays).
+            if name == barcode_photos[-1]:
+                self.shot("automatic-sheet")
+            if number == 1:
+                self.screen.scan(self.barcodes[name])  # a scan over the code proposed replaces it
+            else:
+                self.screen.keys("Return")
+            # The sheet moves on to the next barcode photo; after the last it shows the run.
             if name != barcode_photos[-1]:
                 wait_until(lambda: self.screen.grab(sheet) != shown, 10, "the next barcode photo")
-        self.screen.settle(sheet)
-        self.shot("automatic-sheet")
-        self.press_last_button(sheet)
-        self.screen.wait_gone(sheet, "the reassign sheet to close")
+        summary = self.alert("showing the run before anything is renamed")
+        self.screen.settle(summary)
+        self.shot("apply-barcodes-summary")
+        buttons = buttons_in_window(self.screen, summary)
+        if len(buttons) != 2:
+            raise Failed(f"the run shown for confirming has {len(buttons)} buttons, expected 2")
+        self.screen.click(*buttons[1])  # "Reassign"
+        self.screen.wait_gone(sheet, "the Apply Barcodes sheet to close")
 
         # Every photo takes the barcode of the last barcode photo before it in the folder's
         # order; those before the first keep their names; barcode photos go to the trash.
