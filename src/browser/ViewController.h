@@ -171,7 +171,7 @@ private:
     bool m_keepSelection = false;
     QFileSystemWatcher *m_watcher = nullptr;
     QTimer *m_settleTimer = nullptr;
-    BarcodeCache m_barcodeCache;
+    BarcodeCache &m_barcodeCache = BarcodeCache::standard();
     // The codes read in each photo of the folder read so far, by path (an empty list: none found).
     QHash<QString, QStringList> m_readings;
 };
