@@ -165,6 +165,14 @@ std::optional<BarcodeReader::Reading> BarcodeCache::known(const NativePath &path
     return onDisk;
 }
 
+std::optional<BarcodeReader::Reading> BarcodeCache::knownInMemory(const NativePath &path)
+{
+    const std::optional<FileIdentity> identity = FileIdentity::of(path.bytes());
+    if (!identity)
+        return std::nullopt;
+    return findInMemory(*identity);
+}
+
 QList<BarcodeReader::Reading> BarcodeCache::readAll(const QList<NativePath> &paths)
 {
     return QtConcurrent::blockingMapped<QList<BarcodeReader::Reading>>(

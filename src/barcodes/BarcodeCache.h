@@ -45,6 +45,8 @@ public:
     BarcodeReader::Reading read(const NativePath &path);
     // The reading kept for the file as it is now, without reading it.
     std::optional<BarcodeReader::Reading> known(const NativePath &path);
+    // The same from memory only: never waits for the disk, so the window may ask.
+    std::optional<BarcodeReader::Reading> knownInMemory(const NativePath &path);
     // Reads the photos on the global thread pool (every core), in the order given.
     QList<BarcodeReader::Reading> readAll(const QList<NativePath> &paths);
 

@@ -38,8 +38,10 @@ void BarcodeScanScheduler::start(const QList<NativePath> &paths)
 {
     QList<NativePath> toRead;
     QList<Result> known;
+    // Readings kept on disk come back through the readers: the database may be busy
+    // writing, and the window must not wait for it.
     for (const NativePath &path : paths) {
-        if (std::optional<BarcodeReader::Reading> reading = m_cache.known(path))
+        if (std::optional<BarcodeReader::Reading> reading = m_cache.knownInMemory(path))
             known.append({path, *reading});
         else
             toRead.append(path);

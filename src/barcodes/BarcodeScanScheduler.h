@@ -30,8 +30,8 @@ public:
     explicit BarcodeScanScheduler(BarcodeCache &cache, QObject *parent = nullptr);
     ~BarcodeScanScheduler() override;
 
-    // Main thread. Readings already known arrive at once, before start() returns;
-    // progress counts the others.
+    // Main thread. Readings already in memory arrive at once, before start() returns;
+    // progress counts the others (those kept on disk come back quickly, undecoded).
     void start(const QList<NativePath> &paths);
     void cancel();
     bool isRunning() const { return m_running; }
