@@ -205,7 +205,11 @@ void BarcodeCache::store(const FileIdentity &identity, const BarcodeReader::Read
 
 void BarcodeCache::wakeWriterLocked()
 {
-    m_writerWake.wakeAll();
+    // The first row of a batch starts the writer's wait, a full batch ends it; waking it
+    // for every row would keep it taking the lock the readers need.
+    const qsizetype waiting = m_pending.size() + m_touched.size();
+    if (waiting == 1 || waiting >= cWriteBatch)
+        m_writerWake.wakeAll();
 }
 
 void BarcodeCache::writeBehind()
@@ -214,13 +218,14 @@ void BarcodeCache::writeBehind()
     // Opened here, at once: checking a large database takes a moment the window
     // should not wait for when it asks for its first reading.
     openLocked();
+    // Every turn either waits or writes out all that waits: never a turn that only holds the lock.
     while (!m_closing) {
         if (m_pending.isEmpty() && m_touched.isEmpty()) {
             m_writerWake.wait(&m_diskLock);
             continue;
         }
-        const QDeadlineTimer gathered(cWriteDelayMs);
-        while (!m_closing && m_pending.size() < cWriteBatch && m_writerWake.wait(&m_diskLock, gathered)) { }
+        if (m_pending.size() + m_touched.size() < cWriteBatch)
+            m_writerWake.wait(&m_diskLock, QDeadlineTimer(cWriteDelayMs));
         if (!m_closing)
             flushLocked();
     }
@@ -234,8 +239,11 @@ bool BarcodeCache::flush()
 
 bool BarcodeCache::flushLocked()
 {
-    if (m_path.isEmpty() || m_diskDisabled)
+    if (m_path.isEmpty() || m_diskDisabled) {
+        m_pending.clear();
+        m_touched.clear();
         return false;
+    }
     if (m_pending.isEmpty() && m_touched.isEmpty())
         return openLocked();
     QList<Row> rows;
