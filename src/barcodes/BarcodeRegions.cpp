@@ -58,6 +58,7 @@ QList<BarcodeRegions::Region> BarcodeRegions::find(const QImage &picture, int co
         int column;
         int row;
         double score;
+        double angle;
     };
     std::vector<Candidate> candidates;
     const double pixels = double(cWindowCells * cWindowCells * cCell * cCell);
@@ -78,8 +79,10 @@ QList<BarcodeRegions::Region> BarcodeRegions::find(const QImage &picture, int co
             // 1 for edges all one way (bars), 0 for edges every way (a matrix code, or foliage).
             const double coherence = std::sqrt((sum.xx - sum.yy) * (sum.xx - sum.yy) + 4 * sum.xy * sum.xy) / energy;
             const double score = sum.strong / pixels * (0.75 + 0.5 * coherence);
-            if (score >= cMinimumScore)
-                candidates.push_back({column, row, score});
+            if (score >= cMinimumScore) {
+                const double angle = 0.5 * std::atan2(2 * sum.xy, sum.xx - sum.yy) * 180 / M_PI;
+                candidates.push_back({column, row, score, angle < 0 ? angle + 180 : angle});
+            }
         }
     }
     std::sort(candidates.begin(), candidates.end(),
@@ -99,7 +102,7 @@ QList<BarcodeRegions::Region> BarcodeRegions::find(const QImage &picture, int co
         const QRectF area(double(candidate.column * cCell + 1) / grey.width(),
                           double(candidate.row * cCell + 1) / grey.height(),
                           double(cWindowCells * cCell) / grey.width(), double(cWindowCells * cCell) / grey.height());
-        regions.append({area, candidate.score});
+        regions.append({area, candidate.score, candidate.angle});
         if (regions.size() == count)
             break;
     }

@@ -16,6 +16,9 @@ public:
     {
         QRectF area; // as fractions of the picture's width and height
         double score = 0; // share of strong edge pixels, weighted towards one direction
+        // The direction of the edges across the area, in degrees from the horizontal (0 to 180):
+        // for bars, the direction across them.
+        double angle = 0;
     };
 
     // The most code-like parts of a greyscale picture, best first, at most count of them,
