@@ -24,9 +24,10 @@ namespace {
 constexpr int cTilePixels = 1500;
 // The most pieces read again: a label seldom shows more codes, and each piece costs about 50 ms.
 constexpr int cMostPieces = 4;
-// A line of bars narrower than this in the first-look copy has two pixels or fewer per bar:
-// what is read there may be another valid number, so it is read again at full size.
-constexpr int cSmallLinearPixels = 300;
+// A retail code (EAN, UPC) or ITF narrower than this in the first-look copy has two pixels
+// or fewer per bar, and its single check digit lets a misread pass as another valid number:
+// it is read again at full size. Code 128 carries a stronger check and needs no second look.
+constexpr int cSmallCheckDigitPixels = 200;
 
 ZXing::DecodeHints hints()
 {
@@ -155,9 +156,10 @@ QImage greyPicture(const NativePath &path, int pixels, QSize *wholeSize = nullpt
     return grey;
 }
 
-bool isMatrix(const BarcodeReader::Code &code)
+bool hasWeakCheck(const BarcodeReader::Code &code)
 {
-    return code.format == u"QRCode"_s || code.format == u"DataMatrix"_s;
+    return code.format == u"EAN-13"_s || code.format == u"EAN-8"_s || code.format == u"UPC-A"_s
+        || code.format == u"ITF"_s;
 }
 
 // The piece of the full-size picture centred on a point given in fractions of the photo.
@@ -186,13 +188,13 @@ BarcodeReader::Reading BarcodeReader::read(const NativePath &path)
         const bool larger = std::max(stored.width(), stored.height()) > cFirstPassPixels;
         if (!reading.codes.isEmpty()) {
             reading.pass = 1;
-            // A small line of bars is read again where it was found, at full size; what is read
-            // there is what counts. Codes of a fair size, the usual barcode card, need no second look.
+            // A small code with a weak check is read again where it was found, at full size; what is
+            // read there is what counts. Codes of a fair size, the usual barcode card, need no second look.
             QList<Code> checked;
             QImage second;
             for (const Code &code : std::as_const(reading.codes)) {
                 const QRectF bounds = code.position.boundingRect();
-                if (!larger || isMatrix(code) || bounds.width() * first.width() >= cSmallLinearPixels) {
+                if (!larger || !hasWeakCheck(code) || bounds.width() * first.width() >= cSmallCheckDigitPixels) {
                     appendNew(checked, {code});
                     continue;
                 }
