@@ -14,7 +14,9 @@ int main(int argc, char **argv)
     QApplication::setApplicationDisplayName(BundleInfo::value(u"CFBundleDisplayName"_s));
     QApplication::setApplicationVersion(BundleInfo::value(u"CFBundleShortVersionString"_s));
     QApplication::setOrganizationDomain(u"lumisort.org"_s);
-    QApplication::setDesktopFileName(u"lumisort"_s);
+    // The desktop entry is installed under the bundle identifier: the desktop finds the
+    // window's entry and icon by this name (the Wayland app id).
+    QApplication::setDesktopFileName(BundleInfo::bundleIdentifier());
     QApplication::setWindowIcon(QIcon(u":/icons/lumisort.png"_s));
     SystemLog::installQtMessageHandler();
 
