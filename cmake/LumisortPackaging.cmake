@@ -6,10 +6,12 @@ set(CPACK_PACKAGE_NAME lumisort)
 set(CPACK_PACKAGE_VENDOR "Lumisort")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "sorts camera cards into barcode groups and files them")
+# Debian shows the description in 80 columns: its lines stay shorter.
 set(CPACK_PACKAGE_DESCRIPTION
-    "Lumisort imports the photos of a camera card into a working folder, groups them by the barcode
-photographed before each sitting, renames them with that barcode and files them into a dated
-destination tree. It never overwrites a photo, and whatever it clears goes to the trash.
+    "Lumisort imports the photos of a camera card into a working folder, groups
+them by the barcode photographed before each sitting, renames them with that
+barcode and files them into a dated destination tree. It never overwrites a
+photo, and whatever it clears goes to the trash.
 The lumisort-cli command runs the same work without a window.")
 set(CPACK_PACKAGE_CONTACT "Lumisort developers <developers@lumisort.org>")
 set(CPACK_PACKAGE_HOMEPAGE_URL "https://lumisort.org/")
