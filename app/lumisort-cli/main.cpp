@@ -13,9 +13,11 @@
 #include "SettingsCommand.h"
 #include "ThumbsCommand.h"
 #include "UndoCommand.h"
+#include "reassign/ReassignJournal.h"
 #include "shell/BundleInfo.h"
 #include "shell/FactoryDefaults.h"
 #include "shell/SettingsStore.h"
+#include "shell/StateFolderMove.h"
 #include "support/SystemLog.h"
 
 #include <QGuiApplication>
@@ -155,6 +157,11 @@ int main(int argc, char **argv)
             return io.usageError(u"--set "_s + key + u": "_s + error, usage());
         store->setOverride(key, value);
     }
+
+    // The tool writes and reads the reassignment journals too: the same records as the application's.
+    for (const QString &line : StateFolderMove::run())
+        logLine(line);
+    ReassignJournal::prune();
 
     const int status = found->run(verbArgs, io);
     store->synchronize();

@@ -15,6 +15,7 @@
 #include <QSaveFile>
 #include <QThread>
 #include <cstdlib>
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -64,7 +65,51 @@ std::optional<FileIdentity> identityFrom(const QJsonValue &value)
 
 QString ReassignJournal::folder()
 {
-    return LogPaths::logFolder() + u"/reassign-journal"_s;
+    return LogPaths::journalFolder();
+}
+
+int ReassignJournal::prune(int maxAgeDays, const QDateTime &now)
+{
+    const std::optional<QList<SafeFile::Entry>> files = SafeFile::list(folder());
+    if (!files)
+        return 0;
+    const QDateTime limit = now.addDays(-maxAgeDays);
+    int removed = 0;
+    for (const SafeFile::Entry &file : *files) {
+        if (file.type != SafeFile::EntryType::Regular || !file.name.endsWith(".json"))
+            continue;
+        struct stat st = {};
+        if (::stat(file.path.c_str(), &st) != 0)
+            continue;
+        QFile in(file.path.toString());
+        if (!in.open(QIODevice::ReadOnly))
+            continue;
+        const QJsonObject root = QJsonDocument::fromJson(in.readAll()).object();
+        // A recovery rewrites the file without the time: the later of the two counts.
+        QDateTime last = QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec);
+        if (const QDateTime written = QDateTime::fromString(root.value(u"time"_s).toString(), Qt::ISODateWithMs);
+            written.isValid() && written > last)
+            last = written;
+        if (last >= limit)
+            continue;
+        // The only record of where a photo hidden for a swap lies.
+        bool waiting = false;
+        for (const QJsonValue &parked : root.value(u"parked"_s).toArray()) {
+            struct stat p = {};
+            const QString path = parked.toObject().value(u"parked"_s).toString();
+            waiting = waiting || (!path.isEmpty() && ::lstat(NativePath(path).c_str(), &p) == 0);
+        }
+        if (waiting)
+            continue;
+        if (const FileResult gone = SafeFile::remove(file.path); gone)
+            ++removed;
+        else
+            logLine(u"ReassignJournal -> prune.... "_s + gone.text());
+    }
+    if (removed > 0)
+        logLine(u"ReassignJournal -> prune.... deleted "_s + QString::number(removed) + u" journals older than "_s
+                + QString::number(maxAgeDays) + u" days"_s);
+    return removed;
 }
 
 bool ReassignJournal::begin(const QString &mode, const QList<Entry> &planned, const QString &photoFolder)

@@ -3,6 +3,7 @@
 #include "RenamePlan.h"
 #include "model/FileIdentity.h"
 
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <optional>
@@ -41,8 +42,12 @@ public:
     // first photo that still exists; empty when neither can be told.
     static QString folderOf(const Record &record);
 
-    // "<log folder>/reassign-journal/<time>[.<n>]-<pid>-<mode>.json".
+    // "<state folder>/reassign-journal/<time>[.<n>]-<pid>-<mode>.json".
     static QString folder();
+    // Deletes the journals neither written nor changed for maxAgeDays (by the time written
+    // in them and the file's own), except one whose hidden photo still waits to be brought
+    // back. The number deleted.
+    static int prune(int maxAgeDays = 90, const QDateTime &now = QDateTime::currentDateTime());
 
     // Writes the plan (state "planned"); false when the journal cannot be written.
     // The folder is that of the first planned photo unless given.

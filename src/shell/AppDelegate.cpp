@@ -10,6 +10,7 @@
 #include "SettingsKeys.h"
 #include "SettingsQueries.h"
 #include "SettingsStore.h"
+#include "StateFolderMove.h"
 #include "browser/MyVimoNSWindow.h"
 #include "browser/NotificationNames.h"
 #include "browser/ViewController.h"
@@ -17,6 +18,7 @@
 #include "cardimport/CardOffer.h"
 #include "cardimport/LoadCardViewController.h"
 #include "filing/CopyToMainFolderViewController.h"
+#include "reassign/ReassignJournal.h"
 #include "reassign/ReassignRecovery.h"
 #include "reassign/ReassignViewController.h"
 #include "support/Alert.h"
@@ -100,11 +102,14 @@ bool AppDelegate::doInitializeStuff()
         return false;
     }
     logLine(u"....NSLog GETTING RE-DIRECTED....."_s);
+    // Before the log is opened, so that the log of an earlier version is carried on, not begun anew.
+    StateFolderMove::run();
     // The facility creates no folders: start-up does.
     SafeFile::makeFolders(LogPaths::logFolder());
     TALVIK_Log::setLogFile(LogPaths::logFile());
     // A photo a killed reassignment left under its hidden swap name is brought back before anything lists the folder.
     ReassignRecovery::recoverInterrupted();
+    ReassignJournal::prune();
     doTestStuff(m_arguments);
 
     SettingsStore &store = SettingsStore::standard();

@@ -445,6 +445,7 @@ class WorkingDay:
             "XDG_CONFIG_HOME": str(home / ".config"),
             "XDG_DATA_HOME": str(home / ".local/share"),
             "XDG_CACHE_HOME": str(home / ".cache"),
+            "XDG_STATE_HOME": str(home / ".local/state"),
             "XDG_RUNTIME_DIR": str(self.sandbox / "runtime"),
             # The removable-media root the card is mounted under is this user's.
             "USER": self.user,
@@ -1069,7 +1070,7 @@ class WorkingDay:
             except OSError:
                 pass
         if self.sandbox and self.sandbox.exists():
-            log = self.sandbox / "home/Library/Logs/Vimo/Lumisort.log"
+            log = self.sandbox / "home/.local/state/Lumisort/Lumisort.log"
             if log.exists():
                 shutil.copyfile(log, self.out / "Lumisort.log")
             if self.keep:

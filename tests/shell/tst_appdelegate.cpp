@@ -98,8 +98,22 @@ void TestAppDelegate::startUpOnAFreshHome()
     // The desktop names its pictures folder in the user's language.
     QVERIFY(
         writeFile(TestSandbox::instance().configHome() + u"/user-dirs.dirs"_s, "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n"));
+    // An earlier version's log and a journal of long ago, where it kept them.
+    const QString former = LogPaths::formerLogFolder();
+    QVERIFY(writeFile(former + u"/Lumisort.log"_s, "an earlier version's line\n"));
+    const QString journal = former + u"/reassign-journal/20200101-120000-000-42-barcode.json"_s;
+    QVERIFY(writeFile(journal, R"({"time": "2020-01-01T12:00:00.000", "entries": []})"));
+    QFile old(journal);
+    QVERIFY(old.open(QIODevice::ReadWrite)
+            && old.setFileTime({QDate(2020, 1, 1), QTime(12, 0)}, QFile::FileModificationTime));
+    old.close();
     AppDelegate delegate({u"lumisort"_s, u"--verbose"_s});
     QVERIFY(delegate.doInitializeStuff());
+    // The log goes on from the earlier one, the move recorded in it; the old journal is gone.
+    QVERIFY(readFile(LogPaths::logFile()).startsWith("an earlier version's line\n"));
+    QVERIFY(readFile(LogPaths::logFile()).contains("2 files moved"));
+    QVERIFY(!QFileInfo::exists(TestSandbox::instance().home() + u"/Library"_s));
+    QVERIFY(QDir(LogPaths::journalFolder()).isEmpty());
     // A first start gets a working folder of its own there, made and remembered.
     const QString working = TestSandbox::instance().home() + u"/Bilder/Lumisort"_s;
     QCOMPARE(store.stringForKey(cPrefSourcePath).value_or(QString()), working);
