@@ -181,7 +181,10 @@ bool AppDelegate::doInitializeStuff()
 
     const QVariantMap all = store.dictionaryRepresentation();
     for (auto it = all.cbegin(); it != all.cend(); ++it)
-        logLine(u"setting "_s + it.key() + u" = "_s + it.value().toString());
+        logLine(u"setting "_s + it.key() + u" = "_s
+                + (it.value().metaType() == QMetaType::fromType<QByteArray>()
+                       ? u"<"_s + QString::number(it.value().toByteArray().size()) + u" bytes of data>"_s
+                       : it.value().toString()));
     logLine(u"home = "_s + QDir::homePath());
     logLine(u"documents = "_s + QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
 

@@ -39,9 +39,21 @@ void qtMessageHandler(QtMsgType type, const QMessageLogContext &, const QString 
 
 QString SystemLog::formatLine(const QString &message)
 {
+    // A log that people read and search must stay text: a NUL makes grep call it binary, and an
+    // escape sequence or carriage return in a file name would rewrite what a terminal shows.
+    // Line breaks and tabs stay, the program writes them on purpose.
+    QString text;
+    text.reserve(message.size());
+    for (const QChar c : message) {
+        const char16_t u = c.unicode();
+        if ((u < 0x20 && u != u'\n' && u != u'\t') || u == 0x7f)
+            text += u"\\x"_s + QString::number(u, 16).rightJustified(2, u'0');
+        else
+            text += c;
+    }
     const QString stamp = QDateTime::currentDateTime().toString(u"yyyy-MM-dd HH:mm:ss.zzz"_s);
     return stamp % u' ' % processName() % u'[' % QString::number(::getpid()) % u':'
-        % QString::number(long(::syscall(SYS_gettid))) % u"] "_s % message;
+        % QString::number(long(::syscall(SYS_gettid))) % u"] "_s % text;
 }
 
 void SystemLog::write(const QString &message)

@@ -178,6 +178,12 @@ private Q_SLOTS:
         const QByteArray text = readFile(path);
         QVERIFY(text.startsWith("raw bytes\n"));
         QVERIFY(text.endsWith(" through the system log\n"));
+
+        // Control characters a name or a setting may carry never reach the file as they are.
+        SystemLog::write(u"name \x1b[2J with NUL "_s + QChar(0) + u" and CR \r, kept:\ttab\nnext"_s);
+        const QByteArray last = readFile(path).mid(text.size());
+        QVERIFY2(!last.contains('\0') && !last.contains('\x1b') && !last.contains('\r'), last.constData());
+        QVERIFY(last.endsWith(" name \\x1b[2J with NUL \\x00 and CR \\x0d, kept:\ttab\nnext\n"));
     }
 
     void missingFolderOpensNothing()
