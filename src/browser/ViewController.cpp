@@ -659,13 +659,19 @@ void ViewController::doNotificationForButton(const Notification &notification)
         showNothingSelectedAlert(sectionid);
         return;
     }
+    presentReassignSheet(urlstochange);
+}
+
+void ViewController::presentReassignSheet(const QList<QUrl> &urlstochange, const QVariantMap &detectedCodes)
+{
     performSegue(u"dummyButtonSegue1"_s);
     const std::optional<QList<QUrl>> &all = imageDirectoryLoader->fSortedUrls();
-    NotificationCenter::defaultCenter().post(
-        NotificationNames::myReassignId,
-        {{NotificationKeys::command, NotificationValues::dosomething},
-         {NotificationKeys::urlstochange, QVariant::fromValue(urlstochange)},
-         {NotificationKeys::fulSortedlUrlList, all ? QVariant::fromValue(*all) : QVariant()}});
+    QVariantMap info {{NotificationKeys::command, NotificationValues::dosomething},
+                      {NotificationKeys::urlstochange, QVariant::fromValue(urlstochange)},
+                      {NotificationKeys::fulSortedlUrlList, all ? QVariant::fromValue(*all) : QVariant()}};
+    if (!detectedCodes.isEmpty())
+        info.insert(NotificationKeys::detectedCodes, detectedCodes);
+    NotificationCenter::defaultCenter().post(NotificationNames::myReassignId, info);
 }
 
 void ViewController::showNothingSelectedAlert(const QString &sectionid)
@@ -972,14 +978,7 @@ void ViewController::applyBarcodes()
                            {u"OK"_s}});
         return;
     }
-    performSegue(u"dummyButtonSegue1"_s);
-    const std::optional<QList<QUrl>> &all = imageDirectoryLoader->fSortedUrls();
-    NotificationCenter::defaultCenter().post(
-        NotificationNames::myReassignId,
-        {{NotificationKeys::command, NotificationValues::dosomething},
-         {NotificationKeys::urlstochange, QVariant::fromValue(barcodePhotos)},
-         {NotificationKeys::fulSortedlUrlList, all ? QVariant::fromValue(*all) : QVariant()},
-         {NotificationKeys::detectedCodes, codesOf}});
+    presentReassignSheet(barcodePhotos, codesOf);
 }
 
 void ViewController::doNotificationApplyBarcodes(const Notification &)

@@ -148,6 +148,8 @@ private:
     void createActions();
     void setTitle(const QString &title);
     void showNothingSelectedAlert(const QString &sectionid);
+    // The reassignment sheet over the window, handed the photos (and the codes read in them, if any).
+    void presentReassignSheet(const QList<QUrl> &urlstochange, const QVariantMap &detectedCodes = {});
     void observe(const QString &name, void (ViewController::*handler)(const Notification &));
 
     // Keeping the operator's place across a reload: the photos in view (by file
