@@ -1,6 +1,7 @@
 #pragma once
 
 #include "BarcodeReader.h"
+#include "model/CacheDatabase.h"
 #include "model/FileIdentity.h"
 
 #include <QHash>
@@ -11,9 +12,6 @@
 #include <atomic>
 #include <optional>
 #include <thread>
-
-struct sqlite3;
-struct sqlite3_stmt;
 
 // What was read from each photo, kept by file content rather than by name:
 // renaming a photo (which is what giving it a barcode does) does not read it
@@ -53,7 +51,7 @@ public:
     // Writes what is waiting for the disk now rather than in the background;
     // true when the disk cache is usable.
     bool flush();
-    const QString &databasePath() const { return m_path; }
+    const QString &databasePath() const { return m_disk.path(); }
 
     // How many photos were decoded rather than taken from the cache.
     int decodedCount() const { return m_decoded.load(); }
@@ -65,28 +63,23 @@ private:
         BarcodeReader::Reading reading;
     };
     std::optional<BarcodeReader::Reading> findInMemory(const FileIdentity &identity);
+    // Memory first, then the disk; what the disk had is kept in memory too.
+    std::optional<BarcodeReader::Reading> find(const FileIdentity &identity);
     void store(const FileIdentity &identity, const BarcodeReader::Reading &reading);
     void wakeWriterLocked();
     void writeBehind();
     bool flushLocked();
-    bool openLocked();
-    void closeLocked();
-    void discardDamagedLocked(const QString &why);
-    bool checkLocked(int status, const char *what);
+    bool openedLocked();
     std::optional<BarcodeReader::Reading> readLocked(const FileIdentity &identity);
     bool writeLocked(const QList<Row> &rows, const QList<FileIdentity> &touched);
     void evictLocked();
 
-    QString m_path;
     int m_limitRows;
     QMutex m_memoryLock;
     QHash<FileIdentity, BarcodeReader::Reading> m_memory;
 
     QMutex m_diskLock;
-    sqlite3 *m_db = nullptr;
-    bool m_diskTried = false;
-    bool m_diskDisabled = false;
-    sqlite3_stmt *m_select = nullptr;
+    CacheDatabase m_disk;
     qint64 m_diskRows = 0;
     QList<Row> m_pending;
     QList<FileIdentity> m_touched;

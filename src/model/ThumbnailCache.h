@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CacheDatabase.h"
 #include "CompactThumbnail.h"
 #include "FileIdentity.h"
 #include "support/NativePath.h"
@@ -11,9 +12,6 @@
 #include <QString>
 #include <atomic>
 #include <optional>
-
-struct sqlite3;
-struct sqlite3_stmt;
 
 // Thumbnails kept by file identity (device, inode, size, modification time),
 // so a rename keeps them and a reload after a correction decodes nothing: in
@@ -64,7 +62,7 @@ public:
     void setLimitBytes(qint64 bytes);
     qint64 diskBytes();
     int memoryCount();
-    const QString &databasePath() const { return m_path; }
+    const QString &databasePath() const { return m_disk.path(); }
 
     // Counters since the cache was made (or reset): thumbnails made from image data,
     // and thumbnails taken from memory or disk.
@@ -78,24 +76,17 @@ private:
         FileIdentity identity;
         CompactThumbnail thumbnail;
     };
-    bool openLocked();
-    void closeLocked();
-    void discardDamagedLocked(const QString &why);
-    bool checkLocked(int status, const char *what);
+    bool openedLocked();
     std::optional<CompactThumbnail> readLocked(const FileIdentity &identity);
     bool writeLocked(const QList<Row> &rows, const QList<FileIdentity> &touched);
     void evictLocked();
 
-    QString m_path;
     qint64 m_limit;
     QMutex m_memoryLock;
     QHash<FileIdentity, CompactThumbnail> m_memory;
 
     QMutex m_diskLock;
-    sqlite3 *m_db = nullptr;
-    bool m_diskTried = false;
-    bool m_diskDisabled = false;
-    sqlite3_stmt *m_select = nullptr;
+    CacheDatabase m_disk;
     qint64 m_diskBytes = 0;
     QList<Row> m_pending;
     QList<FileIdentity> m_touched;
