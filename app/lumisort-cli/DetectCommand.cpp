@@ -1,6 +1,7 @@
 #include "DetectCommand.h"
 
 #include "CliArguments.h"
+#include "InterruptedRuns.h"
 #include "barcodes/BarcodeCache.h"
 #include "model/ImageTypes.h"
 #include "support/NativePath.h"
@@ -47,6 +48,7 @@ int DetectCommand::run(const QStringList &args, CliIo &io)
             paths << path;
             continue;
         }
+        InterruptedRuns::finish(CliArguments::absolutePath(operand), io);
         FileResult error;
         const auto entries = SafeFile::list(path, {}, &error);
         if (!entries) {

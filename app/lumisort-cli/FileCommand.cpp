@@ -1,6 +1,7 @@
 #include "FileCommand.h"
 
 #include "CliArguments.h"
+#include "InterruptedRuns.h"
 #include "filing/DestinationPathRules.h"
 #include "filing/FilingRun.h"
 #include "shell/SettingsKeys.h"
@@ -49,6 +50,7 @@ int FileCommand::run(const QStringList &args, CliIo &io)
         io.err << "lumisort-cli: no destination folder is set (prefDestinationPath)" << Qt::endl;
         return CliIo::cFailed;
     }
+    InterruptedRuns::finish(source, io);
     io.out << "filing " << source << " into " << destination << Qt::endl;
     const auto placement = [](const FilingRun::Event &e) -> QString {
         switch (e.placement) {

@@ -1,6 +1,7 @@
 #include "ImportCommand.h"
 
 #include "CliArguments.h"
+#include "InterruptedRuns.h"
 #include "cardimport/CardCopyRun.h"
 #include "support/MountTable.h"
 #include "support/NativePath.h"
@@ -64,6 +65,7 @@ int ImportCommand::run(const QStringList &args, CliIo &io)
     }
     options.settleMs = eject ? options.settleMs : 0;
     options.copyThreads = threads;
+    InterruptedRuns::finish(options.workingFolder, io);
     options.discardWorkingFolder = discard;
     options.copied = [&io](const QString &name, qint64 bytes) {
         io.out << "copied\t" << name << '\t' << bytes << Qt::endl;

@@ -1,6 +1,7 @@
 #include "ReassignCommand.h"
 
 #include "CliArguments.h"
+#include "InterruptedRuns.h"
 #include "barcodes/BarcodeCache.h"
 #include "model/ImageDirectoryLoader.h"
 #include "reassign/BarcodeText.h"
@@ -106,11 +107,17 @@ int printReport(const ReassignRun::Report &report, CliIo &io)
     }
     for (const QString &path : report.trashed)
         io.out << shown(path) << " -> trash" << Qt::endl;
-    for (const QString &path : report.deleted)
-        io.out << shown(path) << " deleted (the trash failed)" << Qt::endl;
     for (const QString &path : report.kept) {
         ++failures;
-        io.out << shown(path) << " kept: could be neither trashed nor deleted" << Qt::endl;
+        io.out << shown(path) << " kept: the trash would not take this barcode photo, so it stays under this name"
+               << Qt::endl;
+    }
+    if (!report.journalError.isEmpty()) {
+        ++failures;
+        io.err << "lumisort-cli: "
+               << (report.started ? "the record of the run could not be completed: "
+                                  : "nothing renamed: the journal cannot be written: ")
+               << report.journalError << Qt::endl;
     }
     if (!report.journalPath.isEmpty())
         io.out << "journal: " << report.journalPath << Qt::endl;
@@ -146,6 +153,14 @@ int ReassignCommand::runOneBarcode(const QStringList &args, CliIo &io)
     }
     if (const std::optional<QString> problem = BarcodeText::problem(barcode))
         return io.usageError(u"barcode refused: "_s + *problem, usage());
+    QStringList folders;
+    for (const QString &file : parsed.operands()) {
+        if (const QString folder = NativePath(CliArguments::absolutePath(file)).parent().toString();
+            !folders.contains(folder))
+            folders << folder;
+    }
+    for (const QString &folder : std::as_const(folders))
+        InterruptedRuns::finish(folder, io);
     QList<QUrl> files;
     for (const QString &file : parsed.operands()) {
         const QString path = CliArguments::absolutePath(file);
@@ -166,6 +181,7 @@ int ReassignCommand::runAutomatic(const QStringList &args, CliIo &io)
     if (folder.isEmpty() || !isFolder(folder))
         return io.usageError(u"a folder is needed"_s, usage());
     const QString absolute = resolved(CliArguments::absolutePath(folder)).value_or(QString());
+    InterruptedRuns::finish(absolute, io);
     const bool detect = parsed.isSet(u"--detect"_s);
     if (detect && parsed.operands().size() > 1)
         return io.usageError(u"--detect reads the barcodes: give the folder only"_s, usage());

@@ -1,6 +1,7 @@
 #include "SectionsCommand.h"
 
 #include "CliArguments.h"
+#include "InterruptedRuns.h"
 #include "model/ImageDirectoryLoader.h"
 #include "model/LoadProbe.h"
 #include "model/ThumbnailCache.h"
@@ -42,6 +43,7 @@ int SectionsCommand::run(const QStringList &args, CliIo &io)
         return CliIo::cFailed;
     }
     const QString absolute = CliArguments::absolutePath(folder);
+    InterruptedRuns::finish(absolute, io);
 
     // The same loader and cache as the browser, loading the same progressive way.
     std::unique_ptr<ThumbnailCache> privateCache;

@@ -1,6 +1,7 @@
 #include "UndoCommand.h"
 
 #include "CliArguments.h"
+#include "InterruptedRuns.h"
 #include "reassign/ReassignUndo.h"
 #include "shell/SettingsKeys.h"
 #include "shell/SettingsStore.h"
@@ -62,9 +63,10 @@ int UndoCommand::run(const QStringList &args, CliIo &io)
         return CliIo::cFailed;
     }
 
+    InterruptedRuns::finish(folder, io);
     const bool dryRun = parsed.isSet(u"--dry-run"_s);
     const ReassignUndo::Report report =
-        dryRun ? ReassignUndo::Report {ReassignUndo::plan(folder), {}, {}, {}, {}, {}} : ReassignUndo::run(folder);
+        dryRun ? ReassignUndo::Report {{}, ReassignUndo::plan(folder)} : ReassignUndo::run(folder);
     if (!report.plan.isSound()) {
         io.err << "lumisort-cli: nothing undone:" << Qt::endl;
         for (const QString &reason : report.plan.refusals)
@@ -87,7 +89,15 @@ int UndoCommand::run(const QStringList &args, CliIo &io)
     for (const QString &path : report.trashed)
         io.out << shown(path) << " -> trash" << Qt::endl;
     for (const QString &path : report.kept)
-        io.out << shown(path) << " kept: could not be moved (see the log)" << Qt::endl;
-    io.out << "journal: " << report.journalPath << Qt::endl;
+        io.out << shown(path) << " kept: the trash would not take it (see the log)" << Qt::endl;
+    for (const QString &path : report.stuck)
+        io.out << shown(path) << " stays in the trash: it could not be brought back (see the log)" << Qt::endl;
+    if (!report.journalError.isEmpty())
+        io.err << "lumisort-cli: "
+               << (report.started ? "the record of the undo could not be completed: "
+                                  : "nothing undone: the journal cannot be written: ")
+               << report.journalError << Qt::endl;
+    if (!report.journalPath.isEmpty())
+        io.out << "journal: " << report.journalPath << Qt::endl;
     return report.failed() ? CliIo::cFailed : CliIo::cOk;
 }

@@ -1,15 +1,12 @@
 #include "ReassignRecovery.h"
 
-#include "ReassignJournal.h"
-#include "RenamePlan.h"
+#include "support/NativePath.h"
+#include "support/PathUtils.h"
+#include "support/Plural.h"
 #include "support/SafeFile.h"
 #include "support/SystemLog.h"
 
-#include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QSaveFile>
+#include <QFile>
 #include <cerrno>
 #include <csignal>
 #include <sys/stat.h>
@@ -17,81 +14,94 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-bool exists(const QString &path)
+bool isFolder(const QString &path)
 {
     struct stat st = {};
-    return ::lstat(NativePath(path).c_str(), &st) == 0;
+    return !path.isEmpty() && ::stat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// Runs the rest of the cycle (each step only where its photo is still at the old name
-// and the new one is free), then brings the parked photo out. Where it ended, or empty.
-QString recoverParked(const QJsonObject &entry)
+QString shown(const QString &path)
 {
-    const QString parked = entry.value(u"parked"_s).toString();
-    if (parked.isEmpty() || !exists(parked))
-        return {};
-    for (const QJsonValue &value : entry.value(u"rest"_s).toArray()) {
-        const QString from = value.toObject().value(u"old"_s).toString();
-        const QString to = value.toObject().value(u"new"_s).toString();
-        if (exists(from) && !exists(to)) {
-            if (const FileResult r = SafeFile::renameNoReplace(from, to); !r)
-                logLine(u"ReassignRecovery -> recover.... "_s + r.text());
-        }
-    }
-    const QString from = entry.value(u"old"_s).toString();
-    for (const QString &home : {entry.value(u"new"_s).toString(), from, RenamePlan::visibleFallback(from)}) {
-        if (home.isEmpty())
-            continue;
-        if (const FileResult r = SafeFile::renameNoReplace(parked, home); r) {
-            logLine(u"ReassignRecovery -> recover.... "_s + parked + u" is back as "_s + home);
-            return home;
-        }
-    }
-    logLine(u"oops somethign went wrong ReassignRecovery -> recover.... "_s + parked + u" could not be brought back"_s);
-    return {};
+    return NativePath::forDisplay(PathUtils::fileName(path));
 }
 } // namespace
 
-QStringList ReassignRecovery::recoverInterrupted()
+QString ReassignRecovery::Finished::message() const
 {
-    QStringList recovered;
-    const std::optional<QList<SafeFile::Entry>> journals = SafeFile::list(ReassignJournal::folder());
-    if (!journals)
-        return recovered;
-    for (const SafeFile::Entry &file : *journals) {
-        if (file.type != SafeFile::EntryType::Regular || !file.name.endsWith(".json"))
-            continue;
-        const QString path = file.path.toString();
-        QFile in(path);
-        if (!in.open(QIODevice::ReadOnly))
-            continue;
-        QJsonObject root = QJsonDocument::fromJson(in.readAll()).object();
-        in.close();
-        const QJsonArray parked = root.value(u"parked"_s).toArray();
-        if (parked.isEmpty() || root.value(u"state"_s).toString() == u"recovered"_s)
-            continue;
-        if (root.value(u"state"_s).toString() == u"planned"_s && isRunning(root.value(u"pid"_s).toInteger()))
-            continue;
-        bool pending = false;
-        const qsizetype before = recovered.size();
-        for (const QJsonValue &entry : parked) {
-            if (const QString home = recoverParked(entry.toObject()); !home.isEmpty())
-                recovered.append(home);
-            pending = pending || exists(entry.toObject().value(u"parked"_s).toString());
-        }
-        if (pending)
-            continue; // tried again next time
-        if (recovered.size() == before && root.value(u"state"_s).toString() == u"complete"_s)
-            continue; // a run that finished its swaps itself keeps its record as it wrote it
-        root.insert(u"state"_s, u"recovered"_s);
-        QSaveFile out(path);
-        if (!out.open(QIODevice::WriteOnly) || out.write(QJsonDocument(root).toJson()) < 0 || !out.commit())
-            logLine(u"ReassignRecovery -> recover.... cannot write "_s + path + u": "_s + out.errorString());
-    }
-    return recovered;
+    const QString what = mode == u"undo"_s ? u"undo"_s : u"reassignment"_s;
+    return u"An interrupted "_s + what + u" of "_s + Plural::count(result.photos, u"photo"_s, u"photos"_s)
+        + u" was finished"_s;
 }
 
-bool ReassignRecovery::isRunning(qint64 pid)
+QStringList ReassignRecovery::Finished::problems() const
 {
-    return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM);
+    QStringList lines;
+    for (const RenamePlan::Outcome &o : result.renames) {
+        if (!o.error.isEmpty())
+            lines << shown(o.from) + u" kept its name: "_s + NativePath::forDisplay(o.error);
+    }
+    for (const QString &path : result.kept)
+        lines << shown(path) + u" could not go to the trash and stays in the folder"_s;
+    for (const QString &path : result.stuck)
+        lines << shown(path) + u" could not be brought back from the trash"_s;
+    for (const QString &path : result.missing)
+        lines << shown(path) + u" was not found under any of its names"_s;
+    if (!result.journalError.isEmpty())
+        lines << u"the record of the run could not be completed: "_s + result.journalError;
+    return lines;
+}
+
+QList<ReassignRecovery::Finished> ReassignRecovery::finishInterrupted(const QString &folder)
+{
+    QList<Finished> finished;
+    const QString wanted = folder.isEmpty() ? QString() : PathUtils::resolvedPath(folder);
+    if (!folder.isEmpty() && wanted.isEmpty())
+        return finished;
+    for (const QString &path : ReassignJournal::pendingJournals()) {
+        const ReassignJournal::Reading reading = ReassignJournal::read(path);
+        if (!reading.record) {
+            if (!reading.damage.isEmpty())
+                logLine(u"oops somethign went wrong ReassignRecovery -> finishInterrupted.... "_s + path
+                        + u" is damaged: "_s + reading.damage);
+            continue;
+        }
+        const ReassignJournal::Record &record = *reading.record;
+        if (isRunning(record.pid, record.pidStart))
+            continue;
+        const QString photos = ReassignJournal::folderOf(record);
+        if ((!wanted.isEmpty() && photos != wanted) || !isFolder(photos))
+            continue;
+        // A completed record beside it: the run was done, only the pending copy was left.
+        const QString completed = path.chopped(qsizetype(sizeof ".pending.json") - 1) + u".json"_s;
+        if (QFile::exists(completed)) {
+            SafeFile::remove(path);
+            continue;
+        }
+        Finished done {record.mode, JournaledRun::finish(record)};
+        if (!done.result.started)
+            continue;
+        logLine(u"ReassignRecovery -> finishInterrupted.... "_s + done.message() + u" ("_s + path + u')');
+        for (const QString &problem : done.problems())
+            logLine(u"oops somethign went wrong ReassignRecovery -> finishInterrupted.... "_s + problem);
+        finished.append(done);
+    }
+    return finished;
+}
+
+qint64 ReassignRecovery::processStart(qint64 pid)
+{
+    QFile stat(u"/proc/"_s + QString::number(pid) + u"/stat"_s);
+    if (pid <= 0 || !stat.open(QIODevice::ReadOnly))
+        return 0;
+    // "pid (command) state ...": the command may hold spaces and brackets; field 22 counts from its end.
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    return fields.size() > 19 ? fields.at(19).toLongLong() : 0;
+}
+
+bool ReassignRecovery::isRunning(qint64 pid, qint64 start)
+{
+    if (pid <= 0 || (::kill(pid_t(pid), 0) != 0 && errno != EPERM))
+        return false;
+    return start == 0 || processStart(pid) == start;
 }

@@ -1,20 +1,34 @@
 #pragma once
 
-#include <QString>
-#include <QStringList>
+#include "JournaledRun.h"
 
-// Finishes the swaps of reassignment runs that were killed while a photo was parked
-// under its hidden temporary name: the rest of the cycle is done as the journal
-// planned it and the photo takes its new name, or, where that name is not free,
-// its old one (else a visible "-kept-" name). Never removes a file.
+#include <QList>
+#include <QString>
+
+// Finishes the runs that were cut short (a kill, a power cut) on a folder, from their
+// pending journals, the next time anything touches the folder: the window loading it,
+// a command acting on it. A finished run is recorded like any other, so it can be
+// undone. Runs whose process still works, and folders that are not there (a card that
+// was taken out), are left for a later visit.
 class ReassignRecovery
 {
 public:
-    // Every journal whose run is over (its process gone); returns where each
-    // recovered photo is now. Journals of runs still going are left alone.
-    static QStringList recoverInterrupted();
-    // Whether the process that wrote a journal may still be running it. An id in
-    // use may be a new process that took a dead run's id: its journal then waits
-    // for a later start, which is the safe side.
-    static bool isRunning(qint64 pid);
+    struct Finished
+    {
+        QString mode; // "automatic", "barcode", "undo"
+        JournaledRun::Result result;
+        // "An interrupted reassignment of 14 photos was finished", for the operator.
+        QString message() const;
+        // One line per photo that did not end where the run meant it to go.
+        QStringList problems() const;
+    };
+    // The runs of that folder (every folder when empty) that were cut short, finished.
+    static QList<Finished> finishInterrupted(const QString &folder = QString());
+
+    // The start of a process, in clock ticks after boot (0 when it is gone or unknown):
+    // with the id, it tells a journal's own process from a new one that took its id.
+    static qint64 processStart(qint64 pid);
+    // Whether the process that wrote a journal may still be running it. Without a recorded
+    // start (older journals), an id in use counts as running: a later visit finishes it.
+    static bool isRunning(qint64 pid, qint64 start = 0);
 };

@@ -1,11 +1,9 @@
 #include "ReassignRun.h"
 
 #include "BarcodeText.h"
-#include "ReassignJournal.h"
-#include "ReassignRecovery.h"
 #include "ReassignRules.h"
-#include "support/FreedesktopTrash.h"
-#include "support/SafeFile.h"
+#include "support/NativePath.h"
+#include "support/PathUtils.h"
 #include "support/SystemLog.h"
 
 #include <QFileInfo>
@@ -13,30 +11,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-QList<ReassignJournal::Entry> planEntries(const QList<RenamePlan::Step> &steps)
-{
-    QList<ReassignJournal::Entry> entries;
-    entries.reserve(steps.size());
-    for (const RenamePlan::Step &s : steps)
-        entries.append({s.from, s.to, QString(), QString()});
-    return entries;
-}
-
-QList<ReassignJournal::Entry> doneEntries(const QList<RenamePlan::Outcome> &outcomes,
-                                          const QHash<QString, QString> &trash)
-{
-    QList<ReassignJournal::Entry> entries;
-    entries.reserve(outcomes.size());
-    for (const RenamePlan::Outcome &o : outcomes)
-        entries.append({o.from, o.to, o.finalPath, trash.value(o.finalPath)});
-    return entries;
-}
-
-RenamePlan::BeforePark parkNote(ReassignJournal &journal)
-{
-    return [&journal](const RenamePlan::Parking &parking) { return journal.noteParked(parking); };
-}
-
 QStringList pathsOf(const QList<QUrl> &urls)
 {
     QStringList paths;
@@ -44,6 +18,19 @@ QStringList pathsOf(const QList<QUrl> &urls)
     for (const QUrl &url : urls)
         paths.append(url.toLocalFile());
     return paths;
+}
+
+ReassignRun::Report reportOf(JournaledRun::Result &&result)
+{
+    ReassignRun::Report report;
+    static_cast<JournaledRun::Result &>(report) = std::move(result);
+    return report;
+}
+
+QString folderOf(const QList<JournaledRun::Entry> &entries)
+{
+    return entries.isEmpty() ? QString()
+                             : PathUtils::resolvedPath(NativePath(entries.first().oldPath).parent().toString());
 }
 } // namespace
 
@@ -56,22 +43,15 @@ ReassignRun::Report ReassignRun::oneBarcode(const QList<QUrl> &urlstochange, con
         refused.refusal = *problem;
         return refused;
     }
-    QList<RenamePlan::Step> steps;
+    QList<JournaledRun::Entry> entries;
     for (const QString &path : pathsOf(urlstochange)) {
         const QFileInfo info(path);
         if (const std::optional<QString> name = ReassignRules::newFileNameForBarcode(info.fileName(), barcode))
-            steps.append({path, info.path() + u'/' + *name});
+            entries.append({path, info.path() + u'/' + *name});
         else
             logLine(u"ReassignRun -> oneBarcode.... "_s + info.fileName() + u" already begins with "_s + barcode);
     }
-    Report report;
-    ReassignRecovery::recoverInterrupted();
-    ReassignJournal journal;
-    journal.begin(u"barcode"_s, planEntries(steps));
-    report.renames = RenamePlan::execute(steps, parkNote(journal));
-    journal.complete(doneEntries(report.renames, {}));
-    report.journalPath = journal.path();
-    return report;
+    return reportOf(JournaledRun::run(u"barcode"_s, entries, folderOf(entries)));
 }
 
 QList<RenamePlan::Step> ReassignRun::automaticPlan(const QList<QUrl> &fullUrlList,
@@ -100,36 +80,15 @@ ReassignRun::Report ReassignRun::automatic(const QList<QUrl> &fullUrlList, const
             return refused;
         }
     }
-    const QList<RenamePlan::Step> steps = automaticPlan(fullUrlList, barcodeOfPath, reverse);
-    Report report;
-    ReassignRecovery::recoverInterrupted();
-    ReassignJournal journal;
-    journal.begin(u"automatic"_s, planEntries(steps));
-    report.renames = RenamePlan::execute(steps, parkNote(journal));
-
-    // Only a barcode photo that this run itself renamed goes: never a file that
-    // happened to hold the name meant for it.
-    QHash<QString, QString> trashOf;
-    for (const RenamePlan::Outcome &outcome : std::as_const(report.renames)) {
-        if (!barcodeOfPath.contains(outcome.from) || !outcome.renamed)
-            continue;
-        const FreedesktopTrash::Outcome trashed = FreedesktopTrash::moveToTrash(outcome.finalPath);
-        if (trashed.result) {
-            report.trashed.append(outcome.finalPath);
-            trashOf.insert(outcome.finalPath, trashed.trashedFile.toString());
-            continue;
-        }
-        logLine(u"oops something went wrong with trashItemAtURL  "_s + trashed.result.text());
-        if (const FileResult removed = SafeFile::remove(outcome.finalPath); removed) {
-            logLine(u"ok had to use removeItemAtURL instead of trashItemAtURL..."_s);
-            report.deleted.append(outcome.finalPath);
-            trashOf.insert(outcome.finalPath, u"deleted"_s);
-        } else {
-            logLine(u"oops something went wrong with removeItemAtURL  "_s + removed.text());
-            report.kept.append(outcome.finalPath);
-        }
+    QList<JournaledRun::Entry> entries;
+    for (const RenamePlan::Step &step : automaticPlan(fullUrlList, barcodeOfPath, reverse)) {
+        entries.append({step.from, step.to});
+        // Only a barcode photo renamed by this run goes to the trash.
+        if (barcodeOfPath.contains(step.from))
+            entries.last().kind = JournaledRun::Kind::Discard;
     }
-    journal.complete(doneEntries(report.renames, trashOf));
-    report.journalPath = journal.path();
-    return report;
+    const QString folder = fullUrlList.isEmpty()
+        ? QString()
+        : PathUtils::resolvedPath(NativePath(fullUrlList.first().toLocalFile()).parent().toString());
+    return reportOf(JournaledRun::run(u"automatic"_s, entries, folder));
 }

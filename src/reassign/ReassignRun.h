@@ -1,5 +1,6 @@
 #pragma once
 
+#include "JournaledRun.h"
 #include "RenamePlan.h"
 
 #include <QHash>
@@ -11,13 +12,8 @@
 class ReassignRun
 {
 public:
-    struct Report
+    struct Report : JournaledRun::Result
     {
-        QList<RenamePlan::Outcome> renames;
-        QStringList trashed; // barcode photos now in the trash
-        QStringList deleted; // barcode photos deleted because the trash failed
-        QStringList kept; // barcode photos that could be neither (logged)
-        QString journalPath;
         QString refusal; // why nothing was done, when a barcode was refused (BarcodeText)
     };
 

@@ -37,29 +37,33 @@ bool sameInode(const FileIdentity &a, const FileIdentity &b)
     return a.device == b.device && a.inode == b.inode;
 }
 
-// The newest finished run on the folder; running is set when a run on it is still going.
-std::optional<ReassignJournal::Record> newestFinished(const QString &folder, bool &running)
+// The newest completed run on the folder. A run of it still going, and a damaged
+// journal newer than that run (it may be this folder's last run), each refuse the undo.
+std::optional<ReassignJournal::Record> newestFinished(const QString &folder, QStringList &refusals)
 {
-    const std::optional<QList<SafeFile::Entry>> files = SafeFile::list(ReassignJournal::folder());
-    if (!files)
-        return std::nullopt;
-    QStringList paths;
-    for (const SafeFile::Entry &file : *files) {
-        if (file.type == SafeFile::EntryType::Regular && file.name.endsWith(".json"))
-            paths.append(file.path.toString());
-    }
-    // The names begin with the time the run began.
-    std::sort(paths.begin(), paths.end(),
-              [](const QString &a, const QString &b) { return PathUtils::fileName(a) > PathUtils::fileName(b); });
-    for (const QString &path : std::as_const(paths)) {
-        std::optional<ReassignJournal::Record> record = ReassignJournal::read(path);
-        if (!record || ReassignJournal::folderOf(*record) != folder)
+    QStringList damaged;
+    for (const QString &path : ReassignJournal::journalsNewestFirst()) {
+        const ReassignJournal::Reading reading = ReassignJournal::read(path);
+        if (!reading.record) {
+            if (!reading.damage.isEmpty())
+                damaged << u"the reassignment journal "_s + path + u" is damaged ("_s + reading.damage
+                        + u"): it may record the last reassignment of this folder; move it aside to undo an earlier one"_s;
             continue;
-        if (record->state == u"planned"_s && ReassignRecovery::isRunning(record->pid))
-            running = true;
-        if (record->state == u"complete"_s)
-            return record;
+        }
+        const ReassignJournal::Record &record = *reading.record;
+        if (ReassignJournal::folderOf(record) != folder)
+            continue;
+        if (record.isPending()) {
+            if (ReassignRecovery::isRunning(record.pid, record.pidStart))
+                refusals << u"a reassignment of this folder is still running"_s;
+            else
+                refusals << u"an interrupted reassignment of this folder could not be finished (see the log)"_s;
+            return std::nullopt;
+        }
+        refusals << damaged;
+        return record;
     }
+    refusals << damaged;
     return std::nullopt;
 }
 
@@ -140,20 +144,18 @@ qsizetype ReassignUndo::Plan::backToTrash() const
 
 bool ReassignUndo::Report::failed() const
 {
-    return !plan.isSound() || !kept.isEmpty()
-        || std::any_of(renames.cbegin(), renames.cend(), [](const auto &o) { return !o.error.isEmpty(); });
+    return !plan.isSound() || JournaledRun::Result::failed();
 }
 
 ReassignUndo::Plan ReassignUndo::plan(const QString &folder)
 {
     Plan plan;
     const QString dir = PathUtils::resolvedPath(folder);
-    bool running = false;
-    const std::optional<ReassignJournal::Record> record = dir.isEmpty() ? std::nullopt : newestFinished(dir, running);
-    if (running)
-        plan.refusals.append(u"a reassignment of this folder is still running"_s);
+    const std::optional<ReassignJournal::Record> record =
+        dir.isEmpty() ? std::nullopt : newestFinished(dir, plan.refusals);
     if (!record) {
-        plan.refusals.append(u"no reassignment of "_s + NativePath::forDisplay(folder) + u" to undo"_s);
+        if (plan.refusals.isEmpty())
+            plan.refusals.append(u"no reassignment of "_s + NativePath::forDisplay(folder) + u" to undo"_s);
         return plan;
     }
     plan.journalPath = record->path;
@@ -197,8 +199,8 @@ ReassignUndo::Plan ReassignUndo::plan(const QString &folder)
 ReassignUndo::Report ReassignUndo::run(const QString &folder)
 {
     logLine(u"ReassignUndo -> run.... "_s + folder);
-    // A swap killed half way is finished first, so the checks see the folder as it is meant to be.
-    ReassignRecovery::recoverInterrupted();
+    // A run cut short is finished first, so the checks see the folder as it is meant to be.
+    ReassignRecovery::finishInterrupted(folder);
     Report report;
     report.plan = plan(folder);
     if (!report.plan.isSound()) {
@@ -206,50 +208,15 @@ ReassignUndo::Report ReassignUndo::run(const QString &folder)
         return report;
     }
     logLine(u"ReassignUndo -> run.... undoing "_s + report.plan.journalPath);
-
-    QList<ReassignJournal::Entry> planned;
-    QList<RenamePlan::Step> renames;
+    QList<JournaledRun::Entry> entries;
     for (const Step &step : std::as_const(report.plan.steps)) {
-        planned.append({step.from, step.kind == Kind::Trash ? step.from : step.to, QString(), QString()});
-        if (step.kind == Kind::Rename)
-            renames.append({step.from, step.to});
+        JournaledRun::Entry e {step.from, step.kind == Kind::Trash ? step.from : step.to};
+        e.kind = step.kind == Kind::Rename ? ReassignJournal::Kind::Rename
+            : step.kind == Kind::Restore   ? ReassignJournal::Kind::Restore
+                                           : ReassignJournal::Kind::Trash;
+        entries.append(e);
     }
-    ReassignJournal journal;
-    journal.begin(u"undo"_s, planned, PathUtils::resolvedPath(folder));
-    QList<ReassignJournal::Entry> done;
-
-    // Into the trash first, then the renames, then out of the trash: each frees names the next may take.
-    for (const Step &step : std::as_const(report.plan.steps)) {
-        if (step.kind != Kind::Trash)
-            continue;
-        const FreedesktopTrash::Outcome trashed = FreedesktopTrash::moveToTrash(step.from);
-        if (trashed.result) {
-            report.trashed.append(step.from);
-            done.append({step.from, step.from, step.from, trashed.trashedFile.toString()});
-        } else {
-            // Only the trash may take it: it is not deleted when the trash fails.
-            logLine(u"oops something went wrong with trashItemAtURL  "_s + trashed.result.text());
-            report.kept.append(step.from);
-            done.append({step.from, step.from, step.from, QString()});
-        }
-    }
-    report.renames = RenamePlan::execute(
-        renames, [&journal](const RenamePlan::Parking &parking) { return journal.noteParked(parking); });
-    for (const RenamePlan::Outcome &o : std::as_const(report.renames))
-        done.append({o.from, o.to, o.finalPath, QString()});
-    for (const Step &step : std::as_const(report.plan.steps)) {
-        if (step.kind != Kind::Restore)
-            continue;
-        if (const FileResult back = FreedesktopTrash::restore(step.from, step.to); back) {
-            report.restored.append(step.to);
-            done.append({step.from, step.to, step.to, QString(), std::nullopt, true});
-        } else {
-            logLine(u"oops somethign went wrong "_s + back.text());
-            report.kept.append(step.from);
-            done.append({step.from, step.to, step.from, QString()});
-        }
-    }
-    journal.complete(done);
-    report.journalPath = journal.path();
+    static_cast<JournaledRun::Result &>(report) =
+        JournaledRun::run(u"undo"_s, entries, PathUtils::resolvedPath(folder));
     return report;
 }

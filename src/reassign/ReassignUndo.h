@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RenamePlan.h"
+#include "JournaledRun.h"
 #include "model/FileIdentity.h"
 
 #include <QList>
@@ -13,7 +13,7 @@
 // old names again, discarded barcode photos come back from the trash. The undo
 // is a run of its own with its own journal, so undoing it again is a redo (the
 // barcode photos go back to the trash). Nothing is done unless every file is
-// still as that run left it.
+// still as that run left it. Runs of the folder cut short are finished first.
 class ReassignUndo
 {
 public:
@@ -44,14 +44,10 @@ public:
         qsizetype backToTrash() const;
     };
 
-    struct Report
+    // The run of the undo itself (its journal, renames, photos restored and trashed).
+    struct Report : JournaledRun::Result
     {
         Plan plan;
-        QList<RenamePlan::Outcome> renames;
-        QStringList restored; // back from the trash, where each is now
-        QStringList trashed; // back into the trash
-        QStringList kept; // could be neither restored nor trashed (logged)
-        QString journalPath; // of the undo run itself
         bool failed() const;
     };
 

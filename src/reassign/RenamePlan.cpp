@@ -49,7 +49,7 @@ QString RenamePlan::visibleFallback(const QString &path)
     return {};
 }
 
-QList<RenamePlan::Outcome> RenamePlan::execute(const QList<Step> &steps, const BeforePark &beforePark)
+QList<RenamePlan::Outcome> RenamePlan::execute(const QList<Step> &steps)
 {
     QList<Outcome> outcomes;
     outcomes.reserve(steps.size());
@@ -127,23 +127,6 @@ QList<RenamePlan::Outcome> RenamePlan::execute(const QList<Step> &steps, const B
         const QString parked = parentOf(steps.at(i).from) + u'/' + cParkPrefix
             + QString::number(QRandomGenerator::global()->generate64(), 36) + u'-'
             + QFileInfo(steps.at(i).from).fileName();
-        Parking parking {steps.at(i), parked, {}};
-        QList<qsizetype> members;
-        for (qsizetype m = waitingFor(steps.at(i).from); m >= 0 && m != i; m = waitingFor(steps.at(m).from)) {
-            members.append(m);
-            parking.rest.append(steps.at(m));
-        }
-        // A hidden photo nobody knows about is as good as lost: no record, no swap.
-        if (beforePark && !beforePark(parking)) {
-            members.append(i);
-            for (const qsizetype m : std::as_const(members)) {
-                done[m] = true;
-                outcomes[m].error = u"rename "_s + steps.at(m).from
-                    + u": the swap could not be recorded in the journal, so it was not started"_s;
-                logLine(u"oops somethign went wrong "_s + outcomes.at(m).error);
-            }
-            continue;
-        }
         if (const FileResult r = SafeFile::renameNoReplace(steps.at(i).from, parked, false); !r) {
             done[i] = true;
             outcomes[i].error = r.text();

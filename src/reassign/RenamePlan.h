@@ -2,7 +2,6 @@
 
 #include <QList>
 #include <QString>
-#include <functional>
 
 // Renames a set of photos without ever losing or overwriting one. Renames that
 // collide with each other are settled first (the first claim on a name wins);
@@ -26,24 +25,14 @@ public:
         QString error; // why it stayed (empty when renamed or a no-op)
     };
 
-    // A cycle about to be run: its first photo goes to a hidden temporary name, the
-    // others take their new names in order, then the parked photo takes its own.
-    struct Parking
-    {
-        Step step; // the photo that is parked
-        QString parkedPath;
-        QList<Step> rest; // in the order they run, after the park
-    };
-    // Told before the photo is hidden, so that a killed run leaves a record naming it;
-    // a false answer (the record cannot be written) leaves the cycle untouched.
-    using BeforePark = std::function<bool(const Parking &)>;
-    // The prefix of a parked photo's name.
+    // The prefix of a photo hidden while it swaps names with another; a journaled run cut
+    // short finds it again by its identity.
     static constexpr QLatin1StringView cParkPrefix {".lumisort-swap-"};
 
     // Outcomes in the order of the steps. Logged as "oops somethign went wrong " + error
     // for each rename that fails. A step whose new name is too long for a file name is
     // not tried; its error says so.
-    static QList<Outcome> execute(const QList<Step> &steps, const BeforePark &beforePark = {});
+    static QList<Outcome> execute(const QList<Step> &steps);
 
     // The longest file name, in bytes, that the file systems of a work station take.
     static constexpr qsizetype cMaxNameBytes = 255;

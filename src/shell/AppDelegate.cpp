@@ -19,7 +19,6 @@
 #include "cardimport/LoadCardViewController.h"
 #include "filing/CopyToMainFolderViewController.h"
 #include "reassign/ReassignJournal.h"
-#include "reassign/ReassignRecovery.h"
 #include "reassign/ReassignViewController.h"
 #include "support/Alert.h"
 #include "support/Dispatch.h"
@@ -108,7 +107,6 @@ bool AppDelegate::doInitializeStuff()
     SafeFile::makeFolders(LogPaths::logFolder());
     TALVIK_Log::setLogFile(LogPaths::logFile());
     // A photo a killed reassignment left under its hidden swap name is brought back before anything lists the folder.
-    ReassignRecovery::recoverInterrupted();
     ReassignJournal::prune();
     doTestStuff(m_arguments);
 

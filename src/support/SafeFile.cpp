@@ -555,6 +555,26 @@ bool SafeFile::writeAll(int fd, const char *data, std::size_t size)
     return true;
 }
 
+FileResult SafeFile::writeDurably(const NativePath &path, const QByteArray &bytes, Replace replace)
+{
+    TemporaryFile temporary;
+    if (FileResult r = temporary.create(path.parent()); !r)
+        return r;
+    if (!writeAll(temporary.fd(), bytes))
+        return FileResult::failure(u"write"_s, path, errno);
+    if (::fsync(temporary.fd()) != 0)
+        return FileResult::failure(u"sync"_s, path, errno);
+    if (::fchmod(temporary.fd(), ordinaryFileMode()) != 0 && errno != EPERM && !isUnsupported(errno))
+        return FileResult::failure(u"set permissions"_s, path, errno);
+    if (temporary.close() != 0)
+        return FileResult::failure(u"close"_s, path, errno);
+    const FileResult placed = replace == Replace::Atomically ? renameReplacing(temporary.path(), path)
+                                                             : renameNoReplace(temporary.path(), path);
+    if (placed)
+        temporary.keep();
+    return placed;
+}
+
 FileResult SafeFile::remove(const NativePath &path)
 {
     if (::unlink(path.c_str()) != 0)

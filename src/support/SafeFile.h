@@ -100,6 +100,11 @@ public:
         return writeAll(fd, bytes.constData(), std::size_t(bytes.size()));
     }
 
+    // A small file written whole: a hidden temporary beside it is written and synced, then
+    // takes the name (never replacing one unless asked, and then atomically), and the
+    // folder is synced. A reader never sees it half written, even after a power cut.
+    static FileResult writeDurably(const NativePath &path, const QByteArray &bytes, Replace replace = Replace::Never);
+
     // unlink(2), with the folder synced afterwards.
     static FileResult remove(const NativePath &path);
 

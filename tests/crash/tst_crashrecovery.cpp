@@ -2,14 +2,13 @@
 #include "TestMain.h"
 #include "cardimport/CardCopyRun.h"
 #include "filing/FilingRun.h"
+#include "reassign/JournaledRun.h"
 #include "reassign/ReassignJournal.h"
-#include "reassign/ReassignRecovery.h"
 #include "support/FreedesktopTrash.h"
 #include "support/SafeFile.h"
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -22,48 +21,66 @@
 
 using namespace Qt::StringLiterals;
 
-// Each scenario's run is killed with SIGKILL at reproducible random points (a file
-// system call picked by strace, or a plain delay), then run again. After the kill
-// no photo may be missing; after the rerun every photo is where the work puts it,
-// exactly once and byte for byte, and no hidden temporary is left. A failure names
-// the seed: LUMISORT_CRASH_SEED=<seed> gives the same photos and kill points again.
+// Each kind of run is killed with SIGKILL at reproducible random points (a file system
+// call picked by strace, or a plain delay), on ext4 and on an exFAT card through FUSE.
+// Then the folder is touched as the operator would touch it next: a reassignment or an
+// undo is finished by the next command on its folder, a filing or an import is run
+// again. Afterwards every photo has exactly the name and place an uninterrupted run
+// gives it (a discarded barcode photo is in the trash), nothing else is left in the
+// folders (no temporary, no empty claim, no pending journal, no kept staging), and an
+// undo of a reassignment gives back the names from before it. A failure names the
+// seed: LUMISORT_CRASH_SEED=<seed> gives the same photos and kill points again.
 namespace {
 
-enum class Scenario
+enum class Kind
 {
     OneBarcode,
     Automatic,
     Swaps,
+    Undo,
     FilingSameFileSystem,
-    FilingOntoTmpfs,
+    FilingOtherFileSystem,
     CardImport
 };
+enum class Fs
+{
+    Ext4,
+    ExFat
+};
 
-constexpr int cKillsPerScenario = 21;
+constexpr int cKillsPerRow = 20;
 constexpr int cMostAttempts = 60;
-// The calls where a kill can split a file operation; start-up (opening libraries) is left out.
+// The calls where a kill can split a file operation (rename: FUSE paths); start-up is left out.
 const QString cKillableCalls =
     u"renameat2,rename,renameat,link,linkat,unlink,unlinkat,fsync,fdatasync,copy_file_range,write,mkdir"_s;
+
+bool isReassignment(Kind kind)
+{
+    return kind == Kind::OneBarcode || kind == Kind::Automatic || kind == Kind::Swaps || kind == Kind::Undo;
+}
 
 struct Photo
 {
     QByteArray id; // hash of its bytes
     QByteArray bytes;
     QString origin;
-    // After the rerun, its one copy is at this path (or below it, when it ends in "/"); empty: anywhere.
+    // Where its one copy is after the run (below it, when it ends in "/").
     QString expected;
-    QString barcode; // the group it belongs to, for the automatic run's rerun
-    bool cardCopy = false; // the card keeps the original: copies may also wait in the trash or a kept staging
+    // Where it is after an undo of the finished reassignment.
+    QString afterUndo;
+    bool cardCopy = false; // the card keeps the original
 };
 
 struct Setup
 {
     QString folder;
     QString working;
+    QString trash; // the trash's files/ folder that takes the working folder's photos
+    QString staging; // of the card import; it and any staging kept aside must be gone at the end
     QStringList args; // the run that is killed
     QList<Photo> photos;
     QStringList roots; // everywhere a photo may be
-    QStringList workRoots; // where no temporary may stay, and where a card copy counts
+    QStringList workRoots; // where nothing but the photos that belong there may stay
 };
 
 struct KillPoint
@@ -80,11 +97,14 @@ struct KillPoint
     }
 };
 
-struct Census
+struct Finished
 {
-    QHash<QByteArray, QStringList> places;
-    QStringList temporaries;
+    bool killed = false;
+    int exitCode = -1;
+    QString output;
 };
+
+using Census = QHash<QByteArray, QStringList>; // photo id -> where its copies are
 
 QByteArray idOf(const QByteArray &bytes)
 {
@@ -113,69 +133,65 @@ Census censusOf(const Setup &setup)
     for (const QString &root : setup.roots) {
         for (const SafeFileEntry &e : everythingBelow(root)) {
             struct stat info = {};
-            if (e.type != SafeFileEntryType::Regular || ::lstat(e.path.c_str(), &info) != 0
-                || !sizes.contains(qint64(info.st_size)))
-                continue;
-            census.places[idOf(readFile(e.path.toString()))].append(e.path.toString());
-        }
-    }
-    for (const QString &root : setup.workRoots) {
-        for (const SafeFileEntry &e : everythingBelow(root)) {
-            if (e.type == SafeFileEntryType::Regular && e.name.startsWith(".lumisort-"))
-                census.temporaries.append(e.path.toString());
+            if (e.type == SafeFileEntryType::Regular && ::lstat(e.path.c_str(), &info) == 0
+                && sizes.contains(qint64(info.st_size)))
+                census[idOf(readFile(e.path.toString()))].append(e.path.toString());
         }
     }
     return census;
-}
-
-// The copies that count for a photo: a card photo's extra copies in the trash or in
-// a staging folder kept aside are the program's caution, not a second photo.
-QStringList countedPlaces(const Setup &setup, const Census &census, const Photo &photo)
-{
-    QStringList places = census.places.value(photo.id);
-    if (photo.cardCopy) {
-        places.removeIf([&setup](const QString &path) {
-            return std::none_of(setup.workRoots.cbegin(), setup.workRoots.cend(),
-                                [&path](const QString &root) { return isBelow(path, root); });
-        });
-        places.removeIf([](const QString &path) { return path.contains(u"-kept-"_s); });
-    }
-    return places;
 }
 
 QString lostPhotos(const Setup &setup, const Census &census)
 {
     QStringList lost;
     for (const Photo &p : setup.photos) {
-        if (census.places.value(p.id).isEmpty() && !p.cardCopy)
+        if (census.value(p.id).isEmpty() && !p.cardCopy)
             lost.append(p.origin);
     }
     return lost.join(u", "_s);
 }
 
-QString misplacedPhotos(const Setup &setup, const Census &census)
+// Each photo once, where it belongs; a card photo also stays on the card, and a copy of
+// it may wait in the trash (an import cut short after clearing the working folder).
+QString misplacedPhotos(const Setup &setup, const Census &census, bool undone)
 {
     QStringList wrong;
     for (const Photo &p : setup.photos) {
-        const QStringList places = countedPlaces(setup, census, p);
+        QStringList places = census.value(p.id);
+        if (p.cardCopy)
+            places.removeIf([&](const QString &path) { return path == p.origin || isBelow(path, setup.trash); });
+        const QString &expected = undone ? p.afterUndo : p.expected;
         const bool placed = places.size() == 1
-            && (p.expected.isEmpty() || places.first() == p.expected
-                || (p.expected.endsWith(u'/') && isBelow(places.first(), p.expected)));
+            && (places.first() == expected || (expected.endsWith(u'/') && isBelow(places.first(), expected)));
         if (!placed)
-            wrong.append(p.origin + u" -> ["_s + places.join(u", "_s) + u"] expected "_s
-                         + (p.expected.isEmpty() ? u"anywhere"_s : p.expected));
+            wrong.append(p.origin + u" -> ["_s + places.join(u", "_s) + u"] expected "_s + expected);
     }
     return wrong.join(u"\n"_s);
 }
 
-QString changedCardPhotos(const Setup &setup)
+// Anything in the working folders but the photos: a temporary, an empty claim, a photo
+// hidden for a swap, a staging folder kept aside.
+QString leftovers(const Setup &setup, const Census &census)
 {
-    QStringList changed;
-    for (const Photo &p : setup.photos) {
-        if (p.cardCopy && readFile(p.origin) != p.bytes)
-            changed.append(p.origin);
+    QSet<QString> photos;
+    for (const QStringList &places : census)
+        for (const QString &place : places)
+            photos.insert(place);
+    QStringList found;
+    for (const QString &root : setup.workRoots) {
+        for (const SafeFileEntry &e : everythingBelow(root)) {
+            if (e.type == SafeFileEntryType::Regular && !photos.contains(e.path.toString()))
+                found << e.path.toString();
+        }
     }
-    return changed.join(u", "_s);
+    if (!setup.staging.isEmpty()) {
+        for (const SafeFileEntry &e : SafeFile::list(NativePath(QFileInfo(setup.staging).path()), {false, false, false})
+                                          .value_or(QList<SafeFileEntry>())) {
+            if (e.path.toString().startsWith(setup.staging))
+                found << e.path.toString();
+        }
+    }
+    return found.join(u", "_s);
 }
 
 bool setTime(const QString &path, qint64 seconds)
@@ -191,14 +207,14 @@ public:
         : m_random(random)
         , m_setup(setup)
     { }
-    // A photo of its own content (no two alike), written at path with a file time that keeps the order.
-    Photo &add(const QString &path, const QString &expected, const QString &barcode = {})
+    // A photo of its own content (no two alike), with a file time that keeps the order.
+    Photo &add(const QString &path, const QString &expected, const QString &afterUndo = {})
     {
         QByteArray bytes(qsizetype(8 + m_random.bounded(20000, 120000) / 4 * 4), Qt::Uninitialized);
         m_random.fillRange(reinterpret_cast<quint32 *>(bytes.data()), bytes.size() / 4);
         writeFile(path, bytes);
         setTime(path, 1700000000 + m_setup.photos.size() * 10);
-        m_setup.photos.append({idOf(bytes), bytes, path, expected, barcode, false});
+        m_setup.photos.append({idOf(bytes), bytes, path, expected, afterUndo.isEmpty() ? path : afterUndo, false});
         return m_setup.photos.last();
     }
 
@@ -236,18 +252,15 @@ void automatic(Fixture &fixture, Setup &s)
         const QString &name = item.at(0);
         const QString &barcode = item.at(1);
         if (name.startsWith(u"CODE_"_s)) {
-            // Discarded into the trash; a rerun cannot discard it, so it may also stay, visible.
-            fixture.add(s.working + u'/' + name, QString());
+            fixture.add(s.working + u'/' + name, s.trash + u'/');
             s.args.append(name + u'=' + barcode);
         } else {
-            const QString expected = barcode.isEmpty() ? name : barcode + u'_' + name;
-            fixture.add(s.working + u'/' + name, s.working + u'/' + expected, barcode);
+            fixture.add(s.working + u'/' + name, s.working + u'/' + (barcode.isEmpty() ? name : barcode + u'_' + name));
         }
     }
-    s.roots.append(FreedesktopTrash::homeTrash().child(QByteArrayLiteral("files")).toString());
 }
 
-// Cycles (a three-way rotation and a swap) and a chain, as a reassignment run renames them.
+// Cycles (a three-way rotation and a swap) and a chain, as a journaled run renames them.
 void swaps(Fixture &fixture, Setup &s)
 {
     const QString w = s.working + u'/';
@@ -283,10 +296,9 @@ void filing(Fixture &fixture, Setup &s, const QString &destination)
     }
 }
 
-void cardImport(Fixture &fixture, Setup &s)
+void cardImport(Fixture &fixture, Setup &s, const QString &card)
 {
-    const QString card = s.folder + u"/card"_s;
-    const QString staging = CardCopyRun::stagingFolderFor(s.working);
+    s.staging = CardCopyRun::stagingFolderFor(s.working);
     s.args = QStringList {u"--set"_s,
                           u"prefSourcePath="_s + s.working,
                           u"import"_s,
@@ -294,33 +306,14 @@ void cardImport(Fixture &fixture, Setup &s)
                           u"--threads"_s,
                           u"2"_s,
                           card};
-    const QString trash = FreedesktopTrash::homeTrash().child(QByteArrayLiteral("files")).toString();
-    s.roots = QStringList {s.working, QFileInfo(staging).path(), trash};
-    s.workRoots = QStringList {s.working, QFileInfo(staging).path()};
+    s.roots = QStringList {s.working, QFileInfo(s.staging).path(), s.trash, card};
     for (int i = 0; i < 12; ++i) {
         const QString name = u"IMG_%1.JPG"_s.arg(4000 + i);
         const QString folder = card + (i < 8 ? u"/DCIM/100CANON/"_s : u"/DCIM/101CANON/"_s);
         fixture.add(folder + name, s.working + u'/' + name).cardCopy = true;
     }
     for (int i = 0; i < 3; ++i) // the last card's photos, which the operator agreed to discard
-        fixture.add(s.working + u"/OLD_%1.JPG"_s.arg(5000 + i), trash + u'/');
-}
-
-struct Finished
-{
-    bool killed = false;
-    int exitCode = -1;
-    QString output;
-};
-
-Finished runToEnd(QProcess &process)
-{
-    Finished f;
-    process.waitForFinished(60000);
-    f.killed = process.exitStatus() == QProcess::CrashExit;
-    f.exitCode = process.exitCode();
-    f.output = QString::fromUtf8(process.readAll());
-    return f;
+        fixture.add(s.working + u"/OLD_%1.JPG"_s.arg(5000 + i), s.trash + u'/');
 }
 
 } // namespace
@@ -331,23 +324,25 @@ class TestCrashRecovery : public QObject
 
 private Q_SLOTS:
     void initTestCase();
-    void killedAndRerun_data();
-    void killedAndRerun();
+    void killedAndFinished_data();
+    void killedAndFinished();
     void killedWhileTakingALock_data();
     void killedWhileTakingALock();
     void cleanupTestCase();
 
 private:
-    Setup prepare(Scenario scenario, QRandomGenerator &random, const QString &name);
-    QProcess *start(const Setup &setup, const QStringList &straceArgs);
-    Finished run(const Setup &setup, const KillPoint &kill);
-    QString rerun(Scenario scenario, const Setup &setup);
-    // Calls of each kind the whole run makes in its busiest thread.
+    QString baseFolder(Fs fs, const QString &name);
+    Setup prepare(Kind kind, Fs fs, QRandomGenerator &random, const QString &name);
+    QProcess *start(const Setup &setup, const QStringList &args, const QStringList &straceArgs);
+    Finished run(const Setup &setup, const KillPoint &kill, const QStringList &args = {});
+    QString finishAfterKill(Kind kind, const Setup &setup, bool journalWaits, bool runBegan);
     QHash<QString, int> callCounts(const Setup &setup);
 
     quint64 m_seed = 0;
     QString m_strace;
     std::optional<ScopedMount> m_tmpfs;
+    std::optional<ScopedMount> m_exfat;
+    int m_folders = 0;
 };
 
 void TestCrashRecovery::initTestCase()
@@ -361,72 +356,107 @@ void TestCrashRecovery::initTestCase()
     m_strace = QStandardPaths::findExecutable(u"strace"_s);
     if (m_strace.isEmpty())
         qInfo("strace is not installed: every kill is a timed one");
+    m_tmpfs = ScopedMount::tmpfs(TestSandbox::instance().makeFolder(u"crash-tmpfs"_s), u"96m"_s);
+    const QString image = TestSandbox::instance().makeFolder(u"crash-exfat-image"_s) + u"/card.img"_s;
+    m_exfat = ScopedMount::fuseImage(ScopedMount::FuseKind::ExFat, image,
+                                     TestSandbox::instance().makeFolder(u"crash-exfat"_s), 256);
 }
 
 void TestCrashRecovery::cleanupTestCase()
 {
+    m_exfat.reset();
     m_tmpfs.reset();
 }
 
-void TestCrashRecovery::killedAndRerun_data()
+void TestCrashRecovery::killedAndFinished_data()
 {
-    QTest::addColumn<int>("row");
-    QTest::newRow("reassign to one barcode") << int(Scenario::OneBarcode);
-    QTest::newRow("automatic reassignment with chains") << int(Scenario::Automatic);
-    QTest::newRow("renames with cycles and a chain") << int(Scenario::Swaps);
-    QTest::newRow("filing on one file system") << int(Scenario::FilingSameFileSystem);
-    QTest::newRow("filing onto tmpfs") << int(Scenario::FilingOntoTmpfs);
-    QTest::newRow("card import") << int(Scenario::CardImport);
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("fs");
+    const QList<std::pair<Kind, QString>> kinds {{Kind::OneBarcode, u"reassign to one barcode"_s},
+                                                 {Kind::Automatic, u"automatic reassignment with chains"_s},
+                                                 {Kind::Swaps, u"journaled renames with cycles and a chain"_s},
+                                                 {Kind::Undo, u"undo of an automatic reassignment"_s},
+                                                 {Kind::FilingSameFileSystem, u"filing on one file system"_s},
+                                                 {Kind::FilingOtherFileSystem, u"filing onto another file system"_s},
+                                                 {Kind::CardImport, u"card import"_s}};
+    for (const Fs fs : {Fs::Ext4, Fs::ExFat}) {
+        for (const auto &[kind, name] : kinds)
+            QTest::addRow("%s, %s", qPrintable(name), fs == Fs::Ext4 ? "ext4" : "exFAT") << int(kind) << int(fs);
+    }
 }
 
-Setup TestCrashRecovery::prepare(Scenario scenario, QRandomGenerator &random, const QString &name)
+QString TestCrashRecovery::baseFolder(Fs fs, const QString &name)
+{
+    if (fs == Fs::Ext4)
+        return TestSandbox::instance().makeFolder(name);
+    const QString folder = m_exfat->folder() + u"/%1-%2"_s.arg(name).arg(++m_folders);
+    SafeFile::makeFolders(NativePath(folder));
+    return folder;
+}
+
+Setup TestCrashRecovery::prepare(Kind kind, Fs fs, QRandomGenerator &random, const QString &name)
 {
     Setup s;
-    s.folder = TestSandbox::instance().makeFolder(name);
-    s.working = s.folder + u"/work"_s;
+    s.folder = baseFolder(fs, name);
+    // A card is exFAT, the working folder stays on the work station's disk.
+    s.working = (kind == Kind::CardImport ? TestSandbox::instance().makeFolder(name) : s.folder) + u"/work"_s;
     SafeFile::makeFolders(NativePath(s.working));
-    s.roots = QStringList {s.working};
+    s.trash = FreedesktopTrash::trashFolderFor(NativePath(s.working)).child(QByteArrayLiteral("files")).toString();
+    s.roots = QStringList {s.working, s.trash};
     s.workRoots = QStringList {s.working};
     Fixture fixture(random, s);
-    switch (scenario) {
-    case Scenario::OneBarcode:
+    switch (kind) {
+    case Kind::OneBarcode:
         oneBarcode(fixture, s);
         break;
-    case Scenario::Automatic:
+    case Kind::Automatic:
         automatic(fixture, s);
         break;
-    case Scenario::Swaps:
+    case Kind::Swaps:
         swaps(fixture, s);
         break;
-    case Scenario::FilingSameFileSystem:
+    case Kind::Undo: {
+        // The whole automatic run first; its undo is the run that is killed.
+        automatic(fixture, s);
+        if (const Finished done = run(s, {}); done.exitCode != 0)
+            qWarning("the automatic run before the undo failed: %s", qPrintable(done.output));
+        for (Photo &p : s.photos)
+            std::swap(p.expected, p.afterUndo);
+        s.args = QStringList {u"undo"_s, s.working};
+        break;
+    }
+    case Kind::FilingSameFileSystem:
         filing(fixture, s, s.folder + u"/dest/2024-05-06"_s);
         break;
-    case Scenario::FilingOntoTmpfs:
-        filing(fixture, s, m_tmpfs->folder() + u'/' + QFileInfo(s.folder).fileName() + u"/2024-05-06"_s);
+    case Kind::FilingOtherFileSystem:
+        filing(fixture, s,
+               (fs == Fs::Ext4 ? m_tmpfs->folder() + u'/' + QFileInfo(s.folder).fileName()
+                               : TestSandbox::instance().makeFolder(name + u"-dest"_s))
+                   + u"/2024-05-06"_s);
         break;
-    case Scenario::CardImport:
-        cardImport(fixture, s);
+    case Kind::CardImport:
+        cardImport(fixture, s, s.folder + u"/card"_s);
         break;
     }
     return s;
 }
 
-QProcess *TestCrashRecovery::start(const Setup &setup, const QStringList &straceArgs)
+QProcess *TestCrashRecovery::start(const Setup &setup, const QStringList &args, const QStringList &straceArgs)
 {
-    const bool child = setup.args.value(0) == u"--swap-child"_s;
+    const bool child = args.value(0) == u"--swap-child"_s;
     const QString program = child ? QCoreApplication::applicationFilePath() : TestSandbox::cliPath();
     auto *process = new QProcess;
     process->setProcessChannelMode(QProcess::MergedChannels);
     process->setWorkingDirectory(setup.folder);
     if (straceArgs.isEmpty())
-        process->start(program, setup.args);
+        process->start(program, args);
     else
-        process->start(m_strace, straceArgs + QStringList {u"--"_s, program} + setup.args);
+        process->start(m_strace, straceArgs + QStringList {u"--"_s, program} + args);
     process->waitForStarted();
     return process;
 }
 
-Finished TestCrashRecovery::run(const Setup &setup, const KillPoint &kill)
+Finished TestCrashRecovery::run(const Setup &setup, const KillPoint &kill, const QStringList &args)
 {
     QStringList strace;
     if (!kill.lockPath.isEmpty())
@@ -434,27 +464,30 @@ Finished TestCrashRecovery::run(const Setup &setup, const KillPoint &kill)
                               u"-P"_s, kill.lockPath, u"-e"_s, u"inject=write:signal=KILL:when=1"_s};
     else if (!kill.call.isEmpty())
         strace = QStringList {u"-f"_s, u"-qq"_s,
-
                               u"-o"_s, u"/dev/null"_s,
                               u"-e"_s, u"trace="_s + kill.call,
                               u"-e"_s, u"inject=%1:signal=KILL:when=%2"_s.arg(kill.call).arg(kill.when)};
-    std::unique_ptr<QProcess> process(start(setup, strace));
+    std::unique_ptr<QProcess> process(start(setup, args.isEmpty() ? setup.args : args, strace));
+    Finished f;
     if (kill.delayMs >= 0 && !process->waitForFinished(kill.delayMs)) {
         process->kill();
         process->waitForFinished();
-        Finished f;
         f.killed = true;
         return f;
     }
-    return runToEnd(*process);
+    process->waitForFinished(60000);
+    f.killed = process->exitStatus() == QProcess::CrashExit || process->exitCode() == 128 + 9;
+    f.exitCode = process->exitCode();
+    f.output = QString::fromUtf8(process->readAll());
+    return f;
 }
 
 QHash<QString, int> TestCrashRecovery::callCounts(const Setup &setup)
 {
-    const QString log = setup.folder + u"/calls.log"_s;
+    const QString log = TestSandbox::instance().makeFolder(u"calls"_s) + u"/calls.log"_s;
     std::unique_ptr<QProcess> process(
-        start(setup, {u"-f"_s, u"-qq"_s, u"-o"_s, log, u"-e"_s, u"trace="_s + cKillableCalls}));
-    runToEnd(*process);
+        start(setup, setup.args, {u"-f"_s, u"-qq"_s, u"-o"_s, log, u"-e"_s, u"trace="_s + cKillableCalls}));
+    process->waitForFinished(60000);
     QHash<QString, QHash<QString, int>> perThread;
     const QStringList killable = cKillableCalls.split(u',');
     for (const QByteArray &line : readFile(log).split('\n')) {
@@ -474,99 +507,65 @@ QHash<QString, int> TestCrashRecovery::callCounts(const Setup &setup)
     return busiest;
 }
 
-// What the operator (and the next start) does after a crash. Filing and the card
-// import are simply run again. The one-barcode run is given the folder's photos
-// again. The automatic run cannot be repeated (it would put a second barcode in
-// front of the renamed photos): each group's photos still under their old names
-// get their barcode, the later groups first, as their photos hold names the
-// earlier ones take. The swaps: the next start finishes a cycle that was under
-// way, then the renames not yet done run.
-QString TestCrashRecovery::rerun(Scenario scenario, const Setup &setup)
+// What comes next after a crash. A reassignment or an undo is finished by the next
+// command on its folder; only a run killed before its journal was on disk (nothing
+// renamed yet) is begun again by the operator. Filing and the card import are run again.
+QString TestCrashRecovery::finishAfterKill(Kind kind, const Setup &setup, bool journalWaits, bool runBegan)
 {
     const auto again = [&](const QStringList &args) -> QString {
-        Setup copy = setup;
-        copy.args = args;
-        const Finished f = run(copy, {});
+        const Finished f = run(setup, {}, args);
         return f.exitCode == 0 && !f.killed ? QString() : u"rerun "_s + args.join(u' ') + u" failed:\n"_s + f.output;
     };
-    switch (scenario) {
-    case Scenario::OneBarcode: {
-        QStringList args {u"reassign"_s, u"--barcode"_s, u"4242"_s, u"--"_s};
-        for (const SafeFileEntry &e : SafeFile::list(NativePath(setup.working)).value_or(QList<SafeFileEntry>()))
-            args.append(e.path.toString());
-        return again(args);
+    if (isReassignment(kind)) {
+        const Finished touched = run(setup, {}, {u"sections"_s, setup.working});
+        if (touched.exitCode != 0)
+            return u"sections after the kill failed:\n"_s + touched.output;
+        if (journalWaits != touched.output.contains(u"An interrupted "_s))
+            return u"the finished run was not told, or one was told that never began:\n"_s + touched.output;
+        return runBegan ? QString() : again(setup.args);
     }
-    case Scenario::Automatic: {
-        const Census census = censusOf(setup);
-        for (const QString &barcode : {u"999"_s, u"888"_s, u"777"_s}) {
-            QStringList args {u"reassign"_s, u"--barcode"_s, barcode, u"--"_s};
-            for (const Photo &p : setup.photos) {
-                if (p.barcode == barcode && census.places.value(p.id) == QStringList {p.origin})
-                    args.append(p.origin);
-            }
-            if (args.size() > 4)
-                if (const QString failed = again(args); !failed.isEmpty())
-                    return failed;
-        }
-        return {};
+    // The operator tries again a little later when told another run is working.
+    QString failed = again(setup.args);
+    for (int tries = 0; failed.contains(u"already working"_s) && tries < 20; ++tries) {
+        QTest::qWait(250);
+        failed = again(setup.args);
     }
-    case Scenario::Swaps: {
-        ReassignRecovery::recoverInterrupted();
-        const Census census = censusOf(setup);
-        QStringList args {u"--swap-child"_s};
-        for (const Photo &p : setup.photos) {
-            if (census.places.value(p.id) == QStringList {p.origin})
-                args << p.origin << p.expected;
-        }
-        return args.size() > 1 ? again(args) : QString();
-    }
-    case Scenario::FilingSameFileSystem:
-    case Scenario::FilingOntoTmpfs:
-    case Scenario::CardImport: {
-        // The operator tries again a little later when told another run is working.
-        QString failed = again(setup.args);
-        for (int tries = 0; failed.contains(u"already working"_s) && tries < 20; ++tries) {
-            QTest::qWait(250);
-            failed = again(setup.args);
-        }
-        return failed;
-    }
-    }
-    return {};
+    return failed;
 }
 
-void TestCrashRecovery::killedAndRerun()
+void TestCrashRecovery::killedAndFinished()
 {
-    QFETCH(int, row);
-    const auto scenario = Scenario(row);
+    QFETCH(int, kind);
+    QFETCH(int, fs);
+    const auto k = Kind(kind);
+    const auto f = Fs(fs);
     const QString tag = QString::fromLatin1(QTest::currentDataTag());
-    if (scenario == Scenario::FilingOntoTmpfs) {
-        if (!m_tmpfs)
-            m_tmpfs = ScopedMount::tmpfs(TestSandbox::instance().makeFolder(u"crash-tmpfs"_s), u"96m"_s);
+    if (f == Fs::ExFat)
+        SKIP_UNLESS_MOUNTED(*m_exfat);
+    if (k == Kind::FilingOtherFileSystem && f == Fs::Ext4)
         SKIP_UNLESS_MOUNTED(*m_tmpfs);
-    }
-    QRandomGenerator random(quint32(m_seed ^ (m_seed >> 32)) + 7919u * quint32(scenario));
-    const QString name = u"crash-%1"_s.arg(int(scenario));
+    QRandomGenerator random(quint32(m_seed ^ (m_seed >> 32)) + 7919u * quint32(kind) + 104729u * quint32(fs));
+    const QString name = u"crash-%1-%2"_s.arg(kind).arg(fs);
 
     // One undisturbed run shows how long the work takes and which calls it makes.
     QElapsedTimer timer;
+    Setup plain = prepare(k, f, random, name);
     timer.start();
-    Setup plain = prepare(scenario, random, name);
     const Finished whole = run(plain, {});
-    QVERIFY2(whole.exitCode == 0, qPrintable(whole.output));
     const int wholeMs = int(std::max<qint64>(timer.elapsed(), 20));
-    QVERIFY2(misplacedPhotos(plain, censusOf(plain)).isEmpty(), qPrintable(misplacedPhotos(plain, censusOf(plain))));
+    QVERIFY2(whole.exitCode == 0, qPrintable(whole.output));
+    QVERIFY2(misplacedPhotos(plain, censusOf(plain), false).isEmpty(),
+             qPrintable(misplacedPhotos(plain, censusOf(plain), false)));
     QHash<QString, int> calls;
     if (!m_strace.isEmpty())
-        calls = callCounts(prepare(scenario, random, name));
+        calls = callCounts(prepare(k, f, random, name));
     QStringList callNames = calls.keys();
     callNames.sort();
 
     int kills = 0;
     int attempts = 0;
-    int leftoverCopies = 0; // of card photos, in the trash or a kept staging folder
-    int barcodePhotosLeft = 0; // in the working folder: only the killed run could have discarded them
-    for (; kills < cKillsPerScenario && attempts < cMostAttempts; ++attempts) {
+    int finishedFromJournal = 0;
+    for (; kills < cKillsPerRow && attempts < cMostAttempts; ++attempts) {
         KillPoint kill;
         if (attempts % 3 == 2 || callNames.isEmpty()) {
             kill.delayMs = int(random.bounded(wholeMs + 1));
@@ -574,7 +573,8 @@ void TestCrashRecovery::killedAndRerun()
             kill.call = callNames.at(int(random.bounded(quint32(callNames.size()))));
             kill.when = 1 + int(random.bounded(quint32(calls.value(kill.call))));
         }
-        const Setup setup = prepare(scenario, random, name);
+        const Setup setup = prepare(k, f, random, name);
+        const qsizetype journalsBefore = ReassignJournal::journalsNewestFirst().size();
         const QString context =
             u"%1, seed %2, attempt %3, killed %4"_s.arg(tag).arg(m_seed).arg(attempts).arg(kill.text());
         const Finished killed = run(setup, kill);
@@ -582,61 +582,67 @@ void TestCrashRecovery::killedAndRerun()
             continue; // the run ended before the kill point
         ++kills;
 
-        const Census afterKill = censusOf(setup);
-        const QString lost = lostPhotos(setup, afterKill);
+        const QString lost = lostPhotos(setup, censusOf(setup));
         QVERIFY2(lost.isEmpty(), qPrintable(context + u": lost after the kill: "_s + lost));
-        const QString changed = changedCardPhotos(setup);
-        QVERIFY2(changed.isEmpty(), qPrintable(context + u": the card changed: "_s + changed));
-
-        const QString failed = rerun(scenario, setup);
+        // A pending journal beside its completed record is a run that was done.
+        const QStringList pending = ReassignJournal::pendingJournals();
+        const bool journalWaits = std::any_of(pending.cbegin(), pending.cend(), [](const QString &path) {
+            return !QFileInfo::exists(path.chopped(int(sizeof ".pending.json") - 1) + u".json"_s);
+        });
+        const bool runBegan = ReassignJournal::journalsNewestFirst().size() > journalsBefore;
+        finishedFromJournal += journalWaits ? 1 : 0;
+        const QString failed = finishAfterKill(k, setup, journalWaits, runBegan);
         QVERIFY2(failed.isEmpty(), qPrintable(context + u": "_s + failed));
-        const Census afterRerun = censusOf(setup);
-        const QString misplaced = misplacedPhotos(setup, afterRerun);
-        QVERIFY2(misplaced.isEmpty(), qPrintable(context + u": after the rerun:\n"_s + misplaced));
-        QVERIFY2(afterRerun.temporaries.isEmpty(),
-                 qPrintable(context + u": temporaries left: "_s + afterRerun.temporaries.join(u", "_s)));
-        for (const Photo &p : setup.photos) {
-            leftoverCopies += int(afterRerun.places.value(p.id).size() - countedPlaces(setup, afterRerun, p).size());
-            if (p.expected.isEmpty() && isBelow(afterRerun.places.value(p.id).value(0), setup.working))
-                ++barcodePhotosLeft;
+
+        const Census finished = censusOf(setup);
+        const QString misplaced = misplacedPhotos(setup, finished, false);
+        QVERIFY2(misplaced.isEmpty(), qPrintable(context + u": after finishing:\n"_s + misplaced));
+        const QString left = leftovers(setup, finished);
+        QVERIFY2(left.isEmpty(), qPrintable(context + u": left in the folders: "_s + left));
+        QVERIFY2(
+            ReassignJournal::pendingJournals().isEmpty(),
+            qPrintable(context + u": journals still pending: "_s + ReassignJournal::pendingJournals().join(u", "_s)));
+        if (isReassignment(k)) {
+            const Finished undone = run(setup, {}, {u"undo"_s, setup.working});
+            QVERIFY2(undone.exitCode == 0, qPrintable(context + u": undo failed:\n"_s + undone.output));
+            const QString notBack = misplacedPhotos(setup, censusOf(setup), true);
+            QVERIFY2(notBack.isEmpty(),
+                     qPrintable(context + u": after the undo:\n"_s + notBack + u"\n"_s + undone.output));
         }
     }
-    qInfo("%s: %d kills in %d runs (a whole run takes %d ms); afterwards %d extra copies of card photos, %d barcode "
-          "photos still in the working folder",
-          qPrintable(tag), kills, attempts, wholeMs, leftoverCopies, barcodePhotosLeft);
-    QVERIFY2(kills >= cKillsPerScenario, qPrintable(u"only %1 runs were killed before they ended"_s.arg(kills)));
+    qInfo("%s: %d kills in %d runs (a whole run takes %d ms), %d finished from their journal", qPrintable(tag), kills,
+          attempts, wholeMs, finishedFromJournal);
+    QVERIFY2(kills >= cKillsPerRow, qPrintable(u"only %1 runs were killed before they ended"_s.arg(kills)));
 }
 
 // A run killed between creating its lock file and writing its process id into it
 // leaves an empty lock: the next run must still get through.
 void TestCrashRecovery::killedWhileTakingALock_data()
 {
-    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("kind");
     QTest::addColumn<QString>("lock");
     const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    QTest::newRow("filing") << int(Scenario::FilingSameFileSystem) << u"filing"_s;
-    QTest::newRow("card import, its own lock")
-        << int(Scenario::CardImport) << runtime + u"/lumisort-card-import.lock"_s;
-    QTest::newRow("card import, the filing lock") << int(Scenario::CardImport) << u"filing"_s;
+    QTest::newRow("filing") << int(Kind::FilingSameFileSystem) << u"filing"_s;
+    QTest::newRow("card import, its own lock") << int(Kind::CardImport) << runtime + u"/lumisort-card-import.lock"_s;
+    QTest::newRow("card import, the filing lock") << int(Kind::CardImport) << u"filing"_s;
 }
 
 void TestCrashRecovery::killedWhileTakingALock()
 {
-    QFETCH(int, row);
+    QFETCH(int, kind);
     QFETCH(QString, lock);
     if (m_strace.isEmpty())
         QSKIP("strace is not installed");
-    const auto scenario = Scenario(row);
     QRandomGenerator random(quint32(m_seed) + quint32(qHash(QByteArray(QTest::currentDataTag()))));
-    const Setup setup = prepare(scenario, random, u"lock-%1"_s.arg(row));
+    const Setup setup = prepare(Kind(kind), Fs::Ext4, random, u"lock-%1"_s.arg(kind));
     KillPoint kill;
     kill.lockPath = lock == u"filing"_s ? FilingRun::lockPathFor(setup.working) : lock;
     SafeFile::makeFolders(NativePath(QFileInfo(kill.lockPath).path()), 0700); // strace watches a path it can resolve
     const Finished killed = run(setup, kill);
     QVERIFY2(killed.killed, qPrintable(killed.output));
-    const QString failed = rerun(scenario, setup);
+    const QString failed = finishAfterKill(Kind(kind), setup, false, false);
     QVERIFY2(failed.isEmpty(), qPrintable(failed));
-    const QString misplaced = misplacedPhotos(setup, censusOf(setup));
+    const QString misplaced = misplacedPhotos(setup, censusOf(setup), false);
     QVERIFY2(misplaced.isEmpty(), qPrintable(misplaced));
 }
 
@@ -644,19 +650,10 @@ namespace {
 // The child: renames as a reassignment run does, journal and all ("from to" pairs).
 int renameInChild(const QStringList &pairs)
 {
-    QList<RenamePlan::Step> steps;
-    QList<ReassignJournal::Entry> planned;
-    for (qsizetype i = 0; i + 1 < pairs.size(); i += 2) {
-        steps.append({pairs.at(i), pairs.at(i + 1)});
-        planned.append({pairs.at(i), pairs.at(i + 1), {}, {}});
-    }
-    ReassignJournal journal;
-    journal.begin(u"automatic"_s, planned);
-    const QList<RenamePlan::Outcome> outcomes =
-        RenamePlan::execute(steps, [&journal](const RenamePlan::Parking &p) { return journal.noteParked(p); });
-    const bool allRenamed =
-        std::all_of(outcomes.cbegin(), outcomes.cend(), [](const RenamePlan::Outcome &o) { return o.renamed; });
-    return journal.complete({}) && allRenamed ? 0 : 1;
+    QList<JournaledRun::Entry> entries;
+    for (qsizetype i = 0; i + 1 < pairs.size(); i += 2)
+        entries.append({pairs.at(i), pairs.at(i + 1)});
+    return JournaledRun::run(u"automatic"_s, entries, QString()).failed() ? 1 : 0;
 }
 } // namespace
 

@@ -42,7 +42,7 @@ void TestReassignJournal::pruneByAge()
     const QString hidden = TestSandbox::instance().makeFolder(u"photos"_s) + u"/.IMG_0001.JPG.swap"_s;
     if (photoStillHidden)
         QVERIFY(writeFile(hidden, "photo"));
-    QJsonObject root {{u"state"_s, u"planned"_s},
+    QJsonObject root {{u"state"_s, u"complete"_s},
                       {u"parked"_s, QJsonArray {QJsonObject {{u"parked"_s, hidden}}}},
                       {u"entries"_s, QJsonArray()}};
     if (writtenDaysAgo >= 0)

@@ -148,7 +148,7 @@ void TestReassignUndo::changedFileRefusesTheWholeUndo()
     } else if (change == u"append"_s) {
         QVERIFY(writeFile(photo, "rotated by an editor"));
     } else if (change == u"empty"_s) {
-        const std::optional<ReassignJournal::Record> run = ReassignJournal::read(newestJournal());
+        const std::optional<ReassignJournal::Record> run = ReassignJournal::read(newestJournal()).record;
         for (const ReassignJournal::Entry &e : run.value().entries)
             QVERIFY(e.trashPath.isEmpty() || SafeFile::remove(e.trashPath));
     } else if (change == u"occupy"_s) {
@@ -191,7 +191,7 @@ void TestReassignUndo::runsBegunTogetherKeepTheirOwnJournals()
     QStringList paths;
     for (int i = 0; i < 20; ++i) {
         ReassignJournal journal;
-        QVERIFY(journal.begin(i % 2 ? u"undo"_s : u"barcode"_s, {}));
+        QVERIFY(journal.begin(i % 2 ? u"undo"_s : u"barcode"_s, {}).isEmpty());
         paths << journal.path();
     }
     QStringList sorted = paths;
