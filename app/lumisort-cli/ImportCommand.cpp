@@ -5,6 +5,7 @@
 #include "cardimport/CardCopyRun.h"
 #include "support/MountTable.h"
 #include "support/NativePath.h"
+#include "support/Plural.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -29,6 +30,9 @@ QString ImportCommand::usage()
            "  --threads N               copies under way at once, 1-8 (default 4)\n"
            "  --discard-working-folder  the photos now in the working folder may go to the trash\n"
            "                            (without it, a working folder holding photos is refused)\n"
+           "  a photo whose name an earlier one of the card has is imported under the first free\n"
+           "  numbered name (IMG_0001-2.JPG); staging folders kept by earlier imports go once each\n"
+           "  of their files is found on the card or in the working folder, else they are named\n"
            "  exit status 1 when the card was not completely imported"_s;
 }
 
@@ -75,8 +79,12 @@ int ImportCommand::run(const QStringList &args, CliIo &io)
            << " (staging in " << options.stagingFolder << ")" << Qt::endl;
 
     const CardCopyRun::Result r = CardCopyRun::run(options);
-    for (const CardCopyRun::Skip &s : r.sameName)
-        io.out << "skipped\t" << s.name << '\t' << s.reason << Qt::endl;
+    for (const CardCopyRun::Numbered &n : r.numbered)
+        io.out << "numbered\t" << n.cardPath << '\t' << n.name << Qt::endl;
+    for (const QString &folder : r.removedKeptFolders)
+        io.out << "removed kept staging\t" << folder << Qt::endl;
+    for (const CardCopyRun::Skip &k : r.earlierKept)
+        io.out << "KEPT\t" << k.name << '\t' << k.reason << Qt::endl;
     for (const CardCopyRun::Skip &s : r.failed)
         io.out << "FAILED\t" << s.name << '\t' << s.reason << Qt::endl;
     for (const QString &e : r.walkErrors)
@@ -85,8 +93,9 @@ int ImportCommand::run(const QStringList &args, CliIo &io)
            << "copied: " << r.staged << " of " << r.planned << " photos, " << r.bytes << " bytes in "
            << QString::number(r.copySeconds, 'f', 2) << " s (" << rate(r.bytes, r.copySeconds)
            << ", synced and read back)" << Qt::endl
-           << "skipped: " << r.sameName.size() << " with the name of an earlier photo, " << (r.entries - r.photos)
-           << " not photos" << Qt::endl
+           << "numbered: " << Plural::count(r.numbered.size(), u"photo"_s, u"photos"_s)
+           << " with the name of an earlier one" << Qt::endl
+           << "skipped: " << (r.entries - r.photos) << " not photos" << Qt::endl
            << "failed: " << r.failed.size() << Qt::endl
            << "transferred: " << r.transferred << " photos" << Qt::endl
            << "total: " << QString::number(r.seconds, 'f', 2) << " s (" << rate(r.bytes, r.seconds) << ")" << Qt::endl

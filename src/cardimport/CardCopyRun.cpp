@@ -1,5 +1,6 @@
 #include "CardCopyRun.h"
 
+#include "KeptStaging.h"
 #include "VolumeEjector.h"
 #include "filing/AbandonedLock.h"
 #include "filing/FilingRun.h"
@@ -9,6 +10,7 @@
 #include "shell/SettingsStore.h"
 #include "support/FreedesktopTrash.h"
 #include "support/MountTable.h"
+#include "support/NumberedName.h"
 #include "support/PathUtils.h"
 #include "support/SafeFile.h"
 #include "support/SystemLog.h"
@@ -45,7 +47,7 @@ struct Planned
 
 // The order a person reads the card in: each folder's names sorted, a folder's
 // contents right after it. Same-named photos are decided by this order, so the
-// first folder of a card (100CANON before 101CANON) wins.
+// first folder of a card (100CANON before 101CANON) keeps the name.
 bool walkOrder(const SafeFileEntry &a, const SafeFileEntry &b)
 {
     const QList<QByteArray> pa = a.path.bytes().split('/');
@@ -193,10 +195,8 @@ bool isEmptyFolder(const NativePath &folder)
 // Moves a staging folder out of the way of later runs, under a dated name beside it.
 QString keepAside(const NativePath &staging)
 {
-    QByteArray name = staging.fileNameBytes();
-    while (name.startsWith('.'))
-        name.remove(0, 1);
-    const QByteArray base = name + "-kept-" + QDateTime::currentDateTime().toString(u"yyyyMMdd-HHmmss"_s).toLatin1();
+    const QByteArray base =
+        KeptStaging::keptPrefix(staging) + QDateTime::currentDateTime().toString(u"yyyyMMdd-HHmmss"_s).toLatin1();
     for (int n = 1; n < 1000; ++n) {
         const NativePath kept = staging.parent().child(n == 1 ? base : base + '-' + QByteArray::number(n));
         const FileResult moved = SafeFile::renameNoReplace(staging, kept);
@@ -362,7 +362,9 @@ QString CardCopyRun::Result::summary() const
     switch (outcome) {
     case Outcome::Transferred:
         return u"Done - %1 imported"_s.arg(photosText(transferred))
-            + (sameName.isEmpty() ? QString() : u", %1 left on the card (same name)"_s.arg(sameName.size()));
+            + (numbered.isEmpty() ? QString()
+                                  : u", %1 of them under a numbered name (another photo of the card had theirs)"_s.arg(
+                                      numbered.size()));
     case Outcome::CardUnreadable:
         return u"Stopped - the card cannot be read; nothing was copied"_s;
     case Outcome::Refused:
@@ -402,6 +404,29 @@ QString CardCopyRun::stagingFolderFor(const QString &workingFolder)
         && (!S_ISDIR(existing.st_mode) || existing.st_uid != ::getuid()))
         return inCache;
     return beside;
+}
+
+QStringList CardCopyRun::keptStagingFolders(const QString &workingFolder)
+{
+    QStringList folders;
+    QList<NativePath> places {NativePath(stagingFolderFor(workingFolder))};
+    if (NativePath(cacheStagingFolder()) != places.constFirst())
+        places.append(NativePath(cacheStagingFolder()));
+    // Checked only when no import runs: a running one fills its staging folder, and takes
+    // over a killed one's (keeping it aside) before anything else.
+    QLockFile importLock(importLockPath());
+    importLock.setStaleLockTime(0);
+    const bool idle = importLock.tryLock(0);
+    for (const NativePath &staging : std::as_const(places)) {
+        folders += KeptStaging::foldersBeside(staging);
+        SafeFileListOptions everything;
+        everything.skipHidden = false;
+        const std::optional<QList<SafeFileEntry>> left = SafeFile::list(staging, everything);
+        if (idle && left && !left->isEmpty())
+            folders.append(staging.toString());
+    }
+    folders.removeDuplicates();
+    return folders;
 }
 
 qsizetype CardCopyRun::photosInFolder(const QString &folder)
@@ -571,30 +596,57 @@ CardCopyRun::Result CardCopyRun::run(const Options &options)
     QList<SafeFileEntry> entries = *listed;
     std::stable_sort(entries.begin(), entries.end(), walkOrder);
 
-    // Which photos go where: the first of several same-named photos wins.
+    // Which photos go where. Every photo keeps its name where no earlier one (in the
+    // order above) has it; the others take the first free numbered name, as filing
+    // does. Names differing only in case count as one: staging or the working folder
+    // may be on a file system (exFAT) that does not tell them apart.
     QList<Planned> plan;
-    QHash<QByteArray, QString> firstOfName;
+    QList<qsizetype> repeated;
+    QSet<QString> taken;
+    QList<NativePath> cardFiles; // where a copy kept by an earlier import may also be
     Progress progress;
-    for (const SafeFileEntry &entry : std::as_const(entries)) {
+    const auto nameKey = [](const QByteArray &name) { return NativePath::decode(name).toCaseFolded(); };
+    const auto planCopy = [&](const SafeFileEntry &entry, const QByteArray &name) {
+        taken.insert(nameKey(name));
+        struct stat info = {};
+        const qint64 size = ::lstat(entry.path.c_str(), &info) == 0 ? qint64(info.st_size) : 0;
+        plan.append({entry, size, staging.child(name)});
+        progress.bytesTotal += size;
+    };
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        const SafeFileEntry &entry = entries.at(i);
         if (entry.type != SafeFileEntryType::Regular)
             continue;
         ++result.entries;
+        cardFiles.append(entry.path);
         if (!isImage(entry))
             continue;
         ++result.photos;
-        const NativePath target = staging.child(entry.name);
-        if (const auto it = firstOfName.constFind(entry.name); it != firstOfName.constEnd()) {
-            const FileResult clash = FileResult::failure(u"copy"_s, target, EEXIST);
-            logLine(u"oops somethingwrong with copyItemAtURL "_s + clash.text() + u" ("_s + entry.path.toString()
-                    + u")"_s);
-            result.sameName.append({entry.path.toString(), u"same name as "_s + *it + u", which was copied"_s});
+        if (taken.contains(nameKey(entry.name)))
+            repeated.append(i);
+        else
+            planCopy(entry, entry.name);
+    }
+    for (const qsizetype i : std::as_const(repeated)) {
+        const SafeFileEntry &entry = entries.at(i);
+        std::optional<QByteArray> freeName;
+        for (int number = 2; number <= NumberedName::cMostNumbers && !freeName; ++number) {
+            const std::optional<QByteArray> candidate = NumberedName::make(entry.name, number);
+            if (!candidate)
+                break;
+            if (!taken.contains(nameKey(*candidate)))
+                freeName = candidate;
+        }
+        if (!freeName) {
+            result.failed.append({entry.path.toString(),
+                                  u"another photo of the card has its name, and no numbered name is free for it"_s});
             continue;
         }
-        firstOfName.insert(entry.name, entry.path.toString());
-        struct stat info = {};
-        const qint64 size = ::lstat(entry.path.c_str(), &info) == 0 ? qint64(info.st_size) : 0;
-        plan.append({entry, size, target});
-        progress.bytesTotal += size;
+        logLine(u"CardCopyRun.... "_s + entry.path.displayString() + u" is imported as "_s
+                + NativePath::forDisplay(NativePath::decode(*freeName))
+                + u": an earlier photo of the card has its name"_s);
+        result.numbered.append({entry.path.toString(), NativePath::decode(*freeName)});
+        planCopy(entry, *freeName);
     }
     progress.filesTotal = plan.size();
     result.planned = plan.size();
@@ -621,6 +673,51 @@ CardCopyRun::Result CardCopyRun::run(const Options &options)
     if (result.workingFolderPhotos > 0 && !options.discardWorkingFolder)
         return refuse(u"The working folder "_s + working + u" holds "_s + photosText(result.workingFolderPhotos)
                       + u" that would be moved to the trash to make room for the card, and nobody agreed to that."_s);
+    // Importing the rest would report a card done that still holds a photo nowhere else.
+    if (!result.failed.isEmpty())
+        return refuse(
+            u"No name is free in the working folder for %1 of the card:\n"_s.arg(photosText(result.failed.size()))
+            + listText(result.failed) + u"\n\nEvery photo is still on the card."_s);
+
+    QString earlierKept;
+    if (FileResult r = prepareStaging(staging, &earlierKept); !r)
+        return refuse(u"The staging folder cannot be made: "_s + r.text());
+    // Copies that are not needed (the card, not ejected, still holds every photo) go; others are kept.
+    const auto dropStaging = [&] {
+        if (FileResult r = removeStagedCopies(staging); !r)
+            logLine(u"CardCopyRun.... "_s + r.text());
+    };
+
+    // What earlier imports kept (a killed run's copies among them) goes once each of its
+    // files is found on this card or in the working folder, before the working folder is cleared.
+    QStringList keptFolders = KeptStaging::foldersBeside(staging);
+    if (NativePath(cacheStagingFolder()) != staging)
+        keptFolders += KeptStaging::foldersBeside(NativePath(cacheStagingFolder()));
+    keptFolders.removeDuplicates();
+    if (!keptFolders.isEmpty()) {
+        report.status(u"Checking the photos that an earlier import kept..."_s);
+        QList<NativePath> elsewhere = cardFiles;
+        SafeFileListOptions everything;
+        everything.skipHidden = false;
+        everything.recursive = true;
+        for (const SafeFileEntry &e :
+             SafeFile::list(NativePath(working), everything).value_or(QList<SafeFileEntry>())) {
+            if (e.type == SafeFileEntryType::Regular)
+                elsewhere.append(e.path);
+        }
+        const KeptStaging::Sweep sweep = KeptStaging::clear(keptFolders, elsewhere);
+        result.removedKeptFolders = sweep.removed;
+        for (const KeptStaging::Kept &k : sweep.kept)
+            result.earlierKept.append({k.folder, k.reason});
+    }
+    QString earlierNote;
+    if (!result.earlierKept.isEmpty()) {
+        QStringList folders;
+        for (const Skip &k : std::as_const(result.earlierKept))
+            folders.append(k.name + u" ("_s + k.reason + u')');
+        earlierNote = u"\n\nPhotos that an earlier import kept are still in:\n"_s + folders.join(u'\n')
+            + u"\nThey may be the only copies: once each is safe elsewhere, remove the folder."_s;
+    }
 
     // Room for every photo, where it is staged and (when that is another file system)
     // where it goes; what the working folder holds now moves to a trash on its own file system.
@@ -631,22 +728,15 @@ CardCopyRun::Result CardCopyRun::run(const Options &options)
         qint64 blockSize = 4096;
         const std::optional<qint64> room = freeBytes(place, &blockSize);
         const qint64 needed = roomNeeded(plan, blockSize);
-        if (room && *room < needed)
-            return refuse(u"There is not enough room for the card's photos: they need %1, and only %2 is free "
-                          "where %3 goes."_s.arg(megabytes(needed), megabytes(*room), place.toString()));
+        if (room && *room < needed) {
+            dropStaging();
+            result.message = u"There is not enough room for the card's photos: they need %1, and only %2 is free "
+                             "where %3 goes.\n\nNothing was copied; the working folder was left as it was."_s.arg(
+                                 megabytes(needed), megabytes(*room), place.toString())
+                + earlierNote;
+            return finish(Outcome::Refused);
+        }
     }
-
-    if (FileResult r = prepareStaging(staging, &result.earlierKeptFolder); !r)
-        return refuse(u"The staging folder cannot be made: "_s + r.text());
-    const QString earlierNote = result.earlierKeptFolder.isEmpty()
-        ? QString()
-        : u"\n\nPhotos that an earlier import left in the staging folder were kept in "_s + result.earlierKeptFolder
-            + u'.';
-    // Copies that are not needed (the card, not ejected, still holds every photo) go; others are kept.
-    const auto dropStaging = [&] {
-        if (FileResult r = removeStagedCopies(staging); !r)
-            logLine(u"CardCopyRun.... "_s + r.text());
-    };
 
     // Staging: the copies are synced and read back; several run at once so that
     // one file's sync and read-back overlap the next one's copying.

@@ -9,15 +9,17 @@
 #include <optional>
 
 // Copying a camera card into the working folder. Every photo on the card
-// (subfolders flattened, hidden files left out, names kept byte for byte) is
-// copied into a staging folder private to the user, on the working folder's
+// (subfolders flattened, hidden files left out, names kept byte for byte; a name
+// that an earlier folder of the card already gave takes the first free numbered
+// one, "IMG_0001-2.JPG") is copied into a staging folder private to the user, on the working folder's
 // file system where possible, synced and read back against its source. Only
 // when every photo found is safely staged is the working folder cleared (into
 // the trash, never deleted) and filled from the staging folder: renames where
 // both share a file system, else checked copies. A working folder holding photos
 // is cleared only when the operator agreed to it. The card itself is never
 // written to, and a staging folder that may hold the only copy of a card is
-// never cleared: it is kept under a dated name.
+// never cleared: it is kept under a dated name, until a later import finds each
+// of its files on the card or in the working folder.
 class CardCopyRun
 {
 public:
@@ -61,7 +63,9 @@ public:
         NoWorkingFolder, // no working folder set, or it does not exist: nothing was copied
         WorkingFolderRefused, // the working folder may not be cleared (or clearing it failed)
         TransferIncomplete, // the working folder was cleared but some photo could not be put there
-        Refused // nothing was copied: photos in the working folder, folders overlapping the card, no room
+        // Nothing was copied: photos in the working folder, folders overlapping the card, no room,
+        // a photo that no free name is left for.
+        Refused
     };
 
     struct Skip
@@ -69,13 +73,18 @@ public:
         QString name;
         QString reason;
     };
+    struct Numbered
+    {
+        QString cardPath;
+        QString name; // in the working folder
+    };
 
     struct Result
     {
         Outcome outcome = Outcome::CardUnreadable;
         qsizetype entries = 0; // regular files found on the card (hidden ones left out)
         qsizetype photos = 0; // of those, photos
-        qsizetype planned = 0; // photos to stage (same-named ones left out)
+        qsizetype planned = 0; // photos to stage
         qsizetype staged = 0;
         qsizetype transferred = 0;
         qsizetype workingFolderPhotos = 0; // photos found in the working folder before the copy
@@ -83,18 +92,23 @@ public:
         double copySeconds = 0;
         double seconds = 0; // the whole run
         bool ejected = false;
-        QList<Skip> sameName; // photos left on the card because an earlier one had the name
-        QList<Skip> failed; // staging or transfer failures
+        QList<Numbered> numbered; // photos imported under a numbered name, as an earlier one had theirs
+        QList<Skip> failed; // photos that could not be named, staged or transferred
         QStringList walkErrors;
         QString stagingFolder;
         QString keptFolder; // where staged photos were kept because they may be their only copy
-        QString earlierKeptFolder; // where photos left in the staging folder by an earlier run were kept
+        // Folders that earlier imports kept, removed now that each of their files was found
+        // on the card or in the working folder.
+        QStringList removedKeptFolders;
+        // Folders that earlier imports kept and that stay, as some file of theirs was found
+        // nowhere else; each is told with the reason.
+        QList<Skip> earlierKept;
         QString message; // for the operator when the run stopped or fell short
         // The operator must hear about it (a missing working folder only closes the sheet).
         bool needsAlert() const
         {
-            return (outcome != Outcome::Transferred || !earlierKeptFolder.isEmpty())
-                && outcome != Outcome::NoWorkingFolder && outcome != Outcome::CardUnreadable;
+            return (outcome != Outcome::Transferred || !earlierKept.isEmpty()) && outcome != Outcome::NoWorkingFolder
+                && outcome != Outcome::CardUnreadable;
         }
         // One line for the status of the sheet: what really happened, in counts.
         QString summary() const;
@@ -104,6 +118,11 @@ public:
     // folder when that shares the working folder's file system, else a hidden
     // folder of the user's beside the working folder, else the cache folder anyway.
     static QString stagingFolderFor(const QString &workingFolder);
+
+    // Folders where copies of card photos wait since an earlier import of this working
+    // folder kept them (or was killed while making them), until an import of their card
+    // finds each elsewhere or the operator clears them; empty when there are none.
+    static QStringList keptStagingFolders(const QString &workingFolder);
 
     // Photos (by type, hidden files left out) anywhere below a folder.
     static qsizetype photosInFolder(const QString &folder);

@@ -1,5 +1,7 @@
 #include "FilePlacement.h"
 
+#include "support/NumberedName.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -11,7 +13,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr qsizetype cLongestName = 255; // bytes in one name on the common file systems
 constexpr int cMostNumbers = 9999;
 constexpr qsizetype cChunkSize = qsizetype(1) << 20;
 
@@ -78,13 +79,7 @@ qsizetype readChunk(int fd, char *buffer, qsizetype size)
 
 std::optional<QByteArray> FilePlacement::numberedName(const QByteArray &name, int number)
 {
-    // A leading dot starts a hidden name, not an extension.
-    const qsizetype dot = name.lastIndexOf('.');
-    const qsizetype split = dot > 0 ? dot : name.size();
-    QByteArray numbered = name.left(split) + '-' + QByteArray::number(number) + name.mid(split);
-    if (numbered.size() > cLongestName)
-        return std::nullopt;
-    return numbered;
+    return NumberedName::make(name, number);
 }
 
 FilePlacement::Comparison FilePlacement::compare(const NativePath &a, const NativePath &b, FileResult *error)

@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSet>
+#include <QStandardPaths>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -88,6 +89,10 @@ private Q_SLOTS:
     void workingFolderOnTheCardIsRefused_data();
     void workingFolderOnTheCardIsRefused();
     void noRoomRefusesBeforeCopying();
+    void sameNamesInTwoCameraFolders_data();
+    void sameNamesInTwoCameraFolders();
+    void keptStagingOfAKilledImport_data();
+    void keptStagingOfAKilledImport();
     void onlyCopyOfACardIsKept_data();
     void onlyCopyOfACardIsKept();
     void removeFolderAtPathRefuses_data();
@@ -119,6 +124,7 @@ void TestCardCopyRun::replacesWorkingFolderWithTheCard()
     const QByteArray dcim = QFile::encodeName(cardFolder + u"/DCIM"_s);
     QVERIFY(QDir().mkpath(cardFolder + u"/DCIM/101CANON"_s) && QDir().mkpath(cardFolder + u"/DCIM/.thumbs"_s));
     QVERIFY(writeRaw(dcim + "/101CANON/IMG_0001.JPG", "a later photo of the same name", 1600000000));
+    QVERIFY(writeRaw(dcim + "/101CANON/IMG_0001-2.JPG", "named as a numbered one", 1600000007));
     QVERIFY(writeRaw(dcim + "/101CANON/IMG_0101.CR2", "raw photo", 1600000001));
     QVERIFY(writeRaw(dcim + "/100CANON/caf\xe9.JPG", "latin-1 name", 1600000002));
     QVERIFY(writeRaw(dcim + "/100CANON/NOTES.txt", "not a photo", 1600000003));
@@ -161,11 +167,18 @@ void TestCardCopyRun::replacesWorkingFolderWithTheCard()
     const CardCopyRun::Result r = CardCopyRun::run(options);
 
     QCOMPARE(r.outcome, CardCopyRun::Outcome::Transferred);
-    QSet<QByteArray> expected {"IMG_0101.CR2", "caf\xe9.JPG"};
-    for (const DemoCard::Photo &p : card.photos)
-        expected.insert(QFile::encodeName(QFileInfo(p.path).fileName()));
-    QCOMPARE(namesIn(working), expected);
-    QCOMPARE(r.sameName.size(), 1);
+    // Name in the working folder -> where it is on the card. The later IMG_0001.JPG takes
+    // the first free number, past the card's own IMG_0001-2.JPG.
+    QMap<QByteArray, QByteArray> sourceOf {{"IMG_0101.CR2", "/101CANON/IMG_0101.CR2"},
+                                           {"caf\xe9.JPG", "/100CANON/caf\xe9.JPG"},
+                                           {"IMG_0001-2.JPG", "/101CANON/IMG_0001-2.JPG"},
+                                           {"IMG_0001-3.JPG", "/101CANON/IMG_0001.JPG"}};
+    for (const DemoCard::Photo &p : card.photos) {
+        const QByteArray name = QFile::encodeName(QFileInfo(p.path).fileName());
+        sourceOf.insert(name, "/100CANON/" + name);
+    }
+    const QList<QByteArray> names = sourceOf.keys();
+    QCOMPARE(namesIn(working), QSet<QByteArray>(names.cbegin(), names.cend()));
     QCOMPARE(ejected, QStringList {cardFolder});
     QCOMPARE(statuses.constFirst(), u"Copying Files from Card..."_s);
     QCOMPARE(statuses.count(u"Done - Copying Files from Card..."_s), 2);
@@ -182,13 +195,13 @@ void TestCardCopyRun::replacesWorkingFolderWithTheCard()
     QVERIFY2(!exists(staging), qPrintable(staging));
     QVERIFY(!staging.startsWith(QDir::tempPath()));
 
-    // Every photo is its first occurrence on the card, byte for byte, with the card's time.
+    // Every photo is the one on the card, byte for byte, with the card's time.
     const QByteArray workingBytes = QFile::encodeName(working);
     const mode_t mask = ::umask(0);
     ::umask(mask);
     const mode_t ordinaryMode = 0666 & ~mask;
-    for (const QByteArray &name : std::as_const(expected)) {
-        const QByteArray source = dcim + (name == "IMG_0101.CR2" ? "/101CANON/" : "/100CANON/") + name;
+    for (const QByteArray &name : names) {
+        const QByteArray source = dcim + sourceOf.value(name);
         const QByteArray target = workingBytes + '/' + name;
         QCOMPARE(readFile(QFile::decodeName(target)), readFile(QFile::decodeName(source)));
         QCOMPARE(statOf(target).st_mtim.tv_sec, statOf(source).st_mtim.tv_sec);
@@ -298,6 +311,110 @@ void TestCardCopyRun::noRoomRefusesBeforeCopying()
     QCOMPARE(contentsOf(small.folder()), (QMap<QByteArray, QByteArray> {{"work/OLD.JPG", "last card"}}));
 }
 
+void TestCardCopyRun::sameNamesInTwoCameraFolders_data()
+{
+    QTest::addColumn<QByteArray>("stem"); // of the five names in 100CANON and again in 101CANON
+    QTest::addColumn<bool>("imported");
+    QTest::newRow("IMG_0001-5 twice") << QByteArray("IMG_000") << true;
+    QTest::newRow("255-byte names: no numbered name is free") << QByteArray(250, 'L') << false;
+}
+
+// A card formatted after an import loses what the import left on it.
+void TestCardCopyRun::sameNamesInTwoCameraFolders()
+{
+    QFETCH(QByteArray, stem);
+    QFETCH(bool, imported);
+    TestSandbox &sandbox = TestSandbox::instance();
+    const QString card = sandbox.makeFolder(u"card"_s);
+    const QString working = sandbox.makeFolder(u"work"_s);
+    QMap<QByteArray, QByteArray> expected;
+    for (const QString &folder : {u"100CANON"_s, u"101CANON"_s}) {
+        for (int i = 1; i <= 5; ++i) {
+            const QByteArray name = stem + QByteArray::number(i) + ".JPG";
+            const QByteArray bytes = randomBytes(4096);
+            QVERIFY(writeFile(card + u"/DCIM/"_s + folder + u'/' + QString::fromLatin1(name), bytes));
+            expected.insert(expected.contains(name) ? stem + QByteArray::number(i) + "-2.JPG" : name, bytes);
+        }
+    }
+    const CliRun cli = runCli(working, {u"import"_s, card});
+    QCOMPARE(cli.exitCode, imported ? 0 : 1);
+    if (imported) {
+        QCOMPARE(contentsOf(working), expected);
+        QVERIFY2(cli.out.contains(u"Done - 10 photos imported, 5 of them under a numbered name"_s),
+                 qPrintable(cli.out));
+        return;
+    }
+    QVERIFY2(!cli.out.contains(u"Done"_s) && !cli.out.contains(u"copied\t"_s), qPrintable(cli.out));
+    QVERIFY2(cli.err.contains(u"no numbered name is free"_s) && cli.err.contains(card + u"/DCIM/101CANON/L"_s),
+             qPrintable(cli.err));
+    QCOMPARE(contentsOf(working), (QMap<QByteArray, QByteArray>()));
+}
+
+void TestCardCopyRun::keptStagingOfAKilledImport_data()
+{
+    QTest::addColumn<QString>("change"); // to the killed import's staging folder before the next import
+    QTest::addColumn<bool>("removed");
+    QTest::newRow("every file on the card") << QString() << true;
+    QTest::newRow("a file found in the working folder") << u"working"_s << true;
+    QTest::newRow("a file that differs from the card's") << u"differs"_s << false;
+    QTest::newRow("a file found only there") << u"only"_s << false;
+}
+
+// Kills once left a kept staging folder each (thousands of copies), though the card held every photo.
+void TestCardCopyRun::keptStagingOfAKilledImport()
+{
+    QFETCH(QString, change);
+    QFETCH(bool, removed);
+    const QString strace = QStandardPaths::findExecutable(u"strace"_s);
+    if (strace.isEmpty())
+        QSKIP("strace is not installed");
+    TestSandbox &sandbox = TestSandbox::instance();
+    const QString card = sandbox.makeFolder(u"card"_s);
+    QVERIFY(DemoCard::make(card, 1, 4).isValid());
+    const QString working = sandbox.makeFolder(u"work"_s);
+    QVERIFY(writeFile(working + u"/OLD.JPG"_s, "a photo of the last card"));
+    const QString staging = CardCopyRun::stagingFolderFor(working);
+    // Rows share the cache folder: what one keeps is no business of the next.
+    const auto removeKept = [&working] {
+        for (const QString &folder : CardCopyRun::keptStagingFolders(working))
+            QDir(folder).removeRecursively();
+    };
+    removeKept();
+    const auto cleanup = qScopeGuard(removeKept);
+    const QStringList import {u"--set"_s, u"prefSourcePath="_s + working, u"import"_s, u"--threads"_s,
+                              u"1"_s,     u"--discard-working-folder"_s,  card};
+    // Killed as the third staged copy takes its name: two copies and a half-made one stay.
+    QProcess killed;
+    killed.start(strace,
+                 QStringList {u"-f"_s, u"-qq"_s, u"-o"_s, u"/dev/null"_s, u"-e"_s, u"trace=renameat2"_s, u"-e"_s,
+                              u"inject=renameat2:signal=KILL:when=3"_s, u"--"_s, TestSandbox::cliPath()}
+                     + import);
+    QVERIFY(killed.waitForFinished(60000));
+    QVERIFY2(namesIn(staging).contains("IMG_0002.JPG"), qPrintable(QString::fromUtf8(killed.readAll())));
+    if (change == u"working"_s)
+        QVERIFY(writeFile(staging + u"/COPY.JPG"_s, "a photo of the last card"));
+    else if (change == u"differs"_s)
+        QVERIFY(writeFile(staging + u"/IMG_0001.JPG"_s, "not the card's"));
+    else if (change == u"only"_s)
+        QVERIFY(writeFile(staging + u"/IMG_9999.JPG"_s, "only here"));
+    QMap<QByteArray, QByteArray> left = contentsOf(staging);
+    left.removeIf([](const auto &file) { return file.key().startsWith('.'); }); // the half-made copy goes
+
+    const CliRun again = runCli(working, import.mid(2));
+    QCOMPARE(again.exitCode, 0);
+    QCOMPARE(namesIn(working).size(), 5);
+    const QStringList kept = CardCopyRun::keptStagingFolders(working);
+    QCOMPARE(kept.isEmpty(), removed);
+    QVERIFY2(!namesIn(QFileInfo(staging).path()).contains(QFileInfo(staging).fileName().toUtf8()), "staging left");
+    if (removed)
+        return;
+    QCOMPARE(kept.size(), 1);
+    QVERIFY(kept.constFirst().startsWith(staging + u"-kept-"_s));
+    QCOMPARE(contentsOf(kept.constFirst()), left);
+    QVERIFY2(again.out.contains(u"KEPT\t"_s + kept.constFirst()), qPrintable(again.out));
+    QVERIFY2(again.err.contains(kept.constFirst()), qPrintable(again.err));
+}
+
 void TestCardCopyRun::onlyCopyOfACardIsKept_data()
 {
     QTest::addColumn<QString>("trouble");
@@ -354,8 +471,9 @@ void TestCardCopyRun::onlyCopyOfACardIsKept()
         QVERIFY2(!r.keptFolder.isEmpty() && r.message.contains(r.keptFolder), qPrintable(r.message));
         QVERIFY(r.keptFolder != staging);
     }
+    const QString earlierKept = r.earlierKept.isEmpty() ? QString() : r.earlierKept.constFirst().name;
     if (trouble == u"leftover"_s)
-        QVERIFY2(!r.earlierKeptFolder.isEmpty() && r.message.contains(r.earlierKeptFolder), qPrintable(r.message));
+        QVERIFY2(!earlierKept.isEmpty() && r.message.contains(earlierKept), qPrintable(r.message));
     if (trouble == u"immutable"_s)
         QVERIFY2(!ejected && r.message.contains(u"not ejected"_s), qPrintable(r.message));
 
@@ -373,7 +491,7 @@ void TestCardCopyRun::onlyCopyOfACardIsKept()
         }
     }
     if (trouble == u"leftover"_s)
-        QCOMPARE(readFile(r.earlierKeptFolder + u"/IMG_9999.JPG"_s), "only copy of an earlier card");
+        QCOMPARE(readFile(earlierKept + u"/IMG_9999.JPG"_s), "only copy of an earlier card");
 }
 
 void TestCardCopyRun::removeFolderAtPathRefuses_data()

@@ -51,7 +51,8 @@ private Q_SLOTS:
     void unassignedWithoutDestinationTellsTheOperator();
     void asksBeforePhotosGoToTheTrash_data();
     void asksBeforePhotosGoToTheTrash();
-    void pulledCardIsNotDone();
+    void cardNotWhollyImportedIsNotDone_data();
+    void cardNotWhollyImportedIsNotDone();
     void importUnderWayHoldsOffQuitting();
 
 private:
@@ -387,16 +388,37 @@ void TestLoadCardViewController::asksBeforePhotosGoToTheTrash()
     QVERIFY(CardImportTesting::trashedContent(m_working + u"/later"_s).has_value());
 }
 
-void TestLoadCardViewController::pulledCardIsNotDone()
+void TestLoadCardViewController::cardNotWhollyImportedIsNotDone_data()
 {
+    QTest::addColumn<bool>("pulled"); // else a photo that no free name is left for
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<QString>("said"); // by the status line and the alert
+    QTest::newRow("card pulled after the first photo")
+        << true << int(CardCopyRun::Outcome::StagingIncomplete) << u"1 of 3 photos copied"_s;
+    QTest::newRow("a 255-byte name in two camera folders")
+        << false << int(CardCopyRun::Outcome::Refused) << u"no numbered name is free"_s;
+}
+
+void TestLoadCardViewController::cardNotWhollyImportedIsNotDone()
+{
+    QFETCH(bool, pulled);
+    QFETCH(int, outcome);
+    QFETCH(QString, said);
     // Not under the removable-media roots: the sheet would offer it as an existing card.
     ScopedMount card = ScopedMount::tmpfs(TestSandbox::instance().makeFolder(u"EOS_DIGITAL"_s), u"16m"_s);
     SKIP_UNLESS_MOUNTED(card);
     QVERIFY(DemoCard::make(card.folder(), 1, 2).isValid());
+    if (!pulled) {
+        for (const QString &folder : {u"/DCIM/100CANON/"_s, u"/DCIM/101CANON/"_s})
+            QVERIFY(writeFile(card.folder() + folder + QString(251, u'L') + u".JPG"_s, folder.toUtf8()));
+    }
     // One photo at a time, and the card is pulled once the first is staged.
-    LoadCardViewController::setRunOptionsForTesting([&card](CardCopyRun::Options &options) {
+    LoadCardViewController::setRunOptionsForTesting([&card, pulled](CardCopyRun::Options &options) {
         options.copyThreads = 1;
-        options.copied = [&card](const QString &, qint64) { QProcess::execute(u"umount"_s, {u"-l"_s, card.folder()}); };
+        if (pulled)
+            options.copied = [&card](const QString &, qint64) {
+                QProcess::execute(u"umount"_s, {u"-l"_s, card.folder()});
+            };
     });
     LoadCardViewController *sheet = openSheet();
     QPointer<LoadCardViewController> alive(sheet);
@@ -404,14 +426,17 @@ void TestLoadCardViewController::pulledCardIsNotDone()
     sheet->processNewCard(card.folder());
     QVERIFY(finished.wait(20000));
 
-    QCOMPARE(finished.first().first().toInt(), int(CardCopyRun::Outcome::StagingIncomplete));
+    QCOMPARE(finished.first().first().toInt(), outcome);
     QVERIFY(alive);
     QVERIFY2(!sheet->statusLabel->text().startsWith(u"Done"_s), qPrintable(sheet->statusLabel->text()));
-    QVERIFY2(sheet->statusLabel->text().contains(u"1 of 3 photos copied"_s), qPrintable(sheet->statusLabel->text()));
-    QVERIFY2(sheet->progressBar->format().startsWith(u"1 of 3 photos copied"_s),
-             qPrintable(sheet->progressBar->format()));
+    if (pulled) {
+        QVERIFY2(sheet->statusLabel->text().contains(said), qPrintable(sheet->statusLabel->text()));
+        QVERIFY2(sheet->progressBar->format().startsWith(said), qPrintable(sheet->progressBar->format()));
+    }
     QTRY_COMPARE(Alert::shownForTesting().size(), 1);
-    QCOMPARE(Alert::shownForTesting().constFirst().messageText, u"Card NOT Imported"_s);
+    const Alert::Content shown = Alert::shownForTesting().constFirst();
+    QCOMPARE(shown.messageText, u"Card NOT Imported"_s);
+    QVERIFY2(pulled || shown.informativeText.contains(said), qPrintable(shown.informativeText));
     QCOMPARE(QDir(m_working).entryList(QDir::Files), QStringList {u"notes.txt"_s});
     QCOMPARE(m_refreshes, 0);
 }
