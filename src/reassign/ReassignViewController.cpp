@@ -637,6 +637,12 @@ void ReassignViewController::warnAndStay(const QString &message, const QString &
 
 void ReassignViewController::finishRun(const ReassignRun::Report &report)
 {
+    if (!report.started) {
+        warnAndStay(u"! NOTHING WAS RENAMED !"_s,
+                    u"The record of the reassignment could not be written, so no photo was touched: "_s
+                        + report.journalError);
+        return;
+    }
     QWidget *window = parentWidget();
     accept();
     NotificationCenter::defaultCenter().post(NotificationNames::myRefreshId,
@@ -648,13 +654,20 @@ void ReassignViewController::finishRun(const ReassignRun::Report &report)
         if (!outcome.renamed && !outcome.error.isEmpty())
             kept << NativePath::forDisplay(QFileInfo(outcome.from).fileName()) + u": "_s + outcome.error;
     }
+    for (const QString &path : report.kept)
+        kept << NativePath::forDisplay(QFileInfo(path).fileName())
+                + u": a barcode photo the trash would not take; it stays in the folder under this name"_s;
+    QString title =
+        u"! "_s + Plural::count(kept.size(), u"PHOTO KEPT ITS NAME"_s, u"PHOTOS KEPT THEIR NAMES"_s) + u" !"_s;
+    if (!report.journalError.isEmpty()) {
+        if (kept.isEmpty())
+            title = u"! THE REASSIGNMENT WAS NOT RECORDED !"_s;
+        kept << u"The photos were renamed, but the record of the run could not be completed (the next visit to the "
+                u"folder completes it): "_s
+                + report.journalError;
+    }
     if (!kept.isEmpty())
-        Alert::beginSheet(
-            window,
-            {Alert::Style::Warning,
-             u"! "_s + Plural::count(kept.size(), u"PHOTO KEPT ITS NAME"_s, u"PHOTOS KEPT THEIR NAMES"_s) + u" !"_s,
-             kept.join(u'\n'),
-             {u"OK"_s}});
+        Alert::beginSheet(window, {Alert::Style::Warning, title, kept.join(u'\n'), {u"OK"_s}});
 }
 
 std::optional<QString> ReassignViewController::rejectionOf(const QString &entry)
