@@ -839,3 +839,23 @@ QList<NativePath> SafeFile::removeStaleClaims(const NativePath &folder)
         syncFolder(folder);
     return freed;
 }
+
+bool SafeFile::mayBeClaimInProgress(const NativePath &path)
+{
+    ListOptions everything;
+    everything.skipHidden = false;
+    const std::optional<QList<Entry>> entries = list(path.parent(), everything);
+    if (!entries)
+        return false;
+    const QByteArray name = path.fileNameBytes();
+    for (const Entry &entry : *entries) {
+        if (entry.type != EntryType::Regular || !entry.name.startsWith(".lumisort-")
+            || !entry.name.endsWith(cClaimSuffix) || isLeftByGoneProcess(entry.name, cClaimSuffix))
+            continue;
+        struct stat recordInfo = {};
+        const std::optional<ClaimRecordContents> record = readClaimRecord(entry.path, recordInfo);
+        if (record && record->name == name)
+            return true;
+    }
+    return false;
+}

@@ -126,6 +126,10 @@ public:
     // any other file keeps its name, an empty one of someone else's too. Returns the freed paths.
     static QList<NativePath> removeStaleClaims(const NativePath &folder);
 
+    // Whether the file at path may be a claim another rename (of this or another
+    // machine) is about to rename over or take back: a live record in its folder names it.
+    static bool mayBeClaimInProgress(const NativePath &path);
+
     using EntryType = SafeFileEntryType;
     using Entry = SafeFileEntry;
     using ListOptions = SafeFileListOptions;
