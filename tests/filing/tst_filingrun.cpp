@@ -363,10 +363,11 @@ void TestFilingRun::acrossFileSystemsWithAFullDestination()
 
 void TestFilingRun::killedMoveIsCleanedUp_data()
 {
-    // lumisort-cli killed while filing onto another file system; the next run leaves only the photo.
+    // lumisort-cli killed while filing; the next run leaves only the photo.
     QTest::addColumn<bool>("exFat"); // else tmpfs
     QTest::addColumn<QString>("kill"); // "call", or "call@photo"/"call@target" to count only calls on that path
-    QTest::addColumn<bool>("replacedClaim"); // someone put an empty file of their own in the claim's place
+    // Someone put an empty file of their own (an hour old, as a copied file keeps its time) in the claim's place.
+    QTest::addColumn<bool>("replacedClaim");
     QTest::newRow("copy onto tmpfs, killed while writing it") << false << u"fchmod"_s << false;
     // exFAT has no rename that refuses to replace: an empty claim holds the name first.
     QTest::newRow("exFAT, killed before renaming over the claim") << true << u"rename@photo"_s << false;
