@@ -3,9 +3,11 @@
 #include "support/NumberedName.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -75,6 +77,79 @@ qsizetype readChunk(int fd, char *buffer, qsizetype size)
     return done;
 }
 
+// Long enough for another station's rename over its claim on a busy network
+// file system; a claim whose station died keeps its name no longer than this.
+constexpr auto cClaimPatience = std::chrono::seconds(15);
+constexpr auto cClaimPoll = std::chrono::milliseconds(5);
+constexpr int cMostVanished = 100;
+
+bool sameState(const struct stat &a, const struct stat &b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size && a.st_mode == b.st_mode
+        && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+enum class Settled
+{
+    Identical,
+    Different,
+    SameFile,
+    Unreadable,
+    Vanished // the name is free again
+};
+
+// What holds a taken name once any rename under way there has ended. Where renames
+// cannot refuse to replace, another station claims a name with an empty file and
+// then renames over it (or takes the claim back when its rename fails): compared
+// in between, the claim would pass for a different photo (ours would get a
+// numbered name beside its own copy), or vanish under the comparison.
+Settled settledComparison(const NativePath &file, const NativePath &target, FileResult *error)
+{
+    const auto deadline = std::chrono::steady_clock::now() + cClaimPatience;
+    for (;;) {
+        struct stat seen = {};
+        if (::lstat(target.c_str(), &seen) != 0) {
+            if (errno == ENOENT)
+                return Settled::Vanished;
+            if (error)
+                *error = FileResult::failure(u"compare"_s, target, errno);
+            return Settled::Unreadable;
+        }
+        const bool mayBeClaim = S_ISREG(seen.st_mode) && seen.st_size == 0;
+        if (mayBeClaim && std::chrono::steady_clock::now() < deadline && SafeFile::mayBeClaimInProgress(target)) {
+            struct stat now = seen;
+            while (std::chrono::steady_clock::now() < deadline && ::lstat(target.c_str(), &now) == 0
+                   && sameState(seen, now))
+                std::this_thread::sleep_for(cClaimPoll);
+            continue;
+        }
+        FileResult compareError;
+        const FilePlacement::Comparison comparison = FilePlacement::compare(file, target, &compareError);
+        if (comparison == FilePlacement::Comparison::Unreadable && compareError.path() == target
+            && compareError.errorNumber() == ENOENT)
+            return Settled::Vanished;
+        // An empty file whose record was gone by the time we looked was a claim
+        // renamed over meanwhile, or another claim took its place: look again.
+        struct stat after = {};
+        if (mayBeClaim && std::chrono::steady_clock::now() < deadline
+            && (::lstat(target.c_str(), &after) != 0 || !sameState(seen, after)))
+            continue;
+        if (error)
+            *error = compareError;
+        switch (comparison) {
+        case FilePlacement::Comparison::Identical:
+            return Settled::Identical;
+        case FilePlacement::Comparison::Different:
+            return Settled::Different;
+        case FilePlacement::Comparison::SameFile:
+            return Settled::SameFile;
+        case FilePlacement::Comparison::Unreadable:
+            break;
+        }
+        return Settled::Unreadable;
+    }
+}
+
 } // namespace
 
 std::optional<QByteArray> FilePlacement::numberedName(const QByteArray &name, int number)
@@ -129,6 +204,7 @@ FilePlacement::Result FilePlacement::place(const NativePath &file, const NativeP
     SafeFileCopyOptions neverReplacing = options;
     neverReplacing.replace = SafeFileReplace::Never;
     const NativePath ownName = folder.child(name);
+    int vanished = 0;
     for (int number = 1; number <= cMostNumbers; ++number) {
         const std::optional<QByteArray> candidate = number == 1 ? name : numberedName(name, number);
         if (!candidate) {
@@ -155,8 +231,8 @@ FilePlacement::Result FilePlacement::place(const NativePath &file, const NativeP
             return result;
         }
         FileResult compareError;
-        switch (compare(file, target, &compareError)) {
-        case Comparison::Identical:
+        switch (settledComparison(file, target, &compareError)) {
+        case Settled::Identical:
             // Only now, with every byte known to be at the destination, may the working copy go.
             if (const FileResult removed = SafeFile::remove(file); !removed) {
                 result.reason = u"an identical copy is already at "_s + target.displayString()
@@ -165,12 +241,20 @@ FilePlacement::Result FilePlacement::place(const NativePath &file, const NativeP
             }
             result.outcome = Outcome::AlreadyFiled;
             return result;
-        case Comparison::Different:
+        case Settled::Different:
             continue;
-        case Comparison::SameFile:
+        case Settled::Vanished:
+            // Another station took its claim back: the name is free again.
+            if (++vanished <= cMostVanished) {
+                --number;
+                continue;
+            }
+            result.reason = target.displayString() + u" keeps appearing and vanishing"_s;
+            return result;
+        case Settled::SameFile:
             result.reason = target.displayString() + u" is the same file as the working copy"_s;
             return result;
-        case Comparison::Unreadable:
+        case Settled::Unreadable:
             result.reason = u"a file is already at "_s + target.displayString()
                 + u" and the two could not be compared: "_s + compareError.text();
             return result;

@@ -14,6 +14,8 @@
 // filed (only then is the working copy removed); a different file sends the
 // photo to the first free numbered name ("123_IMG_0004-2.JPG"), claimed by a
 // rename that refuses to replace, so two stations never take the same name.
+// A name that another station has claimed and is about to rename over is waited
+// for, so a photo both stations file lands once.
 class FilePlacement
 {
 public:

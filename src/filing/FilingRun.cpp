@@ -150,6 +150,15 @@ void removeStaleTemporaries(const QString &folder)
                 + (removed ? u" removed"_s : u" could not be removed: "_s + removed.text()));
     }
 }
+
+// Empty files that killed renames left holding a name (where renames cannot refuse
+// to replace): filed from, one would go out as a photo; filed into, it would push
+// the real photo to a numbered name beside it.
+void removeStaleClaims(const QString &folder)
+{
+    for (const NativePath &freed : SafeFile::removeStaleClaims(folder))
+        logLine(u"FilingRun -> run.... empty claim of a killed rename "_s + freed.displayString() + u" removed"_s);
+}
 } // namespace
 
 // One run per working folder, whichever process starts it (the window or the command line).
@@ -251,6 +260,7 @@ FilingRun::Result FilingRun::run(const QString &srcPath, const QString &destPath
             logLine(u"oops somethign went wrong "_s + made.text());
     }
 
+    removeStaleClaims(srcPath);
     FileResult listError;
     const std::optional<QList<SafeFileEntry>> entries = SafeFile::list(srcPath, {}, &listError);
     if (!entries) {
@@ -282,8 +292,10 @@ FilingRun::Result FilingRun::run(const QString &srcPath, const QString &destPath
     // The unassigned-photos folder is made (when enabled) once for the run.
     const std::optional<QString> unknownFolder = DestinationPathRules::getDestinationPathForUnknown();
     for (const QString &folder : {destPath, unknownFolder.value_or(QString())}) {
-        if (!folder.isEmpty())
-            removeStaleTemporaries(folder);
+        if (folder.isEmpty())
+            continue;
+        removeStaleTemporaries(folder);
+        removeStaleClaims(folder);
     }
     // Tells the observer and the log, and keeps the photos the summary must name.
     const auto filed = [&](const SafeFileEntry &file, const FilePlacement::Result &placed, EventKind kind,

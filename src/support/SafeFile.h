@@ -77,6 +77,8 @@ public:
     // rename(2) that never replaces: renameat2(RENAME_NOREPLACE), else link + unlink,
     // else (exFAT/FAT through FUSE, NFS, SMB) an exclusive create claims the name and
     // the file is renamed over that claim. EEXIST when the target exists.
+    // A claim is recorded before it is made, in a hidden ".lumisort-<host>-<pid>-<random>.claim"
+    // beside it, so that one left by a kill can be taken back (removeStaleClaims).
     // A batch of renames may leave the folder sync to its end (syncFolder once).
     static FileResult renameNoReplace(const NativePath &from, const NativePath &to, bool syncFolders = true);
 
@@ -122,6 +124,16 @@ public:
     // killed before it finished: removing it loses nothing, as the original is removed
     // only once the copy has taken its real name.
     static bool isStaleTemporary(const QByteArray &name);
+
+    // Takes back, in this folder only, the empty claims of renames (see renameNoReplace)
+    // whose process of this machine was killed before it renamed over them, and removes
+    // their records. A claim goes only while it is still the empty file its record made;
+    // any other file keeps its name, an empty one of someone else's too. Returns the freed paths.
+    static QList<NativePath> removeStaleClaims(const NativePath &folder);
+
+    // Whether the file at path may be a claim another rename (of this or another
+    // machine) is about to rename over or take back: a live record in its folder names it.
+    static bool mayBeClaimInProgress(const NativePath &path);
 
     using EntryType = SafeFileEntryType;
     using Entry = SafeFileEntry;

@@ -8,6 +8,7 @@
 #include <QLockFile>
 #include <QProcess>
 #include <QStandardPaths>
+#include <array>
 
 using namespace Qt::StringLiterals;
 
@@ -24,6 +25,8 @@ private Q_SLOTS:
     void refused_data();
     void refused();
     void nameTakenWhileRenaming();
+    void twoStationsAtOnce_data();
+    void twoStationsAtOnce();
     void oneRunPerFolderHoweverItIsTyped();
 
 private:
@@ -178,6 +181,69 @@ void TestFileCommand::nameTakenWhileRenaming()
     QCOMPARE(run.status, 0);
     QCOMPARE(contentsOf(day), QStringList({u"123_IMG_0004-2.JPG=this station"_s, u"123_IMG_0004.JPG=other station"_s}));
     QVERIFY2(run.out.contains(u"123_IMG_0004.JPG \u2192 "_s + day + u"123_IMG_0004-2.JPG"_s), qPrintable(run.out));
+}
+
+void TestFileCommand::twoStationsAtOnce_data()
+{
+    QTest::addColumn<QString>("destination"); // "ext4", or "exFAT" with the working folders on ext4 or on it too
+    QTest::addColumn<bool>("workOnDestination");
+    QTest::newRow("ext4") << u"ext4"_s << true;
+    QTest::newRow("exFAT, working folders on ext4") << u"exFAT"_s << false;
+    QTest::newRow("exFAT, working folders on it too") << u"exFAT"_s << true;
+}
+
+void TestFileCommand::twoStationsAtOnce()
+{
+    // Two work stations file cards of the same names into one shared folder at the same
+    // moment; some photos are the same on both (the one card filed from two places).
+    QFETCH(QString, destination);
+    QFETCH(bool, workOnDestination);
+    std::optional<ScopedMount> mount;
+    if (destination == u"exFAT"_s) {
+        mount.emplace(
+            ScopedMount::fuseImage(ScopedMount::FuseKind::ExFat, m_work + u"/card.img"_s, m_root + u"/share"_s, 64));
+        SKIP_UNLESS_MOUNTED(*mount);
+    }
+    const QString share = mount ? mount->folder() : m_root;
+    const QString stations = workOnDestination ? share : TestSandbox::instance().makeFolder(u"stations"_s);
+    constexpr int cRounds = 20;
+    constexpr int cPhotos = 6;
+    for (int round = 1; round <= cRounds; ++round) {
+        const QString into = share + u"/round"_s + QString::number(round);
+        constexpr int cFiller = 64 * 1024;
+        QStringList expected; // "name without its number=what follows the filler"
+        std::array<QString, 2> work;
+        for (int station = 0; station < 2; ++station) {
+            work[station] = stations + u"/station%1-%2"_s.arg(station).arg(round);
+            for (int i = 1; i <= cPhotos; ++i) {
+                const bool same = i % 2 == 1;
+                const QString name = u"2000000000015_IMG_%1.JPG"_s.arg(i, 4, 10, QLatin1Char('0'));
+                const QString tag = same ? u"same"_s : u"station "_s + QString::number(station);
+                QVERIFY(writeFile(work[station] + u'/' + name, QByteArray(cFiller, 'a' + char(i)) + tag.toLatin1()));
+                if (!same || station == 0)
+                    expected << name + u'=' + tag;
+            }
+        }
+        std::array<QProcess, 2> runs;
+        for (int station = 0; station < 2; ++station)
+            runs[station].start(TestSandbox::cliPath(), settings() + QStringList {u"file"_s, work[station], into});
+        const std::array<Run, 2> done {finish(runs[0]), finish(runs[1])};
+        for (int station = 0; station < 2; ++station) {
+            const Run &run = done.at(station);
+            QVERIFY2(run.status == 0,
+                     qPrintable(u"round %1, station %2:\n"_s.arg(round).arg(station) + run.out + run.err));
+            QVERIFY2(QDir(work.at(station)).isEmpty(), qPrintable(run.out));
+        }
+        // Each photo once: a different one under the next number, the same one only once.
+        QStringList filed;
+        for (const QString &file : contentsOf(into))
+            filed << file.section(u'=', 0, 0) + u'=' + file.section(u'=', 1).mid(cFiller);
+        const QStringList asFiled = filed;
+        filed.replaceInStrings(u"-2.JPG="_s, u".JPG="_s);
+        filed.sort();
+        expected.sort();
+        QVERIFY2(filed == expected, qPrintable(u"round %1:\n"_s.arg(round) + asFiled.join(u'\n')));
+    }
 }
 
 void TestFileCommand::oneRunPerFolderHoweverItIsTyped()

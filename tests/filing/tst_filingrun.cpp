@@ -4,6 +4,7 @@
 #include "filing/FilingRun.h"
 #include "shell/SettingsKeys.h"
 #include "shell/SettingsStore.h"
+#include "support/SafeFile.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -11,6 +12,8 @@
 #include <QLockFile>
 #include <QProcess>
 #include <QStandardPaths>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -29,7 +32,8 @@ private Q_SLOTS:
     void failedUnassignedMoveIsNeverAllFine();
     void stopsWithoutSummary();
     void acrossFileSystemsWithAFullDestination();
-    void killedMoveLeavesNoTemporary();
+    void killedMoveIsCleanedUp_data();
+    void killedMoveIsCleanedUp();
     void stopRequestEndsBetweenPhotos();
 
 private:
@@ -357,31 +361,77 @@ void TestFilingRun::acrossFileSystemsWithAFullDestination()
     QCOMPARE(namesIn(daily).size(), result.summary->moved);
 }
 
-void TestFilingRun::killedMoveLeavesNoTemporary()
+void TestFilingRun::killedMoveIsCleanedUp_data()
 {
-    // lumisort-cli killed while its copy onto another file system is written; the next run cleans up.
+    // lumisort-cli killed while filing; the next run leaves only the photo.
+    QTest::addColumn<bool>("exFat"); // else tmpfs
+    QTest::addColumn<QString>("kill"); // "call", or "call@photo"/"call@target" to count only calls on that path
+    // Someone put an empty file of their own (an hour old, as a copied file keeps its time) in the claim's place.
+    QTest::addColumn<bool>("replacedClaim");
+    QTest::newRow("copy onto tmpfs, killed while writing it") << false << u"fchmod"_s << false;
+    // exFAT has no rename that refuses to replace: an empty claim holds the name first.
+    QTest::newRow("exFAT, killed before renaming over the claim") << true << u"rename@photo"_s << false;
+    QTest::newRow("exFAT, killed right after claiming") << true << u"close@target"_s << false;
+    QTest::newRow("exFAT, someone else's empty file in the claim's place") << true << u"rename@photo"_s << true;
+    QTest::newRow("exFAT, someone else's empty file, claim not yet noted") << true << u"close@target"_s << true;
+}
+
+void TestFilingRun::killedMoveIsCleanedUp()
+{
+    QFETCH(bool, exFat);
+    QFETCH(QString, kill);
+    QFETCH(bool, replacedClaim);
     const QString strace = QStandardPaths::findExecutable(u"strace"_s);
     if (strace.isEmpty())
         QSKIP("strace is not installed");
-    ScopedMount destination = ScopedMount::tmpfs(TestSandbox::instance().makeFolder(u"killfs"_s), u"4m"_s);
+    const QString base = TestSandbox::instance().makeFolder(u"killfs"_s);
+    ScopedMount destination = exFat
+        ? ScopedMount::fuseImage(ScopedMount::FuseKind::ExFat, base + u"/card.img"_s, base + u"/mnt"_s, 16)
+        : ScopedMount::tmpfs(base, u"4m"_s);
     SKIP_UNLESS_MOUNTED(destination);
     const QByteArray photo(300 * 1024, 'p');
-    QVERIFY(writeFile(m_source + u"/123_IMG_0001.JPG"_s, photo));
+    const QString name = u"123_IMG_0001.JPG"_s;
+    // On exFAT the working folder is on the card too, so the photo itself is renamed over the claim.
+    const QString work = exFat ? destination.folder() + u"/work"_s : m_source;
+    QVERIFY(writeFile(work + u'/' + name, photo));
     const QString daily = destination.folder() + u"/day"_s;
+    const QString target = daily + u'/' + name;
+    QStringList traced {u"-e"_s, u"inject="_s + kill.section(u'@', 0, 0) + u":signal=KILL:when=1"_s};
+    if (kill.contains(u'@')) // strace tells a path only once it exists
+        traced = QStringList {u"-P"_s, kill.endsWith(u"@photo"_s) ? work + u'/' + name : target, u"-e"_s,
+                              u"trace="_s + kill.section(u'@', 0, 0)}
+            + traced;
     QProcess child;
     child.start(strace,
-                {u"-f"_s, u"-qq"_s, u"-o"_s, u"/dev/null"_s, u"-e"_s, u"inject=fchmod:signal=KILL:when=1"_s,
-                 TestSandbox::cliPath(), u"--set"_s, u"prefDestinationPath="_s + destination.folder(), u"--set"_s,
-                 u"prefDailyFolderDateFormat='day'"_s, u"file"_s, m_source});
+                QStringList {u"-f"_s, u"-qq"_s, u"-o"_s, u"/dev/null"_s} + traced
+                    + QStringList {TestSandbox::cliPath(), u"--set"_s, u"prefDestinationPath="_s + destination.folder(),
+                                   u"--set"_s, u"prefDailyFolderDateFormat='day'"_s, u"file"_s, work});
     QVERIFY(child.waitForFinished(60000));
-    const QStringList left = namesIn(daily);
-    QCOMPARE(left.size(), 1);
-    QVERIFY2(left.first().startsWith(u".lumisort-"_s) && left.first().endsWith(u".part"_s), qPrintable(left.first()));
+    QCOMPARE(readFile(work + u'/' + name), photo);
+    QStringList expected {name + u'=' + QString::fromLatin1(photo)};
+    if (exFat) {
+        QVERIFY2(QFileInfo(target).size() == 0, "the kill came before the claim or after the rename");
+        if (replacedClaim) {
+            QVERIFY(QFile::remove(target));
+            QVERIFY(writeFile(target, QByteArray()));
+            const timespec anHourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+            QCOMPARE(::utimensat(AT_FDCWD, NativePath(target).c_str(), anHourAgo, 0), 0);
+            expected = QStringList {u"123_IMG_0001-2.JPG="_s + QString::fromLatin1(photo), name + u'='};
+        }
+        QCOMPARE(SafeFile::removeStaleClaims(QString(daily)),
+                 replacedClaim ? QList<NativePath>() : QList<NativePath> {QString(target)});
+        QCOMPARE(QFileInfo::exists(target), replacedClaim);
+    } else {
+        const QStringList left = namesIn(daily);
+        QCOMPARE(left.size(), 1);
+        QVERIFY2(left.first().startsWith(u".lumisort-"_s) && left.first().endsWith(u".part"_s),
+                 qPrintable(left.first()));
+    }
 
-    const FilingRun::Result result = FilingRun::run(m_source, daily);
+    const FilingRun::Result result = FilingRun::run(work, daily);
     QVERIFY(result.summary);
     QCOMPARE(result.summary->moved, 1);
-    QCOMPARE(contentsOf(destination.folder()), QStringList {u"day/123_IMG_0001.JPG="_s + QString::fromLatin1(photo)});
+    QCOMPARE(contentsOf(daily), expected); // no claim, record or temporary left
 }
 
 void TestFilingRun::stopRequestEndsBetweenPhotos()
