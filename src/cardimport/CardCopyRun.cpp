@@ -210,19 +210,12 @@ QString keepAside(const NativePath &staging)
     return {};
 }
 
-// Half-made copies of a run that was killed while copying: their originals are
-// still where they were copied from, so only a partial duplicate goes.
-void removeStaleTemporaries(const NativePath &folder)
+// Half-made copies and empty name claims of a run that was killed while copying: the
+// originals are still where they were copied from, so only a partial duplicate goes.
+void removeKilledLeftovers(const NativePath &folder)
 {
-    SafeFileListOptions everything;
-    everything.skipHidden = false;
-    for (const SafeFileEntry &entry : SafeFile::list(folder, everything).value_or(QList<SafeFileEntry>())) {
-        if (entry.type != SafeFileEntryType::Regular || !SafeFile::isStaleTemporary(entry.name))
-            continue;
-        const FileResult removed = SafeFile::remove(entry.path);
-        logLine(u"CardCopyRun.... temporary copy of a killed run "_s + entry.path.displayString()
-                + (removed ? u" removed"_s : u" could not be removed: "_s + removed.text()));
-    }
+    for (const NativePath &removed : SafeFile::removeKilledLeftovers(folder))
+        logLine(u"CardCopyRun.... left by a killed run, removed: "_s + removed.displayString());
 }
 
 // The staging folder, made afresh and private. Photos another run left there are
@@ -236,7 +229,7 @@ FileResult prepareStaging(const NativePath &staging, QString *earlierKept)
         if (!S_ISDIR(info.st_mode) || info.st_uid != ::getuid())
             return FileResult::failure(u"create staging folder"_s, staging,
                                        u"something that is not a folder of this user is in the way"_s, EEXIST);
-        removeStaleTemporaries(staging);
+        removeKilledLeftovers(staging);
         if (isEmptyFolder(staging)) {
             if (::rmdir(staging.c_str()) != 0)
                 return FileResult::failure(u"remove folder"_s, staging, errno);
@@ -844,6 +837,7 @@ CardCopyRun::Result CardCopyRun::run(const Options &options)
     // cleared leaves the card in place with every photo on it.
     QLockFile filingLock(FilingRun::lockPathFor(working));
     lockWaiting(filingLock, report, u"Waiting for the filing run on the working folder to finish..."_s);
+    removeKilledLeftovers(NativePath(working));
     const qsizetype photosNow = photosInFolder(working);
     QString refusal;
     if (photosNow > 0 && !options.discardWorkingFolder) {

@@ -130,34 +130,14 @@ QString noticeLines(const QList<FilingRun::Notice> &notices)
     return lines;
 }
 
-// Temporary copies of killed moves into this folder. Only a process that is gone
-// made them, and the original of such a copy was still at its place when it was
-// killed: the source is removed only after the copy took its real name (a .part
-// still there after that is a second link to the filed photo), so nothing but a
-// duplicate goes.
-void removeStaleTemporaries(const QString &folder)
+// What killed runs left: a temporary copy (its original was still in place when the run
+// was killed, so only a duplicate goes) and an empty claim holding a name where renames
+// cannot refuse to replace (filed from, it would go out as a photo; filed into, it would
+// push the real photo to a numbered name beside it).
+void removeKilledLeftovers(const QString &folder)
 {
-    SafeFileListOptions everything;
-    everything.skipHidden = false;
-    const std::optional<QList<SafeFileEntry>> entries = SafeFile::list(folder, everything);
-    if (!entries)
-        return;
-    for (const SafeFileEntry &entry : *entries) {
-        if (entry.type != SafeFileEntryType::Regular || !SafeFile::isStaleTemporary(entry.name))
-            continue;
-        const FileResult removed = SafeFile::remove(entry.path);
-        logLine(u"FilingRun -> run.... temporary copy of a killed run "_s + entry.path.displayString()
-                + (removed ? u" removed"_s : u" could not be removed: "_s + removed.text()));
-    }
-}
-
-// Empty files that killed renames left holding a name (where renames cannot refuse
-// to replace): filed from, one would go out as a photo; filed into, it would push
-// the real photo to a numbered name beside it.
-void removeStaleClaims(const QString &folder)
-{
-    for (const NativePath &freed : SafeFile::removeStaleClaims(folder))
-        logLine(u"FilingRun -> run.... empty claim of a killed rename "_s + freed.displayString() + u" removed"_s);
+    for (const NativePath &removed : SafeFile::removeKilledLeftovers(folder))
+        logLine(u"FilingRun -> run.... left by a killed run, removed: "_s + removed.displayString());
 }
 } // namespace
 
@@ -260,7 +240,7 @@ FilingRun::Result FilingRun::run(const QString &srcPath, const QString &destPath
             logLine(u"oops somethign went wrong "_s + made.text());
     }
 
-    removeStaleClaims(srcPath);
+    removeKilledLeftovers(srcPath);
     FileResult listError;
     const std::optional<QList<SafeFileEntry>> entries = SafeFile::list(srcPath, {}, &listError);
     if (!entries) {
@@ -294,8 +274,7 @@ FilingRun::Result FilingRun::run(const QString &srcPath, const QString &destPath
     for (const QString &folder : {destPath, unknownFolder.value_or(QString())}) {
         if (folder.isEmpty())
             continue;
-        removeStaleTemporaries(folder);
-        removeStaleClaims(folder);
+        removeKilledLeftovers(folder);
     }
     // Tells the observer and the log, and keeps the photos the summary must name.
     const auto filed = [&](const SafeFileEntry &file, const FilePlacement::Result &placed, EventKind kind,

@@ -57,6 +57,14 @@ QList<ReassignRecovery::Finished> ReassignRecovery::finishInterrupted(const QStr
     const QString wanted = folder.isEmpty() ? QString() : PathUtils::resolvedPath(folder);
     if (!folder.isEmpty() && wanted.isEmpty())
         return finished;
+    // An empty claim a killed rename left would hold the very name a run must finish with.
+    const auto clear = [](const QString &where) {
+        for (const NativePath &removed : SafeFile::removeKilledLeftovers(NativePath(where)))
+            logLine(u"ReassignRecovery -> finishInterrupted.... left by a killed run, removed: "_s
+                    + removed.displayString());
+    };
+    if (!wanted.isEmpty())
+        clear(wanted);
     for (const QString &path : ReassignJournal::pendingJournals()) {
         const ReassignJournal::Reading reading = ReassignJournal::read(path);
         if (!reading.record) {
@@ -77,6 +85,8 @@ QList<ReassignRecovery::Finished> ReassignRecovery::finishInterrupted(const QStr
             SafeFile::remove(path);
             continue;
         }
+        if (wanted.isEmpty())
+            clear(photos);
         Finished done {record.mode, JournaledRun::finish(record)};
         if (!done.result.started)
             continue;

@@ -824,6 +824,19 @@ std::optional<QList<SafeFile::Entry>> SafeFile::list(const NativePath &folder, c
     return entries;
 }
 
+QList<NativePath> SafeFile::removeKilledLeftovers(const NativePath &folder)
+{
+    QList<NativePath> removed;
+    for (const Entry &entry : list(folder, {false, false, false}).value_or(QList<Entry>())) {
+        if (entry.type == EntryType::Regular && isStaleTemporary(entry.name) && ::unlink(entry.path.c_str()) == 0)
+            removed.append(entry.path);
+    }
+    removed.append(removeStaleClaims(folder));
+    if (!removed.isEmpty())
+        syncFolder(folder);
+    return removed;
+}
+
 bool SafeFile::isStaleTemporary(const QByteArray &name)
 {
     return isLeftByGoneProcess(name, ".part");

@@ -131,6 +131,10 @@ public:
     // any other file keeps its name, an empty one of someone else's too. Returns the freed paths.
     static QList<NativePath> removeStaleClaims(const NativePath &folder);
 
+    // What processes of this machine that were killed left in the folder: their hidden
+    // temporary copies and their empty claims (see above). Returns what it removed.
+    static QList<NativePath> removeKilledLeftovers(const NativePath &folder);
+
     // Whether the file at path may be a claim another rename (of this or another
     // machine) is about to rename over or take back: a live record in its folder names it.
     static bool mayBeClaimInProgress(const NativePath &path);
