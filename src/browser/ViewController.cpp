@@ -449,8 +449,7 @@ void ViewController::browseFolder(const QString &folder)
 {
     pathtophotos = folder;
     updateWindowTitle();
-    loadDataForNewFolderWithUrl(QUrl::fromLocalFile(folder));
-    refreshAllSections(nullptr);
+    refreshAllSections(nullptr); // the one load of the new folder
 }
 
 void ViewController::doNotificationRefresh(const Notification &notification)
