@@ -242,6 +242,13 @@ void AppDelegate::applicationWillFinishLaunching()
 void AppDelegate::applicationDidFinishLaunching()
 {
     logLine(u"AppDelegate -> applicationDidFinishLaunching...."_s);
+    // Said once: the damaged file is out of the way, and the next start finds the new one.
+    QString notice = SettingsStore::standard().loadNotice();
+    if (!notice.isEmpty() && m_windowController) {
+        notice[0] = notice.at(0).toUpper();
+        Alert::beginSheet(m_windowController->window(),
+                          {Alert::Style::Warning, u"!!! The Settings Were Damaged !!!"_s, notice + u'.', {u"OK"_s}});
+    }
 }
 
 void AppDelegate::applicationWillTerminate()

@@ -39,6 +39,7 @@ private Q_SLOTS:
     void openedFolderSurvivesTheStartUpCheck();
     void secondInstanceHandsOverAndEnds();
     void staleLockAfterACrashDoesNotBlock();
+    void damagedSettingsAreToldOnce();
 
 private:
     int m_savedStderr = -1;
@@ -308,6 +309,29 @@ void TestAppDelegate::staleLockAfterACrashDoesNotBlock()
     QCOMPARE(next->state(), QProcess::Running);
     next->terminate();
     QVERIFY(next->waitForFinished(10000));
+}
+
+void TestAppDelegate::damagedSettingsAreToldOnce()
+{
+    store.synchronize();
+    QVERIFY(writeFile(SettingsStore::standardFilePath(), "<?xml version=\"1.0\"?><plist><dict><key>prefSou"));
+    QFile::remove(LogPaths::logFile());
+    for (int start = 0; start < 2; ++start) {
+        std::unique_ptr<QProcess> app(startApp({}));
+        QTRY_VERIFY_WITH_TIMEOUT(readFile(LogPaths::logFile()).contains("applicationDidFinishLaunching"), 15000);
+        QTest::qWait(500); // the new settings file is saved meanwhile
+        app->terminate();
+        QVERIFY(app->waitForFinished(10000));
+    }
+    const QFileInfoList aside =
+        QFileInfo(SettingsStore::standardFilePath())
+            .dir()
+            .entryInfoList({QFileInfo(SettingsStore::standardFilePath()).fileName() + u".damaged-*"_s});
+    QCOMPARE(aside.size(), 1);
+    const QByteArray log = readFile(LogPaths::logFile());
+    QCOMPARE(log.count("ALERT: !!! The Settings Were Damaged !!!"), 1);
+    QVERIFY(log.contains(QByteArray(" was damaged and is kept as " + aside.first().absoluteFilePath().toUtf8())));
+    QFile::remove(aside.first().absoluteFilePath());
 }
 
 LUMISORT_GUI_TEST_MAIN(TestAppDelegate)
