@@ -4,15 +4,20 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QLockFile>
 #include <QSocketNotifier>
 #include <csignal>
 #include <fcntl.h>
+#include <memory>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 int g_quitSignalPipe[2] = {-1, -1};
+// Made before anything else, so it goes last: a copy started while this one writes its
+// caches and settings waits until all of it is done.
+std::unique_ptr<QLockFile> g_instanceLock;
 
 void onQuitSignal(int)
 {
@@ -61,8 +66,11 @@ int main(int argc, char **argv)
     AppDelegate delegate(QApplication::arguments());
     if (!delegate.doInitializeStuff())
         return delegate.exitCode();
+    // Before the window, so that a signal is never missed once another copy can see this one.
+    quitOnSignals(delegate);
     delegate.applicationWillFinishLaunching();
     delegate.applicationDidFinishLaunching();
-    quitOnSignals(delegate);
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    g_instanceLock = delegate.takeInstanceLock();
+    return status;
 }
