@@ -9,7 +9,6 @@
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -81,7 +80,6 @@ FileResult SystemLog::openLogFile(const QString &path)
     const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0664);
     if (fd < 0)
         return FileResult::failure(u"open"_s, file, errno);
-    ::fchmod(fd, 0664); // as the application's own log file, whatever the umask
     const int previous = g_logFile.exchange(fd);
     if (previous >= 0)
         ::close(previous);
