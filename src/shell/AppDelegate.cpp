@@ -38,6 +38,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
+#include <QPointer>
 #include <QStandardPaths>
 #include <QThread>
 #include <unistd.h>
@@ -283,7 +284,9 @@ bool AppDelegate::checkForDuplicateRunningInstances()
     }
     // A copy that has begun to quit answers no more; it still holds the lock until its
     // last file is written. This copy waits for it and is then the one that runs.
-    if (askRunningCopy({"ping"})) {
+    const auto handOver = [this, ownPid, otherPid] {
+        if (!askRunningCopy({"ping"}))
+            return false;
         Alert::runModal({Alert::Style::Critical,
                          u"!!! Another Instance of This App is Already Running !!!"_s,
                          u"Only One Instance of this app can be running at the same time.\n\nThis App PID = "_s
@@ -294,9 +297,10 @@ bool AppDelegate::checkForDuplicateRunningInstances()
         QList<QByteArray> lines {"activate"};
         for (const QString &path : std::as_const(m_pathsToOpen))
             lines.append("open " + NativePath::encode(path));
-        if (askRunningCopy(lines))
-            return true;
-    }
+        return askRunningCopy(lines);
+    };
+    if (handOver())
+        return true;
     logLine(u"AppDelegate -> checkForDuplicateRunningInstances.... the copy "_s + QString::number(otherPid)
             + u" is ending; waiting for it"_s);
     if (m_lock->tryLock(cTakeOverTimeoutMs)) {
@@ -304,6 +308,9 @@ bool AppDelegate::checkForDuplicateRunningInstances()
                 + u" has ended; this one runs"_s);
         return false;
     }
+    // Not ending after all, only busy for a while: it may answer now.
+    if (handOver())
+        return true;
     Alert::runModal({Alert::Style::Critical,
                      u"!!! Another Instance of This App is Still Running !!!"_s,
                      u"The copy with PID "_s + QString::number(otherPid) + u" neither answers nor ends (waited "_s
@@ -362,10 +369,13 @@ void AppDelegate::startInstanceServer()
         while (QLocalSocket *socket = m_server->nextPendingConnection()) {
             connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
             connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-                // Messages are short and end with a newline; read whole lines only.
-                while (socket->canReadLine()) {
-                    handleForwarded(socket->readLine().trimmed());
-                    socket->write("ok\n");
+                // Messages are short and end with a newline; read whole lines only. Each is
+                // acknowledged once acted on (the socket goes if this copy begins to quit meanwhile).
+                const QPointer<QLocalSocket> alive(socket);
+                while (alive && alive->canReadLine()) {
+                    handleForwarded(alive->readLine().trimmed());
+                    if (alive)
+                        alive->write("ok\n");
                 }
             });
         }
