@@ -16,8 +16,10 @@
 #include "reassign/ReassignJournal.h"
 #include "shell/BundleInfo.h"
 #include "shell/FactoryDefaults.h"
+#include "shell/LogPaths.h"
 #include "shell/SettingsStore.h"
 #include "shell/StateFolderMove.h"
+#include "support/SafeFile.h"
 #include "support/SystemLog.h"
 
 #include <QGuiApplication>
@@ -140,7 +142,19 @@ int main(int argc, char **argv)
     if (found == verbs.cend())
         return io.usageError(u"unknown verb "_s + verb, usage());
 
+    // The log of an earlier version is moved over before the log is opened, so that it is carried on.
+    const QStringList moved = StateFolderMove::run();
+    SafeFile::makeFolders(LogPaths::logFolder());
+    if (const FileResult opened = SystemLog::openLogFile(LogPaths::logFile()); !opened)
+        err << "lumisort-cli: the log cannot be written: " << opened.text() << Qt::endl;
+    for (const QString &line : moved)
+        logLine(line);
+    logLine(u"lumisort-cli -> "_s + arguments.join(u' '));
+
     store = &SettingsStore::standard();
+    // Told once: the damaged file is out of the way from now on.
+    if (const QString notice = store->loadNotice(); !notice.isEmpty())
+        err << "lumisort-cli: " << notice << Qt::endl;
     if (!FactoryDefaults::registerInto(*store)) {
         err << "lumisort-cli: the built-in factory defaults are unusable" << Qt::endl;
         return CliIo::cFailed;
@@ -159,8 +173,6 @@ int main(int argc, char **argv)
     }
 
     // The tool writes and reads the reassignment journals too: the same records as the application's.
-    for (const QString &line : StateFolderMove::run())
-        logLine(line);
     ReassignJournal::prune();
 
     const int status = found->run(verbArgs, io);

@@ -449,8 +449,7 @@ void ViewController::browseFolder(const QString &folder)
 {
     pathtophotos = folder;
     updateWindowTitle();
-    loadDataForNewFolderWithUrl(QUrl::fromLocalFile(folder));
-    refreshAllSections(nullptr);
+    refreshAllSections(nullptr); // the one load of the new folder
 }
 
 void ViewController::doNotificationRefresh(const Notification &notification)
@@ -723,6 +722,8 @@ void ViewController::deleteMarked(QAbstractButton *)
 void ViewController::deleteURLS(const QList<QUrl> &urls, const QList<IndexPath> &indexPaths)
 {
     QList<IndexPath> deleted;
+    QStringList notTrashed;
+    QString why;
     for (qsizetype i = 0; i < urls.size(); ++i) {
         const QString path = urls.at(i).toLocalFile();
         const FreedesktopTrash::Outcome trashed = FreedesktopTrash::moveToTrash(path);
@@ -731,15 +732,60 @@ void ViewController::deleteURLS(const QList<QUrl> &urls, const QList<IndexPath> 
             continue;
         }
         logLine(u"deleteURLS - oops something went wrong "_s + trashed.result.text());
-        if (const FileResult removed = SafeFile::remove(path); removed) {
-            logLine(u"deleteURLS - ok had to use removeItemAtURL instead of trashItemAtURL..."_s);
-            deleted.append(indexPaths.value(i));
-        } else {
-            logLine(u"oops something went wrong with removeItemAtURL  "_s + removed.text());
-        }
+        notTrashed.append(path);
+        if (why.isEmpty())
+            why = FileResult::describeErrno(trashed.result.errorNumber());
     }
+    // Deleting outright is no fallback: a photo that exists nowhere else would be gone.
+    if (!notTrashed.isEmpty())
+        askToDeletePermanently(notTrashed, why);
     if (!deleted.isEmpty())
         Dispatch::onMain(this, [this] { refreshAllSections(nullptr); });
+}
+
+void ViewController::askToDeletePermanently(const QStringList &paths, const QString &why)
+{
+    constexpr qsizetype cNamesShown = 10;
+    QStringList names;
+    for (qsizetype i = 0; i < std::min(paths.size(), cNamesShown); ++i)
+        names << NativePath::forDisplay(QFileInfo(paths.at(i)).fileName());
+    if (paths.size() > cNamesShown)
+        names << u"… and "_s + QString::number(paths.size() - cNamesShown) + u" more"_s;
+    const QString count = Plural::count(paths.size(), u"Photo"_s, u"Photos"_s);
+    Alert::Content question {
+        Alert::Style::Critical,
+        u"Delete "_s + count + u" Permanently?"_s,
+        Plural::count(paths.size(), u"photo"_s, u"photos"_s) + u" could not be moved to the trash."_s
+            + (why.isEmpty() ? QString() : u"\nReason: "_s + why) + u"\n\n"_s + names.join(u'\n')
+            + u"\n\nDeleted permanently, they cannot be brought back. Cancel keeps them in the folder."_s,
+        {u"Cancel"_s, u"Delete Permanently"_s}};
+    question.carefulButton = 0;
+    QPointer<ViewController> self(this);
+    Alert::beginSheet(window(), question, [self, paths](int response) {
+        if (response != Alert::cSecondButtonReturn) {
+            logLine(u"deleteURLS - kept "_s + QString::number(paths.size()) + u" photo(s) the trash refused"_s);
+            return;
+        }
+        QStringList failed;
+        for (const QString &path : paths) {
+            if (const FileResult removed = SafeFile::remove(path); removed) {
+                logLine(u"deleteURLS - deleted permanently, as the operator confirmed: "_s + path);
+            } else {
+                logLine(u"oops something went wrong with removeItemAtURL  "_s + removed.text());
+                failed << NativePath::forDisplay(QFileInfo(path).fileName()) + u": "_s
+                        + FileResult::describeErrno(removed.errorNumber());
+            }
+        }
+        if (!self)
+            return;
+        if (!failed.isEmpty())
+            Alert::beginSheet(self->window(),
+                              {Alert::Style::Warning,
+                               Plural::count(failed.size(), u"Photo"_s, u"Photos"_s) + u" Could Not Be Deleted"_s,
+                               failed.join(u'\n'),
+                               {u"OK"_s}});
+        self->refreshAllSections(nullptr);
+    });
 }
 
 // --- other commands ---------------------------------------------------------------

@@ -148,6 +148,8 @@ private:
     void createActions();
     void setTitle(const QString &title);
     void showNothingSelectedAlert(const QString &sectionid);
+    // For photos the trash refused: the operator decides, Cancel being the default.
+    void askToDeletePermanently(const QStringList &paths, const QString &why);
     // The reassignment sheet over the window, handed the photos (and the codes read in them, if any).
     void presentReassignSheet(const QList<QUrl> &urlstochange, const QVariantMap &detectedCodes = {});
     void observe(const QString &name, void (ViewController::*handler)(const Notification &));

@@ -36,10 +36,13 @@ QThreadPool &listingPool();
 
 void waitForListings()
 {
-    listingPool().waitForDone();
+    ImageDirectoryLoader::waitForListings();
 }
 
 // Listing runs beside the thumbnail work, never behind a long filing run on the global pool.
+// A listing waits for the photos' metadata, read on a pool of its own whose work never waits
+// for anything: with one pool, two listings at once took both threads and each waited for
+// work queued behind the other, for ever.
 QThreadPool &listingPool()
 {
     static QThreadPool pool;
@@ -49,12 +52,30 @@ QThreadPool &listingPool()
     Q_UNUSED(waitsAtExit);
     return pool;
 }
+
+QThreadPool &metadataPool()
+{
+    static QThreadPool pool;
+    return pool;
+}
 } // namespace
+
+void ImageDirectoryLoader::setMaxListingThreads(int count)
+{
+    listingPool().setMaxThreadCount(count);
+    metadataPool().setMaxThreadCount(count);
+}
+
+bool ImageDirectoryLoader::waitForListings(int timeoutMs)
+{
+    return listingPool().waitForDone(timeoutMs);
+}
 
 ImageDirectoryLoader::ImageDirectoryLoader(QObject *parent, ThumbnailCache *cache)
     : QObject(parent)
     , m_cache(cache ? cache : &ThumbnailCache::standard())
     , m_scheduler(new ThumbnailScheduler(*m_cache, this))
+    , m_latestLoad(std::make_shared<std::atomic<quint64>>(0))
 {
     connect(m_scheduler, &ThumbnailScheduler::arrived, this, &ImageDirectoryLoader::thumbnailsArrived);
     connect(m_scheduler, &ThumbnailScheduler::finished, this, [this] {
@@ -65,7 +86,13 @@ ImageDirectoryLoader::ImageDirectoryLoader(QObject *parent, ThumbnailCache *cach
 
 ImageDirectoryLoader::~ImageDirectoryLoader()
 {
-    ++m_loadGeneration;
+    nextLoad(); // a listing still under way stops reading
+}
+
+quint64 ImageDirectoryLoader::nextLoad()
+{
+    m_latestLoad->store(++m_loadGeneration);
+    return m_loadGeneration;
 }
 
 void ImageDirectoryLoader::doMyInitStuff()
@@ -120,7 +147,8 @@ QString ImageDirectoryLoader::configuredSortKey()
     return key.typeId() == QMetaType::QString ? key.toString() : cLocalizedNameSortKey;
 }
 
-ImageDirectoryLoader::Listed ImageDirectoryLoader::sortedByKey(const QList<QUrl> &urls, const QString &sortKey)
+ImageDirectoryLoader::Listed ImageDirectoryLoader::sortedByKey(const QList<QUrl> &urls, const QString &sortKey,
+                                                               const Superseded &superseded)
 {
     struct Item
     {
@@ -141,7 +169,9 @@ ImageDirectoryLoader::Listed ImageDirectoryLoader::sortedByKey(const QList<QUrl>
         // The metadata is read only for this order, once per file content, on both cores:
         // a folder listed again after a correction reads nothing.
         const QTimeZone localZone = QTimeZone::systemTimeZone();
-        QtConcurrent::blockingMap(&listingPool(), items, [&localZone](Item &item) {
+        QtConcurrent::blockingMap(&metadataPool(), items, [&localZone, &superseded](Item &item) {
+            if (superseded && superseded())
+                return; // nobody will see this order
             const QString path = item.url.toLocalFile();
             const FileFacts facts = factsOf(path);
             item.identity = facts.identity;
@@ -179,12 +209,15 @@ std::optional<QList<QUrl>> ImageDirectoryLoader::sortedUrlsOfFolder(const QUrl &
     return listed ? std::optional<QList<QUrl>>(listed->urls) : std::nullopt;
 }
 
-std::optional<ImageDirectoryLoader::Listed> ImageDirectoryLoader::listAndSort(const QUrl &folderURL)
+std::optional<ImageDirectoryLoader::Listed> ImageDirectoryLoader::listAndSort(const QUrl &folderURL,
+                                                                              const Superseded &superseded)
 {
+    if (superseded && superseded())
+        return std::nullopt;
     const std::optional<QList<QUrl>> urls = getFilesURLFromFolder(folderURL);
     if (!urls)
         return std::nullopt;
-    return sortedByKey(*urls, configuredSortKey());
+    return sortedByKey(*urls, configuredSortKey(), superseded);
 }
 
 std::optional<QList<QUrl>> ImageDirectoryLoader::getFilesURLFromFolder(const QUrl &folderURL)
@@ -218,7 +251,7 @@ std::optional<QList<QUrl>> ImageDirectoryLoader::getFilesURLFromFolder(const QUr
 
 void ImageDirectoryLoader::loadDataForFolderWithUrl(const QUrl &folderURL)
 {
-    ++m_loadGeneration; // a progressive load still on its way is overtaken
+    nextLoad(); // a progressive load still on its way is overtaken
     m_listing = false;
     const std::optional<Listed> listed = listAndSort(folderURL);
     if (!listed) {
@@ -233,11 +266,13 @@ void ImageDirectoryLoader::loadDataForFolderWithUrl(const QUrl &folderURL)
 
 void ImageDirectoryLoader::beginLoadingFolder(const QUrl &folderURL, bool onlyIfChanged)
 {
-    const quint64 generation = ++m_loadGeneration;
+    // A newer load supersedes this one: what it would show is of no use any more.
+    const quint64 generation = nextLoad();
     m_listing = true;
     QPointer<ImageDirectoryLoader> self(this);
-    listingPool().start([self, folderURL, generation, onlyIfChanged] {
-        std::optional<Listed> listed = listAndSort(folderURL);
+    const std::shared_ptr<const std::atomic<quint64>> latest = m_latestLoad;
+    listingPool().start([self, folderURL, generation, onlyIfChanged, latest] {
+        std::optional<Listed> listed = listAndSort(folderURL, [&latest, generation] { return *latest != generation; });
         Dispatch::onMain(self, [self, listed = std::move(listed), generation, onlyIfChanged] {
             if (!self || generation != self->m_loadGeneration)
                 return;

@@ -9,6 +9,9 @@
 #include <QObject>
 #include <QUrl>
 #include <QVariantMap>
+#include <atomic>
+#include <functional>
+#include <memory>
 #include <optional>
 
 // The model of one folder of photos: its image files in display order, cut into
@@ -77,6 +80,11 @@ public:
     // born at copy time but keeps the shooting time as its modification time.
     static std::optional<QDateTime> creationDate(const QString &path);
 
+    // At most this many threads list folders in the background (tests limit it).
+    static void setMaxListingThreads(int count);
+    // Waits until no listing is under way; false when the time ran out.
+    static bool waitForListings(int timeoutMs = -1);
+
 Q_SIGNALS:
     void aboutToReplaceRecords();
     void folderListed();
@@ -89,7 +97,10 @@ private:
         QList<QUrl> urls;
         QList<std::optional<FileIdentity>> identities;
     };
-    static std::optional<Listed> listAndSort(const QUrl &folderURL);
+    // Asked while a listing runs: true once a newer load has started (the listing stops early).
+    using Superseded = std::function<bool()>;
+    static std::optional<Listed> listAndSort(const QUrl &folderURL, const Superseded &superseded = {});
+    quint64 nextLoad();
     void applyListing(const Listed &listed, bool onlyIfChanged);
 
     struct SectionAttributes
@@ -102,7 +113,7 @@ private:
     void createImageFilesForUrls(const QList<QUrl> &sortedUrls);
     void setupDataForSingleSectionMode();
     void setupDataForMultiSectionMode();
-    static Listed sortedByKey(const QList<QUrl> &urls, const QString &sortKey);
+    static Listed sortedByKey(const QList<QUrl> &urls, const QString &sortKey, const Superseded &superseded);
 
     QList<ImageFilePtr> m_imageFiles;
     qsizetype m_numberOfSections = 1;
@@ -118,6 +129,8 @@ private:
     QList<std::optional<FileIdentity>> m_identities;
     QHash<FileIdentity, qsizetype> m_indexOfIdentity;
     quint64 m_loadGeneration = 0;
+    // The generation of the newest load, for listings on other threads to see.
+    std::shared_ptr<std::atomic<quint64>> m_latestLoad;
     bool m_listing = false;
     bool m_thumbnailsPending = false;
     bool m_progressive = false;

@@ -29,6 +29,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDialog>
 #include <QDir>
 #include <QDirIterator>
@@ -36,6 +37,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
+#include <QPointer>
 #include <QStandardPaths>
 #include <QThread>
 #include <unistd.h>
@@ -47,6 +49,8 @@ const QString cKeyForPath = u"keyForDestinationPath"_s;
 const QString cKeyForValid = u"keyForDestinationPathIsValid"_s;
 const QString cKeyForAlias = u"keyForDestinationPathAliasData"_s;
 constexpr int cForwardTimeoutMs = 3000;
+// How long a copy started while another is ending waits for it (it writes its caches first).
+constexpr int cTakeOverTimeoutMs = 30000;
 
 QString runtimeFolder()
 {
@@ -75,10 +79,9 @@ AppDelegate::AppDelegate(const QStringList &arguments, QObject *parent)
 
 AppDelegate::~AppDelegate()
 {
+    stopInstanceServer();
     m_cardOffer.reset();
     m_windowController.reset();
-    if (m_server)
-        m_server->close();
 }
 
 QString AppDelegate::instanceLockPath()
@@ -229,6 +232,7 @@ void AppDelegate::applicationWillFinishLaunching()
                      [this] { ibQuitCommand(); }});
     QApplication::setQuitOnLastWindowClosed(applicationShouldTerminateAfterLastWindowClosed());
     connect(qApp, &QApplication::aboutToQuit, this, &AppDelegate::applicationWillTerminate);
+    connect(wc, &WindowController::quitting, this, &AppDelegate::stopInstanceServer);
     wc->window()->show();
     bringToFront();
     startInstanceServer();
@@ -240,11 +244,19 @@ void AppDelegate::applicationWillFinishLaunching()
 void AppDelegate::applicationDidFinishLaunching()
 {
     logLine(u"AppDelegate -> applicationDidFinishLaunching...."_s);
+    // Said once: the damaged file is out of the way, and the next start finds the new one.
+    QString notice = SettingsStore::standard().loadNotice();
+    if (!notice.isEmpty() && m_windowController) {
+        notice[0] = notice.at(0).toUpper();
+        Alert::beginSheet(m_windowController->window(),
+                          {Alert::Style::Warning, u"!!! The Settings Were Damaged !!!"_s, notice + u'.', {u"OK"_s}});
+    }
 }
 
 void AppDelegate::applicationWillTerminate()
 {
     logLine(u"AppDelegate -> applicationWillTerminate...."_s);
+    stopInstanceServer();
     SettingsStore::standard().synchronize();
 }
 
@@ -268,27 +280,77 @@ bool AppDelegate::checkForDuplicateRunningInstances()
         logLine(u"AppDelegate -> checkForDuplicateRunningInstances.... cannot take the instance lock; going on"_s);
         return false;
     }
+    // A copy that has begun to quit answers no more; it still holds the lock until its
+    // last file is written. This copy waits for it and is then the one that runs.
+    const auto handOver = [this, ownPid, otherPid] {
+        if (!askRunningCopy({"ping"}))
+            return false;
+        Alert::runModal({Alert::Style::Critical,
+                         u"!!! Another Instance of This App is Already Running !!!"_s,
+                         u"Only One Instance of this app can be running at the same time.\n\nThis App PID = "_s
+                             + QString::number(ownPid) + u"\nExisting Running App PID = "_s + QString::number(otherPid)
+                             + u"\n\n"_s,
+                         {u"OK"_s}});
+        // Bring the other copy forward, with whatever this one was asked to open.
+        QList<QByteArray> lines {"activate"};
+        for (const QString &path : std::as_const(m_pathsToOpen))
+            lines.append("open " + NativePath::encode(path));
+        return askRunningCopy(lines);
+    };
+    if (handOver())
+        return true;
+    logLine(u"AppDelegate -> checkForDuplicateRunningInstances.... the copy "_s + QString::number(otherPid)
+            + u" is ending; waiting for it"_s);
+    if (m_lock->tryLock(cTakeOverTimeoutMs)) {
+        logLine(u"AppDelegate -> checkForDuplicateRunningInstances.... the copy "_s + QString::number(otherPid)
+                + u" has ended; this one runs"_s);
+        return false;
+    }
+    // Not ending after all, only busy for a while: it may answer now.
+    if (handOver())
+        return true;
     Alert::runModal({Alert::Style::Critical,
-                     u"!!! Another Instance of This App is Already Running !!!"_s,
-                     u"Only One Instance of this app can be running at the same time.\n\nThis App PID = "_s
-                         + QString::number(ownPid) + u"\nExisting Running App PID = "_s + QString::number(otherPid)
-                         + u"\n\n"_s,
+                     u"!!! Another Instance of This App is Still Running !!!"_s,
+                     u"The copy with PID "_s + QString::number(otherPid) + u" neither answers nor ends (waited "_s
+                         + QString::number(cTakeOverTimeoutMs / 1000)
+                         + u" seconds). End it, then start this app again.\n\n"_s,
                      {u"OK"_s}});
-    // Bring the other copy forward, with whatever this one was asked to open.
+    return true;
+}
+
+bool AppDelegate::askRunningCopy(const QList<QByteArray> &lines)
+{
     QLocalSocket socket;
     socket.connectToServer(instanceSocketName());
-    if (socket.waitForConnected(cForwardTimeoutMs)) {
-        QByteArray message = "activate\n";
-        for (const QString &path : std::as_const(m_pathsToOpen))
-            message += "open " + NativePath::encode(path) + '\n';
-        socket.write(message);
-        socket.waitForBytesWritten(cForwardTimeoutMs);
-        socket.disconnectFromServer();
-    } else {
-        logLine(u"AppDelegate -> checkForDuplicateRunningInstances.... the running copy does not answer: "_s
-                + socket.errorString());
+    if (!socket.waitForConnected(cForwardTimeoutMs)) {
+        logLine(u"AppDelegate -> askRunningCopy.... no answer: "_s + socket.errorString());
+        return false;
     }
+    QByteArray message;
+    for (const QByteArray &line : lines)
+        message += line + '\n';
+    socket.write(message);
+    // One "ok" per line once the running copy has acted on it: a message merely
+    // written into a socket nobody reads any more opens nothing.
+    qsizetype answered = 0;
+    QDeadlineTimer deadline(cForwardTimeoutMs);
+    while (answered < lines.size()) {
+        if (!socket.canReadLine() && !socket.waitForReadyRead(int(deadline.remainingTime()))) {
+            logLine(u"AppDelegate -> askRunningCopy.... the running copy did not answer: "_s + socket.errorString());
+            return false;
+        }
+        while (socket.canReadLine()) {
+            if (socket.readLine() == "ok\n")
+                ++answered;
+        }
+    }
+    socket.disconnectFromServer();
     return true;
+}
+
+std::unique_ptr<QLockFile> AppDelegate::takeInstanceLock()
+{
+    return std::move(m_lock);
 }
 
 void AppDelegate::startInstanceServer()
@@ -305,12 +367,29 @@ void AppDelegate::startInstanceServer()
         while (QLocalSocket *socket = m_server->nextPendingConnection()) {
             connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
             connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-                // Messages are short and end with a newline; read whole lines only.
-                while (socket->canReadLine())
-                    handleForwarded(socket->readLine().trimmed());
+                // Messages are short and end with a newline; read whole lines only. Each is
+                // acknowledged once acted on (the socket goes if this copy begins to quit meanwhile).
+                const QPointer<QLocalSocket> alive(socket);
+                while (alive && alive->canReadLine()) {
+                    handleForwarded(alive->readLine().trimmed());
+                    if (alive)
+                        alive->write("ok\n");
+                }
             });
         }
     });
+}
+
+void AppDelegate::stopInstanceServer()
+{
+    if (!m_server)
+        return;
+    // From now on a copy started is told nothing here: it waits for the lock instead.
+    for (QLocalSocket *socket : m_server->findChildren<QLocalSocket *>())
+        socket->abort();
+    m_server->close();
+    delete m_server;
+    m_server = nullptr;
 }
 
 void AppDelegate::handleForwarded(const QByteArray &message)

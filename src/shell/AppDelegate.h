@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QStringList>
 #include <QVariantMap>
@@ -36,8 +38,10 @@ public:
     void openFiles(const QStringList &paths);
 
     // Single instance: true when another copy already runs (it has been asked to
-    // come to the front and open the paths).
+    // come to the front and open the paths). A copy that is ending is waited for.
     bool checkForDuplicateRunningInstances();
+    // The single-instance lock, for the program to give up only when its process ends.
+    std::unique_ptr<QLockFile> takeInstanceLock();
     static void doTestStuff(const QStringList &arguments);
 
     void checkStartUpStuff();
@@ -65,6 +69,10 @@ public:
 
 private:
     void startInstanceServer();
+    // Stops answering other copies: called as soon as this one begins to quit.
+    void stopInstanceServer();
+    // Sends the lines to the running copy; true once it has acted on every one.
+    static bool askRunningCopy(const QList<QByteArray> &lines);
     void handleForwarded(const QByteArray &message);
     void bringToFront();
     void openFolderInBrowser(const QString &folder);

@@ -100,11 +100,17 @@ void SettingsStore::load()
     const FileResult moved = SafeFile::renameNoReplace(m_filePath, aside);
     if (moved) {
         m_damagedAt = aside;
+        m_loadNotice = u"the settings file "_s + NativePath::forDisplay(m_filePath) + u" was damaged and is kept as "_s
+            + NativePath::forDisplay(aside)
+            + u"; the factory settings are in use (the working and destination folders must be chosen again)"_s;
         logLine(u"SettingsStore -> load.... the settings file "_s + m_filePath + u" is damaged ("_s + error
                 + u"); kept it as "_s + aside + u" and starting from the defaults"_s);
     } else {
         // It cannot even be moved aside: never write over it.
         m_persistenceDisabled = true;
+        m_loadNotice = u"the settings file "_s + NativePath::forDisplay(m_filePath) + u" cannot be read ("_s + error
+            + u") nor kept aside ("_s + moved.text()
+            + u"); the factory settings are in use and no setting changed now is saved"_s;
         logLine(u"SettingsStore -> load.... the settings file "_s + m_filePath + u" cannot be read ("_s + error
                 + u") nor kept aside ("_s + moved.text() + u"); settings will not be saved in this run"_s);
     }
@@ -114,6 +120,12 @@ QString SettingsStore::damagedFileKeptAt() const
 {
     std::shared_lock guard(m_lock);
     return m_damagedAt;
+}
+
+QString SettingsStore::loadNotice() const
+{
+    std::shared_lock guard(m_lock);
+    return m_loadNotice;
 }
 
 QVariant SettingsStore::normalized(const QVariant &value)

@@ -64,6 +64,10 @@ public:
     const QString &filePath() const { return m_filePath; }
     // Where a damaged store file was put aside at load time; empty when none was.
     QString damagedFileKeptAt() const;
+    // What the operator must be told about the store file as it was loaded: damaged and
+    // kept aside (naming where), or neither readable nor movable (so nothing is saved in
+    // this run). Empty when it loaded as it should. One sentence, no line breaks.
+    QString loadNotice() const;
 
     // Normalises a value to the property-list types (int → qint64, QStringList → list,
     // QUrl → text); invalid for types a property list cannot hold.
@@ -81,6 +85,7 @@ private:
     QVariantMap m_stored;
     QVariantMap m_defaults;
     QString m_damagedAt;
+    QString m_loadNotice;
     bool m_persistenceDisabled = false;
 
     // Changed keys not yet written; the file is re-read and these applied on top,

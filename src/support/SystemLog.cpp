@@ -1,12 +1,14 @@
 #include "SystemLog.h"
 
 #include "SafeFile.h"
+#include "TALVIK_Log.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFileInfo>
 #include <atomic>
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -14,6 +16,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 std::atomic<bool> g_enabled {true};
+std::atomic<int> g_logFile {-1};
 
 QString processName()
 {
@@ -58,10 +61,29 @@ QString SystemLog::formatLine(const QString &message)
 
 void SystemLog::write(const QString &message)
 {
-    if (!g_enabled.load(std::memory_order_relaxed))
+    const bool toStderr = g_enabled.load(std::memory_order_relaxed);
+    const int file = g_logFile.load(std::memory_order_relaxed);
+    if (!toStderr && file < 0)
         return;
-    // One write(2) per line: lines from several threads never interleave.
-    SafeFile::writeAll(STDERR_FILENO, formatLine(message).toUtf8() + '\n');
+    // One write(2) per line: lines from several threads (and processes) never interleave.
+    const QByteArray line = formatLine(message).toUtf8() + '\n';
+    if (file >= 0)
+        SafeFile::writeAll(file, line);
+    if (toStderr)
+        SafeFile::writeAll(STDERR_FILENO, line);
+}
+
+FileResult SystemLog::openLogFile(const QString &path)
+{
+    TALVIK_Log::rollLogFileIfNecessary(path);
+    const NativePath file(path);
+    const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0664);
+    if (fd < 0)
+        return FileResult::failure(u"open"_s, file, errno);
+    const int previous = g_logFile.exchange(fd);
+    if (previous >= 0)
+        ::close(previous);
+    return {};
 }
 
 void SystemLog::installQtMessageHandler()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FileResult.h"
+
 #include <QString>
 
 // The program's everyday logging: one line on standard error in the usual
@@ -17,6 +19,10 @@ public:
     // The command-line tool keeps its terminal for its own output unless asked.
     static void setEnabled(bool enabled);
     static bool isEnabled();
+    // The command-line tool's own lines also go into the application's log file (appended
+    // beside whatever the application writes), whether or not they go to standard error.
+    // Rolls the file first as the application's start does.
+    static FileResult openLogFile(const QString &path);
 };
 
 // Shorthand used throughout the program.

@@ -107,6 +107,15 @@ void TestSettingsCommand::deeplyNestedFileIsKeptAside()
                                     .entryInfoList({u"org.lumisort.Lumisort.plist.damaged-*"_s}, QDir::Files);
     QCOMPARE(aside.size(), 1);
     QCOMPARE(aside.first().size(), qint64(depth) * 15 + 75);
+    // Told once, in one line naming the file kept aside; the log (the application's) says it too.
+    QVERIFY2(run.err.endsWith(aside.first().absoluteFilePath()
+                              + u"; the factory settings are in use (the working and destination folders must be "
+                                "chosen again)\n"_s)
+                 && run.err.count(u'\n') == 1,
+             qPrintable(run.err));
+    QCOMPARE(cli({u"settings"_s, u"get"_s, u"prefCameraCardFolderNames"_s}).err, QString());
+    const QByteArray log = readFile(TestSandbox::instance().home() + u"/.local/state/Lumisort/Lumisort.log"_s);
+    QVERIFY(log.contains("lumisort-cli[") && log.contains(aside.first().absoluteFilePath().toUtf8()));
     QFile::remove(aside.first().absoluteFilePath());
 }
 

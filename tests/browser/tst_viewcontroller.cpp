@@ -1,4 +1,5 @@
 #include "DemoCard.h"
+#include "ScopedMount.h"
 #include "TestMain.h"
 #include "barcodes/BarcodeScanScheduler.h"
 #include "browser/CollectionView.h"
@@ -57,6 +58,7 @@ private Q_SLOTS:
     void modePromptWhenDue();
     void selectAllToggles();
     void deleteAsksAndTrashes();
+    void trashFailingAsksBeforeDeletingForGood();
     void sameSourceFolderDoesNotReload();
     void missingWorkingFolderShowsOneEmptySection();
     void emptyFolderSaysWhatToDoNext();
@@ -311,6 +313,41 @@ void TestViewController::deleteAsksAndTrashes()
         QVERIFY(!QFileInfo::exists(m_folder + u'/' + name));
         QVERIFY2(QFileInfo::exists(trash + name), qPrintable(name));
     }
+}
+
+// The trash refuses (read-only here): photos disappear for good only when the
+// operator says so, after a question that names them and defaults to Cancel.
+void TestViewController::trashFailingAsksBeforeDeletingForGood()
+{
+    const QString trash = TestSandbox::instance().dataHome() + u"/Trash"_s;
+    QVERIFY(QDir().mkpath(trash + u"/files"_s) && QDir().mkpath(trash + u"/info"_s));
+    ScopedMount readOnly = ScopedMount::readOnlyBind(trash);
+    SKIP_UNLESS_MOUNTED(readOnly);
+    const qsizetype inTrash = QDir(trash + u"/files"_s).entryList(QDir::Files).size();
+    const QSet<IndexPath> marked {{0, 1}, {1, 2}};
+    QStringList names;
+    for (const IndexPath &p : marked)
+        names << vc()->imageDirectoryLoader->imageFileForIndexPath(p)->fileName();
+    for (const bool confirm : {false, true}) {
+        Alert::resetForTesting();
+        grid()->selectItems(marked, true);
+        Alert::queueAnswerForTesting(Alert::cSecondButtonReturn); // YES DELETE
+        if (confirm)
+            Alert::queueAnswerForTesting(Alert::cSecondButtonReturn);
+        vc()->deleteMarked();
+        QTRY_COMPARE(Alert::shownForTesting().size(), 2);
+        const Alert::Content question = Alert::shownForTesting().at(1);
+        QCOMPARE(question.messageText, u"Delete 2 Photos Permanently?"_s);
+        for (const QString &name : std::as_const(names))
+            QVERIFY2(question.informativeText.contains(name), qPrintable(question.informativeText));
+        QCOMPARE(question.buttons, (QStringList {u"Cancel"_s, u"Delete Permanently"_s}));
+        QCOMPARE(question.carefulButton, 0);
+        settle();
+        for (const QString &name : std::as_const(names))
+            QCOMPARE(QFileInfo::exists(m_folder + u'/' + name), !confirm);
+        QCOMPARE(QDir(trash + u"/files"_s).entryList(QDir::Files).size(), inTrash);
+    }
+    QTRY_COMPARE(vc()->imageDirectoryLoader->numberOfItems(), 10);
 }
 
 void TestViewController::sameSourceFolderDoesNotReload()

@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QSignalSpy>
+#include <QThread>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -36,6 +37,8 @@ private Q_SLOTS:
     void vanishedFolderReadsEmptyButBadUrlKeepsContent();
     void realPhotosGetThumbnails();
     void progressiveLoadEndsWithWhatTheRecordWouldMake();
+    void loadsBackToBackAllFinishAndTheLastWins_data();
+    void loadsBackToBackAllFinishAndTheLastWins();
     void namesThatAreNotUtf8ActOnTheirOwnFile();
 
 private:
@@ -319,6 +322,40 @@ void TestImageDirectoryLoader::progressiveLoadEndsWithWhatTheRecordWouldMake()
     QTRY_VERIFY(!loader.isLoading());
     QCOMPARE(listed.size(), 1);
     QCOMPARE(cache.decodedCount(), 6);
+}
+
+void TestImageDirectoryLoader::loadsBackToBackAllFinishAndTheLastWins_data()
+{
+    QTest::addColumn<int>("threads");
+    QTest::newRow("one listing thread") << 1;
+    QTest::newRow("two listing threads") << 2;
+}
+
+// A second start handing over a folder, or Refresh right after the window appears:
+// loads overlap, and none may wait for another, however few threads there are.
+void TestImageDirectoryLoader::loadsBackToBackAllFinishAndTheLastWins()
+{
+    QFETCH(int, threads);
+    QStringList many;
+    for (int i = 0; i < 300; ++i)
+        many << u"A_%1.jpg"_s.arg(i, 4, 10, QLatin1Char('0'));
+    const QString big = makeFolder(many, 1);
+    const QString last = makeFolder({u"B_1.jpg"_s, u"C_1.jpg"_s});
+    sortBy(1); // shooting time: the order whose listing reads every photo on several threads
+    ImageDirectoryLoader::setMaxListingThreads(threads);
+    ThumbnailCache cache(TestSandbox::instance().makeFolder(u"cache"_s) + u"/t.sqlite"_s);
+    {
+        ImageDirectoryLoader loader(nullptr, &cache);
+        QSignalSpy listed(&loader, &ImageDirectoryLoader::folderListed);
+        for (int i = 0; i < 4; ++i)
+            loader.beginLoadingFolder(QUrl::fromLocalFile(big));
+        loader.beginLoadingFolder(QUrl::fromLocalFile(last));
+        QTRY_VERIFY_WITH_TIMEOUT(!loader.isLoading(), 10000);
+        QCOMPARE(describe(loader), (QStringList {u"B:B_1.jpg"_s, u"C:C_1.jpg"_s}));
+        QCOMPARE(listed.size(), 1); // the older loads show nothing
+    }
+    QVERIFY(ImageDirectoryLoader::waitForListings(10000));
+    ImageDirectoryLoader::setMaxListingThreads(QThread::idealThreadCount());
 }
 
 namespace {

@@ -14,7 +14,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLocalSocket>
+#include <QLockFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <csignal>
 #include <unistd.h>
 
@@ -39,6 +41,8 @@ private Q_SLOTS:
     void openedFolderSurvivesTheStartUpCheck();
     void secondInstanceHandsOverAndEnds();
     void staleLockAfterACrashDoesNotBlock();
+    void damagedSettingsAreToldOnce();
+    void startWhileTheLastCopyIsEndingOpensAWindow();
 
 private:
     int m_savedStderr = -1;
@@ -51,16 +55,25 @@ private:
         writeFile(CompanionSettings::preferencesFilePath(),
                   binary ? PlistCodec::toBinary(root) : PlistCodec::toXml(root));
     }
-    static QProcess *startApp(const QStringList &args)
+    // The program, under the given command (strace ... --) when there is one.
+    static QProcess *startApp(const QStringList &args, const QStringList &under = {})
     {
         auto *p = new QProcess;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
         env.insert(u"LUMISORT_ALERTS_ANSWER_FIRST"_s, u"1"_s);
         p->setProcessEnvironment(env);
-        p->start(qEnvironmentVariable("LUMISORT_APP"), args);
+        if (under.isEmpty())
+            p->start(qEnvironmentVariable("LUMISORT_APP"), args);
+        else
+            p->start(under.first(), under.mid(1) + QStringList {qEnvironmentVariable("LUMISORT_APP")} + args);
         p->waitForStarted();
         return p;
+    }
+    static qint64 lockHolder()
+    {
+        qint64 pid = 0;
+        return QLockFile(AppDelegate::instanceLockPath()).getLockInfo(&pid, nullptr, nullptr) ? pid : 0;
     }
     static bool serverUp()
     {
@@ -308,6 +321,62 @@ void TestAppDelegate::staleLockAfterACrashDoesNotBlock()
     QCOMPARE(next->state(), QProcess::Running);
     next->terminate();
     QVERIFY(next->waitForFinished(10000));
+}
+
+void TestAppDelegate::damagedSettingsAreToldOnce()
+{
+    store.synchronize();
+    QVERIFY(writeFile(SettingsStore::standardFilePath(), "<?xml version=\"1.0\"?><plist><dict><key>prefSou"));
+    QFile::remove(LogPaths::logFile());
+    for (int start = 0; start < 2; ++start) {
+        std::unique_ptr<QProcess> app(startApp({}));
+        QTRY_VERIFY_WITH_TIMEOUT(readFile(LogPaths::logFile()).contains("applicationDidFinishLaunching"), 15000);
+        QTest::qWait(500); // the new settings file is saved meanwhile
+        app->terminate();
+        QVERIFY(app->waitForFinished(10000));
+    }
+    const QFileInfoList aside =
+        QFileInfo(SettingsStore::standardFilePath())
+            .dir()
+            .entryInfoList({QFileInfo(SettingsStore::standardFilePath()).fileName() + u".damaged-*"_s});
+    QCOMPARE(aside.size(), 1);
+    const QByteArray log = readFile(LogPaths::logFile());
+    QCOMPARE(log.count("ALERT: !!! The Settings Were Damaged !!!"), 1);
+    QVERIFY(log.contains(QByteArray(" was damaged and is kept as " + aside.first().absoluteFilePath().toUtf8())));
+    QFile::remove(aside.first().absoluteFilePath());
+}
+
+// Quit, and the copy takes 3 s to end (its folder watch is slow to go, as a thumbnail
+// still being made holds it up); a start meanwhile waits for it, then is the one running.
+void TestAppDelegate::startWhileTheLastCopyIsEndingOpensAWindow()
+{
+    const QString strace = QStandardPaths::findExecutable(u"strace"_s);
+    if (strace.isEmpty())
+        QSKIP("strace is not installed");
+    store.setString(TestSandbox::instance().makeFolder(u"watched"_s), cPrefSourcePath);
+    store.synchronize();
+    std::unique_ptr<QProcess> ending(
+        startApp({},
+                 {strace, u"-f"_s, u"-qq"_s, u"-o"_s, u"/dev/null"_s, u"-e"_s, u"trace=inotify_rm_watch"_s, u"-e"_s,
+                  u"inject=inotify_rm_watch:delay_enter=3000000"_s}));
+    QTRY_VERIFY_WITH_TIMEOUT(serverUp(), 15000);
+    const qint64 endingPid = lockHolder();
+    QVERIFY(endingPid > 0);
+    ::kill(pid_t(endingPid), SIGTERM);
+    const QByteArray pid = QByteArray::number(endingPid);
+    const QByteArray asked = "lumisort[" + pid + ':' + pid + "] main -> asked by a signal to quit";
+    QTRY_VERIFY(readFile(LogPaths::logFile()).contains(asked));
+
+    const QString next = TestSandbox::instance().makeFolder(u"next"_s);
+    QVERIFY(writeFile(next + u"/IMG_0002.JPG"_s, "x"));
+    std::unique_ptr<QProcess> starting(startApp({next}));
+    QVERIFY(ending->waitForFinished(15000));
+    QTRY_VERIFY_WITH_TIMEOUT(lockHolder() == starting->processId() && serverUp(), 15000);
+    QVERIFY(!starting->readAllStandardError().contains("Another Instance"));
+    QTRY_COMPARE(SettingsStore(SettingsStore::standardFilePath()).stringForKey(cPrefSourcePath).value_or(QString()),
+                 next);
+    starting->terminate();
+    QVERIFY(starting->waitForFinished(10000));
 }
 
 LUMISORT_GUI_TEST_MAIN(TestAppDelegate)
