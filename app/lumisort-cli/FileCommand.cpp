@@ -43,7 +43,8 @@ int FileCommand::run(const QStringList &args, CliIo &io)
         destination = QDir::cleanPath(QFileInfo(destination).absoluteFilePath());
     struct stat sourceInfo = {};
     if (source.isEmpty() || ::stat(NativePath(source).c_str(), &sourceInfo) != 0 || !S_ISDIR(sourceInfo.st_mode)) {
-        io.err << "lumisort-cli: no working folder to file from: " << source << Qt::endl;
+        io.err << "lumisort-cli: no working folder to file from: "
+               << (source.isEmpty() ? u"none is set (prefSourcePath)"_s : source) << Qt::endl;
         return CliIo::cFailed;
     }
     if (destination.isEmpty()) {

@@ -16,6 +16,7 @@ const QString NSWorkspaceDidUnmountNotification = QStringLiteral("NSWorkspaceDid
 const QString mycardoffered = QStringLiteral("mycardoffered");
 const QString mycardwithdrawn = QStringLiteral("mycardwithdrawn");
 const QString myApplyBarcodesId = QStringLiteral("myApplyBarcodesId");
+const QString mykeptstaging = QStringLiteral("mykeptstaging");
 } // namespace NotificationNames
 
 namespace NotificationKeys {
@@ -32,6 +33,7 @@ const QString NSDevicePath = QStringLiteral("NSDevicePath");
 const QString NOTE = QStringLiteral("NOTE");
 const QString volumename = QStringLiteral("volumename");
 const QString detectedCodes = QStringLiteral("detectedCodes");
+const QString folders = QStringLiteral("folders");
 } // namespace NotificationKeys
 
 namespace NotificationValues {

@@ -21,6 +21,7 @@ extern const QString NSWorkspaceDidUnmountNotification;
 extern const QString mycardoffered; // a camera card was mounted (NSDevicePath, volumename)
 extern const QString mycardwithdrawn; // a mounted volume went away (NSDevicePath)
 extern const QString myApplyBarcodesId; // a section header asks to apply the barcodes read
+extern const QString mykeptstaging; // staging folders of cut-short imports that stay (folders), or none
 } // namespace NotificationNames
 
 namespace NotificationKeys {
@@ -39,6 +40,7 @@ extern const QString volumename;
 // The codes read in each barcode photo handed to the reassignment sheet: a map from
 // path to the list of texts, in the order the reader found them.
 extern const QString detectedCodes;
+extern const QString folders;
 } // namespace NotificationKeys
 
 namespace NotificationValues {

@@ -10,6 +10,7 @@
 #include "SheetRegistry.h"
 #include "barcodes/BarcodeScanScheduler.h"
 #include "filing/DestinationPathRules.h"
+#include "reassign/ReassignRecovery.h"
 #include "shell/BundleInfo.h"
 #include "shell/MyAliasKit.h"
 #include "shell/SettingsKeys.h"
@@ -17,6 +18,7 @@
 #include "shell/SettingsStore.h"
 #include "shell/SharedConstants.h"
 #include "support/Alert.h"
+#include "support/DesktopOpener.h"
 #include "support/Dispatch.h"
 #include "support/FreedesktopTrash.h"
 #include "support/NotificationCenter.h"
@@ -32,6 +34,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMimeData>
+#include <QPointer>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QTimer>
@@ -51,6 +54,8 @@ ViewController::ViewController(QWidget *parent)
     layout->setSpacing(0);
     cardOfferBar = new NoticeBar(this);
     layout->addWidget(cardOfferBar);
+    keptStagingBar = new NoticeBar(this);
+    layout->addWidget(keptStagingBar);
     layout->addWidget(collectionView);
     emptyFolderHint = new EmptyFolderHint(this);
     emptyFolderHint->hide();
@@ -87,6 +92,7 @@ ViewController::ViewController(QWidget *parent)
     connect(m_settleTimer, &QTimer::timeout, this, [this] {
         // Another program changed the folder: read it again, keeping the marks.
         m_keepSelection = true;
+        finishInterruptedRuns();
         imageDirectoryLoader->beginLoadingFolder(QUrl::fromLocalFile(pathtophotos), true);
     });
     connect(imageDirectoryLoader, &ImageDirectoryLoader::aboutToReplaceRecords, this, &ViewController::rememberPlace);
@@ -224,6 +230,7 @@ void ViewController::viewDidLoad()
     observe(NotificationNames::vimoNotificationChangedSourcePath, &ViewController::doNotificationAlwaysUseMainstayPath);
     observe(NotificationNames::mycardoffered, &ViewController::doNotificationCardOffered);
     observe(NotificationNames::mycardwithdrawn, &ViewController::doNotificationCardWithdrawn);
+    observe(NotificationNames::mykeptstaging, &ViewController::doNotificationKeptStaging);
     observe(NotificationNames::myApplyBarcodesId, &ViewController::doNotificationApplyBarcodes);
 }
 
@@ -343,7 +350,35 @@ void ViewController::reloadUrlsFromFolder()
         return;
     }
     watchFolder();
+    finishInterruptedRuns();
     imageDirectoryLoader->beginLoadingFolder(folder);
+}
+
+void ViewController::finishInterruptedRuns()
+{
+    const QList<ReassignRecovery::Finished> finished = ReassignRecovery::finishInterrupted(pathtophotos);
+    if (finished.isEmpty())
+        return;
+    QStringList messages;
+    QStringList problems;
+    for (const ReassignRecovery::Finished &run : finished) {
+        messages << run.message();
+        problems << run.problems();
+    }
+    QString informative = u"It had been cut short when the program or the machine stopped. Its photos now have "
+                          u"the names it was to give them; Edit \u25B8 Undo Last Reassignment takes it back."_s;
+    if (!problems.isEmpty())
+        informative += u"\n\n"_s + problems.join(u'\n');
+    // After the window is up: the first load runs while it is being shown.
+    QPointer<ViewController> self(this);
+    Dispatch::onMain(this, [self, messages, informative, problems] {
+        if (self)
+            Alert::beginSheet(self->window(),
+                              {problems.isEmpty() ? Alert::Style::Informational : Alert::Style::Warning,
+                               messages.join(u'\n'),
+                               informative,
+                               {u"OK"_s}});
+    });
 }
 
 void ViewController::watchFolder()
@@ -847,6 +882,22 @@ void ViewController::doNotificationCardWithdrawn(const Notification &notificatio
     if (notification.userInfo.value(NotificationKeys::NSDevicePath).toString()
         == cardOfferBar->property("card").toString())
         cardOfferBar->dismiss();
+}
+
+void ViewController::doNotificationKeptStaging(const Notification &notification)
+{
+    const QStringList kept = notification.userInfo.value(NotificationKeys::folders).toStringList();
+    if (kept.isEmpty()) {
+        keptStagingBar->dismiss();
+        return;
+    }
+    QStringList shown;
+    for (const QString &folder : kept)
+        shown << NativePath::forDisplay(folder);
+    keptStagingBar->offer(u"A card import was cut short and some of its copies are on neither the card nor the "
+                          u"working folder. They were kept in "_s
+                              + shown.join(u", "_s) + u": look through them before deleting."_s,
+                          u"Show in Files"_s, [kept] { DesktopOpener::revealInFileManager(kept); });
 }
 
 void ViewController::reassignMarked()

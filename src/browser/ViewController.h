@@ -85,6 +85,7 @@ public:
     void doNotificationForButton(const Notification &notification);
     void doNotificationCardOffered(const Notification &notification);
     void doNotificationCardWithdrawn(const Notification &notification);
+    void doNotificationKeptStaging(const Notification &notification);
 
     // Data source, layout and delegate answers
     qsizetype numberOfSections(CollectionView *collectionView) override;
@@ -122,6 +123,7 @@ public:
     QAction *reassignAction = nullptr;
     QAction *applyBarcodesAction = nullptr;
     NoticeBar *cardOfferBar = nullptr;
+    NoticeBar *keptStagingBar = nullptr; // copies of a cut-short import that are nowhere else
     // Reading barcodes in the background after each load: its progress and Cancel
     // button (for the window's status bar), and the code found in each photo by path.
     BarcodeScanScheduler *barcodeScanner = nullptr;
@@ -159,6 +161,9 @@ private:
     void rememberPlace();
     void restorePlace();
     void prioritizeVisible();
+    // Runs on the folder that a kill or a power cut left half done are finished before
+    // it is read, and the operator is told.
+    void finishInterruptedRuns();
     void watchFolder();
     // Shown over the grid while the folder holds no photos.
     void updateEmptyFolderHint();

@@ -221,33 +221,39 @@ void WindowController::undoLastReassignment()
         text += u"; "_s + Plural::count(fromTrash, u"barcode photo comes"_s, u"barcode photos come"_s)
             + u" back from the trash"_s;
     QPointer<WindowController> self(this);
-    Alert::beginSheet(m_window,
-                      {Alert::Style::Warning,
-                       redo ? u"Redo the Undone Reassignment?"_s : u"Undo the Last Reassignment?"_s,
-                       text + u'.',
-                       {u"Cancel"_s, redo ? u"Redo"_s : u"Undo"_s}},
-                      [self, folder, refused](int response) {
-                          if (!self || response != Alert::cSecondButtonReturn)
-                              return;
-                          // Checked again: the folder may have changed while the question was up.
-                          const ReassignUndo::Report report = ReassignUndo::run(folder);
-                          self->m_viewController->refreshAllSections();
-                          if (!report.plan.isSound()) {
-                              refused(report.plan.refusals);
-                              return;
-                          }
-                          QStringList problems;
-                          for (const RenamePlan::Outcome &o : report.renames) {
-                              if (!o.error.isEmpty())
-                                  problems << o.error;
-                          }
-                          for (const QString &path : report.kept)
-                              problems << path + u": could not be moved (see the log)"_s;
-                          if (!problems.isEmpty())
-                              Alert::beginSheet(
-                                  self->m_window,
+    Alert::beginSheet(
+        m_window,
+        {Alert::Style::Warning,
+         redo ? u"Redo the Undone Reassignment?"_s : u"Undo the Last Reassignment?"_s,
+         text + u'.',
+         {u"Cancel"_s, redo ? u"Redo"_s : u"Undo"_s}},
+        [self, folder, refused](int response) {
+            if (!self || response != Alert::cSecondButtonReturn)
+                return;
+            // Checked again: the folder may have changed while the question was up.
+            const ReassignUndo::Report report = ReassignUndo::run(folder);
+            self->m_viewController->refreshAllSections();
+            if (!report.plan.isSound()) {
+                refused(report.plan.refusals);
+                return;
+            }
+            QStringList problems;
+            for (const RenamePlan::Outcome &o : report.renames) {
+                if (!o.error.isEmpty())
+                    problems << o.error;
+            }
+            for (const QString &path : report.kept)
+                problems << path + u": the trash would not take it (see the log)"_s;
+            for (const QString &path : report.stuck)
+                problems << path + u": could not be brought back from the trash (see the log)"_s;
+            if (!report.started)
+                problems << u"Nothing was undone: the record of the undo cannot be written: "_s + report.journalError;
+            else if (!report.journalError.isEmpty())
+                problems << u"The record of the undo could not be completed: "_s + report.journalError;
+            if (!problems.isEmpty())
+                Alert::beginSheet(self->m_window,
                                   {Alert::Style::Warning, u"Some Photos Kept Their Names"_s, problems.join(u'\n')});
-                      });
+        });
 }
 
 void WindowController::moveLeft(QObject *)

@@ -1,12 +1,14 @@
 #include "CardOffer.h"
 
 #include "CameraCardRules.h"
+#include "CardCopyRun.h"
 #include "MountWatcher.h"
 #include "browser/NotificationNames.h"
 #include "shell/SettingsKeys.h"
 #include "shell/SettingsStore.h"
 #include "support/Dispatch.h"
 #include "support/NotificationCenter.h"
+#include "support/PathUtils.h"
 #include "support/SystemLog.h"
 
 #include <QFileInfo>
@@ -26,8 +28,19 @@ CardOffer::CardOffer(QObject *parent)
 
 CardOffer::~CardOffer() = default;
 
+void CardOffer::tellKeptStaging()
+{
+    const QString working = SettingsStore::standard().stringForKey(cPrefSourcePath).value_or(QString());
+    const QStringList kept =
+        working.isEmpty() ? QStringList() : CardCopyRun::keptStagingFolders(PathUtils::expandTilde(working));
+    NotificationCenter::defaultCenter().post(NotificationNames::mykeptstaging, {{NotificationKeys::folders, kept}});
+}
+
 bool CardOffer::start()
 {
+    NotificationCenter::defaultCenter().addObserver(this, NotificationNames::myRefreshId,
+                                                    [](const Notification &) { tellKeptStaging(); });
+    Dispatch::onMain(this, [] { tellKeptStaging(); });
     if (m_watcher->start())
         return true;
     logLine(u"CardOffer.... the mount table cannot be watched; cards are not offered"_s);

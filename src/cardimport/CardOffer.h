@@ -20,6 +20,11 @@ public:
     // False when the mount table cannot be watched (cards can still be loaded by hand).
     bool start();
 
+    // Tells ("mykeptstaging") which staging folders of cut-short imports of the working
+    // folder stay because not all their copies are elsewhere: at start and after every
+    // change of files, until an import of their card clears them or the operator does.
+    static void tellKeptStaging();
+
     // The same check the card sheet makes, on the calling thread: is it a camera card?
     static bool isCameraCard(const QString &mountPath);
 

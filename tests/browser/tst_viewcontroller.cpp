@@ -29,6 +29,8 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QMimeData>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -60,6 +62,7 @@ private Q_SLOTS:
     void deleteAsksAndTrashes();
     void trashFailingAsksBeforeDeletingForGood();
     void sameSourceFolderDoesNotReload();
+    void interruptedRunIsFinishedWhenTheFolderLoads();
     void missingWorkingFolderShowsOneEmptySection();
     void emptyFolderSaysWhatToDoNext();
     void cardPutInWhileIdleIsOffered();
@@ -365,6 +368,35 @@ void TestViewController::sameSourceFolderDoesNotReload()
     settle();
     QCOMPARE(grid()->numberOfSections(), 1); // camera names: one "IMG" run
     QVERIFY(SettingsStore::standard().boolForKey(cPrefSourcePathIsValid));
+}
+
+// An automatic run of the command-line tool killed after two renames: the window
+// finishes it before showing the folder, and says so.
+void TestViewController::interruptedRunIsFinishedWhenTheFolderLoads()
+{
+    const QString strace = QStandardPaths::findExecutable(u"strace"_s);
+    if (strace.isEmpty())
+        QSKIP("strace is not installed");
+    const QString other = TestSandbox::instance().makeFolder(u"killed"_s);
+    const QStringList photos = m_card.copyAsShot(other);
+    const QString barcodePhoto = QFileInfo(photos.first()).fileName();
+    QProcess::execute(strace, {u"-f"_s, u"-qq"_s, u"-o"_s, u"/dev/null"_s, u"-e"_s, u"trace=renameat2"_s, u"-e"_s,
+                               u"inject=renameat2:signal=KILL:when=4"_s, TestSandbox::cliPath(), u"auto"_s, other,
+                               barcodePhoto + u"=2000000000015"_s});
+    QVERIFY(QFileInfo::exists(other + u'/' + QFileInfo(photos.last()).fileName())); // not finished
+
+    SettingsStore::standard().setString(other, cPrefSourcePath);
+    SettingsStore::standard().removeObjectForKey(cPrefSourcePathAliasData);
+    Alert::resetForTesting();
+    m_controller = std::make_unique<WindowController>();
+    m_controller->window()->show();
+    settle();
+    QTRY_COMPARE(Alert::shownForTesting().size(), 1);
+    QCOMPARE(Alert::shownForTesting().first().messageText, u"An interrupted reassignment of 12 photos was finished"_s);
+    // One group: the barcode photo went to the trash, every other photo carries its code.
+    QCOMPARE(grid()->numberOfSections(), 1);
+    QCOMPARE(grid()->numberOfItemsInSection(0), 11);
+    QVERIFY(QFileInfo::exists(other + u"/2000000000015_"_s + QFileInfo(photos.last()).fileName()));
 }
 
 void TestViewController::missingWorkingFolderShowsOneEmptySection()
