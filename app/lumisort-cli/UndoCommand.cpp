@@ -23,6 +23,7 @@ void printPlan(const ReassignUndo::Plan &plan, CliIo &io)
     for (const ReassignUndo::Step &step : plan.steps) {
         switch (step.kind) {
         case ReassignUndo::Kind::Rename:
+        case ReassignUndo::Kind::Discard:
             io.out << shown(step.from) << " -> " << shown(step.to) << Qt::endl;
             break;
         case ReassignUndo::Kind::Restore:

@@ -216,23 +216,22 @@ JournaledRun::Result execute(ReassignJournal &journal, QList<Entry> entries, con
         if (e.kind != Kind::Restore)
             continue;
         e.finalPath = e.oldPath;
-        if (located.at(i).where == Where::AtNew) {
-            e.finalPath = e.newPath;
-            e.restored = true;
-            result.restored << e.newPath;
-        } else if (located.at(i).where == Where::AtOld) {
-            if (const FileResult back = FreedesktopTrash::restore(e.oldPath, e.newPath); back) {
-                e.finalPath = e.newPath;
-                e.restored = true;
-                result.restored << e.newPath;
-            } else {
-                logLine(u"oops somethign went wrong "_s + back.text());
-                result.stuck << e.newPath;
-            }
-        } else {
+        const Where where = located.at(i).where;
+        if (where == Where::Missing) {
             e.finalPath.clear();
             result.missing << e.oldPath;
+            continue;
         }
+        if (where == Where::AtOld) {
+            if (const FileResult back = FreedesktopTrash::restore(e.oldPath, e.newPath); !back) {
+                logLine(u"oops somethign went wrong "_s + back.text());
+                result.stuck << e.newPath;
+                continue;
+            }
+        }
+        e.finalPath = e.newPath;
+        e.restored = true;
+        result.restored << e.newPath;
     }
 
     // A barcode photo goes only once renamed by this run: never a file that happened to

@@ -37,8 +37,9 @@ public:
         bool failed() const;
     };
 
-    // entries: oldPath, newPath and kind of each photo, in the order the run takes them.
-    static Result run(const QString &mode, const QList<Entry> &entries, const QString &folder);
+    // entries: oldPath, newPath and kind of each photo, in the order the run takes them;
+    // the folder is that of the first photo unless given.
+    static Result run(const QString &mode, const QList<Entry> &entries, const QString &folder = QString());
     // Takes up a pending journal whose run was cut short.
     static Result finish(const ReassignJournal::Record &record);
 };

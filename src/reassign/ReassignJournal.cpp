@@ -127,6 +127,11 @@ QStringList ReassignJournal::journalsNewestFirst()
     return paths;
 }
 
+QString ReassignJournal::completedPathOf(const QString &pendingPath)
+{
+    return pendingPath.chopped(cPendingSuffix.size()) + cSuffix;
+}
+
 QStringList ReassignJournal::pendingJournals()
 {
     QStringList pending = journalFiles();
@@ -224,7 +229,7 @@ QString ReassignJournal::complete(const QList<Entry> &done)
     }
     if (!m_path.endsWith(cPendingSuffix))
         return u"no pending journal to complete"_s;
-    const QString completed = m_path.chopped(cPendingSuffix.size()) + cSuffix;
+    const QString completed = completedPathOf(m_path);
     // Replacing is safe here: a completed file of the same name is this run's own, written
     // by an earlier attempt to finish it that was cut short before the pending one went.
     if (const QString error = write(completed, u"complete"_s, entries, true); !error.isEmpty())

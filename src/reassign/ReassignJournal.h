@@ -76,6 +76,8 @@ public:
     // The journals of runs that may have been cut short: pending ones, and completed
     // older-version journals still saying "planned" (their runs never completed them).
     static QStringList pendingJournals();
+    // Where a pending journal's run is recorded once complete.
+    static QString completedPathOf(const QString &pendingPath);
     // Deletes the journals neither written nor changed for maxAgeDays (by the time written
     // in them and the file's own), never a pending one nor one whose hidden photo still
     // waits to be brought back. The number deleted.

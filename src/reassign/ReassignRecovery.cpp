@@ -80,8 +80,7 @@ QList<ReassignRecovery::Finished> ReassignRecovery::finishInterrupted(const QStr
         if ((!wanted.isEmpty() && photos != wanted) || !isFolder(photos))
             continue;
         // A completed record beside it: the run was done, only the pending copy was left.
-        const QString completed = path.chopped(qsizetype(sizeof ".pending.json") - 1) + u".json"_s;
-        if (QFile::exists(completed)) {
+        if (QFile::exists(ReassignJournal::completedPathOf(path))) {
             SafeFile::remove(path);
             continue;
         }

@@ -2,8 +2,6 @@
 
 #include "BarcodeText.h"
 #include "ReassignRules.h"
-#include "support/NativePath.h"
-#include "support/PathUtils.h"
 #include "support/SystemLog.h"
 
 #include <QFileInfo>
@@ -27,11 +25,6 @@ ReassignRun::Report reportOf(JournaledRun::Result &&result)
     return report;
 }
 
-QString folderOf(const QList<JournaledRun::Entry> &entries)
-{
-    return entries.isEmpty() ? QString()
-                             : PathUtils::resolvedPath(NativePath(entries.first().oldPath).parent().toString());
-}
 } // namespace
 
 ReassignRun::Report ReassignRun::oneBarcode(const QList<QUrl> &urlstochange, const QString &barcode)
@@ -51,7 +44,7 @@ ReassignRun::Report ReassignRun::oneBarcode(const QList<QUrl> &urlstochange, con
         else
             logLine(u"ReassignRun -> oneBarcode.... "_s + info.fileName() + u" already begins with "_s + barcode);
     }
-    return reportOf(JournaledRun::run(u"barcode"_s, entries, folderOf(entries)));
+    return reportOf(JournaledRun::run(u"barcode"_s, entries));
 }
 
 QList<RenamePlan::Step> ReassignRun::automaticPlan(const QList<QUrl> &fullUrlList,
@@ -87,8 +80,5 @@ ReassignRun::Report ReassignRun::automatic(const QList<QUrl> &fullUrlList, const
         if (barcodeOfPath.contains(step.from))
             entries.last().kind = JournaledRun::Kind::Discard;
     }
-    const QString folder = fullUrlList.isEmpty()
-        ? QString()
-        : PathUtils::resolvedPath(NativePath(fullUrlList.first().toLocalFile()).parent().toString());
-    return reportOf(JournaledRun::run(u"automatic"_s, entries, folder));
+    return reportOf(JournaledRun::run(u"automatic"_s, entries));
 }

@@ -210,11 +210,8 @@ ReassignUndo::Report ReassignUndo::run(const QString &folder)
     logLine(u"ReassignUndo -> run.... undoing "_s + report.plan.journalPath);
     QList<JournaledRun::Entry> entries;
     for (const Step &step : std::as_const(report.plan.steps)) {
-        JournaledRun::Entry e {step.from, step.kind == Kind::Trash ? step.from : step.to};
-        e.kind = step.kind == Kind::Rename ? ReassignJournal::Kind::Rename
-            : step.kind == Kind::Restore   ? ReassignJournal::Kind::Restore
-                                           : ReassignJournal::Kind::Trash;
-        entries.append(e);
+        entries.append({step.from, step.kind == Kind::Trash ? step.from : step.to});
+        entries.last().kind = step.kind;
     }
     static_cast<JournaledRun::Result &>(report) =
         JournaledRun::run(u"undo"_s, entries, PathUtils::resolvedPath(folder));

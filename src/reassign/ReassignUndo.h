@@ -17,12 +17,10 @@
 class ReassignUndo
 {
 public:
-    enum class Kind
-    {
-        Rename, // from the name the run gave back to the old one
-        Restore, // from the trash back to the old name
-        Trash, // back into the trash (redoing a run that discarded it)
-    };
+    // Rename: from the name the run gave back to the old one; Restore: from the trash
+    // back to the old name; Trash: back into the trash (redoing a run that discarded it).
+    // An undo never discards.
+    using Kind = ReassignJournal::Kind;
     struct Step
     {
         Kind kind = Kind::Rename;

@@ -824,36 +824,20 @@ std::optional<QList<SafeFile::Entry>> SafeFile::list(const NativePath &folder, c
     return entries;
 }
 
-QList<NativePath> SafeFile::removeKilledLeftovers(const NativePath &folder)
-{
-    QList<NativePath> removed;
-    for (const Entry &entry : list(folder, {false, false, false}).value_or(QList<Entry>())) {
-        if (entry.type == EntryType::Regular && isStaleTemporary(entry.name) && ::unlink(entry.path.c_str()) == 0)
-            removed.append(entry.path);
-    }
-    removed.append(removeStaleClaims(folder));
-    if (!removed.isEmpty())
-        syncFolder(folder);
-    return removed;
-}
-
 bool SafeFile::isStaleTemporary(const QByteArray &name)
 {
     return isLeftByGoneProcess(name, ".part");
 }
 
-QList<NativePath> SafeFile::removeStaleClaims(const NativePath &folder)
+namespace {
+// The claims among a folder's entries whose records a gone process left; the records go
+// in every case (their claim is gone, no longer ours, or freed now).
+QList<NativePath> freeStaleClaims(const NativePath &folder, const QList<SafeFileEntry> &entries, bool &removedAny)
 {
     QList<NativePath> freed;
-    ListOptions everything;
-    everything.skipHidden = false;
-    const std::optional<QList<Entry>> entries = list(folder, everything);
-    if (!entries)
-        return freed;
-    bool removedAny = false;
     std::optional<bool> lastingInodes;
-    for (const Entry &entry : *entries) {
-        if (entry.type != EntryType::Regular || !isLeftByGoneProcess(entry.name, cClaimSuffix))
+    for (const SafeFileEntry &entry : entries) {
+        if (entry.type != SafeFileEntryType::Regular || !isLeftByGoneProcess(entry.name, cClaimSuffix))
             continue;
         struct stat recordInfo = {};
         if (const std::optional<ClaimRecordContents> record = readClaimRecord(entry.path, recordInfo)) {
@@ -865,12 +849,36 @@ QList<NativePath> SafeFile::removeStaleClaims(const NativePath &folder)
                 && ::unlink(claim.c_str()) == 0)
                 freed.append(claim);
         }
-        // The record goes in every case: its claim is gone, no longer ours, or freed now.
         removedAny |= ::unlink(entry.path.c_str()) == 0;
     }
+    return freed;
+}
+} // namespace
+
+QList<NativePath> SafeFile::removeStaleClaims(const NativePath &folder)
+{
+    bool removedAny = false;
+    const QList<NativePath> freed =
+        freeStaleClaims(folder, list(folder, {false, false, false}).value_or(QList<Entry>()), removedAny);
     if (removedAny)
         syncFolder(folder);
     return freed;
+}
+
+QList<NativePath> SafeFile::removeKilledLeftovers(const NativePath &folder)
+{
+    // One listing for both: this runs on every visit to a folder of thousands of photos.
+    const QList<Entry> entries = list(folder, {false, false, false}).value_or(QList<Entry>());
+    QList<NativePath> removed;
+    for (const Entry &entry : entries) {
+        if (entry.type == EntryType::Regular && isStaleTemporary(entry.name) && ::unlink(entry.path.c_str()) == 0)
+            removed.append(entry.path);
+    }
+    bool removedRecords = false;
+    removed.append(freeStaleClaims(folder, entries, removedRecords));
+    if (!removed.isEmpty() || removedRecords)
+        syncFolder(folder);
+    return removed;
 }
 
 bool SafeFile::mayBeClaimInProgress(const NativePath &path)

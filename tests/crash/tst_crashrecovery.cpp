@@ -587,7 +587,7 @@ void TestCrashRecovery::killedAndFinished()
         // A pending journal beside its completed record is a run that was done.
         const QStringList pending = ReassignJournal::pendingJournals();
         const bool journalWaits = std::any_of(pending.cbegin(), pending.cend(), [](const QString &path) {
-            return !QFileInfo::exists(path.chopped(int(sizeof ".pending.json") - 1) + u".json"_s);
+            return !QFileInfo::exists(ReassignJournal::completedPathOf(path));
         });
         const bool runBegan = ReassignJournal::journalsNewestFirst().size() > journalsBefore;
         finishedFromJournal += journalWaits ? 1 : 0;
