@@ -41,9 +41,6 @@ private Q_SLOTS:
     void loadsAndClosesAsTheBrowserExpects();
     void existingCardAtShow_data();
     void existingCardAtShow();
-    void offeredCardIsImportedWithoutAQuestion();
-    void keysOnTheCardQuestionLeaveTheCard_data();
-    void keysOnTheCardQuestionLeaveTheCard();
     void mountedVolume_data();
     void mountedVolume();
     void manualFolder_data();
@@ -56,10 +53,12 @@ private Q_SLOTS:
     void importUnderWayHoldsOffQuitting();
 
 private:
-    LoadCardViewController *openSheet()
+    LoadCardViewController *openSheet(const QString &offeredCard = QString())
     {
         auto *sheet = qobject_cast<LoadCardViewController *>(SheetRegistry::make(u"dummyButtonSegue3"_s, &m_window));
         sheet->setAttribute(Qt::WA_DeleteOnClose);
+        if (!offeredCard.isEmpty())
+            sheet->setProperty("offeredCard", offeredCard);
         sheet->open();
         return sheet;
     }
@@ -140,43 +139,55 @@ void TestLoadCardViewController::cleanup()
 void TestLoadCardViewController::loadsAndClosesAsTheBrowserExpects()
 {
     LoadCardViewController *sheet = openSheet();
-    QCOMPARE(sheet->fStatusString, u"Please Insert CARD..."_s);
-    QCOMPARE(SettingsStore::standard().stringForKey(cPrefStatusString), u"Please Insert CARD..."_s);
-    QVERIFY(sheet->ibAssignUnknownNSButon->isHidden());
-    QCOMPARE(sheet->ibProgressIndicator->maximum(), 0); // turning
     QVERIFY(sheet->isObservingCards());
     QVERIFY(Alert::shownForTesting().isEmpty()); // no card under the roots
 
     QPointer<LoadCardViewController> alive(sheet);
     sheet->reject();
     QTRY_VERIFY(!alive);
-    QCOMPARE(SettingsStore::standard().stringForKey(cPrefStatusString), QString());
+    // A closed sheet still observing would be called once it is deleted.
     QCOMPARE(NotificationCenter::defaultCenter().observerCount(NotificationNames::NSWorkspaceDidMountNotification), 0);
 }
 
 void TestLoadCardViewController::existingCardAtShow_data()
 {
-    QTest::addColumn<int>("answer");
-    QTest::newRow("Use This Card") << Alert::cSecondButtonReturn;
-    QTest::newRow("Eject Card") << Alert::cFirstButtonReturn;
-    QTest::newRow("Do Nothing") << Alert::cThirdButtonReturn;
+    QTest::addColumn<int>("answer"); // 0: the card came from the window's offer, already chosen
+    QTest::addColumn<int>("key"); // pressed on the real message box instead of a set answer
+    QTest::newRow("Use This Card") << Alert::cSecondButtonReturn << 0;
+    QTest::newRow("Eject Card") << Alert::cFirstButtonReturn << 0;
+    QTest::newRow("Do Nothing") << Alert::cThirdButtonReturn << 0;
+    // A key pressed by reflex neither ejects nor imports.
+    QTest::newRow("Return on the real box") << Alert::cThirdButtonReturn << int(Qt::Key_Return);
+    QTest::newRow("Escape on the real box") << Alert::cThirdButtonReturn << int(Qt::Key_Escape);
+    QTest::newRow("offered by the window: no question") << 0 << 0;
 }
 
 void TestLoadCardViewController::existingCardAtShow()
 {
     QFETCH(int, answer);
+    QFETCH(int, key);
     const QString card = makeCard(u"EOS_DIGITAL"_s);
     QVERIFY(!card.isEmpty());
-    Alert::queueAnswerForTesting(answer);
-    LoadCardViewController *sheet = openSheet();
+    Alert::setTestMode(key == 0);
+    const auto restore = qScopeGuard([] { Alert::setTestMode(true); });
+    if (answer != 0 && key == 0)
+        Alert::queueAnswerForTesting(answer);
+    LoadCardViewController *sheet = openSheet(answer == 0 ? card : QString());
     QPointer<LoadCardViewController> alive(sheet);
-    QTRY_COMPARE(Alert::shownForTesting().size(), 1);
-    const Alert::Content shown = Alert::shownForTesting().constFirst();
-    QCOMPARE(shown.messageText, u"EJECT Existing CARD !!!"_s);
-    QCOMPARE(shown.informativeText,
-             u"CARD found at:\n"_s + card + u"\n\nDo you really wish to use this or eject it?"_s);
-    QCOMPARE(shown.buttons, (QStringList {u"Eject Card"_s, u"Use This Card"_s, u"Do Nothing"_s}));
-    QCOMPARE(shown.carefulReturn(), Alert::cThirdButtonReturn);
+    if (key != 0) {
+        QMessageBox *box = nullptr;
+        QTRY_VERIFY((box = sheet->findChild<QMessageBox *>()) && box->isVisible());
+        QCOMPARE(box->text(), u"EJECT Existing CARD !!!"_s);
+        QTest::keyClick(box, Qt::Key(key));
+    } else if (answer != 0) {
+        QTRY_COMPARE(Alert::shownForTesting().size(), 1);
+        const Alert::Content shown = Alert::shownForTesting().constFirst();
+        QCOMPARE(shown.messageText, u"EJECT Existing CARD !!!"_s);
+        QCOMPARE(shown.informativeText,
+                 u"CARD found at:\n"_s + card + u"\n\nDo you really wish to use this or eject it?"_s);
+        QCOMPARE(shown.buttons, (QStringList {u"Eject Card"_s, u"Use This Card"_s, u"Do Nothing"_s}));
+        QCOMPARE(shown.carefulReturn(), Alert::cThirdButtonReturn);
+    }
 
     if (answer == Alert::cFirstButtonReturn) {
         QTRY_COMPARE(ejected(), QStringList {card});
@@ -190,6 +201,7 @@ void TestLoadCardViewController::existingCardAtShow()
         QVERIFY(CardCopyRun::queue().waitForDone(30000));
         QCOMPARE(ejected(), QStringList());
         QCOMPARE(QDir(m_working).entryList(QDir::Files), QStringList {u"notes.txt"_s});
+        QVERIFY(!SettingsStore::standard().stringForKey(cPrefTempMountVolume));
         return;
     }
     // The camera folder makes it a card: the run starts, ejects it, fills the working folder and closes.
@@ -200,53 +212,7 @@ void TestLoadCardViewController::existingCardAtShow()
              (QStringList {u"IMG_0001.JPG"_s, u"IMG_0002.JPG"_s, u"IMG_0003.JPG"_s}));
     QCOMPARE(SettingsStore::standard().stringForKey(cPrefTempMountVolume), card);
     QCOMPARE(ejected(), QStringList {card});
-    QCOMPARE(Alert::shownForTesting().size(), 1);
-}
-
-// Opened from the window's offer: the operator already chose this card.
-void TestLoadCardViewController::offeredCardIsImportedWithoutAQuestion()
-{
-    const QString card = makeCard(u"EOS_DIGITAL"_s);
-    QVERIFY(!card.isEmpty());
-    auto *sheet = qobject_cast<LoadCardViewController *>(SheetRegistry::make(u"dummyButtonSegue3"_s, &m_window));
-    sheet->setAttribute(Qt::WA_DeleteOnClose);
-    sheet->setProperty("offeredCard", card);
-    QPointer<LoadCardViewController> alive(sheet);
-    sheet->open();
-    QTRY_COMPARE_WITH_TIMEOUT(m_refreshes, 1, 20000);
-    QCOMPARE(m_refreshedFolder, m_working);
-    QTRY_VERIFY(!alive);
-    QVERIFY(Alert::shownForTesting().isEmpty());
-    QCOMPARE(QDir(m_working).entryList(QDir::Files),
-             (QStringList {u"IMG_0001.JPG"_s, u"IMG_0002.JPG"_s, u"IMG_0003.JPG"_s}));
-    QCOMPARE(ejected(), QStringList {card});
-}
-
-// The real message box: a key pressed by reflex neither ejects nor imports.
-void TestLoadCardViewController::keysOnTheCardQuestionLeaveTheCard_data()
-{
-    QTest::addColumn<int>("key");
-    QTest::newRow("Return") << int(Qt::Key_Return);
-    QTest::newRow("Escape") << int(Qt::Key_Escape);
-}
-
-void TestLoadCardViewController::keysOnTheCardQuestionLeaveTheCard()
-{
-    QFETCH(int, key);
-    const QString card = makeCard(u"EOS_DIGITAL"_s);
-    QVERIFY(!card.isEmpty());
-    Alert::setTestMode(false);
-    const auto restore = qScopeGuard([] { Alert::setTestMode(true); });
-    LoadCardViewController *sheet = openSheet();
-    QMessageBox *box = nullptr;
-    QTRY_VERIFY((box = sheet->findChild<QMessageBox *>()) && box->isVisible());
-    QCOMPARE(box->text(), u"EJECT Existing CARD !!!"_s);
-    QTest::keyClick(box, Qt::Key(key));
-    QTRY_VERIFY(sheet->fStatusString.startsWith(u"Card left as it was"_s));
-    QVERIFY(CardCopyRun::queue().waitForDone(30000));
-    QCOMPARE(ejected(), QStringList());
-    QCOMPARE(QDir(m_working).entryList(QDir::Files), QStringList {u"notes.txt"_s});
-    QVERIFY(!SettingsStore::standard().stringForKey(cPrefTempMountVolume));
+    QCOMPARE(Alert::shownForTesting().size(), answer == 0 ? 0 : 1);
 }
 
 void TestLoadCardViewController::mountedVolume_data()

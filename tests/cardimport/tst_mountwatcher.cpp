@@ -77,7 +77,6 @@ class TestMountWatcher : public QObject
 private Q_SLOTS:
     void seesRealMountAndUnmount();
     void comparesSuccessiveTablesOfAFile();
-    void volumeFacts();
     void ejectTouchesOnlyUserVolumes_data();
     void ejectTouchesOnlyUserVolumes();
     void ejectThroughUDisks2();
@@ -125,26 +124,6 @@ void TestMountWatcher::comparesSuccessiveTablesOfAFile()
     QCOMPARE(mounted.first().first().toString(), u"/run/media/op/STICK"_s);
     QCOMPARE(unmounted.size(), 1);
     QCOMPARE(unmounted.first().first().toString(), u"/media/op/EOS DIGITAL"_s);
-}
-
-void TestMountWatcher::volumeFacts()
-{
-    const QString root = TestSandbox::instance().makeFolder(u"media"_s);
-    VolumeInfo::setRemovableMediaRoots({root});
-    ScopedMount card = ScopedMount::tmpfs(root + u"/CARD"_s);
-    SKIP_UNLESS_MOUNTED(card);
-    const QVariantMap info = VolumeInfo::getFileSystemInfoForPath(root + u"/CARD/DCIM"_s);
-    QCOMPARE(info.value(u"volumepath"_s).toString(), root + u"/CARD/DCIM"_s);
-    QCOMPARE(info.value(u"type"_s).toString(), u"tmpfs"_s);
-    QVERIFY(info.value(u"description"_s).toString().contains(u"tmpfs"_s));
-    QCOMPARE(info.value(u"isRemovable"_s).toString(), u"false"_s);
-    QCOMPARE(info.value(u"isWritable"_s).toString(), u"true"_s);
-    QCOMPARE(info.value(u"isUnmountable"_s).toString(), u"true"_s);
-
-    ScopedMount readOnly = ScopedMount::readOnlyBind(root + u"/CARD"_s);
-    SKIP_UNLESS_MOUNTED(readOnly);
-    QCOMPARE(VolumeInfo::getFileSystemInfoForPath(root + u"/CARD"_s).value(u"isWritable"_s).toString(), u"false"_s);
-    QCOMPARE(VolumeInfo::getFileSystemInfoForPath(u"/"_s).value(u"isUnmountable"_s).toString(), u"false"_s);
 }
 
 void TestMountWatcher::ejectTouchesOnlyUserVolumes_data()
