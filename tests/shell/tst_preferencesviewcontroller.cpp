@@ -158,6 +158,7 @@ void TestPreferencesViewController::reassignmentMode_data()
     QTest::newRow("201 shown until a query") << QVariant(201) << 201 << 200;
     QTest::newRow("202") << QVariant(202) << 202 << 202;
     QTest::newRow("unknown tag") << QVariant(7) << 200 << 200;
+    QTest::newRow("202 stored as text") << QVariant(u"202"_s) << 202 << 202;
 }
 
 void TestPreferencesViewController::reassignmentMode()
