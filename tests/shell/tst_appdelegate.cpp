@@ -31,8 +31,6 @@ private Q_SLOTS:
     void init();
     void cleanupTestCase();
     void startUpOnAFreshHome();
-    void versionText_data();
-    void versionText();
     void companionSettings_data();
     void companionSettings();
     void folderCheckFollowsARenamedFolder();
@@ -141,27 +139,6 @@ void TestAppDelegate::startUpOnAFreshHome()
     QVERIFY(QFileInfo(AppDelegate::getTemporaryDirectoryForThisApp()).isDir());
     // The log now has its file, with the arguments in it.
     QTRY_VERIFY(readFile(LogPaths::logFile()).contains("argument[1] = --verbose"));
-}
-
-void TestAppDelegate::versionText_data()
-{
-    QTest::addColumn<QVariantMap>("info");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("complete") << QVariantMap {{u"CFBundleShortVersionString"_s, u"2.1"_s},
-                                              {u"DTXcode"_s, u"0940"_s},
-                                              {u"DTSDKName"_s, u"macosx10.13"_s}}
-                              << u"2.1 [xc-0940 sdk-macosx10.13]"_s;
-    QTest::newRow("no tool version") << QVariantMap {{u"CFBundleShortVersionString"_s, u"2.1"_s},
-                                                     {u"DTSDKName"_s, u"qt-6.4.2"_s}}
-                                     << u"2.1 [xc-??? sdk-qt-6.4.2]"_s;
-    QTest::newRow("nothing") << QVariantMap() << u"Unknown? [xc-??? sdk-???]"_s;
-}
-
-void TestAppDelegate::versionText()
-{
-    QFETCH(QVariantMap, info);
-    QFETCH(QString, text);
-    QCOMPARE(AppDelegate::versionText(info), text);
 }
 
 void TestAppDelegate::companionSettings_data()

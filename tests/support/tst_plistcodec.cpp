@@ -15,7 +15,6 @@ private Q_SLOTS:
     void roundTrip();
     void damagedInputIsRejected_data();
     void damagedInputIsRejected();
-    void readsHandWrittenXml();
 };
 
 namespace {
@@ -110,25 +109,6 @@ void TestPlistCodec::damagedInputIsRejected()
     QString error;
     QVERIFY(!PlistCodec::parse(bytes, &error).isValid());
     QVERIFY(!error.isEmpty());
-}
-
-void TestPlistCodec::readsHandWrittenXml()
-{
-    // What the companion program and the factory defaults look like on disk.
-    const QByteArray xml = R"(<?xml version="1.0" encoding="UTF-8"?>
-<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
-<plist version="1.0"><dict>
-  <key>/</key><dict><key>Mainstay/</key><dict>
-    <key>savepath</key><string>/home/ann/Work</string>
-    <key>reversescan</key><string>TRUE</string>
-  </dict></dict>
-  <key>count</key><integer>-12</integer>
-</dict></plist>)";
-    const QVariantMap root = PlistCodec::parse(xml).toMap();
-    QCOMPARE(root.value(u"count"_s), QVariant(qint64(-12)));
-    const QVariantMap node = root.value(u"/"_s).toMap().value(u"Mainstay/"_s).toMap();
-    QCOMPARE(node.value(u"savepath"_s).toString(), u"/home/ann/Work"_s);
-    QCOMPARE(node.value(u"reversescan"_s).toString(), u"TRUE"_s);
 }
 
 LUMISORT_CORE_TEST_MAIN(TestPlistCodec)

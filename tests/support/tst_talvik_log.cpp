@@ -1,5 +1,4 @@
 #include "TestMain.h"
-#include "support/NotificationCenter.h"
 #include "support/SystemLog.h"
 #include "support/TALVIK_Log.h"
 
@@ -138,22 +137,6 @@ private Q_SLOTS:
         QCOMPARE(readFile(path).size(), 0);
     }
 
-    void oldLogFilePath_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("plain") << u"Lumisort.log"_s << u"Lumisort_old.log"_s;
-        QTest::newRow("no extension") << u"/var/log/app"_s << u"/var/log/app_old.log"_s;
-        QTest::newRow("dots in folder and name") << u"/a/b.c/my.app.txt"_s << u"/a/b.c/my.app_old.txt"_s;
-    }
-
-    void oldLogFilePath()
-    {
-        QFETCH(QString, path);
-        QFETCH(QString, expected);
-        QCOMPARE(TALVIK_Log::oldLogFilePath(path), expected);
-    }
-
     void extensionlessFileRollsWithPermissions()
     {
         const QString folder = TestSandbox::instance().makeFolder(u"perm"_s);
@@ -165,6 +148,7 @@ private Q_SLOTS:
         QCOMPARE(readFile(folder + u"/app_old.log"_s).size(), TALVIK_Log::cRollSize);
         QCOMPARE(fileMode(path), 0664);
         QCOMPARE(fileMode(folder + u"/app_old.log"_s), 0664);
+        QCOMPARE(TALVIK_Log::oldLogFilePath(u"/a/b.c/my.app.txt"_s), u"/a/b.c/my.app_old.txt"_s);
     }
 
     void standardErrorLandsInFile()
@@ -255,23 +239,6 @@ private Q_SLOTS:
         QVERIFY2(expected.match(text).hasMatch(), qPrintable(text));
     }
 
-    void debugLinesAndHexDump()
-    {
-        const QString path = TestSandbox::instance().makeFolder(u"hex"_s) + u"/Lumisort.log"_s;
-        QVERIFY(TALVIK_Log::setLogFile(path));
-        TALVIK_Log::debug(u"a\nb"_s);
-        TALVIK_Log::logData(QByteArray("Hello, %world!\x01\x7f\0ABC", 20));
-
-        const QStringList lines = fileLines(path);
-        QCOMPARE(lines.size(), 4);
-        QVERIFY(lines.at(0).startsWith(u"D ["_s) && lines.at(1).startsWith(u"D ["_s));
-        QCOMPARE(messageOf(lines.at(0)), u"a"_s);
-        QCOMPARE(messageOf(lines.at(1)), u"b"_s);
-        QCOMPARE(messageOf(lines.at(2)),
-                 u"00000000  48 65 6c 6c 6f 2c 20 25  77 6f 72 6c 64 21 01 7f  |Hello, %%world!..|"_s);
-        QCOMPARE(messageOf(lines.at(3)), u"00000010  00 41 42 43 "_s + QString(38, u' ') + u"|.ABC|"_s);
-    }
-
     void dateStamp_data()
     {
         QTest::addColumn<QDateTime>("moment");
@@ -320,24 +287,6 @@ private Q_SLOTS:
         QCOMPARE(lines.size(), toStdErr ? 2 : 1);
         QCOMPARE(messageOf(lines.first()), toStdErr ? u"early"_s : u"late"_s);
         QCOMPARE(readFile(stdErrPath).contains("INFO: early\n"), toStdErr);
-    }
-
-    void notification()
-    {
-        const QString path = TestSandbox::instance().makeFolder(u"notify"_s) + u"/Lumisort.log"_s;
-        QObject observer;
-        QList<Notification> seen;
-        NotificationCenter::defaultCenter().addObserver(&observer, u"TALVIK_LogFileDidUpdate"_s,
-                                                        [&seen](const Notification &n) { seen.append(n); });
-        QVERIFY(TALVIK_Log::setLogFile(path));
-        TALVIK_Log::err(u"quiet"_s);
-        QVERIFY(seen.isEmpty());
-
-        TALVIK_Log::setShouldNotifyForLogUpdates(true);
-        TALVIK_Log::err(u"boom"_s);
-        QCOMPARE(seen.size(), 1);
-        QCOMPARE(seen.at(0).object.toString(), path);
-        QCOMPARE(seen.at(0).userInfo.value(u"TALVIK_LogFileAddedString"_s).toString(), fileLines(path).last() + u'\n');
     }
 };
 
