@@ -736,6 +736,16 @@ class WorkingDay:
         return self.screen.wait_window(lambda w: w.name == "Lumisort" and w.transient,
                                        f"the alert {what}", timeout)
 
+    def confirm(self, what, shot):
+        """Answers an alert of two buttons with the right one (the action, not Cancel)."""
+        question = self.alert(what)
+        self.screen.settle(question)  # a sheet's spinner may turn behind it
+        self.shot(shot)
+        buttons = buttons_in_window(self.screen, question)
+        if len(buttons) != 2:
+            raise Failed(f"the alert {what} shows {len(buttons)} buttons, expected 2")
+        self.screen.click(*buttons[1])
+
     def reassign_command(self):
         """Ctrl+R (Edit, Reassign Marked Photos) for the marked photos' section: the prompt comes first."""
         self.screen.keys("ctrl+r")
@@ -795,13 +805,7 @@ class WorkingDay:
 
     def step_import(self, card_sheet):
         self.step("the card is imported; the old photos of the working folder go to the trash")
-        question = self.alert("asking about the photos in the working folder")
-        self.screen.settle(question)  # the card sheet's spinner turns behind it
-        self.shot("working-folder-question")
-        buttons = buttons_in_window(self.screen, question)
-        if len(buttons) != 2:
-            raise Failed(f"the working-folder question shows {len(buttons)} buttons, expected 2")
-        self.screen.click(*buttons[1])  # "Move to Trash and Import"
+        self.confirm("asking about the photos in the working folder", "working-folder-question")  # Move to Trash
         self.where[YESTERDAY] = self.trashed(self.leftover.name)
 
         def imported():
@@ -832,50 +836,37 @@ class WorkingDay:
         self.screen.keys("ctrl+g")
         self.screen.settle()
 
-    def step_scan_barcode(self):
-        self.step("two photos shot before the first barcode card get a scanned barcode")
-        targets = ["IMG_0002.JPG", "IMG_0003.JPG"]
-        self.grid.mark([self.index_of(n) for n in targets], "the photos shot too early")
-        self.shot("marked")
-        prompt = self.reassign_command()
-        self.screen.settle()
-        self.shot("mode-prompt")
-        sheet = self.choose_mode(prompt, automatic=False)
+    def reassign_by_hand(self, targets, prefix, what, shots, scan=None):
+        """The photos marked, the manual way chosen, the sheet left by Reassign after a
+        scanned barcode or by Unknown (left of Reassign) without one."""
+        self.grid.mark([self.index_of(n) for n in targets], what)
+        sheet = self.choose_mode(self.reassign_command(), automatic=False)
         self.screen.settle(sheet)
-        self.screen.scan(LOOSE_BARCODE)
-        self.screen.settle(sheet)
-        self.shot("reassign-sheet")
-        self.press_last_button(sheet)
+        if scan:
+            self.screen.scan(scan)
+            self.screen.settle(sheet)
+        self.shot(shots[0])
+        buttons = buttons_in_window(self.screen, sheet)
+        if len(buttons) < (2 if scan else 3):
+            raise Failed(f"the sheet {sheet} shows only {len(buttons)} buttons")
+        self.screen.click(*buttons[-1 if scan else -2])
         self.screen.wait_gone(sheet, "the reassign sheet to close")
         for name in targets:
-            self.rename(name, f"{LOOSE_BARCODE}_{name}")
-        self.wait_names([f"{LOOSE_BARCODE}_{n}" for n in targets], "the scanned barcode in the names")
+            self.rename(name, f"{prefix}_{name}")
+        self.wait_names([f"{prefix}_{n}" for n in targets], f"{prefix} in the names of {what}")
         self.screen.settle()
-        self.shot("reassigned")
-        self.check_disk("the scanned barcode")
+        self.shot(shots[1])
+        self.check_disk(what)
 
-    def press_last_button(self, sheet, from_right=0):
-        buttons = buttons_in_window(self.screen, sheet)
-        if len(buttons) < 2 + from_right:
-            raise Failed(f"the sheet {sheet} shows only {len(buttons)} buttons")
-        self.screen.click(*buttons[-1 - from_right])
+    def step_scan_barcode(self):
+        self.step("two photos shot before the first barcode card get a scanned barcode")
+        self.reassign_by_hand(["IMG_0002.JPG", "IMG_0003.JPG"], LOOSE_BARCODE, "the photos shot too early",
+                              ("reassign-sheet", "reassigned"), scan=LOOSE_BARCODE)
 
     def step_unknown(self):
         self.step("two blurred photos are marked unknown")
-        targets = ["IMG_0016.JPG", "IMG_0017.JPG"]
-        self.grid.mark([self.index_of(n) for n in targets], "the blurred photos")
-        prompt = self.reassign_command()
-        sheet = self.choose_mode(prompt, automatic=False)
-        self.screen.settle(sheet)
-        self.shot("unknown-sheet")
-        self.press_last_button(sheet, from_right=1)  # the unknown button, left of Reassign
-        self.screen.wait_gone(sheet, "the reassign sheet to close")
-        for name in targets:
-            self.rename(name, f"UNKNOWN_{name}")
-        self.wait_names([f"UNKNOWN_{n}" for n in targets], "the unknown marks in the names")
-        self.screen.settle()
-        self.shot("marked-unknown")
-        self.check_disk("marking unknown")
+        self.reassign_by_hand(["IMG_0016.JPG", "IMG_0017.JPG"], "UNKNOWN", "the blurred photos",
+                              ("unknown-sheet", "marked-unknown"))
 
     def apply_barcodes(self):
         """Ctrl+B (Edit, Apply Barcodes); while photos are still being read it says so: wait and ask again."""
@@ -910,13 +901,7 @@ class WorkingDay:
             # The sheet moves on to the next barcode photo; after the last it shows the run.
             if name != barcode_photos[-1]:
                 wait_until(lambda: self.screen.grab(sheet) != shown, 10, "the next barcode photo")
-        summary = self.alert("showing the run before anything is renamed")
-        self.screen.settle(summary)
-        self.shot("apply-barcodes-summary")
-        buttons = buttons_in_window(self.screen, summary)
-        if len(buttons) != 2:
-            raise Failed(f"the run shown for confirming has {len(buttons)} buttons, expected 2")
-        self.screen.click(*buttons[1])  # "Reassign"
+        self.confirm("showing the run before anything is renamed", "apply-barcodes-summary")  # "Reassign"
         self.screen.wait_gone(sheet, "the Apply Barcodes sheet to close")
 
         # Every photo takes the barcode of the last barcode photo before it in the folder's
@@ -944,13 +929,7 @@ class WorkingDay:
         name = next(n for n in self.working_names() if n.endswith("IMG_0006.JPG"))
         self.grid.mark([self.index_of(name)], "the photo to delete")
         self.screen.keys("Delete")
-        question = self.alert("asking before the delete")
-        self.screen.settle(question)
-        self.shot("delete-question")
-        buttons = buttons_in_window(self.screen, question)
-        if len(buttons) != 2:
-            raise Failed(f"the delete question shows {len(buttons)} buttons, expected 2")
-        self.screen.click(*buttons[1])  # "YES DELETE"
+        self.confirm("asking before the delete", "delete-question")  # "YES DELETE"
         key = self.rename(name, name)
         self.where[key] = self.trashed(name)
         wait_until(lambda: not (self.working / name).exists(), 20, f"{name} to leave the working folder")
@@ -1045,25 +1024,22 @@ class WorkingDay:
         self.say(f"the day went as it must in {time.monotonic() - self.started:.0f} s; "
                  f"screenshots in {self.out}")
 
-    def clean_up(self):
-        proc = self.procs.pop("lumisort", None)
+    def stop(self, name):
+        proc = self.procs.pop(name, None)
         if proc and proc.poll() is None:
             proc.terminate()
             try:
                 proc.wait(timeout=10)
             except subprocess.TimeoutExpired:
                 proc.kill()
+
+    def clean_up(self):
+        self.stop("lumisort")
         for folder in list(self.mounted) + ([self.card_mount] if hasattr(self, "card_mount") else []):
             self.unmount(folder)
         self.release_loop()
-        for name in ("openbox", "Xvfb"):
-            proc = self.procs.pop(name, None)
-            if proc and proc.poll() is None:
-                proc.terminate()
-                try:
-                    proc.wait(timeout=10)
-                except subprocess.TimeoutExpired:
-                    proc.kill()
+        self.stop("openbox")
+        self.stop("Xvfb")
         for folder in self.made_dirs:
             try:
                 folder.rmdir()

@@ -2,9 +2,7 @@
 
 #include "DemoCard.h"
 #include "TestMain.h"
-#include "barcodes/BarcodeCache.h"
 #include "barcodes/BarcodeReader.h"
-#include "support/SafeFile.h"
 
 #include <QDir>
 #include <QImageReader>
@@ -26,7 +24,6 @@ private Q_SLOTS:
     void photosWithoutBarcode_data();
     void photosWithoutBarcode();
     void uprightPosition();
-    void renamedPhotoIsNotReadAgain();
 
 private:
     QString photoWith(const QString &name, ZXing::BarcodeFormat format, const QString &text, double widthFraction,
@@ -168,25 +165,6 @@ void TestBarcodeReader::uprightPosition()
                                 .arg(centres.at(i + 1).y())
                                 .arg(centres.at(i).x())
                                 .arg(centres.at(i).y())));
-}
-
-void TestBarcodeReader::renamedPhotoIsNotReadAgain()
-{
-    const QString path = photoWith(u"cached"_s, ZXing::BarcodeFormat::QRCode, u"CACHED-1"_s, 0.1, 0);
-    const QString renamed = m_folder + u"/CACHED-1_cached.JPG"_s;
-    BarcodeCache cache;
-    QCOMPARE(cache.read(NativePath(path)).codes.value(0).text, u"CACHED-1"_s);
-    QVERIFY(SafeFile::move(NativePath(path), NativePath(renamed)));
-    QCOMPARE(cache.read(NativePath(renamed)).codes.value(0).text, u"CACHED-1"_s);
-    QCOMPARE(cache.decodedCount(), 1);
-
-    // Written anew under the same name: read again.
-    const QString other = photoWith(u"other"_s, ZXing::BarcodeFormat::QRCode, u"CACHED-2"_s, 0.1, 0);
-    QVERIFY(SafeFile::remove(NativePath(renamed)));
-    QVERIFY(SafeFile::move(NativePath(other), NativePath(renamed)));
-    const QList<BarcodeReader::Reading> readings = cache.readAll({NativePath(renamed), NativePath(renamed)});
-    QCOMPARE(readings.value(0).codes.value(0).text, u"CACHED-2"_s);
-    QCOMPARE(readings.value(1).codes.value(0).text, u"CACHED-2"_s);
 }
 
 LUMISORT_CORE_TEST_MAIN(TestBarcodeReader)

@@ -36,7 +36,7 @@ TestSandbox::TestSandbox()
     setEnv("HOME", home());
     setEnv("XDG_CONFIG_HOME", configHome());
     setEnv("XDG_DATA_HOME", dataHome());
-    setEnv("XDG_CACHE_HOME", cacheHome());
+    setEnv("XDG_CACHE_HOME", home() + u"/.cache"_s);
     setEnv("XDG_STATE_HOME", home() + u"/.local/state"_s);
     setEnv("XDG_RUNTIME_DIR", r + u"/runtime"_s);
     setEnv("TMPDIR", r + u"/tmp"_s);
@@ -91,11 +91,6 @@ QString TestSandbox::configHome() const
 QString TestSandbox::dataHome() const
 {
     return home() + u"/.local/share"_s;
-}
-
-QString TestSandbox::cacheHome() const
-{
-    return home() + u"/.cache"_s;
 }
 
 QString TestSandbox::makeFolder(const QString &name)

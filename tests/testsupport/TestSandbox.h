@@ -18,7 +18,6 @@ public:
     QString home() const;
     QString configHome() const;
     QString dataHome() const;
-    QString cacheHome() const;
     // A fresh, empty folder under the sandbox ("name-1", "name-2" ... on reuse).
     QString makeFolder(const QString &name);
 
