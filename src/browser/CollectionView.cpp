@@ -377,12 +377,18 @@ void CollectionView::scrollToItem(const IndexPath &indexPath)
     if (!m_layout.isValid(indexPath))
         return;
     const QRectF frame = m_layout.frameForItem(indexPath);
+    const CollectionViewFlowLayout::Section &section = m_layout.sections().at(indexPath.section);
     const int height = viewport()->height();
     int top = verticalScrollBar()->value();
     if (frame.bottom() > top + height)
         top = int(std::ceil(frame.bottom())) - height;
-    if (frame.top() < top)
-        top = int(std::floor(frame.top()));
+    // The section's header is pinned over the top of the view while its items are
+    // in view: an item is only seen below it. A first row brings its header along.
+    const qreal header = section.headerFrame.height();
+    if (frame.top() - header < top)
+        top = int(std::floor(indexPath.item < section.rowStarts.value(1, section.itemFrames.size())
+                                 ? section.top
+                                 : frame.top() - header));
     verticalScrollBar()->setValue(top);
 }
 

@@ -20,6 +20,8 @@ HeaderView::HeaderView(QWidget *parent)
     , ibButton(new QPushButton(u"Reassign Marked Photos…"_s, this))
     , applyButton(new QPushButton(u"Apply Barcodes…"_s, this))
 {
+    // Nothing behind it is drawn first: it covers all of its rectangle itself.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     applyButton->setObjectName(u"applyButton"_s);
     applyButton->setFocusPolicy(Qt::NoFocus);
     applyButton->setToolTip(u"Reassign the folder's photos by the barcodes read in them, after checking each one"_s);
@@ -45,10 +47,10 @@ HeaderView::HeaderView(QWidget *parent)
 
 void HeaderView::paintEvent(QPaintEvent *event)
 {
-    // White at 0.8 with opacity 0.8 over the black grid: a light grey band.
+    // The grey that white at 0.8 and opacity 0.8 makes over the black grid, but opaque:
+    // pinned at the top, the photos and names scrolling under it must not show through.
     QPainter painter(this);
-    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    painter.fillRect(event->rect(), QColor::fromRgbF(0.8f, 0.8f, 0.8f, 0.8f));
+    painter.fillRect(event->rect(), QColor::fromRgbF(0.64f, 0.64f, 0.64f));
 }
 
 void HeaderView::doButton()

@@ -3,6 +3,7 @@
 #include "browser/CollectionViewDataSource.h"
 #include "browser/CollectionViewDelegate.h"
 #include "browser/CollectionViewFlowLayout.h"
+#include "browser/HeaderView.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -11,6 +12,7 @@
 #include <QRubberBand>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -78,11 +80,13 @@ struct Fixture
     Grid grid;
     CollectionView view;
 
-    explicit Fixture(const QList<qsizetype> &counts)
+    explicit Fixture(const QList<qsizetype> &counts, bool realHeaders = false)
     {
         grid.counts = counts;
         view.registerClass(u"Item"_s, [](QWidget *parent) { return new QLabel(parent); });
-        view.registerClass(u"Header"_s, [](QWidget *parent) { return new QLabel(parent); });
+        view.registerClass(u"Header"_s, [realHeaders](QWidget *parent) -> QWidget * {
+            return realHeaders ? static_cast<QWidget *>(new HeaderView(parent)) : new QLabel(parent);
+        });
         view.resize(800, 600);
         view.setDataSource(&grid);
         view.setDelegate(&grid);
@@ -276,7 +280,7 @@ void TestCollectionView::scrollingKeepsOnlyThePreparedWidgets()
 // A long section's header, with its button, must not scroll away while its photos are in view.
 void TestCollectionView::headerOfTheSectionInViewStaysPinned()
 {
-    Fixture f({60, 60, 60});
+    Fixture f({60, 60, 60}, true);
     const CollectionViewFlowLayout &layout = f.view.collectionViewLayout();
     const CollectionViewFlowLayout::Section &second = layout.sections().at(1);
     const auto headerTop = [&](qsizetype s) {
@@ -291,6 +295,26 @@ void TestCollectionView::headerOfTheSectionInViewStaysPinned()
     QWidget *pinned = f.view.headerForSection(1);
     const QWidget *under = f.view.viewport()->childAt(pinned->geometry().center());
     QVERIFY(under == pinned || pinned->isAncestorOf(under));
+    // Opaque: photos in a loud colour scrolling under it never show through, so
+    // wherever none of its own parts sits it is one colour.
+    f.view.setBackgroundColor(Qt::black);
+    for (const IndexPath &path : f.view.preparedIndexPaths()) {
+        QWidget *item = f.view.itemAtIndexPath(path);
+        QPalette palette = item->palette();
+        palette.setColor(item->backgroundRole(), Qt::red);
+        item->setPalette(palette);
+        item->setAutoFillBackground(true);
+    }
+    const QImage band = f.view.viewport()->grab(pinned->geometry()).toImage();
+    QList<QRect> parts;
+    for (const QWidget *child : pinned->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+        parts.append(child->geometry());
+    for (int y = 0; y < band.height(); ++y) {
+        for (int x = 0; x < band.width(); ++x) {
+            if (std::none_of(parts.cbegin(), parts.cend(), [&](const QRect &r) { return r.contains(x, y); }))
+                QVERIFY2(band.pixel(x, y) == band.pixel(0, 0), qPrintable(u"at %1,%2"_s.arg(x).arg(y)));
+        }
+    }
 
     // At the section's end the next header pushes it up instead of covering it.
     f.view.setContentOffset(QPointF(0, second.bottom - 20));
@@ -406,10 +430,15 @@ void TestCollectionView::selection()
             QVERIFY(!band->isVisible());
         } else if (action.startsWith(u'<')) {
             QTest::keySequence(&view, QKeySequence(action.mid(1).chopped(1).toString()));
-            // The cursor is scrolled into view.
+            // The cursor is scrolled into view, clear of the header pinned at the top.
             if (view.selectionIndexPaths().size() == 1) {
-                const QRectF inView(view.contentOffset(), view.viewport()->size());
-                QVERIFY(inView.contains(view.frameForItem(*view.selectionIndexPaths().cbegin())));
+                const QRectF frame = view.frameForItem(*view.selectionIndexPaths().cbegin());
+                QVERIFY(QRectF(view.contentOffset(), view.viewport()->size()).contains(frame));
+                for (qsizetype s = 0; s < view.numberOfSections(); ++s) {
+                    const QWidget *header = view.headerForSection(s);
+                    QVERIFY(!header
+                            || !header->geometry().intersects(frame.translated(-view.contentOffset()).toRect()));
+                }
             }
         } else {
             QWidget *target = action == u"empty" ? view.viewport()
