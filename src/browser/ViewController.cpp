@@ -505,6 +505,10 @@ void ViewController::doNotificationRefresh(const Notification &notification)
 
 qsizetype ViewController::numberOfSections(CollectionView *)
 {
+    // Before a folder's first listing arrives the loader has no records but still one
+    // section: shown, it would flash an empty "Unknown!" section before the photos.
+    if (imageDirectoryLoader->isLoading() && imageDirectoryLoader->numberOfItems() == 0)
+        return 0;
     return imageDirectoryLoader->numberOfSections();
 }
 

@@ -119,6 +119,9 @@ void TestViewController::openOn(const QString &folder)
     SettingsStore::standard().setString(folder, cPrefSourcePath);
     SettingsStore::standard().removeObjectForKey(cPrefSourcePathAliasData);
     m_controller = std::make_unique<WindowController>();
+    // Until the folder is read the grid shows nothing, not an empty section of no barcode.
+    QVERIFY(vc()->imageDirectoryLoader->isLoading());
+    QVERIFY(!grid()->headerForSection(0));
     m_controller->window()->resize(1200, 900);
     m_controller->window()->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_controller->window()));
