@@ -353,6 +353,8 @@ void LoadCardViewController::processNewCard(const QString &url)
                               logLine(u"LoadCardViewController -> processNewCard.... cancelled; the working "
                                       "folder was left as it was"_s);
                               self->setStatusString(u"Card NOT imported - the working folder was left as it was"_s);
+                              if (!self->isRunning())
+                                  self->stopProgressindicator();
                               return;
                           }
                           options.discardWorkingFolder = true;
@@ -388,6 +390,7 @@ void LoadCardViewController::startRun(CardCopyRun::Options options)
                 self->setStatusString(u"Quitting when the card import is finished..."_s);
         });
     ++state->queued;
+    startProgressindicator();
     m_progressTimer->start();
     CardCopyRun::queue().async([self, state, options, work] {
         const CardCopyRun::Result result = CardCopyRun::run(options);
@@ -410,6 +413,9 @@ void LoadCardViewController::startRun(CardCopyRun::Options options)
                 return;
             }
             self->refreshProgress();
+            // Over, whatever its end: a bar still turning would say it goes on.
+            if (!self->isRunning())
+                self->stopProgressindicator();
             // What really happened, never a "Done" for a card that was not completely imported.
             self->setStatusString(summary);
             Q_EMIT self->runFinished(outcome, message);

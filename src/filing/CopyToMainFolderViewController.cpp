@@ -226,6 +226,7 @@ void CopyToMainFolderViewController::ibDoMainStuff()
             if (!self)
                 return;
             self->refreshProgress();
+            self->stopsProgressindicator();
             Q_EMIT self->summaryShown(title, text);
             Alert::beginSheet(self, {style, title, text, {u"OK"_s}}, [self](int) {
                 if (self)

@@ -340,6 +340,7 @@ void TestLoadCardViewController::asksBeforePhotosGoToTheTrash()
     QCOMPARE(asked.buttons, (QStringList {u"Cancel"_s, u"Move to Trash and Import"_s}));
     if (answer == Alert::cFirstButtonReturn) {
         QTRY_VERIFY(sheet->fStatusString.startsWith(u"Card NOT imported"_s));
+        QVERIFY(sheet->ibProgressIndicator->maximum() != 0); // not busy any more
         QVERIFY(CardCopyRun::queue().waitForDone(30000));
         QVERIFY(finished.isEmpty());
         QCOMPARE(readFile(m_working + u"/IMG_0001.JPG"_s), "unfiled, same name as the card's");
@@ -394,6 +395,7 @@ void TestLoadCardViewController::cardNotWhollyImportedIsNotDone()
 
     QCOMPARE(finished.first().first().toInt(), outcome);
     QVERIFY(alive);
+    QVERIFY(sheet->ibProgressIndicator->maximum() != 0);
     QVERIFY2(!sheet->statusLabel->text().startsWith(u"Done"_s), qPrintable(sheet->statusLabel->text()));
     if (pulled) {
         QVERIFY2(sheet->statusLabel->text().contains(said), qPrintable(sheet->statusLabel->text()));
