@@ -477,7 +477,7 @@ std::optional<QString> CardCopyRun::refusalToEmpty(const QString &path, const QS
         return u"it is the root folder"_s;
     if (const QString home = comparable(roots.home); !home.isEmpty() && isSameOrInside(home, folder))
         return u"it is or holds the home folder "_s + home;
-    // What is in the trash already is not moved into the trash again, nor are photos that must stay put.
+    // A folder in the trash is never emptied into the trash: its photos would be trashed into themselves.
     if (const std::optional<NativePath> trash = FreedesktopTrash::trashHolding(NativePath(folder)))
         return u"it is in the trash "_s + trash->toString();
 
