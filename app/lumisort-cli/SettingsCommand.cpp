@@ -2,6 +2,7 @@
 
 #include "CliArguments.h"
 #include "SettingValueText.h"
+#include "shell/FolderSettings.h"
 #include "shell/SettingsStore.h"
 
 using namespace Qt::StringLiterals;
@@ -56,7 +57,15 @@ int SettingsCommand::run(const QStringList &args, SettingsStore &store, CliIo &i
             value = SettingValueText::parse(operands.at(2), {}, {}, &error);
         if (!value.isValid())
             return io.usageError(error, usage());
-        store.setObject(value, key);
+        if (const std::optional<FolderSettings::Folder> folder = FolderSettings::folderForPathKey(key)) {
+            if (const std::optional<QString> refusal = FolderSettings::refusal(*folder, value.toString())) {
+                io.err << "lumisort-cli: " << *refusal << " Nothing was changed." << Qt::endl;
+                return CliIo::cFailed;
+            }
+            FolderSettings::store(*folder, value.toString());
+        } else {
+            store.setObject(value, key);
+        }
         if (!store.synchronize()) {
             io.err << "lumisort-cli: could not save the settings to " << store.filePath() << Qt::endl;
             return CliIo::cFailed;
@@ -64,7 +73,10 @@ int SettingsCommand::run(const QStringList &args, SettingsStore &store, CliIo &i
         return CliIo::cOk;
     }
     if (action == u"remove"_s && operands.size() == 2 && !typed) {
-        store.removeObjectForKey(operands.at(1));
+        if (const std::optional<FolderSettings::Folder> folder = FolderSettings::folderForPathKey(operands.at(1)))
+            FolderSettings::remove(*folder);
+        else
+            store.removeObjectForKey(operands.at(1));
         return store.synchronize() ? CliIo::cOk : CliIo::cFailed;
     }
     return io.usageError(u"bad arguments for settings"_s, usage());

@@ -16,6 +16,7 @@
 #include "reassign/ReassignJournal.h"
 #include "shell/BundleInfo.h"
 #include "shell/FactoryDefaults.h"
+#include "shell/FolderSettings.h"
 #include "shell/LogPaths.h"
 #include "shell/SettingsStore.h"
 #include "shell/StateFolderMove.h"
@@ -169,7 +170,15 @@ int main(int argc, char **argv)
             SettingValueText::parse(assignment.mid(eq + 1), QString(), store->objectForKey(key), &error);
         if (!value.isValid())
             return io.usageError(u"--set "_s + key + u": "_s + error, usage());
-        store->setOverride(key, value);
+        if (const std::optional<FolderSettings::Folder> folder = FolderSettings::folderForPathKey(key)) {
+            if (const std::optional<QString> refusal = FolderSettings::refusal(*folder, value.toString())) {
+                err << "lumisort-cli: --set " << key << ": " << *refusal << Qt::endl;
+                return CliIo::cFailed;
+            }
+            FolderSettings::storeForThisRun(*folder, value.toString());
+        } else {
+            store->setOverride(key, value);
+        }
     }
 
     // The tool writes and reads the reassignment journals too: the same records as the application's.

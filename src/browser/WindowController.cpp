@@ -7,6 +7,7 @@
 #include "ViewController.h"
 #include "reassign/ReassignUndo.h"
 #include "shell/BundleInfo.h"
+#include "shell/FolderSettings.h"
 #include "shell/LogPaths.h"
 #include "shell/SettingsStore.h"
 #include "support/Alert.h"
@@ -185,6 +186,16 @@ void WindowController::openAnotherFolder(QObject *)
         ViewController *browser = qobject_cast<ViewController *>(m_window->centralWidget());
         if (!browser)
             return;
+        // Photos sorted in a trash or on a card would be lost with it.
+        if (const std::optional<QString> refusal = FolderSettings::refusal(FolderSettings::Folder::Working, *folder)) {
+            logLine(u"WindowController -> openAnotherFolder.... refused: "_s + *refusal);
+            Alert::beginSheet(m_window,
+                              {Alert::Style::Warning,
+                               u"This Folder Cannot Be Opened"_s,
+                               *refusal + u"\n\nThe folder shown was left as it was."_s,
+                               {u"OK"_s}});
+            return;
+        }
         browser->browseFolder(*folder);
     });
 }

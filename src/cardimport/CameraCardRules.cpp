@@ -1,6 +1,7 @@
 #include "CameraCardRules.h"
 
 #include "VolumeInfo.h"
+#include "shell/FolderSettings.h"
 #include "support/SafeFile.h"
 #include "support/SystemLog.h"
 
@@ -48,22 +49,12 @@ QString mapText(const QVariantMap &map)
 
 QStringList CameraCardRules::namesAtMount(const QString &folderNames)
 {
-    QStringList names;
-    for (const QString &part : folderNames.split(u',')) {
-        const QString name = part.trimmed();
-        if (!name.isEmpty())
-            names.append(name);
-    }
-    return names;
+    return FolderSettings::cameraFolderNames(folderNames);
 }
 
 std::optional<QString> CameraCardRules::cameraFolderAtMount(const QString &devicePath, const QString &folderNames)
 {
-    for (const QString &name : namesAtMount(folderNames)) {
-        if (isDirectory(devicePath + u'/' + name))
-            return name;
-    }
-    return std::nullopt;
+    return FolderSettings::cameraFolderOn(devicePath, folderNames);
 }
 
 bool CameraCardRules::isRecoveryVolume(const QString &devicePath)

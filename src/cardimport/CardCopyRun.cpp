@@ -6,6 +6,7 @@
 #include "filing/FilingRun.h"
 #include "model/ImageTypes.h"
 #include "shell/BundleInfo.h"
+#include "shell/FolderSettings.h"
 #include "shell/SettingsKeys.h"
 #include "shell/SettingsStore.h"
 #include "support/FreedesktopTrash.h"
@@ -476,6 +477,9 @@ std::optional<QString> CardCopyRun::refusalToEmpty(const QString &path, const QS
         return u"it is the root folder"_s;
     if (const QString home = comparable(roots.home); !home.isEmpty() && isSameOrInside(home, folder))
         return u"it is or holds the home folder "_s + home;
+    // A folder in the trash is never emptied into the trash: its photos would be trashed into themselves.
+    if (const std::optional<NativePath> trash = FreedesktopTrash::trashHolding(NativePath(folder)))
+        return u"it is in the trash "_s + trash->toString();
 
     const std::optional<MountTable> table = MountTable::read();
     const std::optional<struct stat> parentInfo = statOf(QFileInfo(folder).path());
@@ -653,6 +657,8 @@ CardCopyRun::Result CardCopyRun::run(const Options &options)
             : u"The working folder "_s + working + u" does not exist; nothing was copied."_s;
         return finish(Outcome::NoWorkingFolder);
     }
+    if (const std::optional<QString> refusal = FolderSettings::refusal(FolderSettings::Folder::Working, working))
+        return refuse(*refusal + u" The card "_s + card + u" is not imported there."_s);
     const QString workingResolved = comparable(working);
     if (const QString overlap = overlapWithCard(card, workingResolved, options.destinationFolder); !overlap.isEmpty())
         return refuse(u"The card "_s + card + u" cannot be imported into the working folder "_s + working + u": "_s

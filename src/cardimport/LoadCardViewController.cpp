@@ -14,6 +14,7 @@
 #include "support/Dispatch.h"
 #include "support/Notification.h"
 #include "support/NotificationCenter.h"
+#include "support/PathUtils.h"
 #include "support/SystemLog.h"
 #include "support/WorkInProgress.h"
 
@@ -473,6 +474,8 @@ void LoadCardViewController::doManualSelectFolder()
     panel.message = u"Please Select the CARD..."_s;
     panel.canCreateDirectories = false;
     panel.showsHiddenFiles = false;
+    panel.startFolder = PathUtils::expandTilde(
+        SettingsStore::standard().stringForKey(cPrefSourcePath).value_or(QString())); // when no card root exists
     const QStringList roots = VolumeInfo::removableMediaRoots();
     for (const QString &root : roots) {
         if (QFileInfo(root).isDir()) {

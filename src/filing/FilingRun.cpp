@@ -3,8 +3,10 @@
 #include "AbandonedLock.h"
 #include "DestinationPathRules.h"
 #include "FilePlacement.h"
+#include "shell/FolderSettings.h"
 #include "shell/SettingsKeys.h"
 #include "shell/SettingsStore.h"
+#include "support/PathUtils.h"
 #include "support/Plural.h"
 #include "support/SafeFile.h"
 #include "support/SystemLog.h"
@@ -219,6 +221,15 @@ FilingRun::Result FilingRun::run(const QString &srcPath, const QString &destPath
     // even when the caller chose the destination itself.
     if (const std::optional<QString> problem = DestinationPathRules::storedDailyFolderPatternProblem())
         return refuse(Stop::BadDestination, *problem + cNothingMoved);
+    // The folder the daily folders go into is judged as well: a daily folder in the home folder is fine,
+    // the home folder full of daily folders is not what anyone chose.
+    QStringList places {destPath};
+    if (const std::optional<QString> root = SettingsStore::standard().stringForKey(cPrefDestinationPath))
+        places << PathUtils::expandTilde(*root);
+    for (const QString &place : std::as_const(places)) {
+        if (const std::optional<QString> problem = FolderSettings::refusal(FolderSettings::Folder::Destination, place))
+            return refuse(Stop::BadDestination, *problem + cNothingMoved);
+    }
     if (hasDotComponent(NativePath(destPath).bytes()))
         return refuse(Stop::BadDestination,
                       u"The destination folder "_s + destPath + u" leads through \".\" or \"..\"."_s + cNothingMoved);

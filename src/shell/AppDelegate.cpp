@@ -4,6 +4,7 @@
 #include "BundleInfo.h"
 #include "CompanionSettings.h"
 #include "FactoryDefaults.h"
+#include "FolderSettings.h"
 #include "LogPaths.h"
 #include "MyAliasKit.h"
 #include "PreferencesViewController.h"
@@ -23,6 +24,7 @@
 #include "support/Alert.h"
 #include "support/Dispatch.h"
 #include "support/NotificationCenter.h"
+#include "support/Plural.h"
 #include "support/SafeFile.h"
 #include "support/SystemLog.h"
 #include "support/TALVIK_Log.h"
@@ -37,6 +39,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
+#include <QMap>
 #include <QPointer>
 #include <QStandardPaths>
 #include <QThread>
@@ -147,10 +150,7 @@ bool AppDelegate::doInitializeStuff()
 
     if (store.boolForKey(cPrefAlwaysUseMainstayAsSourcePath)) {
         if (const std::optional<QString> savePath = getMainstaySavePath()) {
-            store.setString(*savePath, cPrefSourcePath);
-            MyAliasKit::savePath(*savePath, cPrefSourcePathAliasData);
-            store.setBool(true, cPrefSourcePathIsValid);
-            store.synchronize();
+            FolderSettings::store(FolderSettings::Folder::Working, *savePath);
         } else {
             logLine(u"savepath is empty???"_s);
             Dispatch::inBackground([] {
@@ -170,10 +170,7 @@ bool AppDelegate::doInitializeStuff()
     if (!store.stringForKey(cPrefSourcePath)) {
         const QString folder = AppPaths::defaultWorkingFolder();
         if (const FileResult made = SafeFile::makeFolders(folder); made) {
-            store.setString(folder, cPrefSourcePath);
-            MyAliasKit::savePath(folder, cPrefSourcePathAliasData);
-            store.setBool(true, cPrefSourcePathIsValid);
-            store.synchronize();
+            FolderSettings::store(FolderSettings::Folder::Working, folder);
             logLine(u"AppDelegate -> first start.... working folder "_s + folder);
         } else {
             logLine(u"AppDelegate -> first start.... cannot make the working folder: "_s + made.text());
@@ -426,28 +423,67 @@ void AppDelegate::openFiles(const QStringList &paths)
         beepTwice();
         return;
     }
-    qsizetype jpegs = 0;
+    // A card's root holds no photo itself: they sit in its camera folders, at any depth.
+    const QString root = QDir::cleanPath(first);
+    QMap<QString, qsizetype> photosByFolder;
     QDirIterator it(first, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System,
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
         if (QFileInfo::exists(path) && QFileInfo(path).suffix().compare(u"jpg"_s, Qt::CaseInsensitive) == 0)
-            ++jpegs;
+            ++photosByFolder[QDir::cleanPath(QFileInfo(path).path())];
     }
-    if (jpegs == 0) {
+    if (photosByFolder.isEmpty()) {
         beepTwice();
         return;
     }
-    // Path, folder reference and found flag change together: the start-up folder
-    // check trusts the reference, and an old one would bring the old folder back.
-    SettingsStore &store = SettingsStore::standard();
-    store.setString(first, cPrefSourcePath);
-    MyAliasKit::savePath(first, cPrefSourcePathAliasData);
-    store.setBool(true, cPrefSourcePathIsValid);
-    store.synchronize();
+    // The window shows one folder's photos: one that holds none would open empty.
+    QString chosen = first;
+    if (!photosByFolder.contains(root)) {
+        if (photosByFolder.size() > 1) {
+            offerImport(root, photosByFolder);
+            return;
+        }
+        chosen = photosByFolder.firstKey();
+        logLine(u"AppDelegate -> openFiles.... the photos of "_s + first + u" are all in "_s + chosen);
+    }
+    if (const std::optional<QString> refusal = FolderSettings::refusal(FolderSettings::Folder::Working, chosen)) {
+        logLine(u"AppDelegate -> openFiles.... refused: "_s + *refusal);
+        Alert::beginSheet(m_windowController ? m_windowController->window() : nullptr,
+                          {Alert::Style::Warning,
+                           u"This Folder Cannot Be Opened"_s,
+                           *refusal + u"\n\nThe working folder was left as it was."_s,
+                           {u"OK"_s}});
+        return;
+    }
+    FolderSettings::store(FolderSettings::Folder::Working, chosen);
     // A running window shows it at once, as if the operator had chosen it.
     if (m_windowController)
-        openFolderInBrowser(first);
+        openFolderInBrowser(chosen);
+}
+
+void AppDelegate::offerImport(const QString &folder, const QMap<QString, qsizetype> &photosByFolder)
+{
+    QString where;
+    for (auto it = photosByFolder.cbegin(); it != photosByFolder.cend(); ++it)
+        where += u"\n"_s + NativePath::forDisplay(it.key()) + u" ("_s
+            + Plural::count(it.value(), u"photo"_s, u"photos"_s) + u')';
+    logLine(u"AppDelegate -> openFiles.... the photos of "_s + folder
+            + u" are in several folders; offering to import"_s);
+    // Asked once the window is there: at start-up the folder is opened before it is made.
+    Dispatch::onMain(this, [this, folder, where] {
+        Alert::beginSheet(m_windowController ? m_windowController->window() : nullptr,
+                          {Alert::Style::Warning,
+                           u"The Photos Are in Several Folders"_s,
+                           NativePath::forDisplay(folder) + u" holds no photos itself; they are in:"_s + where
+                               + u"\n\nImport them all into the working folder, as from a camera card?"_s,
+                           {u"Cancel"_s, u"Import Card"_s}},
+                          [this, folder](int response) {
+                              if (response == Alert::cSecondButtonReturn && m_windowController)
+                                  m_windowController->contentViewController()->performSegue(
+                                      u"dummyButtonSegue3"_s, {{u"offeredCard"_s, folder}});
+                          });
+    });
 }
 
 void AppDelegate::openFolderInBrowser(const QString &folder)

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QMap>
 #include <QObject>
 #include <QStringList>
 #include <QVariantMap>
@@ -34,7 +35,8 @@ public:
     void applicationWillTerminate();
     bool applicationShouldTerminateAfterLastWindowClosed() const { return true; }
     // Folders (or files) the program is asked to open: a folder holding a file with
-    // the extension "jpg" (any case), at any depth, becomes the working folder.
+    // the extension "jpg" (any case) becomes the working folder; one holding them only
+    // below, in a single folder, gives that folder; in several, the import is offered.
     void openFiles(const QStringList &paths);
 
     // Single instance: true when another copy already runs (it has been asked to
@@ -76,6 +78,7 @@ private:
     void handleForwarded(const QByteArray &message);
     void bringToFront();
     void openFolderInBrowser(const QString &folder);
+    void offerImport(const QString &folder, const QMap<QString, qsizetype> &photosByFolder);
 
     QStringList m_arguments;
     QStringList m_pathsToOpen;

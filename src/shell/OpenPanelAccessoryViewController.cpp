@@ -3,6 +3,7 @@
 #include "SettingsKeys.h"
 #include "SettingsStore.h"
 #include "support/FolderPanel.h"
+#include "support/PathUtils.h"
 
 #include <QEventLoop>
 #include <QLabel>
@@ -46,6 +47,8 @@ std::optional<QString> OpenPanelAccessoryViewController::selectFolderUrl()
     FolderPanel::Options options;
     options.title = u"Select a Folder"_s;
     options.canCreateDirectories = true;
+    options.startFolder =
+        PathUtils::expandTilde(SettingsStore::standard().stringForKey(cPrefSourcePath).value_or(QString()));
     // Through the shared panel (without a window it is application-modal) so tests can answer it.
     auto answer = std::make_shared<std::optional<QString>>();
     auto answered = std::make_shared<bool>(false);

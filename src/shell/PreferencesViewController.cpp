@@ -2,8 +2,8 @@
 
 #include "AppPaths.h"
 #include "CompanionSettings.h"
+#include "FolderSettings.h"
 #include "LogPaths.h"
-#include "MyAliasKit.h"
 #include "SettingsKeys.h"
 #include "SettingsQueries.h"
 #include "SettingsStore.h"
@@ -133,9 +133,7 @@ QPushButton *makeRevealButton(const QString &title, int tag, QWidget *parent)
 
 struct PreferencesViewController::FolderKeys
 {
-    QString pathKey;
-    QString aliasKey;
-    QString validKey;
+    FolderSettings::Folder folder;
     QString title;
     QString prompt;
     bool announcesChange = false;
@@ -496,10 +494,7 @@ void PreferencesViewController::ibClickedOnAlwaysUseMainstayPath(QObject *)
 {
     if (store().boolForKey(cPrefAlwaysUseMainstayAsSourcePath)) {
         if (const std::optional<QString> companionPath = CompanionSettings::savePath()) {
-            store().setString(*companionPath, cPrefSourcePath);
-            MyAliasKit::savePath(*companionPath, cPrefSourcePathAliasData);
-            store().setBool(true, cPrefSourcePathIsValid);
-            store().synchronize();
+            FolderSettings::store(FolderSettings::Folder::Working, *companionPath);
         } else {
             logLine(u"PreferencesViewController -> ibClickedOnAlwaysUseMainstayPath.... Mainstay has no folder yet"_s);
         }
@@ -510,14 +505,13 @@ void PreferencesViewController::ibClickedOnAlwaysUseMainstayPath(QObject *)
 
 void PreferencesViewController::ibChangeSourcePath(QObject *)
 {
-    chooseFolder({cPrefSourcePath, cPrefSourcePathAliasData, cPrefSourcePathIsValid, u"Select Source Folder"_s,
-                  u"Select Source Folder"_s, true});
+    chooseFolder({FolderSettings::Folder::Working, u"Select Source Folder"_s, u"Select Source Folder"_s, true});
 }
 
 void PreferencesViewController::ibChangeDestPath(QObject *)
 {
-    chooseFolder({cPrefDestinationPath, cPrefDestinationPathAliasData, cPrefDestinationPathIsValid,
-                  u"Select Destination Folder Path"_s, u"Select Destination Folder"_s, false});
+    chooseFolder({FolderSettings::Folder::Destination, u"Select Destination Folder Path"_s,
+                  u"Select Destination Folder"_s, false});
 }
 
 void PreferencesViewController::chooseFolder(const FolderKeys &keys)
@@ -527,20 +521,28 @@ void PreferencesViewController::chooseFolder(const FolderKeys &keys)
     options.prompt = keys.prompt;
     options.canCreateDirectories = true;
     options.showsHiddenFiles = false;
-    const QString current = PathUtils::expandTilde(storedText(keys.pathKey));
-    if (!current.isEmpty() && QFileInfo(current).isDir())
-        options.startFolder = current;
+    // The folder chosen before, else the working folder: never wherever the program was started.
+    QString current = PathUtils::expandTilde(storedText(FolderSettings::keysFor(keys.folder).path));
+    if (current.isEmpty() || !QFileInfo(current).isDir())
+        current = PathUtils::expandTilde(storedText(cPrefSourcePath));
+    options.startFolder = current;
     QPointer<PreferencesViewController> self(this);
     FolderPanel::beginSheet(this, options, [self, keys](const std::optional<QString> &path) {
         if (!path || path->isEmpty()) {
             logLine(u"PreferencesViewController -> "_s + keys.title + u".... cancelled"_s);
             return;
         }
+        if (const std::optional<QString> refusal = FolderSettings::refusal(keys.folder, *path)) {
+            logLine(u"PreferencesViewController -> "_s + keys.title + u".... refused: "_s + *refusal);
+            Alert::beginSheet(self,
+                              {Alert::Style::Warning,
+                               u"This Folder Cannot Be Used"_s,
+                               *refusal + u"\n\nThe folder set before is kept."_s,
+                               {u"OK"_s}});
+            return;
+        }
         // The choice is kept even when the pane was closed while the panel was up.
-        store().setString(*path, keys.pathKey);
-        store().synchronize();
-        MyAliasKit::savePath(*path, keys.aliasKey);
-        store().setBool(true, keys.validKey);
+        FolderSettings::store(keys.folder, *path);
         if (keys.announcesChange)
             NotificationCenter::defaultCenter().postWithoutUserInfo(
                 NotificationNames::vimoNotificationChangedSourcePath);

@@ -2,7 +2,9 @@
 
 #include "Dispatch.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
 
@@ -13,9 +15,14 @@ QList<std::optional<QString>> g_answers;
 std::optional<FolderPanel::Options> g_lastShown;
 } // namespace
 
-void FolderPanel::beginSheet(QWidget *window, const Options &options,
+void FolderPanel::beginSheet(QWidget *window, const Options &requested,
                              std::function<void(const std::optional<QString> &)> done)
 {
+    // The dialog would open wherever the process was started (the folder a launcher or
+    // a terminal happened to be in): home is the one place every operator knows.
+    Options options = requested;
+    if (options.startFolder.isEmpty() || !QFileInfo(options.startFolder).isDir())
+        options.startFolder = QDir::homePath();
     {
         QMutexLocker locker(&g_lock);
         g_lastShown = options;

@@ -16,7 +16,7 @@ public:
         QString title;
         QString prompt; // the accept button's text
         QString message; // shown above the folders
-        QString startFolder;
+        QString startFolder; // home when it is none or no folder
         bool canCreateDirectories = false;
         bool showsHiddenFiles = false;
     };
@@ -27,5 +27,6 @@ public:
 
     static void setTestMode(bool on);
     static void queueAnswerForTesting(const std::optional<QString> &path);
+    // As shown: with the folder it opened in.
     static std::optional<Options> lastShownForTesting();
 };

@@ -3,6 +3,7 @@
 #include "SafeFile.h"
 
 #include <QList>
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -321,4 +322,62 @@ NativePath FreedesktopTrash::homeTrash()
     if (!dataHome.startsWith('/'))
         dataHome = homeFolder() + "/.local/share";
     return NativePath::fromBytes(dataHome).child(QByteArrayLiteral("Trash"));
+}
+
+namespace {
+// Links resolved as far as the path exists; the part still to be made is kept as written.
+QByteArray resolvedAsFarAsItExists(const QByteArray &path)
+{
+    QByteArray existing = path;
+    QByteArray missing;
+    for (;;) {
+        if (char *real = ::realpath(existing.constData(), nullptr)) {
+            QByteArray resolved(real);
+            std::free(real);
+            if (missing.isEmpty())
+                return resolved;
+            return (resolved == "/" ? QByteArray() : resolved) + '/' + missing;
+        }
+        const qsizetype slash = existing.lastIndexOf('/');
+        if (slash < 0 || existing == "/")
+            return path;
+        const QByteArray part = existing.mid(slash + 1);
+        if (!part.isEmpty())
+            missing = missing.isEmpty() ? part : part + '/' + missing;
+        existing = slash == 0 ? QByteArray("/") : existing.left(slash);
+    }
+}
+
+bool isVolumeTrashName(const QByteArray &name)
+{
+    if (name == ".Trash")
+        return true;
+    if (!name.startsWith(".Trash-") || name.size() == 7)
+        return false;
+    return std::all_of(name.cbegin() + 7, name.cend(), [](char c) { return c >= '0' && c <= '9'; });
+}
+} // namespace
+
+std::optional<NativePath> FreedesktopTrash::trashHolding(const NativePath &path)
+{
+    const QByteArray bytes = path.bytes();
+    if (!bytes.startsWith('/'))
+        return std::nullopt;
+    const QByteArray resolved = resolvedAsFarAsItExists(bytes);
+    const QList<QByteArray> homeTrashes {resolvedAsFarAsItExists(homeTrash().bytes()),
+                                         resolvedAsFarAsItExists(homeFolder() + "/.local/share/Trash")};
+    for (const QByteArray &trash : homeTrashes) {
+        if (resolved == trash || resolved.startsWith(QByteArray(trash + '/')))
+            return NativePath::fromBytes(trash);
+    }
+    qsizetype from = 1;
+    while (from < resolved.size()) {
+        qsizetype end = resolved.indexOf('/', from);
+        if (end < 0)
+            end = resolved.size();
+        if (isVolumeTrashName(resolved.mid(from, end - from)))
+            return NativePath::fromBytes(resolved.left(end));
+        from = end + 1;
+    }
+    return std::nullopt;
 }

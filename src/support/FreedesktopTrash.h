@@ -4,6 +4,7 @@
 #include "NativePath.h"
 
 #include <QDateTime>
+#include <optional>
 
 // Moving a file to the user's trash the way freedesktop.org desktops share
 // it: the home trash ($XDG_DATA_HOME/Trash) for files on
@@ -28,4 +29,9 @@ public:
     // The trash folder ("…/Trash") that would take a file at this path, without creating it.
     static NativePath trashFolderFor(const NativePath &path);
     static NativePath homeTrash();
+    // The trash folder the path is or lies in: the home trash (wherever the session puts
+    // it) or a volume's ".Trash" or ".Trash-$uid" at any depth, since a trash of another
+    // user or an unmounted topdir is no safer. Links are resolved first; nothing when the
+    // path is in no trash.
+    static std::optional<NativePath> trashHolding(const NativePath &path);
 };

@@ -1,3 +1,4 @@
+#include "ScopedMount.h"
 #include "TestMain.h"
 
 #include <QDir>
@@ -21,6 +22,8 @@ private Q_SLOTS:
     void deeplyNestedFileIsKeptAside();
     void setReplacesAValueOfAnotherType_data();
     void setReplacesAValueOfAnotherType();
+    void foldersWherePhotosAreLost_data();
+    void foldersWherePhotosAreLost();
 
 private:
     static QString settingsFile()
@@ -138,6 +141,61 @@ void TestSettingsCommand::setReplacesAValueOfAnotherType()
     QCOMPARE(cli({u"settings"_s, u"set"_s, key, text}).status, 0);
     QCOMPARE(cli({u"settings"_s, u"get"_s, key}).out, text + u'\n');
     QVERIFY(cli({u"settings"_s, u"list"_s}).out.contains(key + u"\tstring\tstored\t"_s + text + u'\n'));
+}
+
+void TestSettingsCommand::foldersWherePhotosAreLost_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("folder"); // {data}, {home}, {card}, {disk} and {link} (to the card) stand for folders
+    QTest::addColumn<QString>("reason"); // empty: taken
+    const QString work = u"prefSourcePath"_s, dest = u"prefDestinationPath"_s;
+    QTest::newRow("home trash") << work << u"{data}/Trash/files"_s << u"in the trash"_s;
+    QTest::newRow("volume trash of the user") << work << u"{disk}/.Trash-0/files"_s << u"in the trash"_s;
+    QTest::newRow("volume trash shared") << dest << u"{disk}/.Trash/0/files/day"_s << u"in the trash"_s;
+    QTest::newRow("home folder itself") << dest << u"{home}"_s << u"home folder itself"_s;
+    QTest::newRow("root folder") << work << u"/"_s << u"root folder"_s;
+    QTest::newRow("camera card") << dest << u"{card}"_s << u"camera card"_s;
+    QTest::newRow("folder to be made on the card") << dest << u"{card}/DCIM/sorted"_s << u"camera card"_s;
+    QTest::newRow("link to the card") << dest << u"{link}"_s << u"camera card"_s;
+    QTest::newRow("disk without a camera folder") << dest << u"{disk}/sorted"_s << QString();
+    QTest::newRow("working folder in a card's folder") << work << u"{card}/DCIM/100CANON"_s << QString();
+}
+
+// Every route that sets a folder judges it by the same rule, and a folder taken is stored with its reference.
+void TestSettingsCommand::foldersWherePhotosAreLost()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, folder);
+    QFETCH(QString, reason);
+    TestSandbox &sandbox = TestSandbox::instance();
+    const QString media = sandbox.makeFolder(u"media"_s);
+    ScopedMount card = ScopedMount::tmpfs(media + u"/EOS_DIGITAL"_s);
+    SKIP_UNLESS_MOUNTED(card);
+    ScopedMount disk = ScopedMount::tmpfs(media + u"/BACKUP"_s);
+    SKIP_UNLESS_MOUNTED(disk);
+    QVERIFY(QDir().mkpath(card.folder() + u"/DCIM/100CANON"_s));
+    QFile::remove(sandbox.root() + u"/link"_s);
+    QVERIFY(QFile::link(card.folder(), sandbox.root() + u"/link"_s));
+    folder.replace(u"{data}"_s, sandbox.dataHome())
+        .replace(u"{home}"_s, sandbox.home())
+        .replace(u"{card}"_s, card.folder())
+        .replace(u"{disk}"_s, disk.folder())
+        .replace(u"{link}"_s, sandbox.root() + u"/link"_s);
+    QVERIFY(QDir().mkpath(sandbox.dataHome() + u"/Trash/files"_s));
+    const QString before = sandbox.makeFolder(u"chosen before"_s);
+    QCOMPARE(cli({u"settings"_s, u"set"_s, key, before}).status, 0);
+
+    const Run set = cli({u"settings"_s, u"set"_s, key, folder});
+    const Run once = cli({u"--set"_s, key + u'=' + folder, u"settings"_s, u"get"_s, key});
+    QCOMPARE(set.status, reason.isEmpty() ? 0 : 1);
+    QCOMPARE(once.status, reason.isEmpty() ? 0 : 1);
+    QVERIFY2(set.err.contains(reason) && once.err.contains(reason), qPrintable(set.err + once.err));
+    const QString stored = reason.isEmpty() ? folder : before;
+    QCOMPARE(cli({u"settings"_s, u"get"_s, key}).out, stored + u'\n');
+    // The reference is the stored folder's, so that the start-up check cannot bring another back.
+    const QString list = cli({u"settings"_s, u"list"_s}).out;
+    QCOMPARE(list.contains(key + u"AliasData\tdata\tstored\t"_s), QFileInfo(stored).isDir());
+    QVERIFY(list.contains(key + u"IsValid\tbool\tstored\t"_s + (QFileInfo(stored).isDir() ? u"true"_s : u"false"_s)));
 }
 
 LUMISORT_CORE_TEST_MAIN(TestSettingsCommand)

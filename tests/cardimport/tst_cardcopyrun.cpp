@@ -259,6 +259,7 @@ void TestCardCopyRun::workingFolderOnTheCardIsRefused_data()
     QTest::newRow("inside the card") << u""_s << u"DCIM"_s << u"lies inside the folder being imported"_s;
     QTest::newRow("on the card's volume") << u"DCIM"_s << u"work"_s << u"on the same volume"_s;
     QTest::newRow("holding the card") << u""_s << u".."_s << u"lies inside the working folder"_s;
+    QTest::newRow("in the card's trash") << u"DCIM"_s << u".Trash-0/files"_s << u"in the trash"_s;
 }
 
 void TestCardCopyRun::workingFolderOnTheCardIsRefused()

@@ -23,6 +23,8 @@ private Q_SLOTS:
     void secondCardOfTheDay();
     void refused_data();
     void refused();
+    void destinationsWherePhotosAreLost_data();
+    void destinationsWherePhotosAreLost();
     void nameTakenWhileRenaming();
     void twoStationsAtOnce_data();
     void twoStationsAtOnce();
@@ -141,6 +143,58 @@ void TestFileCommand::refused()
     }
     QVERIFY(QDir(m_root).isEmpty());
     QVERIFY(QDir(QFileInfo(m_root).path()).entryList({u"123_*"_s}, QDir::Files).isEmpty());
+}
+
+void TestFileCommand::destinationsWherePhotosAreLost_data()
+{
+    QTest::addColumn<QString>(
+        "destination"); // {trash}, {home}, {card}, {disk} and {link} (to the card) stand for folders
+    QTest::addColumn<bool>("stored"); // in the settings file, as a hand edit or an older version left it
+    QTest::addColumn<QString>("reason"); // empty: filed
+    QTest::newRow("home trash") << u"{trash}/files"_s << false << u"in the trash"_s;
+    QTest::newRow("volume trash") << u"{disk}/.Trash-0/files"_s << false << u"in the trash"_s;
+    QTest::newRow("home folder itself") << u"{home}"_s << true << u"home folder itself"_s;
+    QTest::newRow("root folder") << u"/"_s << false << u"root folder"_s;
+    QTest::newRow("camera card") << u"{card}"_s << true << u"camera card"_s;
+    QTest::newRow("link to a folder on the card") << u"{link}/DCIM"_s << false << u"camera card"_s;
+    QTest::newRow("disk without a camera folder") << u"{disk}/sorted"_s << true << QString();
+}
+
+void TestFileCommand::destinationsWherePhotosAreLost()
+{
+    QFETCH(QString, destination);
+    QFETCH(bool, stored);
+    QFETCH(QString, reason);
+    TestSandbox &sandbox = TestSandbox::instance();
+    const QString media = sandbox.makeFolder(u"media"_s);
+    ScopedMount card = ScopedMount::tmpfs(media + u"/EOS_DIGITAL"_s);
+    SKIP_UNLESS_MOUNTED(card);
+    ScopedMount disk = ScopedMount::tmpfs(media + u"/BACKUP"_s);
+    SKIP_UNLESS_MOUNTED(disk);
+    QVERIFY(QDir().mkpath(card.folder() + u"/DCIM/100CANON"_s));
+    const QString link = sandbox.makeFolder(u"links"_s) + u"/card"_s;
+    QVERIFY(QFile::link(card.folder(), link));
+    destination.replace(u"{trash}"_s, sandbox.dataHome() + u"/Trash"_s)
+        .replace(u"{home}"_s, sandbox.home())
+        .replace(u"{card}"_s, card.folder())
+        .replace(u"{disk}"_s, disk.folder())
+        .replace(u"{link}"_s, link);
+    QVERIFY(writeFile(m_work + u"/123_IMG_0001.JPG"_s, "photo"));
+    const QString settingsFile = sandbox.configHome() + u"/Lumisort/org.lumisort.Lumisort.plist"_s;
+    if (stored)
+        QVERIFY(writeFile(settingsFile,
+                          "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>prefDestinationPath</key><string>"
+                              + destination.toUtf8() + "</string></dict></plist>"));
+
+    QProcess p;
+    p.start(TestSandbox::cliPath(),
+            QStringList {u"--set"_s, u"prefDailyFolderDateFormat='day'"_s, u"file"_s, m_work}
+                + (stored ? QStringList() : QStringList {destination}));
+    const Run run = finish(p);
+    QFile::remove(settingsFile);
+    QCOMPARE(run.status, reason.isEmpty() ? 0 : 1);
+    QVERIFY2(run.err.contains(reason), qPrintable(run.err));
+    QCOMPARE(contentsOf(m_work), reason.isEmpty() ? QStringList() : QStringList {u"123_IMG_0001.JPG=photo"_s});
 }
 
 void TestFileCommand::nameTakenWhileRenaming()

@@ -37,6 +37,7 @@ private Q_SLOTS:
     void openingRule_data();
     void openingRule();
     void openedFolderSurvivesTheStartUpCheck();
+    void destinationSetFromTheCommandLineSurvivesTheStartUpCheck();
     void secondInstanceHandsOverAndEnds();
     void staleLockAfterACrashDoesNotBlock();
     void damagedSettingsAreToldOnce();
@@ -217,27 +218,35 @@ void TestAppDelegate::folderCheckFollowsARenamedFolder()
 
 void TestAppDelegate::openingRule_data()
 {
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<bool>("becomesWorkingFolder");
-    QTest::newRow(".JPEG only") << u"a/IMG_0001.JPEG"_s << false;
-    QTest::newRow(".JPG two levels down") << u"a/b/IMG_0001.JPG"_s << true;
-    QTest::newRow("lower-case .jpg") << u"x.jpg"_s << true;
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QString>("opened"); // the working folder it gives, below the dropped one; empty: none
+    QTest::newRow(".JPEG only") << QStringList {u"a/IMG_0001.JPEG"_s} << QString();
+    QTest::newRow("lower-case .jpg") << QStringList {u"x.jpg"_s} << u"."_s;
+    QTest::newRow("a card's root: its one camera folder")
+        << QStringList {u"DCIM/100CANON/IMG_0001.JPG"_s, u"DCIM/100CANON/IMG_0002.JPG"_s, u"MISC/x.txt"_s}
+        << u"DCIM/100CANON"_s;
+    QTest::newRow("two camera folders: the import is offered")
+        << QStringList {u"DCIM/100CANON/IMG_0001.JPG"_s, u"DCIM/101CANON/IMG_0002.JPG"_s} << QString();
 }
 
 void TestAppDelegate::openingRule()
 {
-    QFETCH(QString, file);
-    QFETCH(bool, becomesWorkingFolder);
+    QFETCH(QStringList, files);
+    QFETCH(QString, opened);
     const QString folder = TestSandbox::instance().makeFolder(u"dropped"_s);
-    QVERIFY(writeFile(folder + u'/' + file, "x"));
+    for (const QString &file : std::as_const(files))
+        QVERIFY(writeFile(folder + u'/' + file, "x"));
     store.setString(u"/previous"_s, cPrefSourcePath);
     AppDelegate delegate({u"lumisort"_s});
     delegate.openFiles({folder});
-    QCOMPARE(*store.stringForKey(cPrefSourcePath), becomesWorkingFolder ? folder : u"/previous"_s);
-    QCOMPARE(Alert::beepsForTesting(), becomesWorkingFolder ? 0 : 2);
-    delegate.openFiles({});
-    delegate.openFiles({folder + u"/missing"_s});
-    QCOMPARE(Alert::beepsForTesting(), becomesWorkingFolder ? 4 : 6);
+    QCOMPARE(*store.stringForKey(cPrefSourcePath),
+             opened.isEmpty() ? u"/previous"_s : QDir::cleanPath(folder + u'/' + opened));
+    const bool photos = files.constFirst().endsWith(u".JPG"_s, Qt::CaseInsensitive);
+    QCOMPARE(Alert::beepsForTesting(), photos ? 0 : 2);
+    // Photos in several folders are named with the offer to import them, never opened as an empty folder.
+    QTRY_COMPARE(Alert::shownForTesting().size(), photos && opened.isEmpty() ? 1 : 0);
+    if (photos && opened.isEmpty())
+        QVERIFY(Alert::shownForTesting().constFirst().informativeText.contains(u"/DCIM/101CANON (1 photo)"_s));
 }
 
 // "lumisort DIR" at start-up: the folder check that follows must not bring back the old working folder.
@@ -257,6 +266,34 @@ void TestAppDelegate::openedFolderSurvivesTheStartUpCheck()
     QVERIFY(QDir().rename(opened, opened + u"-renamed"_s));
     AppDelegate::validateFolderPath(AppDelegate::sourceRequest());
     QCOMPARE(*store.stringForKey(cPrefSourcePath), opened + u"-renamed"_s);
+}
+
+// Chosen in the preferences, then changed with the command-line tool: the next start keeps the new one.
+void TestAppDelegate::destinationSetFromTheCommandLineSurvivesTheStartUpCheck()
+{
+    TestSandbox &sandbox = TestSandbox::instance();
+    const QString chosen = sandbox.makeFolder(u"destination-A"_s), typed = sandbox.makeFolder(u"destination-B"_s);
+    store.setString(chosen, cPrefDestinationPath);
+    MyAliasKit::savePath(chosen, cPrefDestinationPathAliasData);
+    QVERIFY(store.synchronize());
+    const auto cli = [](const QStringList &args) {
+        QProcess p;
+        p.start(TestSandbox::cliPath(), args);
+        return p.waitForFinished(60000) ? p.exitCode() : -1;
+    };
+    QCOMPARE(cli({u"settings"_s, u"set"_s, cPrefDestinationPath, typed}), 0);
+    // The next start reads what the tool wrote.
+    const QVariantMap written = SettingsStore(SettingsStore::standardFilePath()).storedValues();
+    for (auto it = written.cbegin(); it != written.cend(); ++it)
+        store.setObject(it.value(), it.key());
+    AppDelegate::validateFolderPath(AppDelegate::destinationRequest());
+    QVERIFY(store.synchronize());
+
+    const QString work = sandbox.makeFolder(u"work"_s);
+    QVERIFY(writeFile(work + u"/2000000000015_IMG_0001.JPG"_s, "photo"));
+    QCOMPARE(cli({u"--set"_s, u"prefDailyFolderDateFormat='day'"_s, u"file"_s, work}), 0);
+    QVERIFY(QFile::exists(typed + u"/day/2000000000015_IMG_0001.JPG"_s));
+    QVERIFY(QDir(chosen).isEmpty());
 }
 
 void TestAppDelegate::secondInstanceHandsOverAndEnds()

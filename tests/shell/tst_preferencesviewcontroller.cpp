@@ -286,13 +286,16 @@ void TestPreferencesViewController::folderChoice_data()
     QTest::addColumn<bool>("answered");
     QTest::addColumn<bool>("stored");
     QTest::addColumn<int>("posts");
-    QTest::newRow("working folder, OK") << u"working"_s << true << true << 1;
-    QTest::newRow("working folder, Cancel") << u"working"_s << false << false << 0;
-    QTest::newRow("destination, OK") << u"destination"_s << true << true << 0;
-    QTest::newRow("destination, Cancel") << u"destination"_s << false << false << 0;
-    QTest::newRow("companion switched off") << u"companion off"_s << true << false << 1;
-    QTest::newRow("companion without folder") << u"companion on"_s << false << false << 1;
-    QTest::newRow("companion folder") << u"companion on"_s << true << true << 1;
+    QTest::addColumn<QString>("refused"); // the folder answered is the home folder or in the trash
+    QTest::newRow("working folder, OK") << u"working"_s << true << true << 1 << QString();
+    QTest::newRow("working folder, Cancel") << u"working"_s << false << false << 0 << QString();
+    QTest::newRow("working folder in the trash") << u"working"_s << true << false << 0 << u"in the trash"_s;
+    QTest::newRow("destination, OK") << u"destination"_s << true << true << 0 << QString();
+    QTest::newRow("destination, Cancel") << u"destination"_s << false << false << 0 << QString();
+    QTest::newRow("destination, the home folder") << u"destination"_s << true << false << 0 << u"home folder"_s;
+    QTest::newRow("companion switched off") << u"companion off"_s << true << false << 1 << QString();
+    QTest::newRow("companion without folder") << u"companion on"_s << false << false << 1 << QString();
+    QTest::newRow("companion folder") << u"companion on"_s << true << true << 1 << QString();
 }
 
 void TestPreferencesViewController::folderChoice()
@@ -301,11 +304,19 @@ void TestPreferencesViewController::folderChoice()
     QFETCH(bool, answered);
     QFETCH(bool, stored);
     QFETCH(int, posts);
+    QFETCH(QString, refused);
     const bool destination = route == u"destination"_s;
     const QString pathKey = destination ? cPrefDestinationPath : cPrefSourcePath;
     const QString aliasKey = destination ? cPrefDestinationPathAliasData : cPrefSourcePathAliasData;
     const QString validKey = destination ? cPrefDestinationPathIsValid : cPrefSourcePathIsValid;
-    const QString folder = TestSandbox::instance().makeFolder(u"chosen"_s);
+    TestSandbox &sandbox = TestSandbox::instance();
+    QString folder = sandbox.makeFolder(u"chosen"_s);
+    if (!refused.isEmpty())
+        folder = destination ? sandbox.home() : sandbox.dataHome() + u"/Trash/files"_s;
+    // The panel opens in the folder chosen before, else in the working folder, else at home.
+    const QString opensIn = destination ? sandbox.makeFolder(u"working"_s) : QDir::homePath();
+    if (destination)
+        store().setString(opensIn, cPrefSourcePath);
     const bool companion = route.startsWith(u"companion"_s);
     if (companion) {
         const QVariantMap node {{u"savepath"_s, folder}};
@@ -324,6 +335,7 @@ void TestPreferencesViewController::folderChoice()
         (destination ? pane->ibChooseDestinationButton : pane->ibChooseSourceButton)->click();
         const std::optional<FolderPanel::Options> shown = FolderPanel::lastShownForTesting();
         QVERIFY(shown && shown->canCreateDirectories && !shown->showsHiddenFiles);
+        QCOMPARE(shown->startFolder, opensIn);
     }
 
     if (stored) {
@@ -333,6 +345,9 @@ void TestPreferencesViewController::folderChoice()
         QCOMPARE((destination ? pane->ibDestinationPathField : pane->ibSourcePathField)->text(), folder);
     } else {
         QTest::qWait(50);
+        QCOMPARE(Alert::shownForTesting().size(), refused.isEmpty() ? 0 : 1);
+        if (!refused.isEmpty())
+            QVERIFY(Alert::shownForTesting().constFirst().informativeText.contains(refused));
         for (const QString &key : {pathKey, aliasKey, validKey})
             QVERIFY2(!store().objectForKey(key).isValid(), qPrintable(key));
     }
