@@ -255,11 +255,12 @@ void ReassignViewController::storeLengthHint()
 {
     // The rule counts characters, letters as well as digits, and lets longer codes pass.
     SettingsStore &store = SettingsStore::standard();
-    const qint64 required = store.integerForKey(cPrefReassignedBarcodeRequiredLength);
-    store.setString(store.boolForKey(cPrefCheckReassignedBarcodeLength) ? u"( Barcode must be at least "_s
-                            + Plural::count(required, u"character"_s, u"characters"_s) + u". )"_s
-                                                                        : QString(),
-                    cPrefReassignPromptString2);
+    QString hint;
+    if (store.boolForKey(cPrefCheckReassignedBarcodeLength))
+        hint = u"( Barcode must be at least "_s
+            + Plural::count(store.integerForKey(cPrefReassignedBarcodeRequiredLength), u"character"_s, u"characters"_s)
+            + u". )"_s;
+    store.setString(hint, cPrefReassignPromptString2);
 }
 
 void ReassignViewController::setSetting(const QVariant &value, const QString &key)
