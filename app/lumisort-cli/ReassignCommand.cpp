@@ -42,10 +42,9 @@ bool isFolder(const QString &path)
 }
 
 // The barcode each photo shows, as if it had been typed for it: the photos with
-// a code are the barcode photos. Of several codes the first that passes the
-// length rule is taken. A code failing the rule is most likely a partial read,
-// and carrying it over a whole group would misfile every photo of it, so a photo
-// whose codes all fail stops the run until it is corrected by hand.
+// a code are the barcode photos. A photo whose codes give no barcode (a web address,
+// a partial read) stops the run: carried over a whole group, the code before it would
+// misfile every photo of it, so such a photo is corrected by hand first.
 std::optional<QHash<QString, QString>> detectedBarcodes(const QList<QUrl> &photos, CliIo &io)
 {
     const SettingsStore &store = SettingsStore::standard();
@@ -67,19 +66,16 @@ std::optional<QHash<QString, QString>> detectedBarcodes(const QList<QUrl> &photo
             texts << code.text;
         if (texts.isEmpty())
             continue;
-        const auto chosen = std::find_if(texts.cbegin(), texts.cend(), [&](const QString &text) {
-            return !ReassignRules::failsLengthRule(text, enforced, required);
-        });
-        if (chosen == texts.cend()) {
+        const BarcodeText::Choice choice = BarcodeText::choose(texts, enforced, required);
+        if (!choice.problem.isEmpty()) {
             refused = true;
-            io.err << "lumisort-cli: " << shown(paths.at(i)) << " shows " << texts.join(u", "_s)
-                   << ", shorter than the " << required << " characters a barcode has: give it its barcode by hand"
-                   << Qt::endl;
+            io.err << "lumisort-cli: " << shown(paths.at(i)) << ": " << choice.problem
+                   << " Give this photo its barcode by hand." << Qt::endl;
             continue;
         }
         if (texts.size() > 1)
-            io.out << shown(paths.at(i)) << " shows " << texts.join(u", "_s) << ": took " << *chosen << Qt::endl;
-        barcodes.insert(paths.at(i), *chosen);
+            io.out << shown(paths.at(i)) << " shows " << texts.join(u", "_s) << ": took " << choice.barcode << Qt::endl;
+        barcodes.insert(paths.at(i), choice.barcode);
     }
     if (refused) {
         io.err << "lumisort-cli: nothing renamed" << Qt::endl;
@@ -133,7 +129,8 @@ QString ReassignCommand::usage()
            "  --detect   the barcode photos are those showing a barcode, which is read from them\n"
            "  --reverse  each photo takes the barcode of the next barcode photo after it\n"
            "  --dry-run  show the new names and change nothing\n"
-           "  a barcode may not contain \"/\", \"..\" or control characters, nor begin with \".\""_s;
+           "  a barcode may not contain / * : \\ ? \" < > |, \"..\", control or invisible characters,\n"
+           "  nor begin with \".\" or \"-\""_s;
 }
 
 int ReassignCommand::runOneBarcode(const QStringList &args, CliIo &io)

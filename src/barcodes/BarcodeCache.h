@@ -27,7 +27,7 @@ class BarcodeCache
 public:
     // Raised whenever BarcodeReader may find other codes in the same photo than
     // it did before: the readings kept on disk by the earlier one are dropped.
-    static constexpr int cReaderVersion = 3;
+    static constexpr int cReaderVersion = 4;
     static constexpr int cDefaultLimitRows = 200000;
 
     // The program's cache: "<XDG cache>/Lumisort/barcodes.sqlite".

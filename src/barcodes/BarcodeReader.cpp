@@ -4,7 +4,6 @@
 
 #include "BarcodeRegions.h"
 #include "model/ThumbnailMaker.h"
-#include "reassign/BarcodeText.h"
 #include "support/SystemLog.h"
 
 #include <QElapsedTimer>
@@ -102,10 +101,6 @@ void collect(const ZXing::Results &results, QPoint offset, QSize whole, QList<Ba
         BarcodeReader::Code code;
         code.text = QString::fromStdString(result.text());
         code.format = formatName(result.format());
-        if (const auto problem = BarcodeText::problem(code.text)) {
-            logLine(u"BarcodeReader -> refused "_s + code.format + u" barcode: "_s + *problem);
-            continue;
-        }
         if (code.text.isEmpty())
             continue;
         for (const ZXing::PointI &corner : result.position())

@@ -25,7 +25,10 @@ public:
 
     struct Reading
     {
-        QList<Code> codes; // each text once; texts no barcode may hold are left out
+        // Each text once, as the photo shows it: whether it may serve as a barcode is for the
+        // caller to ask (BarcodeText), so that a card showing a web address is not mistaken
+        // for a photo without a barcode.
+        QList<Code> codes;
         bool readable = false; // the file gave a picture at all
         int pass = 0; // the pass that found the codes (1 or 2); 0 when none was found
         int pieces = 0; // parts of the photo read again at full size by the second pass

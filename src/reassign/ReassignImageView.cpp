@@ -55,6 +55,7 @@ ReassignImageView::ReassignImageView(QWidget *parent)
     connect(m_redecodeTimer, &QTimer::timeout, this, [this] {
         if (!m_path.isEmpty() && pixelBox() != m_requestedFor)
             startDecode(m_image.isNull());
+        startPreloads();
     });
 }
 
@@ -69,10 +70,57 @@ void ReassignImageView::setPath(const QString &path)
     m_requestedFor = QSize();
     m_redecodeTimer->stop();
     update();
+    if (const auto ahead = m_preloaded.constFind(path);
+        ahead != m_preloaded.cend() && m_preloadedFor == pixelBox() && !ahead->image.isNull()) {
+        ++*m_generation;
+        m_requestedFor = m_preloadedFor;
+        m_image = ahead->image;
+        m_photoSize = ahead->photoSize;
+        Q_EMIT imageShown(m_path, false);
+        return;
+    }
     if (m_path.isEmpty())
         ++*m_generation; // whatever is still running for the previous photo is dropped
     else
         startDecode(true);
+}
+
+void ReassignImageView::preload(const QStringList &paths)
+{
+    m_preloadPaths = paths;
+    m_preloadPaths.removeAll(QString());
+    startPreloads();
+}
+
+bool ReassignImageView::isPreloaded(const QString &path) const
+{
+    return m_preloadedFor == pixelBox() && m_preloaded.contains(path);
+}
+
+void ReassignImageView::startPreloads()
+{
+    // Before the view is laid out there is no size to decode for; showing it comes back here.
+    if (!m_shownOnce)
+        return;
+    const QSize box = pixelBox();
+    if (box != m_preloadedFor) {
+        m_preloaded.clear();
+        m_preloadedFor = box;
+    }
+    for (auto it = m_preloaded.begin(); it != m_preloaded.end();)
+        it = m_preloadPaths.contains(it.key()) ? std::next(it) : m_preloaded.erase(it);
+    QPointer<ReassignImageView> self(this);
+    for (const QString &path : std::as_const(m_preloadPaths)) {
+        if (m_preloaded.contains(path))
+            continue;
+        Dispatch::inBackground([self, path, box] {
+            const Decoded decoded = decodeFitted(NativePath(path), box);
+            Dispatch::onMain([self, path, box, decoded] {
+                if (self && box == self->m_preloadedFor && self->m_preloadPaths.contains(path))
+                    self->m_preloaded.insert(path, decoded);
+            });
+        });
+    }
 }
 
 QSize ReassignImageView::pixelBox() const
@@ -174,7 +222,7 @@ void ReassignImageView::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
     // A live resize settles before the photo is decoded again.
-    if (m_shownOnce && !m_path.isEmpty() && pixelBox() != m_requestedFor)
+    if (m_shownOnce && ((!m_path.isEmpty() && pixelBox() != m_requestedFor) || !m_preloadPaths.isEmpty()))
         m_redecodeTimer->start();
 }
 
@@ -184,4 +232,5 @@ void ReassignImageView::showEvent(QShowEvent *event)
     m_shownOnce = true;
     if (!m_path.isEmpty() && pixelBox() != m_requestedFor)
         startDecode(m_image.isNull());
+    startPreloads();
 }

@@ -2,7 +2,9 @@
 
 #include "support/NativePath.h"
 
+#include <QHash>
 #include <QImage>
+#include <QStringList>
 #include <QWidget>
 #include <atomic>
 #include <memory>
@@ -26,6 +28,10 @@ public:
     const QImage &image() const { return m_image; }
     // True while only the small preview is shown.
     bool isPreview() const { return m_preview; }
+    // The photos likely to be shown next, decoded ahead at the view's size so that
+    // moving to one shows it at once; what was decoded for other photos is let go.
+    void preload(const QStringList &paths);
+    bool isPreloaded(const QString &path) const;
     QSize sizeHint() const override { return {640, 480}; }
 
     struct Decoded
@@ -51,6 +57,7 @@ private:
     QSize pixelBox() const;
     void startDecode(bool previewFirst);
     void takeImage(quint64 generation, const Decoded &decoded, bool preview);
+    void startPreloads();
 
     QString m_path;
     QImage m_image;
@@ -61,4 +68,7 @@ private:
     // Shared with the workers, so that a job for a photo no longer shown stops before its decode.
     std::shared_ptr<std::atomic<quint64>> m_generation = std::make_shared<std::atomic<quint64>>(0);
     QTimer *m_redecodeTimer = nullptr;
+    QStringList m_preloadPaths;
+    QHash<QString, Decoded> m_preloaded; // by path, decoded for m_preloadedFor
+    QSize m_preloadedFor;
 };

@@ -55,8 +55,3 @@ QList<ReassignRules::WorkEntry> ReassignRules::automaticWorkList(const QStringLi
     }
     return work;
 }
-
-bool ReassignRules::failsLengthRule(const QString &barcode, bool enforced, qint64 required)
-{
-    return enforced && barcode.size() >= 1 && barcode.size() < required;
-}

@@ -18,10 +18,6 @@ public:
     // The barcode as entered is empty once spaces and tabs are trimmed.
     static bool isEmptyBarcode(const QString &barcode);
 
-    // A barcode shorter than the required length, when that length is enforced: a
-    // partial scan. Empty and longer ones pass; the characters are not looked at.
-    static bool failsLengthRule(const QString &barcode, bool enforced, qint64 required);
-
     // One photo of the automatic run, in processing order.
     struct WorkEntry
     {

@@ -27,6 +27,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QSet>
 #include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -56,17 +57,6 @@ QString entryOf(const QString &fieldText)
     text.replace(u"\n\n"_s, u"\n"_s);
     text = text.trimmed();
     return text.section(u'\n', 0, 0);
-}
-
-// A refused scan as the operator can read it: no control characters, not too long.
-QString quoted(const QString &entry)
-{
-    QString shown;
-    for (const QChar c : entry)
-        shown += c.category() == QChar::Other_Control || c.isSurrogate() ? QChar(QChar::ReplacementCharacter) : c;
-    if (shown.size() > 40)
-        shown = shown.left(39) + u'\u2026';
-    return u'"' + shown + u'"';
 }
 
 // Return is taken here, so it never travels on to the sheet, where it would
@@ -193,6 +183,11 @@ void ReassignViewController::buildInterface()
     ibProblemLabel->setWordWrap(true);
     ibProblemLabel->setStyleSheet(u"color: #b00020; font-weight: bold;"_s);
     ibProblemLabel->hide();
+    // Shown and hidden from photo to photo: the rows above, the photo among them, keep their places.
+    QSizePolicy keepsPlace = ibProblemLabel->sizePolicy();
+    keepsPlace.setRetainSizeWhenHidden(true);
+    ibProblemLabel->setSizePolicy(keepsPlace);
+    ibProblemLabel->setMinimumHeight(ibProblemLabel->fontMetrics().lineSpacing() * 3);
     ibClearButton = makeButton(u"Clear"_s, &ReassignViewController::doClearButton);
     ibCancelButton = makeButton(u"Cancel"_s, &ReassignViewController::doCancel);
     ibAssignUnknownNSButon = makeButton(cDefaultUnknownTitle, &ReassignViewController::doSetAsUnknownButton);
@@ -217,6 +212,7 @@ void ReassignViewController::buildInterface()
     codesLayout->setContentsMargins(0, 0, 0, 0);
     codesLayout->addWidget(new QLabel(u"Codes read in this photo:"_s, ibDetectedCodesRow));
     ibDetectedCodesRow->hide();
+    ibDetectedCodesRow->setSizePolicy(keepsPlace);
     layout->addWidget(ibDetectedCodesRow);
     layout->addWidget(ibProblemLabel);
     auto *actions = new QHBoxLayout;
@@ -251,9 +247,20 @@ void ReassignViewController::viewDidLoad()
                                                     });
     SettingsStore &store = SettingsStore::standard();
     store.setString(QString(), cPrefReassignedBarcodeString);
-    const QString length = QString::number(store.integerForKey(cPrefReassignedBarcodeRequiredLength));
-    store.setString(u"( Barcode must be "_s + length + u" digits. )"_s, cPrefReassignPromptString2);
+    storeLengthHint();
     refreshFromSettings();
+}
+
+void ReassignViewController::storeLengthHint()
+{
+    // The rule counts characters, letters as well as digits, and lets longer codes pass.
+    SettingsStore &store = SettingsStore::standard();
+    QString hint;
+    if (store.boolForKey(cPrefCheckReassignedBarcodeLength))
+        hint = u"( Barcode must be at least "_s
+            + Plural::count(store.integerForKey(cPrefReassignedBarcodeRequiredLength), u"character"_s, u"characters"_s)
+            + u". )"_s;
+    store.setString(hint, cPrefReassignPromptString2);
 }
 
 void ReassignViewController::setSetting(const QVariant &value, const QString &key)
@@ -345,7 +352,7 @@ void ReassignViewController::doNotification1(const Notification &notification)
             QStringList codes = it.value().toStringList();
             // A code too short to be a barcode is offered last: most often a second, smaller code on the card.
             std::stable_partition(codes.begin(), codes.end(), [&](const QString &code) {
-                return !ReassignRules::failsLengthRule(code, enforced, required);
+                return BarcodeText::isAcceptable(code) && !BarcodeText::lengthProblem(code, enforced, required);
             });
             detectedCodes.insert(it.key(), codes);
         }
@@ -396,8 +403,10 @@ void ReassignViewController::doNotification1(const Notification &notification)
     if (!sorted.isEmpty())
         showPhotoAt(curindex);
     refreshFromSettings();
-    if (applyingReadings)
+    if (applyingReadings) {
         ibNSTextField->selectAll();
+        offerAgreedLength();
+    }
 }
 
 bool ReassignViewController::isAutomatic() const
@@ -424,6 +433,13 @@ void ReassignViewController::showPhotoAt(int index)
     else if (applyingReadings && !detectedCodes.value(path).isEmpty())
         store.setString(detectedCodes.value(path).constFirst(), cPrefReassignedBarcodeString);
     refreshFromSettings();
+    // The photos a Return or an arrow shows next are decoded now, so that they appear at once.
+    QStringList neighbours;
+    for (const int near : {index + 1, index - 1}) {
+        if (near >= 0 && near < sortedurlstochange->size())
+            neighbours << sortedurlstochange->at(near).toLocalFile();
+    }
+    ibNSImageView->preload(neighbours);
     if (!applyingReadings)
         return;
     offerDetectedCodes(path);
@@ -547,14 +563,101 @@ void ReassignViewController::confirmAutomaticRun()
         return;
     }
     const QHash<QString, QString> barcodes = barcodesForRun();
+    if (refuseUnresolvedReadings(barcodes))
+        return;
     const bool reverse = SettingsStore::standard().boolForKey(cPrefReverseAssignBarcode);
     const Alert::Content summary =
         automaticRunSummary(ReassignRun::automaticPlan(*fullUrlList, barcodes, reverse), barcodes, fullUrlList->size());
     QPointer<ReassignViewController> self(this);
     Alert::beginSheet(this, summary, [self, barcodes, reverse, summary](int answer) {
-        if (self && summary.buttons.size() > 1 && answer == Alert::cSecondButtonReturn)
+        if (!self)
+            return;
+        if (summary.buttons.size() > 1 && answer == Alert::cSecondButtonReturn)
             self->runAutomatic(barcodes, reverse);
+        else
+            self->backToPhoto(self->curindex);
     });
+}
+
+bool ReassignViewController::refuseUnresolvedReadings(const QHash<QString, QString> &barcodes)
+{
+    if (!applyingReadings || !sortedurlstochange)
+        return false;
+    // A barcode photo the operator gave no barcode, whose codes give none either: carried
+    // on as a group that keeps its names it would hide a card nobody could read.
+    const SettingsStore &store = SettingsStore::standard();
+    const bool enforced = store.boolForKey(cPrefCheckReassignedBarcodeLength);
+    const qint64 required = store.integerForKey(cPrefReassignedBarcodeRequiredLength);
+    QStringList refused;
+    int first = -1;
+    for (int i = 0; i < sortedurlstochange->size(); ++i) {
+        const QString path = sortedurlstochange->at(i).toLocalFile();
+        if (!barcodes.value(path).isEmpty())
+            continue;
+        const BarcodeText::Choice choice = BarcodeText::choose(detectedCodes.value(path), enforced, required);
+        if (choice.problem.isEmpty())
+            continue;
+        refused << NativePath::forDisplay(QFileInfo(path).fileName()) + u": "_s + choice.problem;
+        if (first < 0)
+            first = i;
+    }
+    if (refused.isEmpty())
+        return false;
+    logLine(u"ReassignViewController -> doReassign.... refused readings: "_s + refused.join(u"; "_s));
+    warnAndStay(u"! BARCODE REFUSED !"_s,
+                u"Nothing was renamed. Give "_s + Plural::word(refused.size(), u"this photo"_s, u"these photos"_s)
+                    + u" a barcode by typing or scanning it:\n\n"_s + refused.join(u"\n"_s));
+    backToPhoto(first);
+    return true;
+}
+
+void ReassignViewController::backToPhoto(int index)
+{
+    curindex = index;
+    curindexString = QString::number(curindex);
+    setSetting(curindexString, cPrefCurIndexString);
+    // The code taken for it comes back into the field, ready for Return.
+    showPhotoAt(curindex);
+    ibNSTextField->setFocus(Qt::OtherFocusReason);
+    ibNSTextField->selectAll();
+}
+
+void ReassignViewController::offerAgreedLength()
+{
+    SettingsStore &store = SettingsStore::standard();
+    const qint64 required = store.integerForKey(cPrefReassignedBarcodeRequiredLength);
+    if (!store.boolForKey(cPrefCheckReassignedBarcodeLength))
+        return;
+    QSet<qsizetype> lengths;
+    for (const QStringList &codes : std::as_const(detectedCodes)) {
+        for (const QString &code : codes) {
+            if (!code.isEmpty() && BarcodeText::isAcceptable(code))
+                lengths.insert(code.size());
+        }
+    }
+    // A studio's own cards (Code 128 ids such as P26-0417) all have one length the rule was not set for.
+    if (lengths.size() != 1 || *lengths.cbegin() >= required)
+        return;
+    const qint64 agreed = *lengths.cbegin();
+    const QString characters = Plural::count(agreed, u"character"_s, u"characters"_s);
+    QPointer<ReassignViewController> self(this);
+    Alert::beginSheet(
+        this,
+        {Alert::Style::Warning,
+         u"Use Barcodes of "_s + characters + u"?"_s,
+         u"Every code read on this card has "_s + characters + u", but the barcode length rule asks for at least "_s
+             + Plural::count(required, u"character"_s, u"characters"_s) + u", so each would be refused. Use "_s
+             + QString::number(agreed) + u" as the required length from now on? It can be changed again in "_s
+             + BarcodeText::lengthRulePlace() + u"."_s,
+         {u"Keep "_s + QString::number(required), u"Use "_s + QString::number(agreed)}},
+        [self, agreed](int answer) {
+            if (!self || answer != Alert::cSecondButtonReturn)
+                return;
+            SettingsStore::standard().setInteger(agreed, cPrefReassignedBarcodeRequiredLength);
+            self->storeLengthHint();
+            self->showProblem(QString());
+            self->backToPhoto(self->curindex);
+        });
 }
 
 Alert::Content ReassignViewController::automaticRunSummary(const QList<RenamePlan::Step> &plan,
@@ -672,15 +775,14 @@ void ReassignViewController::finishRun(const ReassignRun::Report &report)
 
 std::optional<QString> ReassignViewController::rejectionOf(const QString &entry)
 {
-    if (const std::optional<QString> problem = BarcodeText::problem(entry))
-        return quoted(entry) + u" was refused. "_s + *problem;
-    const SettingsStore &store = SettingsStore::standard();
-    const qint64 required = store.integerForKey(cPrefReassignedBarcodeRequiredLength);
-    // An empty entry and a longer one pass; only a partial scan is caught here.
-    if (ReassignRules::failsLengthRule(entry, store.boolForKey(cPrefCheckReassignedBarcodeLength), required))
-        return quoted(entry) + u" was refused. A barcode has at least "_s
-            + Plural::count(required, u"character"_s, u"characters"_s) + u"; this one has "_s
-            + QString::number(entry.size()) + u"."_s;
+    std::optional<QString> problem = BarcodeText::problem(entry);
+    if (!problem) {
+        const SettingsStore &store = SettingsStore::standard();
+        problem = BarcodeText::lengthProblem(entry, store.boolForKey(cPrefCheckReassignedBarcodeLength),
+                                             store.integerForKey(cPrefReassignedBarcodeRequiredLength));
+    }
+    if (problem)
+        return BarcodeText::quoted(entry) + u" was refused. "_s + *problem;
     return std::nullopt;
 }
 
@@ -736,14 +838,16 @@ void ReassignViewController::takeFieldOutOfKeyPath()
     // the keys to whatever comes next in the focus chain.
     m_fieldOut = true;
     contentView->setFocus(Qt::OtherFocusReason);
-    // Disabled as well as hidden: a disabled widget takes no key even when sent one directly.
-    ibNSTextField->setEnabled(false);
-    ibNSTextField->hide();
+    // Read-only as well: it takes no text even when sent keys directly. It stays where it is,
+    // so that nothing on the sheet blinks or moves at each Return.
+    ibNSTextField->setReadOnly(true);
 }
 
-void ReassignViewController::doTextFieldAction(QObject *sender)
+void ReassignViewController::doTextFieldAction(QObject *)
 {
-    doRightButtonAction(sender);
+    // Return moves on as the right button does, and on the last photo it finishes,
+    // as it does when applying barcodes read.
+    doTextFieldActionNew3(ibNSTextField, u"return"_s);
 }
 
 void ReassignViewController::doRightButtonAction(QObject *)
@@ -792,9 +896,12 @@ void ReassignViewController::doTextFieldActionNew3(QLineEdit *field, const QStri
                 Dispatch::onMain([self, direction] {
                     if (!self)
                         return;
-                    self->ibNSImageView->hide();
                     const QString where = direction.toLower();
-                    if (where == u"left"_s)
+                    const bool last =
+                        self->sortedurlstochange && self->curindex >= int(self->sortedurlstochange->size()) - 1;
+                    if (where == u"return"_s && last && !self->applyingReadings)
+                        self->reassignWithStoredBarcode();
+                    else if (where == u"left"_s)
                         self->doLeftButton();
                     else if (where == u"leftend"_s)
                         self->doGoToBeginning();
@@ -816,9 +923,7 @@ void ReassignViewController::doTextFieldActionNew3(QLineEdit *field, const QStri
 void ReassignViewController::finishEntry(bool restoreAction)
 {
     getSoundQueue().async(playEntrySound);
-    ibNSImageView->show();
-    ibNSTextField->setEnabled(true);
-    ibNSTextField->show();
+    ibNSTextField->setReadOnly(false);
     m_fieldOut = false;
     update();
     ibNSTextField->setFocus(Qt::OtherFocusReason);

@@ -135,6 +135,12 @@ private:
     void reassignWithStoredBarcode();
     QHash<QString, QString> barcodesForRun() const;
     void confirmAutomaticRun();
+    // Stops a run while a barcode photo has only refused readings and no barcode given; true when stopped.
+    bool refuseUnresolvedReadings(const QHash<QString, QString> &barcodes);
+    void backToPhoto(int index);
+    // When every code read agrees on a length the rule refuses, offers to take that length.
+    void offerAgreedLength();
+    void storeLengthHint();
     void runAutomatic(const QHash<QString, QString> &barcodeOfPath, bool reverse);
     void offerDetectedCodes(const QString &path);
     void updateReassignButton();

@@ -1,11 +1,16 @@
+#define ZX_USE_UTF8 1
+
 #include "DemoCard.h"
 #include "TestMain.h"
 
 #include <QDir>
 #include <QFile>
 #include <QImageReader>
+#include <QPainter>
 #include <QProcess>
 #include <QRegularExpression>
+#include <ZXing/BitMatrix.h>
+#include <ZXing/MultiFormatWriter.h>
 #include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
@@ -65,7 +70,8 @@ void TestCommandLine::initTestCase()
 
 void TestCommandLine::options_data()
 {
-    // prepare: "mv:A|B" renames in the working folder, "mkdir:P" makes a folder, "cli:ARGS" runs the tool first.
+    // prepare: "mv:A|B" renames in the working folder, "mkdir:P" makes a folder, "cli:ARGS" runs the tool first,
+    // "qr:A|T" makes A a photo of a QR code holding T.
     // expect: "out:T" / "err:T" the output holds T ("!" in front: does not), "file:P" exists,
     // "text:P|T" file P holds T, "image:P|WxH", "smaller:P|N" bytes, "get:KEY|V" and
     // "list:T" read the settings afterwards. P is relative to the working folder.
@@ -176,8 +182,15 @@ void TestCommandLine::options_data()
         {u"file:9_IMG_0002.JPG"_s, u"file:9_IMG_0003.JPG"_s, u"!file:IMG_0002.JPG"_s,
          u"out:IMG_0002.JPG -> 9_IMG_0002.JPG"_s});
     row("reassign --barcode=", {}, {u"reassign"_s, u"--barcode=9"_s, u"IMG_0002.JPG"_s}, 0, {u"file:9_IMG_0002.JPG"_s});
-    row("reassign --barcode taking a dash", {}, {u"reassign"_s, u"--barcode"_s, u"-5"_s, u"IMG_0002.JPG"_s}, 0,
-        {u"file:-5_IMG_0002.JPG"_s});
+    // Names a command would take for options, or that memory cards refuse or that read reversed.
+    row("reassign --barcode taking a dash", {}, {u"reassign"_s, u"--barcode"_s, u"-5"_s, u"IMG_0002.JPG"_s}, 2,
+        {u"err:cannot begin with \"-\""_s, u"file:IMG_0002.JPG"_s});
+    row("reassign --barcode taking an option", {}, {u"reassign"_s, u"--barcode"_s, u"--unknown"_s, u"IMG_0002.JPG"_s},
+        2, {u"err:cannot begin with \"-\""_s, u"file:IMG_0002.JPG"_s, u"!file:UNKNOWN_IMG_0002.JPG"_s});
+    row("reassign --barcode refused: not on exFAT", {}, {u"reassign"_s, u"--barcode=a:b"_s, u"IMG_0002.JPG"_s}, 2,
+        {u"err:memory cards"_s, u"file:IMG_0002.JPG"_s});
+    row("auto refuses a right-to-left override", {}, {u"auto"_s, u"{work}"_s, u"IMG_0001.JPG=12\u202e34"_s}, 2,
+        {u"err:invisible characters"_s, u"file:IMG_0002.JPG"_s});
     row("reassign --unknown", {}, {u"reassign"_s, u"IMG_0002.JPG"_s, u"--unknown"_s}, 0,
         {u"file:UNKNOWN_IMG_0002.JPG"_s});
     row("reassign --", {u"mv:IMG_0002.JPG|-IMG_0002.JPG"_s},
@@ -228,8 +241,13 @@ void TestCommandLine::options_data()
     const QStringList longerRule {u"--set"_s, u"prefReassignedBarcodeRequiredLength=14"_s};
     row("auto --detect refuses codes shorter than the rule", {},
         longerRule + QStringList {u"auto"_s, u"--detect"_s, u"{work}"_s}, 1,
-        {u"err:IMG_0001.JPG shows 2000000000015, shorter than the 14"_s, u"err:IMG_0004.JPG shows 2000000000022"_s,
-         u"err:nothing renamed"_s, u"!out:->"_s, u"file:IMG_0001.JPG"_s, u"file:IMG_0002.JPG"_s});
+        {u"err:IMG_0001.JPG: \"2000000000015\" was read: The barcode length rule asks for at least 14 characters"_s,
+         u"err:IMG_0004.JPG: \"2000000000022\""_s, u"err:set in Preferences, Reassignment"_s, u"err:nothing renamed"_s,
+         u"!out:->"_s, u"file:IMG_0001.JPG"_s, u"file:IMG_0002.JPG"_s});
+    row("auto --detect refuses a web address read", {u"qr:IMG_0004.JPG|https://studio.example/order/2000000000022"_s},
+        {u"auto"_s, u"--detect"_s, u"{work}"_s}, 1,
+        {u"err:IMG_0004.JPG: \"https://studio.example/order/2000000000022\" was read: A barcode cannot contain \"/\""_s,
+         u"err:nothing renamed"_s, u"!out:->"_s, u"file:IMG_0001.JPG"_s, u"file:IMG_0005.JPG"_s});
     row("auto --detect with the rule off", {},
         longerRule
             + QStringList {u"--set"_s, u"prefCheckReassignedBarcodeLength=false"_s, u"auto"_s, u"--detect"_s,
@@ -308,6 +326,18 @@ void TestCommandLine::options()
             const QString from = m_work + u'/' + step.mid(3).section(u'|', 0, 0);
             const QString to = m_work + u'/' + step.mid(3).section(u'|', 1);
             QCOMPARE(::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()), 0);
+        } else if (step.startsWith(u"qr:"_s)) {
+            const ZXing::BitMatrix modules = ZXing::MultiFormatWriter(ZXing::BarcodeFormat::QRCode)
+                                                 .encode(step.section(u'|', 1).toStdString(), 0, 0);
+            QImage photo(1200, 900, QImage::Format_RGB32);
+            photo.fill(Qt::white);
+            QPainter painter(&photo);
+            for (int y = 0; y < modules.height(); ++y)
+                for (int x = 0; x < modules.width(); ++x)
+                    if (modules.get(x, y))
+                        painter.fillRect(400 + x * 10, 200 + y * 10, 10, 10, Qt::black);
+            painter.end();
+            QVERIFY(photo.save(m_work + u'/' + step.mid(3).section(u'|', 0, 0), "JPEG", 95));
         } else if (step.startsWith(u"mkdir:"_s)) {
             QVERIFY(QDir().mkpath(expand(step.mid(6))));
         } else {

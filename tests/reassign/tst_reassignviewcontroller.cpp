@@ -55,7 +55,9 @@ private Q_SLOTS:
     void refusedBarcodeNeverReachesTheFiles();
     void namesTooLongAreShown();
     void readingsArePrefilledAndReturnAccepts();
-    void readCodeFailingTheLengthRuleIsNeverTaken();
+    void refusedReadingStopsTheRun();
+    void agreedLengthIsOffered();
+    void returnShowsTheNextPhotoWithoutBlanking();
 
 private:
     DemoCard m_card;
@@ -68,7 +70,8 @@ private:
                                     const QVariantMap &readings = {});
     bool idle() const
     {
-        return waitUntil([this] { return !m_sheet->isInsideAction && m_sheet->ibNSTextField->isVisible(); });
+        return waitUntil(
+            [this] { return !m_sheet || (!m_sheet->isInsideAction && !m_sheet->ibNSTextField->isReadOnly()); });
     }
     bool enter(const QString &text)
     {
@@ -247,8 +250,11 @@ void TestReassignViewController::validation_data()
     QTest::addColumn<bool>("accepted");
     QTest::addColumn<QString>("problem"); // shown under the field
     QTest::newRow("13 digits") << u"4006381333931"_s << true << u"4006381333931"_s << true << QString();
+    // The refusal says which rule, and where it is set.
     QTest::newRow("too short") << u"12345"_s << true << u"previous"_s << false
-                               << u"\"12345\" was refused. A barcode has at least 13 characters; this one has 5."_s;
+                               << u"\"12345\" was refused. The barcode length rule asks for at least 13 characters; "
+                                  u"this one has 5 (the rule is set in Preferences, Reassignment, \u201cRequired "
+                                  u"length\u201d)."_s;
     QTest::newRow("longer passes") << u"40063813339312"_s << true << u"40063813339312"_s << true << QString();
     QTest::newRow("letters pass") << u"UNKNOWNPHOTOS"_s << true << u"UNKNOWNPHOTOS"_s << true << QString();
     QTest::newRow("empty passes") << QString() << true << QString() << true << QString();
@@ -260,6 +266,8 @@ void TestReassignViewController::validation_data()
     QTest::newRow("dot dot") << u".."_s << false << u"previous"_s << false << u"\"..\""_s;
     QTest::newRow("hidden") << u".4006381333931"_s << true << u"previous"_s << false << u"hidden"_s;
     QTest::newRow("tab inside") << u"400638\t1333931"_s << true << u"previous"_s << false << u"control"_s;
+    QTest::newRow("an option") << u"-4006381333931"_s << true << u"previous"_s << false << u"\"-\""_s;
+    QTest::newRow("reads reversed") << u"400638\u202e1333931"_s << true << u"previous"_s << false << u"invisible"_s;
 }
 
 void TestReassignViewController::validation()
@@ -271,6 +279,9 @@ void TestReassignViewController::validation()
     QFETCH(QString, problem);
     SettingsStore::standard().setBool(checkLength, cPrefCheckReassignedBarcodeLength);
     QVERIFY(present(m_urls));
+    // The rule counts characters, letters too, and takes longer codes.
+    QCOMPARE(m_sheet->ibPrompt2Label->text(),
+             checkLength ? u"( Barcode must be at least 13 characters. )"_s : QString());
     SettingsStore::standard().setString(u"previous"_s, cPrefReassignedBarcodeString);
     QVERIFY(enter(typed));
     QCOMPARE(setting(cPrefReassignedBarcodeString), stored);
@@ -366,7 +377,7 @@ void TestReassignViewController::emptyBarcodeWarnsAndKeepsTheSheet()
 void TestReassignViewController::reassignAppliesWhatTheFieldShows()
 {
     SettingsStore::standard().setBool(true, cPrefCheckReassignedBarcodeLength);
-    QVERIFY(present(m_urls.mid(1, 2)));
+    QVERIFY(present(m_urls.mid(0, 3)));
     QPushButton *button = m_sheet->ibReassignButton;
     QLineEdit *field = m_sheet->ibNSTextField;
     QVERIFY(!button->isEnabled());
@@ -384,13 +395,16 @@ void TestReassignViewController::reassignAppliesWhatTheFieldShows()
     QVERIFY(!m_sheet->ibProblemLabel->isVisible());
     QCOMPARE(button->text(), u"Reassign to 5901234123457"_s);
 
-    // Typed over, not yet taken with Return: the button follows, confirming checks and takes it.
+    QCOMPARE(m_sheet->curindex, 2);
+
+    // Typed over on the last photo: the button follows, and Return there finishes as confirming does.
     field->clear();
     QTest::keyClicks(field, u"2000000000015"_s);
     QCOMPARE(button->text(), u"Reassign to 2000000000015"_s);
-    button->click();
+    QTest::keyClick(field, Qt::Key_Return);
     QTRY_VERIFY(!m_sheet);
-    for (const QString &name : {u"2000000000015_IMG_0002.JPG"_s, u"2000000000015_IMG_0003.JPG"_s})
+    for (const QString &name :
+         {u"2000000000015_IMG_0001.JPG"_s, u"2000000000015_IMG_0002.JPG"_s, u"2000000000015_IMG_0003.JPG"_s})
         QVERIFY2(QFileInfo::exists(m_folder + u'/' + name), qPrintable(name));
 }
 
@@ -520,6 +534,15 @@ void TestReassignViewController::readingsArePrefilledAndReturnAccepts()
     QVERIFY(m_sheet->ibAssignUnknownNSButon->isHidden());
     QVERIFY(m_sheet->ibDetectedCodesRow->isHidden());
 
+    // Reassign… shows the run; going back from it leaves the proposal in the field, ready for Return.
+    Alert::queueAnswerForTesting(Alert::cFirstButtonReturn);
+    m_sheet->ibReassignButton->click();
+    QTRY_COMPARE(Alert::shownForTesting().size(), 1);
+    QTRY_COMPARE(field->text(), first);
+    QCOMPARE(field->selectedText(), first);
+    QCOMPARE(m_sheet->focusWidget(), field);
+    Alert::resetForTesting();
+
     QTest::keyClick(field, Qt::Key_Return);
     QVERIFY(idle());
     QCOMPARE(m_sheet->curindex, 1);
@@ -546,15 +569,19 @@ void TestReassignViewController::readingsArePrefilledAndReturnAccepts()
                            scanned + u"_IMG_0006.JPG"_s}));
 }
 
-void TestReassignViewController::readCodeFailingTheLengthRuleIsNeverTaken()
+// A barcode photo whose codes are all refused stops the run until it is given its barcode by hand;
+// one showing a web address beside its card's code takes the code the operator accepts.
+void TestReassignViewController::refusedReadingStopsTheRun()
 {
     SettingsStore &store = SettingsStore::standard();
     store.setBool(true, cPrefCheckReassignedBarcodeLength);
     store.setInteger(13, cPrefReassignedBarcodeRequiredLength);
+    const QString first = m_card.photos.at(0).barcode;
     const QString second = m_card.photos.at(3).barcode;
-    QVERIFY(present(
-        {m_urls.at(0), m_urls.at(3)}, QVariant::fromValue(m_urls),
-        {{m_urls.at(0).toLocalFile(), QStringList {u"12345"_s}}, {m_urls.at(3).toLocalFile(), QStringList {second}}}));
+    const QString address = u"https://studio.example/order/"_s + second;
+    QVERIFY(present({m_urls.at(0), m_urls.at(3)}, QVariant::fromValue(m_urls),
+                    {{m_urls.at(0).toLocalFile(), QStringList {u"12345"_s}},
+                     {m_urls.at(3).toLocalFile(), QStringList {address, second}}}));
     QCOMPARE(m_sheet->ibNSTextField->text(), u"12345"_s);
     QVERIFY(m_sheet->ibProblemLabel->isVisible());
     QVERIFY(m_sheet->ibProblemLabel->text().contains(u"was read in this photo"_s));
@@ -563,23 +590,77 @@ void TestReassignViewController::readCodeFailingTheLengthRuleIsNeverTaken()
     QVERIFY(idle());
     QCOMPARE(m_sheet->curindex, 0); // refused, as a partial scan is
     QCOMPARE(m_sheet->ibNSTextField->text(), QString());
-    QVERIFY(enter(QString())); // left without a barcode: its group stays as it is
+    QVERIFY(enter(QString())); // left without a barcode
     QCOMPARE(m_sheet->curindex, 1);
+    QCOMPARE(m_sheet->ibNSTextField->text(), second);
 
-    // Going back from the run shown changes nothing; confirming later does it.
-    Alert::queueAnswerForTesting(Alert::cFirstButtonReturn);
-    QVERIFY(enter(second));
+    QVERIFY(enter(second)); // Return on the last photo: the run stops on the first
     QTRY_COMPARE(Alert::shownForTesting().size(), 1);
-    QVERIFY(Alert::shownForTesting().constFirst().informativeText.endsWith(
-        u"3 photos keep their names (1 barcode photo without a barcode begins a group that stays as it is)."_s));
+    const Alert::Content refused = Alert::shownForTesting().constFirst();
+    QCOMPARE(refused.messageText, u"! BARCODE REFUSED !"_s);
+    QVERIFY2(refused.informativeText.contains(u"IMG_0001.JPG: \"12345\" was read: The barcode length rule"_s),
+             qPrintable(refused.informativeText));
+    QVERIFY(!refused.informativeText.contains(u"IMG_0004"_s));
     QVERIFY(m_sheet && m_sheet->isVisible());
+    QCOMPARE(m_sheet->curindex, 0);
     QCOMPARE(QDir(m_folder).entryList(QDir::Files).size(), 6);
+
     Alert::queueAnswerForTesting(Alert::cSecondButtonReturn);
-    m_sheet->ibReassignButton->click();
+    QVERIFY(enter(first));
+    QVERIFY(enter(second));
     QTRY_VERIFY(!m_sheet);
-    QCOMPARE(QDir(m_folder).entryList(QDir::Files),
-             (QStringList {second + u"_IMG_0005.JPG"_s, second + u"_IMG_0006.JPG"_s, u"IMG_0001.JPG"_s,
-                           u"IMG_0002.JPG"_s, u"IMG_0003.JPG"_s}));
+    QCOMPARE(QDir(m_folder).entryList(QDir::Files, QDir::Name),
+             (QStringList {first + u"_IMG_0002.JPG"_s, first + u"_IMG_0003.JPG"_s, second + u"_IMG_0005.JPG"_s,
+                           second + u"_IMG_0006.JPG"_s}));
+}
+
+// Every code on the card has the same length the rule refuses: one click takes that length.
+void TestReassignViewController::agreedLengthIsOffered()
+{
+    SettingsStore &store = SettingsStore::standard();
+    store.setBool(true, cPrefCheckReassignedBarcodeLength);
+    store.setInteger(13, cPrefReassignedBarcodeRequiredLength);
+    Alert::queueAnswerForTesting(Alert::cSecondButtonReturn);
+    QVERIFY(present({m_urls.at(0), m_urls.at(3)}, QVariant::fromValue(m_urls),
+                    {{m_urls.at(0).toLocalFile(), QStringList {u"P26-0417"_s}},
+                     {m_urls.at(3).toLocalFile(), QStringList {u"P26-0418"_s}}}));
+    QTRY_COMPARE(store.integerForKey(cPrefReassignedBarcodeRequiredLength), 8);
+    const Alert::Content offer = Alert::shownForTesting().constFirst();
+    QCOMPARE(offer.messageText, u"Use Barcodes of 8 characters?"_s);
+    QCOMPARE(offer.buttons, (QStringList {u"Keep 13"_s, u"Use 8"_s}));
+    QCOMPARE(m_sheet->ibPrompt2Label->text(), u"( Barcode must be at least 8 characters. )"_s);
+    QVERIFY(!m_sheet->ibProblemLabel->isVisible());
+    QCOMPARE(m_sheet->ibNSTextField->text(), u"P26-0417"_s);
+    QTest::keyClick(m_sheet->ibNSTextField, Qt::Key_Return);
+    QVERIFY(idle());
+    QCOMPARE(m_sheet->curindex, 1);
+}
+
+// Each Return shows the next photo at once: the photo is never blank and nothing moves.
+void TestReassignViewController::returnShowsTheNextPhotoWithoutBlanking()
+{
+    const QList<QUrl> barcodePhotos {m_urls.at(0), m_urls.at(3)};
+    QVERIFY(present(barcodePhotos, QVariant::fromValue(m_urls),
+                    {{m_urls.at(0).toLocalFile(), QStringList {m_card.photos.at(0).barcode}},
+                     {m_urls.at(3).toLocalFile(), QStringList {m_card.photos.at(3).barcode}}}));
+    ReassignImageView *view = m_sheet->ibNSImageView;
+    QLineEdit *field = m_sheet->ibNSTextField;
+    QTRY_VERIFY(!view->image().isNull() && !view->isPreview());
+    QTRY_VERIFY(view->isPreloaded(m_urls.at(3).toLocalFile()));
+    const QRect fieldPlace = field->geometry();
+    const QRect photoPlace = view->geometry();
+    QTest::keyClick(field, Qt::Key_Return);
+    while (m_sheet->curindex == 0) {
+        QVERIFY(view->isVisible() && !view->image().isNull());
+        QVERIFY(field->isVisible());
+        QCoreApplication::processEvents();
+    }
+    QCOMPARE(view->path(), m_urls.at(3).toLocalFile());
+    QVERIFY(view->isVisible() && !view->image().isNull() && !view->isPreview());
+    QCOMPARE(field->text(), m_card.photos.at(3).barcode);
+    QVERIFY(idle());
+    QCOMPARE(field->geometry(), fieldPlace);
+    QCOMPARE(view->geometry(), photoPlace);
 }
 
 LUMISORT_GUI_TEST_MAIN(TestReassignViewController)
