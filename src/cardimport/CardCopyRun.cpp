@@ -5,6 +5,7 @@
 #include "filing/AbandonedLock.h"
 #include "filing/FilingRun.h"
 #include "model/ImageTypes.h"
+#include "model/PhotoNameRule.h"
 #include "shell/BundleInfo.h"
 #include "shell/SettingsKeys.h"
 #include "shell/SettingsStore.h"
@@ -20,6 +21,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLockFile>
+#include <QMap>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QSet>
@@ -347,6 +349,17 @@ QString overlapWithCard(const QString &card, const QString &working, const QStri
     return u"the working folder is on the same volume as the folder being imported ("_s + point + u')';
 }
 
+// One name of each part count, the first met of each.
+QString namingExamples(const QStringList &names)
+{
+    QMap<int, QString> example;
+    for (const QString &name : names) {
+        if (!example.contains(PhotoNameRecord::namePartCount(name)))
+            example.insert(PhotoNameRecord::namePartCount(name), NativePath::forDisplay(name));
+    }
+    return QStringList(example.cbegin(), example.cend()).join(u" and "_s);
+}
+
 } // namespace
 
 QString CardCopyRun::Result::summary() const
@@ -357,7 +370,10 @@ QString CardCopyRun::Result::summary() const
         return u"Done - %1 imported"_s.arg(photosText(transferred))
             + (numbered.isEmpty() ? QString()
                                   : u", %1 of them under a numbered name (another photo of the card had theirs)"_s.arg(
-                                      numbered.size()));
+                                      numbered.size()))
+            + (mixedNames.isEmpty() ? QString()
+                                    : u"; the card mixes naming styles ("_s + mixedNames
+                       + u"), its photos are told by the names imported"_s);
     case Outcome::CardUnreadable:
         return u"Stopped - the card cannot be read; nothing was copied"_s;
     case Outcome::Refused:
@@ -433,6 +449,30 @@ qsizetype CardCopyRun::photosInFolder(const QString &folder)
             ++photos;
     }
     return photos;
+}
+
+qsizetype CardCopyRun::unfiledBarcodedPhotos(const QString &folder)
+{
+    // Filing takes the photos at the top of the folder, by the folder's name rule.
+    const PhotoNameRule rule(folder);
+    qsizetype barcoded = 0;
+    for (const SafeFileEntry &entry : SafeFile::list(NativePath(folder)).value_or(QList<SafeFileEntry>())) {
+        if (entry.type == SafeFileEntryType::Regular && isImage(entry)
+            && rule.read(entry.path.toString()).kind == PhotoNameRule::Kind::Barcoded)
+            ++barcoded;
+    }
+    return barcoded;
+}
+
+QString CardCopyRun::leftOverText(qsizetype photos, qsizetype barcoded)
+{
+    QString text = photosText(photos);
+    if (barcoded > 0)
+        text += (barcoded == 1 && photos == 1 ? u" that carries a barcode and was never filed"_s
+                     : barcoded == 1          ? u" (1 of them carries a barcode and was never filed)"_s
+                     : barcoded == photos     ? u" that carry a barcode and were never filed"_s
+                                              : u" (%1 of them carry a barcode and were never filed)"_s.arg(barcoded));
+    return text;
 }
 
 SerialQueue &CardCopyRun::queue()
@@ -663,8 +703,10 @@ CardCopyRun::Result CardCopyRun::run(const Options &options)
         return refuse(u"The staging folder "_s + stagingResolved
                       + u" overlaps the folder to import or the working folder."_s);
     result.workingFolderPhotos = photosInFolder(working);
+    result.workingFolderBarcoded = unfiledBarcodedPhotos(working);
     if (result.workingFolderPhotos > 0 && !options.discardWorkingFolder)
-        return refuse(u"The working folder "_s + working + u" holds "_s + photosText(result.workingFolderPhotos)
+        return refuse(u"The working folder "_s + working + u" holds "_s
+                      + leftOverText(result.workingFolderPhotos, result.workingFolderBarcoded)
                       + u" that would be moved to the trash to make room for the card, and nobody agreed to that."_s);
     // Importing the rest would report a card done that still holds a photo nowhere else.
     if (!result.failed.isEmpty())
@@ -866,6 +908,19 @@ CardCopyRun::Result CardCopyRun::run(const Options &options)
     report.status(u"Done - Copying Files from Card..."_s);
     if (options.settleMs > 0)
         QThread::msleep(ulong(options.settleMs));
+
+    // What the card brought in is recorded before it arrives: a photo in the folder is
+    // never without its record. A card mixing naming styles has no part count to agree on.
+    QStringList importedNames;
+    for (const NativePath &from : std::as_const(staged))
+        importedNames.append(NativePath::decode(from.fileNameBytes()));
+    if (const FileResult recorded = PhotoNameRecord::recordImport(working, importedNames); !recorded)
+        logLine(u"CardCopyRun.... the imported names are not recorded: "_s + recorded.text());
+    if (!PhotoNameRecord::agreedPartCount(importedNames) && !importedNames.isEmpty()) {
+        result.mixedNames = namingExamples(importedNames);
+        logLine(u"CardCopyRun.... the card mixes naming styles ("_s + result.mixedNames
+                + u"); its photos are told by the names imported, not by their count of \"_\" parts"_s);
+    }
 
     // Renames on one file system; elsewhere checked copies whose staged originals then go.
     const NativePath workingFolder(working);
