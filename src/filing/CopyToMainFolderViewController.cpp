@@ -216,10 +216,8 @@ void CopyToMainFolderViewController::ibDoMainStuff()
         const FilingRun::Summary &summary = *result.summary;
         const QString title = summary.title;
         const QString text = destinations(*state, dest) + u"\n\n"_s + summary.text;
-        // A warning when something went wrong or a photo that may carry a barcode stayed;
-        // a run that went well informs.
-        const Alert::Style style =
-            summary.failures == 0 && summary.moved == summary.attempted && summary.left.looksBarcoded.isEmpty()
+        // A warning only when something went wrong; a run that went well informs.
+        const Alert::Style style = summary.failures == 0 && summary.moved == summary.attempted
             ? Alert::Style::Informational
             : Alert::Style::Warning;
         // The sheet keeps the whole summary, renamed photos included, in view behind the alert.
