@@ -372,8 +372,7 @@ QString CardCopyRun::Result::summary() const
                                   : u", %1 of them under a numbered name (another photo of the card had theirs)"_s.arg(
                                       numbered.size()))
             + (mixedNames.isEmpty() ? QString()
-                                    : u"; the card mixes naming styles ("_s + mixedNames
-                       + u"), its photos are told by the names imported"_s);
+                                    : u"; the card mixes naming styles"_s);
     case Outcome::CardUnreadable:
         return u"Stopped - the card cannot be read; nothing was copied"_s;
     case Outcome::Refused:
@@ -960,7 +959,11 @@ CardCopyRun::Result CardCopyRun::run(const Options &options)
         logLine(u"CardCopyRun.... "_s + FileResult::failure(u"remove folder"_s, staging, errno).text());
     else if (FileResult r = SafeFile::syncFolder(staging.parent()); !r)
         logLine(u"CardCopyRun.... "_s + r.text());
-    result.message = earlierNote.trimmed();
+    if (!result.mixedNames.isEmpty())
+        result.message = u"The card mixes naming styles ("_s + result.mixedNames
+            + u"), so the number of \"_\" in a name cannot tell whether it carries a barcode. The names the card "
+              "brought in are kept: a photo carries a barcode once one is put in front of its name."_s;
+    result.message = QString(result.message + earlierNote).trimmed();
     logLine(u"CardCopyRun.... transferred %1 photos into %2"_s.arg(result.transferred).arg(working));
     return finish(Outcome::Transferred);
 }

@@ -111,8 +111,8 @@ public:
         // The operator must hear about it (a missing working folder only closes the sheet).
         bool needsAlert() const
         {
-            return (outcome != Outcome::Transferred || !earlierKept.isEmpty()) && outcome != Outcome::NoWorkingFolder
-                && outcome != Outcome::CardUnreadable;
+            return (outcome != Outcome::Transferred || !earlierKept.isEmpty() || !mixedNames.isEmpty())
+                && outcome != Outcome::NoWorkingFolder && outcome != Outcome::CardUnreadable;
         }
         // One line for the status of the sheet: what really happened, in counts.
         QString summary() const;
