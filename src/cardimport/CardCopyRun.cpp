@@ -357,7 +357,7 @@ QString namingExamples(const QStringList &names)
         if (!example.contains(PhotoNameRecord::namePartCount(name)))
             example.insert(PhotoNameRecord::namePartCount(name), NativePath::forDisplay(name));
     }
-    return QStringList(example.cbegin(), example.cend()).join(u" and "_s);
+    return QStringList(example.cbegin(), example.cend()).join(u", "_s);
 }
 
 } // namespace
@@ -371,8 +371,7 @@ QString CardCopyRun::Result::summary() const
             + (numbered.isEmpty() ? QString()
                                   : u", %1 of them under a numbered name (another photo of the card had theirs)"_s.arg(
                                       numbered.size()))
-            + (mixedNames.isEmpty() ? QString()
-                                    : u"; the card mixes naming styles"_s);
+            + (mixedNames.isEmpty() ? QString() : u"; the card mixes naming styles"_s);
     case Outcome::CardUnreadable:
         return u"Stopped - the card cannot be read; nothing was copied"_s;
     case Outcome::Refused:
@@ -465,13 +464,13 @@ qsizetype CardCopyRun::unfiledBarcodedPhotos(const QString &folder)
 
 QString CardCopyRun::leftOverText(qsizetype photos, qsizetype barcoded)
 {
-    QString text = photosText(photos);
-    if (barcoded > 0)
-        text += (barcoded == 1 && photos == 1 ? u" that carries a barcode and was never filed"_s
-                     : barcoded == 1          ? u" (1 of them carries a barcode and was never filed)"_s
-                     : barcoded == photos     ? u" that carry a barcode and were never filed"_s
-                                              : u" (%1 of them carry a barcode and were never filed)"_s.arg(barcoded));
-    return text;
+    if (barcoded <= 0)
+        return photosText(photos);
+    const QString which = barcoded == 1 && photos == 1 ? u"it carries a barcode and was never filed"_s
+        : barcoded == photos                           ? u"all of them carry a barcode and were never filed"_s
+        : barcoded == 1                                ? u"1 of them carries a barcode and was never filed"_s
+                        : u"%1 of them carry a barcode and were never filed"_s.arg(barcoded);
+    return photosText(photos) + u" ("_s + which + u')';
 }
 
 SerialQueue &CardCopyRun::queue()
