@@ -109,7 +109,8 @@ void TestCommandLine::options_data()
 
     // sections
     row("sections", {u"cli:reassign --barcode 5 IMG_0005.JPG IMG_0006.JPG"_s}, {u"sections"_s, u"{work}"_s}, 0,
-        {u"out:0\t?originalFileName?\t4\tIMG_0001.JPG\tIMG_0004.JPG\n"_s, u"out:1\t5\t2\t5_IMG_0005.JPG\t5_IMG_0006.JPG\n"_s});
+        {u"out:0\t?originalFileName?\t4\tIMG_0001.JPG\tIMG_0004.JPG\n"_s,
+         u"out:1\t5\t2\t5_IMG_0005.JPG\t5_IMG_0006.JPG\n"_s});
     row("sections --single", {u"cli:reassign --barcode 5 IMG_0005.JPG IMG_0006.JPG"_s},
         {u"sections"_s, u"--single"_s, u"."_s}, 0, {u"out:0\tsingleMode\t6\t"_s, u"!out:1\t"_s});
     row("sections --json", {}, {u"sections"_s, u"--json"_s, u"{work}"_s}, 0,
