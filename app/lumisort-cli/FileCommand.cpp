@@ -18,7 +18,9 @@ using namespace Qt::StringLiterals;
 QString FileCommand::usage()
 {
     return u"usage: lumisort-cli file [--] [SRC [DEST]]\n"
-           "  SRC defaults to the working folder (prefSourcePath), DEST to today's destination folder"_s;
+           "  SRC defaults to the working folder (prefSourcePath), DEST to today's destination folder\n"
+           "  files the photos that carry a barcode; photos with none stay or go to UNASSIGNED_PHOTOS (as the\n"
+           "  settings say), files that are not photos stay; exit status 1 when a file could not be moved"_s;
 }
 
 int FileCommand::run(const QStringList &args, CliIo &io)

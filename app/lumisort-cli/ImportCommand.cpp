@@ -102,6 +102,11 @@ int ImportCommand::run(const QStringList &args, CliIo &io)
            << "outcome: " << r.summary() << Qt::endl;
     if (!r.message.isEmpty())
         io.err << "lumisort-cli: " << r.message << Qt::endl;
+    if (discard && r.workingFolderBarcoded > 0)
+        io.err << "lumisort-cli: the working folder held "
+               << CardCopyRun::leftOverText(r.workingFolderPhotos, r.workingFolderBarcoded)
+               << (r.outcome == CardCopyRun::Outcome::Transferred ? u"; they are in the trash"_s : QString())
+               << Qt::endl;
     if (r.outcome == CardCopyRun::Outcome::Refused && r.workingFolderPhotos > 0 && !discard)
         io.err << "lumisort-cli: give --discard-working-folder to move the " << r.workingFolderPhotos
                << " photos of the working folder to the trash and import the card" << Qt::endl;

@@ -161,7 +161,7 @@ int ReassignCommand::runOneBarcode(const QStringList &args, CliIo &io)
     QList<QUrl> files;
     for (const QString &file : parsed.operands()) {
         const QString path = CliArguments::absolutePath(file);
-        if (!ReassignRules::newFileNameForBarcode(PathUtils::fileName(path), barcode))
+        if (PathUtils::baseName(path).startsWith(barcode))
             io.out << shown(path) << " kept: already begins with " << barcode << Qt::endl;
         files.append(QUrl::fromLocalFile(path));
     }

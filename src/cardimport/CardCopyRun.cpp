@@ -5,6 +5,7 @@
 #include "filing/AbandonedLock.h"
 #include "filing/FilingRun.h"
 #include "model/ImageTypes.h"
+#include "model/PhotoNameRule.h"
 #include "shell/BundleInfo.h"
 #include "shell/FolderSettings.h"
 #include "shell/SettingsKeys.h"
@@ -21,6 +22,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLockFile>
+#include <QMap>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QSet>
@@ -348,6 +350,17 @@ QString overlapWithCard(const QString &card, const QString &working, const QStri
     return u"the working folder is on the same volume as the folder being imported ("_s + point + u')';
 }
 
+// One name of each part count, the first met of each.
+QString namingExamples(const QStringList &names)
+{
+    QMap<int, QString> example;
+    for (const QString &name : names) {
+        if (!example.contains(PhotoNameRecord::namePartCount(name)))
+            example.insert(PhotoNameRecord::namePartCount(name), NativePath::forDisplay(name));
+    }
+    return QStringList(example.cbegin(), example.cend()).join(u", "_s);
+}
+
 } // namespace
 
 QString CardCopyRun::Result::summary() const
@@ -358,7 +371,8 @@ QString CardCopyRun::Result::summary() const
         return u"Done - %1 imported"_s.arg(photosText(transferred))
             + (numbered.isEmpty() ? QString()
                                   : u", %1 of them under a numbered name (another photo of the card had theirs)"_s.arg(
-                                      numbered.size()));
+                                      numbered.size()))
+            + (mixedNames.isEmpty() ? QString() : u"; the card mixes naming styles"_s);
     case Outcome::CardUnreadable:
         return u"Stopped - the card cannot be read; nothing was copied"_s;
     case Outcome::Refused:
@@ -434,6 +448,30 @@ qsizetype CardCopyRun::photosInFolder(const QString &folder)
             ++photos;
     }
     return photos;
+}
+
+qsizetype CardCopyRun::unfiledBarcodedPhotos(const QString &folder)
+{
+    // Filing takes the photos at the top of the folder, by the folder's name rule.
+    const PhotoNameRule rule(folder);
+    qsizetype barcoded = 0;
+    for (const SafeFileEntry &entry : SafeFile::list(NativePath(folder)).value_or(QList<SafeFileEntry>())) {
+        if (entry.type == SafeFileEntryType::Regular && isImage(entry)
+            && rule.read(entry.path.toString()).kind == PhotoNameRule::Kind::Barcoded)
+            ++barcoded;
+    }
+    return barcoded;
+}
+
+QString CardCopyRun::leftOverText(qsizetype photos, qsizetype barcoded)
+{
+    if (barcoded <= 0)
+        return photosText(photos);
+    const QString which = barcoded == 1 && photos == 1 ? u"it carries a barcode and was never filed"_s
+        : barcoded == photos                           ? u"all of them carry a barcode and were never filed"_s
+        : barcoded == 1                                ? u"1 of them carries a barcode and was never filed"_s
+                        : u"%1 of them carry a barcode and were never filed"_s.arg(barcoded);
+    return photosText(photos) + u" ("_s + which + u')';
 }
 
 SerialQueue &CardCopyRun::queue()
@@ -669,8 +707,10 @@ CardCopyRun::Result CardCopyRun::run(const Options &options)
         return refuse(u"The staging folder "_s + stagingResolved
                       + u" overlaps the folder to import or the working folder."_s);
     result.workingFolderPhotos = photosInFolder(working);
+    result.workingFolderBarcoded = unfiledBarcodedPhotos(working);
     if (result.workingFolderPhotos > 0 && !options.discardWorkingFolder)
-        return refuse(u"The working folder "_s + working + u" holds "_s + photosText(result.workingFolderPhotos)
+        return refuse(u"The working folder "_s + working + u" holds "_s
+                      + leftOverText(result.workingFolderPhotos, result.workingFolderBarcoded)
                       + u" that would be moved to the trash to make room for the card, and nobody agreed to that."_s);
     // Importing the rest would report a card done that still holds a photo nowhere else.
     if (!result.failed.isEmpty())
@@ -873,6 +913,19 @@ CardCopyRun::Result CardCopyRun::run(const Options &options)
     if (options.settleMs > 0)
         QThread::msleep(ulong(options.settleMs));
 
+    // What the card brought in is recorded before it arrives: a photo in the folder is
+    // never without its record. A card mixing naming styles has no part count to agree on.
+    QStringList importedNames;
+    for (const NativePath &from : std::as_const(staged))
+        importedNames.append(NativePath::decode(from.fileNameBytes()));
+    if (const FileResult recorded = PhotoNameRecord::recordImport(working, importedNames); !recorded)
+        logLine(u"CardCopyRun.... the imported names are not recorded: "_s + recorded.text());
+    if (!PhotoNameRecord::agreedPartCount(importedNames) && !importedNames.isEmpty()) {
+        result.mixedNames = namingExamples(importedNames);
+        logLine(u"CardCopyRun.... the card mixes naming styles ("_s + result.mixedNames
+                + u"); its photos are told by the names imported, not by their count of \"_\" parts"_s);
+    }
+
     // Renames on one file system; elsewhere checked copies whose staged originals then go.
     const NativePath workingFolder(working);
     SafeFileCopyOptions moveOptions;
@@ -911,7 +964,11 @@ CardCopyRun::Result CardCopyRun::run(const Options &options)
         logLine(u"CardCopyRun.... "_s + FileResult::failure(u"remove folder"_s, staging, errno).text());
     else if (FileResult r = SafeFile::syncFolder(staging.parent()); !r)
         logLine(u"CardCopyRun.... "_s + r.text());
-    result.message = earlierNote.trimmed();
+    if (!result.mixedNames.isEmpty())
+        result.message = u"The card mixes naming styles ("_s + result.mixedNames
+            + u"), so the number of \"_\" in a name cannot tell whether it carries a barcode. The names the card "
+              "brought in are kept: a photo carries a barcode once one is put in front of its name."_s;
+    result.message = QString(result.message + earlierNote).trimmed();
     logLine(u"CardCopyRun.... transferred %1 photos into %2"_s.arg(result.transferred).arg(working));
     return finish(Outcome::Transferred);
 }

@@ -104,11 +104,15 @@ public:
         // nowhere else; each is told with the reason.
         QList<Skip> earlierKept;
         QString message; // for the operator when the run stopped or fell short
+        // Examples of the card's names when they do not agree on a count of "_" parts: the
+        // photos are then told by the names recorded, and the operator is told so.
+        QString mixedNames;
+        qsizetype workingFolderBarcoded = 0; // of workingFolderPhotos, those carrying a barcode
         // The operator must hear about it (a missing working folder only closes the sheet).
         bool needsAlert() const
         {
-            return (outcome != Outcome::Transferred || !earlierKept.isEmpty()) && outcome != Outcome::NoWorkingFolder
-                && outcome != Outcome::CardUnreadable;
+            return (outcome != Outcome::Transferred || !earlierKept.isEmpty() || !mixedNames.isEmpty())
+                && outcome != Outcome::NoWorkingFolder && outcome != Outcome::CardUnreadable;
         }
         // One line for the status of the sheet: what really happened, in counts.
         QString summary() const;
@@ -126,6 +130,11 @@ public:
 
     // Photos (by type, hidden files left out) anywhere below a folder.
     static qsizetype photosInFolder(const QString &folder);
+
+    // Photos at the top of a folder that carry a barcode: filing would have taken them.
+    static qsizetype unfiledBarcodedPhotos(const QString &folder);
+    // "47 photos (33 of them carry a barcode and were never filed)".
+    static QString leftOverText(qsizetype photos, qsizetype barcoded);
 
     // Runs on the calling thread; callbacks arrive on it or on a copying thread, one at a time.
     static Result run(const Options &options);

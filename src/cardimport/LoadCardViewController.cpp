@@ -338,7 +338,9 @@ void LoadCardViewController::processNewCard(const QString &url)
     }
     // Asked before anything is copied; the careful answer comes first, so Return and Escape keep the photos.
     logLine(u"LoadCardViewController -> processNewCard.... the working folder holds %1 photos; asking"_s.arg(unfiled));
-    const QString photos = unfiled == 1 ? u"1 photo"_s : u"%1 photos"_s.arg(unfiled);
+    // Photos with a barcode were meant to be filed: the question says how many would go to the trash instead.
+    const QString photos =
+        CardCopyRun::leftOverText(unfiled, CardCopyRun::unfiledBarcodedPhotos(options.workingFolder));
     QPointer<LoadCardViewController> self(this);
     Alert::beginSheet(this,
                       {Alert::Style::Warning,

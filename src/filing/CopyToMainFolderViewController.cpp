@@ -271,7 +271,7 @@ QString CopyToMainFolderViewController::destinations(const RunState &state, cons
         + files(state.filed);
     text += u"\nMoved to UNASSIGNED_PHOTOS: "_s + files(state.unassigned);
     if (state.leftInPlace > 0)
-        text += u"\nLeft in the working folder (no barcode yet): "_s + files(state.leftInPlace);
+        text += u"\nLeft in the working folder: "_s + files(state.leftInPlace);
     if (state.failed > 0)
         text += u"\nNot filed, still in the working folder: "_s + files(state.failed);
     return text;

@@ -1,5 +1,6 @@
 #include "DestinationPathRules.h"
 
+#include "model/PhotoNameRule.h"
 #include "shell/SettingsKeys.h"
 #include "shell/SettingsStore.h"
 #include "shell/SharedConstants.h"
@@ -224,25 +225,7 @@ std::optional<QString> DestinationPathRules::getDestinationPathForUnknown()
 
 bool DestinationPathRules::checkIfIsOriginal(const std::optional<QString> &path)
 {
-    if (!path)
-        return false;
-    const QStringList parts = PathUtils::baseName(*path).split(cDefaultComponentSeparator1);
-    qsizetype count = 0;
-    for (const QString &part : parts)
-        count += part.trimmed().isEmpty() ? 0 : 1;
-    const qint64 tag = SettingsStore::standard().integerForKey(cPrefOriginalNameFormatTag);
-    switch (tag) {
-    case 0:
-        return count == 1;
-    case 1:
-        return count <= 2;
-    case 2:
-        return count <= 3;
-    default:
-        logLine(u"DestinationPathRules -> checkIfIsOriginal.... unknown prefOriginalNameFormatTag "_s
-                + QString::number(tag));
-        return false;
-    }
+    return path && PhotoNameRule::isOriginalByPartCount(*path);
 }
 
 std::optional<QString> DestinationPathRules::checkIfIsUnknown(const std::optional<QString> &path)

@@ -3,6 +3,8 @@
 #include "AbandonedLock.h"
 #include "DestinationPathRules.h"
 #include "FilePlacement.h"
+#include "model/ImageTypes.h"
+#include "model/PhotoNameRule.h"
 #include "shell/FolderSettings.h"
 #include "shell/SettingsKeys.h"
 #include "shell/SettingsStore.h"
@@ -161,9 +163,12 @@ QString FilingRun::lockPathFor(const QString &srcPath)
 }
 
 FilingRun::Summary FilingRun::summarize(qsizetype moved, qsizetype attempted, qsizetype total, qsizetype failures,
-                                        const QList<Notice> &renamed, const QList<Notice> &alreadyFiled)
+                                        const QList<Notice> &renamed, const QList<Notice> &alreadyFiled,
+                                        const std::optional<Left> &stayed)
 {
     Summary s;
+    s.left = stayed.value_or(Left());
+    const Left &left = s.left;
     s.failures = failures;
     s.moved = moved;
     s.attempted = attempted;
@@ -177,13 +182,36 @@ FilingRun::Summary FilingRun::summarize(qsizetype moved, qsizetype attempted, qs
     if (attempted == 0) {
         s.title = u"Somehow NO Files to Move/Copy..."_s;
         s.text = u"Hmm - No Files to Move/Copy???\n"_s + folderTotal;
-    } else if (moved == attempted && failures == 0) {
-        s.title = u"Finished Moving ALL ReAssigned Files..."_s;
-        s.text = counts;
-    } else {
+    } else if (moved != attempted || failures != 0) {
         s.title = u"Possible Issue(s) with Moving ReAssigned Files..."_s;
         s.text = counts;
+    } else if (const qsizetype staying = left.noBarcode + left.unknown + left.notPhotos; staying > 0) {
+        // "ALL" only when the working folder keeps nothing.
+        s.title = u"Finished Moving ReAssigned Files - "_s + Plural::count(staying, u"File Stays"_s, u"Files Stay"_s)
+            + u" in the Working Folder"_s;
+        s.text = counts;
+    } else {
+        s.title = u"Finished Moving ALL ReAssigned Files..."_s;
+        s.text = counts;
     }
+    QStringList reasons;
+    if (left.noBarcode > 0)
+        reasons << Plural::count(left.noBarcode, u"photo with no barcode yet"_s, u"photos with no barcode yet"_s);
+    if (left.unknown > 0)
+        reasons << Plural::count(left.unknown, u"unknown photo"_s, u"unknown photos"_s);
+    if (left.notPhotos > 0)
+        reasons << Plural::count(left.notPhotos, u"file that is not a photo"_s, u"files that are not photos"_s);
+    if (left.failed > 0)
+        reasons << Plural::count(left.failed, u"file that could not be moved"_s, u"files that could not be moved"_s);
+    if (!reasons.isEmpty()) {
+        const qsizetype count = left.noBarcode + left.unknown + left.notPhotos + left.failed;
+        s.text += u"\n\n"_s + Plural::count(count, u"file stays"_s, u"files stay"_s) + u" in the working folder: "_s
+            + reasons.join(u", "_s) + u'.';
+    }
+    if (!left.looksBarcoded.isEmpty())
+        s.text += u"\n\nTaken for camera names by their count of \"_\" parts, so not filed; check whether "
+                  "they carry a barcode:\n"_s
+            + left.looksBarcoded.join(u'\n');
     if (!renamed.isEmpty())
         s.text += u"\n\nFiled under a new name, as a different photo already had the name:"_s + noticeLines(renamed);
     if (!alreadyFiled.isEmpty())
@@ -305,6 +333,8 @@ FilingRun::Result FilingRun::run(const QString &srcPath, const QString &destPath
         tell(event);
     };
 
+    const PhotoNameRule rule(srcPath);
+    Left left;
     qsizetype notReached = 0;
     for (qsizetype i = 0; i < files.size(); ++i) {
         if (stopRequested && stopRequested->load()) {
@@ -317,12 +347,29 @@ FilingRun::Result FilingRun::run(const QString &srcPath, const QString &destPath
         const QString name = file.displayName;
         const NativePath target = NativePath(destPath).child(file.name);
         const QString path = file.path.toString();
-        const bool unassigned =
-            DestinationPathRules::checkIfIsUnknown(path).has_value() || DestinationPathRules::checkIfIsOriginal(path);
+        // Only photos are filed, by the listing's own test: a document or a sidecar
+        // whose name happens to have parts enough is not a customer's photo.
+        if (!ImageTypes::isImageFile(path)) {
+            ++left.notPhotos;
+            logLine(u"FilingRun -> run.... "_s + name + u" is not a photo; it stays in the working folder"_s);
+            tell({EventKind::LeftInPlace, name, path, u"not a photo; left in the working folder"_s, i + 1, total});
+            continue;
+        }
+        const PhotoNameRule::Reading reading = rule.read(path);
+        const bool unassigned = reading.kind != PhotoNameRule::Kind::Barcoded;
+        if (reading.looksBarcoded())
+            left.looksBarcoded.append(name);
 
         if (unassigned && !moveUnassigned) {
             logLine(u"Do Move Unknown Item is FALSE - so will file="_s + name + u" will remain in source folder...."_s);
-            tell({EventKind::LeftInPlace, name, path, u"no barcode yet; left in the working folder"_s, i + 1, total});
+            if (reading.kind == PhotoNameRule::Kind::Unknown)
+                ++left.unknown;
+            else
+                ++left.noBarcode;
+            tell({EventKind::LeftInPlace, name, path,
+                  reading.kind == PhotoNameRule::Kind::Unknown ? u"unknown; left in the working folder"_s
+                                                               : u"no barcode yet; left in the working folder"_s,
+                  i + 1, total});
             continue;
         }
         if (unassigned && unknownFolder) {
@@ -346,6 +393,7 @@ FilingRun::Result FilingRun::run(const QString &srcPath, const QString &destPath
             filed(file, placed, EventKind::Moved, i + 1);
         } else {
             ++failures;
+            ++left.failed;
             logLine(u"File not saved:\n"_s + name + u": "_s + placed.reason);
             tell({EventKind::Failed, name, placed.target.displayString(), placed.reason, i + 1, total});
         }
@@ -356,7 +404,7 @@ FilingRun::Result FilingRun::run(const QString &srcPath, const QString &destPath
         if (const FileResult synced = SafeFile::syncFolder(folder); !synced)
             logLine(u"FilingRun -> run.... "_s + synced.text());
     }
-    result.summary = summarize(moved, attempted, total, failures, renamed, alreadyFiled);
+    result.summary = summarize(moved, attempted, total, failures, renamed, alreadyFiled, left);
     if (notReached > 0) {
         // A stopped run did not file everything: it must not read as "ALL".
         result.summary->notReached = notReached;

@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <atomic>
 #include <functional>
 #include <optional>
@@ -49,6 +50,15 @@ public:
         QString name;
         QString target;
     };
+    // What stays in the working folder, and why.
+    struct Left
+    {
+        qsizetype noBarcode = 0; // photos with no barcode yet
+        qsizetype unknown = 0; // photos marked unknown
+        qsizetype notPhotos = 0;
+        qsizetype failed = 0; // could not be moved
+        QStringList looksBarcoded; // taken for camera names by their part count alone
+    };
     struct Summary
     {
         qsizetype total = 0; // files found
@@ -58,6 +68,7 @@ public:
         QList<Notice> renamed; // filed under a numbered name
         QList<Notice> alreadyFiled; // an identical copy was there; the working copy was removed
         qsizetype notReached = 0; // left in the working folder because the run was stopped
+        Left left;
         QString title;
         QString text;
     };
@@ -90,9 +101,11 @@ public:
     // so a folder is never emptied while it is being filed).
     static QString lockPathFor(const QString &srcPath);
 
-    // The summary's title and text for the counts, followed by the photos filed under
-    // a numbered name or found already filed. Any failed move (an unassigned photo
-    // that then went to the daily folder included) rules out "ALL".
+    // The summary's title and text for the counts, followed by what stayed in the working
+    // folder and the photos filed under a numbered name or found already filed. Any failed
+    // move (an unassigned photo that then went to the daily folder included), and any photo
+    // that stays, rules out "ALL".
     static Summary summarize(qsizetype moved, qsizetype attempted, qsizetype total, qsizetype failures = 0,
-                             const QList<Notice> &renamed = {}, const QList<Notice> &alreadyFiled = {});
+                             const QList<Notice> &renamed = {}, const QList<Notice> &alreadyFiled = {},
+                             const std::optional<Left> &left = std::nullopt);
 };

@@ -2,6 +2,7 @@
 
 #include "FileNameConvention.h"
 #include "ImageTypes.h"
+#include "PhotoNameRule.h"
 #include "ShootingTime.h"
 #include "ThumbnailCache.h"
 #include "ThumbnailScheduler.h"
@@ -343,8 +344,15 @@ void ImageDirectoryLoader::createImageFilesForUrls(const QList<QUrl> &sortedUrls
     qsizetype runningCount = 0;
     qsizetype sectionCounter = 0;
     m_imageFiles.reserve(sortedUrls.size());
+    // Sections follow the rule filing follows: a photo shown with no barcode yet stays when filed.
+    const auto pathOf = [](const QUrl &url) {
+        return url.isLocalFile() ? url.toLocalFile() : url.path(QUrl::FullyDecoded);
+    };
+    const PhotoNameRule rule = sortedUrls.isEmpty()
+        ? PhotoNameRule()
+        : PhotoNameRule(NativePath(pathOf(sortedUrls.first())).parent().toString());
     for (const QUrl &url : sortedUrls) {
-        const QString barcode = FileNameConvention::barcodeIdForUrl(url);
+        const QString barcode = rule.sectionId(pathOf(url));
         if (m_singleSectionMode) {
             ++runningCount;
             sectionCounter = 1;

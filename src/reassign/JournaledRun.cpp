@@ -1,5 +1,6 @@
 #include "JournaledRun.h"
 
+#include "model/PhotoNameRecord.h"
 #include "support/FreedesktopTrash.h"
 #include "support/NativePath.h"
 #include "support/PathUtils.h"
@@ -271,6 +272,17 @@ JournaledRun::Result execute(ReassignJournal &journal, QList<Entry> entries, con
             logLine(u"JournaledRun -> finish.... "_s + e.oldPath + u" -> "_s
                     + (e.trashPath.isEmpty() ? (e.finalPath.isEmpty() ? u"(not found)"_s : e.finalPath)
                                              : u"trash "_s + e.trashPath));
+    }
+    // Filing and the browser tell a barcode the program gave from a camera's name by this record.
+    QList<std::pair<QString, QString>> given;
+    for (const Entry &e : std::as_const(entries)) {
+        if (e.kind == Kind::Rename && !e.newPath.isEmpty() && e.finalPath == e.newPath)
+            given.append({e.oldPath, e.newPath});
+    }
+    if (!given.isEmpty()) {
+        if (const FileResult recorded = PhotoNameRecord::recordGiven(given); !recorded)
+            logLine(u"oops somethign went wrong JournaledRun.... the names given are not recorded: "_s
+                    + recorded.text());
     }
     result.journalError = journal.complete(entries);
     result.journalPath = journal.path();

@@ -5,7 +5,8 @@
 
 using namespace Qt::StringLiterals;
 
-std::optional<QString> ReassignRules::newFileNameForBarcode(const QString &fileName, const QString &barcode)
+std::optional<QString> ReassignRules::newFileNameForBarcode(const QString &fileName, const QString &barcode,
+                                                            const PhotoNameRule &rule)
 {
     // A prefix test on the base name: "1234" also leaves "12345_0007" alone.
     if (PathUtils::baseName(fileName).startsWith(barcode))
@@ -14,6 +15,11 @@ std::optional<QString> ReassignRules::newFileNameForBarcode(const QString &fileN
     const qsizetype unknown = name.indexOf(u"unknown_"_s, 0, Qt::CaseInsensitive);
     if (unknown >= 0)
         name.remove(unknown, 8);
+    const PhotoNameRule::Reading reading = rule.read(name);
+    if (reading.kind == PhotoNameRule::Kind::Original)
+        return barcode + cDefaultComponentSeparator1 + name;
+    if (reading.kind == PhotoNameRule::Kind::Barcoded && name.startsWith(reading.barcode + cDefaultComponentSeparator1))
+        return barcode + cDefaultComponentSeparator1 + name.mid(reading.barcode.size() + 1);
     QStringList pieces = name.split(cDefaultComponentSeparator1);
     if (pieces.size() > 2)
         pieces.removeFirst(); // the old barcode id

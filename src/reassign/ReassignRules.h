@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/PhotoNameRule.h"
+
 #include <QHash>
 #include <QList>
 #include <QString>
@@ -11,9 +13,11 @@ class ReassignRules
 public:
     // One-barcode reassignment: the new file name of a photo given the barcode, or
     // nothing when the photo is left alone (its base name already begins with the
-    // barcode). "unknown_" (any case) is removed where it first occurs; of more than
-    // two "_" pieces the first (the old barcode id) is dropped.
-    static std::optional<QString> newFileNameForBarcode(const QString &fileName, const QString &barcode);
+    // barcode). "unknown_" (any case) is removed where it first occurs; the barcode goes
+    // in front of a name with no barcode yet, in place of the old barcode of one that
+    // carries one (as the folder's rule reads them: a camera's name is kept whole).
+    static std::optional<QString> newFileNameForBarcode(const QString &fileName, const QString &barcode,
+                                                        const PhotoNameRule &rule = PhotoNameRule());
 
     // The barcode as entered is empty once spaces and tabs are trimmed.
     static bool isEmptyBarcode(const QString &barcode);

@@ -37,9 +37,13 @@ ReassignRun::Report ReassignRun::oneBarcode(const QList<QUrl> &urlstochange, con
         return refused;
     }
     QList<JournaledRun::Entry> entries;
+    QHash<QString, PhotoNameRule> rules; // of each folder, read once
     for (const QString &path : pathsOf(urlstochange)) {
         const QFileInfo info(path);
-        if (const std::optional<QString> name = ReassignRules::newFileNameForBarcode(info.fileName(), barcode))
+        auto rule = rules.find(info.path());
+        if (rule == rules.end())
+            rule = rules.insert(info.path(), PhotoNameRule(info.path()));
+        if (const std::optional<QString> name = ReassignRules::newFileNameForBarcode(info.fileName(), barcode, *rule))
             entries.append({path, info.path() + u'/' + *name});
         else
             logLine(u"ReassignRun -> oneBarcode.... "_s + info.fileName() + u" already begins with "_s + barcode);

@@ -115,11 +115,12 @@ void TestCommandLine::options_data()
 
     // sections
     row("sections", {u"cli:reassign --barcode 5 IMG_0005.JPG IMG_0006.JPG"_s}, {u"sections"_s, u"{work}"_s}, 0,
-        {u"out:0\tIMG\t4\tIMG_0001.JPG\tIMG_0004.JPG\n"_s, u"out:1\t5\t2\t5_IMG_0005.JPG\t5_IMG_0006.JPG\n"_s});
+        {u"out:0\t?originalFileName?\t4\tIMG_0001.JPG\tIMG_0004.JPG\n"_s,
+         u"out:1\t5\t2\t5_IMG_0005.JPG\t5_IMG_0006.JPG\n"_s});
     row("sections --single", {u"cli:reassign --barcode 5 IMG_0005.JPG IMG_0006.JPG"_s},
         {u"sections"_s, u"--single"_s, u"."_s}, 0, {u"out:0\tsingleMode\t6\t"_s, u"!out:1\t"_s});
     row("sections --json", {}, {u"sections"_s, u"--json"_s, u"{work}"_s}, 0,
-        {u"out:\"barcodeid\": \"IMG\""_s, u"out:\"folder\": \"{work}\""_s});
+        {u"out:\"barcodeid\": \"?originalFileName?\""_s, u"out:\"folder\": \"{work}\""_s});
     row("sections --stats", {}, {u"sections"_s, u"--stats"_s, u"{work}"_s}, 0, {u"out:photos 6 decoded 6 reused 0"_s});
     row("sections --stats reuses thumbnails", {u"cli:sections {work}"_s}, {u"sections"_s, u"--stats"_s, u"{work}"_s}, 0,
         {u"out:decoded 0 reused 6"_s});

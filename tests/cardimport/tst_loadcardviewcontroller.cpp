@@ -8,6 +8,7 @@
 #include "cardimport/LoadCardViewController.h"
 #include "cardimport/VolumeEjector.h"
 #include "cardimport/VolumeInfo.h"
+#include "model/PhotoNameRecord.h"
 #include "shell/SettingsKeys.h"
 #include "shell/SettingsStore.h"
 #include "support/Alert.h"
@@ -326,6 +327,10 @@ void TestLoadCardViewController::asksBeforePhotosGoToTheTrash()
     QFETCH(int, answer);
     QVERIFY(writeFile(m_working + u"/IMG_0001.JPG"_s, "unfiled, same name as the card's"));
     QVERIFY(writeFile(m_working + u"/later/IMG_0500.JPG"_s, "unfiled"));
+    SettingsStore::standard().setInteger(1, cPrefOriginalNameFormatTag); // IMG_0001.JPG is a camera's name
+    QVERIFY(writeFile(m_working + u"/2000000000015_DSCN0010.JPG"_s, "given a barcode, never filed"));
+    QVERIFY(
+        PhotoNameRecord::recordGiven({{m_working + u"/DSCN0010.JPG"_s, m_working + u"/2000000000015_DSCN0010.JPG"_s}}));
     const QString card = TestSandbox::instance().makeFolder(u"elsewhere"_s);
     QVERIFY(DemoCard::make(card, 1, 2).isValid());
     LoadCardViewController *sheet = openSheet();
@@ -335,9 +340,11 @@ void TestLoadCardViewController::asksBeforePhotosGoToTheTrash()
 
     QTRY_COMPARE(Alert::shownForTesting().size(), 1);
     const Alert::Content asked = Alert::shownForTesting().constFirst();
-    QVERIFY2(asked.informativeText.contains(u"holds 2 photos"_s) && asked.informativeText.contains(m_working),
+    QVERIFY2(asked.informativeText.contains(u"holds 3 photos (1 of them carries a barcode and was never filed)"_s)
+                 && asked.informativeText.contains(m_working),
              qPrintable(asked.informativeText));
     QCOMPARE(asked.buttons, (QStringList {u"Cancel"_s, u"Move to Trash and Import"_s}));
+    QCOMPARE(asked.carefulButton, 0);
     if (answer == Alert::cFirstButtonReturn) {
         QTRY_VERIFY(sheet->fStatusString.startsWith(u"Card NOT imported"_s));
         QVERIFY(sheet->ibProgressIndicator->maximum() != 0); // not busy any more

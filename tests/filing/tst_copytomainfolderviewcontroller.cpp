@@ -171,7 +171,7 @@ void TestCopyToMainFolderViewController::summarySaysWhereEveryFileWent_data()
     QTest::newRow("unassigned left") << 0 << false
                                      << u"Filed into the daily folder day: 2 files\n"
                                         "Moved to UNASSIGNED_PHOTOS: 0 files\n"
-                                        "Left in the working folder (no barcode yet): 1 file\n\n"_s;
+                                        "Left in the working folder: 1 file\n\n"_s;
     QTest::newRow("daily folder read-only") << 1 << true
                                             << u"Filed into the daily folder day: 0 files\n"
                                                "Moved to UNASSIGNED_PHOTOS: 1 file\n"

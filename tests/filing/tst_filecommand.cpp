@@ -5,6 +5,9 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLockFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -21,6 +24,8 @@ class TestFileCommand : public QObject
 private Q_SLOTS:
     void init();
     void secondCardOfTheDay();
+    void filesThePhotosGivenABarcode();
+    void mixedCardFilesExactlyTheBarcodedPhotos();
     void refused_data();
     void refused();
     void destinationsWherePhotosAreLost_data();
@@ -111,6 +116,71 @@ void TestFileCommand::secondCardOfTheDay()
                       u"2000000000015_IMG_0004.JPG \u2192 "_s + day + u"2000000000015_IMG_0004-2.JPG"_s,
                       u"2000000000015_IMG_0005.JPG \u2192 "_s + day + u"2000000000015_IMG_0005.JPG"_s})
         QVERIFY2(run.out.contains(line), qPrintable(run.out));
+}
+
+// A camera whose names have no "_" and a photo renamed by hand: only what a reassignment
+// gave a barcode is filed, documents and sidecars stay, and the summary says what stayed.
+void TestFileCommand::filesThePhotosGivenABarcode()
+{
+    const QStringList notPhotos {u"2000000000015_DSCN0010.THM"_s, u"2000000000015_DSCN0010.XMP"_s,
+                                 u"2000000000015_clip_0001.MOV"_s, u"a_b_c"_s, u"tax_return_2024.pdf"_s};
+    for (const QString &name : notPhotos + QStringList {u"DSCN0010.jpg"_s, u"IMG_0001.JPG"_s})
+        QVERIFY(writeFile(m_work + u'/' + name, name.toUtf8()));
+    QVERIFY(writeFile(m_work + u"/P26-0417_DSCN0012.jpg"_s, "by hand"));
+    QCOMPARE(cli({u"reassign"_s, u"--barcode"_s, u"2000000000015"_s, m_work + u"/DSCN0010.jpg"_s,
+                  m_work + u"/IMG_0001.JPG"_s})
+                 .status,
+             0);
+
+    const Run run = cli({u"file"_s, m_work});
+    QCOMPARE(run.status, 0);
+    QCOMPARE(contentsOf(m_root),
+             QStringList({u"UNASSIGNED_PHOTOS/day/P26-0417_DSCN0012.jpg=by hand"_s,
+                          u"day/2000000000015_DSCN0010.jpg=DSCN0010.jpg"_s,
+                          u"day/2000000000015_IMG_0001.JPG=IMG_0001.JPG"_s}));
+    QStringList stayed = QDir(m_work).entryList(QDir::Files);
+    stayed.sort();
+    QCOMPARE(stayed, notPhotos);
+    QVERIFY2(!run.out.contains(u"ALL"_s), qPrintable(run.out));
+    for (const QString &said : {u"5 files stay in the working folder: 5 files that are not photos."_s,
+                                u"check whether they carry a barcode:\nP26-0417_DSCN0012.jpg"_s})
+        QVERIFY2(run.out.contains(said), qPrintable(run.out));
+}
+
+// A card mixing naming styles: what it brought in and what reassignments gave (each
+// command a new process, reading the folder's record from disk) decide, not the part
+// count; the sections agree with what filing takes.
+void TestFileCommand::mixedCardFilesExactlyTheBarcodedPhotos()
+{
+    const QString card = TestSandbox::instance().makeFolder(u"card"_s);
+    for (const QString &name :
+         {u"DSCN0010.JPG"_s, u"HMD_Nokia_8.3_5G.jpg"_s, u"IMG_0001.JPG"_s, u"IMG_20261207_093012.jpg"_s})
+        QVERIFY(writeFile(card + u"/DCIM/100MIXED/"_s + name, name.toUtf8()));
+    const Run imported = cli({u"--set"_s, u"prefSourcePath="_s + m_work, u"import"_s, card});
+    QCOMPARE(imported.status, 0);
+    QVERIFY2(imported.out.contains(u"mixes naming styles"_s), qPrintable(imported.out));
+    const QString phone = m_work + u"/IMG_20261207_093012.jpg"_s;
+    for (const QStringList &given :
+         {QStringList {u"2000000000015"_s, m_work + u"/DSCN0010.JPG"_s}, QStringList {u"2000000000022"_s, phone},
+          QStringList {u"2000000000039"_s, m_work + u"/2000000000022_IMG_20261207_093012.jpg"_s}})
+        QCOMPARE(cli(QStringList {u"reassign"_s, u"--barcode"_s} + given).status, 0);
+
+    const Run sections = cli({u"sections"_s, u"--json"_s, m_work});
+    QStringList shown;
+    for (const QJsonValue &section : QJsonDocument::fromJson(sections.out.toUtf8())[u"sections"_s].toArray()) {
+        for (const QJsonValue &photo : section[u"photos"_s].toArray())
+            shown << section[u"barcodeid"_s].toString() + u' ' + photo.toString();
+    }
+    QCOMPARE(shown,
+             QStringList({u"2000000000015 2000000000015_DSCN0010.JPG"_s,
+                          u"2000000000039 2000000000039_IMG_20261207_093012.jpg"_s,
+                          u"?originalFileName? HMD_Nokia_8.3_5G.jpg"_s, u"?originalFileName? IMG_0001.JPG"_s}));
+    QCOMPARE(cli({u"file"_s, m_work}).status, 0);
+    QCOMPARE(contentsOf(m_root),
+             QStringList({u"UNASSIGNED_PHOTOS/day/HMD_Nokia_8.3_5G.jpg=HMD_Nokia_8.3_5G.jpg"_s,
+                          u"UNASSIGNED_PHOTOS/day/IMG_0001.JPG=IMG_0001.JPG"_s,
+                          u"day/2000000000015_DSCN0010.JPG=DSCN0010.JPG"_s,
+                          u"day/2000000000039_IMG_20261207_093012.jpg=IMG_20261207_093012.jpg"_s}));
 }
 
 void TestFileCommand::refused_data()

@@ -85,7 +85,8 @@ void TestFilingRun::filing_data()
     QTest::addColumn<QStringList>("stayed"); // still in the working folder
     QTest::addColumn<QString>("title");
     const QString none = u"Somehow NO Files to Move/Copy..."_s;
-    const QString all = u"Finished Moving ALL ReAssigned Files..."_s;
+    // Only photos are filed: the notes stay whatever their name says.
+    const QString staying = u"Finished Moving ReAssigned Files - %1 in the Working Folder"_s;
     const QStringList mixed {u"123_IMG_0001.JPG"_s, u"IMG_0002.JPG"_s, u"UNKNOWN_IMG_0003.JPG"_s,
                              u"unknown_a_b_c_d.jpg"_s, u"123_IMG_notes.txt"_s};
     QTest::newRow("empty folder") << QStringList() << false << 0 << QStringList() << QStringList() << QStringList()
@@ -94,13 +95,16 @@ void TestFilingRun::filing_data()
         << QStringList {u"IMG_0002.JPG"_s, u"UNKNOWN_IMG_0003.JPG"_s} << true << 0 << QStringList() << QStringList()
         << QStringList {u"IMG_0002.JPG"_s, u"UNKNOWN_IMG_0003.JPG"_s} << none;
     QTest::newRow("unassigned left in place, the rest filed")
-        << mixed << false << 0 << QStringList {u"123_IMG_0001.JPG"_s, u"123_IMG_notes.txt"_s} << QStringList()
-        << QStringList {u"IMG_0002.JPG"_s, u"UNKNOWN_IMG_0003.JPG"_s, u"unknown_a_b_c_d.jpg"_s} << all;
+        << mixed << false << 0 << QStringList {u"123_IMG_0001.JPG"_s} << QStringList()
+        << QStringList {u"IMG_0002.JPG"_s, u"UNKNOWN_IMG_0003.JPG"_s, u"unknown_a_b_c_d.jpg"_s, u"123_IMG_notes.txt"_s}
+        << staying.arg(u"4 Files Stay"_s);
     QTest::newRow("unassigned to their folder")
-        << mixed << true << 1 << QStringList {u"123_IMG_0001.JPG"_s, u"123_IMG_notes.txt"_s}
-        << QStringList {u"IMG_0002.JPG"_s, u"UNKNOWN_IMG_0003.JPG"_s, u"unknown_a_b_c_d.jpg"_s} << QStringList() << all;
+        << mixed << true << 1 << QStringList {u"123_IMG_0001.JPG"_s}
+        << QStringList {u"IMG_0002.JPG"_s, u"UNKNOWN_IMG_0003.JPG"_s, u"unknown_a_b_c_d.jpg"_s}
+        << QStringList {u"123_IMG_notes.txt"_s} << staying.arg(u"1 File Stays"_s);
     QTest::newRow("unassigned to be moved but no folder: daily folder")
-        << mixed << false << 1 << mixed << QStringList() << QStringList() << all;
+        << mixed << false << 1 << mixed.mid(0, 4) << QStringList() << QStringList {u"123_IMG_notes.txt"_s}
+        << staying.arg(u"1 File Stays"_s);
 }
 
 void TestFilingRun::filing()
@@ -170,9 +174,6 @@ void TestFilingRun::nameTaken_data()
         *row("a folder has the name") << QStringList {d + p + u"/"_s} << p + u"=B"_s
                                       << QStringList {d + u"123_IMG_0004-2.JPG=B"_s} << false
                                       << d + u"123_IMG_0004-2.JPG"_s;
-        *row("no extension") << QStringList {d + u"123_IMG_notes=A"_s} << u"123_IMG_notes=B"_s
-                             << QStringList {d + u"123_IMG_notes-2=B"_s, d + u"123_IMG_notes=A"_s} << false
-                             << d + u"123_IMG_notes-2"_s;
         *row("unassigned photo") << QStringList {u + u"IMG_0001.JPG=A"_s} << u"IMG_0001.JPG=B"_s
                                  << QStringList {u + u"IMG_0001-2.JPG=B"_s, u + u"IMG_0001.JPG=A"_s} << false
                                  << u + u"IMG_0001-2.JPG"_s;

@@ -3,6 +3,7 @@
 #include "model/FileNameConvention.h"
 #include "model/ImageDirectoryLoader.h"
 #include "model/ImageFile.h"
+#include "model/PhotoNameRecord.h"
 #include "model/ShootingTime.h"
 #include "model/ThumbnailCache.h"
 #include "reassign/ReassignRun.h"
@@ -29,6 +30,7 @@ private Q_SLOTS:
     void init();
     void sections_data();
     void sections();
+    void sectionsFollowTheImportedNames();
     void outOfRangeAnswersEmptyAndVanishedFolder();
     void listingLeavesOutWhatIsNoPhoto();
     void sortChoiceFallsBackToName_data();
@@ -53,6 +55,8 @@ void TestImageDirectoryLoader::init()
                                   QVariantMap {{u"key"_s, u"NSURLCreationDateKey"_s}}},
                     cPrefInputFolderSortKeyList);
     sortBy(0);
+    // A camera's names have one part: "A_1.jpg" carries the barcode A.
+    store.setInteger(0, cPrefOriginalNameFormatTag);
 }
 
 QString TestImageDirectoryLoader::makeFolder(const QStringList &names, int secondsApart)
@@ -78,7 +82,7 @@ QStringList TestImageDirectoryLoader::describe(const ImageDirectoryLoader &loade
         QStringList names;
         for (qsizetype i = 0; i < loader.numberOfItemsInSection(s); ++i) {
             const ImageFilePtr file = loader.imageFileForIndexPath({s, i});
-            if (!file || file->basecode() != FileNameConvention::barcodeIdForName(file->fileName()))
+            if (!file || (!loader.singleSectionMode() && file->basecode() != loader.barcodeidForSection(s)))
                 return {u"bad record"_s};
             names << file->fileName();
         }
@@ -112,8 +116,9 @@ void TestImageDirectoryLoader::sections_data()
     QTest::newRow("names without separator")
         << QStringList {u"DSC1.JPG"_s, u"DSC2.JPG"_s, u"Z_1.JPG"_s} << 0 << false
         << QStringList {u"?originalFileName?:DSC1.JPG,DSC2.JPG"_s, u"Z:Z_1.JPG"_s} << 60;
-    QTest::newRow("leading separators share the empty id")
-        << QStringList {u"_1.jpg"_s, u"_2.jpg"_s} << 0 << false << QStringList {u":_1.jpg,_2.jpg"_s} << 60;
+    QTest::newRow("a leading separator makes no second part")
+        << QStringList {u"_1.jpg"_s, u"_2.jpg"_s} << 0 << false << QStringList {u"?originalFileName?:_1.jpg,_2.jpg"_s}
+        << 60;
     QTest::newRow("ids differing in case") << QStringList {u"ABC_2.jpg"_s, u"abc_1.jpg"_s} << 0 << false
                                            << QStringList {u"ABC:ABC_2.jpg"_s, u"abc:abc_1.jpg"_s} << 60;
     QTest::newRow("single-section mode") << abba << 1 << true
@@ -133,6 +138,20 @@ void TestImageDirectoryLoader::sections()
     loader.loadDataForFolderWithUrl(QUrl::fromLocalFile(makeFolder(files, secondsApart)));
     QCOMPARE(describe(loader), expected);
     QCOMPARE(loader.fSortedUrls()->size(), files.size());
+}
+
+// A card mixing naming styles: the names it brought in have no barcode yet whatever their
+// count of parts, and one given a barcode in front of such a name carries it.
+void TestImageDirectoryLoader::sectionsFollowTheImportedNames()
+{
+    const QStringList imported {u"DSCN0010.JPG"_s, u"IMG_0001.JPG"_s, u"IMG_20261207_093012.jpg"_s};
+    const QString folder = makeFolder(imported + QStringList {u"B_IMG_20261207_093012.jpg"_s});
+    QVERIFY(PhotoNameRecord::recordImport(folder, imported));
+    ImageDirectoryLoader loader;
+    loader.loadDataForFolderWithUrl(QUrl::fromLocalFile(folder));
+    QCOMPARE(describe(loader),
+             QStringList({u"B:B_IMG_20261207_093012.jpg"_s,
+                          u"?originalFileName?:DSCN0010.JPG,IMG_0001.JPG,IMG_20261207_093012.jpg"_s}));
 }
 
 void TestImageDirectoryLoader::outOfRangeAnswersEmptyAndVanishedFolder()

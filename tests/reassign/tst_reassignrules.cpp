@@ -1,5 +1,7 @@
 #include "TestMain.h"
 #include "reassign/ReassignRules.h"
+#include "shell/SettingsKeys.h"
+#include "shell/SettingsStore.h"
 
 using namespace Qt::StringLiterals;
 
@@ -19,19 +21,30 @@ void TestReassignRules::oneBarcodeNames_data()
     QTest::addColumn<QString>("barcode");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("expected"); // empty: left alone
-    QTest::newRow("old barcode replaced") << u"12345"_s << u"55555_IMG_0001.JPG"_s << u"12345_IMG_0001.JPG"_s;
-    QTest::newRow("UNKNOWN removed") << u"12345"_s << u"UNKNOWN_IMG_0001.JPG"_s << u"12345_IMG_0001.JPG"_s;
-    QTest::newRow("unknown removed") << u"12345"_s << u"unknown_IMG_0001.JPG"_s << u"12345_IMG_0001.JPG"_s;
-    QTest::newRow("two pieces: nothing dropped") << u"12345"_s << u"IMG_0001.JPG"_s << u"12345_IMG_0001.JPG"_s;
-    QTest::newRow("no separator") << u"12345"_s << u"DSC0001.JPG"_s << u"12345_DSC0001.JPG"_s;
+    QTest::addColumn<QStringList>("recorded"); // names a card import brought in, "name=code" given ones
+    QTest::newRow("old barcode replaced")
+        << u"12345"_s << u"55555_IMG_0001.JPG"_s << u"12345_IMG_0001.JPG"_s << QStringList();
+    QTest::newRow("UNKNOWN removed") << u"12345"_s << u"UNKNOWN_IMG_0001.JPG"_s << u"12345_IMG_0001.JPG"_s
+                                     << QStringList();
+    QTest::newRow("two pieces: nothing dropped")
+        << u"12345"_s << u"IMG_0001.JPG"_s << u"12345_IMG_0001.JPG"_s << QStringList();
+    QTest::newRow("no separator") << u"12345"_s << u"DSC0001.JPG"_s << u"12345_DSC0001.JPG"_s << QStringList();
     QTest::newRow("barcode kept when only two pieces")
-        << u"12345"_s << u"55555_DSC0001.JPG"_s << u"12345_55555_DSC0001.JPG"_s;
-    QTest::newRow("already this barcode") << u"12345"_s << u"12345_IMG_0001.JPG"_s << QString();
-    QTest::newRow("prefix test on the base name") << u"1234"_s << u"12345_0007.JPG"_s << QString();
-    QTest::newRow("marking unknown") << u"UNKNOWN"_s << u"55555_IMG_0001.JPG"_s << u"UNKNOWN_IMG_0001.JPG"_s;
-    QTest::newRow("unknown inside, any case") << u"9"_s << u"IMG_Unknown_1.JPG"_s << u"9_IMG_1.JPG"_s;
-    QTest::newRow("extension case kept") << u"7"_s << u"1_a_b.jpeg"_s << u"7_a_b.jpeg"_s;
-    QTest::newRow("prefix test is case-sensitive") << u"abc"_s << u"ABC_1.jpg"_s << u"abc_ABC_1.jpg"_s;
+        << u"12345"_s << u"55555_DSC0001.JPG"_s << u"12345_55555_DSC0001.JPG"_s << QStringList();
+    QTest::newRow("already this barcode") << u"12345"_s << u"12345_IMG_0001.JPG"_s << QString() << QStringList();
+    QTest::newRow("prefix test on the base name") << u"1234"_s << u"12345_0007.JPG"_s << QString() << QStringList();
+    QTest::newRow("marking unknown") << u"UNKNOWN"_s << u"55555_IMG_0001.JPG"_s << u"UNKNOWN_IMG_0001.JPG"_s
+                                     << QStringList();
+    QTest::newRow("unknown inside, any case") << u"9"_s << u"IMG_Unknown_1.JPG"_s << u"9_IMG_1.JPG"_s << QStringList();
+    QTest::newRow("extension case kept") << u"7"_s << u"1_a_b.jpeg"_s << u"7_a_b.jpeg"_s << QStringList();
+    QTest::newRow("prefix test is case-sensitive") << u"abc"_s << u"ABC_1.jpg"_s << u"abc_ABC_1.jpg"_s << QStringList();
+    const QStringList phone {u"IMG_20261207_093012.jpg"_s};
+    QTest::newRow("imported phone name kept whole")
+        << u"B"_s << u"IMG_20261207_093012.jpg"_s << u"B_IMG_20261207_093012.jpg"_s << phone;
+    QTest::newRow("barcode of an imported phone name replaced")
+        << u"B"_s << u"A_IMG_20261207_093012.jpg"_s << u"B_IMG_20261207_093012.jpg"_s << phone;
+    QTest::newRow("barcode given to a name without \"_\" replaced")
+        << u"B"_s << u"A_DSCN0010.jpg"_s << u"B_DSCN0010.jpg"_s << QStringList {u"A_DSCN0010.jpg=A"_s};
 }
 
 void TestReassignRules::oneBarcodeNames()
@@ -39,7 +52,16 @@ void TestReassignRules::oneBarcodeNames()
     QFETCH(QString, barcode);
     QFETCH(QString, name);
     QFETCH(QString, expected);
-    const std::optional<QString> renamed = ReassignRules::newFileNameForBarcode(name, barcode);
+    QFETCH(QStringList, recorded);
+    SettingsStore::standard().setInteger(1, cPrefOriginalNameFormatTag);
+    PhotoNameRecord record;
+    for (const QString &entry : recorded) {
+        if (entry.contains(u'='))
+            record.given.insert(entry.section(u'=', 0, 0), entry.section(u'=', 1));
+        else
+            record.originals.insert(entry);
+    }
+    const std::optional<QString> renamed = ReassignRules::newFileNameForBarcode(name, barcode, PhotoNameRule(record));
     QCOMPARE(renamed, expected.isEmpty() ? std::nullopt : std::optional<QString>(expected));
 }
 
