@@ -4,7 +4,7 @@
 #include <QString>
 #include <QVariant>
 
-// Property lists (XML and binary) to and from QVariant through libplist++.
+// Property lists (XML and binary) to and from QVariant through libplist's C API.
 // Types: QString, bool, qint64, double, QByteArray, QDateTime, QVariantList, QVariantMap.
 class PlistCodec
 {
