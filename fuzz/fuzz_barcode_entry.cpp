@@ -2,8 +2,8 @@
 // check lets through must make a photo name that fits in one path component
 // and reads back as the same barcode.
 #include "FuzzSupport.h"
+#include "model/BarcodeText.h"
 #include "model/FileNameConvention.h"
-#include "reassign/BarcodeText.h"
 #include "support/NativePath.h"
 
 using namespace Qt::StringLiterals;

@@ -1,7 +1,7 @@
 #include "HeaderView.h"
 
-#include "NotificationNames.h"
 #include "support/NotificationCenter.h"
+#include "support/NotificationNames.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -5,9 +5,7 @@
 #include "EmptyFolderHint.h"
 #include "HeaderView.h"
 #include "NoticeBar.h"
-#include "NotificationNames.h"
 #include "SegmentedControl.h"
-#include "SheetRegistry.h"
 #include "barcodes/BarcodeScanScheduler.h"
 #include "filing/DestinationPathRules.h"
 #include "reassign/ReassignRecovery.h"
@@ -22,9 +20,11 @@
 #include "support/Dispatch.h"
 #include "support/FreedesktopTrash.h"
 #include "support/NotificationCenter.h"
+#include "support/NotificationNames.h"
 #include "support/PathUtils.h"
 #include "support/Plural.h"
 #include "support/SafeFile.h"
+#include "support/SheetRegistry.h"
 #include "support/SystemLog.h"
 
 #include <QAction>

@@ -2,7 +2,6 @@
 
 #include "CollectionView.h"
 #include "MyVimoNSWindow.h"
-#include "NotificationNames.h"
 #include "SegmentedControl.h"
 #include "ViewController.h"
 #include "reassign/ReassignUndo.h"
@@ -14,6 +13,7 @@
 #include "support/DesktopOpener.h"
 #include "support/FolderPanel.h"
 #include "support/NotificationCenter.h"
+#include "support/NotificationNames.h"
 #include "support/Plural.h"
 #include "support/SystemLog.h"
 #include "support/WorkInProgress.h"

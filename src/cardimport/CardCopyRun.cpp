@@ -2,7 +2,6 @@
 
 #include "KeptStaging.h"
 #include "VolumeEjector.h"
-#include "filing/AbandonedLock.h"
 #include "filing/FilingRun.h"
 #include "model/ImageTypes.h"
 #include "model/PhotoNameRule.h"
@@ -10,6 +9,7 @@
 #include "shell/FolderSettings.h"
 #include "shell/SettingsKeys.h"
 #include "shell/SettingsStore.h"
+#include "support/AbandonedLock.h"
 #include "support/FreedesktopTrash.h"
 #include "support/MountTable.h"
 #include "support/NumberedName.h"

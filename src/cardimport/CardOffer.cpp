@@ -3,11 +3,11 @@
 #include "CameraCardRules.h"
 #include "CardCopyRun.h"
 #include "MountWatcher.h"
-#include "browser/NotificationNames.h"
 #include "shell/SettingsKeys.h"
 #include "shell/SettingsStore.h"
 #include "support/Dispatch.h"
 #include "support/NotificationCenter.h"
+#include "support/NotificationNames.h"
 #include "support/PathUtils.h"
 #include "support/SystemLog.h"
 

@@ -5,8 +5,6 @@
 #include "MountWatcher.h"
 #include "VolumeEjector.h"
 #include "VolumeInfo.h"
-#include "browser/NotificationNames.h"
-#include "browser/SheetRegistry.h"
 #include "filing/DestinationPathRules.h"
 #include "shell/SettingsKeys.h"
 #include "shell/SettingsStore.h"
@@ -14,7 +12,9 @@
 #include "support/Dispatch.h"
 #include "support/Notification.h"
 #include "support/NotificationCenter.h"
+#include "support/NotificationNames.h"
 #include "support/PathUtils.h"
+#include "support/SheetRegistry.h"
 #include "support/SystemLog.h"
 #include "support/WorkInProgress.h"
 

@@ -2,14 +2,14 @@
 
 #include "DestinationPathRules.h"
 #include "FilingRun.h"
-#include "browser/NotificationNames.h"
-#include "browser/SheetRegistry.h"
 #include "support/Alert.h"
 #include "support/Dispatch.h"
 #include "support/NativePath.h"
 #include "support/NotificationCenter.h"
+#include "support/NotificationNames.h"
 #include "support/Plural.h"
 #include "support/SafeFile.h"
+#include "support/SheetRegistry.h"
 #include "support/SystemLog.h"
 #include "support/WorkInProgress.h"
 

@@ -1,6 +1,5 @@
 #include "FilingRun.h"
 
-#include "AbandonedLock.h"
 #include "DestinationPathRules.h"
 #include "FilePlacement.h"
 #include "model/ImageTypes.h"
@@ -8,6 +7,7 @@
 #include "shell/FolderSettings.h"
 #include "shell/SettingsKeys.h"
 #include "shell/SettingsStore.h"
+#include "support/AbandonedLock.h"
 #include "support/PathUtils.h"
 #include "support/Plural.h"
 #include "support/SafeFile.h"

@@ -6,12 +6,12 @@
 #include "ShootingTime.h"
 #include "ThumbnailCache.h"
 #include "ThumbnailScheduler.h"
-#include "browser/NotificationNames.h"
 #include "shell/SettingsKeys.h"
 #include "shell/SettingsStore.h"
 #include "shell/SharedConstants.h"
 #include "support/Dispatch.h"
 #include "support/NotificationCenter.h"
+#include "support/NotificationNames.h"
 #include "support/SafeFile.h"
 #include "support/SystemLog.h"
 

@@ -1,10 +1,10 @@
 #include "PromptReassignModeViewController.h"
 
-#include "browser/NotificationNames.h"
 #include "shell/SettingsKeys.h"
 #include "shell/SettingsStore.h"
 #include "support/Dispatch.h"
 #include "support/NotificationCenter.h"
+#include "support/NotificationNames.h"
 #include "support/SystemLog.h"
 #include "support/SystemSound.h"
 

@@ -1,7 +1,7 @@
 #include "ReassignRun.h"
 
-#include "BarcodeText.h"
 #include "ReassignRules.h"
+#include "model/BarcodeText.h"
 #include "support/SystemLog.h"
 
 #include <QFileInfo>

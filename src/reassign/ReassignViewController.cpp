@@ -1,11 +1,9 @@
 #include "ReassignViewController.h"
 
-#include "BarcodeText.h"
 #include "MyVimoNSview.h"
 #include "PromptReassignModeViewController.h"
 #include "ReassignRules.h"
-#include "browser/NotificationNames.h"
-#include "browser/SheetRegistry.h"
+#include "model/BarcodeText.h"
 #include "shell/SettingsKeys.h"
 #include "shell/SettingsQueries.h"
 #include "shell/SettingsStore.h"
@@ -14,8 +12,10 @@
 #include "support/Dispatch.h"
 #include "support/NativePath.h"
 #include "support/NotificationCenter.h"
+#include "support/NotificationNames.h"
 #include "support/Plural.h"
 #include "support/SerialQueue.h"
+#include "support/SheetRegistry.h"
 #include "support/SystemLog.h"
 #include "support/SystemSound.h"
 

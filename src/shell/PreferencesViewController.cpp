@@ -7,15 +7,15 @@
 #include "SettingsKeys.h"
 #include "SettingsQueries.h"
 #include "SettingsStore.h"
-#include "browser/NotificationNames.h"
-#include "browser/SheetRegistry.h"
 #include "filing/DestinationPathRules.h"
 #include "reassign/ReassignMode.h"
 #include "support/Alert.h"
 #include "support/DesktopOpener.h"
 #include "support/FolderPanel.h"
 #include "support/NotificationCenter.h"
+#include "support/NotificationNames.h"
 #include "support/PathUtils.h"
+#include "support/SheetRegistry.h"
 #include "support/SystemLog.h"
 
 #include <QButtonGroup>

@@ -8,8 +8,6 @@
 #include "browser/HeaderView.h"
 #include "browser/MyVimoNSWindow.h"
 #include "browser/NoticeBar.h"
-#include "browser/NotificationNames.h"
-#include "browser/PlaceholderSheet.h"
 #include "browser/SegmentedControl.h"
 #include "browser/ViewController.h"
 #include "browser/WindowController.h"
@@ -22,6 +20,8 @@
 #include "support/DesktopOpener.h"
 #include "support/FolderPanel.h"
 #include "support/NotificationCenter.h"
+#include "support/NotificationNames.h"
+#include "support/PlaceholderSheet.h"
 
 #include <QApplication>
 #include <QDialog>

@@ -1,11 +1,11 @@
 #include "ScopedMount.h"
 #include "TestMain.h"
-#include "browser/NotificationNames.h"
 #include "cardimport/CardOffer.h"
 #include "cardimport/VolumeInfo.h"
 #include "shell/FactoryDefaults.h"
 #include "shell/SettingsStore.h"
 #include "support/NotificationCenter.h"
+#include "support/NotificationNames.h"
 
 #include <QDir>
 #include <QMutex>

@@ -2,8 +2,6 @@
 #include "DemoCard.h"
 #include "ScopedMount.h"
 #include "TestMain.h"
-#include "browser/NotificationNames.h"
-#include "browser/SheetRegistry.h"
 #include "cardimport/CardCopyRun.h"
 #include "cardimport/LoadCardViewController.h"
 #include "cardimport/VolumeEjector.h"
@@ -14,6 +12,8 @@
 #include "support/Alert.h"
 #include "support/FolderPanel.h"
 #include "support/NotificationCenter.h"
+#include "support/NotificationNames.h"
+#include "support/SheetRegistry.h"
 #include "support/WorkInProgress.h"
 
 #include <QApplication>

@@ -1,11 +1,11 @@
 #include "ScopedMount.h"
 #include "TestMain.h"
-#include "browser/NotificationNames.h"
 #include "filing/CopyToMainFolderViewController.h"
 #include "shell/SettingsKeys.h"
 #include "shell/SettingsStore.h"
 #include "support/Alert.h"
 #include "support/NotificationCenter.h"
+#include "support/NotificationNames.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,12 +1,12 @@
 #include "TestMain.h"
-#include "browser/NotificationNames.h"
-#include "browser/SheetRegistry.h"
 #include "reassign/PromptReassignModeViewController.h"
 #include "reassign/ReassignViewController.h"
 #include "shell/FactoryDefaults.h"
 #include "shell/SettingsKeys.h"
 #include "shell/SettingsStore.h"
 #include "support/NotificationCenter.h"
+#include "support/NotificationNames.h"
+#include "support/SheetRegistry.h"
 #include "support/SystemSound.h"
 
 #include <QApplication>

@@ -1,7 +1,5 @@
 #include "DemoCard.h"
 #include "TestMain.h"
-#include "browser/NotificationNames.h"
-#include "browser/SheetRegistry.h"
 #include "model/ThumbnailMaker.h"
 #include "reassign/MyVimoNSview.h"
 #include "reassign/ReassignViewController.h"
@@ -12,8 +10,10 @@
 #include "support/Dispatch.h"
 #include "support/NativePath.h"
 #include "support/NotificationCenter.h"
+#include "support/NotificationNames.h"
 #include "support/SafeFile.h"
 #include "support/SerialQueue.h"
+#include "support/SheetRegistry.h"
 #include "support/SystemSound.h"
 
 #include <QApplication>

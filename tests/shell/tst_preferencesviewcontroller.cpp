@@ -1,6 +1,4 @@
 #include "TestMain.h"
-#include "browser/NotificationNames.h"
-#include "browser/SheetRegistry.h"
 #include "filing/DestinationPathRules.h"
 #include "shell/AppPaths.h"
 #include "shell/BundleInfo.h"
@@ -15,7 +13,9 @@
 #include "support/DesktopOpener.h"
 #include "support/FolderPanel.h"
 #include "support/NotificationCenter.h"
+#include "support/NotificationNames.h"
 #include "support/PlistCodec.h"
+#include "support/SheetRegistry.h"
 
 #include <QApplication>
 #include <QButtonGroup>

@@ -1,7 +1,7 @@
 #include "AbandonedLock.h"
 
-#include "support/NativePath.h"
-#include "support/SystemLog.h"
+#include "NativePath.h"
+#include "SystemLog.h"
 
 #include <QLockFile>
 #include <ctime>

@@ -1,8 +1,8 @@
 #include "PlaceholderSheet.h"
 
+#include "Dispatch.h"
+#include "NotificationCenter.h"
 #include "NotificationNames.h"
-#include "support/Dispatch.h"
-#include "support/NotificationCenter.h"
 
 #include <QDialogButtonBox>
 #include <QJsonDocument>

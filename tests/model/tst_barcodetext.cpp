@@ -1,5 +1,5 @@
 #include "TestMain.h"
-#include "reassign/BarcodeText.h"
+#include "model/BarcodeText.h"
 
 using namespace Qt::StringLiterals;
 
