@@ -1,7 +1,7 @@
 // Times one filing run from a working folder into a destination folder.
 #include "filing/FilingRun.h"
-#include "shell/SettingsKeys.h"
-#include "shell/SettingsStore.h"
+#include "settings/SettingsKeys.h"
+#include "settings/SettingsStore.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 // The companion application's settings file, written by another program: any
 // bytes where the program expects a property list of nested dictionaries.
 #include "FuzzSupport.h"
-#include "shell/CompanionSettings.h"
+#include "settings/CompanionSettings.h"
 
 using namespace Qt::StringLiterals;
 

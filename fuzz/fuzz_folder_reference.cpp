@@ -2,7 +2,7 @@
 // changed them: any bytes handed to the resolver must fail cleanly or name a
 // folder, and a refreshed reference must lead to the same folder.
 #include "FuzzSupport.h"
-#include "shell/MyAliasKit.h"
+#include "settings/MyAliasKit.h"
 
 using namespace Qt::StringLiterals;
 

@@ -2,7 +2,7 @@
 // property list. Loading must never crash, and whatever loads must survive
 // being saved and loaded again, or the next start would find its own file damaged.
 #include "FuzzSupport.h"
-#include "shell/SettingsStore.h"
+#include "settings/SettingsStore.h"
 #include "support/PlistCodec.h"
 
 using namespace Qt::StringLiterals;

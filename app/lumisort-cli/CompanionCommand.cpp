@@ -1,7 +1,7 @@
 #include "CompanionCommand.h"
 
 #include "CliArguments.h"
-#include "shell/CompanionSettings.h"
+#include "settings/CompanionSettings.h"
 
 using namespace Qt::StringLiterals;
 

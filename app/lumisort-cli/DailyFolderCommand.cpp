@@ -2,7 +2,7 @@
 
 #include "CliArguments.h"
 #include "filing/DestinationPathRules.h"
-#include "shell/SettingsKeys.h"
+#include "settings/SettingsKeys.h"
 
 using namespace Qt::StringLiterals;
 

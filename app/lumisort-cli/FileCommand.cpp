@@ -4,8 +4,8 @@
 #include "InterruptedRuns.h"
 #include "filing/DestinationPathRules.h"
 #include "filing/FilingRun.h"
-#include "shell/SettingsKeys.h"
-#include "shell/SettingsStore.h"
+#include "settings/SettingsKeys.h"
+#include "settings/SettingsStore.h"
 #include "support/NativePath.h"
 #include "support/PathUtils.h"
 

@@ -7,8 +7,8 @@
 #include "model/ImageDirectoryLoader.h"
 #include "reassign/ReassignRules.h"
 #include "reassign/ReassignRun.h"
-#include "shell/SettingsKeys.h"
-#include "shell/SettingsStore.h"
+#include "settings/SettingsKeys.h"
+#include "settings/SettingsStore.h"
 #include "support/NativePath.h"
 #include "support/PathUtils.h"
 

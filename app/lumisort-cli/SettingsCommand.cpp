@@ -2,8 +2,8 @@
 
 #include "CliArguments.h"
 #include "SettingValueText.h"
-#include "shell/FolderSettings.h"
-#include "shell/SettingsStore.h"
+#include "settings/FolderSettings.h"
+#include "settings/SettingsStore.h"
 
 using namespace Qt::StringLiterals;
 

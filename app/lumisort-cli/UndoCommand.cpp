@@ -3,8 +3,8 @@
 #include "CliArguments.h"
 #include "InterruptedRuns.h"
 #include "reassign/ReassignUndo.h"
-#include "shell/SettingsKeys.h"
-#include "shell/SettingsStore.h"
+#include "settings/SettingsKeys.h"
+#include "settings/SettingsStore.h"
 #include "support/NativePath.h"
 #include "support/PathUtils.h"
 

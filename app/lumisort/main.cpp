@@ -1,5 +1,5 @@
+#include "settings/BundleInfo.h"
 #include "shell/AppDelegate.h"
-#include "shell/BundleInfo.h"
 #include "support/SystemLog.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 #include "CameraCardRules.h"
 
 #include "VolumeInfo.h"
-#include "shell/FolderSettings.h"
+#include "settings/FolderSettings.h"
 #include "support/SafeFile.h"
 #include "support/SystemLog.h"
 

@@ -1,9 +1,9 @@
 #include "DestinationPathRules.h"
 
 #include "model/PhotoNameRule.h"
-#include "shell/SettingsKeys.h"
-#include "shell/SettingsStore.h"
-#include "shell/SharedConstants.h"
+#include "settings/SettingsKeys.h"
+#include "settings/SettingsStore.h"
+#include "settings/SharedConstants.h"
 #include "support/PathUtils.h"
 #include "support/SafeFile.h"
 #include "support/SystemLog.h"

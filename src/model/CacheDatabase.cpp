@@ -1,6 +1,6 @@
 #include "CacheDatabase.h"
 
-#include "shell/BundleInfo.h"
+#include "settings/BundleInfo.h"
 #include "support/SafeFile.h"
 #include "support/SystemLog.h"
 

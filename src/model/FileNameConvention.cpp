@@ -1,6 +1,6 @@
 #include "FileNameConvention.h"
 
-#include "shell/SharedConstants.h"
+#include "settings/SharedConstants.h"
 #include "support/PathUtils.h"
 
 using namespace Qt::StringLiterals;

@@ -1,7 +1,7 @@
 #include "PhotoNameRecord.h"
 
-#include "shell/LogPaths.h"
-#include "shell/SharedConstants.h"
+#include "settings/LogPaths.h"
+#include "settings/SharedConstants.h"
 #include "support/NativePath.h"
 #include "support/PathUtils.h"
 #include "support/SafeFile.h"

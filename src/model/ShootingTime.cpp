@@ -1,7 +1,7 @@
 #include "ShootingTime.h"
 
 #include "ThumbnailMaker.h"
-#include "shell/BundleInfo.h"
+#include "settings/BundleInfo.h"
 #include "support/SafeFile.h"
 #include "support/SystemLog.h"
 

@@ -1,7 +1,7 @@
 #include "PromptReassignModeViewController.h"
 
-#include "shell/SettingsKeys.h"
-#include "shell/SettingsStore.h"
+#include "settings/SettingsKeys.h"
+#include "settings/SettingsStore.h"
 #include "support/Dispatch.h"
 #include "support/NotificationCenter.h"
 #include "support/NotificationNames.h"

@@ -1,7 +1,7 @@
 #include "ReassignJournal.h"
 
 #include "ReassignRecovery.h"
-#include "shell/LogPaths.h"
+#include "settings/LogPaths.h"
 #include "support/PathUtils.h"
 #include "support/SafeFile.h"
 #include "support/SystemLog.h"

@@ -1,6 +1,6 @@
 #include "AppPaths.h"
 
-#include "BundleInfo.h"
+#include "settings/BundleInfo.h"
 
 #include <QDir>
 #include <QStandardPaths>

@@ -1,7 +1,7 @@
 #include "OpenPanelAccessoryViewController.h"
 
-#include "SettingsKeys.h"
-#include "SettingsStore.h"
+#include "settings/SettingsKeys.h"
+#include "settings/SettingsStore.h"
 #include "support/FolderPanel.h"
 #include "support/PathUtils.h"
 

@@ -1,6 +1,6 @@
 #include "StateFolderMove.h"
 
-#include "LogPaths.h"
+#include "settings/LogPaths.h"
 #include "support/PathUtils.h"
 #include "support/SafeFile.h"
 #include "support/SystemLog.h"

@@ -3,9 +3,9 @@
 #include "browser/ViewController.h"
 #include "browser/WindowController.h"
 #include "reassign/ReassignRun.h"
-#include "shell/FactoryDefaults.h"
-#include "shell/SettingsKeys.h"
-#include "shell/SettingsStore.h"
+#include "settings/FactoryDefaults.h"
+#include "settings/SettingsKeys.h"
+#include "settings/SettingsStore.h"
 #include "support/Alert.h"
 #include "support/WorkInProgress.h"
 

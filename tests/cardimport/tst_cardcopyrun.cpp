@@ -3,8 +3,8 @@
 #include "ScopedMount.h"
 #include "TestMain.h"
 #include "cardimport/CardCopyRun.h"
-#include "shell/SettingsKeys.h"
-#include "shell/SettingsStore.h"
+#include "settings/SettingsKeys.h"
+#include "settings/SettingsStore.h"
 #include "support/SafeFile.h"
 
 #include <QDir>

@@ -2,8 +2,8 @@
 #include "TestMain.h"
 #include "cardimport/CardOffer.h"
 #include "cardimport/VolumeInfo.h"
-#include "shell/FactoryDefaults.h"
-#include "shell/SettingsStore.h"
+#include "settings/FactoryDefaults.h"
+#include "settings/SettingsStore.h"
 #include "support/NotificationCenter.h"
 #include "support/NotificationNames.h"
 

@@ -1,7 +1,7 @@
 #include "TestMain.h"
 #include "filing/DestinationPathRules.h"
-#include "shell/SettingsKeys.h"
-#include "shell/SettingsStore.h"
+#include "settings/SettingsKeys.h"
+#include "settings/SettingsStore.h"
 
 #include <QDir>
 #include <QFileInfo>

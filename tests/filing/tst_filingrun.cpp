@@ -2,8 +2,8 @@
 #include "TestMain.h"
 #include "filing/DestinationPathRules.h"
 #include "filing/FilingRun.h"
-#include "shell/SettingsKeys.h"
-#include "shell/SettingsStore.h"
+#include "settings/SettingsKeys.h"
+#include "settings/SettingsStore.h"
 #include "support/SafeFile.h"
 
 #include <QDir>

@@ -1,8 +1,8 @@
 #include "TestMain.h"
 #include "model/FileNameConvention.h"
 #include "model/PhotoNameRule.h"
-#include "shell/SettingsKeys.h"
-#include "shell/SettingsStore.h"
+#include "settings/SettingsKeys.h"
+#include "settings/SettingsStore.h"
 #include "support/SafeFile.h"
 
 using namespace Qt::StringLiterals;

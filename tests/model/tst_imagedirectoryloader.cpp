@@ -7,8 +7,8 @@
 #include "model/ShootingTime.h"
 #include "model/ThumbnailCache.h"
 #include "reassign/ReassignRun.h"
-#include "shell/SettingsKeys.h"
-#include "shell/SettingsStore.h"
+#include "settings/SettingsKeys.h"
+#include "settings/SettingsStore.h"
 #include "support/SafeFile.h"
 
 #include <QDir>

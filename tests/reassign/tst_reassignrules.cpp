@@ -1,7 +1,7 @@
 #include "TestMain.h"
 #include "reassign/ReassignRules.h"
-#include "shell/SettingsKeys.h"
-#include "shell/SettingsStore.h"
+#include "settings/SettingsKeys.h"
+#include "settings/SettingsStore.h"
 
 using namespace Qt::StringLiterals;
 

@@ -1,6 +1,6 @@
 #include "ScopedMount.h"
 #include "TestMain.h"
-#include "shell/LogPaths.h"
+#include "settings/LogPaths.h"
 #include "shell/StateFolderMove.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 #include "ScopedMount.h"
 #include "TestMain.h"
-#include "shell/MyAliasKit.h"
-#include "shell/SettingsStore.h"
+#include "settings/MyAliasKit.h"
+#include "settings/SettingsStore.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,5 +1,5 @@
 #include "TestMain.h"
-#include "shell/SettingsStore.h"
+#include "settings/SettingsStore.h"
 #include "support/PlistCodec.h"
 
 #include <QDateTime>

@@ -1,5 +1,5 @@
 #include "TestMain.h"
-#include "shell/SettingsQueries.h"
+#include "settings/SettingsQueries.h"
 
 using namespace Qt::StringLiterals;
 

@@ -1,9 +1,9 @@
 #include "SettingsQueries.h"
 
 #include "BundleInfo.h"
+#include "ReassignMode.h"
 #include "SettingsKeys.h"
 #include "SettingsStore.h"
-#include "reassign/ReassignMode.h"
 
 using namespace Qt::StringLiterals;
 

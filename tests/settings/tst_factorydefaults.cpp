@@ -1,6 +1,6 @@
 #include "TestMain.h"
-#include "shell/FactoryDefaults.h"
-#include "shell/SettingsKeys.h"
+#include "settings/FactoryDefaults.h"
+#include "settings/SettingsKeys.h"
 
 using namespace Qt::StringLiterals;
 

@@ -1,6 +1,6 @@
 #include "TestMain.h"
-#include "shell/CompanionSettings.h"
-#include "shell/JavaPreferences.h"
+#include "settings/CompanionSettings.h"
+#include "settings/JavaPreferences.h"
 #include "support/PlistCodec.h"
 
 #include <QDir>
@@ -90,7 +90,7 @@ void TestCompanionSettings::javaFileAsJavaWritesIt()
 {
     QFETCH(bool, live);
     const QString home = TestSandbox::instance().home();
-    const QString source = QStringLiteral(LUMISORT_SHELL_TEST_DIR);
+    const QString source = QStringLiteral(LUMISORT_SETTINGS_TEST_DIR);
     if (!live) {
         QVERIFY(QDir().mkpath(QFileInfo(CompanionSettings::userPreferencesFile()).path()));
         QVERIFY(QFile::copy(source + u"/data/mainstay-prefs.xml"_s, CompanionSettings::userPreferencesFile()));

@@ -9,7 +9,7 @@ using namespace Qt::StringLiterals;
 static void initShellResources()
 {
     // The resource lives in a static library: it must be pulled in by hand.
-    Q_INIT_RESOURCE(shell);
+    Q_INIT_RESOURCE(settings);
 }
 
 QVariantMap FactoryDefaults::load(QString *error)
