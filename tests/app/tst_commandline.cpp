@@ -32,20 +32,8 @@ private Q_SLOTS:
     void detectedCodesActAsTyped();
 
 private:
-    struct Run
-    {
-        int status = -1;
-        QString out, err;
-    };
-    Run cli(const QStringList &args) const
-    {
-        QProcess p;
-        p.setWorkingDirectory(m_work);
-        p.start(TestSandbox::cliPath(), args);
-        p.waitForFinished(120000);
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-                QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
-    }
+    using Run = CliRun;
+    Run cli(const QStringList &args) const { return runCli(args, m_work); }
     QString expand(QString text) const
     {
         return text.replace(u"{work}"_s, m_work).replace(u"{out}"_s, m_out).replace(u"{card}"_s, m_card.folder);
@@ -136,10 +124,9 @@ void TestCommandLine::options_data()
         {u"err:unknown option -IMG_0001.JPG"_s});
 
     // thumbs
-    row("thumbs", {}, {u"thumbs"_s, u"IMG_0002.JPG"_s}, 0, {u"out:IMG_0002.JPG\tembedded\t160x120\n"_s});
+    row("thumbs, one file missing", {}, {u"thumbs"_s, u"IMG_0002.JPG"_s, u"IMG_0009.JPG"_s}, 1,
+        {u"out:IMG_0002.JPG\tembedded\t160x120\n"_s});
     row("thumbs --out", {}, {u"thumbs"_s, u"--out"_s, u"{out}"_s, u"IMG_0002.JPG"_s}, 0,
-        {u"image:{out}/IMG_0002.png|160x120"_s});
-    row("thumbs --out=", {}, {u"thumbs"_s, u"--out={out}"_s, u"IMG_0002.JPG"_s}, 0,
         {u"image:{out}/IMG_0002.png|160x120"_s});
     row("thumbs --", {u"mv:IMG_0002.JPG|-IMG_0002.JPG"_s}, {u"thumbs"_s, u"--"_s, u"-IMG_0002.JPG"_s}, 0,
         {u"out:-IMG_0002.JPG\tembedded\t160x120\n"_s});
@@ -182,16 +169,11 @@ void TestCommandLine::options_data()
         0,
         {u"file:9_IMG_0002.JPG"_s, u"file:9_IMG_0003.JPG"_s, u"!file:IMG_0002.JPG"_s,
          u"out:IMG_0002.JPG -> 9_IMG_0002.JPG"_s});
-    row("reassign --barcode=", {}, {u"reassign"_s, u"--barcode=9"_s, u"IMG_0002.JPG"_s}, 0, {u"file:9_IMG_0002.JPG"_s});
-    // Names a command would take for options, or that memory cards refuse or that read reversed.
+    // Codes a command would take for options, or that the barcode rule refuses (each kind is in the rule's own test).
     row("reassign --barcode taking a dash", {}, {u"reassign"_s, u"--barcode"_s, u"-5"_s, u"IMG_0002.JPG"_s}, 2,
         {u"err:cannot begin with \"-\""_s, u"file:IMG_0002.JPG"_s});
     row("reassign --barcode taking an option", {}, {u"reassign"_s, u"--barcode"_s, u"--unknown"_s, u"IMG_0002.JPG"_s},
         2, {u"err:cannot begin with \"-\""_s, u"file:IMG_0002.JPG"_s, u"!file:UNKNOWN_IMG_0002.JPG"_s});
-    row("reassign --barcode refused: not on exFAT", {}, {u"reassign"_s, u"--barcode=a:b"_s, u"IMG_0002.JPG"_s}, 2,
-        {u"err:memory cards"_s, u"file:IMG_0002.JPG"_s});
-    row("auto refuses a right-to-left override", {}, {u"auto"_s, u"{work}"_s, u"IMG_0001.JPG=12\u202e34"_s}, 2,
-        {u"err:invisible characters"_s, u"file:IMG_0002.JPG"_s});
     row("reassign --unknown", {}, {u"reassign"_s, u"IMG_0002.JPG"_s, u"--unknown"_s}, 0,
         {u"file:UNKNOWN_IMG_0002.JPG"_s});
     row("reassign --", {u"mv:IMG_0002.JPG|-IMG_0002.JPG"_s},
@@ -207,10 +189,6 @@ void TestCommandLine::options_data()
         2,
         {u"err:barcode refused: A barcode cannot contain \"/\""_s, u"file:IMG_0002.JPG"_s,
          u"!file:../x_IMG_0002.JPG"_s});
-    row("reassign --barcode refused: tab", {}, {u"reassign"_s, u"--barcode"_s, u"12\t3"_s, u"IMG_0002.JPG"_s}, 2,
-        {u"err:control characters"_s, u"file:IMG_0002.JPG"_s});
-    row("reassign --barcode refused: hidden", {}, {u"reassign"_s, u"--barcode=.7"_s, u"IMG_0002.JPG"_s}, 2,
-        {u"err:hidden"_s, u"file:IMG_0002.JPG"_s});
 
     // auto
     row("auto", {}, QStringList {u"auto"_s, u"{work}"_s} + codes, 0,
@@ -229,7 +207,7 @@ void TestCommandLine::options_data()
     row("auto refuses a barcode with a slash", {},
         {u"auto"_s, u"{work}"_s, u"IMG_0001.JPG=12/34"_s, u"IMG_0004.JPG=4"_s}, 2,
         {u"err:barcode for IMG_0001.JPG refused"_s, u"file:IMG_0002.JPG"_s, u"file:IMG_0005.JPG"_s});
-    row("auto refuses ..", {}, {u"auto"_s, u"--dry-run"_s, u"{work}"_s, u"IMG_0001.JPG=.."_s}, 2,
+    row("auto --dry-run refuses ..", {}, {u"auto"_s, u"--dry-run"_s, u"{work}"_s, u"IMG_0001.JPG=.."_s}, 2,
         {u"err:\"..\""_s, u"!out:IMG_0002.JPG"_s});
     row("auto name too long", {u"mv:IMG_0003.JPG|"_s + longName},
         {u"auto"_s, u"{work}"_s, u"IMG_0001.JPG="_s + longBarcode, u"IMG_0004.JPG=4"_s}, 1,
@@ -266,9 +244,6 @@ void TestCommandLine::options_data()
     row("file -- SRC DEST", {u"cli:reassign --barcode 9 IMG_0002.JPG"_s, u"mkdir:{out}"_s},
         {u"file"_s, u"--"_s, u"{work}"_s, u"{out}"_s}, 0, {u"!file:9_IMG_0002.JPG"_s});
     row("file takes no options", {}, {u"file"_s, u"--reverse"_s}, 2, {u"err:unknown option --reverse"_s});
-    row("import --threads", {u"mkdir:{out}"_s},
-        {u"--set"_s, u"prefSourcePath={out}"_s, u"import"_s, u"--threads"_s, u"1"_s, u"{card}"_s}, 0,
-        {u"file:{out}/IMG_0006.JPG"_s});
     row("import --threads= --", {u"mkdir:{out}"_s},
         {u"--set"_s, u"prefSourcePath={out}"_s, u"import"_s, u"--threads=2"_s, u"--"_s, u"{card}"_s}, 0,
         {u"file:{out}/IMG_0006.JPG"_s});

@@ -89,19 +89,8 @@ private Q_SLOTS:
     void badArgumentsExitWithUsage();
 
 private:
-    struct Run
-    {
-        int status;
-        QString out, err;
-    };
-    Run cli(const QStringList &args)
-    {
-        QProcess p;
-        p.start(TestSandbox::cliPath(), QStringList {u"make-card"_s} + args);
-        p.waitForFinished(120000);
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-                QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
-    }
+    using Run = CliRun;
+    static Run cli(const QStringList &args) { return runCli(QStringList {u"make-card"_s} + args); }
     Run makeCard(const QString &dir, const QString &options) { return cli(QStringList {dir} + options.split(u' ')); }
     QJsonObject manifest(const QString &dir)
     {

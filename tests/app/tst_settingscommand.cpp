@@ -30,25 +30,12 @@ private:
     {
         return TestSandbox::instance().configHome() + u"/Lumisort/org.lumisort.Lumisort.plist"_s;
     }
-    struct Run
-    {
-        int status = -1;
-        QString out;
-        QString err;
-    };
-    Run cli(const QStringList &args)
-    {
-        QProcess p;
-        p.start(TestSandbox::cliPath(), args);
-        p.waitForFinished(30000);
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-                QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
-    }
+    using Run = CliRun;
+    static Run cli(const QStringList &args) { return runCli(args); }
 };
 
 void TestSettingsCommand::setGetAndTypes()
 {
-    QCOMPARE(cli({u"--version"_s}).out.trimmed(), u"lumisort-cli "_s + QStringLiteral(LUMISORT_VERSION));
     QCOMPARE(cli({u"settings"_s, u"set"_s, u"prefSourcePath"_s, u"/srv/work space"_s}).status, 0);
     QCOMPARE(cli({u"settings"_s, u"get"_s, u"prefSourcePath"_s}).out, u"/srv/work space\n"_s);
     // A key with a registered integer default keeps the integer type.

@@ -455,10 +455,8 @@ void TestViewController::cardPutInWhileIdleIsOffered()
 void TestViewController::helpSaysWhereTheFilesAre()
 {
     const QString about = WindowController::aboutText();
-    QVERIFY(about.contains(u"Version "_s + QStringLiteral(LUMISORT_VERSION)));
     QVERIFY(about.contains(LogPaths::logFile()));
     QVERIFY(about.contains(SettingsStore::standardFilePath()));
-    QVERIFY(about.contains(u"Licence"_s));
     m_controller->showLogAction->trigger();
     QCOMPARE(DesktopOpener::openedForTesting().last(), LogPaths::logFile());
 }
@@ -469,7 +467,6 @@ void TestViewController::reassignCommandActsOnTheMarkedSection()
     grid()->selectItems({{1, 1}, {1, 2}}, true);
     const QList<QUrl> sent = catchReassign([this] { vc()->reassignAction->trigger(); });
     QCOMPARE(sent.size(), 2);
-    QCOMPARE(vc()->reassignAction->shortcut(), QKeySequence(u"Ctrl+R"_s));
     vc()->presentedSheets().first()->reject();
     QTRY_VERIFY(vc()->presentedSheets().isEmpty());
 

@@ -52,24 +52,10 @@ QByteArray randomBytes(qsizetype size)
     return bytes;
 }
 
-struct CliRun
+// The command-line tool with that working folder.
+CliRun runCliIn(const QString &working, const QStringList &args)
 {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-CliRun runCli(const QString &working, const QStringList &args)
-{
-    QProcess cli;
-    cli.start(TestSandbox::cliPath(), QStringList {u"--set"_s, u"prefSourcePath="_s + working} + args);
-    CliRun r;
-    if (!cli.waitForFinished(120000))
-        return r;
-    r.exitCode = cli.exitCode();
-    r.out = QString::fromUtf8(cli.readAllStandardOutput());
-    r.err = QString::fromUtf8(cli.readAllStandardError());
-    return r;
+    return runCli(QStringList {u"--set"_s, u"prefSourcePath="_s + working} + args);
 }
 
 } // namespace
@@ -233,8 +219,8 @@ void TestCardCopyRun::photosInTheWorkingFolderNeedConsent()
     QStringList args {u"import"_s, card};
     if (discard)
         args << u"--discard-working-folder"_s;
-    const CliRun cli = runCli(working, args);
-    QCOMPARE(cli.exitCode, imported ? 0 : 1);
+    const CliRun cli = runCliIn(working, args);
+    QCOMPARE(cli.status, imported ? 0 : 1);
     if (!imported) {
         QVERIFY2(cli.err.contains(u"holds 2 photos"_s) && cli.err.contains(u"--discard-working-folder"_s),
                  qPrintable(cli.err));
@@ -281,8 +267,8 @@ void TestCardCopyRun::workingFolderOnTheCardIsRefused()
 
     const QString card = QDir::cleanPath(volume + u'/' + cardPart);
     const QString working = QDir::cleanPath(volume + u'/' + workingPart);
-    const CliRun cli = runCli(working, {u"import"_s, card, u"--discard-working-folder"_s});
-    QCOMPARE(cli.exitCode, 1);
+    const CliRun cli = runCliIn(working, {u"import"_s, card, u"--discard-working-folder"_s});
+    QCOMPARE(cli.status, 1);
     QVERIFY2(cli.err.contains(reason), qPrintable(cli.err));
     QCOMPARE(contentsOf(outer), before);
 }
@@ -299,8 +285,8 @@ void TestCardCopyRun::noRoomRefusesBeforeCopying()
     const QString working = small.folder() + u"/work"_s;
     QVERIFY(writeFile(working + u"/OLD.JPG"_s, "last card"));
 
-    const CliRun cli = runCli(working, {u"import"_s, card, u"--discard-working-folder"_s});
-    QCOMPARE(cli.exitCode, 1);
+    const CliRun cli = runCliIn(working, {u"import"_s, card, u"--discard-working-folder"_s});
+    QCOMPARE(cli.status, 1);
     QVERIFY2(!cli.out.contains(u"copied\t"_s), qPrintable(cli.out));
     QVERIFY2(cli.err.contains(u"not enough room"_s) && cli.err.contains(u"working folder was left as it was"_s),
              qPrintable(cli.err));
@@ -332,8 +318,8 @@ void TestCardCopyRun::sameNamesInTwoCameraFolders()
             expected.insert(expected.contains(name) ? stem + QByteArray::number(i) + "-2.JPG" : name, bytes);
         }
     }
-    const CliRun cli = runCli(working, {u"import"_s, card});
-    QCOMPARE(cli.exitCode, imported ? 0 : 1);
+    const CliRun cli = runCliIn(working, {u"import"_s, card});
+    QCOMPARE(cli.status, imported ? 0 : 1);
     if (imported) {
         QCOMPARE(contentsOf(working), expected);
         QVERIFY2(cli.out.contains(u"Done - 10 photos imported, 5 of them under a numbered name"_s),
@@ -396,8 +382,8 @@ void TestCardCopyRun::keptStagingOfAKilledImport()
     QMap<QByteArray, QByteArray> left = contentsOf(staging);
     left.removeIf([](const auto &file) { return file.key().startsWith('.'); }); // the half-made copy goes
 
-    const CliRun again = runCli(working, import.mid(2));
-    QCOMPARE(again.exitCode, 0);
+    const CliRun again = runCliIn(working, import.mid(2));
+    QCOMPARE(again.status, 0);
     QCOMPARE(namesIn(working).size(), 5);
     const QStringList kept = CardCopyRun::keptStagingFolders(working);
     QCOMPARE(kept.isEmpty(), removed);

@@ -36,12 +36,7 @@ private Q_SLOTS:
     void oneRunPerFolderHoweverItIsTyped();
 
 private:
-    struct Run
-    {
-        int status = -1;
-        QString out;
-        QString err;
-    };
+    using Run = CliRun;
     // The daily folder is "day" whatever the clock says.
     QStringList settings() const
     {
@@ -59,23 +54,8 @@ private:
         return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
                 QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
     }
-    Run cli(const QStringList &args) const
-    {
-        QProcess p;
-        p.start(TestSandbox::cliPath(), settings() + args);
-        return finish(p);
-    }
-    static QStringList contentsOf(const QString &folder)
-    {
-        QStringList found;
-        QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString path = it.next();
-            found << QDir(folder).relativeFilePath(path) + u'=' + QString::fromUtf8(readFile(path));
-        }
-        found.sort();
-        return found;
-    }
+    Run cli(const QStringList &args) const { return runCli(settings() + args, QString(), 60000); }
+    static QStringList contentsOf(const QString &folder) { return filesWithContents(folder); }
     QString m_work;
     QString m_root;
 };
@@ -257,11 +237,8 @@ void TestFileCommand::destinationsWherePhotosAreLost()
                           "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>prefDestinationPath</key><string>"
                               + destination.toUtf8() + "</string></dict></plist>"));
 
-    QProcess p;
-    p.start(TestSandbox::cliPath(),
-            QStringList {u"--set"_s, u"prefDailyFolderDateFormat='day'"_s, u"file"_s, m_work}
-                + (stored ? QStringList() : QStringList {destination}));
-    const Run run = finish(p);
+    const Run run = runCli(QStringList {u"--set"_s, u"prefDailyFolderDateFormat='day'"_s, u"file"_s, m_work}
+                           + (stored ? QStringList() : QStringList {destination}));
     QFile::remove(settingsFile);
     QCOMPARE(run.status, reason.isEmpty() ? 0 : 1);
     QVERIFY2(run.err.contains(reason), qPrintable(run.err));

@@ -101,7 +101,6 @@ private Q_SLOTS:
     void brokenFiles();
     void largePhotoIsNotRejected();
     void concurrentCallsAgree();
-    void commandLineReportsEachFile();
 
 private:
     QString m_folder;
@@ -299,30 +298,6 @@ void TestThumbnailMaker::concurrentCallsAgree()
     }
     for (size_t i = 0; i < running.size(); ++i)
         QCOMPARE(running[i].get(), expected.at(qsizetype(i) % files.size()));
-}
-
-void TestThumbnailMaker::commandLineReportsEachFile()
-{
-    if (!QFileInfo(TestSandbox::cliPath()).isExecutable())
-        QSKIP("lumisort-cli is not built");
-    const QString out = m_folder + u"/out"_s;
-    const QString turned = TestSandbox::testDataFile(u"camera/canon_hdr_NO.jpg"_s);
-    const QString text = m_folder + u"/notes.v2.jpg"_s;
-    QVERIFY(writeFile(text, "not a photo\n"_ba));
-    const auto run = [](const QStringList &args) {
-        QProcess process;
-        process.start(TestSandbox::cliPath(), args);
-        process.waitForFinished(60000);
-        return std::pair(process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()));
-    };
-    const auto [status, output] = run({u"thumbs"_s, u"--out"_s, out, turned, text});
-    QCOMPARE(status, 0);
-    QCOMPARE(output, turned + u"\tembedded\t120x160\n"_s + text + u"\tnone\t-\n"_s);
-    QCOMPARE(QImage(out + u"/canon_hdr_NO.png"_s).size(), QSize(120, 160));
-    QCOMPARE(QDir(out).entryList(QDir::Files), QStringList {u"canon_hdr_NO.png"_s});
-
-    QCOMPARE(run({u"thumbs"_s, turned, m_folder + u"/missing.jpg"_s}).first, 1);
-    QCOMPARE(run({u"thumbs"_s, u"--size"_s, turned}).first, 2);
 }
 
 LUMISORT_CORE_TEST_MAIN(TestThumbnailMaker)

@@ -153,7 +153,6 @@ void TestReassignViewController::firstPhotoAndUnknownButton_data()
     QTest::newRow("one barcode, reversed") << true << 200 << 5 << 6 << u"Mark 6 Photos as UNKNOWN"_s;
     QTest::newRow("automatic ignores reversing") << true << 202 << 0 << 6 << QString();
     QTest::newRow("one photo") << false << 200 << 0 << 1 << u"Mark 1 Photo as UNKNOWN"_s;
-    QTest::newRow("three photos") << false << 200 << 0 << 3 << u"Mark 3 Photos as UNKNOWN"_s;
 }
 
 void TestReassignViewController::firstPhotoAndUnknownButton()
@@ -262,12 +261,6 @@ void TestReassignViewController::validation_data()
     QTest::newRow("first line, trimmed") << u" 123\r\n\r\n456 "_s << false << u"123"_s << true << QString();
     // Code 39 and Code 128 can carry these; as a file name's front they would move or hide photos.
     QTest::newRow("slash") << u"4006381/333931"_s << true << u"previous"_s << false << u"\"/\""_s;
-    QTest::newRow("parent folder") << u"../../x"_s << false << u"previous"_s << false << u"\"/\""_s;
-    QTest::newRow("dot dot") << u".."_s << false << u"previous"_s << false << u"\"..\""_s;
-    QTest::newRow("hidden") << u".4006381333931"_s << true << u"previous"_s << false << u"hidden"_s;
-    QTest::newRow("tab inside") << u"400638\t1333931"_s << true << u"previous"_s << false << u"control"_s;
-    QTest::newRow("an option") << u"-4006381333931"_s << true << u"previous"_s << false << u"\"-\""_s;
-    QTest::newRow("reads reversed") << u"400638\u202e1333931"_s << true << u"previous"_s << false << u"invisible"_s;
 }
 
 void TestReassignViewController::validation()

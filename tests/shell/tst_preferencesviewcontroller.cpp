@@ -415,24 +415,16 @@ void TestPreferencesViewController::reveal()
 void TestPreferencesViewController::boundControl_data()
 {
     // Stored before opening and shown by the control named after the key; then the operator
-    // changes the control and the key follows.
+    // changes the control and the key follows: one key for each kind of control.
     QTest::addColumn<QString>("key");
     QTest::addColumn<QVariant>("stored");
     QTest::addColumn<QVariant>("written");
     const auto row = [](const QString &key, const QVariant &stored, const QVariant &written) {
         QTest::newRow(qPrintable(key)) << key << stored << written;
     };
-    row(cPrefSourcePathIsValid, true, false);
-    row(cPrefDestinationPathIsValid, false, true);
-    row(cPrefDestinationPath, u"/photos/out"_s, u"/b"_s);
-    row(cPrefAlwaysPromptForReassignmentMode, true, false);
-    row(cPrefCheckReassignedBarcodeLength, false, true);
     row(cPrefReassignedBarcodeRequiredLength, 13, 8);
     row(cPrefInputFolderSortKeySelectedIndex, 1, 0);
     row(cPrefDoUnassignedProcess, true, false);
-    row(cPrefMoveUnasignedPhotoMethodTag, 0, 1);
-    row(cPrefOriginalNameFormatTag, 1, 2);
-    row(cPrefDateFormatterTag, 5, 2);
     row(cPrefCameraCardFolderNames, u"DCIM,PRIVATE"_s, u"DCIM"_s);
 }
 

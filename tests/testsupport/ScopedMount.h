@@ -4,7 +4,9 @@
 
 // A real mount for fault tests (a full disk, another file system, a read-only
 // folder). Mounting needs privileges: when it is refused, ok() is false and
-// reason() says why, and the test skips with that message.
+// reason() says why. A test then skips with that reason, except under CI
+// (CI=true), which runs as root: there a refused mount is a fault of the machine
+// and fails the test, so a green run never hides fault tests that did not run.
 class ScopedMount
 {
 public:
@@ -34,6 +36,8 @@ public:
     bool ok() const { return m_mounted; }
     const QString &reason() const { return m_reason; }
     const QString &folder() const { return m_folder; }
+    // True under CI, where every mount must succeed.
+    static bool mountingRequired();
     // Unmounts now (lazily when busy); true when the mount is gone.
     bool unmount();
 
@@ -46,8 +50,17 @@ private:
     QString m_reason;
 };
 
+// Skips the test with the reason, or fails it where mounting is required.
+#define MOUNT_REFUSED(reason)                                                                                          \
+    do {                                                                                                               \
+        const QString why_ = QStringLiteral("mounting is not permitted here: ") + (reason);                            \
+        if (ScopedMount::mountingRequired())                                                                           \
+            QFAIL(qPrintable(why_ + QStringLiteral(" (CI=true: mount-based tests must run)")));                        \
+        QSKIP(qPrintable(why_));                                                                                       \
+    } while (false)
+
 #define SKIP_UNLESS_MOUNTED(m)                                                                                         \
     do {                                                                                                               \
         if (!(m).ok())                                                                                                 \
-            QSKIP(qPrintable(QStringLiteral("mounting is not permitted here: ") + (m).reason()));                      \
+            MOUNT_REFUSED((m).reason());                                                                               \
     } while (false)

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -157,6 +158,29 @@ bool waitUntil(const std::function<bool()> &predicate, int timeoutMs)
         QThread::msleep(2);
     }
     return true;
+}
+
+QStringList filesWithContents(const QString &folder)
+{
+    QStringList found;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        found << QDir(folder).relativeFilePath(path) + u'=' + QString::fromUtf8(readFile(path));
+    }
+    found.sort();
+    return found;
+}
+
+CliRun runCli(const QStringList &args, const QString &workingFolder, int timeoutMs)
+{
+    QProcess p;
+    if (!workingFolder.isEmpty())
+        p.setWorkingDirectory(workingFolder);
+    p.start(TestSandbox::cliPath(), args);
+    const bool ended = p.waitForFinished(timeoutMs);
+    return {ended && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
 }
 
 bool writeFile(const QString &path, const QByteArray &bytes)

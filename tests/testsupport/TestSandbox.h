@@ -41,6 +41,18 @@ private:
 // Waits (processing events) until the predicate holds or the time is up.
 bool waitUntil(const std::function<bool()> &predicate, int timeoutMs = 5000);
 
+// A finished run of the command-line tool; status -1 when it crashed or did not end in time.
+struct CliRun
+{
+    int status = -1;
+    QString out;
+    QString err;
+};
+// Runs the command-line tool (in workingFolder when given) and waits for it to end.
+CliRun runCli(const QStringList &args, const QString &workingFolder = QString(), int timeoutMs = 120000);
+
 // Writes a file with the given bytes, creating parent folders.
 bool writeFile(const QString &path, const QByteArray &bytes);
 QByteArray readFile(const QString &path);
+// Every file below the folder, hidden ones too, as sorted "relative/path=contents" lines.
+QStringList filesWithContents(const QString &folder);
