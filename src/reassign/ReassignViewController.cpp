@@ -1,5 +1,6 @@
 #include "ReassignViewController.h"
 
+#include "BarcodeEntryRules.h"
 #include "BarcodeText.h"
 #include "MyVimoNSview.h"
 #include "PromptReassignModeViewController.h"
@@ -9,17 +10,13 @@
 #include "shell/SettingsKeys.h"
 #include "shell/SettingsQueries.h"
 #include "shell/SettingsStore.h"
-#include "shell/SharedConstants.h"
 #include "support/Alert.h"
 #include "support/Dispatch.h"
-#include "support/NativePath.h"
 #include "support/NotificationCenter.h"
-#include "support/Plural.h"
 #include "support/SerialQueue.h"
 #include "support/SystemLog.h"
 #include "support/SystemSound.h"
 
-#include <QFileInfo>
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -27,11 +24,8 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QSet>
-#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -40,23 +34,10 @@ const QString cDefaultUnknownTitle = u"Mark Photos as UNKNOWN"_s;
 // The longest barcode a button title shows whole; the tooltip has all of it.
 constexpr int cTitleBarcodeChars = 24;
 
-// The title format of the unknown button: "[val1]" is the number of photos, and a word
-// written with "(s)" agrees with it ("Mark [val1] Photo(s) as UNKNOWN").
-QString unknownTitle(const QString &format, qsizetype count)
+Alert::Content contentOf(const ReassignRunText::Message &message)
 {
-    return QString(format)
-        .replace(u"[val1]"_s, QString::number(count))
-        .replace(u"(s)"_s, Plural::word(count, QString(), u"s"_s));
-}
-
-// A scan as the sheet takes it: trimmed, line endings as line feeds, the first line only.
-QString entryOf(const QString &fieldText)
-{
-    QString text = fieldText.trimmed();
-    text.replace(u'\r', u'\n');
-    text.replace(u"\n\n"_s, u"\n"_s);
-    text = text.trimmed();
-    return text.section(u'\n', 0, 0);
+    return {message.informational ? Alert::Style::Informational : Alert::Style::Warning, message.title, message.body,
+            message.buttons};
 }
 
 // Return is taken here, so it never travels on to the sheet, where it would
@@ -97,20 +78,23 @@ void playEntrySound()
 
 ReassignViewController::ReassignViewController(QWidget *parent)
     : QDialog(parent)
+    , entryPipeline(this, getWorkingQueue(),
+                    {[this] { takeFieldOutOfKeyPath(); }, [this] { return hasFieldAction(); },
+                     [this] { removeFieldAction(); }, [this] { return doValidateTextField(ibNSTextField); },
+                     [this](const QString &direction) { moveInDirection(direction); },
+                     [this](bool restoreAction) { finishEntry(restoreAction); }})
     , m_frameTimer(new QTimer(this))
 {
     setWindowModality(Qt::WindowModal);
     setWindowTitle(u"Reassign"_s);
     buildInterface();
 
-    isInsideAction = false;
     resize(820, 680);
     if (const std::optional<QString> text = SettingsStore::standard().stringForKey(cPrefReassignWindowFrame)) {
         if (const std::optional<QRect> frame = parseFrame(*text))
             resize(frame->size());
     }
-    sortedurlsWithBarcodes = QHash<QString, QString>();
-    ibAssignUnknownNSButon->setHidden(isAutomatic());
+    ibAssignUnknownNSButon->setHidden(session.isAutomatic());
 
     m_frameTimer->setSingleShot(true);
     m_frameTimer->setInterval(cFrameSettleMs);
@@ -253,14 +237,7 @@ void ReassignViewController::viewDidLoad()
 
 void ReassignViewController::storeLengthHint()
 {
-    // The rule counts characters, letters as well as digits, and lets longer codes pass.
-    SettingsStore &store = SettingsStore::standard();
-    QString hint;
-    if (store.boolForKey(cPrefCheckReassignedBarcodeLength))
-        hint = u"( Barcode must be at least "_s
-            + Plural::count(store.integerForKey(cPrefReassignedBarcodeRequiredLength), u"character"_s, u"characters"_s)
-            + u". )"_s;
-    store.setString(hint, cPrefReassignPromptString2);
+    SettingsStore::standard().setString(BarcodeEntryRules::stored().lengthHint(), cPrefReassignPromptString2);
 }
 
 void ReassignViewController::setSetting(const QVariant &value, const QString &key)
@@ -277,8 +254,8 @@ void ReassignViewController::refreshFromSettings()
     QString position;
     bool isIndex = false;
     const int index = store.stringForKey(cPrefCurIndexString).value_or(QString()).toInt(&isIndex);
-    if (isIndex && sortedurlstochange && index >= 0 && index < sortedurlstochange->size())
-        position = QString::number(index + 1) + u" of "_s + QString::number(sortedurlstochange->size());
+    if (isIndex && session.hasPhotoAt(index))
+        position = QString::number(index + 1) + u" of "_s + QString::number(session.sortedurlstochange->size());
     ibCurIndexLabel->setText(position);
     ibPromptLabel->setText(store.stringForKey(cPrefReassignPromptString).value_or(QString()));
     ibPrompt2Label->setText(store.stringForKey(cPrefReassignPromptString2).value_or(QString()));
@@ -294,14 +271,14 @@ void ReassignViewController::refreshFromSettings()
 void ReassignViewController::updateReassignButton()
 {
     // Confirming applies what the field shows, so the button says what that is.
-    if (isAutomatic()) {
+    if (session.isAutomatic()) {
         // Each barcode photo brings its own barcode, an empty field included.
-        ibReassignButton->setText(applyingReadings ? u"Reassign…"_s : u"Reassign"_s);
+        ibReassignButton->setText(session.applyingReadings ? u"Reassign…"_s : u"Reassign"_s);
         ibReassignButton->setToolTip(QString());
         ibReassignButton->setEnabled(true);
         return;
     }
-    const QString entry = entryOf(ibNSTextField->text());
+    const QString entry = BarcodeEntryRules::entryOf(ibNSTextField->text());
     ibReassignButton->setEnabled(!entry.isEmpty());
     ibReassignButton->setToolTip(entry.isEmpty() ? QString() : u"Reassign to "_s + entry);
     ibReassignButton->setText(
@@ -341,25 +318,10 @@ void ReassignViewController::reject()
 void ReassignViewController::doNotification1(const Notification &notification)
 {
     SettingsStore &store = SettingsStore::standard();
-    const QVariant readings = notification.userInfo.value(NotificationKeys::detectedCodes);
-    applyingReadings = readings.metaType() == QMetaType::fromType<QVariantMap>();
-    detectedCodes.clear();
-    if (applyingReadings) {
-        const qint64 required = store.integerForKey(cPrefReassignedBarcodeRequiredLength);
-        const bool enforced = store.boolForKey(cPrefCheckReassignedBarcodeLength);
-        const QVariantMap map = readings.toMap();
-        for (auto it = map.cbegin(); it != map.cend(); ++it) {
-            QStringList codes = it.value().toStringList();
-            // A code too short to be a barcode is offered last: most often a second, smaller code on the card.
-            std::stable_partition(codes.begin(), codes.end(), [&](const QString &code) {
-                return BarcodeText::isAcceptable(code) && !BarcodeText::lengthProblem(code, enforced, required);
-            });
-            detectedCodes.insert(it.key(), codes);
-        }
+    session.takeReadings(notification.userInfo.value(NotificationKeys::detectedCodes), BarcodeEntryRules::stored());
+    if (session.applyingReadings)
         setWindowTitle(u"Apply Barcodes"_s);
-    }
-    const bool automatic = isAutomatic();
-    ibAssignUnknownNSButon->setHidden(automatic);
+    ibAssignUnknownNSButon->setHidden(session.isAutomatic());
 
     if (const std::optional<QVariantMap> prompts = store.dictionaryForKey(cPrefReassignPromptDict)) {
         if (prompts->contains(u"unknown"_s))
@@ -368,87 +330,57 @@ void ReassignViewController::doNotification1(const Notification &notification)
         if (prompts->contains(tag))
             store.setObject(prompts->value(tag), cPrefReassignPromptString);
     }
-    if (applyingReadings)
+    if (session.applyingReadings)
         store.setString(u"Check the barcode read in this photo: Return accepts it; type or scan to correct it."_s,
                         cPrefReassignPromptString);
 
     if (std::optional<QList<QUrl>> all = urlListFrom(notification.userInfo.value(NotificationKeys::fulSortedlUrlList)))
-        fullUrlList = std::move(all);
+        session.fullUrlList = std::move(all);
 
     const std::optional<QList<QUrl>> received =
         urlListFrom(notification.userInfo.value(NotificationKeys::urlstochange));
     QString title = cDefaultUnknownTitle;
     if (const std::optional<QString> format = store.stringForKey(cPrefDoReassignAllTheseToUnknownStringFormat))
-        title = unknownTitle(*format, received ? received->size() : 0);
+        title = ReassignRunText::unknownTitle(*format, received ? received->size() : 0);
     store.setString(title, cPrefReassignAsUnknownButtonTitle);
 
-    sortedurlsWithBarcodes = QHash<QString, QString>();
     showProblem(QString());
-    setUrlsToChange(received);
-
-    QList<QUrl> sorted = urlstochange;
-    // Readings come in the browser's order, which is the order the photos were taken in.
-    if (!applyingReadings)
-        std::stable_sort(sorted.begin(), sorted.end(), [](const QUrl &a, const QUrl &b) {
-            return a.toString(QUrl::FullyEncoded) < b.toString(QUrl::FullyEncoded);
-        });
-    sortedurlstochange = sorted;
-
-    curindex = store.boolForKey(cPrefReverseAssignBarcode) ? std::max(int(sorted.size()) - 1, 0) : 0;
-    if (automatic)
-        curindex = 0;
-    curindexString = QString::number(curindex);
+    session.takePhotos(received, store.boolForKey(cPrefReverseAssignBarcode));
     // The position shown must not be the one left from the previous sheet.
-    store.setString(curindexString, cPrefCurIndexString);
-    if (!sorted.isEmpty())
-        showPhotoAt(curindex);
+    store.setString(session.curindexString, cPrefCurIndexString);
+    showPhotoAt(session.curindex);
     refreshFromSettings();
-    if (applyingReadings) {
+    if (session.applyingReadings) {
         ibNSTextField->selectAll();
         offerAgreedLength();
     }
 }
 
-bool ReassignViewController::isAutomatic() const
-{
-    return applyingReadings || SettingsQueries::isAutoReassignMode();
-}
-
 void ReassignViewController::setUrlsToChange(const std::optional<QList<QUrl>> &urls)
 {
-    if (urls)
-        urlstochange = *urls;
+    session.setUrlsToChange(urls);
 }
 
 void ReassignViewController::showPhotoAt(int index)
 {
-    if (!sortedurlstochange || index < 0 || index >= sortedurlstochange->size())
+    if (!session.hasPhotoAt(index))
         return;
     SettingsStore &store = SettingsStore::standard();
-    const QString path = sortedurlstochange->at(index).toLocalFile();
+    const QString path = session.pathAt(index);
     store.setString(path, cPrefReassignImageViewPath);
-    const bool accepted = sortedurlsWithBarcodes && sortedurlsWithBarcodes->contains(path);
-    if (accepted)
-        store.setString(sortedurlsWithBarcodes->value(path), cPrefReassignedBarcodeString);
-    else if (applyingReadings && !detectedCodes.value(path).isEmpty())
-        store.setString(detectedCodes.value(path).constFirst(), cPrefReassignedBarcodeString);
+    const std::optional<QString> accepted = session.acceptedFor(path);
+    if (const std::optional<QString> shown = accepted ? accepted : session.proposalFor(path))
+        store.setString(*shown, cPrefReassignedBarcodeString);
     refreshFromSettings();
     // The photos a Return or an arrow shows next are decoded now, so that they appear at once.
-    QStringList neighbours;
-    for (const int near : {index + 1, index - 1}) {
-        if (near >= 0 && near < sortedurlstochange->size())
-            neighbours << sortedurlstochange->at(near).toLocalFile();
-    }
-    ibNSImageView->preload(neighbours);
-    if (!applyingReadings)
+    ibNSImageView->preload(session.neighboursOf(index));
+    if (!session.applyingReadings)
         return;
     offerDetectedCodes(path);
-    const QString proposal = ibNSTextField->text();
+    // Shown, never taken: Return on it is refused like a partial scan.
     if (!accepted) {
-        // Shown, never taken: Return on it is refused like a partial scan.
-        if (std::optional<QString> rejection = rejectionOf(proposal))
-            showProblem(rejection->replace(u" was refused. "_s, u" was read in this photo. "_s)
-                        + u" Type or scan the barcode this photo shows."_s);
+        if (const std::optional<QString> problem = BarcodeEntryRules::stored().proposalProblem(ibNSTextField->text()))
+            showProblem(*problem);
     }
 }
 
@@ -456,7 +388,7 @@ void ReassignViewController::offerDetectedCodes(const QString &path)
 {
     qDeleteAll(detectedCodeButtons);
     detectedCodeButtons.clear();
-    const QStringList codes = detectedCodes.value(path);
+    const QStringList codes = session.detectedCodes.value(path);
     for (const QString &code : codes) {
         auto *button = new QPushButton(code, ibDetectedCodesRow);
         button->setToolTip(u"Put this code in the field"_s);
@@ -467,7 +399,7 @@ void ReassignViewController::offerDetectedCodes(const QString &path)
             if (m_fieldOut)
                 return;
             setSetting(code, cPrefReassignedBarcodeString);
-            showProblem(rejectionOf(code).value_or(QString()));
+            showProblem(BarcodeEntryRules::stored().rejectionOf(code).value_or(QString()));
             ibNSTextField->setFocus(Qt::OtherFocusReason);
             ibNSTextField->selectAll();
         });
@@ -480,21 +412,18 @@ void ReassignViewController::offerDetectedCodes(const QString &path)
 
 void ReassignViewController::setupBarcodeArray()
 {
-    if (!isAutomatic()) {
+    if (!session.isAutomatic()) {
         // So the next scan replaces the barcode instead of adding to it.
         Dispatch::onMain(this, [this] { ibNSTextField->selectAll(); });
         return;
     }
     SettingsStore &store = SettingsStore::standard();
     const QString barcode = store.stringForKey(cPrefReassignedBarcodeString).value_or(QString()).trimmed();
-    const std::optional<QString> problem = BarcodeText::problem(barcode);
-    if (problem) {
+    if (const std::optional<QString> problem = BarcodeText::problem(barcode)) {
         logLine(u"ReassignViewController -> setupBarcodeArray.... not recorded ["_s + barcode + u"]: "_s + *problem);
         showProblem(*problem);
-    } else if (!barcode.isEmpty() && sortedurlstochange && curindex >= 0 && curindex < sortedurlstochange->size()) {
-        if (!sortedurlsWithBarcodes)
-            sortedurlsWithBarcodes = QHash<QString, QString>();
-        sortedurlsWithBarcodes->insert(sortedurlstochange->at(curindex).toLocalFile(), barcode);
+    } else {
+        session.record(barcode);
     }
     store.removeObjectForKey(cPrefReassignedBarcodeString);
     refreshFromSettings();
@@ -506,8 +435,8 @@ void ReassignViewController::doReassign(QObject *)
 {
     // What the field shows is what is applied: an entry not yet taken with Return is
     // checked and taken now, and an emptied field brings back no barcode taken before.
-    const QString entry = entryOf(ibNSTextField->text());
-    if (const std::optional<QString> rejection = rejectionOf(entry)) {
+    const QString entry = BarcodeEntryRules::entryOf(ibNSTextField->text());
+    if (const std::optional<QString> rejection = BarcodeEntryRules::stored().rejectionOf(entry)) {
         logLine(u"ReassignViewController -> doReassign.... refused ["_s + entry + u"]"_s);
         showProblem(*rejection);
         warnAndStay(u"! BARCODE REFUSED !"_s, *rejection);
@@ -520,12 +449,12 @@ void ReassignViewController::doReassign(QObject *)
 void ReassignViewController::reassignWithStoredBarcode()
 {
     SettingsStore &store = SettingsStore::standard();
-    if (isAutomatic()) {
+    if (session.isAutomatic()) {
         setupBarcodeArray();
-        if (applyingReadings)
+        if (session.applyingReadings)
             confirmAutomaticRun();
         else
-            runAutomatic(barcodesForRun(), store.boolForKey(cPrefReverseAssignBarcode));
+            runAutomatic(session.barcodesForRun(), store.boolForKey(cPrefReverseAssignBarcode));
         return;
     }
     const QString barcode = store.stringForKey(cPrefReassignedBarcodeString).value_or(QString());
@@ -538,185 +467,82 @@ void ReassignViewController::reassignWithStoredBarcode()
         warnAndStay(u"! BARCODE REFUSED !"_s, *problem);
         return;
     }
-    const ReassignRun::Report report = ReassignRun::oneBarcode(urlstochange, barcode);
+    const ReassignRun::Report report = ReassignRun::oneBarcode(session.urlstochange, barcode);
     logLine(u"ReassignViewController -> doReassign.... one barcode ["_s + barcode + u"], journal "_s
             + report.journalPath);
     finishRun(report);
 }
 
-QHash<QString, QString> ReassignViewController::barcodesForRun() const
-{
-    QHash<QString, QString> barcodes = sortedurlsWithBarcodes.value_or(QHash<QString, QString>());
-    // A barcode photo whose code was not accepted still begins a group: one that keeps its
-    // names, where without it those photos would join the group before.
-    if (applyingReadings && sortedurlstochange) {
-        for (const QUrl &url : *sortedurlstochange)
-            barcodes.insert(url.toLocalFile(), barcodes.value(url.toLocalFile()));
-    }
-    return barcodes;
-}
-
 void ReassignViewController::confirmAutomaticRun()
 {
-    if (!fullUrlList) {
+    if (!session.fullUrlList) {
         runAutomatic({}, false);
         return;
     }
-    const QHash<QString, QString> barcodes = barcodesForRun();
+    const QHash<QString, QString> barcodes = session.barcodesForRun();
     if (refuseUnresolvedReadings(barcodes))
         return;
     const bool reverse = SettingsStore::standard().boolForKey(cPrefReverseAssignBarcode);
-    const Alert::Content summary =
-        automaticRunSummary(ReassignRun::automaticPlan(*fullUrlList, barcodes, reverse), barcodes, fullUrlList->size());
+    const ReassignRunText::Message summary = ReassignRunText::automaticRunSummary(
+        ReassignRun::automaticPlan(*session.fullUrlList, barcodes, reverse), barcodes, session.fullUrlList->size());
     QPointer<ReassignViewController> self(this);
-    Alert::beginSheet(this, summary, [self, barcodes, reverse, summary](int answer) {
+    Alert::beginSheet(this, contentOf(summary), [self, barcodes, reverse, summary](int answer) {
         if (!self)
             return;
         if (summary.buttons.size() > 1 && answer == Alert::cSecondButtonReturn)
             self->runAutomatic(barcodes, reverse);
         else
-            self->backToPhoto(self->curindex);
+            self->backToPhoto(self->session.curindex);
     });
 }
 
 bool ReassignViewController::refuseUnresolvedReadings(const QHash<QString, QString> &barcodes)
 {
-    if (!applyingReadings || !sortedurlstochange)
+    const ReassignSession::Unresolved unresolved = session.unresolvedReadings(barcodes, BarcodeEntryRules::stored());
+    if (unresolved.photos.isEmpty())
         return false;
-    // A barcode photo the operator gave no barcode, whose codes give none either: carried
-    // on as a group that keeps its names it would hide a card nobody could read.
-    const SettingsStore &store = SettingsStore::standard();
-    const bool enforced = store.boolForKey(cPrefCheckReassignedBarcodeLength);
-    const qint64 required = store.integerForKey(cPrefReassignedBarcodeRequiredLength);
-    QStringList refused;
-    int first = -1;
-    for (int i = 0; i < sortedurlstochange->size(); ++i) {
-        const QString path = sortedurlstochange->at(i).toLocalFile();
-        if (!barcodes.value(path).isEmpty())
-            continue;
-        const BarcodeText::Choice choice = BarcodeText::choose(detectedCodes.value(path), enforced, required);
-        if (choice.problem.isEmpty())
-            continue;
-        refused << NativePath::forDisplay(QFileInfo(path).fileName()) + u": "_s + choice.problem;
-        if (first < 0)
-            first = i;
-    }
-    if (refused.isEmpty())
-        return false;
-    logLine(u"ReassignViewController -> doReassign.... refused readings: "_s + refused.join(u"; "_s));
-    warnAndStay(u"! BARCODE REFUSED !"_s,
-                u"Nothing was renamed. Give "_s + Plural::word(refused.size(), u"this photo"_s, u"these photos"_s)
-                    + u" a barcode by typing or scanning it:\n\n"_s + refused.join(u"\n"_s));
-    backToPhoto(first);
+    const ReassignRunText::Message message = ReassignRunText::unresolvedReadings(unresolved.photos);
+    logLine(u"ReassignViewController -> doReassign.... refused readings: "_s + message.body);
+    warnAndStay(message);
+    backToPhoto(unresolved.first);
     return true;
 }
 
 void ReassignViewController::backToPhoto(int index)
 {
-    curindex = index;
-    curindexString = QString::number(curindex);
-    setSetting(curindexString, cPrefCurIndexString);
+    session.moveTo(index);
+    setSetting(session.curindexString, cPrefCurIndexString);
     // The code taken for it comes back into the field, ready for Return.
-    showPhotoAt(curindex);
+    showPhotoAt(session.curindex);
     ibNSTextField->setFocus(Qt::OtherFocusReason);
     ibNSTextField->selectAll();
 }
 
 void ReassignViewController::offerAgreedLength()
 {
-    SettingsStore &store = SettingsStore::standard();
-    const qint64 required = store.integerForKey(cPrefReassignedBarcodeRequiredLength);
-    if (!store.boolForKey(cPrefCheckReassignedBarcodeLength))
+    const BarcodeEntryRules rules = BarcodeEntryRules::stored();
+    const std::optional<qsizetype> agreed = rules.agreedLength(session.detectedCodes);
+    if (!agreed)
         return;
-    QSet<qsizetype> lengths;
-    for (const QStringList &codes : std::as_const(detectedCodes)) {
-        for (const QString &code : codes) {
-            if (!code.isEmpty() && BarcodeText::isAcceptable(code))
-                lengths.insert(code.size());
-        }
-    }
-    // A studio's own cards (Code 128 ids such as P26-0417) all have one length the rule was not set for.
-    if (lengths.size() != 1 || *lengths.cbegin() >= required)
-        return;
-    const qint64 agreed = *lengths.cbegin();
-    const QString characters = Plural::count(agreed, u"character"_s, u"characters"_s);
     QPointer<ReassignViewController> self(this);
-    Alert::beginSheet(
-        this,
-        {Alert::Style::Warning,
-         u"Use Barcodes of "_s + characters + u"?"_s,
-         u"Every code read on this card has "_s + characters + u", but the barcode length rule asks for at least "_s
-             + Plural::count(required, u"character"_s, u"characters"_s) + u", so each would be refused. Use "_s
-             + QString::number(agreed) + u" as the required length from now on? It can be changed again in "_s
-             + BarcodeText::lengthRulePlace() + u"."_s,
-         {u"Keep "_s + QString::number(required), u"Use "_s + QString::number(agreed)}},
-        [self, agreed](int answer) {
-            if (!self || answer != Alert::cSecondButtonReturn)
-                return;
-            SettingsStore::standard().setInteger(agreed, cPrefReassignedBarcodeRequiredLength);
-            self->storeLengthHint();
-            self->showProblem(QString());
-            self->backToPhoto(self->curindex);
-        });
-}
-
-Alert::Content ReassignViewController::automaticRunSummary(const QList<RenamePlan::Step> &plan,
-                                                           const QHash<QString, QString> &barcodeOfPath,
-                                                           qsizetype photoCount)
-{
-    // Each barcode once, in the order its group comes, with the photos that take it.
-    QStringList order;
-    QHash<QString, qsizetype> photosOf;
-    qsizetype barcodePhotos = 0;
-    for (const RenamePlan::Step &step : plan) {
-        if (barcodeOfPath.contains(step.from)) {
-            ++barcodePhotos;
-            continue;
-        }
-        // The new name is the barcode, the separator and the old name.
-        const QString barcode = QFileInfo(step.to).fileName().chopped(QFileInfo(step.from).fileName().size()
-                                                                      + cDefaultComponentSeparator1.size());
-        if (!photosOf.contains(barcode))
-            order.append(barcode);
-        ++photosOf[barcode];
-    }
-    const qsizetype renamed = plan.size() - barcodePhotos;
-    const qsizetype unaccepted = std::count_if(barcodeOfPath.cbegin(), barcodeOfPath.cend(),
-                                               [](const QString &barcode) { return barcode.isEmpty(); });
-    const qsizetype keep = photoCount - plan.size();
-    QString keeping = Plural::count(keep, u"photo keeps its name"_s, u"photos keep their names"_s);
-    if (unaccepted > 0)
-        keeping += u" ("_s
-            + Plural::count(unaccepted, u"barcode photo without a barcode begins"_s,
-                            u"barcode photos without a barcode begin"_s)
-            + u" a group that stays as it is)"_s;
-    keeping += u"."_s;
-    if (plan.isEmpty())
-        return {Alert::Style::Informational, u"Nothing to Reassign"_s, keeping, {u"OK"_s}};
-
-    constexpr qsizetype cListed = 12;
-    QStringList lines;
-    for (qsizetype i = 0; i < order.size() && i < cListed; ++i)
-        lines << order.at(i) + u": "_s + Plural::count(photosOf.value(order.at(i)), u"photo"_s, u"photos"_s);
-    if (order.size() > cListed)
-        lines << u"… and "_s + Plural::count(order.size() - cListed, u"more barcode"_s, u"more barcodes"_s);
-    lines << QString();
-    lines << Plural::count(barcodePhotos, u"barcode photo goes"_s, u"barcode photos go"_s) + u" to the trash."_s;
-    lines << keeping;
-    return {Alert::Style::Warning,
-            u"Reassign "_s + Plural::count(renamed, u"Photo"_s, u"Photos"_s) + u" to "_s
-                + Plural::count(order.size(), u"Barcode"_s, u"Barcodes"_s) + u"?"_s,
-            lines.join(u'\n'),
-            {u"Go Back"_s, u"Reassign"_s}};
+    Alert::beginSheet(this, contentOf(ReassignRunText::agreedLengthOffer(*agreed, rules.required())),
+                      [self, agreed](int answer) {
+                          if (!self || answer != Alert::cSecondButtonReturn)
+                              return;
+                          SettingsStore::standard().setInteger(*agreed, cPrefReassignedBarcodeRequiredLength);
+                          self->storeLengthHint();
+                          self->showProblem(QString());
+                          self->backToPhoto(self->session.curindex);
+                      });
 }
 
 void ReassignViewController::runAutomatic(const QHash<QString, QString> &barcodeOfPath, bool reverse)
 {
     ReassignRun::Report report;
-    if (!fullUrlList) {
+    if (!session.fullUrlList) {
         logLine(u"ReassignViewController -> doReassign.... no list of the folder's photos: nothing renamed"_s);
     } else {
-        report = ReassignRun::automatic(*fullUrlList, barcodeOfPath, reverse);
+        report = ReassignRun::automatic(*session.fullUrlList, barcodeOfPath, reverse);
         if (!report.refusal.isEmpty()) {
             warnAndStay(u"! BARCODE REFUSED !"_s, report.refusal);
             return;
@@ -741,49 +567,15 @@ void ReassignViewController::warnAndStay(const QString &message, const QString &
 void ReassignViewController::finishRun(const ReassignRun::Report &report)
 {
     if (!report.started) {
-        warnAndStay(u"! NOTHING WAS RENAMED !"_s,
-                    u"The record of the reassignment could not be written, so no photo was touched: "_s
-                        + report.journalError);
+        warnAndStay(ReassignRunText::notStarted(report.journalError));
         return;
     }
     QWidget *window = parentWidget();
     accept();
     NotificationCenter::defaultCenter().post(NotificationNames::myRefreshId,
                                              {{NotificationKeys::command, NotificationValues::refresh}});
-    // A run that went well says nothing: the next group is waiting to be scanned. A photo
-    // that kept its old name is no passing accident: the operator hears of each one, and why.
-    QStringList kept;
-    for (const RenamePlan::Outcome &outcome : report.renames) {
-        if (!outcome.renamed && !outcome.error.isEmpty())
-            kept << NativePath::forDisplay(QFileInfo(outcome.from).fileName()) + u": "_s + outcome.error;
-    }
-    for (const QString &path : report.kept)
-        kept << NativePath::forDisplay(QFileInfo(path).fileName())
-                + u": a barcode photo the trash would not take; it stays in the folder under this name"_s;
-    QString title =
-        u"! "_s + Plural::count(kept.size(), u"PHOTO KEPT ITS NAME"_s, u"PHOTOS KEPT THEIR NAMES"_s) + u" !"_s;
-    if (!report.journalError.isEmpty()) {
-        if (kept.isEmpty())
-            title = u"! THE REASSIGNMENT WAS NOT RECORDED !"_s;
-        kept << u"The photos were renamed, but the record of the run could not be completed (the next visit to the "
-                u"folder completes it): "_s
-                + report.journalError;
-    }
-    if (!kept.isEmpty())
-        Alert::beginSheet(window, {Alert::Style::Warning, title, kept.join(u'\n'), {u"OK"_s}});
-}
-
-std::optional<QString> ReassignViewController::rejectionOf(const QString &entry)
-{
-    std::optional<QString> problem = BarcodeText::problem(entry);
-    if (!problem) {
-        const SettingsStore &store = SettingsStore::standard();
-        problem = BarcodeText::lengthProblem(entry, store.boolForKey(cPrefCheckReassignedBarcodeLength),
-                                             store.integerForKey(cPrefReassignedBarcodeRequiredLength));
-    }
-    if (problem)
-        return BarcodeText::quoted(entry) + u" was refused. "_s + *problem;
-    return std::nullopt;
+    if (const std::optional<ReassignRunText::Message> kept = ReassignRunText::afterRun(report))
+        Alert::beginSheet(window, contentOf(*kept));
 }
 
 void ReassignViewController::showProblem(const QString &problem)
@@ -872,52 +664,24 @@ void ReassignViewController::doEndButtonAction(QObject *)
 
 void ReassignViewController::doTextFieldActionNew3(QLineEdit *field, const QString &direction)
 {
-    // A scanner's code and Return arrive within milliseconds, and its next burst may
-    // follow before the queued work below runs: the field leaves the key path now,
-    // so nothing typed from here on can join this entry.
-    if (!isInsideAction)
-        takeFieldOutOfKeyPath();
-    QPointer<QLineEdit> guardedField(field);
-    Dispatch::onMain(this, [this, guardedField, direction] {
-        // Kept for this entry only: a dropped entry must not overwrite what the running one restores.
-        const bool restoreAction = hasFieldAction();
-        if (isInsideAction) {
-            logLine(u"....ALREDY in progress... exiting..."_s);
-            return;
-        }
-        isInsideAction = true;
-        removeFieldAction();
-        takeFieldOutOfKeyPath();
-        const bool ok = doValidateTextField(guardedField);
+    if (field == ibNSTextField)
+        entryPipeline.submit(direction);
+}
 
-        QPointer<ReassignViewController> self(this);
-        getWorkingQueue().async([self, ok, direction, restoreAction] {
-            if (ok) {
-                Dispatch::onMain([self, direction] {
-                    if (!self)
-                        return;
-                    const QString where = direction.toLower();
-                    const bool last =
-                        self->sortedurlstochange && self->curindex >= int(self->sortedurlstochange->size()) - 1;
-                    if (where == u"return"_s && last && !self->applyingReadings)
-                        self->reassignWithStoredBarcode();
-                    else if (where == u"left"_s)
-                        self->doLeftButton();
-                    else if (where == u"leftend"_s)
-                        self->doGoToBeginning();
-                    else if (where == u"rightend"_s)
-                        self->doGoToEnd();
-                    else
-                        self->doRightButton();
-                });
-            }
-            QThread::msleep(100);
-            Dispatch::onMain([self, restoreAction] {
-                if (self)
-                    self->finishEntry(restoreAction);
-            });
-        });
-    });
+void ReassignViewController::moveInDirection(const QString &direction)
+{
+    const QString where = direction.toLower();
+    const bool last = session.sortedurlstochange && session.curindex >= int(session.sortedurlstochange->size()) - 1;
+    if (where == u"return"_s && last && !session.applyingReadings)
+        reassignWithStoredBarcode();
+    else if (where == u"left"_s)
+        doLeftButton();
+    else if (where == u"leftend"_s)
+        doGoToBeginning();
+    else if (where == u"rightend"_s)
+        doGoToEnd();
+    else
+        doRightButton();
 }
 
 void ReassignViewController::finishEntry(bool restoreAction)
@@ -930,9 +694,8 @@ void ReassignViewController::finishEntry(bool restoreAction)
     if (restoreAction)
         connectFieldAction();
     // A scan replaces the code proposed, it never adds to it.
-    if (applyingReadings)
+    if (session.applyingReadings)
         ibNSTextField->selectAll();
-    isInsideAction = false;
 }
 
 bool ReassignViewController::doValidateTextField(QLineEdit *field)
@@ -941,9 +704,9 @@ bool ReassignViewController::doValidateTextField(QLineEdit *field)
         logLine(u"ReassignViewController -> doValidateTextField.... no text field"_s);
         return false;
     }
-    const QString entry = entryOf(field->text());
+    const QString entry = BarcodeEntryRules::entryOf(field->text());
     // Shown until the next entry, so the operator knows why the field emptied.
-    const std::optional<QString> rejection = rejectionOf(entry);
+    const std::optional<QString> rejection = BarcodeEntryRules::stored().rejectionOf(entry);
     showProblem(rejection.value_or(QString()));
     if (rejection) {
         logLine(u"....Invalid Scan ["_s + entry + u"]... "_s + *rejection);
@@ -965,24 +728,19 @@ bool ReassignViewController::doValidateTextField(QLineEdit *field)
 void ReassignViewController::moveBy(int delta)
 {
     setupBarcodeArray();
-    if (!sortedurlstochange || sortedurlstochange->isEmpty())
+    if (!session.sortedurlstochange || session.sortedurlstochange->isEmpty())
         return;
-    const int last = int(sortedurlstochange->size()) - 1;
-    int next = curindex + delta;
-    if (applyingReadings && next > last) {
-        // Past the last barcode photo there is nothing left to check: the run is shown for confirming.
-        showPhotoAt(curindex);
+    const ReassignSession::Step step = session.stepBy(delta);
+    if (step.confirm) {
+        showPhotoAt(session.curindex);
         confirmAutomaticRun();
         return;
     }
-    if (next < 0 || next > last) {
+    if (step.beyondEnd)
         getSoundQueue().async([] { SystemSound::play(SystemSound::Beep); });
-        next = std::clamp(next, 0, last);
-    }
-    curindex = next;
-    curindexString = QString::number(curindex);
-    setSetting(curindexString, cPrefCurIndexString);
-    showPhotoAt(curindex);
+    session.moveTo(step.index);
+    setSetting(session.curindexString, cPrefCurIndexString);
+    showPhotoAt(session.curindex);
 }
 
 void ReassignViewController::doRightButton(QObject *)
@@ -998,25 +756,23 @@ void ReassignViewController::doLeftButton(QObject *)
 void ReassignViewController::doGoToBeginning(QObject *)
 {
     setupBarcodeArray();
-    if (!sortedurlstochange || sortedurlstochange->isEmpty())
+    if (!session.sortedurlstochange || session.sortedurlstochange->isEmpty())
         return;
-    curindex = 0;
-    curindexString = QString::number(curindex);
+    session.moveTo(0);
     Dispatch::onMain(this, [this] {
-        setSetting(curindexString, cPrefCurIndexString);
-        showPhotoAt(curindex);
+        setSetting(session.curindexString, cPrefCurIndexString);
+        showPhotoAt(session.curindex);
     });
 }
 
 void ReassignViewController::doGoToEnd(QObject *)
 {
     setupBarcodeArray();
-    if (!sortedurlstochange || sortedurlstochange->isEmpty())
+    if (!session.sortedurlstochange || session.sortedurlstochange->isEmpty())
         return;
-    curindex = int(sortedurlstochange->size()) - 1;
-    curindexString = QString::number(curindex);
-    setSetting(curindexString, cPrefCurIndexString);
-    Dispatch::onMain(this, [this] { showPhotoAt(curindex); });
+    session.moveTo(int(session.sortedurlstochange->size()) - 1);
+    setSetting(session.curindexString, cPrefCurIndexString);
+    Dispatch::onMain(this, [this] { showPhotoAt(session.curindex); });
 }
 
 // --- keys and the window ---------------------------------------------------------------
@@ -1026,7 +782,7 @@ void ReassignViewController::keyPressEvent(QKeyEvent *event)
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         // Only a Return that did not come through the field gets here: while an entry
         // is processed that is a scan arriving too soon, which is dropped — audibly.
-        if (isInsideAction || m_fieldOut) {
+        if (entryPipeline.isInsideAction || m_fieldOut) {
             logLine(u"ReassignViewController -> scan dropped: the previous entry is still being processed"_s);
             SystemSound::play(SystemSound::Beep);
         }

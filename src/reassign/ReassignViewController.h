@@ -2,7 +2,9 @@
 
 #include "ReassignImageView.h"
 #include "ReassignRun.h"
-#include "support/Alert.h"
+#include "ReassignRunText.h"
+#include "ReassignSession.h"
+#include "ScanEntryPipeline.h"
 #include "support/Notification.h"
 
 #include <QDialog>
@@ -40,20 +42,11 @@ public:
     QPushButton *ibAssignUnknownNSButon = nullptr;
     QLineEdit *ibNSTextField = nullptr;
     ReassignImageView *ibNSImageView = nullptr;
-    QString curindexString;
-    int curindex = 0;
-    QList<QUrl> urlstochange;
-    std::optional<QList<QUrl>> sortedurlstochange;
-    std::optional<QHash<QString, QString>> sortedurlsWithBarcodes;
-    bool doSlideShow = true;
-    // Applying the barcodes read in the photos: every barcode photo comes with the codes
-    // found in it (the one to propose first), and the run is shown before it is done.
-    bool applyingReadings = false;
-    QHash<QString, QStringList> detectedCodes;
+    // The photos, the place and the barcodes taken; the entry's timing and its guard.
+    ReassignSession session;
+    ScanEntryPipeline entryPipeline;
     QWidget *ibDetectedCodesRow = nullptr; // the other codes of the photo shown, one button each
     QList<QPushButton *> detectedCodeButtons;
-    bool isInsideAction = false;
-    std::optional<QList<QUrl>> fullUrlList;
 
     MyVimoNSview *contentView = nullptr;
     QLabel *ibCurIndexLabel = nullptr;
@@ -91,19 +84,11 @@ public:
     // ("right", "left", "leftend", "rightend").
     void doTextFieldActionNew3(QLineEdit *field, const QString &direction);
     bool doValidateTextField(QLineEdit *field);
-    // Why an entry cannot be taken, in words for the operator (shown under the field).
-    static std::optional<QString> rejectionOf(const QString &entry);
 
     void doRightButton(QObject *sender = nullptr);
     void doLeftButton(QObject *sender = nullptr);
     void doGoToBeginning(QObject *sender = nullptr);
     void doGoToEnd(QObject *sender = nullptr);
-
-    // Each barcode photo brings its own barcode: chosen in the settings, or when applying readings.
-    bool isAutomatic() const;
-    // The run an automatic reassignment would do, for the operator to confirm.
-    static Alert::Content automaticRunSummary(const QList<RenamePlan::Step> &plan,
-                                              const QHash<QString, QString> &barcodeOfPath, qsizetype photoCount);
 
     void windowDidResize();
     bool hasFieldAction() const { return bool(m_fieldAction); }
@@ -128,12 +113,12 @@ private:
     void connectFieldAction();
     void removeFieldAction();
     void takeFieldOutOfKeyPath();
+    void moveInDirection(const QString &direction);
     void finishEntry(bool restoreAction);
     void moveBy(int delta);
     void showPhotoAt(int index);
     void storeFrame();
     void reassignWithStoredBarcode();
-    QHash<QString, QString> barcodesForRun() const;
     void confirmAutomaticRun();
     // Stops a run while a barcode photo has only refused readings and no barcode given; true when stopped.
     bool refuseUnresolvedReadings(const QHash<QString, QString> &barcodes);
@@ -146,6 +131,7 @@ private:
     void updateReassignButton();
     void finishRun(const ReassignRun::Report &report);
     void warnAndStay(const QString &message, const QString &informative);
+    void warnAndStay(const ReassignRunText::Message &message) { warnAndStay(message.title, message.body); }
     void showProblem(const QString &problem);
 
     QMetaObject::Connection m_fieldAction;
