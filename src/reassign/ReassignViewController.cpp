@@ -5,6 +5,7 @@
 #include "MyVimoNSview.h"
 #include "PromptReassignModeViewController.h"
 #include "ReassignRules.h"
+#include "SheetFrameMemory.h"
 #include "browser/NotificationNames.h"
 #include "browser/SheetRegistry.h"
 #include "shell/SettingsKeys.h"
@@ -17,44 +18,20 @@
 #include "support/SystemLog.h"
 #include "support/SystemSound.h"
 
-#include <QFontMetrics>
-#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QTimer>
-#include <QVBoxLayout>
 
 using namespace Qt::StringLiterals;
 
 namespace {
-const QString cDefaultUnknownTitle = u"Mark Photos as UNKNOWN"_s;
-// The longest barcode a button title shows whole; the tooltip has all of it.
-constexpr int cTitleBarcodeChars = 24;
-
 Alert::Content contentOf(const ReassignRunText::Message &message)
 {
     return {message.informational ? Alert::Style::Informational : Alert::Style::Warning, message.title, message.body,
             message.buttons};
 }
-
-// Return is taken here, so it never travels on to the sheet, where it would
-// count as a scan arriving while the field is out of the way.
-class BarcodeField : public QLineEdit
-{
-public:
-    using QLineEdit::QLineEdit;
-
-protected:
-    void keyPressEvent(QKeyEvent *event) override
-    {
-        QLineEdit::keyPressEvent(event);
-        if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
-            event->accept();
-    }
-};
 
 std::optional<QList<QUrl>> urlListFrom(const QVariant &value)
 {
@@ -83,22 +60,17 @@ ReassignViewController::ReassignViewController(QWidget *parent)
                      [this] { removeFieldAction(); }, [this] { return doValidateTextField(ibNSTextField); },
                      [this](const QString &direction) { moveInDirection(direction); },
                      [this](bool restoreAction) { finishEntry(restoreAction); }})
-    , m_frameTimer(new QTimer(this))
+    , m_frame(new SheetFrameMemory(this, cPrefReassignWindowFrame))
 {
     setWindowModality(Qt::WindowModal);
     setWindowTitle(u"Reassign"_s);
-    buildInterface();
+    setupUi(this);
+    connectActions();
 
     resize(820, 680);
-    if (const std::optional<QString> text = SettingsStore::standard().stringForKey(cPrefReassignWindowFrame)) {
-        if (const std::optional<QRect> frame = parseFrame(*text))
-            resize(frame->size());
-    }
+    m_frame->restore();
     ibAssignUnknownNSButon->setHidden(session.isAutomatic());
 
-    m_frameTimer->setSingleShot(true);
-    m_frameTimer->setInterval(cFrameSettleMs);
-    connect(m_frameTimer, &QTimer::timeout, this, &ReassignViewController::storeFrame);
     viewDidLoad();
 }
 
@@ -128,85 +100,19 @@ SerialQueue &ReassignViewController::getSoundQueue()
     return *queue;
 }
 
-void ReassignViewController::buildInterface()
+void ReassignViewController::connectActions()
 {
-    contentView = new MyVimoNSview(this);
-    auto *outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    outer->addWidget(contentView);
-
-    const auto makeButton = [this](const QString &title, void (ReassignViewController::*action)(QObject *)) {
-        auto *button = new QPushButton(title, contentView);
-        // A Return the sheet receives must never press a button, and a click must
-        // leave the keyboard with the barcode field.
-        button->setAutoDefault(false);
-        button->setDefault(false);
-        button->setFocusPolicy(Qt::TabFocus);
+    const std::pair<QPushButton *, void (ReassignViewController::*)(QObject *)> actions[] = {
+        {ibBeginningButton, &ReassignViewController::doBeginningButtonAction},
+        {ibLeftButton, &ReassignViewController::doLeftButtonAction},
+        {ibRightButton, &ReassignViewController::doRightButtonAction},
+        {ibEndButton, &ReassignViewController::doEndButtonAction},
+        {ibClearButton, &ReassignViewController::doClearButton},
+        {ibCancelButton, &ReassignViewController::doCancel},
+        {ibAssignUnknownNSButon, &ReassignViewController::doSetAsUnknownButton},
+        {ibReassignButton, &ReassignViewController::doReassign}};
+    for (const auto &[button, action] : actions)
         connect(button, &QPushButton::clicked, this, [this, button, action] { (this->*action)(button); });
-        return button;
-    };
-
-    ibNSImageView = new ReassignImageView(contentView);
-    ibBeginningButton = makeButton(u"◀◀ First"_s, &ReassignViewController::doBeginningButtonAction);
-    ibLeftButton = makeButton(u"◀ Previous"_s, &ReassignViewController::doLeftButtonAction);
-    ibCurIndexLabel = new QLabel(contentView);
-    ibCurIndexLabel->setAlignment(Qt::AlignCenter);
-    ibCurIndexLabel->setMinimumWidth(60);
-    ibRightButton = makeButton(u"Next ▶"_s, &ReassignViewController::doRightButtonAction);
-    ibEndButton = makeButton(u"Last ▶▶"_s, &ReassignViewController::doEndButtonAction);
-    ibPromptLabel = new QLabel(contentView);
-    ibPromptLabel->setWordWrap(true);
-    QFont bold = ibPromptLabel->font();
-    bold.setBold(true);
-    ibPromptLabel->setFont(bold);
-    ibPrompt2Label = new QLabel(contentView);
-    ibPrompt2Label->setWordWrap(true);
-    ibNSTextField = new BarcodeField(contentView);
-    ibNSTextField->setPlaceholderText(u"Barcode"_s);
-    ibProblemLabel = new QLabel(contentView);
-    ibProblemLabel->setWordWrap(true);
-    ibProblemLabel->setStyleSheet(u"color: #b00020; font-weight: bold;"_s);
-    ibProblemLabel->hide();
-    // Shown and hidden from photo to photo: the rows above, the photo among them, keep their places.
-    QSizePolicy keepsPlace = ibProblemLabel->sizePolicy();
-    keepsPlace.setRetainSizeWhenHidden(true);
-    ibProblemLabel->setSizePolicy(keepsPlace);
-    ibProblemLabel->setMinimumHeight(ibProblemLabel->fontMetrics().lineSpacing() * 3);
-    ibClearButton = makeButton(u"Clear"_s, &ReassignViewController::doClearButton);
-    ibCancelButton = makeButton(u"Cancel"_s, &ReassignViewController::doCancel);
-    ibAssignUnknownNSButon = makeButton(cDefaultUnknownTitle, &ReassignViewController::doSetAsUnknownButton);
-    ibReassignButton = makeButton(u"Reassign"_s, &ReassignViewController::doReassign);
-
-    auto *layout = new QVBoxLayout(contentView);
-    layout->addWidget(ibNSImageView, 1);
-    auto *navigation = new QHBoxLayout;
-    navigation->addStretch();
-    navigation->addWidget(ibBeginningButton);
-    navigation->addWidget(ibLeftButton);
-    navigation->addWidget(ibCurIndexLabel);
-    navigation->addWidget(ibRightButton);
-    navigation->addWidget(ibEndButton);
-    navigation->addStretch();
-    layout->addLayout(navigation);
-    layout->addWidget(ibPromptLabel);
-    layout->addWidget(ibPrompt2Label);
-    layout->addWidget(ibNSTextField);
-    ibDetectedCodesRow = new QWidget(contentView);
-    auto *codesLayout = new QHBoxLayout(ibDetectedCodesRow);
-    codesLayout->setContentsMargins(0, 0, 0, 0);
-    codesLayout->addWidget(new QLabel(u"Codes read in this photo:"_s, ibDetectedCodesRow));
-    ibDetectedCodesRow->hide();
-    ibDetectedCodesRow->setSizePolicy(keepsPlace);
-    layout->addWidget(ibDetectedCodesRow);
-    layout->addWidget(ibProblemLabel);
-    auto *actions = new QHBoxLayout;
-    actions->addWidget(ibClearButton);
-    actions->addStretch();
-    actions->addWidget(ibCancelButton);
-    actions->addWidget(ibAssignUnknownNSButon);
-    actions->addWidget(ibReassignButton);
-    layout->addLayout(actions);
-
     connect(ibNSTextField, &QLineEdit::textChanged, this, &ReassignViewController::updateReassignButton);
     connectFieldAction();
     ibNSTextField->setFocus(Qt::OtherFocusReason);
@@ -214,20 +120,19 @@ void ReassignViewController::buildInterface()
 
 void ReassignViewController::viewDidLoad()
 {
+    // Widgets are touched on the main thread only. From another thread this never waits:
+    // the main thread may be closing the sheet and waiting for this delivery.
     QPointer<ReassignViewController> self(this);
+    const auto take = [self](const Notification &notification) {
+        if (self)
+            self->doNotification1(notification);
+    };
     NotificationCenter::defaultCenter().addObserver(this, NotificationNames::myReassignId,
-                                                    [self](const Notification &notification) {
-                                                        // Widgets are touched on the main thread only. From
-                                                        // another thread this never waits: the main thread may
-                                                        // be closing the sheet and waiting for this delivery.
-                                                        const auto take = [self, notification] {
-                                                            if (self)
-                                                                self->doNotification1(notification);
-                                                        };
+                                                    [take](const Notification &n) {
                                                         if (Dispatch::isMainThread())
-                                                            take();
+                                                            take(n);
                                                         else
-                                                            Dispatch::onMain(take);
+                                                            Dispatch::onMain([take, n] { take(n); });
                                                     });
     SettingsStore &store = SettingsStore::standard();
     store.setString(QString(), cPrefReassignedBarcodeString);
@@ -248,45 +153,14 @@ void ReassignViewController::setSetting(const QVariant &value, const QString &ke
 
 void ReassignViewController::refreshFromSettings()
 {
-    const SettingsStore &store = SettingsStore::standard();
-    ibNSImageView->setPath(store.stringForKey(cPrefReassignImageViewPath).value_or(QString()));
-    // The setting counts from 0; people count from 1.
-    QString position;
-    bool isIndex = false;
-    const int index = store.stringForKey(cPrefCurIndexString).value_or(QString()).toInt(&isIndex);
-    if (isIndex && session.hasPhotoAt(index))
-        position = QString::number(index + 1) + u" of "_s + QString::number(session.sortedurlstochange->size());
-    ibCurIndexLabel->setText(position);
-    ibPromptLabel->setText(store.stringForKey(cPrefReassignPromptString).value_or(QString()));
-    ibPrompt2Label->setText(store.stringForKey(cPrefReassignPromptString2).value_or(QString()));
-    ibAssignUnknownNSButon->setText(
-        store.stringForKey(cPrefReassignAsUnknownButtonTitle).value_or(cDefaultUnknownTitle));
-    // Setting equal text would still move the cursor and drop the selection.
-    const QString barcode = store.stringForKey(cPrefReassignedBarcodeString).value_or(QString());
-    if (ibNSTextField->text() != barcode)
-        ibNSTextField->setText(barcode);
+    showSettings(session.sortedurlstochange ? session.sortedurlstochange->size() : 0);
     updateReassignButton();
 }
 
 void ReassignViewController::updateReassignButton()
 {
-    // Confirming applies what the field shows, so the button says what that is.
-    if (session.isAutomatic()) {
-        // Each barcode photo brings its own barcode, an empty field included.
-        ibReassignButton->setText(session.applyingReadings ? u"Reassign…"_s : u"Reassign"_s);
-        ibReassignButton->setToolTip(QString());
-        ibReassignButton->setEnabled(true);
-        return;
-    }
-    const QString entry = BarcodeEntryRules::entryOf(ibNSTextField->text());
-    ibReassignButton->setEnabled(!entry.isEmpty());
-    ibReassignButton->setToolTip(entry.isEmpty() ? QString() : u"Reassign to "_s + entry);
-    ibReassignButton->setText(
-        entry.isEmpty() ? u"Reassign"_s
-                        : u"Reassign to "_s
-                + ibReassignButton->fontMetrics().elidedText(
-                    entry, Qt::ElideMiddle,
-                    ibReassignButton->fontMetrics().horizontalAdvance(QString(cTitleBarcodeChars, u'0'))));
+    showReassignButton(BarcodeEntryRules::entryOf(ibNSTextField->text()), session.isAutomatic(),
+                       session.applyingReadings);
 }
 
 void ReassignViewController::showEvent(QShowEvent *event)
@@ -304,7 +178,7 @@ void ReassignViewController::done(int result)
 {
     NotificationCenter::defaultCenter().removeObserver(this);
     removeFieldAction();
-    m_frameTimer->stop();
+    m_frame->stop();
     QDialog::done(result);
 }
 
@@ -386,16 +260,9 @@ void ReassignViewController::showPhotoAt(int index)
 
 void ReassignViewController::offerDetectedCodes(const QString &path)
 {
-    qDeleteAll(detectedCodeButtons);
-    detectedCodeButtons.clear();
-    const QStringList codes = session.detectedCodes.value(path);
-    for (const QString &code : codes) {
-        auto *button = new QPushButton(code, ibDetectedCodesRow);
-        button->setToolTip(u"Put this code in the field"_s);
-        // The keyboard stays with the field, where a scanner types.
-        button->setFocusPolicy(Qt::NoFocus);
-        button->setAutoDefault(false);
-        connect(button, &QPushButton::clicked, this, [this, code] {
+    showDetectedCodes(session.detectedCodes.value(path));
+    for (QPushButton *button : std::as_const(detectedCodeButtons)) {
+        connect(button, &QPushButton::clicked, this, [this, code = button->text()] {
             if (m_fieldOut)
                 return;
             setSetting(code, cPrefReassignedBarcodeString);
@@ -403,11 +270,7 @@ void ReassignViewController::offerDetectedCodes(const QString &path)
             ibNSTextField->setFocus(Qt::OtherFocusReason);
             ibNSTextField->selectAll();
         });
-        ibDetectedCodesRow->layout()->addWidget(button);
-        detectedCodeButtons.append(button);
     }
-    // One code is already in the field: the row is for choosing among several.
-    ibDetectedCodesRow->setVisible(codes.size() > 1);
 }
 
 void ReassignViewController::setupBarcodeArray()
@@ -578,12 +441,6 @@ void ReassignViewController::finishRun(const ReassignRun::Report &report)
         Alert::beginSheet(window, contentOf(*kept));
 }
 
-void ReassignViewController::showProblem(const QString &problem)
-{
-    ibProblemLabel->setText(problem);
-    ibProblemLabel->setVisible(!problem.isEmpty());
-}
-
 void ReassignViewController::doSetAsUnknownButton(QObject *)
 {
     setSetting(u"UNKNOWN"_s, cPrefReassignedBarcodeString);
@@ -592,7 +449,7 @@ void ReassignViewController::doSetAsUnknownButton(QObject *)
 
 void ReassignViewController::doCancel(QObject *)
 {
-    storeFrame();
+    m_frame->store();
     QDialog::reject();
 }
 
@@ -796,39 +653,10 @@ void ReassignViewController::resizeEvent(QResizeEvent *event)
 {
     QDialog::resizeEvent(event);
     windowDidResize();
-    if (isVisible())
-        m_frameTimer->start();
+    m_frame->resized();
 }
 
 void ReassignViewController::windowDidResize()
 {
-    logLine(u"ReassignViewController -> windowDidResize.... "_s + frameText(geometry()));
-}
-
-void ReassignViewController::storeFrame()
-{
-    SettingsStore::standard().setString(frameText(geometry()), cPrefReassignWindowFrame);
-}
-
-QString ReassignViewController::frameText(const QRect &frame)
-{
-    return QString::number(frame.x()) + u',' + QString::number(frame.y()) + u',' + QString::number(frame.width()) + u','
-        + QString::number(frame.height());
-}
-
-std::optional<QRect> ReassignViewController::parseFrame(const QString &text)
-{
-    const QStringList parts = text.split(u',');
-    if (parts.size() != 4)
-        return std::nullopt;
-    int values[4] = {};
-    for (int i = 0; i < 4; ++i) {
-        bool ok = false;
-        values[i] = parts.at(i).trimmed().toInt(&ok);
-        if (!ok)
-            return std::nullopt;
-    }
-    if (values[2] <= 0 || values[3] <= 0)
-        return std::nullopt;
-    return QRect(values[0], values[1], values[2], values[3]);
+    logLine(u"ReassignViewController -> windowDidResize.... "_s + SheetFrameMemory::frameText(geometry()));
 }

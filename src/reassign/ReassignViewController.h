@@ -4,6 +4,7 @@
 #include "ReassignRun.h"
 #include "ReassignRunText.h"
 #include "ReassignSession.h"
+#include "ReassignSheetUi.h"
 #include "ScanEntryPipeline.h"
 #include "support/Notification.h"
 
@@ -19,13 +20,13 @@ class MyVimoNSview;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QTimer;
+class SheetFrameMemory;
 class SerialQueue;
 
 // The reassignment sheet: shows the marked photos one by one and takes a typed
 // or hand-scanned barcode for them; confirming renames the files. What it shows
 // follows six settings, which its actions write.
-class ReassignViewController : public QDialog
+class ReassignViewController : public QDialog, public ReassignSheetUi
 {
     Q_OBJECT
 
@@ -38,29 +39,9 @@ public:
     static SerialQueue &getWorkingQueue();
     static SerialQueue &getSoundQueue();
 
-    // Fields
-    QPushButton *ibAssignUnknownNSButon = nullptr;
-    QLineEdit *ibNSTextField = nullptr;
-    ReassignImageView *ibNSImageView = nullptr;
     // The photos, the place and the barcodes taken; the entry's timing and its guard.
     ReassignSession session;
     ScanEntryPipeline entryPipeline;
-    QWidget *ibDetectedCodesRow = nullptr; // the other codes of the photo shown, one button each
-    QList<QPushButton *> detectedCodeButtons;
-
-    MyVimoNSview *contentView = nullptr;
-    QLabel *ibCurIndexLabel = nullptr;
-    QLabel *ibPromptLabel = nullptr;
-    QLabel *ibPrompt2Label = nullptr;
-    QLabel *ibProblemLabel = nullptr; // why the last entry was refused; empty otherwise
-    QPushButton *ibLeftButton = nullptr;
-    QPushButton *ibRightButton = nullptr;
-    QPushButton *ibBeginningButton = nullptr;
-    QPushButton *ibEndButton = nullptr;
-    QPushButton *ibClearButton = nullptr;
-    QPushButton *ibCancelButton = nullptr;
-    QPushButton *ibReassignButton = nullptr;
-
     // Brings every widget in line with the six settings the sheet shows.
     void refreshFromSettings();
 
@@ -93,11 +74,6 @@ public:
     void windowDidResize();
     bool hasFieldAction() const { return bool(m_fieldAction); }
 
-    // "x,y,width,height"
-    static QString frameText(const QRect &frame);
-    static std::optional<QRect> parseFrame(const QString &text);
-    static constexpr int cFrameSettleMs = 300;
-
     void done(int result) override;
     void reject() override;
 
@@ -107,7 +83,7 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
-    void buildInterface();
+    void connectActions();
     void viewDidLoad();
     void setSetting(const QVariant &value, const QString &key);
     void connectFieldAction();
@@ -117,7 +93,6 @@ private:
     void finishEntry(bool restoreAction);
     void moveBy(int delta);
     void showPhotoAt(int index);
-    void storeFrame();
     void reassignWithStoredBarcode();
     void confirmAutomaticRun();
     // Stops a run while a barcode photo has only refused readings and no barcode given; true when stopped.
@@ -132,9 +107,8 @@ private:
     void finishRun(const ReassignRun::Report &report);
     void warnAndStay(const QString &message, const QString &informative);
     void warnAndStay(const ReassignRunText::Message &message) { warnAndStay(message.title, message.body); }
-    void showProblem(const QString &problem);
 
     QMetaObject::Connection m_fieldAction;
     bool m_fieldOut = false;
-    QTimer *m_frameTimer = nullptr;
+    SheetFrameMemory *m_frame;
 };

@@ -5,6 +5,7 @@
 #include "model/ThumbnailMaker.h"
 #include "reassign/MyVimoNSview.h"
 #include "reassign/ReassignViewController.h"
+#include "reassign/SheetFrameMemory.h"
 #include "shell/FactoryDefaults.h"
 #include "shell/SettingsKeys.h"
 #include "shell/SettingsStore.h"
@@ -405,7 +406,7 @@ void TestReassignViewController::windowFrameKeptOnCancelOnly()
     m_sheet->resize(700, 560);
     m_sheet->ibCancelButton->click();
     QTRY_VERIFY(!m_sheet);
-    const std::optional<QRect> frame = ReassignViewController::parseFrame(setting(cPrefReassignWindowFrame));
+    const std::optional<QRect> frame = SheetFrameMemory::parseFrame(setting(cPrefReassignWindowFrame));
     QVERIFY(frame);
     QCOMPARE(frame->size(), QSize(700, 560));
     for (const QUrl &url : std::as_const(m_urls))
@@ -417,8 +418,8 @@ void TestReassignViewController::windowFrameKeptOnCancelOnly()
     m_sheet->resize(760, 600);
     m_sheet->ibAssignUnknownNSButon->click();
     QTRY_VERIFY(!m_sheet);
-    QTest::qWait(ReassignViewController::cFrameSettleMs + 100);
-    QCOMPARE(ReassignViewController::parseFrame(setting(cPrefReassignWindowFrame))->size(), QSize(700, 560));
+    QTest::qWait(SheetFrameMemory::cFrameSettleMs + 100);
+    QCOMPARE(SheetFrameMemory::parseFrame(setting(cPrefReassignWindowFrame))->size(), QSize(700, 560));
 }
 
 void TestReassignViewController::automaticModeRecordsBarcodesAndRenames()
