@@ -24,6 +24,19 @@ QString ReassignRunText::unknownTitle(const QString &format, qsizetype count)
         .replace(u"(s)"_s, Plural::word(count, QString(), u"s"_s));
 }
 
+std::optional<QVariant> ReassignRunText::prompt(const std::optional<QVariantMap> &prompts, qint64 mode,
+                                                bool applyingReadings)
+{
+    if (applyingReadings)
+        return u"Check the barcode read in this photo: Return accepts it; type or scan to correct it."_s;
+    std::optional<QVariant> chosen;
+    if (prompts && prompts->contains(u"unknown"_s))
+        chosen = prompts->value(u"unknown"_s);
+    if (prompts && prompts->contains(QString::number(mode)))
+        chosen = prompts->value(QString::number(mode));
+    return chosen;
+}
+
 ReassignRunText::Message ReassignRunText::automaticRunSummary(const QList<RenamePlan::Step> &plan,
                                                               const QHash<QString, QString> &barcodeOfPath,
                                                               qsizetype photoCount)

@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 #include <optional>
 
 // What the reassignment sheet says about a run, before and after it: the
@@ -24,6 +25,10 @@ public:
     // The unknown button's title: "[val1]" is the number of photos, and a word written
     // with "(s)" agrees with it ("Mark [val1] Photo(s) as UNKNOWN").
     static QString unknownTitle(const QString &format, qsizetype count);
+    // The first prompt line: the one the prompts setting gives for the mode, else its
+    // general one; applying readings has its own.
+    static std::optional<QVariant> prompt(const std::optional<QVariantMap> &prompts, qint64 mode,
+                                          bool applyingReadings);
     // The run an automatic reassignment would do, for the operator to confirm with
     // the second button; a plan renaming nothing has only one.
     static Message automaticRunSummary(const QList<RenamePlan::Step> &plan,

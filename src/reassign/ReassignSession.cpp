@@ -2,6 +2,7 @@
 
 #include "BarcodeEntryRules.h"
 #include "BarcodeText.h"
+#include "browser/NotificationNames.h"
 #include "shell/SettingsQueries.h"
 
 #include <algorithm>
@@ -15,6 +16,22 @@ void ReassignSession::takeReadings(const QVariant &readings, const BarcodeEntryR
     const QVariantMap map = readings.toMap();
     for (auto it = map.cbegin(); it != map.cend(); ++it)
         detectedCodes.insert(it.key(), rules.proposalOrder(it.value().toStringList()));
+}
+
+namespace {
+std::optional<QList<QUrl>> urlListFrom(const QVariant &value)
+{
+    if (value.metaType() != QMetaType::fromType<QList<QUrl>>())
+        return std::nullopt;
+    return value.value<QList<QUrl>>();
+}
+} // namespace
+
+std::optional<QList<QUrl>> ReassignSession::takeFolder(const QVariantMap &userInfo)
+{
+    if (std::optional<QList<QUrl>> all = urlListFrom(userInfo.value(NotificationKeys::fulSortedlUrlList)))
+        fullUrlList = std::move(all);
+    return urlListFrom(userInfo.value(NotificationKeys::urlstochange));
 }
 
 void ReassignSession::setUrlsToChange(const std::optional<QList<QUrl>> &urls)

@@ -32,6 +32,9 @@ public:
     // readings: the codes read, by photo path, when applying them; anything else otherwise.
     void takeReadings(const QVariant &readings, const BarcodeEntryRules &rules);
     void setUrlsToChange(const std::optional<QList<QUrl>> &urls);
+    // From the browser's message: keeps the folder's photos when it lists them, and
+    // gives the marked photos, when it lists them.
+    std::optional<QList<QUrl>> takeFolder(const QVariantMap &userInfo);
     // A new list of photos: earlier barcodes are forgotten and the first photo chosen.
     void takePhotos(const std::optional<QList<QUrl>> &received, bool reverse);
     // Each barcode photo brings its own barcode: chosen in the settings, or when applying readings.

@@ -4,12 +4,16 @@
 #include "ReassignImageView.h"
 #include "shell/SettingsKeys.h"
 #include "shell/SettingsStore.h"
+#include "support/Dispatch.h"
+#include "support/SystemLog.h"
+#include "support/SystemSound.h"
 
 #include <QDialog>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -142,6 +146,53 @@ void ReassignSheetUi::showProblem(const QString &problem)
 {
     ibProblemLabel->setText(problem);
     ibProblemLabel->setVisible(!problem.isEmpty());
+}
+
+void ReassignSheetUi::takeFieldOut()
+{
+    // Focus goes to the content view first: hiding the focused field would hand
+    // the keys to whatever comes next in the focus chain.
+    fieldOut = true;
+    contentView->setFocus(Qt::OtherFocusReason);
+    // Read-only as well: it takes no text even when sent keys directly.
+    ibNSTextField->setReadOnly(true);
+}
+
+void ReassignSheetUi::bringFieldBack(bool selectAll)
+{
+    ibNSTextField->setReadOnly(false);
+    fieldOut = false;
+    ibNSTextField->setFocus(Qt::OtherFocusReason);
+    if (selectAll)
+        ibNSTextField->selectAll();
+}
+
+Alert::Content ReassignSheetUi::alertOf(const ReassignRunText::Message &message)
+{
+    return {message.informational ? Alert::Style::Informational : Alert::Style::Warning, message.title, message.body,
+            message.buttons};
+}
+
+void ReassignSheetUi::warnOver(QDialog *sheet, const QString &message, const QString &informative)
+{
+    QPointer<QDialog> guarded(sheet);
+    Dispatch::inBackground([guarded, message, informative] {
+        SystemSound::play(SystemSound::Beep);
+        Dispatch::onMain([guarded, message, informative] {
+            if (guarded)
+                Alert::beginSheet(guarded, {Alert::Style::Warning, message, informative, {u"OK"_s}});
+        });
+    });
+}
+
+void ReassignSheetUi::playEntrySound()
+{
+    if (SystemSound::exists(u"Glass"_s))
+        SystemSound::play(SystemSound::Glass);
+    else if (SystemSound::exists(u"Purr"_s))
+        SystemSound::play(SystemSound::Purr);
+    else
+        logLine(u"point cannot find sound"_s);
 }
 
 void ReassignSheetUi::showReassignButton(const QString &entry, bool automatic, bool confirmsFirst)

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "ReassignRunText.h"
+#include "support/Alert.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -41,6 +44,17 @@ public:
     // The six settings the sheet shows; the position counts photoCount photos.
     void showSettings(qsizetype photoCount);
     void showProblem(const QString &problem);
+    // While an entry is dealt with the field takes no key, yet stays where it is, so
+    // that nothing on the sheet blinks or moves at each Return.
+    void takeFieldOut();
+    void bringFieldBack(bool selectAll);
+    bool fieldOut = false;
+
+    static Alert::Content alertOf(const ReassignRunText::Message &message);
+    // A beep, then a warning over the sheet; the sheet stays open.
+    static void warnOver(QDialog *sheet, const QString &message, const QString &informative);
+    // An entry taken: heard once its field is back.
+    static void playEntrySound();
     // Confirming applies what the field shows, so the button says what that is; in an
     // automatic run each barcode photo brings its own barcode, an empty field included.
     void showReassignButton(const QString &entry, bool automatic, bool confirmsFirst);

@@ -26,38 +26,13 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
-Alert::Content contentOf(const ReassignRunText::Message &message)
-{
-    return {message.informational ? Alert::Style::Informational : Alert::Style::Warning, message.title, message.body,
-            message.buttons};
-}
-
-std::optional<QList<QUrl>> urlListFrom(const QVariant &value)
-{
-    if (value.metaType() != QMetaType::fromType<QList<QUrl>>())
-        return std::nullopt;
-    return value.value<QList<QUrl>>();
-}
-
-void playEntrySound()
-{
-    if (SystemSound::exists(u"Glass"_s))
-        SystemSound::play(SystemSound::Glass);
-    else if (SystemSound::exists(u"Purr"_s))
-        SystemSound::play(SystemSound::Purr);
-    else
-        logLine(u"point cannot find sound"_s);
-}
-} // namespace
-
 // --- the sheet ---------------------------------------------------------------------
 
 ReassignViewController::ReassignViewController(QWidget *parent)
     : QDialog(parent)
     , entryPipeline(this, getWorkingQueue(),
-                    {[this] { takeFieldOutOfKeyPath(); }, [this] { return hasFieldAction(); },
-                     [this] { removeFieldAction(); }, [this] { return doValidateTextField(ibNSTextField); },
+                    {[this] { takeFieldOut(); }, [this] { return hasFieldAction(); }, [this] { removeFieldAction(); },
+                     [this] { return doValidateTextField(ibNSTextField); },
                      [this](const QString &direction) { moveInDirection(direction); },
                      [this](bool restoreAction) { finishEntry(restoreAction); }})
     , m_frame(new SheetFrameMemory(this, cPrefReassignWindowFrame))
@@ -170,7 +145,7 @@ void ReassignViewController::showEvent(QShowEvent *event)
         return;
     SettingsStore::standard().removeObjectForKey(cPrefReassignImageViewPath);
     refreshFromSettings();
-    if (!m_fieldOut)
+    if (!fieldOut)
         ibNSTextField->setFocus(Qt::OtherFocusReason);
 }
 
@@ -197,22 +172,12 @@ void ReassignViewController::doNotification1(const Notification &notification)
         setWindowTitle(u"Apply Barcodes"_s);
     ibAssignUnknownNSButon->setHidden(session.isAutomatic());
 
-    if (const std::optional<QVariantMap> prompts = store.dictionaryForKey(cPrefReassignPromptDict)) {
-        if (prompts->contains(u"unknown"_s))
-            store.setObject(prompts->value(u"unknown"_s), cPrefReassignPromptString);
-        const QString tag = QString::number(store.integerForKey(cPrefRadioSet1SelectedTag));
-        if (prompts->contains(tag))
-            store.setObject(prompts->value(tag), cPrefReassignPromptString);
-    }
-    if (session.applyingReadings)
-        store.setString(u"Check the barcode read in this photo: Return accepts it; type or scan to correct it."_s,
-                        cPrefReassignPromptString);
+    if (const std::optional<QVariant> prompt =
+            ReassignRunText::prompt(store.dictionaryForKey(cPrefReassignPromptDict),
+                                    store.integerForKey(cPrefRadioSet1SelectedTag), session.applyingReadings))
+        store.setObject(*prompt, cPrefReassignPromptString);
 
-    if (std::optional<QList<QUrl>> all = urlListFrom(notification.userInfo.value(NotificationKeys::fulSortedlUrlList)))
-        session.fullUrlList = std::move(all);
-
-    const std::optional<QList<QUrl>> received =
-        urlListFrom(notification.userInfo.value(NotificationKeys::urlstochange));
+    const std::optional<QList<QUrl>> received = session.takeFolder(notification.userInfo);
     QString title = cDefaultUnknownTitle;
     if (const std::optional<QString> format = store.stringForKey(cPrefDoReassignAllTheseToUnknownStringFormat))
         title = ReassignRunText::unknownTitle(*format, received ? received->size() : 0);
@@ -263,7 +228,7 @@ void ReassignViewController::offerDetectedCodes(const QString &path)
     showDetectedCodes(session.detectedCodes.value(path));
     for (QPushButton *button : std::as_const(detectedCodeButtons)) {
         connect(button, &QPushButton::clicked, this, [this, code = button->text()] {
-            if (m_fieldOut)
+            if (fieldOut)
                 return;
             setSetting(code, cPrefReassignedBarcodeString);
             showProblem(BarcodeEntryRules::stored().rejectionOf(code).value_or(QString()));
@@ -349,7 +314,7 @@ void ReassignViewController::confirmAutomaticRun()
     const ReassignRunText::Message summary = ReassignRunText::automaticRunSummary(
         ReassignRun::automaticPlan(*session.fullUrlList, barcodes, reverse), barcodes, session.fullUrlList->size());
     QPointer<ReassignViewController> self(this);
-    Alert::beginSheet(this, contentOf(summary), [self, barcodes, reverse, summary](int answer) {
+    Alert::beginSheet(this, alertOf(summary), [self, barcodes, reverse, summary](int answer) {
         if (!self)
             return;
         if (summary.buttons.size() > 1 && answer == Alert::cSecondButtonReturn)
@@ -388,7 +353,7 @@ void ReassignViewController::offerAgreedLength()
     if (!agreed)
         return;
     QPointer<ReassignViewController> self(this);
-    Alert::beginSheet(this, contentOf(ReassignRunText::agreedLengthOffer(*agreed, rules.required())),
+    Alert::beginSheet(this, alertOf(ReassignRunText::agreedLengthOffer(*agreed, rules.required())),
                       [self, agreed](int answer) {
                           if (!self || answer != Alert::cSecondButtonReturn)
                               return;
@@ -415,18 +380,6 @@ void ReassignViewController::runAutomatic(const QHash<QString, QString> &barcode
     finishRun(report);
 }
 
-void ReassignViewController::warnAndStay(const QString &message, const QString &informative)
-{
-    QPointer<ReassignViewController> self(this);
-    Dispatch::inBackground([self, message, informative] {
-        SystemSound::play(SystemSound::Beep);
-        Dispatch::onMain([self, message, informative] {
-            if (self)
-                Alert::beginSheet(self, {Alert::Style::Warning, message, informative, {u"OK"_s}});
-        });
-    });
-}
-
 void ReassignViewController::finishRun(const ReassignRun::Report &report)
 {
     if (!report.started) {
@@ -438,7 +391,7 @@ void ReassignViewController::finishRun(const ReassignRun::Report &report)
     NotificationCenter::defaultCenter().post(NotificationNames::myRefreshId,
                                              {{NotificationKeys::command, NotificationValues::refresh}});
     if (const std::optional<ReassignRunText::Message> kept = ReassignRunText::afterRun(report))
-        Alert::beginSheet(window, contentOf(*kept));
+        Alert::beginSheet(window, alertOf(*kept));
 }
 
 void ReassignViewController::doSetAsUnknownButton(QObject *)
@@ -479,17 +432,6 @@ void ReassignViewController::removeFieldAction()
 {
     disconnect(m_fieldAction);
     m_fieldAction = {};
-}
-
-void ReassignViewController::takeFieldOutOfKeyPath()
-{
-    // Focus goes to the content view first: hiding the focused field would hand
-    // the keys to whatever comes next in the focus chain.
-    m_fieldOut = true;
-    contentView->setFocus(Qt::OtherFocusReason);
-    // Read-only as well: it takes no text even when sent keys directly. It stays where it is,
-    // so that nothing on the sheet blinks or moves at each Return.
-    ibNSTextField->setReadOnly(true);
 }
 
 void ReassignViewController::doTextFieldAction(QObject *)
@@ -544,15 +486,11 @@ void ReassignViewController::moveInDirection(const QString &direction)
 void ReassignViewController::finishEntry(bool restoreAction)
 {
     getSoundQueue().async(playEntrySound);
-    ibNSTextField->setReadOnly(false);
-    m_fieldOut = false;
+    // A scan replaces the code proposed, it never adds to it.
+    bringFieldBack(session.applyingReadings);
     update();
-    ibNSTextField->setFocus(Qt::OtherFocusReason);
     if (restoreAction)
         connectFieldAction();
-    // A scan replaces the code proposed, it never adds to it.
-    if (session.applyingReadings)
-        ibNSTextField->selectAll();
 }
 
 bool ReassignViewController::doValidateTextField(QLineEdit *field)
@@ -639,7 +577,7 @@ void ReassignViewController::keyPressEvent(QKeyEvent *event)
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         // Only a Return that did not come through the field gets here: while an entry
         // is processed that is a scan arriving too soon, which is dropped — audibly.
-        if (entryPipeline.isInsideAction || m_fieldOut) {
+        if (entryPipeline.isInsideAction || fieldOut) {
             logLine(u"ReassignViewController -> scan dropped: the previous entry is still being processed"_s);
             SystemSound::play(SystemSound::Beep);
         }

@@ -88,7 +88,6 @@ private:
     void setSetting(const QVariant &value, const QString &key);
     void connectFieldAction();
     void removeFieldAction();
-    void takeFieldOutOfKeyPath();
     void moveInDirection(const QString &direction);
     void finishEntry(bool restoreAction);
     void moveBy(int delta);
@@ -105,10 +104,9 @@ private:
     void offerDetectedCodes(const QString &path);
     void updateReassignButton();
     void finishRun(const ReassignRun::Report &report);
-    void warnAndStay(const QString &message, const QString &informative);
-    void warnAndStay(const ReassignRunText::Message &message) { warnAndStay(message.title, message.body); }
+    void warnAndStay(const QString &message, const QString &informative) { warnOver(this, message, informative); }
+    void warnAndStay(const ReassignRunText::Message &message) { warnOver(this, message.title, message.body); }
 
     QMetaObject::Connection m_fieldAction;
-    bool m_fieldOut = false;
     SheetFrameMemory *m_frame;
 };
