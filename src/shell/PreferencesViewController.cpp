@@ -2,6 +2,7 @@
 
 #include "AppPaths.h"
 #include "CompanionSettings.h"
+#include "DailyFolderChoice.h"
 #include "FolderSettings.h"
 #include "LogPaths.h"
 #include "SettingsBinder.h"
@@ -42,9 +43,8 @@ using namespace Qt::StringLiterals;
 const QString PreferencesViewController::cSegueIdentifier = u"dummyButtonSegue2"_s;
 
 namespace {
-const QString cDefaultDailyPattern = u"MM-dd-yyyy"_s;
-const QString cDefaultUserPattern = u"yyyyMMdd"_s;
-const QString cNoDailyFolderExample = u"< NOT Creating SubFolder>"_s;
+const QString &cDefaultDailyPattern = DailyFolderChoice::cDefaultPattern;
+const QString &cDefaultUserPattern = DailyFolderChoice::cDefaultOwnPattern;
 
 constexpr int cRevealSourceTag = 100;
 constexpr int cRevealDestinationTag = 101;
@@ -79,11 +79,9 @@ QString storedText(const QString &key)
     return SettingsBinder::storedText(key);
 }
 
-// An empty own pattern stands for the default one.
 std::optional<QString> ownPatternProblem(const QString &text)
 {
-    const QString pattern = text.trimmed();
-    return pattern.isEmpty() ? std::nullopt : DestinationPathRules::dailyFolderPatternProblem(pattern);
+    return DailyFolderChoice::ownPatternProblem(text);
 }
 
 void openIfPresent(const std::optional<QString> &path)
@@ -531,66 +529,7 @@ void PreferencesViewController::ibClickOnDateFormatter(QObject *sender)
 
 void PreferencesViewController::applyDateFormatterTag(qint64 tag)
 {
-    using DateStyle = DestinationPathRules::DateStyle;
-    QString pattern = store().stringForKey(cPrefDailyFolderDateFormat).value_or(cDefaultDailyPattern);
-    store().setBool(true, cPrefEnableUserDefinedDateFormatter);
-    std::function<QString(const QDateTime &)> formatter;
-    const auto withStyle = [](DateStyle style) {
-        return [style](const QDateTime &moment) { return DestinationPathRules::formatDate(moment, style); };
-    };
-    const auto withPattern = [](const QString &text) {
-        return [text](const QDateTime &moment) { return DestinationPathRules::formatDate(moment, text); };
-    };
-    switch (tag) {
-    case 0:
-        break;
-    case 1:
-        pattern = cDefaultDailyPattern;
-        formatter = withPattern(pattern);
-        break;
-    // The styles only name the example: the folders keep the stored pattern.
-    case 2:
-        formatter = withStyle(DateStyle::Short);
-        break;
-    case 3:
-        formatter = withStyle(DateStyle::Medium);
-        break;
-    case 4:
-        formatter = withStyle(DateStyle::Long);
-        break;
-    case 5:
-        formatter = withStyle(DateStyle::Full);
-        break;
-    case 6: {
-        store().setBool(false, cPrefEnableUserDefinedDateFormatter);
-        QString own = store().stringForKey(cPrefUserDefinedDateFormatter).value_or(QString()).trimmed();
-        if (own.isEmpty())
-            own = cDefaultUserPattern;
-        if (DestinationPathRules::dailyFolderPatternProblem(own)) {
-            // The folders keep the last pattern that names a folder of its own.
-            logLine(u"PreferencesViewController -> ibClickOnDateFormatter.... own pattern refused: "_s + own);
-            showStoredValues();
-            return;
-        }
-        pattern = own;
-        formatter = withPattern(pattern);
-        break;
-    }
-    default:
-        break;
-    }
-    const std::optional<QString> example =
-        formatter ? std::optional<QString>(formatter(DestinationPathRules::now())) : std::nullopt;
-    if (tag == 0) {
-        store().setString(cNoDailyFolderExample, cPrefDailyFolderDateFormatExample);
-        // Removed rather than emptied: no stored pattern is what means "no daily folder".
-        store().removeObjectForKey(cPrefDailyFolderDateFormat);
-    } else {
-        store().setObject(example ? QVariant(*example) : QVariant(), cPrefDailyFolderDateFormatExample);
-        store().setString(pattern, cPrefDailyFolderDateFormat);
-    }
-    logLine(u"PreferencesViewController -> ibClickOnDateFormatter.... tag="_s + QString::number(tag) + u" pattern="_s
-            + storedText(cPrefDailyFolderDateFormat) + u" example="_s + example.value_or(cNoDailyFolderExample));
+    DailyFolderChoice::apply(tag);
     showStoredValues();
 }
 
