@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 
 // The daily folder's name as the preferences choose it: a choice (0 none, 1 the
 // default pattern, 2 to 5 the date styles, 6 the operator's own pattern) sets the
