@@ -2,7 +2,10 @@
 
 #include "ReassignImageView.h"
 #include "ReassignRun.h"
-#include "support/Alert.h"
+#include "ReassignRunText.h"
+#include "ReassignSession.h"
+#include "ReassignSheetUi.h"
+#include "ScanEntryPipeline.h"
 #include "support/Notification.h"
 
 #include <QDialog>
@@ -17,13 +20,13 @@ class MyVimoNSview;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QTimer;
+class SheetFrameMemory;
 class SerialQueue;
 
 // The reassignment sheet: shows the marked photos one by one and takes a typed
 // or hand-scanned barcode for them; confirming renames the files. What it shows
 // follows six settings, which its actions write.
-class ReassignViewController : public QDialog
+class ReassignViewController : public QDialog, public ReassignSheetUi
 {
     Q_OBJECT
 
@@ -36,38 +39,9 @@ public:
     static SerialQueue &getWorkingQueue();
     static SerialQueue &getSoundQueue();
 
-    // Fields
-    QPushButton *ibAssignUnknownNSButon = nullptr;
-    QLineEdit *ibNSTextField = nullptr;
-    ReassignImageView *ibNSImageView = nullptr;
-    QString curindexString;
-    int curindex = 0;
-    QList<QUrl> urlstochange;
-    std::optional<QList<QUrl>> sortedurlstochange;
-    std::optional<QHash<QString, QString>> sortedurlsWithBarcodes;
-    bool doSlideShow = true;
-    // Applying the barcodes read in the photos: every barcode photo comes with the codes
-    // found in it (the one to propose first), and the run is shown before it is done.
-    bool applyingReadings = false;
-    QHash<QString, QStringList> detectedCodes;
-    QWidget *ibDetectedCodesRow = nullptr; // the other codes of the photo shown, one button each
-    QList<QPushButton *> detectedCodeButtons;
-    bool isInsideAction = false;
-    std::optional<QList<QUrl>> fullUrlList;
-
-    MyVimoNSview *contentView = nullptr;
-    QLabel *ibCurIndexLabel = nullptr;
-    QLabel *ibPromptLabel = nullptr;
-    QLabel *ibPrompt2Label = nullptr;
-    QLabel *ibProblemLabel = nullptr; // why the last entry was refused; empty otherwise
-    QPushButton *ibLeftButton = nullptr;
-    QPushButton *ibRightButton = nullptr;
-    QPushButton *ibBeginningButton = nullptr;
-    QPushButton *ibEndButton = nullptr;
-    QPushButton *ibClearButton = nullptr;
-    QPushButton *ibCancelButton = nullptr;
-    QPushButton *ibReassignButton = nullptr;
-
+    // The photos, the place and the barcodes taken; the entry's timing and its guard.
+    ReassignSession session;
+    ScanEntryPipeline entryPipeline;
     // Brings every widget in line with the six settings the sheet shows.
     void refreshFromSettings();
 
@@ -91,27 +65,14 @@ public:
     // ("right", "left", "leftend", "rightend").
     void doTextFieldActionNew3(QLineEdit *field, const QString &direction);
     bool doValidateTextField(QLineEdit *field);
-    // Why an entry cannot be taken, in words for the operator (shown under the field).
-    static std::optional<QString> rejectionOf(const QString &entry);
 
     void doRightButton(QObject *sender = nullptr);
     void doLeftButton(QObject *sender = nullptr);
     void doGoToBeginning(QObject *sender = nullptr);
     void doGoToEnd(QObject *sender = nullptr);
 
-    // Each barcode photo brings its own barcode: chosen in the settings, or when applying readings.
-    bool isAutomatic() const;
-    // The run an automatic reassignment would do, for the operator to confirm.
-    static Alert::Content automaticRunSummary(const QList<RenamePlan::Step> &plan,
-                                              const QHash<QString, QString> &barcodeOfPath, qsizetype photoCount);
-
     void windowDidResize();
     bool hasFieldAction() const { return bool(m_fieldAction); }
-
-    // "x,y,width,height"
-    static QString frameText(const QRect &frame);
-    static std::optional<QRect> parseFrame(const QString &text);
-    static constexpr int cFrameSettleMs = 300;
 
     void done(int result) override;
     void reject() override;
@@ -122,18 +83,16 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
-    void buildInterface();
+    void connectActions();
     void viewDidLoad();
     void setSetting(const QVariant &value, const QString &key);
     void connectFieldAction();
     void removeFieldAction();
-    void takeFieldOutOfKeyPath();
+    void moveInDirection(const QString &direction);
     void finishEntry(bool restoreAction);
     void moveBy(int delta);
     void showPhotoAt(int index);
-    void storeFrame();
     void reassignWithStoredBarcode();
-    QHash<QString, QString> barcodesForRun() const;
     void confirmAutomaticRun();
     // Stops a run while a barcode photo has only refused readings and no barcode given; true when stopped.
     bool refuseUnresolvedReadings(const QHash<QString, QString> &barcodes);
@@ -145,10 +104,9 @@ private:
     void offerDetectedCodes(const QString &path);
     void updateReassignButton();
     void finishRun(const ReassignRun::Report &report);
-    void warnAndStay(const QString &message, const QString &informative);
-    void showProblem(const QString &problem);
+    void warnAndStay(const QString &message, const QString &informative) { warnOver(this, message, informative); }
+    void warnAndStay(const ReassignRunText::Message &message) { warnOver(this, message.title, message.body); }
 
     QMetaObject::Connection m_fieldAction;
-    bool m_fieldOut = false;
-    QTimer *m_frameTimer = nullptr;
+    SheetFrameMemory *m_frame;
 };

@@ -1,6 +1,8 @@
 #include "PreferencesViewController.h"
 
 #include "AppPaths.h"
+#include "DailyFolderChoice.h"
+#include "SettingsBinder.h"
 #include "filing/DestinationPathRules.h"
 #include "settings/CompanionSettings.h"
 #include "settings/FolderSettings.h"
@@ -41,9 +43,8 @@ using namespace Qt::StringLiterals;
 const QString PreferencesViewController::cSegueIdentifier = u"dummyButtonSegue2"_s;
 
 namespace {
-const QString cDefaultDailyPattern = u"MM-dd-yyyy"_s;
-const QString cDefaultUserPattern = u"yyyyMMdd"_s;
-const QString cNoDailyFolderExample = u"< NOT Creating SubFolder>"_s;
+const QString &cDefaultDailyPattern = DailyFolderChoice::cDefaultPattern;
+const QString &cDefaultUserPattern = DailyFolderChoice::cDefaultOwnPattern;
 
 constexpr int cRevealSourceTag = 100;
 constexpr int cRevealDestinationTag = 101;
@@ -73,31 +74,14 @@ void showText(QLineEdit *field, const QString &text)
         field->setText(text);
 }
 
-void showBool(QCheckBox *box, const QString &key)
-{
-    const QSignalBlocker blocker(box);
-    box->setChecked(store().boolForKey(key));
-}
-
-void showTaggedItem(QComboBox *popUp, const QString &key)
-{
-    const QSignalBlocker blocker(popUp);
-    popUp->setCurrentIndex(popUp->findData(int(store().integerForKey(key))));
-}
-
 QString storedText(const QString &key)
 {
-    const QVariant value = store().objectForKey(key);
-    if (value.typeId() == QMetaType::QVariantList)
-        return value.toStringList().join(u',');
-    return store().stringForKey(key).value_or(QString());
+    return SettingsBinder::storedText(key);
 }
 
-// An empty own pattern stands for the default one.
 std::optional<QString> ownPatternProblem(const QString &text)
 {
-    const QString pattern = text.trimmed();
-    return pattern.isEmpty() ? std::nullopt : DestinationPathRules::dailyFolderPatternProblem(pattern);
+    return DailyFolderChoice::ownPatternProblem(text);
 }
 
 void openIfPresent(const std::optional<QString> &path)
@@ -147,6 +131,7 @@ void PreferencesViewController::registerSheet()
 
 PreferencesViewController::PreferencesViewController(QWidget *parent)
     : QDialog(parent)
+    , m_binder(new SettingsBinder(this))
 {
     setWindowModality(Qt::WindowModal);
     setWindowTitle(u"Preferences"_s);
@@ -162,8 +147,8 @@ PreferencesViewController::PreferencesViewController(QWidget *parent)
     layout->addWidget(buttons);
     resize(640, 460);
 
-    showStoredValues();
     connectBindings();
+    showStoredValues();
 
     // viewDidLoad
     ibClickOnDateFormatter(nullptr);
@@ -334,37 +319,12 @@ QWidget *PreferencesViewController::makeCardImportPage()
 
 void PreferencesViewController::connectBindings()
 {
-    // Each bound control is named after its key, so the pane can be driven by key.
-    const auto bindBool = [this](QCheckBox *box, const QString &key,
-                                 void (PreferencesViewController::*action)(QObject *)) {
-        box->setObjectName(key);
-        connect(box, &QCheckBox::toggled, this, [this, box, key, action](bool on) {
-            store().setBool(on, key);
-            if (action)
-                (this->*action)(box);
-        });
-    };
-    const auto bindTag = [this](QComboBox *popUp, const QString &key,
-                                void (PreferencesViewController::*action)(QObject *)) {
-        popUp->setObjectName(key);
-        connect(popUp, &QComboBox::currentIndexChanged, this, [this, popUp, key, action](int index) {
-            if (index < 0)
-                return;
-            store().setInteger(popUp->itemData(index).toLongLong(), key);
-            (this->*action)(popUp);
-        });
-    };
-    const auto bindText = [this](QLineEdit *field, const QString &key) {
-        field->setObjectName(key);
-        connect(field, &QLineEdit::textChanged, this, [key](const QString &text) { store().setString(text, key); });
-    };
-
-    bindText(ibSourcePathField, cPrefSourcePath);
-    bindText(ibDestinationPathField, cPrefDestinationPath);
-    bindBool(ibSourcePathIsValidCheckBox, cPrefSourcePathIsValid, nullptr);
-    bindBool(ibDestinationPathIsValidCheckBox, cPrefDestinationPathIsValid, nullptr);
-    bindBool(ibAlwaysUseMainstayCheckBox, cPrefAlwaysUseMainstayAsSourcePath,
-             &PreferencesViewController::ibClickedOnAlwaysUseMainstayPath);
+    m_binder->bindText(ibSourcePathField, cPrefSourcePath);
+    m_binder->bindText(ibDestinationPathField, cPrefDestinationPath);
+    m_binder->bindBool(ibSourcePathIsValidCheckBox, cPrefSourcePathIsValid);
+    m_binder->bindBool(ibDestinationPathIsValidCheckBox, cPrefDestinationPathIsValid);
+    m_binder->bindBool(ibAlwaysUseMainstayCheckBox, cPrefAlwaysUseMainstayAsSourcePath,
+                       [this] { ibClickedOnAlwaysUseMainstayPath(ibAlwaysUseMainstayCheckBox); });
     connect(ibChooseSourceButton, &QPushButton::clicked, this, [this] { ibChangeSourcePath(ibChooseSourceButton); });
     connect(ibChooseDestinationButton, &QPushButton::clicked, this,
             [this] { ibChangeDestPath(ibChooseDestinationButton); });
@@ -372,101 +332,70 @@ void PreferencesViewController::connectBindings()
          {ibRevealSourceButton, ibRevealDestinationButton, ibRevealTemporaryButton, ibRevealLogsButton})
         connect(reveal, &QPushButton::clicked, this, [this, reveal] { ibRevealInFinder(reveal); });
 
-    connect(ibRadioSet1, &QButtonGroup::idToggled, this, [this](int tag, bool on) {
-        if (!on)
-            return;
-        store().setInteger(tag, cPrefRadioSet1SelectedTag);
-        ibHandleRadioSet1(ibRadioSet1->button(tag));
-    });
-    bindBool(ibAlwaysPromptCheckBox, cPrefAlwaysPromptForReassignmentMode, nullptr);
-    ibBarcodeLengthSpinBox->setObjectName(cPrefReassignedBarcodeRequiredLength);
-    connect(ibBarcodeLengthSpinBox, &QSpinBox::valueChanged, this,
-            [](int length) { store().setInteger(length, cPrefReassignedBarcodeRequiredLength); });
-    bindBool(ibCheckBarcodeLengthCheckBox, cPrefCheckReassignedBarcodeLength, nullptr);
-    ibSortKeyPopUp->setObjectName(cPrefInputFolderSortKeySelectedIndex);
-    connect(ibSortKeyPopUp, &QComboBox::currentIndexChanged, this, [this](int index) {
-        if (index < 0)
-            return;
-        store().setInteger(index, cPrefInputFolderSortKeySelectedIndex);
-        ibClickOnSortKeyMethod(ibSortKeyPopUp);
-    });
+    m_binder->bindChoice(ibRadioSet1, cPrefRadioSet1SelectedTag,
+                         [this] { ibHandleRadioSet1(ibRadioSet1->checkedButton()); });
+    m_binder->bindBool(ibAlwaysPromptCheckBox, cPrefAlwaysPromptForReassignmentMode);
+    m_binder->bindInteger(ibBarcodeLengthSpinBox, cPrefReassignedBarcodeRequiredLength);
+    m_binder->bindBool(ibCheckBarcodeLengthCheckBox, cPrefCheckReassignedBarcodeLength);
+    // The orders offered are a setting of their own; the choice is stored by its place among them.
+    m_binder->bind(ibSortKeyPopUp, &QComboBox::currentIndexChanged, cPrefInputFolderSortKeySelectedIndex,
+                   {[this](const QString &key) {
+                        QStringList titles;
+                        for (const QVariant &entry :
+                             store().arrayForKey(cPrefInputFolderSortKeyList).value_or(QVariantList()))
+                            titles << entry.toMap().value(u"title"_s).toString();
+                        QStringList shown;
+                        for (int i = 0; i < ibSortKeyPopUp->count(); ++i)
+                            shown << ibSortKeyPopUp->itemText(i);
+                        if (shown != titles) {
+                            ibSortKeyPopUp->clear();
+                            ibSortKeyPopUp->addItems(titles);
+                        }
+                        const qint64 index = store().integerForKey(key);
+                        ibSortKeyPopUp->setCurrentIndex(index >= 0 && index < titles.size() ? int(index) : -1);
+                    },
+                    [this]() -> std::optional<QVariant> {
+                        if (ibSortKeyPopUp->currentIndex() < 0)
+                            return std::nullopt;
+                        return qint64(ibSortKeyPopUp->currentIndex());
+                    }},
+                   [this] { ibClickOnSortKeyMethod(ibSortKeyPopUp); });
 
-    bindTag(ibDateFormatterPopUp, cPrefDateFormatterTag, &PreferencesViewController::ibClickOnDateFormatter);
-    ibUserDefinedDateFormatterField->setObjectName(cPrefUserDefinedDateFormatter);
-    connect(ibUserDefinedDateFormatterField, &QLineEdit::textChanged, this, [this](const QString &text) {
-        // A pattern that would file beside or above the daily folder is never stored.
-        if (ownPatternProblem(text)) {
-            showDateFormatProblem();
-            return;
-        }
-        store().setString(text, cPrefUserDefinedDateFormatter);
-        // The field only takes input while the own pattern is chosen; the example follows the typing.
-        if (ibUserDefinedDateFormatterField->isEnabled())
-            applyDateFormatterTag(6);
-    });
-    bindBool(ibDoUnassignedProcessCheckBox, cPrefDoUnassignedProcess, nullptr);
-    bindTag(ibMoveUnassignedPhotoMethodPopUp, cPrefMoveUnasignedPhotoMethodTag,
-            &PreferencesViewController::ibClickOnMoveUnassignedPhotoMethod);
-    bindTag(ibOriginalNameFormatPopUp, cPrefOriginalNameFormatTag,
-            &PreferencesViewController::ibClickOnOriginalPhotoNameFormat);
+    m_binder->bindTag(ibDateFormatterPopUp, cPrefDateFormatterTag,
+                      [this] { ibClickOnDateFormatter(ibDateFormatterPopUp); });
+    m_binder->bind(ibUserDefinedDateFormatterField, &QLineEdit::textChanged, cPrefUserDefinedDateFormatter,
+                   {[this](const QString &key) { showText(ibUserDefinedDateFormatterField, storedText(key)); },
+                    [this]() -> std::optional<QVariant> {
+                        // A pattern that would file beside or above the daily folder is never stored.
+                        if (ownPatternProblem(ibUserDefinedDateFormatterField->text())) {
+                            showDateFormatProblem();
+                            return std::nullopt;
+                        }
+                        return ibUserDefinedDateFormatterField->text();
+                    }},
+                   [this] {
+                       // The field only takes input while the own pattern is chosen; the example follows the typing.
+                       if (ibUserDefinedDateFormatterField->isEnabled())
+                           applyDateFormatterTag(6);
+                   });
+    m_binder->bindBool(ibDoUnassignedProcessCheckBox, cPrefDoUnassignedProcess);
+    m_binder->bindTag(ibMoveUnassignedPhotoMethodPopUp, cPrefMoveUnasignedPhotoMethodTag,
+                      [this] { ibClickOnMoveUnassignedPhotoMethod(ibMoveUnassignedPhotoMethodPopUp); });
+    m_binder->bindTag(ibOriginalNameFormatPopUp, cPrefOriginalNameFormatTag,
+                      [this] { ibClickOnOriginalPhotoNameFormat(ibOriginalNameFormatPopUp); });
 
-    bindText(ibCameraCardFolderNamesField, cPrefCameraCardFolderNames);
+    m_binder->bindText(ibCameraCardFolderNamesField, cPrefCameraCardFolderNames);
 }
 
 void PreferencesViewController::showStoredValues()
 {
-    showText(ibSourcePathField, storedText(cPrefSourcePath));
-    showText(ibDestinationPathField, storedText(cPrefDestinationPath));
-    showBool(ibSourcePathIsValidCheckBox, cPrefSourcePathIsValid);
-    showBool(ibDestinationPathIsValidCheckBox, cPrefDestinationPathIsValid);
-    showBool(ibAlwaysUseMainstayCheckBox, cPrefAlwaysUseMainstayAsSourcePath);
-
-    {
-        const QSignalBlocker groupBlocker(ibRadioSet1);
-        const qint64 tag = store().integerForKey(cPrefRadioSet1SelectedTag);
-        // An exclusive group cannot show "none", which is what a tag outside the set means.
-        ibRadioSet1->setExclusive(false);
-        for (QAbstractButton *button : ibRadioSet1->buttons()) {
-            const QSignalBlocker blocker(button);
-            button->setChecked(ibRadioSet1->id(button) == tag);
-        }
-        ibRadioSet1->setExclusive(true);
-    }
-    showBool(ibAlwaysPromptCheckBox, cPrefAlwaysPromptForReassignmentMode);
+    m_binder->load();
     const bool promptSettingApplies = SettingsQueries::alwaysPromptSettingApplies();
     ibAlwaysPromptCheckBox->setEnabled(promptSettingApplies);
     ibAlwaysPromptNoteLabel->setHidden(promptSettingApplies);
-    {
-        const QSignalBlocker blocker(ibBarcodeLengthSpinBox);
-        ibBarcodeLengthSpinBox->setValue(int(store().integerForKey(cPrefReassignedBarcodeRequiredLength)));
-    }
-    showBool(ibCheckBarcodeLengthCheckBox, cPrefCheckReassignedBarcodeLength);
-    {
-        const QSignalBlocker blocker(ibSortKeyPopUp);
-        QStringList titles;
-        for (const QVariant &entry : store().arrayForKey(cPrefInputFolderSortKeyList).value_or(QVariantList()))
-            titles << entry.toMap().value(u"title"_s).toString();
-        QStringList shown;
-        for (int i = 0; i < ibSortKeyPopUp->count(); ++i)
-            shown << ibSortKeyPopUp->itemText(i);
-        if (shown != titles) {
-            ibSortKeyPopUp->clear();
-            ibSortKeyPopUp->addItems(titles);
-        }
-        const qint64 index = store().integerForKey(cPrefInputFolderSortKeySelectedIndex);
-        ibSortKeyPopUp->setCurrentIndex(index >= 0 && index < titles.size() ? int(index) : -1);
-    }
-
-    showTaggedItem(ibDateFormatterPopUp, cPrefDateFormatterTag);
-    showText(ibUserDefinedDateFormatterField, storedText(cPrefUserDefinedDateFormatter));
     ibUserDefinedDateFormatterField->setEnabled(!store().boolForKey(cPrefEnableUserDefinedDateFormatter));
     ibDateFormatExampleLabel->setText(storedText(cPrefDailyFolderDateFormatExample));
     showDateFormatProblem();
-    showBool(ibDoUnassignedProcessCheckBox, cPrefDoUnassignedProcess);
-    showTaggedItem(ibMoveUnassignedPhotoMethodPopUp, cPrefMoveUnasignedPhotoMethodTag);
-    showTaggedItem(ibOriginalNameFormatPopUp, cPrefOriginalNameFormatTag);
-
-    showText(ibCameraCardFolderNamesField, storedText(cPrefCameraCardFolderNames));
 }
 
 QRadioButton *PreferencesViewController::radioButtonWithTag(int tag) const
@@ -600,66 +529,7 @@ void PreferencesViewController::ibClickOnDateFormatter(QObject *sender)
 
 void PreferencesViewController::applyDateFormatterTag(qint64 tag)
 {
-    using DateStyle = DestinationPathRules::DateStyle;
-    QString pattern = store().stringForKey(cPrefDailyFolderDateFormat).value_or(cDefaultDailyPattern);
-    store().setBool(true, cPrefEnableUserDefinedDateFormatter);
-    std::function<QString(const QDateTime &)> formatter;
-    const auto withStyle = [](DateStyle style) {
-        return [style](const QDateTime &moment) { return DestinationPathRules::formatDate(moment, style); };
-    };
-    const auto withPattern = [](const QString &text) {
-        return [text](const QDateTime &moment) { return DestinationPathRules::formatDate(moment, text); };
-    };
-    switch (tag) {
-    case 0:
-        break;
-    case 1:
-        pattern = cDefaultDailyPattern;
-        formatter = withPattern(pattern);
-        break;
-    // The styles only name the example: the folders keep the stored pattern.
-    case 2:
-        formatter = withStyle(DateStyle::Short);
-        break;
-    case 3:
-        formatter = withStyle(DateStyle::Medium);
-        break;
-    case 4:
-        formatter = withStyle(DateStyle::Long);
-        break;
-    case 5:
-        formatter = withStyle(DateStyle::Full);
-        break;
-    case 6: {
-        store().setBool(false, cPrefEnableUserDefinedDateFormatter);
-        QString own = store().stringForKey(cPrefUserDefinedDateFormatter).value_or(QString()).trimmed();
-        if (own.isEmpty())
-            own = cDefaultUserPattern;
-        if (DestinationPathRules::dailyFolderPatternProblem(own)) {
-            // The folders keep the last pattern that names a folder of its own.
-            logLine(u"PreferencesViewController -> ibClickOnDateFormatter.... own pattern refused: "_s + own);
-            showStoredValues();
-            return;
-        }
-        pattern = own;
-        formatter = withPattern(pattern);
-        break;
-    }
-    default:
-        break;
-    }
-    const std::optional<QString> example =
-        formatter ? std::optional<QString>(formatter(DestinationPathRules::now())) : std::nullopt;
-    if (tag == 0) {
-        store().setString(cNoDailyFolderExample, cPrefDailyFolderDateFormatExample);
-        // Removed rather than emptied: no stored pattern is what means "no daily folder".
-        store().removeObjectForKey(cPrefDailyFolderDateFormat);
-    } else {
-        store().setObject(example ? QVariant(*example) : QVariant(), cPrefDailyFolderDateFormatExample);
-        store().setString(pattern, cPrefDailyFolderDateFormat);
-    }
-    logLine(u"PreferencesViewController -> ibClickOnDateFormatter.... tag="_s + QString::number(tag) + u" pattern="_s
-            + storedText(cPrefDailyFolderDateFormat) + u" example="_s + example.value_or(cNoDailyFolderExample));
+    DailyFolderChoice::apply(tag);
     showStoredValues();
 }
 

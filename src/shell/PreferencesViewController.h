@@ -12,6 +12,7 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class QSpinBox;
+class SettingsBinder;
 
 // The preferences pane, presented window-modal over the main window. Every
 // control shows its stored setting when the pane opens and writes it when the
@@ -98,4 +99,6 @@ private:
     void showDateFormatProblem();
     // Shows the stored values again, as the store may have changed under the controls.
     void showStoredValues();
+
+    SettingsBinder *m_binder;
 };
