@@ -1,7 +1,7 @@
 #include "MakeCardCommand.h"
 
 #include "CliArguments.h"
-#include "DemoCardWriter.h"
+#include "democard/DemoCardWriter.h"
 
 #include <QElapsedTimer>
 #include <QRegularExpression>

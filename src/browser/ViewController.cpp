@@ -18,7 +18,6 @@
 #include "support/Alert.h"
 #include "support/DesktopOpener.h"
 #include "support/Dispatch.h"
-#include "support/FreedesktopTrash.h"
 #include "support/NotificationCenter.h"
 #include "support/NotificationNames.h"
 #include "support/PathUtils.h"
@@ -26,6 +25,7 @@
 #include "support/SafeFile.h"
 #include "support/SheetRegistry.h"
 #include "support/SystemLog.h"
+#include "support/TrashOrKeep.h"
 
 #include <QAction>
 #include <QDialog>
@@ -765,17 +765,16 @@ void ViewController::deleteURLS(const QList<QUrl> &urls, const QList<IndexPath> 
     QString why;
     for (qsizetype i = 0; i < urls.size(); ++i) {
         const QString path = urls.at(i).toLocalFile();
-        const FreedesktopTrash::Outcome trashed = FreedesktopTrash::moveToTrash(path);
-        if (trashed.result) {
+        const TrashOrKeep::Outcome discarded = TrashOrKeep::discard(path);
+        if (discarded.trashed) {
             deleted.append(indexPaths.value(i));
             continue;
         }
-        logLine(u"deleteURLS - oops something went wrong "_s + trashed.result.text());
         notTrashed.append(path);
         if (why.isEmpty())
-            why = FileResult::describeErrno(trashed.result.errorNumber());
+            why = FileResult::describeErrno(discarded.trashFailure.errorNumber());
     }
-    // Deleting outright is no fallback: a photo that exists nowhere else would be gone.
+    // Deleted outright only when the operator, told why the trash refused, says so.
     if (!notTrashed.isEmpty())
         askToDeletePermanently(notTrashed, why);
     if (!deleted.isEmpty())

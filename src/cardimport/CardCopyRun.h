@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FolderClearing.h"
 #include "support/SerialQueue.h"
 
 #include <QList>
@@ -149,14 +150,8 @@ public:
     static bool removeFolderAtPath(const QString &path, const QStringList &alsoProtected = {},
                                    QString *reason = nullptr);
 
-    // The root and home folders removeFolderAtPath compares against. Tests give
-    // stand-ins so that a guard that stopped working empties nothing that matters.
-    struct ProtectedRoots
-    {
-        QString root;
-        QString home;
-        static ProtectedRoots real(); // "/" and the user's home folder
-    };
+    // The root and home folders removeFolderAtPath compares against (FolderClearing).
+    using ProtectedRoots = FolderClearing::ProtectedRoots;
     static bool removeFolderAtPath(const QString &path, const QStringList &alsoProtected, QString *reason,
                                    const ProtectedRoots &roots);
     // Why removeFolderAtPath would refuse the folder, or nothing when it would

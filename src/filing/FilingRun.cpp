@@ -8,34 +8,24 @@
 #include "settings/SettingsKeys.h"
 #include "settings/SettingsStore.h"
 #include "support/AbandonedLock.h"
+#include "support/NearestExistingFolder.h"
+#include "support/PathRelation.h"
 #include "support/PathUtils.h"
 #include "support/Plural.h"
+#include "support/RunLock.h"
 #include "support/SafeFile.h"
 #include "support/SystemLog.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
-#include <QStandardPaths>
 #include <algorithm>
-#include <cstdlib>
-#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
 const QString cNothingMoved = u" Nothing was moved."_s;
-
-QByteArray absoluteBytes(const QString &path)
-{
-    QByteArray bytes = NativePath(path).bytes();
-    if (!bytes.startsWith('/'))
-        bytes = NativePath(QDir::currentPath()).bytes() + '/' + bytes;
-    return bytes;
-}
 
 bool hasDotComponent(const QByteArray &path)
 {
@@ -46,67 +36,24 @@ bool hasDotComponent(const QByteArray &path)
 
 // Every symbolic link resolved; the part that does not exist yet (a daily folder
 // made by this run) is appended as written.
-QByteArray canonicalPath(const QByteArray &absolute)
+QByteArray canonicalPath(const QString &path)
 {
-    QList<QByteArray> missing;
-    QByteArray existing = absolute;
-    for (;;) {
-        while (existing.size() > 1 && existing.endsWith('/'))
-            existing.chop(1);
-        if (char *resolved = ::realpath(existing.constData(), nullptr)) {
-            QByteArray path(resolved);
-            ::free(resolved);
-            for (const QByteArray &part : std::as_const(missing)) {
-                if (!path.endsWith('/'))
-                    path += '/';
-                path += part;
-            }
-            return path;
-        }
-        const qsizetype slash = existing.lastIndexOf('/');
-        if (existing == "/" || slash < 0)
-            return absolute;
-        if (const QByteArray part = existing.mid(slash + 1); !part.isEmpty())
-            missing.prepend(part);
-        existing = slash == 0 ? QByteArray("/") : existing.left(slash);
-    }
-}
-
-// Whether inner is outer or lies below it. Paths cannot tell that a folder is
-// mounted a second time elsewhere; the identity of each enclosing folder can.
-bool isSameOrInside(const QByteArray &inner, const QByteArray &outer)
-{
-    if (inner == outer || outer == "/" || inner.startsWith(QByteArray(outer + '/')))
-        return true;
-    struct stat outerInfo = {};
-    if (::stat(outer.constData(), &outerInfo) != 0)
-        return false;
-    QByteArray folder = inner;
-    for (;;) {
-        struct stat info = {};
-        if (::stat(folder.constData(), &info) == 0 && info.st_dev == outerInfo.st_dev
-            && info.st_ino == outerInfo.st_ino)
-            return true;
-        if (folder == "/")
-            return false;
-        const qsizetype slash = folder.lastIndexOf('/');
-        folder = slash <= 0 ? QByteArray("/") : folder.left(slash);
-    }
+    return NearestExistingFolder::resolved(NativePath(path)).bytes();
 }
 
 // Why filing from the working folder into the destination would file a folder into itself.
 std::optional<QString> intoItselfProblem(const QString &srcPath, const QString &destPath,
                                          const std::optional<QString> &unassignedFolder)
 {
-    const QByteArray source = canonicalPath(absoluteBytes(srcPath));
-    const QByteArray destination = canonicalPath(absoluteBytes(destPath));
-    if (isSameOrInside(destination, source) && isSameOrInside(source, destination))
+    const QByteArray source = canonicalPath(srcPath);
+    const QByteArray destination = canonicalPath(destPath);
+    if (PathRelation::isSameOrInside(destination, source) && PathRelation::isSameOrInside(source, destination))
         return u"The destination folder "_s + destPath + u" is the working folder itself."_s;
-    if (isSameOrInside(destination, source))
+    if (PathRelation::isSameOrInside(destination, source))
         return u"The destination folder "_s + destPath + u" is inside the working folder "_s + srcPath + u'.';
-    if (isSameOrInside(source, destination))
+    if (PathRelation::isSameOrInside(source, destination))
         return u"The working folder "_s + srcPath + u" is inside the destination folder "_s + destPath + u'.';
-    if (unassignedFolder && isSameOrInside(canonicalPath(absoluteBytes(*unassignedFolder)), source))
+    if (unassignedFolder && PathRelation::isSameOrInside(canonicalPath(*unassignedFolder), source))
         return u"The unassigned-photos folder "_s + *unassignedFolder + u" is inside the working folder "_s + srcPath
             + u'.';
     return std::nullopt;
@@ -148,18 +95,7 @@ void removeKilledLeftovers(const QString &folder)
 // One run per working folder, whichever process starts it (the window or the command line).
 QString FilingRun::lockPathFor(const QString &srcPath)
 {
-    QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (runtime.isEmpty())
-        runtime = QDir::tempPath();
-    // The folder itself, however it was typed: through a symbolic link, with a
-    // trailing slash or "..", it must meet the same lock.
-    QByteArray folder = QFile::encodeName(QDir::cleanPath(QFileInfo(srcPath).absoluteFilePath()));
-    if (char *real = ::realpath(folder.constData(), nullptr)) {
-        folder = real;
-        std::free(real);
-    }
-    const QByteArray key = QCryptographicHash::hash(folder, QCryptographicHash::Sha1).toHex().left(16);
-    return runtime + u"/lumisort-filing-"_s + QString::fromLatin1(key) + u".lock"_s;
+    return RunLock::filingPath(srcPath);
 }
 
 FilingRun::Summary FilingRun::summarize(qsizetype moved, qsizetype attempted, qsizetype total, qsizetype failures,
@@ -261,10 +197,8 @@ FilingRun::Result FilingRun::run(const QString &srcPath, const QString &destPath
     if (hasDotComponent(NativePath(destPath).bytes()))
         return refuse(Stop::BadDestination,
                       u"The destination folder "_s + destPath + u" leads through \".\" or \"..\"."_s + cNothingMoved);
-    QLockFile lock(lockPathFor(srcPath));
-    lock.setStaleLockTime(0); // a crashed run's lock is recognised by its process id instead
-    AbandonedLock::removeIfAbandoned(lock.fileName());
-    if (!lock.tryLock(0)) {
+    RunLock lock(lockPathFor(srcPath));
+    if (!lock.tryTake()) {
         logLine(u"FilingRun -> run.... a filing run is already working on "_s + srcPath + u"; refused"_s);
         result.stop = Stop::AlreadyRunning;
         result.reason = u"A filing run is already working on this folder."_s;

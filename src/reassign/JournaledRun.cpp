@@ -6,6 +6,7 @@
 #include "support/PathUtils.h"
 #include "support/SafeFile.h"
 #include "support/SystemLog.h"
+#include "support/TrashOrKeep.h"
 
 #include <QLockFile>
 #include <algorithm>
@@ -167,13 +168,11 @@ JournaledRun::Result execute(ReassignJournal &journal, QList<Entry> entries, con
             e.trashPath = located.at(i).path;
             result.trashed << e.oldPath;
         } else if (located.at(i).where == Where::AtOld) {
-            const FreedesktopTrash::Outcome trashed = FreedesktopTrash::moveToTrash(e.oldPath);
-            if (trashed.result) {
-                e.trashPath = trashed.trashedFile.toString();
+            const TrashOrKeep::Outcome discarded = TrashOrKeep::discard(e.oldPath);
+            if (discarded.trashed) {
+                e.trashPath = discarded.trashedFile;
                 result.trashed << e.oldPath;
             } else {
-                // Only the trash may take it: nothing is deleted when the trash fails.
-                logLine(u"oops something went wrong with trashItemAtURL  "_s + trashed.result.text());
                 result.kept << e.oldPath;
             }
         } else {
@@ -249,22 +248,14 @@ JournaledRun::Result execute(ReassignJournal &journal, QList<Entry> entries, con
         }
         if (e.finalPath != e.newPath)
             continue;
-        const FreedesktopTrash::Outcome trashed = FreedesktopTrash::moveToTrash(e.newPath);
-        if (trashed.result) {
-            e.trashPath = trashed.trashedFile.toString();
+        const TrashOrKeep::Outcome discarded = TrashOrKeep::discard(e.newPath, e.oldPath);
+        if (discarded.trashed) {
+            e.trashPath = discarded.trashedFile;
             result.trashed << e.newPath;
             continue;
         }
-        logLine(u"oops something went wrong with trashItemAtURL  "_s + trashed.result.text());
-        if (const FileResult back = SafeFile::renameNoReplace(e.newPath, e.oldPath); back) {
-            e.finalPath = e.oldPath;
-            result.kept << e.oldPath;
-            logLine(u"JournaledRun -> discard.... "_s + e.newPath + u" stays as "_s + e.oldPath);
-        } else {
-            result.kept << e.newPath;
-            logLine(u"oops somethign went wrong JournaledRun -> discard.... "_s + e.newPath
-                    + u" could go neither to the trash nor back to its old name: "_s + back.text());
-        }
+        e.finalPath = discarded.keptAt;
+        result.kept << discarded.keptAt;
     }
 
     if (resumed) {

@@ -6,6 +6,7 @@
 #include "support/FreedesktopTrash.h"
 #include "support/MountTable.h"
 #include "support/NativePath.h"
+#include "support/NearestExistingFolder.h"
 #include "support/PathUtils.h"
 
 #include <QDir>
@@ -37,18 +38,7 @@ std::optional<dev_t> deviceOf(const QString &path)
 // Resolved as far as it exists, the rest appended as written.
 QString resolvedAsFarAsItExists(const QString &path)
 {
-    QString existing = QDir::cleanPath(path);
-    QString missing;
-    while (!existing.isEmpty()) {
-        if (const QString resolved = PathUtils::resolvedPath(existing); !resolved.isEmpty())
-            return missing.isEmpty() ? resolved : QDir::cleanPath(resolved + u'/' + missing);
-        if (existing == u"/"_s)
-            break;
-        const QString name = QFileInfo(existing).fileName();
-        missing = missing.isEmpty() ? name : name + u'/' + missing;
-        existing = QFileInfo(existing).path();
-    }
-    return QDir::cleanPath(path);
+    return NearestExistingFolder::resolved(NativePath(QDir::cleanPath(path))).toString();
 }
 
 // The volume holding the folder, when it is a camera card: never the file system of

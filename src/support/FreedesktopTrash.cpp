@@ -1,5 +1,6 @@
 #include "FreedesktopTrash.h"
 
+#include "NearestExistingFolder.h"
 #include "SafeFile.h"
 
 #include <QList>
@@ -66,15 +67,12 @@ FileResult locate(const NativePath &path, Location &location)
 }
 
 // The trash folder need not exist yet; the file system it will live on is that of its nearest existing ancestor.
-bool deviceOfNearestExisting(NativePath path, dev_t &device)
+bool deviceOfNearestExisting(const NativePath &path, dev_t &device)
 {
     struct stat info = {};
-    while (::stat(path.c_str(), &info) != 0) {
-        const NativePath parent = path.parent();
-        if (parent == path)
-            return false;
-        path = parent;
-    }
+    const NativePath existing = NearestExistingFolder::of(path);
+    if (existing.isEmpty() || ::stat(existing.c_str(), &info) != 0)
+        return false;
     device = info.st_dev;
     return true;
 }

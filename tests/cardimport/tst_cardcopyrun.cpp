@@ -239,12 +239,14 @@ void TestCardCopyRun::photosInTheWorkingFolderNeedConsent()
 void TestCardCopyRun::workingFolderOnTheCardIsRefused_data()
 {
     QTest::addColumn<QString>("cardPart"); // the folder imported, inside the mounted card
-    QTest::addColumn<QString>("workingPart"); // the working folder, inside the mounted card or "<card>/.."
+    // The working folder, inside the mounted card, "<card>/.." or, after "bound/", inside a second mount of the card.
+    QTest::addColumn<QString>("workingPart");
     QTest::addColumn<QString>("reason");
     QTest::newRow("the card itself") << u""_s << u""_s << u"is the folder being imported"_s;
     QTest::newRow("inside the card") << u""_s << u"DCIM"_s << u"lies inside the folder being imported"_s;
     QTest::newRow("on the card's volume") << u"DCIM"_s << u"work"_s << u"on the same volume"_s;
     QTest::newRow("holding the card") << u""_s << u".."_s << u"lies inside the working folder"_s;
+    QTest::newRow("inside a second mount of the card") << u""_s << u"bound/work"_s << u"lies inside the folder being"_s;
     QTest::newRow("in the card's trash") << u"DCIM"_s << u".Trash-0/files"_s << u"in the trash"_s;
 }
 
@@ -266,10 +268,18 @@ void TestCardCopyRun::workingFolderOnTheCardIsRefused()
     const QMap<QByteArray, QByteArray> before = contentsOf(outer);
 
     const QString card = QDir::cleanPath(volume + u'/' + cardPart);
-    const QString working = QDir::cleanPath(volume + u'/' + workingPart);
+    QString working = QDir::cleanPath(volume + u'/' + workingPart);
+    std::optional<ScopedMount> bound;
+    if (workingPart.startsWith(u"bound/"_s)) {
+        bound.emplace(ScopedMount::bind(volume, sandbox.makeFolder(u"bound"_s)));
+        SKIP_UNLESS_MOUNTED(*bound);
+        working = bound->folder() + workingPart.mid(5);
+    }
     const CliRun cli = runCliIn(working, {u"import"_s, card, u"--discard-working-folder"_s});
     QCOMPARE(cli.status, 1);
     QVERIFY2(cli.err.contains(reason), qPrintable(cli.err));
+    if (bound)
+        QVERIFY(bound->unmount());
     QCOMPARE(contentsOf(outer), before);
 }
 

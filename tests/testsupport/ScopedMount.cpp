@@ -37,6 +37,15 @@ ScopedMount ScopedMount::tmpfs(const QString &folder, const QString &size)
     return m;
 }
 
+ScopedMount ScopedMount::bind(const QString &source, const QString &folder)
+{
+    ScopedMount m;
+    m.m_folder = folder;
+    QDir().mkpath(folder);
+    m.m_mounted = run(u"mount"_s, {u"--bind"_s, source, folder}, &m.m_reason);
+    return m;
+}
+
 ScopedMount ScopedMount::readOnlyBind(const QString &folder)
 {
     ScopedMount m;

@@ -12,6 +12,8 @@ class ScopedMount
 public:
     // tmpfs of the given size at an existing folder.
     static ScopedMount tmpfs(const QString &folder, const QString &size = QStringLiteral("1m"));
+    // The source folder mounted a second time at the folder.
+    static ScopedMount bind(const QString &source, const QString &folder);
     // The folder bound onto itself, read-only.
     static ScopedMount readOnlyBind(const QString &folder);
     // An ext4 image file (made with mkfs.ext4 when missing) loop-mounted at the folder.

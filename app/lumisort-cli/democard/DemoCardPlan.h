@@ -19,10 +19,9 @@ struct DemoCardOptions
     int startNumber = 1;
 };
 
-// A camera card as a school photographer brings it back: per customer a photo
-// of a barcode card, then that customer's photos. Everything but the run time
-// follows from the options, so tests and benchmarks can rely on the content.
-class DemoCardWriter
+// What a demo card holds, in shooting order: per customer a photo of a barcode
+// card, then that customer's photos, named and timed as a camera would.
+class DemoCardPlan
 {
 public:
     struct Photo
@@ -37,22 +36,7 @@ public:
     static constexpr int cMaxPhotos = 1000000;
     static constexpr int cFilesPerFolder = 9999;
 
-    explicit DemoCardWriter(const DemoCardOptions &options);
-
-    // Every photo in shooting order.
-    const QList<Photo> &photos() const { return m_photos; }
-    // Writes the photos, then the manifest; false with a message on the first failure.
-    bool write(QString *error);
-    qint64 bytesWritten() const { return m_bytesWritten; }
-
-    static QString manifestFileName();
+    static QList<Photo> photos(const DemoCardOptions &options);
     // EAN-13 in the restricted-circulation range (prefix 2), unique per group.
     static QString barcodeForGroup(quint64 seed, int group);
-
-private:
-    bool writeManifest(QString *error) const;
-
-    DemoCardOptions m_options;
-    QList<Photo> m_photos;
-    qint64 m_bytesWritten = 0;
 };
