@@ -15,6 +15,7 @@
 #include "settings/SettingsKeys.h"
 #include "settings/SettingsStore.h"
 #include "support/AbandonedLock.h"
+#include "support/FileStatus.h"
 #include "support/FreedesktopTrash.h"
 #include "support/MountTable.h"
 #include "support/NearestExistingFolder.h"
@@ -50,23 +51,6 @@ bool walkOrder(const SafeFileEntry &a, const SafeFileEntry &b)
     const QList<QByteArray> pa = a.path.bytes().split('/');
     const QList<QByteArray> pb = b.path.bytes().split('/');
     return std::lexicographical_compare(pa.cbegin(), pa.cend(), pb.cbegin(), pb.cend());
-}
-
-std::optional<struct stat> statOf(const QString &path)
-{
-    struct stat info = {};
-    if (::stat(NativePath(path).c_str(), &info) != 0)
-        return std::nullopt;
-    return info;
-}
-
-std::optional<dev_t> deviceOf(const NativePath &path)
-{
-    const NativePath existing = NearestExistingFolder::of(path);
-    struct stat info = {};
-    if (existing.isEmpty() || ::stat(existing.c_str(), &info) != 0)
-        return std::nullopt;
-    return info.st_dev;
 }
 
 QString megabytes(qint64 bytes)
@@ -126,8 +110,8 @@ QString overlapWithCard(const QString &card, const QString &working, const QStri
                                : u"the working folder lies inside the folder being imported"_s;
     if (PathRelation::isSameOrInside(card, working))
         return u"the folder being imported lies inside the working folder"_s;
-    const std::optional<struct stat> cardInfo = statOf(card);
-    const std::optional<struct stat> workingInfo = statOf(working);
+    const std::optional<struct stat> cardInfo = FileStatus::of(card);
+    const std::optional<struct stat> workingInfo = FileStatus::of(working);
     if (!cardInfo || !workingInfo)
         return {};
     const std::optional<MountTable> table = MountTable::read();
@@ -138,7 +122,8 @@ QString overlapWithCard(const QString &card, const QString &working, const QStri
     if (cardInfo->st_dev != workingInfo->st_dev && !sameMount)
         return {};
     for (const QString &own : {u"/"_s, QDir::homePath(), destination}) {
-        const std::optional<struct stat> ownInfo = own.isEmpty() ? std::nullopt : statOf(PathUtils::expandTilde(own));
+        const std::optional<struct stat> ownInfo =
+            own.isEmpty() ? std::nullopt : FileStatus::of(PathUtils::expandTilde(own));
         if (ownInfo && ownInfo->st_dev == cardInfo->st_dev)
             return {};
     }
@@ -209,7 +194,7 @@ public:
     // be put anywhere would only become a second place where photos wait.
     bool checkWorkingFolder()
     {
-        const std::optional<struct stat> workingInfo = m_working.isEmpty() ? std::nullopt : statOf(m_working);
+        const std::optional<struct stat> workingInfo = m_working.isEmpty() ? std::nullopt : FileStatus::of(m_working);
         if (!workingInfo || !S_ISDIR(workingInfo->st_mode)) {
             m_result.message = m_working.isEmpty()
                 ? u"No working folder is set; nothing was copied."_s
@@ -289,7 +274,7 @@ public:
     bool checkRoom()
     {
         QList<NativePath> places {m_staging};
-        if (deviceOf(m_staging) != m_workingDevice)
+        if (NearestExistingFolder::deviceOf(m_staging) != m_workingDevice)
             places.append(NativePath(m_working));
         for (const NativePath &place : std::as_const(places)) {
             qint64 blockSize = 4096;
