@@ -57,14 +57,6 @@ ViewController::ViewController(QWidget *parent)
     layout->addWidget(collectionView);
     emptyFolderHint = new EmptyFolderHint(this);
     emptyFolderHint->hide();
-    connect(emptyFolderHint, &EmptyFolderHint::loadCardRequested, this, [] {
-        NotificationCenter::defaultCenter().post(NotificationNames::myloadnewcard,
-                                                 {{NotificationKeys::command, NotificationValues::loadnewcard}});
-    });
-    connect(emptyFolderHint, &EmptyFolderHint::preferencesRequested, this, [] {
-        NotificationCenter::defaultCenter().post(NotificationNames::myOpenPrefId,
-                                                 {{NotificationKeys::command, NotificationValues::openpref}});
-    });
 
     auto *showHide = new QToolButton(this);
     showHide->setText(u"Sections"_s);
@@ -689,35 +681,10 @@ QString ViewController::sectionTitle(qsizetype section) const
 
 void ViewController::updateEmptyFolderHint()
 {
-    const bool empty = !imageDirectoryLoader->isLoading() && imageDirectoryLoader->numberOfItems() == 0;
-    if (!empty) {
+    if (!imageDirectoryLoader->isLoading() && imageDirectoryLoader->numberOfItems() == 0)
+        emptyFolderHint->showOver(collectionView, pathtophotos);
+    else
         emptyFolderHint->hide();
-        return;
-    }
-    const QString destination =
-        SettingsStore::standard().stringForKey(cPrefDestinationPath).value_or(QString()).trimmed();
-    emptyFolderHint->setFolder(pathtophotos, !pathtophotos.isEmpty() && QFileInfo(pathtophotos).isDir());
-    emptyFolderHint->setDestinationMissing(destination.isEmpty());
-    placeEmptyFolderHint();
-    emptyFolderHint->show();
-    emptyFolderHint->raise();
-}
-
-void ViewController::placeEmptyFolderHint()
-{
-    const QRect area = collectionView->geometry();
-    const int width = std::min(area.width() - 40, 640);
-    const QSize size(width,
-                     emptyFolderHint->heightForWidth(width) > 0 ? emptyFolderHint->heightForWidth(width)
-                                                                : emptyFolderHint->sizeHint().height());
-    emptyFolderHint->setGeometry(QRect(QPoint(area.center().x() - size.width() / 2, area.top() + 120), size));
-}
-
-void ViewController::resizeEvent(QResizeEvent *event)
-{
-    QWidget::resizeEvent(event);
-    if (emptyFolderHint->isVisible())
-        placeEmptyFolderHint();
 }
 
 QDialog *ViewController::performSegue(const QString &identifier, const QVariantMap &context)

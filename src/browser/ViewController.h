@@ -134,7 +134,6 @@ Q_SIGNALS:
 
 protected:
     void showEvent(QShowEvent *event) override;
-    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void viewDidLoad();
@@ -156,7 +155,6 @@ private:
     // Shown over the grid while the folder holds no photos.
     void updateEmptyFolderHint();
     QString sectionTitle(qsizetype section) const; // "ID[2] = 2000000000015", as its header shows it
-    void placeEmptyFolderHint();
     void startReadingBarcodes();
     void refreshBadges();
 
