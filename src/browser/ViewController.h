@@ -95,9 +95,7 @@ public:
     bool validateDrop(CollectionView *collectionView, const QMimeData *data) override;
     bool acceptDrop(CollectionView *collectionView, const QMimeData *data) override;
 
-    // Presents a sheet over the main window by its segue identifier.
-    // The context becomes properties of the sheet before it is shown (the card sheet
-    // reads "offeredCard": the card the operator chose to import from the notice bar).
+    // Presents a sheet over the main window by its segue identifier (the SheetPresenter's).
     QDialog *performSegue(const QString &identifier, const QVariantMap &context = {});
     QList<QDialog *> presentedSheets() const;
 
@@ -117,8 +115,7 @@ public:
     QAction *applyBarcodesAction = nullptr;
     NoticeBar *cardOfferBar = nullptr;
     NoticeBar *keptStagingBar = nullptr; // copies of a cut-short import that are nowhere else
-    // Reading barcodes in the background after each load: its progress and Cancel
-    // button (for the window's status bar), and the code found in each photo by path.
+    // The BarcodeReadingPanel's scan, and its progress and Cancel button for the window's status bar.
     BarcodeScanScheduler *barcodeScanner = nullptr;
     QWidget *barcodeStatus = nullptr;
     QLabel *barcodeStatusLabel = nullptr;
