@@ -2,19 +2,18 @@
 
 #include "CollectionViewDataSource.h"
 #include "CollectionViewDelegate.h"
-#include "barcodes/BarcodeCache.h"
 #include "model/ImageDirectoryLoader.h"
 #include "support/Notification.h"
 
-#include <QHash>
 #include <QList>
-#include <QPointer>
 #include <QUrl>
 #include <QWidget>
+#include <functional>
 #include <optional>
 
-class CollectionView;
+class BarcodeReadingPanel;
 class BarcodeScanScheduler;
+class CollectionView;
 class QAbstractButton;
 class QAction;
 class EmptyFolderHint;
@@ -23,7 +22,9 @@ class QDialog;
 class QFileSystemWatcher;
 class QLabel;
 class QTimer;
+class SectionCommands;
 class SegmentedControl;
+class SheetPresenter;
 
 // The browser: the main window's content. Owns the folder loader, shows the
 // working folder as one section of thumbnails per barcode run, and starts the
@@ -69,11 +70,6 @@ public:
     void doDeselectAll(QObject *sender = nullptr);
     // "delete" is a C++ keyword: the delete-marked-photos action.
     void deleteMarked(QAbstractButton *sender = nullptr);
-    // The header button's work for the section of the marked photos (Edit menu, Ctrl+R).
-    void reassignMarked();
-    // Opens the reassignment sheet on the photos where barcodes were read, each with its code.
-    void applyBarcodes();
-    void doNotificationApplyBarcodes(const Notification &notification);
     void deleteURLS(const QList<QUrl> &urls, const QList<IndexPath> &indexPaths);
 
     // Notification handlers
@@ -83,9 +79,6 @@ public:
     void doNotificationForOpenPref(const Notification &notification);
     void doNotificationForButton0(const Notification &notification);
     void doNotificationForButton(const Notification &notification);
-    void doNotificationCardOffered(const Notification &notification);
-    void doNotificationCardWithdrawn(const Notification &notification);
-    void doNotificationKeptStaging(const Notification &notification);
 
     // Data source, layout and delegate answers
     qsizetype numberOfSections(CollectionView *collectionView) override;
@@ -102,9 +95,7 @@ public:
     bool validateDrop(CollectionView *collectionView, const QMimeData *data) override;
     bool acceptDrop(CollectionView *collectionView, const QMimeData *data) override;
 
-    // Presents a sheet over the main window by its segue identifier.
-    // The context becomes properties of the sheet before it is shown (the card sheet
-    // reads "offeredCard": the card the operator chose to import from the notice bar).
+    // Presents a sheet over the main window by its segue identifier (the SheetPresenter's).
     QDialog *performSegue(const QString &identifier, const QVariantMap &context = {});
     QList<QDialog *> presentedSheets() const;
 
@@ -124,8 +115,7 @@ public:
     QAction *applyBarcodesAction = nullptr;
     NoticeBar *cardOfferBar = nullptr;
     NoticeBar *keptStagingBar = nullptr; // copies of a cut-short import that are nowhere else
-    // Reading barcodes in the background after each load: its progress and Cancel
-    // button (for the window's status bar), and the code found in each photo by path.
+    // The BarcodeReadingPanel's scan, and its progress and Cancel button for the window's status bar.
     BarcodeScanScheduler *barcodeScanner = nullptr;
     QWidget *barcodeStatus = nullptr;
     QLabel *barcodeStatusLabel = nullptr;
@@ -141,7 +131,6 @@ Q_SIGNALS:
 
 protected:
     void showEvent(QShowEvent *event) override;
-    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void viewDidLoad();
@@ -149,12 +138,7 @@ private:
     void configureCollectionView();
     void createActions();
     void setTitle(const QString &title);
-    void showNothingSelectedAlert(const QString &sectionid);
-    // For photos the trash refused: the operator decides, Cancel being the default.
-    void askToDeletePermanently(const QStringList &paths, const QString &why);
-    // The reassignment sheet over the window, handed the photos (and the codes read in them, if any).
-    void presentReassignSheet(const QList<QUrl> &urlstochange, const QVariantMap &detectedCodes = {});
-    void observe(const QString &name, void (ViewController::*handler)(const Notification &));
+    void observe(const QString &name, const std::function<void(const Notification &)> &handler);
 
     // Keeping the operator's place across a reload: the photos in view (by file
     // identity, which a rename keeps) and how far from the top each one was.
@@ -168,19 +152,15 @@ private:
     // Shown over the grid while the folder holds no photos.
     void updateEmptyFolderHint();
     QString sectionTitle(qsizetype section) const; // "ID[2] = 2000000000015", as its header shows it
-    void placeEmptyFolderHint();
     void startReadingBarcodes();
     void refreshBadges();
 
-    // Held as plain objects: a sheet is asked for while it is being destroyed (its
-    // destroyed() signal), when it is no dialog any more and must not be taken for one.
-    QList<QPointer<QObject>> m_sheets;
+    SheetPresenter *m_sheetPresenter = nullptr;
+    SectionCommands *m_sectionCommands = nullptr;
+    BarcodeReadingPanel *m_barcodePanel = nullptr;
     QList<QPair<FileIdentity, qreal>> m_place;
     QSet<FileIdentity> m_keptSelection;
     bool m_keepSelection = false;
     QFileSystemWatcher *m_watcher = nullptr;
     QTimer *m_settleTimer = nullptr;
-    BarcodeCache &m_barcodeCache = BarcodeCache::standard();
-    // The codes read in each photo of the folder read so far, by path (an empty list: none found).
-    QHash<QString, QStringList> m_readings;
 };
