@@ -60,7 +60,7 @@ void TestCommandLine::options_data()
 {
     // prepare: "mv:A|B" renames in the working folder, "mkdir:P" makes a folder, "cli:ARGS" runs the tool first,
     // "qr:A|T" makes A a photo of a QR code holding T.
-    // expect: "out:T" / "err:T" the output holds T ("!" in front: does not), "file:P" exists,
+    // expect: "out:T" / "err:T" the output holds T ("!" in front: does not), "file:P" exists, "files:A B" all there is,
     // "text:P|T" file P holds T, "image:P|WxH", "smaller:P|N" bytes, "get:KEY|V" and
     // "list:T" read the settings afterwards. P is relative to the working folder.
     QTest::addColumn<QStringList>("prepare");
@@ -223,11 +223,11 @@ void TestCommandLine::options_data()
 
     // auto
     row("auto", {}, QStringList {u"auto"_s, u"{work}"_s} + codes, 0,
-        {u"file:111_IMG_0002.JPG"_s, u"file:111_IMG_0003.JPG"_s, u"file:444_IMG_0005.JPG"_s, u"!file:IMG_0001.JPG"_s,
-         u"!file:111_IMG_0001.JPG"_s, u"out:111_IMG_0001.JPG -> trash"_s});
+        {u"files:111_IMG_0002.JPG 111_IMG_0003.JPG 444_IMG_0005.JPG 444_IMG_0006.JPG"_s,
+         u"out:111_IMG_0001.JPG -> trash"_s});
     // Each photo takes the barcode of the barcode photo after it; those after the last keep their names.
     row("auto --reverse", {}, QStringList {u"auto"_s, u"--reverse"_s, u"{work}"_s} + codes, 0,
-        {u"file:444_IMG_0002.JPG"_s, u"file:444_IMG_0003.JPG"_s, u"file:IMG_0005.JPG"_s, u"!file:111_IMG_0002.JPG"_s});
+        {u"files:444_IMG_0002.JPG 444_IMG_0003.JPG IMG_0005.JPG IMG_0006.JPG"_s});
     row("auto --reverse last", {}, QStringList {u"auto"_s, u"{work}"_s} + codes + QStringList {u"--reverse"_s}, 0,
         {u"file:444_IMG_0002.JPG"_s, u"file:IMG_0006.JPG"_s});
     row("auto --dry-run", {}, QStringList {u"auto"_s, u"--dry-run"_s, u"{work}"_s} + codes, 0,
@@ -310,6 +310,8 @@ void TestCommandLine::check(const QString &expectation, const Run &run) const
     } else if (kind == u"file"_s) {
         struct stat st = {};
         holds = ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+    } else if (kind == u"files"_s) { // all the working folder holds, in name order
+        holds = QDir(m_work).entryList(QDir::Files, QDir::Name).join(u' ') == what;
     } else if (kind == u"text"_s) {
         holds = QString::fromUtf8(readFile(path)).contains(value);
     } else if (kind == u"image"_s) {

@@ -203,10 +203,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("letter");
         QTest::addColumn<QString>("stdErrLine");
         QTest::newRow("info") << 0 << false << u"I"_s << u"INFO: msg\n"_s;
-        QTest::newRow("debug") << 1 << false << u"D"_s << u"DEBUG: Cam: msg\n"_s;
         QTest::newRow("debug2, app name") << 2 << true << u"D2"_s << u"DEBUG2: Cam: msg\n"_s;
-        QTest::newRow("error") << 3 << false << u"E"_s << u"ERROR: msg\n"_s;
         QTest::newRow("warning, app name") << 4 << true << u"W"_s << u"WARN: msg\n"_s;
+        QTest::newRow("error") << 3 << false << u"E"_s << u"ERROR: msg\n"_s;
         QTest::newRow("unknown level") << 9 << false << u"D"_s << u"DEBUG: Cam: msg\n"_s;
     }
 
