@@ -60,7 +60,7 @@ void TestCommandLine::options_data()
 {
     // prepare: "mv:A|B" renames in the working folder, "mkdir:P" makes a folder, "cli:ARGS" runs the tool first,
     // "qr:A|T" makes A a photo of a QR code holding T.
-    // expect: "out:T" / "err:T" the output holds T ("!" in front: does not), "file:P" exists,
+    // expect: "out:T" / "err:T" the output holds T ("!" in front: does not), "file:P" exists, "files:A B" all there is,
     // "text:P|T" file P holds T, "image:P|WxH", "smaller:P|N" bytes, "get:KEY|V" and
     // "list:T" read the settings afterwards. P is relative to the working folder.
     QTest::addColumn<QStringList>("prepare");
@@ -78,18 +78,25 @@ void TestCommandLine::options_data()
     row("--help", {}, {u"--help"_s}, 0, {u"out:verbs:"_s, u"out:--set KEY=VALUE"_s});
     row("--verbose", {}, {u"--verbose"_s, u"reassign"_s, u"--barcode"_s, u"9"_s, u"IMG_0002.JPG"_s}, 0,
         {u"err:ReassignRun -> oneBarcode"_s, u"file:9_IMG_0002.JPG"_s});
-    row("quiet without --verbose", {}, {u"reassign"_s, u"--barcode"_s, u"9"_s, u"IMG_0002.JPG"_s}, 0,
-        {u"!err:ReassignRun"_s, u"file:9_IMG_0002.JPG"_s});
+    // The override lasts one run: the next one reads the stored value again.
     row("--set=KEY=VALUE", {},
         {u"--set=prefInputFolderSortKeySelectedIndex=0"_s, u"settings"_s, u"get"_s,
          u"prefInputFolderSortKeySelectedIndex"_s},
-        0, {u"out:0\n"_s});
+        0, {u"out:0\n"_s, u"get:prefInputFolderSortKeySelectedIndex|1"_s});
     row("-reverse is no option of the program", {}, {u"-reverse"_s, u"barcode"_s, u"a_1.jpg"_s}, 2,
         {u"err:unknown option -reverse"_s});
     row("--platform is no option of the program", {}, {u"--platform"_s, u"offscreen"_s, u"barcode"_s, u"a_1.jpg"_s}, 2,
         {u"err:unknown option --platform"_s});
     row("-style is no option of a verb", {}, {u"barcode"_s, u"-style"_s, u"fusion"_s}, 2,
         {u"err:unknown option -style"_s});
+    for (const auto &[name, args] :
+         {std::pair {"no verb", QStringList()},
+          {"unknown verb", {u"frobnicate"_s}},
+          {"unknown option", {u"--colour"_s, u"settings"_s}},
+          {"--set without value", {u"--set"_s, u"prefX"_s, u"settings"_s}},
+          {"settings get without key", {u"settings"_s, u"get"_s}},
+          {"settings set of an unknown type", {u"settings"_s, u"set"_s, u"k"_s, u"v"_s, u"--type"_s, u"blob"_s}}})
+        row(name, {}, args, 2, {u"err:usage:"_s});
 
     // settings
     row("settings set --type", {}, {u"settings"_s, u"set"_s, u"cliT1"_s, u"12"_s, u"--type"_s, u"string"_s}, 0,
@@ -100,6 +107,22 @@ void TestCommandLine::options_data()
         {u"list:cliT3\tint\tstored\t-5\n"_s});
     row("settings set a value after --", {}, {u"settings"_s, u"set"_s, u"cliT4"_s, u"--"_s, u"-x"_s}, 0,
         {u"get:cliT4|-x"_s});
+    row("settings set, get", {}, {u"settings"_s, u"set"_s, u"cliT5"_s, u"/srv/work space"_s}, 0,
+        {u"get:cliT5|/srv/work space"_s});
+    // A key with a registered integer default keeps the integer type (13 is the default's own value).
+    row("settings set a key with an integer default", {},
+        {u"settings"_s, u"set"_s, u"prefReassignedBarcodeRequiredLength"_s, u"13"_s}, 0,
+        {u"list:prefReassignedBarcodeRequiredLength\tint\tstored\t13\n"_s,
+         u"list:prefCameraCardFolderNames\tstring\tdefault\t"_s});
+    row("settings set refuses text for an integer", {},
+        {u"settings"_s, u"set"_s, u"prefReassignedBarcodeRequiredLength"_s, u"twelve"_s}, 2, {});
+    row("settings set --type plist", {},
+        {u"settings"_s, u"set"_s, u"cliT6"_s, u"<plist><dict><key>sectionid</key><string>3</string></dict></plist>"_s,
+         u"--type"_s, u"plist"_s},
+        0, {u"get:cliT6|{\"sectionid\":\"3\"}"_s});
+    row("settings remove", {u"cli:settings set cliT7 x"_s}, {u"settings"_s, u"remove"_s, u"cliT7"_s}, 0,
+        {u"get:cliT7|"_s});
+    row("settings get of a missing key", {}, {u"settings"_s, u"get"_s, u"cliT8"_s}, 1, {u"err:no value"_s});
 
     // sections
     row("sections", {u"cli:reassign --barcode 5 IMG_0005.JPG IMG_0006.JPG"_s}, {u"sections"_s, u"{work}"_s}, 0,
@@ -140,17 +163,12 @@ void TestCommandLine::options_data()
          u"out:{\"codes\":[],\"file\":\"{work}/IMG_0002.JPG\",\"ms\":"_s});
     row("detect", {}, {u"detect"_s, u"IMG_0002.JPG"_s, u"IMG_0004.JPG"_s}, 0,
         {u"out:IMG_0004.JPG\t2000000000022 (EAN-13)\t"_s, u"!out:IMG_0002"_s});
-    row("detect --json nothing found", {}, {u"detect"_s, u"--json"_s, u"IMG_0003.JPG"_s}, 0,
-        {u"out:{\"photos\":[{\"codes\":[],\"file\":\"IMG_0003.JPG\""_s});
     row("detect missing file", {}, {u"detect"_s, u"IMG_0009.JPG"_s, u"IMG_0001.JPG"_s}, 1,
         {u"err:no such file or folder: IMG_0009.JPG"_s, u"out:IMG_0001.JPG\t2000000000015"_s});
     row("detect without photos", {}, {u"detect"_s, u"--json"_s}, 2, {u"err:usage: lumisort-cli detect"_s});
 
     // make-card
     const QStringList small {u"--size"_s, u"64x48"_s};
-    row("make-card --groups= --photos=", {},
-        QStringList {u"make-card"_s, u"--groups=1"_s, u"--photos=0"_s, u"{out}"_s} + small, 0,
-        {u"file:"_s + card + u"IMG_0001.JPG"_s, u"!file:"_s + card + u"IMG_0002.JPG"_s});
     row("make-card --seed", {},
         QStringList {u"make-card"_s, u"{out}"_s, u"--groups"_s, u"1"_s, u"--photos"_s, u"0"_s, u"--seed"_s, u"5"_s}
             + small,
@@ -159,6 +177,14 @@ void TestCommandLine::options_data()
         {u"make-card"_s, u"{out}"_s, u"--groups"_s, u"1"_s, u"--photos"_s, u"0"_s, u"--size"_s, u"320x240"_s,
          u"--quality"_s, u"5"_s},
         0, {u"smaller:"_s + card + u"IMG_0001.JPG|15000"_s});
+    for (const auto &[name, args] : {std::pair {"make-card without a folder", u"--groups 1 --photos 1"_s},
+                                     {"make-card with two folders", u"dir --groups 1 --photos 1 other"_s},
+                                     {"make-card of zero groups", u"dir --groups 0 --photos 1"_s},
+                                     {"make-card of a size too large", u"dir --groups 1 --photos 1 --size 100x20001"_s},
+                                     {"make-card of a garbled size", u"dir --groups 1 --photos 1 --size 100by100"_s},
+                                     {"make-card missing a value", u"dir --groups 1 --photos 1 --seed"_s},
+                                     {"make-card unknown option", u"dir --groups 1 --photos 1 --colour red"_s}})
+        row(name, {}, QStringList {u"make-card"_s} + args.split(u' '), 2, {u"err:usage:"_s, u"!file:dir"_s});
     row("make-card -- -folder", {},
         QStringList {u"make-card"_s, u"--groups"_s, u"1"_s, u"--photos"_s, u"0"_s} + small
             + QStringList {u"--"_s, u"-card"_s},
@@ -168,7 +194,7 @@ void TestCommandLine::options_data()
     row("reassign --barcode", {}, {u"reassign"_s, u"--barcode"_s, u"9"_s, u"IMG_0002.JPG"_s, u"{work}/IMG_0003.JPG"_s},
         0,
         {u"file:9_IMG_0002.JPG"_s, u"file:9_IMG_0003.JPG"_s, u"!file:IMG_0002.JPG"_s,
-         u"out:IMG_0002.JPG -> 9_IMG_0002.JPG"_s});
+         u"out:IMG_0002.JPG -> 9_IMG_0002.JPG"_s, u"!err:ReassignRun"_s});
     // Codes a command would take for options, or that the barcode rule refuses (each kind is in the rule's own test).
     row("reassign --barcode taking a dash", {}, {u"reassign"_s, u"--barcode"_s, u"-5"_s, u"IMG_0002.JPG"_s}, 2,
         {u"err:cannot begin with \"-\""_s, u"file:IMG_0002.JPG"_s});
@@ -192,11 +218,11 @@ void TestCommandLine::options_data()
 
     // auto
     row("auto", {}, QStringList {u"auto"_s, u"{work}"_s} + codes, 0,
-        {u"file:111_IMG_0002.JPG"_s, u"file:111_IMG_0003.JPG"_s, u"file:444_IMG_0005.JPG"_s, u"!file:IMG_0001.JPG"_s,
-         u"!file:111_IMG_0001.JPG"_s, u"out:111_IMG_0001.JPG -> trash"_s});
+        {u"files:111_IMG_0002.JPG 111_IMG_0003.JPG 444_IMG_0005.JPG 444_IMG_0006.JPG"_s,
+         u"out:111_IMG_0001.JPG -> trash"_s});
     // Each photo takes the barcode of the barcode photo after it; those after the last keep their names.
     row("auto --reverse", {}, QStringList {u"auto"_s, u"--reverse"_s, u"{work}"_s} + codes, 0,
-        {u"file:444_IMG_0002.JPG"_s, u"file:444_IMG_0003.JPG"_s, u"file:IMG_0005.JPG"_s, u"!file:111_IMG_0002.JPG"_s});
+        {u"files:444_IMG_0002.JPG 444_IMG_0003.JPG IMG_0005.JPG IMG_0006.JPG"_s});
     row("auto --reverse last", {}, QStringList {u"auto"_s, u"{work}"_s} + codes + QStringList {u"--reverse"_s}, 0,
         {u"file:444_IMG_0002.JPG"_s, u"file:IMG_0006.JPG"_s});
     row("auto --dry-run", {}, QStringList {u"auto"_s, u"--dry-run"_s, u"{work}"_s} + codes, 0,
@@ -236,6 +262,18 @@ void TestCommandLine::options_data()
         {u"err:give the folder only"_s, u"file:IMG_0002.JPG"_s});
     row("auto -reverse", {}, QStringList {u"auto"_s, u"-reverse"_s, u"{work}"_s} + codes, 2, {u"file:IMG_0002.JPG"_s});
 
+    // undo, after an automatic run that sent the barcode photo IMG_0001 to the trash
+    const QString autoRun = u"cli:auto {work} IMG_0001.JPG=222"_s;
+    row("undo --dry-run", {autoRun}, {u"undo"_s, u"--dry-run"_s, u"{work}"_s}, 0,
+        {u"out:trash -> IMG_0001.JPG\n"_s, u"!file:IMG_0001.JPG"_s, u"file:222_IMG_0002.JPG"_s});
+    row("undo of the working folder by default", {autoRun}, {u"--set"_s, u"prefSourcePath={work}"_s, u"undo"_s}, 0,
+        {u"out:222_IMG_0002.JPG -> IMG_0002.JPG\n"_s, u"file:IMG_0001.JPG"_s, u"file:IMG_0002.JPG"_s,
+         u"!file:222_IMG_0002.JPG"_s});
+    row("undo refused: a photo renamed since", {autoRun, u"mv:222_IMG_0002.JPG|3_IMG_0002.JPG"_s},
+        {u"undo"_s, u"{work}"_s}, 1,
+        {u"err:222_IMG_0002.JPG was renamed again since (now 3_IMG_0002.JPG)"_s, u"file:3_IMG_0002.JPG"_s,
+         u"file:222_IMG_0003.JPG"_s, u"!file:IMG_0001.JPG"_s});
+
     // companion, daily-folder, file, import
     row("companion takes nothing", {}, {u"companion"_s, u"x"_s}, 2, {});
     row("daily-folder", {}, {u"daily-folder"_s}, 0, {u"out:daily folder name\t"_s});
@@ -267,6 +305,8 @@ void TestCommandLine::check(const QString &expectation, const Run &run) const
     } else if (kind == u"file"_s) {
         struct stat st = {};
         holds = ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+    } else if (kind == u"files"_s) { // all the working folder holds, in name order
+        holds = QDir(m_work).entryList(QDir::Files, QDir::Name).join(u' ') == what;
     } else if (kind == u"text"_s) {
         holds = QString::fromUtf8(readFile(path)).contains(value);
     } else if (kind == u"image"_s) {

@@ -85,8 +85,6 @@ private Q_SLOTS:
     void orientationStoresUprightPicture();
     void thumbnailLeftOutOnRequest();
     void failuresLeaveNoPartialPhoto();
-    void badArgumentsExitWithUsage_data();
-    void badArgumentsExitWithUsage();
 
 private:
     using Run = CliRun;
@@ -235,27 +233,6 @@ void TestMakeCardCommand::failuresLeaveNoPartialPhoto()
         ++photos;
     }
     QVERIFY(photos > 0 && photos < 24);
-}
-
-void TestMakeCardCommand::badArgumentsExitWithUsage_data()
-{
-    QTest::addColumn<QString>("args");
-    QTest::newRow("no folder") << u"--groups 1 --photos 1"_s;
-    QTest::newRow("two folders") << u"dir --groups 1 --photos 1 other"_s;
-    QTest::newRow("zero groups") << u"dir --groups 0 --photos 1"_s;
-    QTest::newRow("size too large") << u"dir --groups 1 --photos 1 --size 100x20001"_s;
-    QTest::newRow("size garbled") << u"dir --groups 1 --photos 1 --size 100by100"_s;
-    QTest::newRow("missing value") << u"dir --groups 1 --photos 1 --seed"_s;
-    QTest::newRow("unknown option") << u"dir --groups 1 --photos 1 --colour red"_s;
-}
-
-void TestMakeCardCommand::badArgumentsExitWithUsage()
-{
-    QFETCH(QString, args);
-    const Run run = cli(args.split(u' '));
-    QCOMPARE(run.status, 2);
-    QVERIFY(run.err.contains(u"usage:"_s));
-    QVERIFY(!QFileInfo::exists(u"dir"_s));
 }
 
 LUMISORT_CORE_TEST_MAIN(TestMakeCardCommand)

@@ -15,10 +15,6 @@ class TestSettingsCommand : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void setGetAndTypes();
-    void overrideLastsOneRun();
-    void badArgumentsExitWithUsage_data();
-    void badArgumentsExitWithUsage();
     void deeplyNestedFileIsKeptAside();
     void setReplacesAValueOfAnotherType_data();
     void setReplacesAValueOfAnotherType();
@@ -33,54 +29,6 @@ private:
     using Run = CliRun;
     static Run cli(const QStringList &args) { return runCli(args); }
 };
-
-void TestSettingsCommand::setGetAndTypes()
-{
-    QCOMPARE(cli({u"settings"_s, u"set"_s, u"prefSourcePath"_s, u"/srv/work space"_s}).status, 0);
-    QCOMPARE(cli({u"settings"_s, u"get"_s, u"prefSourcePath"_s}).out, u"/srv/work space\n"_s);
-    // A key with a registered integer default keeps the integer type.
-    QCOMPARE(cli({u"settings"_s, u"set"_s, u"prefReassignedBarcodeRequiredLength"_s, u"12"_s}).status, 0);
-    const Run list = cli({u"settings"_s, u"list"_s});
-    QVERIFY(list.out.contains(u"prefReassignedBarcodeRequiredLength\tint\tstored\t12\n"_s));
-    QVERIFY(list.out.contains(u"prefCameraCardFolderNames\tstring\tdefault\t"_s));
-    QCOMPARE(cli({u"settings"_s, u"set"_s, u"prefReassignedBarcodeRequiredLength"_s, u"twelve"_s}).status, 2);
-    QCOMPARE(cli({u"settings"_s, u"set"_s, u"prefLastUserInfo"_s,
-                  u"<plist><dict><key>sectionid</key><string>3</string></dict></plist>"_s, u"--type"_s, u"plist"_s})
-                 .status,
-             0);
-    QCOMPARE(cli({u"settings"_s, u"get"_s, u"prefLastUserInfo"_s}).out, u"{\"sectionid\":\"3\"}\n"_s);
-    QCOMPARE(cli({u"settings"_s, u"remove"_s, u"prefSourcePath"_s}).status, 0);
-    const Run missing = cli({u"settings"_s, u"get"_s, u"prefSourcePath"_s});
-    QCOMPARE(missing.status, 1);
-    QVERIFY(missing.err.contains(u"no value"_s));
-}
-
-void TestSettingsCommand::overrideLastsOneRun()
-{
-    const Run overridden = cli({u"--set"_s, u"prefInputFolderSortKeySelectedIndex=0"_s, u"settings"_s, u"get"_s,
-                                u"prefInputFolderSortKeySelectedIndex"_s});
-    QCOMPARE(overridden.out, u"0\n"_s);
-    QCOMPARE(cli({u"settings"_s, u"get"_s, u"prefInputFolderSortKeySelectedIndex"_s}).out, u"1\n"_s);
-}
-
-void TestSettingsCommand::badArgumentsExitWithUsage_data()
-{
-    QTest::addColumn<QStringList>("args");
-    QTest::newRow("no verb") << QStringList();
-    QTest::newRow("unknown verb") << QStringList {u"frobnicate"_s};
-    QTest::newRow("unknown option") << QStringList {u"--colour"_s, u"settings"_s};
-    QTest::newRow("--set without value") << QStringList {u"--set"_s, u"prefX"_s, u"settings"_s};
-    QTest::newRow("settings get without key") << QStringList {u"settings"_s, u"get"_s};
-    QTest::newRow("unknown type") << QStringList {u"settings"_s, u"set"_s, u"k"_s, u"v"_s, u"--type"_s, u"blob"_s};
-}
-
-void TestSettingsCommand::badArgumentsExitWithUsage()
-{
-    QFETCH(QStringList, args);
-    const Run run = cli(args);
-    QCOMPARE(run.status, 2);
-    QVERIFY(run.err.contains(u"usage:"_s));
-}
 
 void TestSettingsCommand::deeplyNestedFileIsKeptAside()
 {

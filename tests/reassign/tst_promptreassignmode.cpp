@@ -49,7 +49,6 @@ void TestPromptReassignMode::choice_data()
     QTest::newRow("barcode photos") << 202 << true;
     QTest::newRow("nothing kept to repost") << 202 << false;
     QTest::newRow("201 is no choice") << 201 << true;
-    QTest::newRow("unknown tag") << 7 << true;
 }
 
 void TestPromptReassignMode::choice()

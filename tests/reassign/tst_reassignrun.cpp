@@ -20,15 +20,12 @@ class TestReassignRun : public QObject
 private Q_SLOTS:
     void initTestCase();
     void oneBarcodeRunWithACollision();
-    void automaticRunTrashesOnlyTheBarcodePhotos_data();
-    void automaticRunTrashesOnlyTheBarcodePhotos();
     void barcodePhotoThatCouldNotBeRenamedStays();
     void refusedBarcodeRenamesNothing_data();
     void refusedBarcodeRenamesNothing();
 
 private:
     DemoCard m_card;
-    QString trash() const { return TestSandbox::instance().dataHome() + u"/Trash/files/"_s; }
     QList<QUrl> asShot(const QString &folder) const
     {
         QList<QUrl> urls;
@@ -66,42 +63,6 @@ void TestReassignRun::oneBarcodeRunWithACollision()
     QCOMPARE(entries.size(), 2);
     QCOMPARE(entries.at(1).toObject().value(u"final"_s).toString(), folder + u"/222_IMG_0001.JPG"_s);
     QVERIFY(report.journalPath.startsWith(ReassignJournal::folder()));
-}
-
-void TestReassignRun::automaticRunTrashesOnlyTheBarcodePhotos_data()
-{
-    QTest::addColumn<bool>("reverse");
-    QTest::newRow("forward") << false;
-    QTest::newRow("reversed") << true;
-}
-
-void TestReassignRun::automaticRunTrashesOnlyTheBarcodePhotos()
-{
-    QFETCH(bool, reverse);
-    const QString folder = TestSandbox::instance().makeFolder(u"auto"_s);
-    const QList<QUrl> urls = asShot(folder); // IMG_0001 (barcode) 0002 0003 | 0004 (barcode) 0005 0006
-    QHash<QString, QString> codes;
-    for (qsizetype i = 0; i < m_card.photos.size(); ++i) {
-        if (m_card.photos.at(i).barcodePhoto)
-            codes.insert(urls.at(i).toLocalFile(), m_card.photos.at(i).barcode);
-    }
-    const ReassignRun::Report report = ReassignRun::automatic(urls, codes, reverse);
-    const QString first = m_card.photos.at(0).barcode;
-    const QString second = m_card.photos.at(3).barcode;
-    // Reversed, each photo takes the barcode of the next barcode photo after it.
-    const QStringList expected = reverse
-        ? QStringList {second + u"_IMG_0002.JPG"_s, second + u"_IMG_0003.JPG"_s, u"IMG_0005.JPG"_s, u"IMG_0006.JPG"_s}
-        : QStringList {first + u"_IMG_0002.JPG"_s, first + u"_IMG_0003.JPG"_s, second + u"_IMG_0005.JPG"_s,
-                       second + u"_IMG_0006.JPG"_s};
-    QStringList names = QDir(folder).entryList(QDir::Files);
-    std::sort(names.begin(), names.end());
-    QStringList want = expected;
-    std::sort(want.begin(), want.end());
-    QCOMPARE(names, want);
-    QCOMPARE(report.trashed.size(), 2);
-    for (const QString &path : report.trashed)
-        QVERIFY2(QFileInfo::exists(trash() + QFileInfo(path).fileName()), qPrintable(path));
-    QCOMPARE(journal(report.journalPath).value(u"state"_s).toString(), u"complete"_s);
 }
 
 void TestReassignRun::barcodePhotoThatCouldNotBeRenamedStays()

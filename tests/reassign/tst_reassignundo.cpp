@@ -3,9 +3,7 @@
 #include "reassign/ReassignJournal.h"
 #include "reassign/ReassignRun.h"
 #include "reassign/ReassignUndo.h"
-#include "shell/StateFolderMove.h"
 #include "support/FreedesktopTrash.h"
-#include "support/PathUtils.h"
 #include "support/SafeFile.h"
 
 #include <QDir>
@@ -55,7 +53,6 @@ class TestReassignUndo : public QObject
 
 private Q_SLOTS:
     void undoRedoUndo();
-    void undoFindsAJournalMovedFromTheFormerFolder();
     void changedFileRefusesTheWholeUndo_data();
     void changedFileRefusesTheWholeUndo();
     void runsBegunTogetherKeepTheirOwnJournals();
@@ -94,22 +91,6 @@ void TestReassignUndo::undoRedoUndo()
 
     QVERIFY(ReassignUndo::run(folder).plan.isSound());
     QCOMPARE(snapshot(folder), before);
-}
-
-void TestReassignUndo::undoFindsAJournalMovedFromTheFormerFolder()
-{
-    const QString folder = TestSandbox::instance().makeFolder(u"moved"_s);
-    automaticRun(folder);
-    // Where an earlier version kept it.
-    const QString former = QDir::homePath() + u"/Library/Logs/Vimo/reassign-journal"_s;
-    QVERIFY(SafeFile::makeFolders(former));
-    QVERIFY(SafeFile::move(newestJournal(), QString(former + u'/' + PathUtils::fileName(newestJournal()))));
-    QVERIFY(!StateFolderMove::run().isEmpty());
-
-    const ReassignUndo::Report undone = ReassignUndo::run(folder);
-    QVERIFY2(undone.plan.isSound(), qPrintable(undone.plan.refusals.join(u'\n')));
-    QCOMPARE(undone.plan.namesBack(), 3);
-    QVERIFY(QFile::exists(folder + u"/IMG_0002.JPG"_s));
 }
 
 void TestReassignUndo::changedFileRefusesTheWholeUndo_data()

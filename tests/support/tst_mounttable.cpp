@@ -15,7 +15,6 @@ private Q_SLOTS:
     void rejectsBrokenLines();
     void mountForPicksLongestVisiblePrefix_data();
     void mountForPicksLongestVisiblePrefix();
-    void readsTheLiveTable();
 };
 
 void tst_MountTable::parsesLine_data()
@@ -100,17 +99,6 @@ void tst_MountTable::mountForPicksLongestVisiblePrefix()
     const std::optional<MountTable::Mount> m = table.mountFor(path);
     QVERIFY(m);
     QCOMPARE(m->id, expectedId);
-}
-
-void tst_MountTable::readsTheLiveTable()
-{
-    QVERIFY(!MountTable::read(u"/nonexistent/mountinfo"_s));
-    const std::optional<MountTable> table = MountTable::read();
-    QVERIFY(table);
-    const std::optional<MountTable::Mount> root = table->mountAt("/");
-    QVERIFY(root);
-    QCOMPARE(table->mountFor("/")->mountPoint, QByteArray("/"));
-    QVERIFY(table->mountsOfDevice(root->device).size() >= 1);
 }
 
 LUMISORT_CORE_TEST_MAIN(tst_MountTable)

@@ -80,17 +80,21 @@ private Q_SLOTS:
     void rollsAtTheLimit_data()
     {
         QTest::addColumn<qsizetype>("size");
-        QTest::addColumn<bool>("rolled");
-        QTest::newRow("one byte short") << qsizetype(TALVIK_Log::cRollSize - 1) << false;
-        QTest::newRow("at the limit") << qsizetype(TALVIK_Log::cRollSize) << true;
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("oldName"); // empty: not rolled
+        QTest::newRow("one byte short") << qsizetype(TALVIK_Log::cRollSize - 1) << u"Lumisort.log"_s << QString();
+        QTest::newRow("at the limit") << qsizetype(TALVIK_Log::cRollSize) << u"Lumisort.log"_s << u"Lumisort_old.log"_s;
+        QTest::newRow("without an extension") << qsizetype(TALVIK_Log::cRollSize) << u"app"_s << u"app_old.log"_s;
     }
 
     void rollsAtTheLimit()
     {
         QFETCH(qsizetype, size);
-        QFETCH(bool, rolled);
+        QFETCH(QString, name);
+        QFETCH(QString, oldName);
+        const bool rolled = !oldName.isEmpty();
         const QString folder = TestSandbox::instance().makeFolder(u"roll"_s);
-        const QString path = folder + u"/Lumisort.log"_s;
+        const QString path = folder + u'/' + name;
         const QString oldPath = folder + u"/Lumisort_old.log"_s;
         const QByteArray original = lineBytes(size, 100);
         QVERIFY(writeFile(path, original));
@@ -101,12 +105,15 @@ private Q_SLOTS:
         const QByteArray current = readFile(path);
         QVERIFY(current.endsWith(" after opening\n"));
         if (rolled) {
-            QCOMPARE(readFile(oldPath), original);
+            QCOMPARE(readFile(folder + u'/' + oldName), original);
+            QCOMPARE(fileMode(path), 0664);
+            QCOMPARE(fileMode(folder + u'/' + oldName), 0664);
             QVERIFY(current.size() < 200);
         } else {
             QVERIFY(current.startsWith(original));
             QVERIFY(!QFileInfo::exists(oldPath));
         }
+        QCOMPARE(TALVIK_Log::oldLogFilePath(u"/a/b.c/my.app.txt"_s), u"/a/b.c/my.app_old.txt"_s);
     }
 
     void oldFileKeepsNewestWholeLines_data()
@@ -135,20 +142,6 @@ private Q_SLOTS:
         QCOMPARE(kept.size(), keptSize);
         QVERIFY(kept == QByteArray(older + newer).right(keptSize));
         QCOMPARE(readFile(path).size(), 0);
-    }
-
-    void extensionlessFileRollsWithPermissions()
-    {
-        const QString folder = TestSandbox::instance().makeFolder(u"perm"_s);
-        const QString path = folder + u"/app"_s;
-        QVERIFY(writeFile(path, QByteArray(TALVIK_Log::cRollSize, 'x')));
-
-        QVERIFY(TALVIK_Log::setLogFile(path));
-
-        QCOMPARE(readFile(folder + u"/app_old.log"_s).size(), TALVIK_Log::cRollSize);
-        QCOMPARE(fileMode(path), 0664);
-        QCOMPARE(fileMode(folder + u"/app_old.log"_s), 0664);
-        QCOMPARE(TALVIK_Log::oldLogFilePath(u"/a/b.c/my.app.txt"_s), u"/a/b.c/my.app_old.txt"_s);
     }
 
     void standardErrorLandsInFile()
@@ -210,10 +203,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("letter");
         QTest::addColumn<QString>("stdErrLine");
         QTest::newRow("info") << 0 << false << u"I"_s << u"INFO: msg\n"_s;
-        QTest::newRow("debug") << 1 << false << u"D"_s << u"DEBUG: Cam: msg\n"_s;
         QTest::newRow("debug2, app name") << 2 << true << u"D2"_s << u"DEBUG2: Cam: msg\n"_s;
-        QTest::newRow("error") << 3 << false << u"E"_s << u"ERROR: msg\n"_s;
         QTest::newRow("warning, app name") << 4 << true << u"W"_s << u"WARN: msg\n"_s;
+        QTest::newRow("error") << 3 << false << u"E"_s << u"ERROR: msg\n"_s;
         QTest::newRow("unknown level") << 9 << false << u"D"_s << u"DEBUG: Cam: msg\n"_s;
     }
 
