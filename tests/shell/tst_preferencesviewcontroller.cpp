@@ -7,7 +7,6 @@
 #include "settings/SettingsKeys.h"
 #include "settings/SettingsStore.h"
 #include "shell/AppPaths.h"
-#include "shell/OpenPanelAccessoryViewController.h"
 #include "shell/PreferencesViewController.h"
 #include "support/Alert.h"
 #include "support/DesktopOpener.h"
@@ -110,7 +109,7 @@ private Q_SLOTS:
     void boundControl();
     void settingsWithoutEffectSayWhy_data();
     void settingsWithoutEffectSayWhy();
-    void sheetAndAccessory();
+    void openedByTheBrowsersSegue();
 
 private:
     std::unique_ptr<Pane> openPane()
@@ -473,19 +472,13 @@ void TestPreferencesViewController::settingsWithoutEffectSayWhy()
     QVERIFY(pane->ibMode201NoteLabel->text().contains(pane->radioButtonWithTag(200)->text()));
 }
 
-void TestPreferencesViewController::sheetAndAccessory()
+void TestPreferencesViewController::openedByTheBrowsersSegue()
 {
     PreferencesViewController::registerSheet();
     const std::unique_ptr<QDialog> sheet(SheetRegistry::make(u"dummyButtonSegue2"_s, &m_window));
     auto *pane = qobject_cast<PreferencesViewController *>(sheet.get());
     QVERIFY(pane);
     QCOMPARE(pane->windowModality(), Qt::WindowModal);
-
-    const QString folder = TestSandbox::instance().makeFolder(u"picked"_s);
-    FolderPanel::queueAnswerForTesting(folder);
-    QCOMPARE(OpenPanelAccessoryViewController::selectFolderUrl().value_or(QString()), folder);
-    FolderPanel::queueAnswerForTesting(std::nullopt);
-    QVERIFY(!OpenPanelAccessoryViewController::selectFolderUrl());
 }
 
 LUMISORT_GUI_TEST_MAIN(TestPreferencesViewController)
