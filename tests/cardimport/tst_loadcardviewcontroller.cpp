@@ -286,9 +286,7 @@ void TestLoadCardViewController::manualFolder()
     QSignalSpy finished(sheet, &LoadCardViewController::runFinished);
     sheet->manualButton->click();
     QVERIFY(!sheet->isObservingCards());
-    QCOMPARE(sheet->fOpenPanel->title, u"Select Source CARD???"_s);
-    QCOMPARE(FolderPanel::lastShownForTesting()->prompt, u"Select Folder ON CARD"_s);
-    QVERIFY(!FolderPanel::lastShownForTesting()->canCreateDirectories);
+    QVERIFY(!FolderPanel::lastShownForTesting()->canCreateDirectories); // no new folder on a card
     // Watching resumes whatever the answer.
     QTRY_VERIFY(!alive || sheet->isObservingCards());
     if (!chosen) {
