@@ -7,9 +7,7 @@
 #include "support/SafeFile.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <fcntl.h>
