@@ -14,8 +14,6 @@ class TestCameraCardRules : public QObject
 private Q_SLOTS:
     void cardAtMountAndAtStartUp_data();
     void cardAtMountAndAtStartUp();
-    void recoveryVolume_data();
-    void recoveryVolume();
     void startUpTakesTheFirstCardInNameOrder();
 };
 
@@ -70,23 +68,6 @@ void TestCameraCardRules::cardAtMountAndAtStartUp()
     QCOMPARE(CameraCardRules::cameraFolderAtMount(volume, names.value_or(QString())).has_value(), atMount);
     QCOMPARE(CameraCardRules::isCameraCard(u"EOS_DIGITAL"_s, root, names), atStartUp);
     QCOMPARE(CameraCardRules::findExistingCard({root}, names), atStartUp ? std::optional(volume) : std::nullopt);
-}
-
-void TestCameraCardRules::recoveryVolume_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<bool>("ignored");
-    QTest::newRow("as named") << u"/Volumes/Recovery HD"_s << true;
-    QTest::newRow("in capitals") << u"/VOLUMES/RECOVERY HD"_s << true;
-    QTest::newRow("another volume") << u"/Volumes/Recovery HD 2"_s << false;
-    QTest::newRow("elsewhere") << u"/media/operator/Recovery HD"_s << false;
-}
-
-void TestCameraCardRules::recoveryVolume()
-{
-    QFETCH(QString, path);
-    QFETCH(bool, ignored);
-    QCOMPARE(CameraCardRules::isRecoveryVolume(path), ignored);
 }
 
 void TestCameraCardRules::startUpTakesTheFirstCardInNameOrder()

@@ -39,12 +39,6 @@ struct stat statOf(const QByteArray &path)
     return info;
 }
 
-bool exists(const QString &path)
-{
-    struct stat info = {};
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
-}
-
 QByteArray randomBytes(qsizetype size)
 {
     QByteArray bytes(size, Qt::Uninitialized);
@@ -70,11 +64,10 @@ private Q_SLOTS:
     void init();
     void replacesWorkingFolderWithTheCard_data();
     void replacesWorkingFolderWithTheCard();
-    void photosInTheWorkingFolderNeedConsent_data();
-    void photosInTheWorkingFolderNeedConsent();
+    void asksOrRefusesBeforeCopying_data();
+    void asksOrRefusesBeforeCopying();
     void workingFolderOnTheCardIsRefused_data();
     void workingFolderOnTheCardIsRefused();
-    void noRoomRefusesBeforeCopying();
     void sameNamesInTwoCameraFolders_data();
     void sameNamesInTwoCameraFolders();
     void keptStagingOfAKilledImport_data();
@@ -173,7 +166,7 @@ void TestCardCopyRun::replacesWorkingFolderWithTheCard()
     QCOMPARE(stagingWhileCopying->st_mode & 07777, mode_t(0700));
     QCOMPARE(stagingWhileCopying->st_dev, statOf(QFile::encodeName(working)).st_dev);
     QCOMPARE(r.stagingFolder, staging);
-    QVERIFY2(!exists(staging), qPrintable(staging));
+    QVERIFY2(!QFileInfo::exists(staging), qPrintable(staging));
     QVERIFY(!staging.startsWith(QDir::tempPath()));
 
     // Every photo is the one on the card, byte for byte, with the card's time.
@@ -192,41 +185,53 @@ void TestCardCopyRun::replacesWorkingFolderWithTheCard()
     }
 }
 
-void TestCardCopyRun::photosInTheWorkingFolderNeedConsent_data()
+void TestCardCopyRun::asksOrRefusesBeforeCopying_data()
 {
     QTest::addColumn<QByteArrayList>("held"); // names in the working folder before the import
-    QTest::addColumn<bool>("discard");
-    QTest::addColumn<bool>("imported");
-    QTest::newRow("photos, no consent") << QByteArrayList {"OLD.JPG", "sub/OLD2.CR2", "notes.txt"} << false << false;
-    QTest::newRow("photos, --discard-working-folder")
-        << QByteArrayList {"OLD.JPG", "sub/OLD2.CR2", "notes.txt"} << true << true;
-    QTest::newRow("no photos: nothing to ask") << QByteArrayList {"notes.txt"} << false << true;
+    QTest::addColumn<bool>("smallDisk"); // the working folder on a 1 MiB disk, the import with consent
+    QTest::addColumn<QStringList>("said"); // parts of the reason; empty: imported
+    QTest::newRow("photos, no consent") << QByteArrayList {"OLD.JPG", "sub/OLD2.CR2", "notes.txt"} << false
+                                        << QStringList {u"holds 2 photos"_s, u"--discard-working-folder"_s};
+    QTest::newRow("no photos: nothing to ask") << QByteArrayList {"notes.txt"} << false << QStringList();
+    QTest::newRow("no room") << QByteArrayList {"OLD.JPG"} << true
+                             << QStringList {u"not enough room"_s, u"working folder was left as it was"_s};
 }
 
-void TestCardCopyRun::photosInTheWorkingFolderNeedConsent()
+void TestCardCopyRun::asksOrRefusesBeforeCopying()
 {
     QFETCH(QByteArrayList, held);
-    QFETCH(bool, discard);
-    QFETCH(bool, imported);
+    QFETCH(bool, smallDisk);
+    QFETCH(QStringList, said);
     TestSandbox &sandbox = TestSandbox::instance();
     const QString card = sandbox.makeFolder(u"card"_s);
-    QVERIFY(DemoCard::make(card, 1, 2).isValid());
-    const QString working = sandbox.makeFolder(u"work"_s);
+    std::optional<ScopedMount> small;
+    QString working = sandbox.makeFolder(u"work"_s);
+    if (smallDisk) {
+        small.emplace(ScopedMount::tmpfs(sandbox.makeFolder(u"smallfs"_s), u"1m"_s));
+        SKIP_UNLESS_MOUNTED(*small);
+        working = small->folder() + u"/work"_s;
+        for (int i = 1; i <= 6; ++i)
+            QVERIFY(writeFile(card + u"/DCIM/100CANON/IMG_%1.JPG"_s.arg(i, 4, 10, QLatin1Char('0')),
+                              randomBytes(300 * 1024)));
+    } else {
+        QVERIFY(DemoCard::make(card, 1, 2).isValid());
+    }
     for (const QByteArray &name : held)
         QVERIFY(writeFile(working + u'/' + QString::fromUtf8(name), "unfiled " + name));
-    const QMap<QByteArray, QByteArray> before = contentsOf(working);
+    const QString disk = small ? small->folder() : working; // nothing on it may change when refused
+    const QMap<QByteArray, QByteArray> before = contentsOf(disk);
 
     QStringList args {u"import"_s, card};
-    if (discard)
+    if (smallDisk)
         args << u"--discard-working-folder"_s;
     const CliRun cli = runCliIn(working, args);
-    QCOMPARE(cli.status, imported ? 0 : 1);
-    if (!imported) {
-        QVERIFY2(cli.err.contains(u"holds 2 photos"_s) && cli.err.contains(u"--discard-working-folder"_s),
-                 qPrintable(cli.err));
+    QCOMPARE(cli.status, said.isEmpty() ? 0 : 1);
+    if (!said.isEmpty()) {
+        for (const QString &part : said)
+            QVERIFY2(cli.err.contains(part), qPrintable(cli.err));
         QVERIFY2(!cli.out.contains(u"copied\t"_s), qPrintable(cli.out)); // asked before any copying
-        QCOMPARE(contentsOf(working), before);
-        QVERIFY(!exists(CardCopyRun::stagingFolderFor(working)));
+        QCOMPARE(contentsOf(disk), before);
+        QVERIFY(!QFileInfo::exists(CardCopyRun::stagingFolderFor(working)));
         return;
     }
     QCOMPARE(namesIn(working), (QSet<QByteArray> {"IMG_0001.JPG", "IMG_0002.JPG", "IMG_0003.JPG"}));
@@ -281,26 +286,6 @@ void TestCardCopyRun::workingFolderOnTheCardIsRefused()
     if (bound)
         QVERIFY(bound->unmount());
     QCOMPARE(contentsOf(outer), before);
-}
-
-void TestCardCopyRun::noRoomRefusesBeforeCopying()
-{
-    TestSandbox &sandbox = TestSandbox::instance();
-    ScopedMount small = ScopedMount::tmpfs(sandbox.makeFolder(u"smallfs"_s), u"1m"_s);
-    SKIP_UNLESS_MOUNTED(small);
-    const QString card = sandbox.makeFolder(u"card"_s);
-    for (int i = 1; i <= 6; ++i)
-        QVERIFY(
-            writeFile(card + u"/DCIM/100CANON/IMG_%1.JPG"_s.arg(i, 4, 10, QLatin1Char('0')), randomBytes(300 * 1024)));
-    const QString working = small.folder() + u"/work"_s;
-    QVERIFY(writeFile(working + u"/OLD.JPG"_s, "last card"));
-
-    const CliRun cli = runCliIn(working, {u"import"_s, card, u"--discard-working-folder"_s});
-    QCOMPARE(cli.status, 1);
-    QVERIFY2(!cli.out.contains(u"copied\t"_s), qPrintable(cli.out));
-    QVERIFY2(cli.err.contains(u"not enough room"_s) && cli.err.contains(u"working folder was left as it was"_s),
-             qPrintable(cli.err));
-    QCOMPARE(contentsOf(small.folder()), (QMap<QByteArray, QByteArray> {{"work/OLD.JPG", "last card"}}));
 }
 
 void TestCardCopyRun::sameNamesInTwoCameraFolders_data()
@@ -488,64 +473,52 @@ void TestCardCopyRun::onlyCopyOfACardIsKept()
 
 void TestCardCopyRun::removeFolderAtPathRefuses_data()
 {
-    QTest::addColumn<QString>("kind");
+    // {root}, {home}, {mount} (a tmpfs inside {outer}), {destination} and {working} stand for folders.
+    QTest::addColumn<QString>("path");
     QTest::addColumn<bool>("removed");
-    QTest::newRow("the root folder") << u"root"_s << false;
-    QTest::newRow("the home folder") << u"home"_s << false;
-    QTest::newRow("a folder holding the home folder") << u"above home"_s << false;
-    QTest::newRow("a mount point") << u"mount"_s << false;
-    QTest::newRow("a folder holding a mount point") << u"above mount"_s << false;
-    QTest::newRow("the destination folder") << u"destination"_s << false;
-    QTest::newRow("a folder holding the destination") << u"above destination"_s << false;
-    QTest::newRow("a missing folder") << u"missing"_s << false;
-    QTest::newRow("a file") << u"file"_s << false;
-    QTest::newRow("a folder the trash does not take") << u"no trash"_s << false;
-    QTest::newRow("a working folder") << u"working"_s << true;
+    QTest::newRow("the root folder") << u"{root}"_s << false;
+    QTest::newRow("the home folder") << u"{home}"_s << false;
+    QTest::newRow("a folder holding the home folder") << u"{home}/.."_s << false;
+    QTest::newRow("a mount point") << u"{mount}"_s << false;
+    QTest::newRow("a folder holding a mount point") << u"{outer}"_s << false;
+    QTest::newRow("the destination folder") << u"{destination}"_s << false;
+    QTest::newRow("a folder holding the destination") << u"{destination}/.."_s << false;
+    QTest::newRow("a missing folder") << u"{working}/no-such-folder"_s << false;
+    QTest::newRow("a file") << u"{working}/file.JPG"_s << false;
+    // The volume's trash folder name is taken by a file, and the home trash is on another file system.
+    QTest::newRow("a folder the trash does not take") << u"{mount}/work"_s << false;
+    QTest::newRow("a working folder") << u"{working}"_s << true;
 }
 
 void TestCardCopyRun::removeFolderAtPathRefuses()
 {
-    QFETCH(QString, kind);
+    QFETCH(QString, path);
     QFETCH(bool, removed);
     TestSandbox &sandbox = TestSandbox::instance();
-    SettingsStore &store = SettingsStore::standard();
     const QString destination = sandbox.makeFolder(u"above-destination"_s) + u"/destination"_s;
     QVERIFY(writeFile(destination + u"/filed.JPG"_s, "filed"));
-    store.setString(destination, cPrefDestinationPath);
+    SettingsStore::standard().setString(destination, cPrefDestinationPath);
     // Stand-ins play "/" and the home folder: should the guard fail, only they are emptied.
     const CardCopyRun::ProtectedRoots roots {sandbox.makeFolder(u"stand-in-root"_s),
                                              sandbox.makeFolder(u"stand-in-homes/operator"_s)};
     QVERIFY(writeFile(roots.root + u"/etc/fstab"_s, "system") && writeFile(roots.home + u"/IMG_0001.JPG"_s, "own"));
     std::optional<ScopedMount> mount;
-    QString path;
-    if (kind == u"root"_s) {
-        path = roots.root;
-    } else if (kind == u"home"_s) {
-        path = roots.home;
-    } else if (kind == u"above home"_s) {
-        path = QFileInfo(roots.home).path();
-    } else if (kind == u"mount"_s || kind == u"above mount"_s || kind == u"no trash"_s) {
+    if (path.contains(u"{mount}"_s) || path.contains(u"{outer}"_s)) {
         const QString outer = sandbox.makeFolder(u"outer"_s);
         mount = ScopedMount::tmpfs(outer + u"/inner"_s);
         SKIP_UNLESS_MOUNTED(*mount);
-        path = kind == u"mount"_s ? mount->folder() : outer;
-        if (kind == u"no trash"_s) {
-            // The volume's trash folder name is taken by a file, and the home trash is on another file system.
+        if (path.endsWith(u"/work"_s))
             QVERIFY(writeFile(mount->folder() + u"/.Trash-"_s + QString::number(::getuid()), "not a folder"));
-            path = mount->folder() + u"/work"_s;
-        }
-    } else if (kind == u"destination"_s || kind == u"above destination"_s) {
-        path = kind == u"destination"_s ? destination : QFileInfo(destination).path();
-    } else if (kind == u"missing"_s) {
-        path = sandbox.root() + u"/no-such-folder"_s;
-    } else {
-        path = sandbox.makeFolder(u"working"_s);
-        if (kind == u"file"_s)
-            path += u"/file.JPG"_s;
+        path.replace(u"{mount}"_s, mount->folder()).replace(u"{outer}"_s, outer);
     }
-    const QString marker = kind == u"working"_s || kind == u"no trash"_s ? path + u"/sub/.hidden/IMG_0001.JPG"_s
-        : kind == u"file"_s                                              ? path
-                                                                         : QString();
+    path = QDir::cleanPath(path.replace(u"{root}"_s, roots.root)
+                               .replace(u"{home}"_s, roots.home)
+                               .replace(u"{destination}"_s, destination)
+                               .replace(u"{working}"_s, sandbox.makeFolder(u"working"_s)));
+    const bool missing = path.endsWith(u"/no-such-folder"_s);
+    const QString marker = path.endsWith(u".JPG"_s) ? path
+        : removed || path.endsWith(u"/work"_s)      ? path + u"/sub/.hidden/IMG_0001.JPG"_s
+                                                    : QString();
     if (!marker.isEmpty())
         QVERIFY(writeFile(marker, "photo"));
     const ino_t inode = statOf(QFile::encodeName(path)).st_ino;
@@ -562,7 +535,7 @@ void TestCardCopyRun::removeFolderAtPathRefuses()
     } else if (!marker.isEmpty()) {
         QCOMPARE(readFile(marker), "photo");
     }
-    QCOMPARE(QFileInfo::exists(path), kind != u"missing"_s);
+    QCOMPARE(QFileInfo::exists(path), !missing);
 }
 
 // The real folders, asked of the check alone: nothing here can empty them.

@@ -46,7 +46,6 @@ private Q_SLOTS:
     void mountedVolume();
     void manualFolder_data();
     void manualFolder();
-    void unassignedWithoutDestinationTellsTheOperator();
     void asksBeforePhotosGoToTheTrash_data();
     void asksBeforePhotosGoToTheTrash();
     void cardNotWhollyImportedIsNotDone_data();
@@ -286,9 +285,7 @@ void TestLoadCardViewController::manualFolder()
     QSignalSpy finished(sheet, &LoadCardViewController::runFinished);
     sheet->manualButton->click();
     QVERIFY(!sheet->isObservingCards());
-    QCOMPARE(sheet->fOpenPanel->title, u"Select Source CARD???"_s);
-    QCOMPARE(FolderPanel::lastShownForTesting()->prompt, u"Select Folder ON CARD"_s);
-    QVERIFY(!FolderPanel::lastShownForTesting()->canCreateDirectories);
+    QVERIFY(!FolderPanel::lastShownForTesting()->canCreateDirectories); // no new folder on a card
     // Watching resumes whatever the answer.
     QTRY_VERIFY(!alive || sheet->isObservingCards());
     if (!chosen) {
@@ -299,20 +296,6 @@ void TestLoadCardViewController::manualFolder()
     }
     QTRY_COMPARE_WITH_TIMEOUT(m_refreshes, 1, 20000);
     QCOMPARE(QDir(m_working).entryList(QDir::Files).size(), 3);
-}
-
-void TestLoadCardViewController::unassignedWithoutDestinationTellsTheOperator()
-{
-    SettingsStore::standard().removeObjectForKey(cPrefDestinationPath);
-    SettingsStore::standard().removeObjectForKey(cPrefDailyFolderDateFormat);
-    LoadCardViewController *sheet = openSheet();
-    QSignalSpy finished(sheet, &LoadCardViewController::runFinished);
-    sheet->doSelectUnassigedFolder();
-    QTRY_COMPARE(Alert::shownForTesting().size(), 1);
-    QCOMPARE(Alert::shownForTesting().constFirst().messageText, u"No Destination Folder"_s);
-    QTest::qWait(200);
-    QVERIFY(finished.isEmpty());
-    QVERIFY(QFileInfo::exists(m_working + u"/notes.txt"_s));
 }
 
 void TestLoadCardViewController::asksBeforePhotosGoToTheTrash_data()

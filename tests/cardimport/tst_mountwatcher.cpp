@@ -76,7 +76,6 @@ class TestMountWatcher : public QObject
 
 private Q_SLOTS:
     void seesRealMountAndUnmount();
-    void comparesSuccessiveTablesOfAFile();
     void ejectTouchesOnlyUserVolumes_data();
     void ejectTouchesOnlyUserVolumes();
     void ejectThroughUDisks2();
@@ -103,27 +102,6 @@ void TestMountWatcher::seesRealMountAndUnmount()
     QTRY_COMPARE(unmounted.size(), 1);
     QCOMPARE(unmounted.first().first().toString(), root + u"/EOS_DIGITAL"_s);
     QCOMPARE(mounted.size(), 1);
-}
-
-void TestMountWatcher::comparesSuccessiveTablesOfAFile()
-{
-    const QString table = TestSandbox::instance().makeFolder(u"table"_s) + u"/mountinfo"_s;
-    const QByteArray system = "27 1 254:0 / / rw,relatime - ext4 /dev/vda rw\n";
-    const QByteArray card = "90 27 8:17 / /media/op/EOS\\040DIGITAL rw,nosuid - vfat /dev/sdb1 rw\n";
-    const QByteArray stick = "91 27 8:33 / /run/media/op/STICK rw - exfat /dev/sdc1 rw\n";
-    QVERIFY(writeFile(table, system + card));
-    MountWatcher watcher(table, {u"/media/op"_s, u"/run/media/op"_s});
-    QVERIFY(watcher.start());
-    QCOMPARE(watcher.currentMounts(), QStringList {u"/media/op/EOS DIGITAL"_s});
-    QSignalSpy mounted(&watcher, &MountWatcher::mounted);
-    QSignalSpy unmounted(&watcher, &MountWatcher::unmounted);
-
-    QVERIFY(writeFile(table, system + stick));
-    watcher.rescan();
-    QTRY_COMPARE(mounted.size(), 1);
-    QCOMPARE(mounted.first().first().toString(), u"/run/media/op/STICK"_s);
-    QCOMPARE(unmounted.size(), 1);
-    QCOMPARE(unmounted.first().first().toString(), u"/media/op/EOS DIGITAL"_s);
 }
 
 void TestMountWatcher::ejectTouchesOnlyUserVolumes_data()

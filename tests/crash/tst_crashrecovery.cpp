@@ -81,6 +81,7 @@ struct Setup
     QList<Photo> photos;
     QStringList roots; // everywhere a photo may be
     QStringList workRoots; // where nothing but the photos that belong there may stay
+    QRandomGenerator *random = nullptr;
 };
 
 struct KillPoint
@@ -200,30 +201,18 @@ bool setTime(const QString &path, qint64 seconds)
     return ::utime(QFile::encodeName(path).constData(), &times) == 0;
 }
 
-class Fixture
+// A photo of its own content (no two alike), with a file time that keeps the order.
+Photo &add(Setup &s, const QString &path, const QString &expected, const QString &afterUndo = {})
 {
-public:
-    Fixture(QRandomGenerator &random, Setup &setup)
-        : m_random(random)
-        , m_setup(setup)
-    { }
-    // A photo of its own content (no two alike), with a file time that keeps the order.
-    Photo &add(const QString &path, const QString &expected, const QString &afterUndo = {})
-    {
-        QByteArray bytes(qsizetype(8 + m_random.bounded(20000, 120000) / 4 * 4), Qt::Uninitialized);
-        m_random.fillRange(reinterpret_cast<quint32 *>(bytes.data()), bytes.size() / 4);
-        writeFile(path, bytes);
-        setTime(path, 1700000000 + m_setup.photos.size() * 10);
-        m_setup.photos.append({idOf(bytes), bytes, path, expected, afterUndo.isEmpty() ? path : afterUndo, false});
-        return m_setup.photos.last();
-    }
+    QByteArray bytes(qsizetype(8 + s.random->bounded(20000, 120000) / 4 * 4), Qt::Uninitialized);
+    s.random->fillRange(reinterpret_cast<quint32 *>(bytes.data()), bytes.size() / 4);
+    writeFile(path, bytes);
+    setTime(path, 1700000000 + s.photos.size() * 10);
+    s.photos.append({idOf(bytes), bytes, path, expected, afterUndo.isEmpty() ? path : afterUndo, false});
+    return s.photos.last();
+}
 
-private:
-    QRandomGenerator &m_random;
-    Setup &m_setup;
-};
-
-void oneBarcode(Fixture &fixture, Setup &s)
+void oneBarcode(Setup &s)
 {
     s.args = QStringList {u"reassign"_s, u"--barcode"_s, u"4242"_s, u"--"_s};
     const QStringList shapes {u"%1_IMG_%2.JPG|4242_IMG_%2.JPG"_s, u"UNKNOWN_IMG_%2.JPG|4242_IMG_%2.JPG"_s,
@@ -232,14 +221,14 @@ void oneBarcode(Fixture &fixture, Setup &s)
     for (int i = 0; i < 12; ++i) {
         const QStringList shape =
             shapes.at(i % shapes.size()).arg(QString::number(100 + i), QString::number(1000 + i)).split(u'|');
-        fixture.add(s.working + u'/' + shape.at(0), s.working + u'/' + shape.at(1));
+        add(s, s.working + u'/' + shape.at(0), s.working + u'/' + shape.at(1));
         s.args.append(s.working + u'/' + shape.at(0));
     }
 }
 
 // In shooting-time order (the file times), so renaming keeps each photo in its group. Two
 // chains: a photo's new name is held by a photo of the next group, which moves first.
-void automatic(Fixture &fixture, Setup &s)
+void automatic(Setup &s)
 {
     s.args = QStringList {u"--set"_s, u"prefInputFolderSortKeySelectedIndex=1"_s, u"auto"_s, s.working};
     const QList<QStringList> order {
@@ -252,16 +241,16 @@ void automatic(Fixture &fixture, Setup &s)
         const QString &name = item.at(0);
         const QString &barcode = item.at(1);
         if (name.startsWith(u"CODE_"_s)) {
-            fixture.add(s.working + u'/' + name, s.trash + u'/');
+            add(s, s.working + u'/' + name, s.trash + u'/');
             s.args.append(name + u'=' + barcode);
         } else {
-            fixture.add(s.working + u'/' + name, s.working + u'/' + (barcode.isEmpty() ? name : barcode + u'_' + name));
+            add(s, s.working + u'/' + name, s.working + u'/' + (barcode.isEmpty() ? name : barcode + u'_' + name));
         }
     }
 }
 
 // Cycles (a three-way rotation and a swap) and a chain, as a journaled run renames them.
-void swaps(Fixture &fixture, Setup &s)
+void swaps(Setup &s)
 {
     const QString w = s.working + u'/';
     const QList<QPair<QString, QString>> steps {{w + u"r1.JPG"_s, w + u"r2.JPG"_s}, {w + u"r2.JPG"_s, w + u"r3.JPG"_s},
@@ -270,33 +259,33 @@ void swaps(Fixture &fixture, Setup &s)
                                                 {w + u"h2.JPG"_s, w + u"h3.JPG"_s}, {w + u"h3.JPG"_s, w + u"h4.JPG"_s}};
     s.args = QStringList {u"--swap-child"_s};
     for (const auto &[from, to] : steps) {
-        fixture.add(from, to);
+        add(s, from, to);
         s.args << from << to;
     }
 }
 
-void filing(Fixture &fixture, Setup &s, const QString &destination)
+void filing(Setup &s, const QString &destination)
 {
     s.args = QStringList {u"file"_s, s.working, destination};
     s.roots.append(destination);
     s.workRoots.append(destination);
     for (int i = 0; i < 12; ++i) {
         const QString name = u"%1_IMG_%2.JPG"_s.arg(31 + i % 3).arg(2000 + i);
-        const Photo &p = fixture.add(s.working + u'/' + name, destination + u'/' + name);
+        const Photo &p = add(s, s.working + u'/' + name, destination + u'/' + name);
         if (i == 0) // filed before, by a run that was killed or by another station
             writeFile(destination + u'/' + name, p.bytes);
     }
     // A different photo already has the name of the second: it keeps it, ours takes a numbered one.
     s.photos[1].expected.replace(u".JPG"_s, u"-2.JPG"_s);
     const QString taken = s.photos.at(1).origin.section(u'/', -1);
-    fixture.add(destination + u'/' + taken, destination + u'/' + taken);
+    add(s, destination + u'/' + taken, destination + u'/' + taken);
     for (int i = 0; i < 2; ++i) {
         const QString left = s.working + u"/UNKNOWN_IMG_%1.JPG"_s.arg(3000 + i);
-        fixture.add(left, left);
+        add(s, left, left);
     }
 }
 
-void cardImport(Fixture &fixture, Setup &s, const QString &card)
+void cardImport(Setup &s, const QString &card)
 {
     s.staging = CardCopyRun::stagingFolderFor(s.working);
     s.args = QStringList {u"--set"_s,
@@ -310,10 +299,10 @@ void cardImport(Fixture &fixture, Setup &s, const QString &card)
     for (int i = 0; i < 12; ++i) {
         const QString name = u"IMG_%1.JPG"_s.arg(4000 + i);
         const QString folder = card + (i < 8 ? u"/DCIM/100CANON/"_s : u"/DCIM/101CANON/"_s);
-        fixture.add(folder + name, s.working + u'/' + name).cardCopy = true;
+        add(s, folder + name, s.working + u'/' + name).cardCopy = true;
     }
     for (int i = 0; i < 3; ++i) // the last card's photos, which the operator agreed to discard
-        fixture.add(s.working + u"/OLD_%1.JPG"_s.arg(5000 + i), s.trash + u'/');
+        add(s, s.working + u"/OLD_%1.JPG"_s.arg(5000 + i), s.trash + u'/');
 }
 
 } // namespace
@@ -404,20 +393,20 @@ Setup TestCrashRecovery::prepare(Kind kind, Fs fs, QRandomGenerator &random, con
     s.trash = FreedesktopTrash::trashFolderFor(NativePath(s.working)).child(QByteArrayLiteral("files")).toString();
     s.roots = QStringList {s.working, s.trash};
     s.workRoots = QStringList {s.working};
-    Fixture fixture(random, s);
+    s.random = &random;
     switch (kind) {
     case Kind::OneBarcode:
-        oneBarcode(fixture, s);
+        oneBarcode(s);
         break;
     case Kind::Automatic:
-        automatic(fixture, s);
+        automatic(s);
         break;
     case Kind::Swaps:
-        swaps(fixture, s);
+        swaps(s);
         break;
     case Kind::Undo: {
         // The whole automatic run first; its undo is the run that is killed.
-        automatic(fixture, s);
+        automatic(s);
         if (const Finished done = run(s, {}); done.exitCode != 0)
             qWarning("the automatic run before the undo failed: %s", qPrintable(done.output));
         for (Photo &p : s.photos)
@@ -426,16 +415,16 @@ Setup TestCrashRecovery::prepare(Kind kind, Fs fs, QRandomGenerator &random, con
         break;
     }
     case Kind::FilingSameFileSystem:
-        filing(fixture, s, s.folder + u"/dest/2024-05-06"_s);
+        filing(s, s.folder + u"/dest/2024-05-06"_s);
         break;
     case Kind::FilingOtherFileSystem:
-        filing(fixture, s,
+        filing(s,
                (fs == Fs::Ext4 ? m_tmpfs->folder() + u'/' + QFileInfo(s.folder).fileName()
                                : TestSandbox::instance().makeFolder(name + u"-dest"_s))
                    + u"/2024-05-06"_s);
         break;
     case Kind::CardImport:
-        cardImport(fixture, s, s.folder + u"/card"_s);
+        cardImport(s, s.folder + u"/card"_s);
         break;
     }
     return s;
@@ -451,7 +440,7 @@ QProcess *TestCrashRecovery::start(const Setup &setup, const QStringList &args, 
     if (straceArgs.isEmpty())
         process->start(program, args);
     else
-        process->start(m_strace, straceArgs + QStringList {u"--"_s, program} + args);
+        process->start(m_strace, QStringList {u"-f"_s, u"-qq"_s} + straceArgs + QStringList {u"--"_s, program} + args);
     process->waitForStarted();
     return process;
 }
@@ -460,11 +449,10 @@ Finished TestCrashRecovery::run(const Setup &setup, const KillPoint &kill, const
 {
     QStringList strace;
     if (!kill.lockPath.isEmpty())
-        strace = QStringList {u"-f"_s, u"-qq"_s,      u"-o"_s, u"/dev/null"_s,
-                              u"-P"_s, kill.lockPath, u"-e"_s, u"inject=write:signal=KILL:when=1"_s};
+        strace = QStringList {u"-o"_s,       u"/dev/null"_s, u"-P"_s,
+                              kill.lockPath, u"-e"_s,        u"inject=write:signal=KILL:when=1"_s};
     else if (!kill.call.isEmpty())
-        strace = QStringList {u"-f"_s, u"-qq"_s,
-                              u"-o"_s, u"/dev/null"_s,
+        strace = QStringList {u"-o"_s, u"/dev/null"_s,
                               u"-e"_s, u"trace="_s + kill.call,
                               u"-e"_s, u"inject=%1:signal=KILL:when=%2"_s.arg(kill.call).arg(kill.when)};
     std::unique_ptr<QProcess> process(start(setup, args.isEmpty() ? setup.args : args, strace));
@@ -485,8 +473,7 @@ Finished TestCrashRecovery::run(const Setup &setup, const KillPoint &kill, const
 QHash<QString, int> TestCrashRecovery::callCounts(const Setup &setup)
 {
     const QString log = TestSandbox::instance().makeFolder(u"calls"_s) + u"/calls.log"_s;
-    std::unique_ptr<QProcess> process(
-        start(setup, setup.args, {u"-f"_s, u"-qq"_s, u"-o"_s, log, u"-e"_s, u"trace="_s + cKillableCalls}));
+    std::unique_ptr<QProcess> process(start(setup, setup.args, {u"-o"_s, log, u"-e"_s, u"trace="_s + cKillableCalls}));
     process->waitForFinished(60000);
     QHash<QString, QHash<QString, int>> perThread;
     const QStringList killable = cKillableCalls.split(u',');

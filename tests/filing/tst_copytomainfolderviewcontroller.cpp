@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QtConcurrent>
 
@@ -24,13 +25,9 @@ class TestCopyToMainFolderViewController : public QObject
 
 private Q_SLOTS:
     void initTestCase();
-    void runsShowsProgressAndSummary_data();
-    void runsShowsProgressAndSummary();
     void secondStartIsRefused();
-    void refusalAndNewNamesAreShown_data();
-    void refusalAndNewNamesAreShown();
-    void summarySaysWhereEveryFileWent_data();
-    void summarySaysWhereEveryFileWent();
+    void showsProgressAndSaysWhereEveryFileWent_data();
+    void showsProgressAndSaysWhereEveryFileWent();
     void closingEarlyLetsTheRunFinish();
 
 private:
@@ -62,48 +59,6 @@ void TestCopyToMainFolderViewController::initTestCase()
     m_window.show();
 }
 
-void TestCopyToMainFolderViewController::runsShowsProgressAndSummary_data()
-{
-    QTest::addColumn<int>("count");
-    QTest::addColumn<QString>("title");
-    QTest::newRow("photos") << 40 << u"Finished Moving ALL ReAssigned Files..."_s;
-    QTest::newRow("empty working folder") << 0 << u"Somehow NO Files to Move/Copy..."_s;
-}
-
-void TestCopyToMainFolderViewController::runsShowsProgressAndSummary()
-{
-    QFETCH(int, count);
-    QFETCH(QString, title);
-    Alert::resetForTesting();
-    const QString src = photos(count);
-    const QString dest = TestSandbox::instance().makeFolder(u"dest"_s) + u"/12-06-2026"_s;
-    auto *sheet = new CopyToMainFolderViewController(&m_window);
-    sheet->setAttribute(Qt::WA_DeleteOnClose);
-    sheet->open();
-    QTRY_COMPARE(sheet->ibButton1->text(), u"Close"_s);
-    QVERIFY(!sheet->progressBar->isVisible()); // until the real number of files is known: no made-up "0 of 1"
-    QPointer<CopyToMainFolderViewController> alive(sheet);
-    QSignalSpy summary(sheet, &CopyToMainFolderViewController::summaryShown);
-    int refreshes = 0;
-    QObject receiver;
-    NotificationCenter::defaultCenter().addObserver(&receiver, NotificationNames::myRefreshId,
-                                                    [&](const Notification &) { ++refreshes; });
-    start(src, dest);
-    QVERIFY(summary.wait(10000));
-    QCOMPARE(summary.first().first().toString(), title);
-    QCOMPARE(sheet->progressBar->text(), u"%1 of %1"_s.arg(count));
-    QCOMPARE(sheet->currentFileLabel->text(), QString()); // no file name left behind
-    const Alert::Content alert = Alert::shownForTesting().constLast();
-    QCOMPARE(alert.style, Alert::Style::Informational);
-    QVERIFY2(alert.informativeText.startsWith(u"Filed into the daily folder 12-06-2026: %1 files\n"_s.arg(count)),
-             qPrintable(alert.informativeText));
-    // The alert's OK posts the refresh and closes the sheet.
-    QTRY_COMPARE(refreshes, 1);
-    QTRY_VERIFY(!alive);
-    QCOMPARE(QDir(dest).entryList(QDir::Files).size(), count);
-    QCOMPARE(Alert::shownForTesting().constLast().messageText, title);
-}
-
 void TestCopyToMainFolderViewController::secondStartIsRefused()
 {
     const QString src = photos(400);
@@ -121,96 +76,106 @@ void TestCopyToMainFolderViewController::secondStartIsRefused()
     delete sheet;
 }
 
-void TestCopyToMainFolderViewController::refusalAndNewNamesAreShown_data()
+void TestCopyToMainFolderViewController::showsProgressAndSaysWhereEveryFileWent_data()
 {
-    QTest::addColumn<bool>("intoItself");
+    QTest::addColumn<int>("count"); // photos with a barcode
+    QTest::addColumn<int>("moveUnassigned"); // the setting's tag; -1: no photo without a barcode, no setting
+    QTest::addColumn<QString>("layout"); // "into itself", "name taken", "read-only" daily folder, or nothing
     QTest::addColumn<QString>("title");
-    QTest::addColumn<QString>("shown"); // part of the alert's text
+    QTest::addColumn<QString>("said"); // the alert's text starts with it, or holds it after a refusal or new name
+    const QString all = u"Finished Moving ALL ReAssigned Files..."_s;
+    QTest::newRow("photos") << 40 << -1 << QString() << all << u"Filed into the daily folder day: 40 files\n"_s;
+    QTest::newRow("empty working folder") << 0 << -1 << QString() << u"Somehow NO Files to Move/Copy..."_s
+                                          << u"Filed into the daily folder day: 0 files\n"_s;
     QTest::newRow("filing into the working folder")
-        << true << u"Nothing Was Filed..."_s << u"is inside the working folder"_s;
+        << 2 << -1 << u"into itself"_s << u"Nothing Was Filed..."_s << u"is inside the working folder"_s;
     QTest::newRow("name taken by a different photo")
-        << false << u"Finished Moving ALL ReAssigned Files..."_s << u"123_IMG_0001.JPG \u2192 "_s;
+        << 2 << -1 << u"name taken"_s << all << u"123_IMG_0001.JPG \u2192 "_s;
+    QTest::newRow("unassigned moved") << 2 << 1 << QString() << all
+                                      << u"Filed into the daily folder day: 2 files\n"
+                                         "Moved to UNASSIGNED_PHOTOS: 1 file\n\n"_s;
+    QTest::newRow("unassigned left") << 2 << 0 << QString()
+                                     << u"Finished Moving ReAssigned Files - 1 File Stays in the Working Folder"_s
+                                     << u"Filed into the daily folder day: 2 files\n"
+                                        "Moved to UNASSIGNED_PHOTOS: 0 files\n"
+                                        "Left in the working folder: 1 file\n\n"_s;
+    QTest::newRow("daily folder read-only")
+        << 2 << 1 << u"read-only"_s << u"Possible Issue(s) with Moving ReAssigned Files..."_s
+        << u"Filed into the daily folder day: 0 files\n"
+           "Moved to UNASSIGNED_PHOTOS: 1 file\n"
+           "Not filed, still in the working folder: 2 files\n\n"_s;
 }
 
-void TestCopyToMainFolderViewController::refusalAndNewNamesAreShown()
+void TestCopyToMainFolderViewController::showsProgressAndSaysWhereEveryFileWent()
 {
-    QFETCH(bool, intoItself);
+    QFETCH(int, count);
+    QFETCH(int, moveUnassigned);
+    QFETCH(QString, layout);
     QFETCH(QString, title);
-    QFETCH(QString, shown);
+    QFETCH(QString, said);
     Alert::resetForTesting();
-    const QString src = photos(2);
-    const QString dest = intoItself ? src + u"/daily"_s : TestSandbox::instance().makeFolder(u"dest"_s);
-    if (!intoItself)
-        QVERIFY(writeFile(dest + u"/123_IMG_0001.JPG"_s, "a different photo"));
+    SettingsStore &store = SettingsStore::standard();
+    const QString destination = TestSandbox::instance().makeFolder(u"dest"_s);
+    const auto forget = qScopeGuard([&store] {
+        for (const QString &key : {cPrefDoUnassignedProcess, cPrefMoveUnasignedPhotoMethodTag, cPrefDestinationPath})
+            store.removeObjectForKey(key);
+    });
+    const QString src = photos(count);
+    if (moveUnassigned >= 0) {
+        store.setString(destination, cPrefDestinationPath);
+        store.setBool(true, cPrefDoUnassignedProcess);
+        store.setInteger(moveUnassigned, cPrefMoveUnasignedPhotoMethodTag);
+        QVERIFY(writeFile(src + u"/IMG_0009.JPG"_s, "as shot")); // no barcode yet
+    }
+    const QString daily = layout == u"into itself"_s ? src + u"/day"_s : destination + u"/day"_s;
+    if (layout == u"name taken"_s)
+        QVERIFY(writeFile(daily + u"/123_IMG_0001.JPG"_s, "a different photo"));
+    std::optional<ScopedMount> mount;
+    if (layout == u"read-only"_s) {
+        mount.emplace(ScopedMount::readOnlyBind(daily));
+        SKIP_UNLESS_MOUNTED(*mount);
+    }
+    auto *sheet = new CopyToMainFolderViewController(&m_window);
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    QPointer<CopyToMainFolderViewController> alive(sheet);
     // Gone even when a check fails, so that it never answers the next row's start.
-    const auto sheet = std::make_unique<CopyToMainFolderViewController>(&m_window);
+    const auto close = qScopeGuard([&alive] { delete alive.data(); });
     sheet->open();
-    QSignalSpy refused(sheet.get(), &CopyToMainFolderViewController::runRefused);
-    QSignalSpy summary(sheet.get(), &CopyToMainFolderViewController::summaryShown);
-    start(src, dest);
+    QTRY_COMPARE(sheet->ibButton1->text(), u"Close"_s);
+    QVERIFY(!sheet->progressBar->isVisible()); // until the real number of files is known: no made-up "0 of 1"
+    QSignalSpy refused(sheet, &CopyToMainFolderViewController::runRefused);
+    QSignalSpy summary(sheet, &CopyToMainFolderViewController::summaryShown);
+    int refreshes = 0;
+    QObject receiver;
+    NotificationCenter::defaultCenter().addObserver(&receiver, NotificationNames::myRefreshId,
+                                                    [&](const Notification &) { ++refreshes; });
+    start(src, daily);
     QTRY_VERIFY_WITH_TIMEOUT(refused.size() + summary.size() == 1, 10000);
     QTRY_VERIFY(!Alert::shownForTesting().isEmpty());
     const Alert::Content alert = Alert::shownForTesting().constLast();
     QCOMPARE(alert.messageText, title);
-    QVERIFY2(alert.informativeText.contains(shown), qPrintable(alert.informativeText));
-    QVERIFY(sheet->ibProgressTextField->text().contains(shown));
+    QVERIFY2(layout.isEmpty() || layout == u"read-only"_s ? alert.informativeText.startsWith(said)
+                                                          : alert.informativeText.contains(said),
+             qPrintable(alert.informativeText));
+    const bool wentWell = title.startsWith(u"Finished"_s) || title.startsWith(u"Somehow"_s);
+    QCOMPARE(alert.style, wentWell ? Alert::Style::Informational : Alert::Style::Warning);
     QVERIFY(sheet->ibProgressIndicator->maximum() != 0); // the run is over, whatever its end
-    QCOMPARE(QDir(src).entryList(QDir::Files).size(), intoItself ? 2 : 0);
-    if (!intoItself)
-        QCOMPARE(readFile(dest + u"/123_IMG_0001.JPG"_s), QByteArray("a different photo"));
-}
-
-void TestCopyToMainFolderViewController::summarySaysWhereEveryFileWent_data()
-{
-    QTest::addColumn<int>("moveUnassigned"); // the setting's tag
-    QTest::addColumn<bool>("readOnly"); // the daily folder refuses every file
-    QTest::addColumn<QString>("counts");
-    QTest::newRow("unassigned moved") << 1 << false
-                                      << u"Filed into the daily folder day: 2 files\n"
-                                         "Moved to UNASSIGNED_PHOTOS: 1 file\n\n"_s;
-    QTest::newRow("unassigned left") << 0 << false
-                                     << u"Filed into the daily folder day: 2 files\n"
-                                        "Moved to UNASSIGNED_PHOTOS: 0 files\n"
-                                        "Left in the working folder: 1 file\n\n"_s;
-    QTest::newRow("daily folder read-only") << 1 << true
-                                            << u"Filed into the daily folder day: 0 files\n"
-                                               "Moved to UNASSIGNED_PHOTOS: 1 file\n"
-                                               "Not filed, still in the working folder: 2 files\n\n"_s;
-}
-
-void TestCopyToMainFolderViewController::summarySaysWhereEveryFileWent()
-{
-    QFETCH(int, moveUnassigned);
-    QFETCH(bool, readOnly);
-    QFETCH(QString, counts);
-    Alert::resetForTesting();
-    SettingsStore &store = SettingsStore::standard();
-    const QString destination = TestSandbox::instance().makeFolder(u"dest"_s);
-    store.setString(destination, cPrefDestinationPath);
-    store.setBool(true, cPrefDoUnassignedProcess);
-    store.setInteger(moveUnassigned, cPrefMoveUnasignedPhotoMethodTag);
-    const QString src = photos(2);
-    QVERIFY(writeFile(src + u"/IMG_0009.JPG"_s, "as shot")); // no barcode yet
-    const QString daily = destination + u"/day"_s;
-    QVERIFY(QDir().mkpath(daily));
-    std::optional<ScopedMount> mount;
-    if (readOnly) {
-        mount.emplace(ScopedMount::readOnlyBind(daily));
-        SKIP_UNLESS_MOUNTED(*mount);
+    if (layout == u"into itself"_s) {
+        QVERIFY(sheet->ibProgressTextField->text().contains(said));
+        QCOMPARE(QDir(src).entryList(QDir::Files).size(), count);
+        return;
     }
-    const auto sheet = std::make_unique<CopyToMainFolderViewController>(&m_window);
-    sheet->open();
-    QSignalSpy summary(sheet.get(), &CopyToMainFolderViewController::summaryShown);
-    start(src, daily);
-    QVERIFY(summary.wait(10000));
-    store.removeObjectForKey(cPrefDoUnassignedProcess);
-    store.removeObjectForKey(cPrefMoveUnasignedPhotoMethodTag);
-    store.removeObjectForKey(cPrefDestinationPath);
-    QTRY_VERIFY(!Alert::shownForTesting().isEmpty());
-    const Alert::Content alert = Alert::shownForTesting().constLast();
-    QVERIFY2(alert.informativeText.startsWith(counts), qPrintable(alert.informativeText));
-    QCOMPARE(alert.style, readOnly ? Alert::Style::Warning : Alert::Style::Informational);
-    QCOMPARE(QDir(destination + u"/UNASSIGNED_PHOTOS"_s).entryList(QDir::Files).size(), moveUnassigned);
+    QCOMPARE(summary.first().first().toString(), title);
+    QCOMPARE(sheet->progressBar->text(), u"%1 of %1"_s.arg(count + (moveUnassigned >= 0 ? 1 : 0)));
+    QCOMPARE(sheet->currentFileLabel->text(), QString()); // no file name left behind
+    if (layout == u"name taken"_s)
+        QCOMPARE(readFile(daily + u"/123_IMG_0001.JPG"_s), QByteArray("a different photo"));
+    QCOMPARE(QDir(destination + u"/UNASSIGNED_PHOTOS"_s).entryList(QDir::Files).size(), std::max(0, moveUnassigned));
+    // The alert's OK posts the refresh and closes the sheet.
+    QTRY_COMPARE(refreshes, 1);
+    QTRY_VERIFY(!alive);
+    QCOMPARE(QDir(daily).entryList(QDir::Files).size(),
+             layout == u"read-only"_s ? 0 : count + (layout.isEmpty() ? 0 : 1));
 }
 
 void TestCopyToMainFolderViewController::closingEarlyLetsTheRunFinish()

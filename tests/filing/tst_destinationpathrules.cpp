@@ -21,8 +21,6 @@ private Q_SLOTS:
     void destinationFolders();
     void originalNameTest_data();
     void originalNameTest();
-    void unknownMarker_data();
-    void unknownMarker();
 
 private:
     SettingsStore &store = SettingsStore::standard();
@@ -138,25 +136,6 @@ void TestDestinationPathRules::originalNameTest()
     QFETCH(bool, original);
     store.setInteger(tag, cPrefOriginalNameFormatTag);
     QCOMPARE(DestinationPathRules::checkIfIsOriginal(u"/work/"_s + name), original);
-}
-
-void TestDestinationPathRules::unknownMarker_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("marker"); // empty: nothing
-    QTest::newRow("capital word") << u"UNKNOWN_IMG_0001.JPG"_s << u"UNKNOWN"_s;
-    QTest::newRow("question mark") << u"?_IMG_0001.JPG"_s << u"?"_s;
-    QTest::newRow("whole name without separator") << u"unknownX.jpg"_s << u"unknownX"_s;
-    QTest::newRow("word after the first separator") << u"12345_unknown.jpg"_s << QString();
-    QTest::newRow("barcode") << u"12345_IMG_0001.JPG"_s << QString();
-}
-
-void TestDestinationPathRules::unknownMarker()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, marker);
-    const std::optional<QString> found = DestinationPathRules::checkIfIsUnknown(u"/work/"_s + name);
-    QCOMPARE(found, marker.isEmpty() ? std::nullopt : std::optional<QString>(marker));
 }
 
 LUMISORT_CORE_TEST_MAIN(TestDestinationPathRules)

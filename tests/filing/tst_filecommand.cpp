@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QLockFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <array>
 
@@ -28,8 +29,6 @@ private Q_SLOTS:
     void mixedCardFilesExactlyTheBarcodedPhotos();
     void refused_data();
     void refused();
-    void destinationsWherePhotosAreLost_data();
-    void destinationsWherePhotosAreLost();
     void nameTakenWhileRenaming();
     void twoStationsAtOnce_data();
     void twoStationsAtOnce();
@@ -166,82 +165,70 @@ void TestFileCommand::mixedCardFilesExactlyTheBarcodedPhotos()
 
 void TestFileCommand::refused_data()
 {
-    QTest::addColumn<QString>("pattern");
-    QTest::addColumn<QString>("destination"); // relative to the working folder; empty: from the settings
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("daily folder pattern of '..'") << u"'..'"_s << QString() << u"folder above the destination"_s;
+    QTest::addColumn<QString>("pattern"); // of the daily folder
+    // {work}, {trash}, {home}, {disk} and {link} (to the card) stand for folders; empty: the settings' destination.
+    QTest::addColumn<QString>("destination");
+    QTest::addColumn<bool>("stored"); // in the settings file, as a hand edit or an older version left it
+    QTest::addColumn<QString>("reason"); // empty: filed
+    // Each kind of folder the rule refuses is a row of tst_settingscommand; here, that filing
+    // asks the rule for a destination given on the command line and for one stored.
+    QTest::newRow("daily folder pattern of '..'")
+        << u"'..'"_s << QString() << false << u"folder above the destination"_s;
     QTest::newRow("destination inside the working folder")
-        << u"'day'"_s << u"/sorted"_s << u"inside the working folder"_s;
+        << u"'day'"_s << u"{work}/sorted"_s << false << u"inside the working folder"_s;
+    QTest::newRow("home trash") << u"'day'"_s << u"{trash}/files"_s << false << u"in the trash"_s;
+    QTest::newRow("home folder itself") << u"'day'"_s << u"{home}"_s << true << u"home folder itself"_s;
+    QTest::newRow("link to a folder on the card") << u"'day'"_s << u"{link}/DCIM"_s << false << u"camera card"_s;
+    QTest::newRow("disk without a camera folder") << u"'day'"_s << u"{disk}/sorted"_s << true << QString();
 }
 
 void TestFileCommand::refused()
 {
     QFETCH(QString, pattern);
     QFETCH(QString, destination);
-    QFETCH(QString, reason);
-    QVERIFY(writeFile(m_work + u"/123_IMG_0001.JPG"_s, "photo"));
-    QStringList args {u"--set"_s, u"prefDailyFolderDateFormat="_s + pattern, u"file"_s, m_work};
-    if (!destination.isEmpty())
-        args << m_work + destination;
-    const Run run = cli(args);
-    QCOMPARE(run.status, 1);
-    QVERIFY2(run.err.contains(reason), qPrintable(run.err));
-    QCOMPARE(contentsOf(m_work), QStringList {u"123_IMG_0001.JPG=photo"_s});
-    if (destination.isEmpty()) {
-        const Run shown = cli({u"--set"_s, u"prefDailyFolderDateFormat="_s + pattern, u"daily-folder"_s});
-        QCOMPARE(shown.status, 1);
-        QVERIFY2(shown.out.contains(u"refused pattern	"_s) && shown.out.contains(reason), qPrintable(shown.out));
-    }
-    QVERIFY(QDir(m_root).isEmpty());
-    QVERIFY(QDir(QFileInfo(m_root).path()).entryList({u"123_*"_s}, QDir::Files).isEmpty());
-}
-
-void TestFileCommand::destinationsWherePhotosAreLost_data()
-{
-    QTest::addColumn<QString>(
-        "destination"); // {trash}, {home}, {card}, {disk} and {link} (to the card) stand for folders
-    QTest::addColumn<bool>("stored"); // in the settings file, as a hand edit or an older version left it
-    QTest::addColumn<QString>("reason"); // empty: filed
-    // Each kind of folder the rule refuses is a row of tst_settingscommand; here, that filing
-    // asks the rule for a destination given on the command line and for one stored.
-    QTest::newRow("home trash") << u"{trash}/files"_s << false << u"in the trash"_s;
-    QTest::newRow("home folder itself") << u"{home}"_s << true << u"home folder itself"_s;
-    QTest::newRow("link to a folder on the card") << u"{link}/DCIM"_s << false << u"camera card"_s;
-    QTest::newRow("disk without a camera folder") << u"{disk}/sorted"_s << true << QString();
-}
-
-void TestFileCommand::destinationsWherePhotosAreLost()
-{
-    QFETCH(QString, destination);
     QFETCH(bool, stored);
     QFETCH(QString, reason);
     TestSandbox &sandbox = TestSandbox::instance();
-    const QString media = sandbox.makeFolder(u"media"_s);
-    ScopedMount card = ScopedMount::tmpfs(media + u"/EOS_DIGITAL"_s);
-    SKIP_UNLESS_MOUNTED(card);
-    ScopedMount disk = ScopedMount::tmpfs(media + u"/BACKUP"_s);
-    SKIP_UNLESS_MOUNTED(disk);
-    QVERIFY(QDir().mkpath(card.folder() + u"/DCIM/100CANON"_s));
-    const QString link = sandbox.makeFolder(u"links"_s) + u"/card"_s;
-    QVERIFY(QFile::link(card.folder(), link));
-    destination.replace(u"{trash}"_s, sandbox.dataHome() + u"/Trash"_s)
-        .replace(u"{home}"_s, sandbox.home())
-        .replace(u"{card}"_s, card.folder())
-        .replace(u"{disk}"_s, disk.folder())
-        .replace(u"{link}"_s, link);
+    std::optional<ScopedMount> card;
+    std::optional<ScopedMount> disk;
+    if (destination.startsWith(u"{link}"_s) || destination.startsWith(u"{disk}"_s)) {
+        const QString media = sandbox.makeFolder(u"media"_s);
+        card.emplace(ScopedMount::tmpfs(media + u"/EOS_DIGITAL"_s));
+        SKIP_UNLESS_MOUNTED(*card);
+        disk.emplace(ScopedMount::tmpfs(media + u"/BACKUP"_s));
+        SKIP_UNLESS_MOUNTED(*disk);
+        QVERIFY(QDir().mkpath(card->folder() + u"/DCIM/100CANON"_s));
+        const QString link = sandbox.makeFolder(u"links"_s) + u"/card"_s;
+        QVERIFY(QFile::link(card->folder(), link));
+        destination.replace(u"{disk}"_s, disk->folder()).replace(u"{link}"_s, link);
+    }
+    destination.replace(u"{work}"_s, m_work)
+        .replace(u"{trash}"_s, sandbox.dataHome() + u"/Trash"_s)
+        .replace(u"{home}"_s, sandbox.home());
     QVERIFY(writeFile(m_work + u"/123_IMG_0001.JPG"_s, "photo"));
     const QString settingsFile = sandbox.configHome() + u"/Lumisort/org.lumisort.Lumisort.plist"_s;
     if (stored)
         QVERIFY(writeFile(settingsFile,
                           "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>prefDestinationPath</key><string>"
                               + destination.toUtf8() + "</string></dict></plist>"));
+    const auto forget = qScopeGuard([&] { QFile::remove(settingsFile); });
 
-    const Run run = runCli(QStringList {u"--set"_s, u"prefDailyFolderDateFormat='day'"_s, u"file"_s, m_work}
-                           + (stored ? QStringList() : QStringList {destination}));
-    QFile::remove(settingsFile);
+    QStringList settings {u"--set"_s, u"prefDailyFolderDateFormat="_s + pattern};
+    if (destination.isEmpty())
+        settings << u"--set"_s << u"prefDestinationPath="_s + m_root;
+    const bool given = !stored && !destination.isEmpty();
+    const Run run =
+        runCli(settings + QStringList {u"file"_s, m_work} + (given ? QStringList {destination} : QStringList()));
     QCOMPARE(run.status, reason.isEmpty() ? 0 : 1);
     QVERIFY2(run.err.contains(reason), qPrintable(run.err));
     QCOMPARE(contentsOf(m_work), reason.isEmpty() ? QStringList() : QStringList {u"123_IMG_0001.JPG=photo"_s});
+    QVERIFY(QDir(m_root).isEmpty());
+    QVERIFY(QDir(QFileInfo(m_root).path()).entryList({u"123_*"_s}, QDir::Files).isEmpty());
+    if (destination.isEmpty()) {
+        const Run shown = runCli(settings + QStringList {u"daily-folder"_s});
+        QCOMPARE(shown.status, 1);
+        QVERIFY2(shown.out.contains(u"refused pattern\t"_s) && shown.out.contains(reason), qPrintable(shown.out));
+    }
 }
 
 void TestFileCommand::nameTakenWhileRenaming()

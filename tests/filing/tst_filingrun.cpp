@@ -7,9 +7,7 @@
 #include "support/SafeFile.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <fcntl.h>
@@ -45,12 +43,6 @@ private:
     }
     // "relative/path=bytes" for every file below the folder, hidden ones included.
     static QStringList contentsOf(const QString &folder) { return filesWithContents(folder); }
-    static bool run(const QStringList &command)
-    {
-        QProcess p;
-        p.start(command.first(), command.mid(1));
-        return p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-    }
 };
 
 void TestFilingRun::init()
@@ -240,15 +232,7 @@ void TestFilingRun::refusedBeforeAnythingMoves()
     store.setBool(true, cPrefDoUnassignedProcess);
     QString source = m_source;
     QString daily = m_root + u"/daily"_s;
-    struct Unmount
-    {
-        QString point;
-        ~Unmount()
-        {
-            if (!point.isEmpty())
-                run({u"umount"_s, point});
-        }
-    } bound;
+    std::optional<ScopedMount> bound;
     if (layout == u"same"_s) {
         daily = m_source;
     } else if (layout == u"inside"_s) {
@@ -257,10 +241,8 @@ void TestFilingRun::refusedBeforeAnythingMoves()
         QVERIFY(QFile::link(m_source, m_root + u"/link"_s));
         daily = m_root + u"/link/daily"_s;
     } else if (layout == u"bind"_s) {
-        QVERIFY(QDir().mkpath(m_root + u"/bound"_s));
-        if (!run({u"mount"_s, u"--bind"_s, m_source, m_root + u"/bound"_s}))
-            MOUNT_REFUSED(u"mount --bind"_s);
-        bound.point = m_root + u"/bound"_s;
+        bound.emplace(ScopedMount::bind(m_source, m_root + u"/bound"_s));
+        SKIP_UNLESS_MOUNTED(*bound);
         daily = m_root + u"/bound/daily"_s;
     } else if (layout == u"below"_s) {
         source = daily + u"/work"_s;

@@ -47,7 +47,6 @@ void TestFileNameConvention::barcodeIdAndUnknownTest()
     QFETCH(QString, barcode);
     QFETCH(bool, unknown);
     QCOMPARE(FileNameConvention::barcodeIdForName(name), barcode);
-    QCOMPARE(FileNameConvention::barcodeIdForUrl(QUrl::fromLocalFile(u"/tmp/"_s + name.section(u'/', -1))), barcode);
     QCOMPARE(FileNameConvention::isUnknownPhoto(name), unknown);
 }
 

@@ -7,7 +7,6 @@
 #include "settings/SettingsKeys.h"
 #include "settings/SettingsStore.h"
 #include "shell/AppPaths.h"
-#include "shell/OpenPanelAccessoryViewController.h"
 #include "shell/PreferencesViewController.h"
 #include "support/Alert.h"
 #include "support/DesktopOpener.h"
@@ -110,7 +109,7 @@ private Q_SLOTS:
     void boundControl();
     void settingsWithoutEffectSayWhy_data();
     void settingsWithoutEffectSayWhy();
-    void sheetAndAccessory();
+    void openedByTheBrowsersSegue();
 
 private:
     std::unique_ptr<Pane> openPane()
@@ -358,7 +357,7 @@ void TestPreferencesViewController::reveal_data()
 {
     // present: what exists beforehand: the button's stored folder ("folder", or "gone" when
     // stored but missing) or the log files ("old", "both"). A log button handing nothing over beeps.
-    QTest::addColumn<int>("tag"); // -1: a sender without a tag
+    QTest::addColumn<int>("tag"); // of the button clicked
     QTest::addColumn<QString>("present");
     QTest::addColumn<QStringList>("handedOver"); // "open:" or "reveal:" with "$folder", "$log", "$old"
     QTest::newRow("logs, only old") << 103 << u"old"_s << QStringList {u"reveal:$old"_s};
@@ -368,7 +367,6 @@ void TestPreferencesViewController::reveal_data()
     QTest::newRow("working folder") << 100 << u"folder"_s << QStringList {u"open:$folder"_s};
     QTest::newRow("destination") << 101 << u"folder"_s << QStringList {u"open:$folder"_s};
     QTest::newRow("temporary folder") << 102 << u"folder"_s << QStringList {u"open:$folder"_s};
-    QTest::newRow("no tag") << -1 << u"both"_s << QStringList();
 }
 
 void TestPreferencesViewController::reveal()
@@ -390,16 +388,10 @@ void TestPreferencesViewController::reveal()
     const qsizetype openedBefore = DesktopOpener::openedForTesting().size();
     const qsizetype revealedBefore = DesktopOpener::revealedForTesting().size();
     const auto pane = openPane();
-    QObject untagged;
-    QObject *sender = &untagged;
     for (QPushButton *button : pane->findChildren<QPushButton *>()) {
         if (button->property("tag") == tag)
-            sender = button;
+            button->click();
     }
-    if (auto *button = qobject_cast<QPushButton *>(sender))
-        button->click();
-    else
-        pane->ibRevealInFinder(sender);
 
     QStringList actual;
     for (const QString &path : DesktopOpener::openedForTesting().mid(openedBefore))
@@ -473,19 +465,13 @@ void TestPreferencesViewController::settingsWithoutEffectSayWhy()
     QVERIFY(pane->ibMode201NoteLabel->text().contains(pane->radioButtonWithTag(200)->text()));
 }
 
-void TestPreferencesViewController::sheetAndAccessory()
+void TestPreferencesViewController::openedByTheBrowsersSegue()
 {
     PreferencesViewController::registerSheet();
     const std::unique_ptr<QDialog> sheet(SheetRegistry::make(u"dummyButtonSegue2"_s, &m_window));
     auto *pane = qobject_cast<PreferencesViewController *>(sheet.get());
     QVERIFY(pane);
     QCOMPARE(pane->windowModality(), Qt::WindowModal);
-
-    const QString folder = TestSandbox::instance().makeFolder(u"picked"_s);
-    FolderPanel::queueAnswerForTesting(folder);
-    QCOMPARE(OpenPanelAccessoryViewController::selectFolderUrl().value_or(QString()), folder);
-    FolderPanel::queueAnswerForTesting(std::nullopt);
-    QVERIFY(!OpenPanelAccessoryViewController::selectFolderUrl());
 }
 
 LUMISORT_GUI_TEST_MAIN(TestPreferencesViewController)
