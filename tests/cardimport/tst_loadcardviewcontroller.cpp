@@ -123,19 +123,6 @@ private Q_SLOTS:
         QCoreApplication::processEvents();
     }
 
-    void loadsAndClosesAsTheBrowserExpects()
-    {
-        const QPointer<LoadCardViewController> sheet = openSheet();
-        QVERIFY(sheet->isObservingCards());
-        QVERIFY(Alert::shownForTesting().isEmpty()); // no card under the roots
-
-        sheet->reject();
-        QTRY_VERIFY(!sheet);
-        // A closed sheet still observing would be called once it is deleted.
-        QCOMPARE(NotificationCenter::defaultCenter().observerCount(NotificationNames::NSWorkspaceDidMountNotification),
-                 0);
-    }
-
     void existingCardAtShow_data()
     {
         QTest::addColumn<int>("answer"); // 0: the card came from the window's offer, already chosen
@@ -260,6 +247,8 @@ private Q_SLOTS:
         QVERIFY(DemoCard::make(card, 1, 2).isValid());
         FolderPanel::queueAnswerForTesting(chosen ? std::optional(card + u"/DCIM"_s) : std::nullopt);
         const QPointer<LoadCardViewController> sheet = openSheet();
+        QVERIFY(sheet->isObservingCards());
+        QVERIFY(Alert::shownForTesting().isEmpty()); // no card under the roots
         QSignalSpy finished(sheet, &LoadCardViewController::runFinished);
         sheet->manualButton->click();
         QVERIFY(!sheet->isObservingCards());
@@ -270,6 +259,12 @@ private Q_SLOTS:
             QTest::qWait(200);
             QVERIFY(finished.isEmpty());
             QVERIFY(!sheet->fOpenPanel);
+            sheet->reject();
+            QTRY_VERIFY(!sheet);
+            // A closed sheet still observing would be called once it is deleted.
+            QCOMPARE(
+                NotificationCenter::defaultCenter().observerCount(NotificationNames::NSWorkspaceDidMountNotification),
+                0);
             return;
         }
         QTRY_COMPARE_WITH_TIMEOUT(m_refreshes, 1, 20000);
