@@ -46,6 +46,11 @@ QByteArray randomBytes(qsizetype size)
     return bytes;
 }
 
+QString makeFolder(const QString &name)
+{
+    return TestSandbox::instance().makeFolder(name);
+}
+
 // The command-line tool with that working folder.
 CliRun runCliIn(const QString &working, const QStringList &args)
 {
@@ -61,502 +66,472 @@ class TestCardCopyRun : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
-    void replacesWorkingFolderWithTheCard_data();
-    void replacesWorkingFolderWithTheCard();
-    void asksOrRefusesBeforeCopying_data();
-    void asksOrRefusesBeforeCopying();
-    void workingFolderOnTheCardIsRefused_data();
-    void workingFolderOnTheCardIsRefused();
-    void sameNamesInTwoCameraFolders_data();
-    void sameNamesInTwoCameraFolders();
-    void keptStagingOfAKilledImport_data();
-    void keptStagingOfAKilledImport();
-    void onlyCopyOfACardIsKept_data();
-    void onlyCopyOfACardIsKept();
-    void removeFolderAtPathRefuses_data();
-    void removeFolderAtPathRefuses();
-    void realRootAndHomeAreRefused_data();
-    void realRootAndHomeAreRefused();
+
+    void init()
+    {
+        SettingsStore::standard().removeObjectForKey(cPrefTempMountVolume);
+        SettingsStore::standard().removeObjectForKey(cPrefDestinationPath);
+    }
+
+    void replacesWorkingFolderWithTheCard_data()
+    {
+        QTest::addColumn<bool>("otherFileSystem");
+        QTest::newRow("working folder on the cache's file system") << false;
+        QTest::newRow("working folder on a file system of its own") << true;
+    }
+
+    void replacesWorkingFolderWithTheCard()
+    {
+        QFETCH(bool, otherFileSystem);
+        const QString cardFolder = makeFolder(u"card"_s);
+        const DemoCard card = DemoCard::make(cardFolder, 2, 3);
+        QVERIFY(card.isValid());
+        const QByteArray dcim = QFile::encodeName(cardFolder + u"/DCIM"_s);
+        QVERIFY(QDir().mkpath(cardFolder + u"/DCIM/101CANON"_s) && QDir().mkpath(cardFolder + u"/DCIM/.thumbs"_s));
+        QVERIFY(writeRaw(dcim + "/101CANON/IMG_0001.JPG", "a later photo of the same name", 1600000000));
+        QVERIFY(writeRaw(dcim + "/101CANON/IMG_0001-2.JPG", "named as a numbered one", 1600000007));
+        QVERIFY(writeRaw(dcim + "/101CANON/IMG_0101.CR2", "raw photo", 1600000001));
+        QVERIFY(writeRaw(dcim + "/100CANON/caf\xe9.JPG", "latin-1 name", 1600000002));
+        QVERIFY(writeRaw(dcim + "/100CANON/NOTES.txt", "not a photo", 1600000003));
+        QVERIFY(writeRaw(dcim + "/101CANON/SOUND.WAV", "RIFF", 1600000004));
+        QVERIFY(writeRaw(dcim + "/100CANON/.hidden.JPG", "hidden", 1600000005));
+        QVERIFY(writeRaw(dcim + "/.thumbs/IMG_9999.JPG", "in a hidden folder", 1600000006));
+        // As an exFAT card shows every file.
+        QCOMPARE(QProcess::execute(u"chmod"_s, {u"-R"_s, u"0777"_s, QFile::decodeName(dcim)}), 0);
+
+        std::optional<ScopedMount> otherFs;
+        QString working = makeFolder(u"work"_s);
+        if (otherFileSystem) {
+            otherFs = ScopedMount::tmpfs(makeFolder(u"otherfs"_s), u"64m"_s);
+            SKIP_UNLESS_MOUNTED(*otherFs);
+            working = otherFs->folder() + u"/work"_s;
+        }
+        QVERIFY(writeFile(working + u"/OLD.JPG"_s, "last card") && writeFile(working + u"/sub/OLD2.JPG"_s, "x"));
+
+        CardCopyRun::Options options;
+        options.cardFolder = cardFolder;
+        options.workingFolder = working;
+        options.discardWorkingFolder = true;
+        options.ejectPath = cardFolder;
+        options.settleMs = 0;
+        const QString staging = CardCopyRun::stagingFolderFor(working);
+        // The sandbox is removed with Qt, which cannot name this file.
+        const auto removeLatin1Names = qScopeGuard([&] {
+            for (const QString &folder : QStringList {cardFolder + u"/DCIM/100CANON"_s, staging, working})
+                ::unlink(QByteArray(QFile::encodeName(folder) + "/caf\xe9.JPG").constData());
+        });
+        QStringList ejected;
+        std::optional<struct stat> stagingWhileCopying;
+        options.eject = [&ejected](const QString &path) { ejected << path; };
+        options.copied = [&](const QString &, qint64) {
+            if (!stagingWhileCopying)
+                stagingWhileCopying = statOf(QFile::encodeName(staging));
+        };
+        const CardCopyRun::Result r = CardCopyRun::run(options);
+
+        QCOMPARE(r.outcome, CardCopyRun::Outcome::Transferred);
+        // Name in the working folder -> where it is on the card. The later IMG_0001.JPG takes
+        // the first free number, past the card's own IMG_0001-2.JPG.
+        QMap<QByteArray, QByteArray> sourceOf {{"IMG_0101.CR2", "/101CANON/IMG_0101.CR2"},
+                                               {"caf\xe9.JPG", "/100CANON/caf\xe9.JPG"},
+                                               {"IMG_0001-2.JPG", "/101CANON/IMG_0001-2.JPG"},
+                                               {"IMG_0001-3.JPG", "/101CANON/IMG_0001.JPG"}};
+        for (const DemoCard::Photo &p : card.photos) {
+            const QByteArray name = QFile::encodeName(QFileInfo(p.path).fileName());
+            sourceOf.insert(name, "/100CANON/" + name);
+        }
+        const QList<QByteArray> names = sourceOf.keys();
+        QCOMPARE(namesIn(working), QSet<QByteArray>(names.cbegin(), names.cend()));
+        QCOMPARE(ejected, QStringList {cardFolder});
+        // What the working folder held is in the trash, not gone.
+        QCOMPARE(trashedContent(working + u"/OLD.JPG"_s), QByteArray("last card"));
+        QVERIFY(trashedContent(working + u"/sub"_s).has_value());
+
+        // Staged privately on the working folder's file system, moved in by renames, nothing left behind.
+        QVERIFY(stagingWhileCopying.has_value());
+        QCOMPARE(stagingWhileCopying->st_mode & 07777, mode_t(0700));
+        QCOMPARE(stagingWhileCopying->st_dev, statOf(QFile::encodeName(working)).st_dev);
+        QCOMPARE(r.stagingFolder, staging);
+        QVERIFY2(!QFileInfo::exists(staging), qPrintable(staging));
+        QVERIFY(!staging.startsWith(QDir::tempPath()));
+
+        // Every photo is the one on the card, byte for byte, with the card's time.
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        const mode_t ordinaryMode = 0666 & ~mask;
+        for (const QByteArray &name : names) {
+            const QByteArray source = dcim + sourceOf.value(name);
+            const QByteArray target = QFile::encodeName(working) + '/' + name;
+            QCOMPARE(readFile(QFile::decodeName(target)), readFile(QFile::decodeName(source)));
+            QCOMPARE(statOf(target).st_mtim.tv_sec, statOf(source).st_mtim.tv_sec);
+            QCOMPARE(statOf(target).st_mtim.tv_nsec, statOf(source).st_mtim.tv_nsec);
+            QCOMPARE(statOf(target).st_nlink, nlink_t(1));
+            QCOMPARE(statOf(target).st_mode & 07777, ordinaryMode); // the user's own file, not the card's 0777
+        }
+    }
+
+    void asksOrRefusesBeforeCopying_data()
+    {
+        QTest::addColumn<QByteArrayList>("held"); // names in the working folder before the import
+        QTest::addColumn<bool>("smallDisk"); // the working folder on a 1 MiB disk, the import with consent
+        QTest::addColumn<QStringList>("said"); // parts of the reason; empty: imported
+        QTest::newRow("photos, no consent") << QByteArrayList {"OLD.JPG", "sub/OLD2.CR2", "notes.txt"} << false
+                                            << QStringList {u"holds 2 photos"_s, u"--discard-working-folder"_s};
+        QTest::newRow("no photos: nothing to ask") << QByteArrayList {"notes.txt"} << false << QStringList();
+        QTest::newRow("no room") << QByteArrayList {"OLD.JPG"} << true
+                                 << QStringList {u"not enough room"_s, u"working folder was left as it was"_s};
+    }
+
+    void asksOrRefusesBeforeCopying()
+    {
+        QFETCH(QByteArrayList, held);
+        QFETCH(bool, smallDisk);
+        QFETCH(QStringList, said);
+        const QString card = makeFolder(u"card"_s);
+        std::optional<ScopedMount> small;
+        QString working = makeFolder(u"work"_s);
+        if (smallDisk) {
+            small.emplace(ScopedMount::tmpfs(makeFolder(u"smallfs"_s), u"1m"_s));
+            SKIP_UNLESS_MOUNTED(*small);
+            working = small->folder() + u"/work"_s;
+            for (int i = 1; i <= 6; ++i)
+                QVERIFY(writeFile(card + u"/DCIM/100CANON/IMG_%1.JPG"_s.arg(i, 4, 10, QLatin1Char('0')),
+                                  randomBytes(300 * 1024)));
+        } else {
+            QVERIFY(DemoCard::make(card, 1, 2).isValid());
+        }
+        for (const QByteArray &name : held)
+            QVERIFY(writeFile(working + u'/' + QString::fromUtf8(name), "unfiled " + name));
+        const QString disk = small ? small->folder() : working; // nothing on it may change when refused
+        const QMap<QByteArray, QByteArray> before = contentsOf(disk);
+
+        const CliRun cli = runCliIn(working,
+                                    QStringList {u"import"_s, card}
+                                        + (smallDisk ? QStringList {u"--discard-working-folder"_s} : QStringList()));
+        QCOMPARE(cli.status, said.isEmpty() ? 0 : 1);
+        if (!said.isEmpty()) {
+            for (const QString &part : said)
+                QVERIFY2(cli.err.contains(part), qPrintable(cli.err));
+            QVERIFY2(!cli.out.contains(u"copied\t"_s), qPrintable(cli.out)); // asked before any copying
+            QCOMPARE(contentsOf(disk), before);
+            QVERIFY(!QFileInfo::exists(CardCopyRun::stagingFolderFor(working)));
+            return;
+        }
+        QCOMPARE(namesIn(working), (QSet<QByteArray> {"IMG_0001.JPG", "IMG_0002.JPG", "IMG_0003.JPG"}));
+        for (const QByteArray &name : held)
+            QVERIFY2(trashedContent(working + u'/' + QString::fromUtf8(name.split('/').constFirst())),
+                     name.constData());
+    }
+
+    void workingFolderOnTheCardIsRefused_data()
+    {
+        QTest::addColumn<QString>("cardPart"); // the folder imported, inside the mounted card
+        // Inside the mounted card, "<card>/.." or, after "bound/", inside a second mount of the card.
+        QTest::addColumn<QString>("workingPart");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("the card itself") << u""_s << u""_s << u"is the folder being imported"_s;
+        QTest::newRow("inside the card") << u""_s << u"DCIM"_s << u"lies inside the folder being imported"_s;
+        QTest::newRow("on the card's volume") << u"DCIM"_s << u"work"_s << u"on the same volume"_s;
+        QTest::newRow("holding the card") << u""_s << u".."_s << u"lies inside the working folder"_s;
+        QTest::newRow("inside a second mount of the card")
+            << u""_s << u"bound/work"_s << u"lies inside the folder being"_s;
+        QTest::newRow("in the card's trash") << u"DCIM"_s << u".Trash-0/files"_s << u"in the trash"_s;
+    }
+
+    void workingFolderOnTheCardIsRefused()
+    {
+        QFETCH(QString, cardPart);
+        QFETCH(QString, workingPart);
+        QFETCH(QString, reason);
+        const QString outer = makeFolder(u"media"_s);
+        ScopedMount mount = ScopedMount::tmpfs(outer + u"/EOS_DIGITAL"_s, u"16m"_s);
+        SKIP_UNLESS_MOUNTED(mount);
+        const QString volume = mount.folder();
+        // Four photos, a same-named one in another folder and a video: none may ever leave the card.
+        QVERIFY(DemoCard::make(volume, 1, 3).isValid());
+        QVERIFY(writeFile(volume + u"/DCIM/101CANON/IMG_0001.JPG"_s, randomBytes(4096)));
+        QVERIFY(writeFile(volume + u"/DCIM/100CANON/MVI_0005.MOV"_s, randomBytes(8192)));
+        QVERIFY(QDir().mkpath(volume + u"/work"_s));
+        const QMap<QByteArray, QByteArray> before = contentsOf(outer);
+
+        const QString card = QDir::cleanPath(volume + u'/' + cardPart);
+        QString working = QDir::cleanPath(volume + u'/' + workingPart);
+        std::optional<ScopedMount> bound;
+        if (workingPart.startsWith(u"bound/"_s)) {
+            bound.emplace(ScopedMount::bind(volume, makeFolder(u"bound"_s)));
+            SKIP_UNLESS_MOUNTED(*bound);
+            working = bound->folder() + workingPart.mid(5);
+        }
+        const CliRun cli = runCliIn(working, {u"import"_s, card, u"--discard-working-folder"_s});
+        QCOMPARE(cli.status, 1);
+        QVERIFY2(cli.err.contains(reason), qPrintable(cli.err));
+        if (bound)
+            QVERIFY(bound->unmount());
+        QCOMPARE(contentsOf(outer), before);
+    }
+
+    void sameNamesInTwoCameraFolders_data()
+    {
+        QTest::addColumn<QByteArray>("stem"); // of the five names in 100CANON and again in 101CANON
+        QTest::addColumn<bool>("imported");
+        QTest::newRow("IMG_0001-5 twice") << QByteArray("IMG_000") << true;
+        QTest::newRow("255-byte names: no numbered name is free") << QByteArray(250, 'L') << false;
+    }
+
+    // A card formatted after an import loses what the import left on it.
+    void sameNamesInTwoCameraFolders()
+    {
+        QFETCH(QByteArray, stem);
+        QFETCH(bool, imported);
+        const QString card = makeFolder(u"card"_s);
+        const QString working = makeFolder(u"work"_s);
+        QMap<QByteArray, QByteArray> expected;
+        for (const QString &folder : {u"100CANON"_s, u"101CANON"_s}) {
+            for (int i = 1; i <= 5; ++i) {
+                const QByteArray name = stem + QByteArray::number(i) + ".JPG";
+                const QByteArray bytes = randomBytes(4096);
+                QVERIFY(writeFile(card + u"/DCIM/"_s + folder + u'/' + QString::fromLatin1(name), bytes));
+                expected.insert(expected.contains(name) ? stem + QByteArray::number(i) + "-2.JPG" : name, bytes);
+            }
+        }
+        const CliRun cli = runCliIn(working, {u"import"_s, card});
+        QCOMPARE(cli.status, imported ? 0 : 1);
+        QCOMPARE(contentsOf(working), (imported ? expected : QMap<QByteArray, QByteArray>()));
+        if (imported)
+            QVERIFY2(cli.out.contains(u"Done - 10 photos imported, 5 of them under a numbered name"_s),
+                     qPrintable(cli.out));
+        else
+            QVERIFY2(!cli.out.contains(u"Done"_s) && !cli.out.contains(u"copied\t"_s)
+                         && cli.err.contains(u"no numbered name is free"_s)
+                         && cli.err.contains(card + u"/DCIM/101CANON/L"_s),
+                     qPrintable(cli.out + cli.err));
+    }
+
+    void keptStagingOfAKilledImport_data()
+    {
+        // A file written into the killed import's staging folder before the next import.
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("removed");
+        QTest::newRow("every file on the card") << QString() << QByteArray() << true;
+        QTest::newRow("a file found in the working folder")
+            << u"COPY.JPG"_s << QByteArray("a photo of the last card") << true;
+        QTest::newRow("a file that differs from the card's")
+            << u"IMG_0001.JPG"_s << QByteArray("not the card's") << false;
+        QTest::newRow("a file found only there") << u"IMG_9999.JPG"_s << QByteArray("only here") << false;
+    }
+
+    // Kills once left a kept staging folder each (thousands of copies), though the card held every photo.
+    void keptStagingOfAKilledImport()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, removed);
+        const QString strace = QStandardPaths::findExecutable(u"strace"_s);
+        if (strace.isEmpty())
+            QSKIP("strace is not installed");
+        const QString card = makeFolder(u"card"_s);
+        QVERIFY(DemoCard::make(card, 1, 4).isValid());
+        const QString working = makeFolder(u"work"_s);
+        QVERIFY(writeFile(working + u"/OLD.JPG"_s, "a photo of the last card"));
+        const QString staging = CardCopyRun::stagingFolderFor(working);
+        // Rows share the cache folder: what one keeps is no business of the next.
+        const auto removeKept = [&working] {
+            for (const QString &folder : CardCopyRun::keptStagingFolders(working))
+                QDir(folder).removeRecursively();
+        };
+        removeKept();
+        const auto cleanup = qScopeGuard(removeKept);
+        const QStringList import {u"--set"_s, u"prefSourcePath="_s + working, u"import"_s, u"--threads"_s,
+                                  u"1"_s,     u"--discard-working-folder"_s,  card};
+        // Killed as the third staged copy takes its name: two copies and a half-made one stay.
+        QProcess killed;
+        killed.start(strace,
+                     QStringList {u"-f"_s, u"-qq"_s, u"-o"_s, u"/dev/null"_s, u"-e"_s, u"trace=renameat2"_s, u"-e"_s,
+                                  u"inject=renameat2:signal=KILL:when=3"_s, u"--"_s, TestSandbox::cliPath()}
+                         + import);
+        QVERIFY(killed.waitForFinished(60000));
+        QVERIFY2(namesIn(staging).contains("IMG_0002.JPG"), qPrintable(QString::fromUtf8(killed.readAll())));
+        QVERIFY(name.isEmpty() || writeFile(staging + u'/' + name, bytes));
+        QMap<QByteArray, QByteArray> left = contentsOf(staging);
+        left.removeIf([](const auto &file) { return file.key().startsWith('.'); }); // the half-made copy goes
+
+        const CliRun again = runCliIn(working, import.mid(2));
+        QCOMPARE(again.status, 0);
+        QCOMPARE(namesIn(working).size(), 5);
+        const QStringList kept = CardCopyRun::keptStagingFolders(working);
+        QCOMPARE(kept.isEmpty(), removed);
+        QVERIFY2(!namesIn(QFileInfo(staging).path()).contains(QFileInfo(staging).fileName().toUtf8()), "staging left");
+        if (removed)
+            return;
+        QCOMPARE(kept.size(), 1);
+        QVERIFY(kept.constFirst().startsWith(staging + u"-kept-"_s));
+        QCOMPARE(contentsOf(kept.constFirst()), left);
+        QVERIFY2(again.out.contains(u"KEPT\t"_s + kept.constFirst()), qPrintable(again.out));
+        QVERIFY2(again.err.contains(kept.constFirst()), qPrintable(again.err));
+    }
+
+    void onlyCopyOfACardIsKept_data()
+    {
+        QTest::addColumn<QString>("trouble");
+        QTest::newRow("working folder cannot be cleared") << u"immutable"_s;
+        QTest::newRow("working folder unwritable once the card is ejected") << u"read-only after eject"_s;
+        QTest::newRow("photos left in staging by an earlier run") << u"leftover"_s;
+    }
+
+    // Whatever stops a run, photos of an ejected card stay where the message says, and later runs leave them alone.
+    void onlyCopyOfACardIsKept()
+    {
+        QFETCH(QString, trouble);
+        const QString cardA = makeFolder(u"cardA"_s);
+        const DemoCard first = DemoCard::make(cardA, 1, 2);
+        const QString cardB = makeFolder(u"cardB"_s);
+        QVERIFY(first.isValid() && DemoCard::make(cardB, 1, 1).isValid());
+        const QString working = makeFolder(u"work"_s);
+        const QString stuck = working + u"/STUCK.JPG"_s;
+        QVERIFY(writeFile(stuck, "cannot move"));
+        const QString staging = makeFolder(u"cache"_s) + u"/staging"_s;
+        if (trouble == u"leftover"_s)
+            QVERIFY(writeFile(staging + u"/IMG_9999.JPG"_s, "only copy of an earlier card"));
+
+        const auto chattr = [&](const char *flag) {
+            return QProcess::execute(u"chattr"_s, {QString::fromLatin1(flag), stuck}) == 0;
+        };
+        if (trouble == u"immutable"_s && !chattr("+i"))
+            QSKIP("chattr +i is not permitted here");
+        const auto mutableAgain = qScopeGuard([&] { chattr("-i"); });
+        std::optional<ScopedMount> readOnly;
+
+        CardCopyRun::Options options;
+        options.cardFolder = cardA;
+        options.workingFolder = working;
+        options.stagingFolder = staging;
+        options.discardWorkingFolder = true;
+        options.ejectPath = cardA;
+        options.settleMs = 0;
+        bool ejected = false;
+        options.eject = [&](const QString &) {
+            ejected = true;
+            if (trouble == u"read-only after eject"_s)
+                readOnly = ScopedMount::readOnlyBind(working);
+        };
+        const CardCopyRun::Result r = CardCopyRun::run(options);
+        if (readOnly)
+            SKIP_UNLESS_MOUNTED(*readOnly);
+        QCOMPARE(ejected, r.ejected);
+        QCOMPARE(r.outcome == CardCopyRun::Outcome::Transferred, trouble == u"leftover"_s);
+        // An ejected card's photos that are not in the working folder are kept, and the message says where.
+        const bool allInWorkingFolder = r.outcome == CardCopyRun::Outcome::Transferred;
+        if (ejected && !allInWorkingFolder) {
+            QVERIFY2(!r.keptFolder.isEmpty() && r.message.contains(r.keptFolder), qPrintable(r.message));
+            QVERIFY(r.keptFolder != staging);
+        }
+        const QString earlierKept = r.earlierKept.isEmpty() ? QString() : r.earlierKept.constFirst().name;
+        if (trouble == u"leftover"_s)
+            QVERIFY2(!earlierKept.isEmpty() && r.message.contains(earlierKept), qPrintable(r.message));
+        if (trouble == u"immutable"_s)
+            QVERIFY2(!ejected && r.message.contains(u"not ejected"_s), qPrintable(r.message));
+
+        // The next card, once the trouble is gone, must not take them.
+        if (trouble == u"immutable"_s)
+            QVERIFY(chattr("-i"));
+        readOnly.reset();
+        options.cardFolder = cardB;
+        options.ejectPath.clear();
+        QCOMPARE(CardCopyRun::run(options).outcome, CardCopyRun::Outcome::Transferred);
+        for (const DemoCard::Photo &p : first.photos)
+            QVERIFY(!ejected || allInWorkingFolder
+                    || readFile(r.keptFolder + u'/' + QFileInfo(p.path).fileName()) == readFile(p.path));
+        if (trouble == u"leftover"_s)
+            QCOMPARE(readFile(earlierKept + u"/IMG_9999.JPG"_s), "only copy of an earlier card");
+    }
+
+    void removeFolderAtPathRefuses_data()
+    {
+        // {root}, {home}, {mount} (a tmpfs inside {outer}), {destination} and {working} stand for folders.
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("removed");
+        QTest::newRow("the root folder") << u"{root}"_s << false;
+        QTest::newRow("the home folder") << u"{home}"_s << false;
+        QTest::newRow("a folder holding the home folder") << u"{home}/.."_s << false;
+        QTest::newRow("a mount point") << u"{mount}"_s << false;
+        QTest::newRow("a folder holding a mount point") << u"{outer}"_s << false;
+        QTest::newRow("the destination folder") << u"{destination}"_s << false;
+        QTest::newRow("a folder holding the destination") << u"{destination}/.."_s << false;
+        QTest::newRow("a missing folder") << u"{working}/no-such-folder"_s << false;
+        QTest::newRow("a file") << u"{working}/file.JPG"_s << false;
+        // The volume's trash folder name is taken by a file, and the home trash is on another file system.
+        QTest::newRow("a folder the trash does not take") << u"{mount}/work"_s << false;
+        QTest::newRow("a working folder") << u"{working}"_s << true;
+    }
+
+    void removeFolderAtPathRefuses()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, removed);
+        const QString destination = makeFolder(u"above-destination"_s) + u"/destination"_s;
+        QVERIFY(writeFile(destination + u"/filed.JPG"_s, "filed"));
+        SettingsStore::standard().setString(destination, cPrefDestinationPath);
+        // Stand-ins play "/" and the home folder: should the guard fail, only they are emptied.
+        const CardCopyRun::ProtectedRoots roots {makeFolder(u"stand-in-root"_s),
+                                                 makeFolder(u"stand-in-homes/operator"_s)};
+        QVERIFY(writeFile(roots.root + u"/etc/fstab"_s, "system") && writeFile(roots.home + u"/IMG_0001.JPG"_s, "own"));
+        std::optional<ScopedMount> mount;
+        if (path.contains(u"{mount}"_s) || path.contains(u"{outer}"_s)) {
+            const QString outer = makeFolder(u"outer"_s);
+            mount = ScopedMount::tmpfs(outer + u"/inner"_s);
+            SKIP_UNLESS_MOUNTED(*mount);
+            if (path.endsWith(u"/work"_s))
+                QVERIFY(writeFile(mount->folder() + u"/.Trash-"_s + QString::number(::getuid()), "not a folder"));
+            path.replace(u"{mount}"_s, mount->folder()).replace(u"{outer}"_s, outer);
+        }
+        path = QDir::cleanPath(path.replace(u"{root}"_s, roots.root)
+                                   .replace(u"{home}"_s, roots.home)
+                                   .replace(u"{destination}"_s, destination)
+                                   .replace(u"{working}"_s, makeFolder(u"working"_s)));
+        const bool missing = path.endsWith(u"/no-such-folder"_s);
+        const QString marker = path.endsWith(u".JPG"_s) ? path
+            : removed || path.endsWith(u"/work"_s)      ? path + u"/sub/.hidden/IMG_0001.JPG"_s
+                                                        : QString();
+        if (!marker.isEmpty())
+            QVERIFY(writeFile(marker, "photo"));
+        const ino_t inode = statOf(QFile::encodeName(path)).st_ino;
+
+        QString reason;
+        QCOMPARE(CardCopyRun::removeFolderAtPath(path, {}, &reason, roots), removed);
+        QCOMPARE(reason.isEmpty(), removed);
+        QVERIFY(QFileInfo::exists(destination + u"/filed.JPG"_s));
+        QVERIFY(QFileInfo::exists(roots.root + u"/etc/fstab"_s) && QFileInfo::exists(roots.home + u"/IMG_0001.JPG"_s));
+        if (removed) {
+            QCOMPARE(namesIn(path), QSet<QByteArray>());
+            QCOMPARE(statOf(QFile::encodeName(path)).st_ino, inode);
+            QVERIFY(trashedContent(path + u"/sub"_s).has_value());
+        } else if (!marker.isEmpty()) {
+            QCOMPARE(readFile(marker), "photo");
+        }
+        QCOMPARE(QFileInfo::exists(path), !missing);
+    }
+
+    // The real folders, asked of the check alone: nothing here can empty them.
+    void realRootAndHomeAreRefused_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("because");
+        QTest::newRow("/") << u"/"_s << u"root folder"_s;
+        QTest::newRow("/ reached through ..") << u"/usr/.."_s << u"root folder"_s;
+        QTest::newRow("the home folder") << u"~"_s << u"home folder"_s;
+        QTest::newRow("the home folder, spelt out") << QDir::homePath() + u"/"_s << u"home folder"_s;
+    }
+
+    void realRootAndHomeAreRefused()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, because);
+        // Other guards (mount points) would refuse "/" too: the reason shows which one held.
+        QVERIFY(CardCopyRun::refusalToEmpty(path).value_or(QString()).contains(because));
+        QVERIFY(!CardCopyRun::refusalToEmpty(TestSandbox::instance().makeFolder(u"working"_s)).has_value());
+    }
 };
-
-void TestCardCopyRun::init()
-{
-    SettingsStore::standard().removeObjectForKey(cPrefTempMountVolume);
-    SettingsStore::standard().removeObjectForKey(cPrefDestinationPath);
-}
-
-void TestCardCopyRun::replacesWorkingFolderWithTheCard_data()
-{
-    QTest::addColumn<bool>("otherFileSystem");
-    QTest::newRow("working folder on the cache's file system") << false;
-    QTest::newRow("working folder on a file system of its own") << true;
-}
-
-void TestCardCopyRun::replacesWorkingFolderWithTheCard()
-{
-    QFETCH(bool, otherFileSystem);
-    TestSandbox &sandbox = TestSandbox::instance();
-    const QString cardFolder = sandbox.makeFolder(u"card"_s);
-    const DemoCard card = DemoCard::make(cardFolder, 2, 3);
-    QVERIFY(card.isValid());
-    const QByteArray dcim = QFile::encodeName(cardFolder + u"/DCIM"_s);
-    QVERIFY(QDir().mkpath(cardFolder + u"/DCIM/101CANON"_s) && QDir().mkpath(cardFolder + u"/DCIM/.thumbs"_s));
-    QVERIFY(writeRaw(dcim + "/101CANON/IMG_0001.JPG", "a later photo of the same name", 1600000000));
-    QVERIFY(writeRaw(dcim + "/101CANON/IMG_0001-2.JPG", "named as a numbered one", 1600000007));
-    QVERIFY(writeRaw(dcim + "/101CANON/IMG_0101.CR2", "raw photo", 1600000001));
-    QVERIFY(writeRaw(dcim + "/100CANON/caf\xe9.JPG", "latin-1 name", 1600000002));
-    QVERIFY(writeRaw(dcim + "/100CANON/NOTES.txt", "not a photo", 1600000003));
-    QVERIFY(writeRaw(dcim + "/101CANON/SOUND.WAV", "RIFF", 1600000004));
-    QVERIFY(writeRaw(dcim + "/100CANON/.hidden.JPG", "hidden", 1600000005));
-    QVERIFY(writeRaw(dcim + "/.thumbs/IMG_9999.JPG", "in a hidden folder", 1600000006));
-    // As an exFAT card shows every file.
-    QCOMPARE(QProcess::execute(u"chmod"_s, {u"-R"_s, u"0777"_s, QFile::decodeName(dcim)}), 0);
-
-    std::optional<ScopedMount> otherFs;
-    QString working = sandbox.makeFolder(u"work"_s);
-    if (otherFileSystem) {
-        otherFs = ScopedMount::tmpfs(sandbox.makeFolder(u"otherfs"_s), u"64m"_s);
-        SKIP_UNLESS_MOUNTED(*otherFs);
-        working = otherFs->folder() + u"/work"_s;
-    }
-    QVERIFY(writeFile(working + u"/OLD.JPG"_s, "last card") && writeFile(working + u"/sub/OLD2.JPG"_s, "x"));
-
-    CardCopyRun::Options options;
-    options.cardFolder = cardFolder;
-    options.workingFolder = working;
-    options.discardWorkingFolder = true;
-    const QString staging = CardCopyRun::stagingFolderFor(working);
-    // The sandbox is removed with Qt, which cannot name this file.
-    const auto removeLatin1Names = qScopeGuard([&] {
-        for (const QString &folder : QStringList {cardFolder + u"/DCIM/100CANON"_s, staging, working})
-            ::unlink(QByteArray(QFile::encodeName(folder) + "/caf\xe9.JPG").constData());
-    });
-    options.ejectPath = cardFolder;
-    options.settleMs = 0;
-    QStringList ejected;
-    std::optional<struct stat> stagingWhileCopying;
-    options.eject = [&ejected](const QString &path) { ejected << path; };
-    options.copied = [&](const QString &, qint64) {
-        if (!stagingWhileCopying)
-            stagingWhileCopying = statOf(QFile::encodeName(staging));
-    };
-    const CardCopyRun::Result r = CardCopyRun::run(options);
-
-    QCOMPARE(r.outcome, CardCopyRun::Outcome::Transferred);
-    // Name in the working folder -> where it is on the card. The later IMG_0001.JPG takes
-    // the first free number, past the card's own IMG_0001-2.JPG.
-    QMap<QByteArray, QByteArray> sourceOf {{"IMG_0101.CR2", "/101CANON/IMG_0101.CR2"},
-                                           {"caf\xe9.JPG", "/100CANON/caf\xe9.JPG"},
-                                           {"IMG_0001-2.JPG", "/101CANON/IMG_0001-2.JPG"},
-                                           {"IMG_0001-3.JPG", "/101CANON/IMG_0001.JPG"}};
-    for (const DemoCard::Photo &p : card.photos) {
-        const QByteArray name = QFile::encodeName(QFileInfo(p.path).fileName());
-        sourceOf.insert(name, "/100CANON/" + name);
-    }
-    const QList<QByteArray> names = sourceOf.keys();
-    QCOMPARE(namesIn(working), QSet<QByteArray>(names.cbegin(), names.cend()));
-    QCOMPARE(ejected, QStringList {cardFolder});
-    // What the working folder held is in the trash, not gone.
-    QCOMPARE(trashedContent(working + u"/OLD.JPG"_s), QByteArray("last card"));
-    QVERIFY(trashedContent(working + u"/sub"_s).has_value());
-
-    // Staged privately on the working folder's file system, moved in by renames, nothing left behind.
-    QVERIFY(stagingWhileCopying.has_value());
-    QCOMPARE(stagingWhileCopying->st_mode & 07777, mode_t(0700));
-    QCOMPARE(stagingWhileCopying->st_dev, statOf(QFile::encodeName(working)).st_dev);
-    QCOMPARE(r.stagingFolder, staging);
-    QVERIFY2(!QFileInfo::exists(staging), qPrintable(staging));
-    QVERIFY(!staging.startsWith(QDir::tempPath()));
-
-    // Every photo is the one on the card, byte for byte, with the card's time.
-    const QByteArray workingBytes = QFile::encodeName(working);
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    const mode_t ordinaryMode = 0666 & ~mask;
-    for (const QByteArray &name : names) {
-        const QByteArray source = dcim + sourceOf.value(name);
-        const QByteArray target = workingBytes + '/' + name;
-        QCOMPARE(readFile(QFile::decodeName(target)), readFile(QFile::decodeName(source)));
-        QCOMPARE(statOf(target).st_mtim.tv_sec, statOf(source).st_mtim.tv_sec);
-        QCOMPARE(statOf(target).st_mtim.tv_nsec, statOf(source).st_mtim.tv_nsec);
-        QCOMPARE(statOf(target).st_nlink, nlink_t(1));
-        QCOMPARE(statOf(target).st_mode & 07777, ordinaryMode); // the user's own file, not the card's 0777
-    }
-}
-
-void TestCardCopyRun::asksOrRefusesBeforeCopying_data()
-{
-    QTest::addColumn<QByteArrayList>("held"); // names in the working folder before the import
-    QTest::addColumn<bool>("smallDisk"); // the working folder on a 1 MiB disk, the import with consent
-    QTest::addColumn<QStringList>("said"); // parts of the reason; empty: imported
-    QTest::newRow("photos, no consent") << QByteArrayList {"OLD.JPG", "sub/OLD2.CR2", "notes.txt"} << false
-                                        << QStringList {u"holds 2 photos"_s, u"--discard-working-folder"_s};
-    QTest::newRow("no photos: nothing to ask") << QByteArrayList {"notes.txt"} << false << QStringList();
-    QTest::newRow("no room") << QByteArrayList {"OLD.JPG"} << true
-                             << QStringList {u"not enough room"_s, u"working folder was left as it was"_s};
-}
-
-void TestCardCopyRun::asksOrRefusesBeforeCopying()
-{
-    QFETCH(QByteArrayList, held);
-    QFETCH(bool, smallDisk);
-    QFETCH(QStringList, said);
-    TestSandbox &sandbox = TestSandbox::instance();
-    const QString card = sandbox.makeFolder(u"card"_s);
-    std::optional<ScopedMount> small;
-    QString working = sandbox.makeFolder(u"work"_s);
-    if (smallDisk) {
-        small.emplace(ScopedMount::tmpfs(sandbox.makeFolder(u"smallfs"_s), u"1m"_s));
-        SKIP_UNLESS_MOUNTED(*small);
-        working = small->folder() + u"/work"_s;
-        for (int i = 1; i <= 6; ++i)
-            QVERIFY(writeFile(card + u"/DCIM/100CANON/IMG_%1.JPG"_s.arg(i, 4, 10, QLatin1Char('0')),
-                              randomBytes(300 * 1024)));
-    } else {
-        QVERIFY(DemoCard::make(card, 1, 2).isValid());
-    }
-    for (const QByteArray &name : held)
-        QVERIFY(writeFile(working + u'/' + QString::fromUtf8(name), "unfiled " + name));
-    const QString disk = small ? small->folder() : working; // nothing on it may change when refused
-    const QMap<QByteArray, QByteArray> before = contentsOf(disk);
-
-    QStringList args {u"import"_s, card};
-    if (smallDisk)
-        args << u"--discard-working-folder"_s;
-    const CliRun cli = runCliIn(working, args);
-    QCOMPARE(cli.status, said.isEmpty() ? 0 : 1);
-    if (!said.isEmpty()) {
-        for (const QString &part : said)
-            QVERIFY2(cli.err.contains(part), qPrintable(cli.err));
-        QVERIFY2(!cli.out.contains(u"copied\t"_s), qPrintable(cli.out)); // asked before any copying
-        QCOMPARE(contentsOf(disk), before);
-        QVERIFY(!QFileInfo::exists(CardCopyRun::stagingFolderFor(working)));
-        return;
-    }
-    QCOMPARE(namesIn(working), (QSet<QByteArray> {"IMG_0001.JPG", "IMG_0002.JPG", "IMG_0003.JPG"}));
-    for (const QByteArray &name : held) {
-        const QString top = working + u'/' + QString::fromUtf8(name.split('/').constFirst());
-        QVERIFY2(trashedContent(top).has_value(), name.constData());
-    }
-}
-
-void TestCardCopyRun::workingFolderOnTheCardIsRefused_data()
-{
-    QTest::addColumn<QString>("cardPart"); // the folder imported, inside the mounted card
-    // The working folder, inside the mounted card, "<card>/.." or, after "bound/", inside a second mount of the card.
-    QTest::addColumn<QString>("workingPart");
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("the card itself") << u""_s << u""_s << u"is the folder being imported"_s;
-    QTest::newRow("inside the card") << u""_s << u"DCIM"_s << u"lies inside the folder being imported"_s;
-    QTest::newRow("on the card's volume") << u"DCIM"_s << u"work"_s << u"on the same volume"_s;
-    QTest::newRow("holding the card") << u""_s << u".."_s << u"lies inside the working folder"_s;
-    QTest::newRow("inside a second mount of the card") << u""_s << u"bound/work"_s << u"lies inside the folder being"_s;
-    QTest::newRow("in the card's trash") << u"DCIM"_s << u".Trash-0/files"_s << u"in the trash"_s;
-}
-
-void TestCardCopyRun::workingFolderOnTheCardIsRefused()
-{
-    QFETCH(QString, cardPart);
-    QFETCH(QString, workingPart);
-    QFETCH(QString, reason);
-    TestSandbox &sandbox = TestSandbox::instance();
-    const QString outer = sandbox.makeFolder(u"media"_s);
-    ScopedMount mount = ScopedMount::tmpfs(outer + u"/EOS_DIGITAL"_s, u"16m"_s);
-    SKIP_UNLESS_MOUNTED(mount);
-    const QString volume = mount.folder();
-    // Four photos, a same-named one in another folder and a video: none may ever leave the card.
-    QVERIFY(DemoCard::make(volume, 1, 3).isValid());
-    QVERIFY(writeFile(volume + u"/DCIM/101CANON/IMG_0001.JPG"_s, randomBytes(4096)));
-    QVERIFY(writeFile(volume + u"/DCIM/100CANON/MVI_0005.MOV"_s, randomBytes(8192)));
-    QVERIFY(QDir().mkpath(volume + u"/work"_s));
-    const QMap<QByteArray, QByteArray> before = contentsOf(outer);
-
-    const QString card = QDir::cleanPath(volume + u'/' + cardPart);
-    QString working = QDir::cleanPath(volume + u'/' + workingPart);
-    std::optional<ScopedMount> bound;
-    if (workingPart.startsWith(u"bound/"_s)) {
-        bound.emplace(ScopedMount::bind(volume, sandbox.makeFolder(u"bound"_s)));
-        SKIP_UNLESS_MOUNTED(*bound);
-        working = bound->folder() + workingPart.mid(5);
-    }
-    const CliRun cli = runCliIn(working, {u"import"_s, card, u"--discard-working-folder"_s});
-    QCOMPARE(cli.status, 1);
-    QVERIFY2(cli.err.contains(reason), qPrintable(cli.err));
-    if (bound)
-        QVERIFY(bound->unmount());
-    QCOMPARE(contentsOf(outer), before);
-}
-
-void TestCardCopyRun::sameNamesInTwoCameraFolders_data()
-{
-    QTest::addColumn<QByteArray>("stem"); // of the five names in 100CANON and again in 101CANON
-    QTest::addColumn<bool>("imported");
-    QTest::newRow("IMG_0001-5 twice") << QByteArray("IMG_000") << true;
-    QTest::newRow("255-byte names: no numbered name is free") << QByteArray(250, 'L') << false;
-}
-
-// A card formatted after an import loses what the import left on it.
-void TestCardCopyRun::sameNamesInTwoCameraFolders()
-{
-    QFETCH(QByteArray, stem);
-    QFETCH(bool, imported);
-    TestSandbox &sandbox = TestSandbox::instance();
-    const QString card = sandbox.makeFolder(u"card"_s);
-    const QString working = sandbox.makeFolder(u"work"_s);
-    QMap<QByteArray, QByteArray> expected;
-    for (const QString &folder : {u"100CANON"_s, u"101CANON"_s}) {
-        for (int i = 1; i <= 5; ++i) {
-            const QByteArray name = stem + QByteArray::number(i) + ".JPG";
-            const QByteArray bytes = randomBytes(4096);
-            QVERIFY(writeFile(card + u"/DCIM/"_s + folder + u'/' + QString::fromLatin1(name), bytes));
-            expected.insert(expected.contains(name) ? stem + QByteArray::number(i) + "-2.JPG" : name, bytes);
-        }
-    }
-    const CliRun cli = runCliIn(working, {u"import"_s, card});
-    QCOMPARE(cli.status, imported ? 0 : 1);
-    if (imported) {
-        QCOMPARE(contentsOf(working), expected);
-        QVERIFY2(cli.out.contains(u"Done - 10 photos imported, 5 of them under a numbered name"_s),
-                 qPrintable(cli.out));
-        return;
-    }
-    QVERIFY2(!cli.out.contains(u"Done"_s) && !cli.out.contains(u"copied\t"_s), qPrintable(cli.out));
-    QVERIFY2(cli.err.contains(u"no numbered name is free"_s) && cli.err.contains(card + u"/DCIM/101CANON/L"_s),
-             qPrintable(cli.err));
-    QCOMPARE(contentsOf(working), (QMap<QByteArray, QByteArray>()));
-}
-
-void TestCardCopyRun::keptStagingOfAKilledImport_data()
-{
-    QTest::addColumn<QString>("change"); // to the killed import's staging folder before the next import
-    QTest::addColumn<bool>("removed");
-    QTest::newRow("every file on the card") << QString() << true;
-    QTest::newRow("a file found in the working folder") << u"working"_s << true;
-    QTest::newRow("a file that differs from the card's") << u"differs"_s << false;
-    QTest::newRow("a file found only there") << u"only"_s << false;
-}
-
-// Kills once left a kept staging folder each (thousands of copies), though the card held every photo.
-void TestCardCopyRun::keptStagingOfAKilledImport()
-{
-    QFETCH(QString, change);
-    QFETCH(bool, removed);
-    const QString strace = QStandardPaths::findExecutable(u"strace"_s);
-    if (strace.isEmpty())
-        QSKIP("strace is not installed");
-    TestSandbox &sandbox = TestSandbox::instance();
-    const QString card = sandbox.makeFolder(u"card"_s);
-    QVERIFY(DemoCard::make(card, 1, 4).isValid());
-    const QString working = sandbox.makeFolder(u"work"_s);
-    QVERIFY(writeFile(working + u"/OLD.JPG"_s, "a photo of the last card"));
-    const QString staging = CardCopyRun::stagingFolderFor(working);
-    // Rows share the cache folder: what one keeps is no business of the next.
-    const auto removeKept = [&working] {
-        for (const QString &folder : CardCopyRun::keptStagingFolders(working))
-            QDir(folder).removeRecursively();
-    };
-    removeKept();
-    const auto cleanup = qScopeGuard(removeKept);
-    const QStringList import {u"--set"_s, u"prefSourcePath="_s + working, u"import"_s, u"--threads"_s,
-                              u"1"_s,     u"--discard-working-folder"_s,  card};
-    // Killed as the third staged copy takes its name: two copies and a half-made one stay.
-    QProcess killed;
-    killed.start(strace,
-                 QStringList {u"-f"_s, u"-qq"_s, u"-o"_s, u"/dev/null"_s, u"-e"_s, u"trace=renameat2"_s, u"-e"_s,
-                              u"inject=renameat2:signal=KILL:when=3"_s, u"--"_s, TestSandbox::cliPath()}
-                     + import);
-    QVERIFY(killed.waitForFinished(60000));
-    QVERIFY2(namesIn(staging).contains("IMG_0002.JPG"), qPrintable(QString::fromUtf8(killed.readAll())));
-    if (change == u"working"_s)
-        QVERIFY(writeFile(staging + u"/COPY.JPG"_s, "a photo of the last card"));
-    else if (change == u"differs"_s)
-        QVERIFY(writeFile(staging + u"/IMG_0001.JPG"_s, "not the card's"));
-    else if (change == u"only"_s)
-        QVERIFY(writeFile(staging + u"/IMG_9999.JPG"_s, "only here"));
-    QMap<QByteArray, QByteArray> left = contentsOf(staging);
-    left.removeIf([](const auto &file) { return file.key().startsWith('.'); }); // the half-made copy goes
-
-    const CliRun again = runCliIn(working, import.mid(2));
-    QCOMPARE(again.status, 0);
-    QCOMPARE(namesIn(working).size(), 5);
-    const QStringList kept = CardCopyRun::keptStagingFolders(working);
-    QCOMPARE(kept.isEmpty(), removed);
-    QVERIFY2(!namesIn(QFileInfo(staging).path()).contains(QFileInfo(staging).fileName().toUtf8()), "staging left");
-    if (removed)
-        return;
-    QCOMPARE(kept.size(), 1);
-    QVERIFY(kept.constFirst().startsWith(staging + u"-kept-"_s));
-    QCOMPARE(contentsOf(kept.constFirst()), left);
-    QVERIFY2(again.out.contains(u"KEPT\t"_s + kept.constFirst()), qPrintable(again.out));
-    QVERIFY2(again.err.contains(kept.constFirst()), qPrintable(again.err));
-}
-
-void TestCardCopyRun::onlyCopyOfACardIsKept_data()
-{
-    QTest::addColumn<QString>("trouble");
-    QTest::newRow("working folder cannot be cleared") << u"immutable"_s;
-    QTest::newRow("working folder unwritable once the card is ejected") << u"read-only after eject"_s;
-    QTest::newRow("photos left in staging by an earlier run") << u"leftover"_s;
-}
-
-// Whatever stops a run, photos of an ejected card stay where the message says, and later runs leave them alone.
-void TestCardCopyRun::onlyCopyOfACardIsKept()
-{
-    QFETCH(QString, trouble);
-    TestSandbox &sandbox = TestSandbox::instance();
-    const QString cardA = sandbox.makeFolder(u"cardA"_s);
-    const DemoCard first = DemoCard::make(cardA, 1, 2);
-    const QString cardB = sandbox.makeFolder(u"cardB"_s);
-    QVERIFY(first.isValid() && DemoCard::make(cardB, 1, 1).isValid());
-    const QString working = sandbox.makeFolder(u"work"_s);
-    const QString stuck = working + u"/STUCK.JPG"_s;
-    QVERIFY(writeFile(stuck, "cannot move"));
-    const QString staging = sandbox.makeFolder(u"cache"_s) + u"/staging"_s;
-    if (trouble == u"leftover"_s)
-        QVERIFY(writeFile(staging + u"/IMG_9999.JPG"_s, "only copy of an earlier card"));
-
-    const auto chattr = [&](const char *flag) {
-        return QProcess::execute(u"chattr"_s, {QString::fromLatin1(flag), stuck}) == 0;
-    };
-    if (trouble == u"immutable"_s && !chattr("+i"))
-        QSKIP("chattr +i is not permitted here");
-    const auto mutableAgain = qScopeGuard([&] { chattr("-i"); });
-    std::optional<ScopedMount> readOnly;
-
-    CardCopyRun::Options options;
-    options.cardFolder = cardA;
-    options.workingFolder = working;
-    options.stagingFolder = staging;
-    options.discardWorkingFolder = true;
-    options.ejectPath = cardA;
-    options.settleMs = 0;
-    bool ejected = false;
-    options.eject = [&](const QString &) {
-        ejected = true;
-        if (trouble == u"read-only after eject"_s)
-            readOnly = ScopedMount::readOnlyBind(working);
-    };
-    const CardCopyRun::Result r = CardCopyRun::run(options);
-    if (readOnly)
-        SKIP_UNLESS_MOUNTED(*readOnly);
-    QCOMPARE(ejected, r.ejected);
-    QCOMPARE(r.outcome == CardCopyRun::Outcome::Transferred, trouble == u"leftover"_s);
-    // An ejected card's photos that are not in the working folder are kept, and the message says where.
-    const bool allInWorkingFolder = r.outcome == CardCopyRun::Outcome::Transferred;
-    if (ejected && !allInWorkingFolder) {
-        QVERIFY2(!r.keptFolder.isEmpty() && r.message.contains(r.keptFolder), qPrintable(r.message));
-        QVERIFY(r.keptFolder != staging);
-    }
-    const QString earlierKept = r.earlierKept.isEmpty() ? QString() : r.earlierKept.constFirst().name;
-    if (trouble == u"leftover"_s)
-        QVERIFY2(!earlierKept.isEmpty() && r.message.contains(earlierKept), qPrintable(r.message));
-    if (trouble == u"immutable"_s)
-        QVERIFY2(!ejected && r.message.contains(u"not ejected"_s), qPrintable(r.message));
-
-    // The next card, once the trouble is gone, must not take them.
-    if (trouble == u"immutable"_s)
-        QVERIFY(chattr("-i"));
-    readOnly.reset();
-    options.cardFolder = cardB;
-    options.ejectPath.clear();
-    QCOMPARE(CardCopyRun::run(options).outcome, CardCopyRun::Outcome::Transferred);
-    if (ejected && !allInWorkingFolder) {
-        for (const DemoCard::Photo &p : first.photos) {
-            const QString name = QFileInfo(p.path).fileName();
-            QCOMPARE(readFile(r.keptFolder + u'/' + name), readFile(p.path));
-        }
-    }
-    if (trouble == u"leftover"_s)
-        QCOMPARE(readFile(earlierKept + u"/IMG_9999.JPG"_s), "only copy of an earlier card");
-}
-
-void TestCardCopyRun::removeFolderAtPathRefuses_data()
-{
-    // {root}, {home}, {mount} (a tmpfs inside {outer}), {destination} and {working} stand for folders.
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<bool>("removed");
-    QTest::newRow("the root folder") << u"{root}"_s << false;
-    QTest::newRow("the home folder") << u"{home}"_s << false;
-    QTest::newRow("a folder holding the home folder") << u"{home}/.."_s << false;
-    QTest::newRow("a mount point") << u"{mount}"_s << false;
-    QTest::newRow("a folder holding a mount point") << u"{outer}"_s << false;
-    QTest::newRow("the destination folder") << u"{destination}"_s << false;
-    QTest::newRow("a folder holding the destination") << u"{destination}/.."_s << false;
-    QTest::newRow("a missing folder") << u"{working}/no-such-folder"_s << false;
-    QTest::newRow("a file") << u"{working}/file.JPG"_s << false;
-    // The volume's trash folder name is taken by a file, and the home trash is on another file system.
-    QTest::newRow("a folder the trash does not take") << u"{mount}/work"_s << false;
-    QTest::newRow("a working folder") << u"{working}"_s << true;
-}
-
-void TestCardCopyRun::removeFolderAtPathRefuses()
-{
-    QFETCH(QString, path);
-    QFETCH(bool, removed);
-    TestSandbox &sandbox = TestSandbox::instance();
-    const QString destination = sandbox.makeFolder(u"above-destination"_s) + u"/destination"_s;
-    QVERIFY(writeFile(destination + u"/filed.JPG"_s, "filed"));
-    SettingsStore::standard().setString(destination, cPrefDestinationPath);
-    // Stand-ins play "/" and the home folder: should the guard fail, only they are emptied.
-    const CardCopyRun::ProtectedRoots roots {sandbox.makeFolder(u"stand-in-root"_s),
-                                             sandbox.makeFolder(u"stand-in-homes/operator"_s)};
-    QVERIFY(writeFile(roots.root + u"/etc/fstab"_s, "system") && writeFile(roots.home + u"/IMG_0001.JPG"_s, "own"));
-    std::optional<ScopedMount> mount;
-    if (path.contains(u"{mount}"_s) || path.contains(u"{outer}"_s)) {
-        const QString outer = sandbox.makeFolder(u"outer"_s);
-        mount = ScopedMount::tmpfs(outer + u"/inner"_s);
-        SKIP_UNLESS_MOUNTED(*mount);
-        if (path.endsWith(u"/work"_s))
-            QVERIFY(writeFile(mount->folder() + u"/.Trash-"_s + QString::number(::getuid()), "not a folder"));
-        path.replace(u"{mount}"_s, mount->folder()).replace(u"{outer}"_s, outer);
-    }
-    path = QDir::cleanPath(path.replace(u"{root}"_s, roots.root)
-                               .replace(u"{home}"_s, roots.home)
-                               .replace(u"{destination}"_s, destination)
-                               .replace(u"{working}"_s, sandbox.makeFolder(u"working"_s)));
-    const bool missing = path.endsWith(u"/no-such-folder"_s);
-    const QString marker = path.endsWith(u".JPG"_s) ? path
-        : removed || path.endsWith(u"/work"_s)      ? path + u"/sub/.hidden/IMG_0001.JPG"_s
-                                                    : QString();
-    if (!marker.isEmpty())
-        QVERIFY(writeFile(marker, "photo"));
-    const ino_t inode = statOf(QFile::encodeName(path)).st_ino;
-
-    QString reason;
-    QCOMPARE(CardCopyRun::removeFolderAtPath(path, {}, &reason, roots), removed);
-    QCOMPARE(reason.isEmpty(), removed);
-    QVERIFY(QFileInfo::exists(destination + u"/filed.JPG"_s));
-    QVERIFY(QFileInfo::exists(roots.root + u"/etc/fstab"_s) && QFileInfo::exists(roots.home + u"/IMG_0001.JPG"_s));
-    if (removed) {
-        QCOMPARE(namesIn(path), QSet<QByteArray>());
-        QCOMPARE(statOf(QFile::encodeName(path)).st_ino, inode);
-        QVERIFY(trashedContent(path + u"/sub"_s).has_value());
-    } else if (!marker.isEmpty()) {
-        QCOMPARE(readFile(marker), "photo");
-    }
-    QCOMPARE(QFileInfo::exists(path), !missing);
-}
-
-// The real folders, asked of the check alone: nothing here can empty them.
-void TestCardCopyRun::realRootAndHomeAreRefused_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("because");
-    QTest::newRow("/") << u"/"_s << u"root folder"_s;
-    QTest::newRow("/ reached through ..") << u"/usr/.."_s << u"root folder"_s;
-    QTest::newRow("the home folder") << u"~"_s << u"home folder"_s;
-    QTest::newRow("the home folder, spelt out") << QDir::homePath() + u"/"_s << u"home folder"_s;
-}
-
-void TestCardCopyRun::realRootAndHomeAreRefused()
-{
-    QFETCH(QString, path);
-    QFETCH(QString, because);
-    // Other guards (mount points) would refuse "/" too: the reason shows which one held.
-    QVERIFY(CardCopyRun::refusalToEmpty(path).value_or(QString()).contains(because));
-    QVERIFY(!CardCopyRun::refusalToEmpty(TestSandbox::instance().makeFolder(u"working"_s)).has_value());
-}
 
 LUMISORT_CORE_TEST_MAIN(TestCardCopyRun)
 #include "tst_cardcopyrun.moc"
