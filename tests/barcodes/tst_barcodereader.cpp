@@ -18,12 +18,102 @@ class TestBarcodeReader : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
-    void everyFormat_data();
-    void everyFormat();
-    void photosWithoutBarcode_data();
-    void photosWithoutBarcode();
-    void uprightPosition();
+    void initTestCase()
+    {
+        m_background = QImage(TestSandbox::testDataFile(u"camera/Reconyx_HC500_Hyperfire.jpg"_s));
+        QVERIFY(!m_background.isNull());
+        m_background = m_background.scaled(6000, 4000).convertToFormat(QImage::Format_RGB32);
+        m_folder = TestSandbox::instance().makeFolder(u"photos"_s);
+    }
+    void everyFormat_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<double>("width");
+        QTest::addColumn<double>("angle");
+        QTest::addColumn<int>("pass");
+        using F = ZXing::BarcodeFormat;
+        const auto row = [](const char *name, F format, const char *text, double width, double angle, int pass) {
+            QTest::newRow(name) << int(format) << QString::fromLatin1(text) << width << angle << pass;
+        };
+        row("Code 128", F::Code128, "LS-4711 a", 0.25, 0, 1);
+        row("Code 39", F::Code39, "LUMI-39", 0.25, 0, 1);
+        row("EAN-13", F::EAN13, "4006381333931", 0.2, 0, 1);
+        row("EAN-8", F::EAN8, "96385074", 0.15, 0, 1);
+        row("UPC-A", F::UPCA, "036000291452", 0.2, 0, 1);
+        row("ITF", F::ITF, "00012345678905", 0.35, 0, 1);
+        row("QR", F::QRCode, "Studio 42 Lumisort", 0.12, 0, 1);
+        row("Data Matrix", F::DataMatrix, "DM-2024-0815", 0.1, 0, 1);
+        // Too small or too far turned for the first look: only the second finds them.
+        row("small Code 128", F::Code128, "SMALL-6", 0.06, 0, 2);
+        row("turned Code 128", F::Code128, "TURNED-25", 0.08, 25, 2);
+        row("turned Data Matrix", F::DataMatrix, "TURNED-DM", 0.04, 25, 2);
+    }
+    void everyFormat()
+    {
+        QFETCH(int, format);
+        QFETCH(QString, text);
+        QFETCH(double, width);
+        QFETCH(double, angle);
+        QFETCH(int, pass);
+        const QString path = photoWith(QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'_'),
+                                       ZXing::BarcodeFormat(format), text, width, angle);
+        QVERIFY(!path.isEmpty());
+        const BarcodeReader::Reading reading = BarcodeReader::read(NativePath(path));
+        QCOMPARE(reading.codes.size(), 1);
+        QCOMPARE(reading.codes.first().text, text);
+        QCOMPARE(reading.codes.first().format, QString::fromLatin1(ZXing::ToString(ZXing::BarcodeFormat(format))));
+        QCOMPARE(reading.pass, pass);
+        qInfo("%s: pass %d, %lld ms", QTest::currentDataTag(), reading.pass, reading.ms);
+    }
+    void photosWithoutBarcode_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("readAgain"); // whether parts of it may be read again at full size
+        for (const QString &folder : {u"camera"_s, u"orientation"_s}) {
+            const QDir dir(TestSandbox::testDataDir() + u'/' + folder);
+            for (const QString &name : dir.entryList(QDir::Files))
+                if (name != u"README.md"_s && name != u"LICENSE"_s)
+                    QTest::newRow(qPrintable(folder + u'/' + name)) << dir.filePath(name) << true;
+        }
+        // The usual camera photo, a scene without a label, costs only the first look: a second one
+        // over the whole of it takes seconds. This one even has the camera's text printed along its edge.
+        const QString scene = m_folder + u"/scene.JPG"_s;
+        QVERIFY(m_background.save(scene, "JPEG", 90));
+        QTest::newRow("24 MP scene") << scene << false;
+    }
+    void photosWithoutBarcode()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, readAgain);
+        const BarcodeReader::Reading reading = BarcodeReader::read(NativePath(path));
+        QVERIFY2(reading.codes.isEmpty(), qPrintable(reading.codes.value(0).text));
+        QCOMPARE(reading.pass, 0);
+        if (!readAgain)
+            QCOMPARE(reading.pieces, 0);
+    }
+    // The same scene stored turned, with the orientation tag to put it upright:
+    // the code is found where it stands in the upright picture (1 and 3 give the
+    // same landscape scene, 6 and 8 the same portrait one).
+    void uprightPosition()
+    {
+        QList<QPointF> centres;
+        for (const QString &orientation : {u"1"_s, u"3"_s, u"6"_s, u"8"_s}) {
+            const DemoCard card = DemoCard::make(TestSandbox::instance().makeFolder(u"card"_s + orientation), 1, 1,
+                                                 u"3000x2000"_s, {u"--orientation"_s, orientation});
+            QVERIFY(card.isValid());
+            const BarcodeReader::Reading reading = BarcodeReader::read(NativePath(card.photos.first().path));
+            QCOMPARE(reading.codes.size(), 1);
+            QCOMPARE(reading.codes.first().text, card.photos.first().barcode);
+            centres << reading.codes.first().position.boundingRect().center();
+        }
+        for (int i = 0; i < centres.size(); i += 2)
+            QVERIFY2((centres.at(i + 1) - centres.at(i)).manhattanLength() < 0.05,
+                     qPrintable(u"%1,%2 against %3,%4"_s.arg(centres.at(i + 1).x())
+                                    .arg(centres.at(i + 1).y())
+                                    .arg(centres.at(i).x())
+                                    .arg(centres.at(i).y())));
+    }
 
 private:
     QString photoWith(const QString &name, ZXing::BarcodeFormat format, const QString &text, double widthFraction,
@@ -31,14 +121,6 @@ private:
     QImage m_background;
     QString m_folder;
 };
-
-void TestBarcodeReader::initTestCase()
-{
-    m_background = QImage(TestSandbox::testDataFile(u"camera/Reconyx_HC500_Hyperfire.jpg"_s));
-    QVERIFY(!m_background.isNull());
-    m_background = m_background.scaled(6000, 4000).convertToFormat(QImage::Format_RGB32);
-    m_folder = TestSandbox::instance().makeFolder(u"photos"_s);
-}
 
 // A printed label held in the scene: the code on white with a quiet zone, turned by angle degrees.
 QString TestBarcodeReader::photoWith(const QString &name, ZXing::BarcodeFormat format, const QString &text,
@@ -71,100 +153,6 @@ QString TestBarcodeReader::photoWith(const QString &name, ZXing::BarcodeFormat f
     if (!photo.save(path, "JPEG", 90))
         return {};
     return path;
-}
-
-void TestBarcodeReader::everyFormat_data()
-{
-    QTest::addColumn<int>("format");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<double>("width");
-    QTest::addColumn<double>("angle");
-    QTest::addColumn<int>("pass");
-    using F = ZXing::BarcodeFormat;
-    const auto row = [](const char *name, F format, const char *text, double width, double angle, int pass) {
-        QTest::newRow(name) << int(format) << QString::fromLatin1(text) << width << angle << pass;
-    };
-    row("Code 128", F::Code128, "LS-4711 a", 0.25, 0, 1);
-    row("Code 39", F::Code39, "LUMI-39", 0.25, 0, 1);
-    row("EAN-13", F::EAN13, "4006381333931", 0.2, 0, 1);
-    row("EAN-8", F::EAN8, "96385074", 0.15, 0, 1);
-    row("UPC-A", F::UPCA, "036000291452", 0.2, 0, 1);
-    row("ITF", F::ITF, "00012345678905", 0.35, 0, 1);
-    row("QR", F::QRCode, "Studio 42 Lumisort", 0.12, 0, 1);
-    row("Data Matrix", F::DataMatrix, "DM-2024-0815", 0.1, 0, 1);
-    // Too small or too far turned for the first look: only the second finds them.
-    row("small Code 128", F::Code128, "SMALL-6", 0.06, 0, 2);
-    row("turned Code 128", F::Code128, "TURNED-25", 0.08, 25, 2);
-    row("turned Data Matrix", F::DataMatrix, "TURNED-DM", 0.04, 25, 2);
-}
-
-void TestBarcodeReader::everyFormat()
-{
-    QFETCH(int, format);
-    QFETCH(QString, text);
-    QFETCH(double, width);
-    QFETCH(double, angle);
-    QFETCH(int, pass);
-    const QString path = photoWith(QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'_'),
-                                   ZXing::BarcodeFormat(format), text, width, angle);
-    QVERIFY(!path.isEmpty());
-    const BarcodeReader::Reading reading = BarcodeReader::read(NativePath(path));
-    QCOMPARE(reading.codes.size(), 1);
-    QCOMPARE(reading.codes.first().text, text);
-    QCOMPARE(reading.codes.first().format, QString::fromLatin1(ZXing::ToString(ZXing::BarcodeFormat(format))));
-    QCOMPARE(reading.pass, pass);
-    qInfo("%s: pass %d, %lld ms", QTest::currentDataTag(), reading.pass, reading.ms);
-}
-
-void TestBarcodeReader::photosWithoutBarcode_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<bool>("readAgain"); // whether parts of it may be read again at full size
-    for (const QString &folder : {u"camera"_s, u"orientation"_s}) {
-        const QDir dir(TestSandbox::testDataDir() + u'/' + folder);
-        for (const QString &name : dir.entryList(QDir::Files))
-            if (name != u"README.md"_s && name != u"LICENSE"_s)
-                QTest::newRow(qPrintable(folder + u'/' + name)) << dir.filePath(name) << true;
-    }
-    // The usual camera photo, a scene without a label, costs only the first look: a second one
-    // over the whole of it takes seconds. This one even has the camera's text printed along its edge.
-    const QString scene = m_folder + u"/scene.JPG"_s;
-    QVERIFY(m_background.save(scene, "JPEG", 90));
-    QTest::newRow("24 MP scene") << scene << false;
-}
-
-void TestBarcodeReader::photosWithoutBarcode()
-{
-    QFETCH(QString, path);
-    QFETCH(bool, readAgain);
-    const BarcodeReader::Reading reading = BarcodeReader::read(NativePath(path));
-    QVERIFY2(reading.codes.isEmpty(), qPrintable(reading.codes.value(0).text));
-    QCOMPARE(reading.pass, 0);
-    if (!readAgain)
-        QCOMPARE(reading.pieces, 0);
-}
-
-// The same scene stored turned, with the orientation tag to put it upright:
-// the code is found where it stands in the upright picture (1 and 3 give the
-// same landscape scene, 6 and 8 the same portrait one).
-void TestBarcodeReader::uprightPosition()
-{
-    QList<QPointF> centres;
-    for (const QString &orientation : {u"1"_s, u"3"_s, u"6"_s, u"8"_s}) {
-        const DemoCard card = DemoCard::make(TestSandbox::instance().makeFolder(u"card"_s + orientation), 1, 1,
-                                             u"3000x2000"_s, {u"--orientation"_s, orientation});
-        QVERIFY(card.isValid());
-        const BarcodeReader::Reading reading = BarcodeReader::read(NativePath(card.photos.first().path));
-        QCOMPARE(reading.codes.size(), 1);
-        QCOMPARE(reading.codes.first().text, card.photos.first().barcode);
-        centres << reading.codes.first().position.boundingRect().center();
-    }
-    for (int i = 0; i < centres.size(); i += 2)
-        QVERIFY2((centres.at(i + 1) - centres.at(i)).manhattanLength() < 0.05,
-                 qPrintable(u"%1,%2 against %3,%4"_s.arg(centres.at(i + 1).x())
-                                .arg(centres.at(i + 1).y())
-                                .arg(centres.at(i).x())
-                                .arg(centres.at(i).y())));
 }
 
 LUMISORT_CORE_TEST_MAIN(TestBarcodeReader)

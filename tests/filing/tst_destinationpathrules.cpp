@@ -13,130 +13,116 @@ class TestDestinationPathRules : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
+    void init()
+    {
+        for (const QString &key :
+             {cPrefDestinationPath, cPrefDailyFolderDateFormat, cPrefDoUnassignedProcess, cPrefOriginalNameFormatTag})
+            store.removeObjectForKey(key);
+        m_destination = TestSandbox::instance().makeFolder(u"destination"_s);
+    }
     void cleanup() { DestinationPathRules::setClockForTesting(nullptr); }
-    void dailyFolderName_data();
-    void dailyFolderName();
-    void destinationFolders_data();
-    void destinationFolders();
-    void originalNameTest_data();
-    void originalNameTest();
+    void dailyFolderName_data()
+    {
+        QTest::addColumn<QDateTime>("now");
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<QString>("expected");
+        const QDateTime before(QDate(2026, 12, 5), QTime(2, 59, 59));
+        const QDateTime at(QDate(2026, 12, 5), QTime(3, 0, 0));
+        QTest::newRow("02:59 belongs to the day before") << before << u"yyyyMMdd"_s << u"20261204"_s;
+        QTest::newRow("03:00 starts the day") << at << u"yyyyMMdd"_s << u"20261205"_s;
+        QTest::newRow("month-day-year") << at << u"MM-dd-yyyy"_s << u"12-05-2026"_s;
+        QTest::newRow("slashes become colons") << at << u"MM/dd/yyyy"_s << u"12:05:2026"_s;
+        QTest::newRow("quoted literal text") << at << u"'Day' D"_s << u"Day 339"_s;
+        // Unicode symbols, not Qt's: "YYYY" is the week-based year.
+        const QDateTime newYearsEve(QDate(2018, 12, 31), QTime(12, 0));
+        QTest::newRow("calendar year") << newYearsEve << u"yyyy"_s << u"2018"_s;
+        QTest::newRow("week-based year") << newYearsEve << u"YYYY"_s << u"2019"_s;
+        QTest::newRow("single-letter month") << at << u"M-d-yy"_s << u"12-5-26"_s;
+    }
+    void dailyFolderName()
+    {
+        QFETCH(QDateTime, now);
+        QFETCH(QString, pattern);
+        QFETCH(QString, expected);
+        DestinationPathRules::setClockForTesting([now] { return now; });
+        QCOMPARE(DestinationPathRules::performDateFormatString(pattern), std::optional<QString>(expected));
+        store.setString(pattern, cPrefDailyFolderDateFormat);
+        QCOMPARE(DestinationPathRules::getDailyFolderName(), std::optional<QString>(expected));
+    }
+    void destinationFolders_data()
+    {
+        QTest::addColumn<QString>("pattern"); // empty: none stored
+        QTest::addColumn<bool>("unassigned");
+        QTest::addColumn<QString>("dailyDestination"); // relative to the destination
+        QTest::addColumn<QString>("unassignedFolder"); // relative; empty: none
+        QTest::newRow("daily folder, unassigned on")
+            << u"yyyyMMdd"_s << true << u"/20261205"_s << u"/UNASSIGNED_PHOTOS/20261205"_s;
+        QTest::newRow("no pattern, unassigned on") << QString() << true << QString() << u"/UNASSIGNED_PHOTOS"_s;
+        QTest::newRow("daily folder, unassigned off") << u"yyyyMMdd"_s << false << u"/20261205"_s << QString();
+    }
+    void destinationFolders()
+    {
+        QFETCH(QString, pattern);
+        QFETCH(bool, unassigned);
+        QFETCH(QString, dailyDestination);
+        QFETCH(QString, unassignedFolder);
+        DestinationPathRules::setClockForTesting([] { return QDateTime(QDate(2026, 12, 5), QTime(9, 0)); });
+        store.setString(m_destination + u'/', cPrefDestinationPath); // a trailing "/" is not doubled
+        if (!pattern.isEmpty())
+            store.setString(pattern, cPrefDailyFolderDateFormat);
+        store.setBool(unassigned, cPrefDoUnassignedProcess);
+
+        QCOMPARE(DestinationPathRules::getDuplicateFolderPath(cPrefDestinationPath, cPrefDailyFolderDateFormat),
+                 std::optional<QString>(m_destination + dailyDestination));
+        QCOMPARE(DestinationPathRules::formPathToImageInsideMainImagesFolder(u"A_1.jpg"_s),
+                 std::optional<QString>(m_destination + dailyDestination + u"/A_1.jpg"_s));
+        QCOMPARE(DestinationPathRules::formPathToImageInsideMainImagesFolder(QString()),
+                 std::optional<QString>(m_destination + dailyDestination));
+
+        const std::optional<QString> unknownFolder = DestinationPathRules::getDestinationPathForUnknown();
+        if (unassignedFolder.isEmpty()) {
+            QVERIFY(!unknownFolder);
+            QVERIFY(!QFileInfo::exists(m_destination + u"/UNASSIGNED_PHOTOS"_s));
+        } else {
+            QCOMPARE(unknownFolder, std::optional<QString>(m_destination + unassignedFolder));
+            QVERIFY(QFileInfo(*unknownFolder).isDir()); // created on the way
+            QCOMPARE(DestinationPathRules::getDestinationPathForUnknown(), unknownFolder); // existing is fine
+        }
+
+        // Without a destination folder there is nowhere to file, and nothing is created here.
+        store.removeObjectForKey(cPrefDestinationPath);
+        QVERIFY(!DestinationPathRules::formPathToImageInsideMainImagesFolder(u"A_1.jpg"_s));
+        QVERIFY(!DestinationPathRules::getDestinationPathForUnknown());
+        QVERIFY(!QFileInfo::exists(QDir::currentPath() + u"/UNASSIGNED_PHOTOS"_s));
+    }
+    void originalNameTest_data()
+    {
+        QTest::addColumn<int>("tag");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("original");
+        QTest::newRow("tag 0: one part") << 0 << u"DSC0001.JPG"_s << true;
+        QTest::newRow("tag 0: two parts") << 0 << u"IMG_0001.JPG"_s << false;
+        QTest::newRow("tag 1: two parts") << 1 << u"IMG_0001.JPG"_s << true;
+        QTest::newRow("tag 1: barcode in front") << 1 << u"12345_IMG_0001.JPG"_s << false;
+        QTest::newRow("tag 1: doubled separator") << 1 << u"IMG__0001.JPG"_s << true;
+        QTest::newRow("tag 1: blank part dropped") << 1 << u"IMG_ _0001.JPG"_s << true;
+        QTest::newRow("tag 2: three parts") << 2 << u"12345_IMG_0001.JPG"_s << true;
+        QTest::newRow("tag 2: four parts") << 2 << u"9_12345_IMG_0001.JPG"_s << false;
+        QTest::newRow("another tag: never") << 7 << u"DSC0001.JPG"_s << false;
+    }
+    void originalNameTest()
+    {
+        QFETCH(int, tag);
+        QFETCH(QString, name);
+        QFETCH(bool, original);
+        store.setInteger(tag, cPrefOriginalNameFormatTag);
+        QCOMPARE(DestinationPathRules::checkIfIsOriginal(u"/work/"_s + name), original);
+    }
 
 private:
     SettingsStore &store = SettingsStore::standard();
     QString m_destination;
 };
-
-void TestDestinationPathRules::init()
-{
-    for (const QString &key :
-         {cPrefDestinationPath, cPrefDailyFolderDateFormat, cPrefDoUnassignedProcess, cPrefOriginalNameFormatTag})
-        store.removeObjectForKey(key);
-    m_destination = TestSandbox::instance().makeFolder(u"destination"_s);
-}
-
-void TestDestinationPathRules::dailyFolderName_data()
-{
-    QTest::addColumn<QDateTime>("now");
-    QTest::addColumn<QString>("pattern");
-    QTest::addColumn<QString>("expected");
-    const QDateTime before(QDate(2026, 12, 5), QTime(2, 59, 59));
-    const QDateTime at(QDate(2026, 12, 5), QTime(3, 0, 0));
-    QTest::newRow("02:59 belongs to the day before") << before << u"yyyyMMdd"_s << u"20261204"_s;
-    QTest::newRow("03:00 starts the day") << at << u"yyyyMMdd"_s << u"20261205"_s;
-    QTest::newRow("month-day-year") << at << u"MM-dd-yyyy"_s << u"12-05-2026"_s;
-    QTest::newRow("slashes become colons") << at << u"MM/dd/yyyy"_s << u"12:05:2026"_s;
-    QTest::newRow("quoted literal text") << at << u"'Day' D"_s << u"Day 339"_s;
-    // Unicode symbols, not Qt's: "YYYY" is the week-based year.
-    const QDateTime newYearsEve(QDate(2018, 12, 31), QTime(12, 0));
-    QTest::newRow("calendar year") << newYearsEve << u"yyyy"_s << u"2018"_s;
-    QTest::newRow("week-based year") << newYearsEve << u"YYYY"_s << u"2019"_s;
-    QTest::newRow("single-letter month") << at << u"M-d-yy"_s << u"12-5-26"_s;
-}
-
-void TestDestinationPathRules::dailyFolderName()
-{
-    QFETCH(QDateTime, now);
-    QFETCH(QString, pattern);
-    QFETCH(QString, expected);
-    DestinationPathRules::setClockForTesting([now] { return now; });
-    QCOMPARE(DestinationPathRules::performDateFormatString(pattern), std::optional<QString>(expected));
-    store.setString(pattern, cPrefDailyFolderDateFormat);
-    QCOMPARE(DestinationPathRules::getDailyFolderName(), std::optional<QString>(expected));
-}
-
-void TestDestinationPathRules::destinationFolders_data()
-{
-    QTest::addColumn<QString>("pattern"); // empty: none stored
-    QTest::addColumn<bool>("unassigned");
-    QTest::addColumn<QString>("dailyDestination"); // relative to the destination
-    QTest::addColumn<QString>("unassignedFolder"); // relative; empty: none
-    QTest::newRow("daily folder, unassigned on")
-        << u"yyyyMMdd"_s << true << u"/20261205"_s << u"/UNASSIGNED_PHOTOS/20261205"_s;
-    QTest::newRow("no pattern, unassigned on") << QString() << true << QString() << u"/UNASSIGNED_PHOTOS"_s;
-    QTest::newRow("daily folder, unassigned off") << u"yyyyMMdd"_s << false << u"/20261205"_s << QString();
-}
-
-void TestDestinationPathRules::destinationFolders()
-{
-    QFETCH(QString, pattern);
-    QFETCH(bool, unassigned);
-    QFETCH(QString, dailyDestination);
-    QFETCH(QString, unassignedFolder);
-    DestinationPathRules::setClockForTesting([] { return QDateTime(QDate(2026, 12, 5), QTime(9, 0)); });
-    store.setString(m_destination + u'/', cPrefDestinationPath); // a trailing "/" is not doubled
-    if (!pattern.isEmpty())
-        store.setString(pattern, cPrefDailyFolderDateFormat);
-    store.setBool(unassigned, cPrefDoUnassignedProcess);
-
-    QCOMPARE(DestinationPathRules::getDuplicateFolderPath(cPrefDestinationPath, cPrefDailyFolderDateFormat),
-             std::optional<QString>(m_destination + dailyDestination));
-    QCOMPARE(DestinationPathRules::formPathToImageInsideMainImagesFolder(u"A_1.jpg"_s),
-             std::optional<QString>(m_destination + dailyDestination + u"/A_1.jpg"_s));
-    QCOMPARE(DestinationPathRules::formPathToImageInsideMainImagesFolder(QString()),
-             std::optional<QString>(m_destination + dailyDestination));
-
-    const std::optional<QString> unknownFolder = DestinationPathRules::getDestinationPathForUnknown();
-    if (unassignedFolder.isEmpty()) {
-        QVERIFY(!unknownFolder);
-        QVERIFY(!QFileInfo::exists(m_destination + u"/UNASSIGNED_PHOTOS"_s));
-    } else {
-        QCOMPARE(unknownFolder, std::optional<QString>(m_destination + unassignedFolder));
-        QVERIFY(QFileInfo(*unknownFolder).isDir()); // created on the way
-        QCOMPARE(DestinationPathRules::getDestinationPathForUnknown(), unknownFolder); // existing is fine
-    }
-
-    // Without a destination folder there is nowhere to file, and nothing is created here.
-    store.removeObjectForKey(cPrefDestinationPath);
-    QVERIFY(!DestinationPathRules::formPathToImageInsideMainImagesFolder(u"A_1.jpg"_s));
-    QVERIFY(!DestinationPathRules::getDestinationPathForUnknown());
-    QVERIFY(!QFileInfo::exists(QDir::currentPath() + u"/UNASSIGNED_PHOTOS"_s));
-}
-
-void TestDestinationPathRules::originalNameTest_data()
-{
-    QTest::addColumn<int>("tag");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("original");
-    QTest::newRow("tag 0: one part") << 0 << u"DSC0001.JPG"_s << true;
-    QTest::newRow("tag 0: two parts") << 0 << u"IMG_0001.JPG"_s << false;
-    QTest::newRow("tag 1: two parts") << 1 << u"IMG_0001.JPG"_s << true;
-    QTest::newRow("tag 1: barcode in front") << 1 << u"12345_IMG_0001.JPG"_s << false;
-    QTest::newRow("tag 1: doubled separator") << 1 << u"IMG__0001.JPG"_s << true;
-    QTest::newRow("tag 1: blank part dropped") << 1 << u"IMG_ _0001.JPG"_s << true;
-    QTest::newRow("tag 2: three parts") << 2 << u"12345_IMG_0001.JPG"_s << true;
-    QTest::newRow("tag 2: four parts") << 2 << u"9_12345_IMG_0001.JPG"_s << false;
-    QTest::newRow("another tag: never") << 7 << u"DSC0001.JPG"_s << false;
-}
-
-void TestDestinationPathRules::originalNameTest()
-{
-    QFETCH(int, tag);
-    QFETCH(QString, name);
-    QFETCH(bool, original);
-    store.setInteger(tag, cPrefOriginalNameFormatTag);
-    QCOMPARE(DestinationPathRules::checkIfIsOriginal(u"/work/"_s + name), original);
-}
 
 LUMISORT_CORE_TEST_MAIN(TestDestinationPathRules)
 #include "tst_destinationpathrules.moc"

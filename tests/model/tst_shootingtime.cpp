@@ -49,128 +49,123 @@ class TestShootingTime : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void cameraFiles_data();
-    void cameraFiles();
-    void storeServesTheNextRun_data();
-    void storeServesTheNextRun();
-};
-
-void TestShootingTime::cameraFiles_data()
-{
-    QTest::addColumn<QString>("file"); // of the shared test photos; empty: a TIFF written here
-    QTest::addColumn<Tags>("tags"); // written into a copy first, as another program would
-    QTest::addColumn<QDateTime>("expected"); // invalid: none
-    const QString canon = u"camera/Canon_40D.jpg"_s;
-    QTest::newRow("Canon JPEG, little-endian") << canon << Tags() << local(2008, 5, 30, 15, 56, 1);
-    QTest::newRow("Fujifilm JPEG, big-endian")
-        << u"camera/Fujifilm_FinePix_E500.jpg"_s << Tags() << local(2006, 8, 17, 9, 24, 48);
-    QTest::newRow("Nikon JPEG") << u"camera/Nikon_D70.jpg"_s << Tags() << local(2008, 3, 15, 9, 52, 1);
-    QTest::newRow("damaged picture data") << u"camera/corrupted.jpg"_s << Tags() << local(2015, 9, 8, 11, 2, 17);
-    QTest::newRow("HEIC, offset east, sub-seconds")
-        << u"camera/iphone_13_pro_max.HEIC"_s << Tags() << atOffset(2022, 2, 16, 12, 55, 41, 762, 60);
-    QTest::newRow("HEIC, offset west") << u"camera/IMG_5195.HEIC"_s << Tags()
-                                       << atOffset(2021, 4, 11, 15, 47, 53, 54, -300);
-    QTest::newRow("EXIF without a shooting time") << u"camera/Reconyx_HC500_Hyperfire.jpg"_s << Tags() << QDateTime();
-    QTest::newRow("only an orientation tag") << u"orientation/Landscape_6.jpg"_s << Tags() << QDateTime();
-    QTest::newRow("invalid EXIF") << u"camera/invalid_image00971.jpg"_s << Tags() << QDateTime();
-    QTest::newRow("TIFF without EXIF") << u"camera/BSG1.tiff"_s << Tags() << QDateTime();
-    QTest::newRow("JPEG, tenths and an offset")
-        << canon << Tags {{"Exif.Photo.SubSecTimeOriginal", "5"}, {"Exif.Photo.OffsetTimeOriginal", "+02:00"}}
-        << atOffset(2008, 5, 30, 15, 56, 1, 500, 120);
-    QTest::newRow("JPEG, unknown time") << canon << Tags {{"Exif.Photo.DateTimeOriginal", "0000:00:00 00:00:00"}}
-                                        << QDateTime();
-    QTest::newRow("JPEG, blank time") << canon << Tags {{"Exif.Photo.DateTimeOriginal", "    :  :     :  :  "}}
-                                      << QDateTime();
-    QTest::newRow("JPEG, offset that is no offset")
-        << canon << Tags {{"Exif.Photo.OffsetTimeOriginal", "   :  "}} << local(2008, 5, 30, 15, 56, 1);
-    QTest::newRow("TIFF, hundredths and a half-hour offset")
-        << QString()
-        << Tags {{"Exif.Photo.DateTimeOriginal", "2024:02:29 23:59:58"},
-                 {"Exif.Photo.SubSecTimeOriginal", "25"},
-                 {"Exif.Photo.OffsetTimeOriginal", "-03:30"}}
-        << atOffset(2024, 2, 29, 23, 59, 58, 250, -210);
-}
-
-void TestShootingTime::cameraFiles()
-{
-    QFETCH(QString, file);
-    QFETCH(Tags, tags);
-    QFETCH(QDateTime, expected);
-    QString path = file.isEmpty() ? QString() : TestSandbox::testDataFile(file);
-    if (!file.isEmpty() && !QFile::exists(path))
-        QFAIL("the shared test photos are missing");
-    if (!tags.isEmpty()) {
-        const QString copy =
-            TestSandbox::instance().makeFolder(u"written"_s) + (file.isEmpty() ? u"/scan.tif"_s : u"/IMG_0001.JPG"_s);
-        if (file.isEmpty()) {
-            QImage picture(64, 48, QImage::Format_RGB32);
-            picture.fill(Qt::darkCyan);
-            QVERIFY(picture.save(copy, "TIFF"));
-        } else {
-            QVERIFY(QFile::copy(path, copy));
-            QVERIFY(QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner));
+    void cameraFiles_data()
+    {
+        QTest::addColumn<QString>("file"); // of the shared test photos; empty: a TIFF written here
+        QTest::addColumn<Tags>("tags"); // written into a copy first, as another program would
+        QTest::addColumn<QDateTime>("expected"); // invalid: none
+        const QString canon = u"camera/Canon_40D.jpg"_s;
+        QTest::newRow("Canon JPEG, little-endian") << canon << Tags() << local(2008, 5, 30, 15, 56, 1);
+        QTest::newRow("Fujifilm JPEG, big-endian")
+            << u"camera/Fujifilm_FinePix_E500.jpg"_s << Tags() << local(2006, 8, 17, 9, 24, 48);
+        QTest::newRow("Nikon JPEG") << u"camera/Nikon_D70.jpg"_s << Tags() << local(2008, 3, 15, 9, 52, 1);
+        QTest::newRow("damaged picture data") << u"camera/corrupted.jpg"_s << Tags() << local(2015, 9, 8, 11, 2, 17);
+        QTest::newRow("HEIC, offset east, sub-seconds")
+            << u"camera/iphone_13_pro_max.HEIC"_s << Tags() << atOffset(2022, 2, 16, 12, 55, 41, 762, 60);
+        QTest::newRow("HEIC, offset west")
+            << u"camera/IMG_5195.HEIC"_s << Tags() << atOffset(2021, 4, 11, 15, 47, 53, 54, -300);
+        QTest::newRow("EXIF without a shooting time")
+            << u"camera/Reconyx_HC500_Hyperfire.jpg"_s << Tags() << QDateTime();
+        QTest::newRow("only an orientation tag") << u"orientation/Landscape_6.jpg"_s << Tags() << QDateTime();
+        QTest::newRow("invalid EXIF") << u"camera/invalid_image00971.jpg"_s << Tags() << QDateTime();
+        QTest::newRow("TIFF without EXIF") << u"camera/BSG1.tiff"_s << Tags() << QDateTime();
+        QTest::newRow("JPEG, tenths and an offset")
+            << canon << Tags {{"Exif.Photo.SubSecTimeOriginal", "5"}, {"Exif.Photo.OffsetTimeOriginal", "+02:00"}}
+            << atOffset(2008, 5, 30, 15, 56, 1, 500, 120);
+        QTest::newRow("JPEG, unknown time")
+            << canon << Tags {{"Exif.Photo.DateTimeOriginal", "0000:00:00 00:00:00"}} << QDateTime();
+        QTest::newRow("JPEG, blank time")
+            << canon << Tags {{"Exif.Photo.DateTimeOriginal", "    :  :     :  :  "}} << QDateTime();
+        QTest::newRow("JPEG, offset that is no offset")
+            << canon << Tags {{"Exif.Photo.OffsetTimeOriginal", "   :  "}} << local(2008, 5, 30, 15, 56, 1);
+        QTest::newRow("TIFF, hundredths and a half-hour offset")
+            << QString()
+            << Tags {{"Exif.Photo.DateTimeOriginal", "2024:02:29 23:59:58"},
+                     {"Exif.Photo.SubSecTimeOriginal", "25"},
+                     {"Exif.Photo.OffsetTimeOriginal", "-03:30"}}
+            << atOffset(2024, 2, 29, 23, 59, 58, 250, -210);
+    }
+    void cameraFiles()
+    {
+        QFETCH(QString, file);
+        QFETCH(Tags, tags);
+        QFETCH(QDateTime, expected);
+        QString path = file.isEmpty() ? QString() : TestSandbox::testDataFile(file);
+        if (!file.isEmpty() && !QFile::exists(path))
+            QFAIL("the shared test photos are missing");
+        if (!tags.isEmpty()) {
+            const QString copy = TestSandbox::instance().makeFolder(u"written"_s)
+                + (file.isEmpty() ? u"/scan.tif"_s : u"/IMG_0001.JPG"_s);
+            if (file.isEmpty()) {
+                QImage picture(64, 48, QImage::Format_RGB32);
+                picture.fill(Qt::darkCyan);
+                QVERIFY(picture.save(copy, "TIFF"));
+            } else {
+                QVERIFY(QFile::copy(path, copy));
+                QVERIFY(QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner));
+            }
+            QVERIFY(writeTags(copy, tags));
+            path = copy;
         }
-        QVERIFY(writeTags(copy, tags));
-        path = copy;
+        const std::optional<QDateTime> shot = ShootingTime::read(path);
+        QCOMPARE(shot.has_value(), expected.isValid());
+        if (shot)
+            QCOMPARE(shot->toMSecsSinceEpoch(), expected.toMSecsSinceEpoch());
     }
-    const std::optional<QDateTime> shot = ShootingTime::read(path);
-    QCOMPARE(shot.has_value(), expected.isValid());
-    if (shot)
-        QCOMPARE(shot->toMSecsSinceEpoch(), expected.toMSecsSinceEpoch());
-}
-
-void TestShootingTime::storeServesTheNextRun_data()
-{
-    QTest::addColumn<QByteArray>("damage"); // "", "cut off", "overwritten"
-    QTest::addColumn<int>("readsAfterDamage");
-    QTest::newRow("intact") << QByteArray() << 0;
-    QTest::newRow("cut off while appending") << QByteArray("cut off") << 0;
-    QTest::newRow("overwritten") << QByteArray("overwritten") << 2;
-}
-
-// A program started anew finds what the last one read; a damaged store is never
-// misread, only read around and started anew.
-void TestShootingTime::storeServesTheNextRun()
-{
-    QFETCH(QByteArray, damage);
-    QFETCH(int, readsAfterDamage);
-    QFile::remove(ShootingTime::standardStorePath());
-    ShootingTime::resetForTesting();
-    const QString folder = TestSandbox::instance().makeFolder(u"stored"_s);
-    const QString dated = folder + u"/A_1.jpg"_s;
-    const QString plain = folder + u"/A_2.jpg"_s;
-    QVERIFY(QFile::copy(TestSandbox::testDataFile(u"camera/Canon_40D.jpg"_s), dated));
-    QVERIFY(QFile::copy(TestSandbox::testDataFile(u"orientation/Landscape_1.jpg"_s), plain));
-    const QTimeZone zone = QTimeZone::systemTimeZone();
-    const qint64 shot = local(2008, 5, 30, 15, 56, 1).toMSecsSinceEpoch();
-    const auto check = [&] {
-        const std::optional<QDateTime> a = ShootingTime::of(dated, *FileIdentity::of(QFile::encodeName(dated)), zone);
-        const std::optional<QDateTime> b = ShootingTime::of(plain, *FileIdentity::of(QFile::encodeName(plain)), zone);
-        return a && a->toMSecsSinceEpoch() == shot && !b;
-    };
-    QVERIFY(check());
-    QCOMPARE(ShootingTime::readsForTesting(), 2);
-    ShootingTime::flush();
-
-    QFile store(ShootingTime::standardStorePath());
-    QVERIFY(store.open(QIODevice::ReadWrite));
-    if (damage == "cut off") {
-        store.seek(store.size());
-        store.write("LSt1 half a record");
-    } else if (damage == "overwritten") {
-        store.write("something else entirely");
+    void storeServesTheNextRun_data()
+    {
+        QTest::addColumn<QByteArray>("damage"); // "", "cut off", "overwritten"
+        QTest::addColumn<int>("readsAfterDamage");
+        QTest::newRow("intact") << QByteArray() << 0;
+        QTest::newRow("cut off while appending") << QByteArray("cut off") << 0;
+        QTest::newRow("overwritten") << QByteArray("overwritten") << 2;
     }
-    store.close();
-    ShootingTime::resetForTesting();
-    QVERIFY(check());
-    QCOMPARE(ShootingTime::readsForTesting(), readsAfterDamage);
+    // A program started anew finds what the last one read; a damaged store is never
+    // misread, only read around and started anew.
+    void storeServesTheNextRun()
+    {
+        QFETCH(QByteArray, damage);
+        QFETCH(int, readsAfterDamage);
+        QFile::remove(ShootingTime::standardStorePath());
+        ShootingTime::resetForTesting();
+        const QString folder = TestSandbox::instance().makeFolder(u"stored"_s);
+        const QString dated = folder + u"/A_1.jpg"_s;
+        const QString plain = folder + u"/A_2.jpg"_s;
+        QVERIFY(QFile::copy(TestSandbox::testDataFile(u"camera/Canon_40D.jpg"_s), dated));
+        QVERIFY(QFile::copy(TestSandbox::testDataFile(u"orientation/Landscape_1.jpg"_s), plain));
+        const QTimeZone zone = QTimeZone::systemTimeZone();
+        const qint64 shot = local(2008, 5, 30, 15, 56, 1).toMSecsSinceEpoch();
+        const auto check = [&] {
+            const std::optional<QDateTime> a =
+                ShootingTime::of(dated, *FileIdentity::of(QFile::encodeName(dated)), zone);
+            const std::optional<QDateTime> b =
+                ShootingTime::of(plain, *FileIdentity::of(QFile::encodeName(plain)), zone);
+            return a && a->toMSecsSinceEpoch() == shot && !b;
+        };
+        QVERIFY(check());
+        QCOMPARE(ShootingTime::readsForTesting(), 2);
+        ShootingTime::flush();
 
-    // What is known now is on disk again, whole.
-    ShootingTime::flush();
-    ShootingTime::resetForTesting();
-    QVERIFY(check());
-    QCOMPARE(ShootingTime::readsForTesting(), 0);
-}
+        QFile store(ShootingTime::standardStorePath());
+        QVERIFY(store.open(QIODevice::ReadWrite));
+        if (damage == "cut off") {
+            store.seek(store.size());
+            store.write("LSt1 half a record");
+        } else if (damage == "overwritten") {
+            store.write("something else entirely");
+        }
+        store.close();
+        ShootingTime::resetForTesting();
+        QVERIFY(check());
+        QCOMPARE(ShootingTime::readsForTesting(), readsAfterDamage);
+
+        // What is known now is on disk again, whole.
+        ShootingTime::flush();
+        ShootingTime::resetForTesting();
+        QVERIFY(check());
+        QCOMPARE(ShootingTime::readsForTesting(), 0);
+    }
+};
 
 LUMISORT_CORE_TEST_MAIN(TestShootingTime)
 #include "tst_shootingtime.moc"

@@ -14,13 +14,130 @@ class TestThumbnailCache : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void renameKeepsTheThumbnailWithoutDecoding_data();
-    void renameKeepsTheThumbnailWithoutDecoding();
-    void fileChangedInPlaceIsDecodedAgain_data();
-    void fileChangedInPlaceIsDecodedAgain();
-    void damagedDatabaseIsRebuilt_data();
-    void damagedDatabaseIsRebuilt();
-    void evictsLeastRecentlyUsedAtTheLimit();
+    void renameKeepsTheThumbnailWithoutDecoding_data()
+    {
+        QTest::addColumn<bool>("decodable");
+        QTest::newRow("photo") << true;
+        // A damaged photo is not decoded again at every reload either.
+        QTest::newRow("file without a thumbnail") << false;
+    }
+    void renameKeepsTheThumbnailWithoutDecoding()
+    {
+        QFETCH(bool, decodable);
+        const QString db = databasePath();
+        const QString before = writePhoto(u"55555_IMG_%1.JPG"_s.arg(int(decodable)), Qt::red);
+        if (!decodable)
+            QVERIFY(writeFile(before, "not a jpeg at all"));
+        const QString after = m_folder + u"/12345_IMG_%1.JPG"_s.arg(int(decodable));
+        {
+            ThumbnailCache cache(db);
+            const ThumbnailCache::Obtained first = cache.obtain(before);
+            QCOMPARE(first.origin, ThumbnailCache::Origin::Decoded);
+            QCOMPARE(first.thumbnail.isNull(), !decodable);
+            QVERIFY(std::max(first.thumbnail.size().width(), first.thumbnail.size().height()) <= 160);
+            QVERIFY(QFile::rename(before, after));
+            const ThumbnailCache::Obtained again = cache.obtain(after);
+            QCOMPARE(again.origin, ThumbnailCache::Origin::Memory);
+            QCOMPARE(again.thumbnail.bytes(), first.thumbnail.bytes());
+            QCOMPARE(cache.decodedCount(), 1);
+            QVERIFY(cache.flush());
+        }
+        ThumbnailCache reopened(db); // another run of the program
+        const ThumbnailCache::Obtained fromDisk = reopened.obtain(after);
+        QCOMPARE(fromDisk.origin, ThumbnailCache::Origin::Disk);
+        QCOMPARE(reopened.decodedCount(), 0);
+        QCOMPARE(fromDisk.thumbnail.isNull(), !decodable);
+        if (decodable)
+            QVERIFY(centreOf(fromDisk.thumbnail).red() > 240 && centreOf(fromDisk.thumbnail).green() < 20);
+    }
+    void fileChangedInPlaceIsDecodedAgain_data()
+    {
+        QTest::addColumn<bool>("sameInode");
+        QTest::newRow("rewritten in place") << true;
+        QTest::newRow("replaced by another file of the same name") << false;
+    }
+    void fileChangedInPlaceIsDecodedAgain()
+    {
+        QFETCH(bool, sameInode);
+        ThumbnailCache cache(databasePath());
+        const QString path = writePhoto(u"A_1.JPG"_s, Qt::red);
+        QVERIFY(centreOf(cache.obtain(path).thumbnail).red() > 240);
+        const QString blue = writePhoto(u"blue.JPG"_s, Qt::blue, 800);
+        if (sameInode) {
+            QFile target(path);
+            QVERIFY(target.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            target.write(readFile(blue));
+        } else {
+            QVERIFY(QFile::remove(path));
+            QVERIFY(QFile::rename(blue, path));
+        }
+        const ThumbnailCache::Obtained now = cache.obtain(path);
+        QCOMPARE(now.origin, ThumbnailCache::Origin::Decoded);
+        QVERIFY(centreOf(now.thumbnail).blue() > 240);
+    }
+    void damagedDatabaseIsRebuilt_data()
+    {
+        QTest::addColumn<int>("damage"); // 0 garbage, 1 truncated, 2 a folder where the file goes
+        QTest::newRow("garbage") << 0;
+        QTest::newRow("truncated") << 1;
+        QTest::newRow("a folder in its place") << 2;
+    }
+    void damagedDatabaseIsRebuilt()
+    {
+        QFETCH(int, damage);
+        const QString db = databasePath();
+        const QString photo = writePhoto(u"B_%1.JPG"_s.arg(damage), Qt::green);
+        {
+            ThumbnailCache cache(db);
+            for (int i = 0; i < 20; ++i)
+                cache.obtain(writePhoto(u"C_%1_%2.JPG"_s.arg(damage).arg(i), QColor::fromHsv(i * 15, 200, 200)));
+            QVERIFY(cache.flush());
+        }
+        if (damage == 0) {
+            QVERIFY(writeFile(db, QByteArray(8192, 'x')));
+        } else if (damage == 1) {
+            QFile::remove(db + u"-wal"_s);
+            QFile f(db);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.resize(f.size() / 3));
+        }
+        if (damage == 2) {
+            QVERIFY(QFile::remove(db));
+            QVERIFY(QDir().mkpath(db));
+        }
+        ThumbnailCache cache(db);
+        const ThumbnailCache::Obtained got = cache.obtain(photo);
+        QVERIFY(!got.thumbnail.isNull()); // never a reason to fail
+        QCOMPARE(got.origin, ThumbnailCache::Origin::Decoded);
+        QCOMPARE(cache.flush(), damage != 2); // a folder in the way: memory only, but working
+        if (damage != 2) {
+            ThumbnailCache again(db);
+            QCOMPARE(again.obtain(photo).origin, ThumbnailCache::Origin::Disk);
+        }
+    }
+    void evictsLeastRecentlyUsedAtTheLimit()
+    {
+        const QString db = databasePath();
+        QStringList photos;
+        for (int i = 0; i < 30; ++i)
+            photos << writePhoto(u"D_%1.JPG"_s.arg(i), QColor::fromHsv(i * 12, 255, 255));
+        qint64 oneThumbnail = 0;
+        {
+            ThumbnailCache cache(db, 1LL << 30);
+            for (const QString &p : std::as_const(photos)) {
+                oneThumbnail = std::max<qint64>(oneThumbnail, cache.obtain(p).thumbnail.bytes().size());
+                QVERIFY(cache.flush()); // one write each: the use order is the photo order
+            }
+        }
+        // Room for about ten: the first twenty are the least recently used.
+        const qint64 limit = oneThumbnail * 10;
+        ThumbnailCache cache(db, limit);
+        QVERIFY(cache.diskBytes() > limit);
+        cache.setLimitBytes(limit);
+        QVERIFY(cache.diskBytes() <= limit);
+        QCOMPARE(cache.find(*FileIdentity::of(QFile::encodeName(photos.first()))).has_value(), false);
+        QVERIFY(cache.find(*FileIdentity::of(QFile::encodeName(photos.last()))).has_value());
+    }
 
 private:
     QString m_folder;
@@ -42,137 +159,6 @@ private:
         return image.pixelColor(image.width() / 2, image.height() / 2);
     }
 };
-
-void TestThumbnailCache::renameKeepsTheThumbnailWithoutDecoding_data()
-{
-    QTest::addColumn<bool>("decodable");
-    QTest::newRow("photo") << true;
-    // A damaged photo is not decoded again at every reload either.
-    QTest::newRow("file without a thumbnail") << false;
-}
-
-void TestThumbnailCache::renameKeepsTheThumbnailWithoutDecoding()
-{
-    QFETCH(bool, decodable);
-    const QString db = databasePath();
-    const QString before = writePhoto(u"55555_IMG_%1.JPG"_s.arg(int(decodable)), Qt::red);
-    if (!decodable)
-        QVERIFY(writeFile(before, "not a jpeg at all"));
-    const QString after = m_folder + u"/12345_IMG_%1.JPG"_s.arg(int(decodable));
-    {
-        ThumbnailCache cache(db);
-        const ThumbnailCache::Obtained first = cache.obtain(before);
-        QCOMPARE(first.origin, ThumbnailCache::Origin::Decoded);
-        QCOMPARE(first.thumbnail.isNull(), !decodable);
-        QVERIFY(std::max(first.thumbnail.size().width(), first.thumbnail.size().height()) <= 160);
-        QVERIFY(QFile::rename(before, after));
-        const ThumbnailCache::Obtained again = cache.obtain(after);
-        QCOMPARE(again.origin, ThumbnailCache::Origin::Memory);
-        QCOMPARE(again.thumbnail.bytes(), first.thumbnail.bytes());
-        QCOMPARE(cache.decodedCount(), 1);
-        QVERIFY(cache.flush());
-    }
-    ThumbnailCache reopened(db); // another run of the program
-    const ThumbnailCache::Obtained fromDisk = reopened.obtain(after);
-    QCOMPARE(fromDisk.origin, ThumbnailCache::Origin::Disk);
-    QCOMPARE(reopened.decodedCount(), 0);
-    QCOMPARE(fromDisk.thumbnail.isNull(), !decodable);
-    if (decodable)
-        QVERIFY(centreOf(fromDisk.thumbnail).red() > 240 && centreOf(fromDisk.thumbnail).green() < 20);
-}
-
-void TestThumbnailCache::fileChangedInPlaceIsDecodedAgain_data()
-{
-    QTest::addColumn<bool>("sameInode");
-    QTest::newRow("rewritten in place") << true;
-    QTest::newRow("replaced by another file of the same name") << false;
-}
-
-void TestThumbnailCache::fileChangedInPlaceIsDecodedAgain()
-{
-    QFETCH(bool, sameInode);
-    ThumbnailCache cache(databasePath());
-    const QString path = writePhoto(u"A_1.JPG"_s, Qt::red);
-    QVERIFY(centreOf(cache.obtain(path).thumbnail).red() > 240);
-    const QString blue = writePhoto(u"blue.JPG"_s, Qt::blue, 800);
-    if (sameInode) {
-        QFile target(path);
-        QVERIFY(target.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        target.write(readFile(blue));
-    } else {
-        QVERIFY(QFile::remove(path));
-        QVERIFY(QFile::rename(blue, path));
-    }
-    const ThumbnailCache::Obtained now = cache.obtain(path);
-    QCOMPARE(now.origin, ThumbnailCache::Origin::Decoded);
-    QVERIFY(centreOf(now.thumbnail).blue() > 240);
-}
-
-void TestThumbnailCache::damagedDatabaseIsRebuilt_data()
-{
-    QTest::addColumn<int>("damage"); // 0 garbage, 1 truncated, 2 a folder where the file goes
-    QTest::newRow("garbage") << 0;
-    QTest::newRow("truncated") << 1;
-    QTest::newRow("a folder in its place") << 2;
-}
-
-void TestThumbnailCache::damagedDatabaseIsRebuilt()
-{
-    QFETCH(int, damage);
-    const QString db = databasePath();
-    const QString photo = writePhoto(u"B_%1.JPG"_s.arg(damage), Qt::green);
-    {
-        ThumbnailCache cache(db);
-        for (int i = 0; i < 20; ++i)
-            cache.obtain(writePhoto(u"C_%1_%2.JPG"_s.arg(damage).arg(i), QColor::fromHsv(i * 15, 200, 200)));
-        QVERIFY(cache.flush());
-    }
-    if (damage == 0) {
-        QVERIFY(writeFile(db, QByteArray(8192, 'x')));
-    } else if (damage == 1) {
-        QFile::remove(db + u"-wal"_s);
-        QFile f(db);
-        QVERIFY(f.open(QIODevice::ReadWrite));
-        QVERIFY(f.resize(f.size() / 3));
-    }
-    if (damage == 2) {
-        QVERIFY(QFile::remove(db));
-        QVERIFY(QDir().mkpath(db));
-    }
-    ThumbnailCache cache(db);
-    const ThumbnailCache::Obtained got = cache.obtain(photo);
-    QVERIFY(!got.thumbnail.isNull()); // never a reason to fail
-    QCOMPARE(got.origin, ThumbnailCache::Origin::Decoded);
-    QCOMPARE(cache.flush(), damage != 2); // a folder in the way: memory only, but working
-    if (damage != 2) {
-        ThumbnailCache again(db);
-        QCOMPARE(again.obtain(photo).origin, ThumbnailCache::Origin::Disk);
-    }
-}
-
-void TestThumbnailCache::evictsLeastRecentlyUsedAtTheLimit()
-{
-    const QString db = databasePath();
-    QStringList photos;
-    for (int i = 0; i < 30; ++i)
-        photos << writePhoto(u"D_%1.JPG"_s.arg(i), QColor::fromHsv(i * 12, 255, 255));
-    qint64 oneThumbnail = 0;
-    {
-        ThumbnailCache cache(db, 1LL << 30);
-        for (const QString &p : std::as_const(photos)) {
-            oneThumbnail = std::max<qint64>(oneThumbnail, cache.obtain(p).thumbnail.bytes().size());
-            QVERIFY(cache.flush()); // one write each: the use order is the photo order
-        }
-    }
-    // Room for about ten: the first twenty are the least recently used.
-    const qint64 limit = oneThumbnail * 10;
-    ThumbnailCache cache(db, limit);
-    QVERIFY(cache.diskBytes() > limit);
-    cache.setLimitBytes(limit);
-    QVERIFY(cache.diskBytes() <= limit);
-    QCOMPARE(cache.find(*FileIdentity::of(QFile::encodeName(photos.first()))).has_value(), false);
-    QVERIFY(cache.find(*FileIdentity::of(QFile::encodeName(photos.last()))).has_value());
-}
 
 LUMISORT_CORE_TEST_MAIN(TestThumbnailCache)
 #include "tst_thumbnailcache.moc"

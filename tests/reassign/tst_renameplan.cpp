@@ -13,90 +13,82 @@ class TestRenamePlan : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void renames_data();
-    void renames();
-    void nameTooLongIsNotTried_data();
-    void nameTooLongIsNotTried();
-};
-
-void TestRenamePlan::renames_data()
-{
-    QTest::addColumn<QStringList>("files"); // existing names; each holds its own name as content
-    QTest::addColumn<QStringList>("steps"); // "from>to"
-    QTest::addColumn<QStringList>("expected"); // "name=content" of the folder afterwards
-    QTest::addColumn<int>("failures");
-    QTest::newRow("plain") << QStringList {u"a"_s, u"b"_s} << QStringList {u"a>x"_s, u"b>y"_s}
-                           << QStringList {u"x=a"_s, u"y=b"_s} << 0;
-    QTest::newRow("two photos claim one name: the first wins")
-        << QStringList {u"111_IMG_0001.JPG"_s, u"222_IMG_0001.JPG"_s}
-        << QStringList {u"111_IMG_0001.JPG>333_IMG_0001.JPG"_s, u"222_IMG_0001.JPG>333_IMG_0001.JPG"_s}
-        << QStringList {u"222_IMG_0001.JPG=222_IMG_0001.JPG"_s, u"333_IMG_0001.JPG=111_IMG_0001.JPG"_s} << 1;
-    QTest::newRow("name held by a file outside the run")
-        << QStringList {u"a"_s, u"x"_s} << QStringList {u"a>x"_s} << QStringList {u"a=a"_s, u"x=x"_s} << 1;
-    QTest::newRow("chain in an awkward order")
-        << QStringList {u"a"_s, u"b"_s, u"c"_s} << QStringList {u"a>b"_s, u"b>c"_s, u"c>d"_s}
-        << QStringList {u"b=a"_s, u"c=b"_s, u"d=c"_s} << 0;
-    QTest::newRow("swap") << QStringList {u"a"_s, u"b"_s} << QStringList {u"a>b"_s, u"b>a"_s}
-                          << QStringList {u"a=b"_s, u"b=a"_s} << 0;
-    QTest::newRow("three-way cycle") << QStringList {u"a"_s, u"b"_s, u"c"_s}
-                                     << QStringList {u"a>b"_s, u"b>c"_s, u"c>a"_s}
-                                     << QStringList {u"a=c"_s, u"b=a"_s, u"c=b"_s} << 0;
-    QTest::newRow("chain blocked at its end stays whole")
-        << QStringList {u"a"_s, u"b"_s, u"x"_s} << QStringList {u"a>b"_s, u"b>x"_s}
-        << QStringList {u"a=a"_s, u"b=b"_s, u"x=x"_s} << 2;
-    QTest::newRow("no-op and vanished photo")
-        << QStringList {u"a"_s} << QStringList {u"a>a"_s, u"gone>z"_s} << QStringList {u"a=a"_s} << 1;
-}
-
-void TestRenamePlan::renames()
-{
-    QFETCH(QStringList, files);
-    QFETCH(QStringList, steps);
-    QFETCH(QStringList, expected);
-    QFETCH(int, failures);
-    const QString folder = TestSandbox::instance().makeFolder(u"plan"_s);
-    for (const QString &name : files)
-        QVERIFY(writeFile(folder + u'/' + name, name.toUtf8()));
-    QList<RenamePlan::Step> plan;
-    for (const QString &s : steps)
-        plan.append({folder + u'/' + s.section(u'>', 0, 0), folder + u'/' + s.section(u'>', 1)});
-
-    const QList<RenamePlan::Outcome> outcomes = RenamePlan::execute(plan);
-    QCOMPARE(outcomes.size(), plan.size());
-    int failed = 0;
-    for (const RenamePlan::Outcome &o : outcomes) {
-        failed += o.error.isEmpty() ? 0 : 1;
-        QCOMPARE(o.renamed, o.finalPath == o.to && o.from != o.to);
+    void renames_data()
+    {
+        QTest::addColumn<QStringList>("files"); // existing names; each holds its own name as content
+        QTest::addColumn<QStringList>("steps"); // "from>to"
+        QTest::addColumn<QStringList>("expected"); // "name=content" of the folder afterwards
+        QTest::addColumn<int>("failures");
+        QTest::newRow("plain") << QStringList {u"a"_s, u"b"_s} << QStringList {u"a>x"_s, u"b>y"_s}
+                               << QStringList {u"x=a"_s, u"y=b"_s} << 0;
+        QTest::newRow("two photos claim one name: the first wins")
+            << QStringList {u"111_IMG_0001.JPG"_s, u"222_IMG_0001.JPG"_s}
+            << QStringList {u"111_IMG_0001.JPG>333_IMG_0001.JPG"_s, u"222_IMG_0001.JPG>333_IMG_0001.JPG"_s}
+            << QStringList {u"222_IMG_0001.JPG=222_IMG_0001.JPG"_s, u"333_IMG_0001.JPG=111_IMG_0001.JPG"_s} << 1;
+        QTest::newRow("name held by a file outside the run")
+            << QStringList {u"a"_s, u"x"_s} << QStringList {u"a>x"_s} << QStringList {u"a=a"_s, u"x=x"_s} << 1;
+        QTest::newRow("chain in an awkward order")
+            << QStringList {u"a"_s, u"b"_s, u"c"_s} << QStringList {u"a>b"_s, u"b>c"_s, u"c>d"_s}
+            << QStringList {u"b=a"_s, u"c=b"_s, u"d=c"_s} << 0;
+        QTest::newRow("swap") << QStringList {u"a"_s, u"b"_s} << QStringList {u"a>b"_s, u"b>a"_s}
+                              << QStringList {u"a=b"_s, u"b=a"_s} << 0;
+        QTest::newRow("three-way cycle") << QStringList {u"a"_s, u"b"_s, u"c"_s}
+                                         << QStringList {u"a>b"_s, u"b>c"_s, u"c>a"_s}
+                                         << QStringList {u"a=c"_s, u"b=a"_s, u"c=b"_s} << 0;
+        QTest::newRow("chain blocked at its end stays whole")
+            << QStringList {u"a"_s, u"b"_s, u"x"_s} << QStringList {u"a>b"_s, u"b>x"_s}
+            << QStringList {u"a=a"_s, u"b=b"_s, u"x=x"_s} << 2;
+        QTest::newRow("no-op and vanished photo")
+            << QStringList {u"a"_s} << QStringList {u"a>a"_s, u"gone>z"_s} << QStringList {u"a=a"_s} << 1;
     }
-    QCOMPARE(failed, failures);
-    QStringList after;
-    for (const QString &name : QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name))
-        after << name + u'=' + QString::fromUtf8(readFile(folder + u'/' + name));
-    QCOMPARE(after, expected); // nothing lost, nothing hidden, nothing overwritten
-}
+    void renames()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, expected);
+        QFETCH(int, failures);
+        const QString folder = TestSandbox::instance().makeFolder(u"plan"_s);
+        for (const QString &name : files)
+            QVERIFY(writeFile(folder + u'/' + name, name.toUtf8()));
+        QList<RenamePlan::Step> plan;
+        for (const QString &s : steps)
+            plan.append({folder + u'/' + s.section(u'>', 0, 0), folder + u'/' + s.section(u'>', 1)});
 
-void TestRenamePlan::nameTooLongIsNotTried_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("renamed");
-    QTest::newRow("255 bytes fit") << QString(255, u'x') << true;
-    QTest::newRow("256 bytes") << QString(256, u'x') << false;
-    QTest::newRow("128 two-byte letters") << QString(128, u'ß') << false;
-}
-
-void TestRenamePlan::nameTooLongIsNotTried()
-{
-    QFETCH(QString, name);
-    QFETCH(bool, renamed);
-    const QString folder = TestSandbox::instance().makeFolder(u"long"_s);
-    QVERIFY(writeFile(folder + u"/a"_s, "a"));
-    const QList<RenamePlan::Outcome> outcomes = RenamePlan::execute({{folder + u"/a"_s, folder + u'/' + name}});
-    QCOMPARE(outcomes.first().renamed, renamed);
-    QCOMPARE(QFile::exists(folder + u"/a"_s), !renamed);
-    if (!renamed) // the reason, in words the operator can act on
-        QVERIFY2(outcomes.first().error.contains(u"256 bytes long, more than the 255"_s),
-                 qPrintable(outcomes.first().error));
-}
+        const QList<RenamePlan::Outcome> outcomes = RenamePlan::execute(plan);
+        QCOMPARE(outcomes.size(), plan.size());
+        int failed = 0;
+        for (const RenamePlan::Outcome &o : outcomes) {
+            failed += o.error.isEmpty() ? 0 : 1;
+            QCOMPARE(o.renamed, o.finalPath == o.to && o.from != o.to);
+        }
+        QCOMPARE(failed, failures);
+        QStringList after;
+        for (const QString &name : QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name))
+            after << name + u'=' + QString::fromUtf8(readFile(folder + u'/' + name));
+        QCOMPARE(after, expected); // nothing lost, nothing hidden, nothing overwritten
+    }
+    void nameTooLongIsNotTried_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("renamed");
+        QTest::newRow("255 bytes fit") << QString(255, u'x') << true;
+        QTest::newRow("256 bytes") << QString(256, u'x') << false;
+        QTest::newRow("128 two-byte letters") << QString(128, u'ß') << false;
+    }
+    void nameTooLongIsNotTried()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, renamed);
+        const QString folder = TestSandbox::instance().makeFolder(u"long"_s);
+        QVERIFY(writeFile(folder + u"/a"_s, "a"));
+        const QList<RenamePlan::Outcome> outcomes = RenamePlan::execute({{folder + u"/a"_s, folder + u'/' + name}});
+        QCOMPARE(outcomes.first().renamed, renamed);
+        QCOMPARE(QFile::exists(folder + u"/a"_s), !renamed);
+        if (!renamed) // the reason, in words the operator can act on
+            QVERIFY2(outcomes.first().error.contains(u"256 bytes long, more than the 255"_s),
+                     qPrintable(outcomes.first().error));
+    }
+};
 
 LUMISORT_CORE_TEST_MAIN(TestRenamePlan)
 #include "tst_renameplan.moc"

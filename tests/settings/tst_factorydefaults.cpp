@@ -9,17 +9,15 @@ class TestFactoryDefaults : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void noDefaultShadowsTheDailyFolderPattern();
+    void noDefaultShadowsTheDailyFolderPattern()
+    {
+        QString error;
+        const QVariantMap defaults = FactoryDefaults::load(&error);
+        QVERIFY2(!defaults.isEmpty(), qPrintable(error));
+        // Removing the stored pattern must mean "no daily folder".
+        QVERIFY(!defaults.contains(cPrefDailyFolderDateFormat));
+    }
 };
-
-void TestFactoryDefaults::noDefaultShadowsTheDailyFolderPattern()
-{
-    QString error;
-    const QVariantMap defaults = FactoryDefaults::load(&error);
-    QVERIFY2(!defaults.isEmpty(), qPrintable(error));
-    // Removing the stored pattern must mean "no daily folder".
-    QVERIFY(!defaults.contains(cPrefDailyFolderDateFormat));
-}
 
 LUMISORT_CORE_TEST_MAIN(TestFactoryDefaults)
 #include "tst_factorydefaults.moc"

@@ -36,100 +36,90 @@ class TestStateFolderMove : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void stateFolder_data();
-    void stateFolder();
-    void movesOnceAndKeepsBoth_data();
-    void movesOnceAndKeepsBoth();
-    void failedMoveLeavesTheFilesAndIsTriedAgain();
-};
-
-void TestStateFolderMove::stateFolder_data()
-{
-    QTest::addColumn<QByteArray>("variable");
-    QTest::addColumn<QString>("expected"); // "~" is the home folder
-    QTest::newRow("set") << QByteArray("/srv/state/") << u"/srv/state/Lumisort"_s;
-    QTest::newRow("unset") << QByteArray() << u"~/.local/state/Lumisort"_s;
-    QTest::newRow("relative is ignored") << QByteArray("state") << u"~/.local/state/Lumisort"_s;
-}
-
-void TestStateFolderMove::stateFolder()
-{
-    QFETCH(QByteArray, variable);
-    QFETCH(QString, expected);
-    const QString home = freshHome();
-    if (!variable.isNull())
-        qputenv("XDG_STATE_HOME", variable);
-    QCOMPARE(LogPaths::stateFolder(), expected.replace(u"~"_s, home));
-}
-
-void TestStateFolderMove::movesOnceAndKeepsBoth_data()
-{
-    QTest::addColumn<QString>("foreign"); // a file not of this program, below the home folder
-    QTest::addColumn<QString>("left"); // the folder that must remain; all below it are gone
-    QTest::newRow("nothing else") << QString() << u"."_s;
-    QTest::newRow("another log beside") << u"Library/Logs/Other.log"_s << u"Library/Logs"_s;
-    QTest::newRow("another file inside") << u"Library/Logs/Vimo/notes.txt"_s << u"Library/Logs/Vimo"_s;
-}
-
-void TestStateFolderMove::movesOnceAndKeepsBoth()
-{
-    QFETCH(QString, foreign);
-    QFETCH(QString, left);
-    const QString home = freshHome();
-    const QString former = home + u"/Library/Logs/Vimo"_s;
-    const QString state = LogPaths::stateFolder();
-    for (const auto &[path, bytes] : {std::pair<QString, QByteArray> {former + u"/Lumisort.log"_s, "old log\n"},
-                                      {former + u"/Lumisort_old.log"_s, "older log\n"},
-                                      {former + u"/reassign-journal/a.json"_s, "a"},
-                                      {former + u"/reassign-journal/b.json"_s, "old b"},
-                                      {state + u"/Lumisort.log"_s, "new log\n"},
-                                      {state + u"/reassign-journal/b.json"_s, "new b"}})
-        QVERIFY(writeFile(path, bytes));
-    if (!foreign.isEmpty())
-        QVERIFY(writeFile(home + u'/' + foreign, "not ours"));
-
-    QVERIFY(!StateFolderMove::run().isEmpty());
-    QMap<QString, QByteArray> moved = tree(state);
-    const QByteArray log = moved.take(u"Lumisort.log"_s);
-    QVERIFY2(log.startsWith("new log\n") && log.contains("4 files moved"), log.constData());
-    QCOMPARE(moved,
-             (QMap<QString, QByteArray> {{u"Lumisort (moved).log"_s, "old log\n"},
-                                         {u"Lumisort_old.log"_s, "older log\n"},
-                                         {u"reassign-journal/a.json"_s, "a"},
-                                         {u"reassign-journal/b.json"_s, "new b"},
-                                         {u"reassign-journal/b (moved).json"_s, "old b"}}));
-    QCOMPARE(tree(home + u"/Library"_s).keys(),
-             foreign.isEmpty() ? QStringList() : QStringList {foreign.mid(u"Library/"_s.size())});
-    for (QString folder = u"Library/Logs/Vimo"_s; folder != left; folder = QFileInfo(folder).path())
-        QVERIFY2(!QFileInfo::exists(home + u'/' + folder), qPrintable(folder));
-    QVERIFY(QFileInfo(home + u'/' + left).isDir());
-
-    // The next start finds nothing to do.
-    const QMap<QString, QByteArray> after = tree(state);
-    QVERIFY(StateFolderMove::run().isEmpty());
-    QCOMPARE(tree(state), after);
-}
-
-void TestStateFolderMove::failedMoveLeavesTheFilesAndIsTriedAgain()
-{
-    const QString home = freshHome();
-    const QString former = home + u"/Library/Logs/Vimo"_s;
-    QVERIFY(writeFile(former + u"/Lumisort.log"_s, "old log\n"));
-    QVERIFY(writeFile(former + u"/reassign-journal/a.json"_s, "a"));
-    const QMap<QString, QByteArray> before = tree(former);
+    void stateFolder_data()
     {
-        ScopedMount readOnly = ScopedMount::readOnlyBind(former);
-        SKIP_UNLESS_MOUNTED(readOnly);
-        const QString report = StateFolderMove::run().join(u'\n');
-        QVERIFY2(report.contains(u"EROFS"_s) && report.contains(u"2 left where they were"_s), qPrintable(report));
-        QCOMPARE(tree(former), before);
-        QVERIFY(!QFileInfo::exists(LogPaths::journalFolder() + u"/a.json"_s));
-        QVERIFY(readFile(LogPaths::logFile()).contains("EROFS")); // the reason is in the log
+        QTest::addColumn<QByteArray>("variable");
+        QTest::addColumn<QString>("expected"); // "~" is the home folder
+        QTest::newRow("set") << QByteArray("/srv/state/") << u"/srv/state/Lumisort"_s;
+        QTest::newRow("unset") << QByteArray() << u"~/.local/state/Lumisort"_s;
+        QTest::newRow("relative is ignored") << QByteArray("state") << u"~/.local/state/Lumisort"_s;
     }
-    QVERIFY(!StateFolderMove::run().isEmpty());
-    QVERIFY(!QFileInfo::exists(home + u"/Library"_s));
-    QCOMPARE(readFile(LogPaths::journalFolder() + u"/a.json"_s), QByteArray("a"));
-}
+    void stateFolder()
+    {
+        QFETCH(QByteArray, variable);
+        QFETCH(QString, expected);
+        const QString home = freshHome();
+        if (!variable.isNull())
+            qputenv("XDG_STATE_HOME", variable);
+        QCOMPARE(LogPaths::stateFolder(), expected.replace(u"~"_s, home));
+    }
+    void movesOnceAndKeepsBoth_data()
+    {
+        QTest::addColumn<QString>("foreign"); // a file not of this program, below the home folder
+        QTest::addColumn<QString>("left"); // the folder that must remain; all below it are gone
+        QTest::newRow("nothing else") << QString() << u"."_s;
+        QTest::newRow("another log beside") << u"Library/Logs/Other.log"_s << u"Library/Logs"_s;
+        QTest::newRow("another file inside") << u"Library/Logs/Vimo/notes.txt"_s << u"Library/Logs/Vimo"_s;
+    }
+    void movesOnceAndKeepsBoth()
+    {
+        QFETCH(QString, foreign);
+        QFETCH(QString, left);
+        const QString home = freshHome();
+        const QString former = home + u"/Library/Logs/Vimo"_s;
+        const QString state = LogPaths::stateFolder();
+        for (const auto &[path, bytes] : {std::pair<QString, QByteArray> {former + u"/Lumisort.log"_s, "old log\n"},
+                                          {former + u"/Lumisort_old.log"_s, "older log\n"},
+                                          {former + u"/reassign-journal/a.json"_s, "a"},
+                                          {former + u"/reassign-journal/b.json"_s, "old b"},
+                                          {state + u"/Lumisort.log"_s, "new log\n"},
+                                          {state + u"/reassign-journal/b.json"_s, "new b"}})
+            QVERIFY(writeFile(path, bytes));
+        if (!foreign.isEmpty())
+            QVERIFY(writeFile(home + u'/' + foreign, "not ours"));
+
+        QVERIFY(!StateFolderMove::run().isEmpty());
+        QMap<QString, QByteArray> moved = tree(state);
+        const QByteArray log = moved.take(u"Lumisort.log"_s);
+        QVERIFY2(log.startsWith("new log\n") && log.contains("4 files moved"), log.constData());
+        QCOMPARE(moved,
+                 (QMap<QString, QByteArray> {{u"Lumisort (moved).log"_s, "old log\n"},
+                                             {u"Lumisort_old.log"_s, "older log\n"},
+                                             {u"reassign-journal/a.json"_s, "a"},
+                                             {u"reassign-journal/b.json"_s, "new b"},
+                                             {u"reassign-journal/b (moved).json"_s, "old b"}}));
+        QCOMPARE(tree(home + u"/Library"_s).keys(),
+                 foreign.isEmpty() ? QStringList() : QStringList {foreign.mid(u"Library/"_s.size())});
+        for (QString folder = u"Library/Logs/Vimo"_s; folder != left; folder = QFileInfo(folder).path())
+            QVERIFY2(!QFileInfo::exists(home + u'/' + folder), qPrintable(folder));
+        QVERIFY(QFileInfo(home + u'/' + left).isDir());
+
+        // The next start finds nothing to do.
+        const QMap<QString, QByteArray> after = tree(state);
+        QVERIFY(StateFolderMove::run().isEmpty());
+        QCOMPARE(tree(state), after);
+    }
+    void failedMoveLeavesTheFilesAndIsTriedAgain()
+    {
+        const QString home = freshHome();
+        const QString former = home + u"/Library/Logs/Vimo"_s;
+        QVERIFY(writeFile(former + u"/Lumisort.log"_s, "old log\n"));
+        QVERIFY(writeFile(former + u"/reassign-journal/a.json"_s, "a"));
+        const QMap<QString, QByteArray> before = tree(former);
+        {
+            ScopedMount readOnly = ScopedMount::readOnlyBind(former);
+            SKIP_UNLESS_MOUNTED(readOnly);
+            const QString report = StateFolderMove::run().join(u'\n');
+            QVERIFY2(report.contains(u"EROFS"_s) && report.contains(u"2 left where they were"_s), qPrintable(report));
+            QCOMPARE(tree(former), before);
+            QVERIFY(!QFileInfo::exists(LogPaths::journalFolder() + u"/a.json"_s));
+            QVERIFY(readFile(LogPaths::logFile()).contains("EROFS")); // the reason is in the log
+        }
+        QVERIFY(!StateFolderMove::run().isEmpty());
+        QVERIFY(!QFileInfo::exists(home + u"/Library"_s));
+        QCOMPARE(readFile(LogPaths::journalFolder() + u"/a.json"_s), QByteArray("a"));
+    }
+};
 
 LUMISORT_CORE_TEST_MAIN(TestStateFolderMove)
 #include "tst_statefoldermove.moc"
