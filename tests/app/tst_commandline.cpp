@@ -37,6 +37,7 @@ private Q_SLOTS:
         // expect: "out:T" / "err:T" the output holds T ("!" in front: does not), "file:P" exists, "files:A B" all there
         // is, "text:P|T" file P holds T, "image:P|WxH", "smaller:P|N" bytes, "get:KEY|V" and
         // "list:T" read the settings afterwards. P is relative to the working folder.
+        // Several steps or expectations are separated by "; ".
         QTest::addColumn<QStringList>("prepare");
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("status");
@@ -44,207 +45,195 @@ private Q_SLOTS:
         const QString codes = u" IMG_0001.JPG=111 IMG_0004.JPG=444"_s;
         const QString longBarcode(200, u'7');
         const QString longName = QString(60, u'x') + u"_0002.JPG"_s; // two pieces: all of it stays
-        const auto row = [](const char *name, const QStringList &prepare, const QString &args, int status,
-                            const QStringList &expect) {
-            QTest::newRow(name) << prepare << args.split(u' ', Qt::SkipEmptyParts) << status << expect;
+        const auto row = [](const char *name, const auto &prepare, const auto &args, int status, const auto &expect) {
+            const auto steps = [](const QString &all) { return all.split(u"; "_s, Qt::SkipEmptyParts); };
+            QTest::newRow(name) << steps(text(prepare)) << text(args).split(u' ', Qt::SkipEmptyParts) << status
+                                << steps(text(expect));
         };
 
         // The program's own options, and those a Qt application would have taken.
-        row("--help", {}, u"--help"_s, 0, {u"out:verbs:"_s, u"out:--set KEY=VALUE"_s});
-        row("--verbose", {}, u"--verbose reassign --barcode 9 IMG_0002.JPG"_s, 0,
-            {u"err:ReassignRun -> oneBarcode"_s, u"file:9_IMG_0002.JPG"_s});
+        row("--help", "", "--help", 0, "out:verbs:; out:--set KEY=VALUE");
+        row("--verbose", "", "--verbose reassign --barcode 9 IMG_0002.JPG", 0,
+            "err:ReassignRun -> oneBarcode; file:9_IMG_0002.JPG");
         // The override lasts one run: the next one reads the stored value again.
-        row("--set=KEY=VALUE", {},
-            u"--set=prefInputFolderSortKeySelectedIndex=0 settings get prefInputFolderSortKeySelectedIndex"_s, 0,
-            {u"out:0\n"_s, u"get:prefInputFolderSortKeySelectedIndex|1"_s});
-        row("-reverse is no option of the program", {}, u"-reverse barcode a_1.jpg"_s, 2,
-            {u"err:unknown option -reverse"_s});
-        row("--platform is no option of the program", {}, u"--platform offscreen barcode a_1.jpg"_s, 2,
-            {u"err:unknown option --platform"_s});
-        row("-style is no option of a verb", {}, u"barcode -style fusion"_s, 2, {u"err:unknown option -style"_s});
-        for (const auto &[name, args] : {std::pair {"no verb", QString()},
-                                         {"unknown verb", u"frobnicate"_s},
-                                         {"unknown option", u"--colour settings"_s},
-                                         {"--set without value", u"--set prefX settings"_s},
-                                         {"settings get without key", u"settings get"_s},
-                                         {"settings set of an unknown type", u"settings set k v --type blob"_s}})
-            row(name, {}, args, 2, {u"err:usage:"_s});
+        row("--set=KEY=VALUE", "",
+            "--set=prefInputFolderSortKeySelectedIndex=0 settings get prefInputFolderSortKeySelectedIndex", 0,
+            "out:0\n; get:prefInputFolderSortKeySelectedIndex|1");
+        row("-reverse is no option of the program", "", "-reverse barcode a_1.jpg", 2, "err:unknown option -reverse");
+        row("--platform is no option of the program", "", "--platform offscreen barcode a_1.jpg", 2,
+            "err:unknown option --platform");
+        row("-style is no option of a verb", "", "barcode -style fusion", 2, "err:unknown option -style");
+        for (const auto &[name, args] : {std::pair {"no verb", ""},
+                                         {"unknown verb", "frobnicate"},
+                                         {"unknown option", "--colour settings"},
+                                         {"--set without value", "--set prefX settings"},
+                                         {"settings get without key", "settings get"},
+                                         {"settings set of an unknown type", "settings set k v --type blob"}})
+            row(name, "", args, 2, "err:usage:");
 
         // settings
-        row("settings set --type", {}, u"settings set cliT1 12 --type string"_s, 0,
-            {u"list:cliT1\tstring\tstored\t12\n"_s});
-        row("settings set --type= first", {}, u"settings set --type=int cliT2 7"_s, 0,
-            {u"list:cliT2\tint\tstored\t7\n"_s});
-        row("settings set a negative number", {}, u"settings set cliT3 -5"_s, 0, {u"list:cliT3\tint\tstored\t-5\n"_s});
-        row("settings set a value after --", {}, u"settings set cliT4 -- -x"_s, 0, {u"get:cliT4|-x"_s});
+        row("settings set --type", "", "settings set cliT1 12 --type string", 0, "list:cliT1\tstring\tstored\t12\n");
+        row("settings set --type= first", "", "settings set --type=int cliT2 7", 0, "list:cliT2\tint\tstored\t7\n");
+        row("settings set a negative number", "", "settings set cliT3 -5", 0, "list:cliT3\tint\tstored\t-5\n");
+        row("settings set a value after --", "", "settings set cliT4 -- -x", 0, "get:cliT4|-x");
         QTest::newRow("settings set, get")
             << QStringList() << QStringList {u"settings"_s, u"set"_s, u"cliT5"_s, u"/srv/work space"_s} << 0
             << QStringList {u"get:cliT5|/srv/work space"_s};
         // A key with a registered integer default keeps the integer type (13 is the default's own value).
-        row("settings set a key with an integer default", {}, u"settings set prefReassignedBarcodeRequiredLength 13"_s,
-            0,
-            {u"list:prefReassignedBarcodeRequiredLength\tint\tstored\t13\n"_s,
-             u"list:prefCameraCardFolderNames\tstring\tdefault\t"_s});
-        row("settings set refuses text for an integer", {},
-            u"settings set prefReassignedBarcodeRequiredLength twelve"_s, 2, {});
+        row("settings set a key with an integer default", "", "settings set prefReassignedBarcodeRequiredLength 13", 0,
+            "list:prefReassignedBarcodeRequiredLength\tint\tstored\t13\n; "
+            "list:prefCameraCardFolderNames\tstring\tdefault\t");
+        row("settings set refuses text for an integer", "", "settings set prefReassignedBarcodeRequiredLength twelve",
+            2, "");
         QTest::newRow("settings set --type plist")
             << QStringList()
             << QStringList {u"settings"_s, u"set"_s,
                             u"cliT6"_s,    u"<plist><dict><key>sectionid</key><string>3</string></dict></plist>"_s,
                             u"--type"_s,   u"plist"_s}
             << 0 << QStringList {u"get:cliT6|{\"sectionid\":\"3\"}"_s};
-        row("settings remove", {u"cli:settings set cliT7 x"_s}, u"settings remove cliT7"_s, 0, {u"get:cliT7|"_s});
-        row("settings get of a missing key", {}, u"settings get cliT8"_s, 1, {u"err:no value"_s});
+        row("settings remove", "cli:settings set cliT7 x", "settings remove cliT7", 0, "get:cliT7|");
+        row("settings get of a missing key", "", "settings get cliT8", 1, "err:no value");
 
         // sections
-        const QStringList reassigned5 {u"cli:reassign --barcode 5 IMG_0005.JPG IMG_0006.JPG"_s};
-        row("sections", reassigned5, u"sections {work}"_s, 0,
-            {u"out:0\t?originalFileName?\t4\tIMG_0001.JPG\tIMG_0004.JPG\n"_s,
-             u"out:1\t5\t2\t5_IMG_0005.JPG\t5_IMG_0006.JPG\n"_s});
-        row("sections --single", reassigned5, u"sections --single ."_s, 0,
-            {u"out:0\tsingleMode\t6\t"_s, u"!out:1\t"_s});
-        row("sections --json", {}, u"sections --json {work}"_s, 0,
-            {u"out:\"barcodeid\": \"?originalFileName?\""_s, u"out:\"folder\": \"{work}\""_s});
-        row("sections --stats", {}, u"sections --stats {work}"_s, 0, {u"out:photos 6 decoded 6 reused 0"_s});
-        row("sections --stats reuses thumbnails", {u"cli:sections {work}"_s}, u"sections --stats {work}"_s, 0,
-            {u"out:decoded 0 reused 6"_s});
-        row("sections --no-cache", {u"cli:sections {work}"_s}, u"sections --no-cache --stats {work}"_s, 0,
-            {u"out:decoded 6 reused 0"_s});
+        const char *reassigned5 = "cli:reassign --barcode 5 IMG_0005.JPG IMG_0006.JPG";
+        row("sections", reassigned5, "sections {work}", 0,
+            "out:0\t?originalFileName?\t4\tIMG_0001.JPG\tIMG_0004.JPG\n; "
+            "out:1\t5\t2\t5_IMG_0005.JPG\t5_IMG_0006.JPG\n");
+        row("sections --single", reassigned5, "sections --single .", 0, "out:0\tsingleMode\t6\t; !out:1\t");
+        row("sections --json", "", "sections --json {work}", 0,
+            "out:\"barcodeid\": \"?originalFileName?\"; out:\"folder\": \"{work}\"");
+        row("sections --stats", "", "sections --stats {work}", 0, "out:photos 6 decoded 6 reused 0");
+        row("sections --stats reuses thumbnails", "cli:sections {work}", "sections --stats {work}", 0,
+            "out:decoded 0 reused 6");
+        row("sections --no-cache", "cli:sections {work}", "sections --no-cache --stats {work}", 0,
+            "out:decoded 6 reused 0");
 
         // barcode
-        row("barcode", {}, u"barcode 12345_0007.JPG DSC0001.JPG unknown_1.jpg"_s, 0,
-            {u"out:12345_0007.JPG\t12345\tknown\n"_s, u"out:DSC0001.JPG\t?originalFileName?\tknown\n"_s,
-             u"out:unknown_1.jpg\tunknown\tunknown\n"_s});
-        row("barcode --", {}, u"barcode -- -IMG_0001.JPG"_s, 0, {u"out:-IMG_0001.JPG\t-IMG\tknown\n"_s});
-        row("barcode of a name with a dash, without --", {}, u"barcode -IMG_0001.JPG"_s, 2,
-            {u"err:unknown option -IMG_0001.JPG"_s});
+        row("barcode", "", "barcode 12345_0007.JPG DSC0001.JPG unknown_1.jpg", 0,
+            "out:12345_0007.JPG\t12345\tknown\n; out:DSC0001.JPG\t?originalFileName?\tknown\n; "
+            "out:unknown_1.jpg\tunknown\tunknown\n");
+        row("barcode --", "", "barcode -- -IMG_0001.JPG", 0, "out:-IMG_0001.JPG\t-IMG\tknown\n");
+        row("barcode of a name with a dash, without --", "", "barcode -IMG_0001.JPG", 2,
+            "err:unknown option -IMG_0001.JPG");
 
         // thumbs
-        const QStringList dashName {u"mv:IMG_0002.JPG|-IMG_0002.JPG"_s};
-        row("thumbs, one file missing", {}, u"thumbs IMG_0002.JPG IMG_0009.JPG"_s, 1,
-            {u"out:IMG_0002.JPG\tembedded\t160x120\n"_s});
-        row("thumbs --out", {}, u"thumbs --out {out} IMG_0002.JPG"_s, 0, {u"image:{out}/IMG_0002.png|160x120"_s});
-        row("thumbs --", dashName, u"thumbs -- -IMG_0002.JPG"_s, 0, {u"out:-IMG_0002.JPG\tembedded\t160x120\n"_s});
-        row("thumbs --out without folder", {}, u"thumbs IMG_0002.JPG --out"_s, 2, {u"err:needs a value"_s});
+        const char *dashName = "mv:IMG_0002.JPG|-IMG_0002.JPG";
+        row("thumbs, one file missing", "", "thumbs IMG_0002.JPG IMG_0009.JPG", 1,
+            "out:IMG_0002.JPG\tembedded\t160x120\n");
+        row("thumbs --out", "", "thumbs --out {out} IMG_0002.JPG", 0, "image:{out}/IMG_0002.png|160x120");
+        row("thumbs --", dashName, "thumbs -- -IMG_0002.JPG", 0, "out:-IMG_0002.JPG\tembedded\t160x120\n");
+        row("thumbs --out without folder", "", "thumbs IMG_0002.JPG --out", 2, "err:needs a value");
 
         // detect: the barcode photos show EAN-13 cards, the others no code at all
-        row("detect --json", {}, u"detect --json {work}"_s, 0,
-            {u"out:{\"photos\":[{\"codes\""_s,
-             u"out:{\"codes\":[{\"format\":\"EAN-13\",\"text\":\"2000000000015\"}],\"file\":\"{work}/IMG_0001.JPG\""_s,
-             u"out:2000000000022"_s, u"out:{\"codes\":[],\"file\":\"{work}/IMG_0002.JPG\",\"ms\":"_s});
-        row("detect", {}, u"detect IMG_0002.JPG IMG_0004.JPG"_s, 0,
-            {u"out:IMG_0004.JPG\t2000000000022 (EAN-13)\t"_s, u"!out:IMG_0002"_s});
-        row("detect missing file", {}, u"detect IMG_0009.JPG IMG_0001.JPG"_s, 1,
-            {u"err:no such file or folder: IMG_0009.JPG"_s, u"out:IMG_0001.JPG\t2000000000015"_s});
-        row("detect without photos", {}, u"detect --json"_s, 2, {u"err:usage: lumisort-cli detect"_s});
+        row("detect --json", "", "detect --json {work}", 0,
+            "out:{\"photos\":[{\"codes\"; "
+            "out:{\"codes\":[{\"format\":\"EAN-13\",\"text\":\"2000000000015\"}],\"file\":\"{work}/IMG_0001.JPG\"; "
+            "out:2000000000022; out:{\"codes\":[],\"file\":\"{work}/IMG_0002.JPG\",\"ms\":");
+        row("detect", "", "detect IMG_0002.JPG IMG_0004.JPG", 0,
+            "out:IMG_0004.JPG\t2000000000022 (EAN-13)\t; !out:IMG_0002");
+        row("detect missing file", "", "detect IMG_0009.JPG IMG_0001.JPG", 1,
+            "err:no such file or folder: IMG_0009.JPG; out:IMG_0001.JPG\t2000000000015");
+        row("detect without photos", "", "detect --json", 2, "err:usage: lumisort-cli detect");
 
         // make-card
-        row("make-card --seed", {}, u"make-card {out} --groups 1 --photos 0 --seed 5 --size 64x48"_s, 0,
-            {u"text:{out}/lumisort-card.json|\"seed\": \"5\""_s, u"!text:{out}/lumisort-card.json|2000000000015"_s});
-        row("make-card --quality", {}, u"make-card {out} --groups 1 --photos 0 --size 320x240 --quality 5"_s, 0,
-            {u"smaller:{out}/DCIM/100CANON/IMG_0001.JPG|15000"_s});
+        row("make-card --seed", "", "make-card {out} --groups 1 --photos 0 --seed 5 --size 64x48", 0,
+            "text:{out}/lumisort-card.json|\"seed\": \"5\"; !text:{out}/lumisort-card.json|2000000000015");
+        row("make-card --quality", "", "make-card {out} --groups 1 --photos 0 --size 320x240 --quality 5", 0,
+            "smaller:{out}/DCIM/100CANON/IMG_0001.JPG|15000");
         for (const auto &[name, args] :
-             {std::pair {"make-card without a folder", u"--groups 1 --photos 1"_s},
-              {"make-card with two folders", u"dir --groups 1 --photos 1 other"_s},
-              {"make-card of zero groups", u"dir --groups 0 --photos 1"_s},
-              {"make-card of a size too large", u"dir --groups 1 --photos 1 --size 100x20001"_s},
-              {"make-card of a garbled size", u"dir --groups 1 --photos 1 --size 100by100"_s},
-              {"make-card missing a value", u"dir --groups 1 --photos 1 --seed"_s},
-              {"make-card unknown option", u"dir --groups 1 --photos 1 --colour red"_s}})
-            row(name, {}, u"make-card "_s + args, 2, {u"err:usage:"_s, u"!file:dir"_s});
-        row("make-card -- -folder", {}, u"make-card --groups 1 --photos 0 --size 64x48 -- -card"_s, 0,
-            {u"file:-card/DCIM/100CANON/IMG_0001.JPG"_s});
+             {std::pair {"make-card without a folder", "--groups 1 --photos 1"},
+              {"make-card with two folders", "dir --groups 1 --photos 1 other"},
+              {"make-card of zero groups", "dir --groups 0 --photos 1"},
+              {"make-card of a size too large", "dir --groups 1 --photos 1 --size 100x20001"},
+              {"make-card of a garbled size", "dir --groups 1 --photos 1 --size 100by100"},
+              {"make-card missing a value", "dir --groups 1 --photos 1 --seed"},
+              {"make-card unknown option", "dir --groups 1 --photos 1 --colour red"}})
+            row(name, "", u"make-card "_s + QString::fromUtf8(args), 2, "err:usage:; !file:dir");
+        row("make-card -- -folder", "", "make-card --groups 1 --photos 0 --size 64x48 -- -card", 0,
+            "file:-card/DCIM/100CANON/IMG_0001.JPG");
 
         // reassign
-        row("reassign --barcode", {}, u"reassign --barcode 9 IMG_0002.JPG {work}/IMG_0003.JPG"_s, 0,
-            {u"file:9_IMG_0002.JPG"_s, u"file:9_IMG_0003.JPG"_s, u"!file:IMG_0002.JPG"_s,
-             u"out:IMG_0002.JPG -> 9_IMG_0002.JPG"_s, u"!err:ReassignRun"_s});
+        row("reassign --barcode", "", "reassign --barcode 9 IMG_0002.JPG {work}/IMG_0003.JPG", 0,
+            "file:9_IMG_0002.JPG; file:9_IMG_0003.JPG; !file:IMG_0002.JPG; out:IMG_0002.JPG -> 9_IMG_0002.JPG; "
+            "!err:ReassignRun");
         // Codes a command would take for options, or that the barcode rule refuses (each kind is in the rule's own
         // test).
-        row("reassign --barcode taking a dash", {}, u"reassign --barcode -5 IMG_0002.JPG"_s, 2,
-            {u"err:cannot begin with \"-\""_s, u"file:IMG_0002.JPG"_s});
-        row("reassign --barcode taking an option", {}, u"reassign --barcode --unknown IMG_0002.JPG"_s, 2,
-            {u"err:cannot begin with \"-\""_s, u"file:IMG_0002.JPG"_s, u"!file:UNKNOWN_IMG_0002.JPG"_s});
-        row("reassign --unknown", {}, u"reassign IMG_0002.JPG --unknown"_s, 0, {u"file:UNKNOWN_IMG_0002.JPG"_s});
-        row("reassign --", dashName, u"reassign --barcode 9 -- -IMG_0002.JPG"_s, 0,
-            {u"file:9_-IMG_0002.JPG"_s, u"!file:-IMG_0002.JPG"_s});
-        row("reassign a dash name without --", dashName, u"reassign --barcode 9 -IMG_0002.JPG"_s, 2,
-            {u"file:-IMG_0002.JPG"_s});
-        row("reassign a name too long", {u"mv:IMG_0002.JPG|"_s + longName},
+        row("reassign --barcode taking a dash", "", "reassign --barcode -5 IMG_0002.JPG", 2,
+            "err:cannot begin with \"-\"; file:IMG_0002.JPG");
+        row("reassign --barcode taking an option", "", "reassign --barcode --unknown IMG_0002.JPG", 2,
+            "err:cannot begin with \"-\"; file:IMG_0002.JPG; !file:UNKNOWN_IMG_0002.JPG");
+        row("reassign --unknown", "", "reassign IMG_0002.JPG --unknown", 0, "file:UNKNOWN_IMG_0002.JPG");
+        row("reassign --", dashName, "reassign --barcode 9 -- -IMG_0002.JPG", 0,
+            "file:9_-IMG_0002.JPG; !file:-IMG_0002.JPG");
+        row("reassign a dash name without --", dashName, "reassign --barcode 9 -IMG_0002.JPG", 2, "file:-IMG_0002.JPG");
+        const QString tooLong = longName + u" kept: the new name would be 270 bytes long"_s;
+        row("reassign a name too long", u"mv:IMG_0002.JPG|"_s + longName,
             u"reassign --barcode %1 %2 IMG_0003.JPG"_s.arg(longBarcode, longName), 1,
-            {u"file:"_s + longName, u"out:"_s + longName + u" kept: the new name would be 270 bytes long"_s,
-             u"file:"_s + longBarcode + u"_IMG_0003.JPG"_s});
-        row("reassign --barcode refused: parent folder", {}, u"reassign --barcode ../x IMG_0002.JPG"_s, 2,
-            {u"err:barcode refused: A barcode cannot contain \"/\""_s, u"file:IMG_0002.JPG"_s,
-             u"!file:../x_IMG_0002.JPG"_s});
+            u"file:%1; out:%2; file:%3_IMG_0003.JPG"_s.arg(longName, tooLong, longBarcode));
+        row("reassign --barcode refused: parent folder", "", "reassign --barcode ../x IMG_0002.JPG", 2,
+            "err:barcode refused: A barcode cannot contain \"/\"; file:IMG_0002.JPG; !file:../x_IMG_0002.JPG");
 
         // auto
-        row("auto", {}, u"auto {work}"_s + codes, 0,
-            {u"files:111_IMG_0002.JPG 111_IMG_0003.JPG 444_IMG_0005.JPG 444_IMG_0006.JPG"_s,
-             u"out:111_IMG_0001.JPG -> trash"_s});
+        row("auto", "", u"auto {work}"_s + codes, 0,
+            "files:111_IMG_0002.JPG 111_IMG_0003.JPG 444_IMG_0005.JPG 444_IMG_0006.JPG; out:111_IMG_0001.JPG -> trash");
         // Each photo takes the barcode of the barcode photo after it; those after the last keep their names.
-        row("auto --reverse", {}, u"auto --reverse {work}"_s + codes, 0,
-            {u"files:444_IMG_0002.JPG 444_IMG_0003.JPG IMG_0005.JPG IMG_0006.JPG"_s});
-        row("auto --reverse last", {}, u"auto {work}"_s + codes + u" --reverse"_s, 0,
-            {u"file:444_IMG_0002.JPG"_s, u"file:IMG_0006.JPG"_s});
-        row("auto --dry-run", {}, u"auto --dry-run {work}"_s + codes, 0,
-            {u"out:IMG_0002.JPG -> 111_IMG_0002.JPG\n"_s, u"out:IMG_0004.JPG -> 444_IMG_0004.JPG (barcode photo"_s,
-             u"file:IMG_0001.JPG"_s, u"file:IMG_0002.JPG"_s});
-        row("auto --", {u"mv:IMG_0004.JPG|-IMG_0004.JPG"_s}, u"auto -- . -IMG_0004.JPG=444"_s, 0,
-            {u"file:444_IMG_0005.JPG"_s, u"!file:-IMG_0004.JPG"_s, u"file:IMG_0002.JPG"_s});
-        row("auto refuses a barcode with a slash", {}, u"auto {work} IMG_0001.JPG=12/34 IMG_0004.JPG=4"_s, 2,
-            {u"err:barcode for IMG_0001.JPG refused"_s, u"file:IMG_0002.JPG"_s, u"file:IMG_0005.JPG"_s});
-        row("auto --dry-run refuses ..", {}, u"auto --dry-run {work} IMG_0001.JPG=.."_s, 2,
-            {u"err:\"..\""_s, u"!out:IMG_0002.JPG"_s});
-        row("auto name too long", {u"mv:IMG_0003.JPG|"_s + longName},
+        row("auto --reverse", "", u"auto --reverse {work}"_s + codes, 0,
+            "files:444_IMG_0002.JPG 444_IMG_0003.JPG IMG_0005.JPG IMG_0006.JPG");
+        row("auto --reverse last", "", u"auto {work}"_s + codes + u" --reverse"_s, 0,
+            "file:444_IMG_0002.JPG; file:IMG_0006.JPG");
+        row("auto --dry-run", "", u"auto --dry-run {work}"_s + codes, 0,
+            "out:IMG_0002.JPG -> 111_IMG_0002.JPG\n; out:IMG_0004.JPG -> 444_IMG_0004.JPG (barcode photo; "
+            "file:IMG_0001.JPG; file:IMG_0002.JPG");
+        row("auto --", "mv:IMG_0004.JPG|-IMG_0004.JPG", "auto -- . -IMG_0004.JPG=444", 0,
+            "file:444_IMG_0005.JPG; !file:-IMG_0004.JPG; file:IMG_0002.JPG");
+        row("auto refuses a barcode with a slash", "", "auto {work} IMG_0001.JPG=12/34 IMG_0004.JPG=4", 2,
+            "err:barcode for IMG_0001.JPG refused; file:IMG_0002.JPG; file:IMG_0005.JPG");
+        row("auto --dry-run refuses ..", "", "auto --dry-run {work} IMG_0001.JPG=..", 2,
+            "err:\"..\"; !out:IMG_0002.JPG");
+        row("auto name too long", u"mv:IMG_0003.JPG|"_s + longName,
             u"auto {work} IMG_0001.JPG=%1 IMG_0004.JPG=4"_s.arg(longBarcode), 1,
-            {u"out:"_s + longName + u" kept: the new name would be 270 bytes long"_s, u"file:"_s + longName,
-             u"file:"_s + longBarcode + u"_IMG_0002.JPG"_s, u"file:4_IMG_0005.JPG"_s});
-        row("auto --dry-run name too long", {u"mv:IMG_0003.JPG|"_s + longName},
+            u"out:%1; file:%2; file:%3_IMG_0002.JPG; file:4_IMG_0005.JPG"_s.arg(tooLong, longName, longBarcode));
+        row("auto --dry-run name too long", u"mv:IMG_0003.JPG|"_s + longName,
             u"auto --dry-run {work} IMG_0001.JPG="_s + longBarcode, 0,
-            {u"out:"_s + longName + u" -> "_s + longBarcode + u'_' + longName + u" (would be kept"_s});
+            u"out:%1 -> %2_%1 (would be kept"_s.arg(longName, longBarcode));
         // auto --detect: the cards shown read 2000000000015 and 2000000000022, 13 characters each
         const QString longerRule = u"--set prefReassignedBarcodeRequiredLength=14 "_s;
-        row("auto --detect refuses codes shorter than the rule", {}, longerRule + u"auto --detect {work}"_s, 1,
-            {u"err:IMG_0001.JPG: \"2000000000015\" was read: The barcode length rule asks for at least 14 characters"_s,
-             u"err:IMG_0004.JPG: \"2000000000022\""_s, u"err:set in Preferences, Reassignment"_s,
-             u"err:nothing renamed"_s, u"!out:->"_s, u"file:IMG_0001.JPG"_s, u"file:IMG_0002.JPG"_s});
-        row("auto --detect refuses a web address read",
-            {u"qr:IMG_0004.JPG|https://studio.example/order/2000000000022"_s}, u"auto --detect {work}"_s, 1,
-            {u"err:IMG_0004.JPG: \"https://studio.example/order/2000000000022\" was read: A barcode cannot contain "
-             u"\"/\""_s,
-             u"err:nothing renamed"_s, u"!out:->"_s, u"file:IMG_0001.JPG"_s, u"file:IMG_0005.JPG"_s});
-        row("auto --detect with the rule off", {},
+        row("auto --detect refuses codes shorter than the rule", "", longerRule + u"auto --detect {work}"_s, 1,
+            "err:IMG_0001.JPG: \"2000000000015\" was read: The barcode length rule asks for at least 14 characters; "
+            "err:IMG_0004.JPG: \"2000000000022\"; err:set in Preferences, Reassignment; err:nothing renamed; "
+            "!out:->; file:IMG_0001.JPG; file:IMG_0002.JPG");
+        row("auto --detect refuses a web address read", "qr:IMG_0004.JPG|https://studio.example/order/2000000000022",
+            "auto --detect {work}", 1,
+            "err:IMG_0004.JPG: \"https://studio.example/order/2000000000022\" was read: A barcode cannot contain "
+            "\"/\"; err:nothing renamed; !out:->; file:IMG_0001.JPG; file:IMG_0005.JPG");
+        row("auto --detect with the rule off", "",
             longerRule + u"--set prefCheckReassignedBarcodeLength=false auto --detect {work}"_s, 0,
-            {u"file:2000000000015_IMG_0002.JPG"_s, u"file:2000000000022_IMG_0006.JPG"_s});
-        row("auto --detect takes no typed codes", {}, u"auto --detect {work} IMG_0001.JPG=5"_s, 2,
-            {u"err:give the folder only"_s, u"file:IMG_0002.JPG"_s});
-        row("auto -reverse", {}, u"auto -reverse {work}"_s + codes, 2, {u"file:IMG_0002.JPG"_s});
+            "file:2000000000015_IMG_0002.JPG; file:2000000000022_IMG_0006.JPG");
+        row("auto --detect takes no typed codes", "", "auto --detect {work} IMG_0001.JPG=5", 2,
+            "err:give the folder only; file:IMG_0002.JPG");
+        row("auto -reverse", "", u"auto -reverse {work}"_s + codes, 2, "file:IMG_0002.JPG");
 
         // undo, after an automatic run that sent the barcode photo IMG_0001 to the trash
-        const QString autoRun = u"cli:auto {work} IMG_0001.JPG=222"_s;
-        row("undo --dry-run", {autoRun}, u"undo --dry-run {work}"_s, 0,
-            {u"out:trash -> IMG_0001.JPG\n"_s, u"!file:IMG_0001.JPG"_s, u"file:222_IMG_0002.JPG"_s});
-        row("undo of the working folder by default", {autoRun}, u"--set prefSourcePath={work} undo"_s, 0,
-            {u"out:222_IMG_0002.JPG -> IMG_0002.JPG\n"_s, u"file:IMG_0001.JPG"_s, u"file:IMG_0002.JPG"_s,
-             u"!file:222_IMG_0002.JPG"_s});
-        row("undo refused: a photo renamed since", {autoRun, u"mv:222_IMG_0002.JPG|3_IMG_0002.JPG"_s}, u"undo {work}"_s,
-            1,
-            {u"err:222_IMG_0002.JPG was renamed again since (now 3_IMG_0002.JPG)"_s, u"file:3_IMG_0002.JPG"_s,
-             u"file:222_IMG_0003.JPG"_s, u"!file:IMG_0001.JPG"_s});
+        const char *autoRun = "cli:auto {work} IMG_0001.JPG=222";
+        row("undo --dry-run", autoRun, "undo --dry-run {work}", 0,
+            "out:trash -> IMG_0001.JPG\n; !file:IMG_0001.JPG; file:222_IMG_0002.JPG");
+        row("undo of the working folder by default", autoRun, "--set prefSourcePath={work} undo", 0,
+            "out:222_IMG_0002.JPG -> IMG_0002.JPG\n; file:IMG_0001.JPG; file:IMG_0002.JPG; !file:222_IMG_0002.JPG");
+        row("undo refused: a photo renamed since",
+            "cli:auto {work} IMG_0001.JPG=222; mv:222_IMG_0002.JPG|3_IMG_0002.JPG", "undo {work}", 1,
+            "err:222_IMG_0002.JPG was renamed again since (now 3_IMG_0002.JPG); file:3_IMG_0002.JPG; "
+            "file:222_IMG_0003.JPG; !file:IMG_0001.JPG");
 
         // companion, daily-folder, file, import
-        const QStringList filedLater {u"cli:reassign --barcode 9 IMG_0002.JPG"_s, u"mkdir:{out}"_s};
-        row("companion takes nothing", {}, u"companion x"_s, 2, {});
-        row("daily-folder", {}, u"daily-folder"_s, 0, {u"out:daily folder name\t"_s});
-        row("file SRC DEST", filedLater, u"file {work} {out}"_s, 0,
-            {u"!file:9_IMG_0002.JPG"_s, u"file:IMG_0003.JPG"_s});
-        row("file -- SRC DEST", filedLater, u"file -- {work} {out}"_s, 0, {u"!file:9_IMG_0002.JPG"_s});
-        row("file takes no options", {}, u"file --reverse"_s, 2, {u"err:unknown option --reverse"_s});
-        row("import --threads= --", {u"mkdir:{out}"_s}, u"--set prefSourcePath={out} import --threads=2 -- {card}"_s, 0,
-            {u"file:{out}/IMG_0006.JPG"_s});
-        row("import takes one card", {u"mkdir:{out}"_s}, u"import {card} {card}"_s, 2,
-            {u"err:bad arguments for import"_s});
+        const char *filedLater = "cli:reassign --barcode 9 IMG_0002.JPG; mkdir:{out}";
+        row("companion takes nothing", "", "companion x", 2, "");
+        row("daily-folder", "", "daily-folder", 0, "out:daily folder name\t");
+        row("file SRC DEST", filedLater, "file {work} {out}", 0, "!file:9_IMG_0002.JPG; file:IMG_0003.JPG");
+        row("file -- SRC DEST", filedLater, "file -- {work} {out}", 0, "!file:9_IMG_0002.JPG");
+        row("file takes no options", "", "file --reverse", 2, "err:unknown option --reverse");
+        row("import --threads= --", "mkdir:{out}", "--set prefSourcePath={out} import --threads=2 -- {card}", 0,
+            "file:{out}/IMG_0006.JPG");
+        row("import takes one card", "mkdir:{out}", "import {card} {card}", 2, "err:bad arguments for import");
     }
 
     void options()
@@ -344,6 +333,9 @@ private Q_SLOTS:
     }
 
 private:
+    // Table text written either way: a plain literal or a string made from parts.
+    static QString text(const char *text) { return QString::fromUtf8(text); }
+    static QString text(const QString &text) { return text; }
     CliRun cli(const QStringList &args) const { return runCli(args, m_work); }
     QString expand(QString text) const
     {
