@@ -23,417 +23,380 @@ class TestCommandLine : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
-    void options_data();
-    void options();
-    void namesThatAreNotUtf8_data();
-    void namesThatAreNotUtf8();
-    void detectedCodesActAsTyped_data();
-    void detectedCodesActAsTyped();
+    void initTestCase()
+    {
+        m_card = DemoCard::make(TestSandbox::instance().makeFolder(u"card"_s), 2, 2);
+        QVERIFY(m_card.isValid());
+    }
+
+    void options_data()
+    {
+        // prepare: "mv:A|B" renames in the working folder, "mkdir:P" makes a folder, "cli:ARGS" runs the tool first,
+        // "qr:A|T" makes A a photo of a QR code holding T.
+        // args: split at spaces.
+        // expect: "out:T" / "err:T" the output holds T ("!" in front: does not), "file:P" exists, "files:A B" all there
+        // is, "text:P|T" file P holds T, "image:P|WxH", "smaller:P|N" bytes, "get:KEY|V" and
+        // "list:T" read the settings afterwards. P is relative to the working folder.
+        // Several steps or expectations are separated by "; ".
+        QTest::addColumn<QStringList>("prepare");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QStringList>("expect");
+        const QString codes = u" IMG_0001.JPG=111 IMG_0004.JPG=444"_s;
+        const QString longBarcode(200, u'7');
+        const QString longName = QString(60, u'x') + u"_0002.JPG"_s; // two pieces: all of it stays
+        const auto row = [](const char *name, const auto &prepare, const auto &args, int status, const auto &expect) {
+            const auto steps = [](const QString &all) { return all.split(u"; "_s, Qt::SkipEmptyParts); };
+            QTest::newRow(name) << steps(text(prepare)) << text(args).split(u' ', Qt::SkipEmptyParts) << status
+                                << steps(text(expect));
+        };
+
+        // The program's own options, and those a Qt application would have taken.
+        row("--help", "", "--help", 0, "out:verbs:; out:--set KEY=VALUE");
+        row("--verbose", "", "--verbose reassign --barcode 9 IMG_0002.JPG", 0,
+            "err:ReassignRun -> oneBarcode; file:9_IMG_0002.JPG");
+        // The override lasts one run: the next one reads the stored value again.
+        row("--set=KEY=VALUE", "",
+            "--set=prefInputFolderSortKeySelectedIndex=0 settings get prefInputFolderSortKeySelectedIndex", 0,
+            "out:0\n; get:prefInputFolderSortKeySelectedIndex|1");
+        row("-reverse is no option of the program", "", "-reverse barcode a_1.jpg", 2, "err:unknown option -reverse");
+        row("--platform is no option of the program", "", "--platform offscreen barcode a_1.jpg", 2,
+            "err:unknown option --platform");
+        row("-style is no option of a verb", "", "barcode -style fusion", 2, "err:unknown option -style");
+        for (const auto &[name, args] : {std::pair {"no verb", ""},
+                                         {"unknown verb", "frobnicate"},
+                                         {"unknown option", "--colour settings"},
+                                         {"--set without value", "--set prefX settings"},
+                                         {"settings get without key", "settings get"},
+                                         {"settings set of an unknown type", "settings set k v --type blob"}})
+            row(name, "", args, 2, "err:usage:");
+
+        // settings
+        row("settings set --type", "", "settings set cliT1 12 --type string", 0, "list:cliT1\tstring\tstored\t12\n");
+        row("settings set --type= first", "", "settings set --type=int cliT2 7", 0, "list:cliT2\tint\tstored\t7\n");
+        row("settings set a negative number", "", "settings set cliT3 -5", 0, "list:cliT3\tint\tstored\t-5\n");
+        row("settings set a value after --", "", "settings set cliT4 -- -x", 0, "get:cliT4|-x");
+        QTest::newRow("settings set, get")
+            << QStringList() << QStringList {u"settings"_s, u"set"_s, u"cliT5"_s, u"/srv/work space"_s} << 0
+            << QStringList {u"get:cliT5|/srv/work space"_s};
+        // A key with a registered integer default keeps the integer type (13 is the default's own value).
+        row("settings set a key with an integer default", "", "settings set prefReassignedBarcodeRequiredLength 13", 0,
+            "list:prefReassignedBarcodeRequiredLength\tint\tstored\t13\n; "
+            "list:prefCameraCardFolderNames\tstring\tdefault\t");
+        row("settings set refuses text for an integer", "", "settings set prefReassignedBarcodeRequiredLength twelve",
+            2, "");
+        QTest::newRow("settings set --type plist")
+            << QStringList()
+            << QStringList {u"settings"_s, u"set"_s,
+                            u"cliT6"_s,    u"<plist><dict><key>sectionid</key><string>3</string></dict></plist>"_s,
+                            u"--type"_s,   u"plist"_s}
+            << 0 << QStringList {u"get:cliT6|{\"sectionid\":\"3\"}"_s};
+        row("settings remove", "cli:settings set cliT7 x", "settings remove cliT7", 0, "get:cliT7|");
+        row("settings get of a missing key", "", "settings get cliT8", 1, "err:no value");
+
+        // sections
+        const char *reassigned5 = "cli:reassign --barcode 5 IMG_0005.JPG IMG_0006.JPG";
+        row("sections", reassigned5, "sections {work}", 0,
+            "out:0\t?originalFileName?\t4\tIMG_0001.JPG\tIMG_0004.JPG\n; "
+            "out:1\t5\t2\t5_IMG_0005.JPG\t5_IMG_0006.JPG\n");
+        row("sections --single", reassigned5, "sections --single .", 0, "out:0\tsingleMode\t6\t; !out:1\t");
+        row("sections --json", "", "sections --json {work}", 0,
+            "out:\"barcodeid\": \"?originalFileName?\"; out:\"folder\": \"{work}\"");
+        row("sections --stats", "", "sections --stats {work}", 0, "out:photos 6 decoded 6 reused 0");
+        row("sections --stats reuses thumbnails", "cli:sections {work}", "sections --stats {work}", 0,
+            "out:decoded 0 reused 6");
+        row("sections --no-cache", "cli:sections {work}", "sections --no-cache --stats {work}", 0,
+            "out:decoded 6 reused 0");
+
+        // barcode
+        row("barcode", "", "barcode 12345_0007.JPG DSC0001.JPG unknown_1.jpg", 0,
+            "out:12345_0007.JPG\t12345\tknown\n; out:DSC0001.JPG\t?originalFileName?\tknown\n; "
+            "out:unknown_1.jpg\tunknown\tunknown\n");
+        row("barcode --", "", "barcode -- -IMG_0001.JPG", 0, "out:-IMG_0001.JPG\t-IMG\tknown\n");
+        row("barcode of a name with a dash, without --", "", "barcode -IMG_0001.JPG", 2,
+            "err:unknown option -IMG_0001.JPG");
+
+        // thumbs
+        const char *dashName = "mv:IMG_0002.JPG|-IMG_0002.JPG";
+        row("thumbs, one file missing", "", "thumbs IMG_0002.JPG IMG_0009.JPG", 1,
+            "out:IMG_0002.JPG\tembedded\t160x120\n");
+        row("thumbs --out", "", "thumbs --out {out} IMG_0002.JPG", 0, "image:{out}/IMG_0002.png|160x120");
+        row("thumbs --", dashName, "thumbs -- -IMG_0002.JPG", 0, "out:-IMG_0002.JPG\tembedded\t160x120\n");
+        row("thumbs --out without folder", "", "thumbs IMG_0002.JPG --out", 2, "err:needs a value");
+
+        // detect: the barcode photos show EAN-13 cards, the others no code at all
+        row("detect --json", "", "detect --json {work}", 0,
+            "out:{\"photos\":[{\"codes\"; "
+            "out:{\"codes\":[{\"format\":\"EAN-13\",\"text\":\"2000000000015\"}],\"file\":\"{work}/IMG_0001.JPG\"; "
+            "out:2000000000022; out:{\"codes\":[],\"file\":\"{work}/IMG_0002.JPG\",\"ms\":");
+        row("detect", "", "detect IMG_0002.JPG IMG_0004.JPG", 0,
+            "out:IMG_0004.JPG\t2000000000022 (EAN-13)\t; !out:IMG_0002");
+        row("detect missing file", "", "detect IMG_0009.JPG IMG_0001.JPG", 1,
+            "err:no such file or folder: IMG_0009.JPG; out:IMG_0001.JPG\t2000000000015");
+        row("detect without photos", "", "detect --json", 2, "err:usage: lumisort-cli detect");
+
+        // make-card
+        row("make-card --seed", "", "make-card {out} --groups 1 --photos 0 --seed 5 --size 64x48", 0,
+            "text:{out}/lumisort-card.json|\"seed\": \"5\"; !text:{out}/lumisort-card.json|2000000000015");
+        row("make-card --quality", "", "make-card {out} --groups 1 --photos 0 --size 320x240 --quality 5", 0,
+            "smaller:{out}/DCIM/100CANON/IMG_0001.JPG|15000");
+        for (const auto &[name, args] :
+             {std::pair {"make-card without a folder", "--groups 1 --photos 1"},
+              {"make-card with two folders", "dir --groups 1 --photos 1 other"},
+              {"make-card of zero groups", "dir --groups 0 --photos 1"},
+              {"make-card of a size too large", "dir --groups 1 --photos 1 --size 100x20001"},
+              {"make-card of a garbled size", "dir --groups 1 --photos 1 --size 100by100"},
+              {"make-card missing a value", "dir --groups 1 --photos 1 --seed"},
+              {"make-card unknown option", "dir --groups 1 --photos 1 --colour red"}})
+            row(name, "", u"make-card "_s + QString::fromUtf8(args), 2, "err:usage:; !file:dir");
+        row("make-card -- -folder", "", "make-card --groups 1 --photos 0 --size 64x48 -- -card", 0,
+            "file:-card/DCIM/100CANON/IMG_0001.JPG");
+
+        // reassign
+        row("reassign --barcode", "", "reassign --barcode 9 IMG_0002.JPG {work}/IMG_0003.JPG", 0,
+            "file:9_IMG_0002.JPG; file:9_IMG_0003.JPG; !file:IMG_0002.JPG; out:IMG_0002.JPG -> 9_IMG_0002.JPG; "
+            "!err:ReassignRun");
+        // Codes a command would take for options, or that the barcode rule refuses (each kind is in the rule's own
+        // test).
+        row("reassign --barcode taking a dash", "", "reassign --barcode -5 IMG_0002.JPG", 2,
+            "err:cannot begin with \"-\"; file:IMG_0002.JPG");
+        row("reassign --barcode taking an option", "", "reassign --barcode --unknown IMG_0002.JPG", 2,
+            "err:cannot begin with \"-\"; file:IMG_0002.JPG; !file:UNKNOWN_IMG_0002.JPG");
+        row("reassign --unknown", "", "reassign IMG_0002.JPG --unknown", 0, "file:UNKNOWN_IMG_0002.JPG");
+        row("reassign --", dashName, "reassign --barcode 9 -- -IMG_0002.JPG", 0,
+            "file:9_-IMG_0002.JPG; !file:-IMG_0002.JPG");
+        row("reassign a dash name without --", dashName, "reassign --barcode 9 -IMG_0002.JPG", 2, "file:-IMG_0002.JPG");
+        const QString tooLong = longName + u" kept: the new name would be 270 bytes long"_s;
+        row("reassign a name too long", u"mv:IMG_0002.JPG|"_s + longName,
+            u"reassign --barcode %1 %2 IMG_0003.JPG"_s.arg(longBarcode, longName), 1,
+            u"file:%1; out:%2; file:%3_IMG_0003.JPG"_s.arg(longName, tooLong, longBarcode));
+        row("reassign --barcode refused: parent folder", "", "reassign --barcode ../x IMG_0002.JPG", 2,
+            "err:barcode refused: A barcode cannot contain \"/\"; file:IMG_0002.JPG; !file:../x_IMG_0002.JPG");
+
+        // auto
+        row("auto", "", u"auto {work}"_s + codes, 0,
+            "files:111_IMG_0002.JPG 111_IMG_0003.JPG 444_IMG_0005.JPG 444_IMG_0006.JPG; out:111_IMG_0001.JPG -> trash");
+        // Each photo takes the barcode of the barcode photo after it; those after the last keep their names.
+        row("auto --reverse", "", u"auto --reverse {work}"_s + codes, 0,
+            "files:444_IMG_0002.JPG 444_IMG_0003.JPG IMG_0005.JPG IMG_0006.JPG");
+        row("auto --reverse last", "", u"auto {work}"_s + codes + u" --reverse"_s, 0,
+            "file:444_IMG_0002.JPG; file:IMG_0006.JPG");
+        row("auto --dry-run", "", u"auto --dry-run {work}"_s + codes, 0,
+            "out:IMG_0002.JPG -> 111_IMG_0002.JPG\n; out:IMG_0004.JPG -> 444_IMG_0004.JPG (barcode photo; "
+            "file:IMG_0001.JPG; file:IMG_0002.JPG");
+        row("auto --", "mv:IMG_0004.JPG|-IMG_0004.JPG", "auto -- . -IMG_0004.JPG=444", 0,
+            "file:444_IMG_0005.JPG; !file:-IMG_0004.JPG; file:IMG_0002.JPG");
+        row("auto refuses a barcode with a slash", "", "auto {work} IMG_0001.JPG=12/34 IMG_0004.JPG=4", 2,
+            "err:barcode for IMG_0001.JPG refused; file:IMG_0002.JPG; file:IMG_0005.JPG");
+        row("auto --dry-run refuses ..", "", "auto --dry-run {work} IMG_0001.JPG=..", 2,
+            "err:\"..\"; !out:IMG_0002.JPG");
+        row("auto name too long", u"mv:IMG_0003.JPG|"_s + longName,
+            u"auto {work} IMG_0001.JPG=%1 IMG_0004.JPG=4"_s.arg(longBarcode), 1,
+            u"out:%1; file:%2; file:%3_IMG_0002.JPG; file:4_IMG_0005.JPG"_s.arg(tooLong, longName, longBarcode));
+        row("auto --dry-run name too long", u"mv:IMG_0003.JPG|"_s + longName,
+            u"auto --dry-run {work} IMG_0001.JPG="_s + longBarcode, 0,
+            u"out:%1 -> %2_%1 (would be kept"_s.arg(longName, longBarcode));
+        // auto --detect: the cards shown read 2000000000015 and 2000000000022, 13 characters each
+        const QString longerRule = u"--set prefReassignedBarcodeRequiredLength=14 "_s;
+        row("auto --detect refuses codes shorter than the rule", "", longerRule + u"auto --detect {work}"_s, 1,
+            "err:IMG_0001.JPG: \"2000000000015\" was read: The barcode length rule asks for at least 14 characters; "
+            "err:IMG_0004.JPG: \"2000000000022\"; err:set in Preferences, Reassignment; err:nothing renamed; "
+            "!out:->; file:IMG_0001.JPG; file:IMG_0002.JPG");
+        row("auto --detect refuses a web address read", "qr:IMG_0004.JPG|https://studio.example/order/2000000000022",
+            "auto --detect {work}", 1,
+            "err:IMG_0004.JPG: \"https://studio.example/order/2000000000022\" was read: A barcode cannot contain "
+            "\"/\"; err:nothing renamed; !out:->; file:IMG_0001.JPG; file:IMG_0005.JPG");
+        row("auto --detect with the rule off", "",
+            longerRule + u"--set prefCheckReassignedBarcodeLength=false auto --detect {work}"_s, 0,
+            "file:2000000000015_IMG_0002.JPG; file:2000000000022_IMG_0006.JPG");
+        row("auto --detect takes no typed codes", "", "auto --detect {work} IMG_0001.JPG=5", 2,
+            "err:give the folder only; file:IMG_0002.JPG");
+        row("auto -reverse", "", u"auto -reverse {work}"_s + codes, 2, "file:IMG_0002.JPG");
+
+        // undo, after an automatic run that sent the barcode photo IMG_0001 to the trash
+        const char *autoRun = "cli:auto {work} IMG_0001.JPG=222";
+        row("undo --dry-run", autoRun, "undo --dry-run {work}", 0,
+            "out:trash -> IMG_0001.JPG\n; !file:IMG_0001.JPG; file:222_IMG_0002.JPG");
+        row("undo of the working folder by default", autoRun, "--set prefSourcePath={work} undo", 0,
+            "out:222_IMG_0002.JPG -> IMG_0002.JPG\n; file:IMG_0001.JPG; file:IMG_0002.JPG; !file:222_IMG_0002.JPG");
+        row("undo refused: a photo renamed since",
+            "cli:auto {work} IMG_0001.JPG=222; mv:222_IMG_0002.JPG|3_IMG_0002.JPG", "undo {work}", 1,
+            "err:222_IMG_0002.JPG was renamed again since (now 3_IMG_0002.JPG); file:3_IMG_0002.JPG; "
+            "file:222_IMG_0003.JPG; !file:IMG_0001.JPG");
+
+        // companion, daily-folder, file, import
+        const char *filedLater = "cli:reassign --barcode 9 IMG_0002.JPG; mkdir:{out}";
+        row("companion takes nothing", "", "companion x", 2, "");
+        row("daily-folder", "", "daily-folder", 0, "out:daily folder name\t");
+        row("file SRC DEST", filedLater, "file {work} {out}", 0, "!file:9_IMG_0002.JPG; file:IMG_0003.JPG");
+        row("file -- SRC DEST", filedLater, "file -- {work} {out}", 0, "!file:9_IMG_0002.JPG");
+        row("file takes no options", "", "file --reverse", 2, "err:unknown option --reverse");
+        row("import --threads= --", "mkdir:{out}", "--set prefSourcePath={out} import --threads=2 -- {card}", 0,
+            "file:{out}/IMG_0006.JPG");
+        row("import takes one card", "mkdir:{out}", "import {card} {card}", 2, "err:bad arguments for import");
+    }
+
+    void options()
+    {
+        QFETCH(QStringList, prepare);
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        QFETCH(QStringList, expect);
+        m_work = TestSandbox::instance().makeFolder(u"work"_s);
+        m_out = TestSandbox::instance().makeFolder(u"out"_s);
+        QVERIFY(QDir(m_out).removeRecursively()); // made by the verb that writes it
+        QCOMPARE(m_card.copyAsShot(m_work).size(), 6);
+        for (const QString &step : prepare) {
+            const QString what = expand(step.section(u':', 1)), from = m_work + u'/' + what.section(u'|', 0, 0);
+            if (step.startsWith(u"mv:"_s)) {
+                const QString to = m_work + u'/' + what.section(u'|', 1);
+                QCOMPARE(::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()), 0);
+            } else if (step.startsWith(u"qr:"_s)) {
+                QVERIFY(qrPhoto(what.section(u'|', 1)).save(from, "JPEG", 95));
+            } else if (step.startsWith(u"mkdir:"_s)) {
+                QVERIFY(QDir().mkpath(what));
+            } else {
+                QCOMPARE(cli(what.split(u' ')).status, 0);
+            }
+        }
+        for (QString &arg : args)
+            arg = expand(arg);
+        const CliRun run = cli(args);
+        QVERIFY2(run.status == status, qPrintable(u"status "_s + QString::number(run.status) + u"\nerr: "_s + run.err));
+        for (const QString &expectation : std::as_const(expect))
+            check(expectation, run);
+    }
+
+    // Names arrive as bytes: one that is not UTF-8 must reach the file it names.
+    void namesThatAreNotUtf8_data()
+    {
+        QTest::addColumn<QString>("command"); // for sh, NAME standing for the photo's name in printf form
+        QTest::addColumn<QByteArray>("renamed");
+        QTest::newRow("reassign") << u"\"$CLI\" reassign --barcode 9 -- \"$NAME\""_s
+                                  << QByteArray("9_IMG_\xff\xfe.JPG");
+        // The barcode photo named by bytes is found: the photos after it take its barcode.
+        QTest::newRow("auto") << u"\"$CLI\" auto . \"$NAME=9\" IMG_0004.JPG=4"_s << QByteArray("9_IMG_0002.JPG");
+    }
+
+    void namesThatAreNotUtf8()
+    {
+        QFETCH(QString, command);
+        QFETCH(QByteArray, renamed);
+        m_work = TestSandbox::instance().makeFolder(u"bytes"_s);
+        QCOMPARE(m_card.copyAsShot(m_work).size(), 6);
+        const auto at = [this](const QByteArray &name) { return QByteArray(QFile::encodeName(m_work) + '/' + name); };
+        QCOMPARE(::rename(at("IMG_0001.JPG").constData(), at("IMG_\xff\xfe.JPG").constData()), 0);
+        QProcess sh;
+        sh.setWorkingDirectory(m_work);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"CLI"_s, TestSandbox::cliPath());
+        sh.setProcessEnvironment(env);
+        sh.start(u"/bin/sh"_s, {u"-c"_s, u"NAME=$(printf 'IMG_\\377\\376.JPG'); "_s + command});
+        QVERIFY(sh.waitForFinished(60000));
+        const QByteArray err = sh.readAllStandardError();
+        QVERIFY2(sh.exitCode() == 0, err.constData());
+        struct stat st = {};
+        QVERIFY2(::lstat(at(renamed).constData(), &st) == 0, QByteArray(sh.readAllStandardOutput() + err).constData());
+        QVERIFY(::lstat(at("IMG_\xff\xfe.JPG").constData(), &st) != 0);
+        // QDir cannot see such names, so the sandbox could not remove them.
+        QCOMPARE(QProcess::execute(u"rm"_s, {u"-rf"_s, m_work, TestSandbox::instance().dataHome() + u"/Trash"_s}), 0);
+    }
+
+    // Reading the codes from the barcode photos plans and renames exactly as typing them does.
+    void detectedCodesActAsTyped_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::newRow("--dry-run") << QStringList {u"--dry-run"_s};
+        QTest::newRow("--dry-run --reverse") << QStringList {u"--dry-run"_s, u"--reverse"_s};
+        QTest::newRow("run") << QStringList {};
+        QTest::newRow("run --reverse") << QStringList {u"--reverse"_s};
+    }
+
+    void detectedCodesActAsTyped()
+    {
+        QFETCH(QStringList, options);
+        const QStringList typed {u"IMG_0001.JPG=2000000000015"_s, u"IMG_0004.JPG=2000000000022"_s};
+        QStringList outputs, folders;
+        for (const QStringList &codes : {QStringList {u"--detect"_s}, typed}) {
+            m_work = TestSandbox::instance().makeFolder(u"work"_s);
+            QCOMPARE(m_card.copyAsShot(m_work).size(), 6);
+            const CliRun run = cli(QStringList {u"auto"_s} + options
+                                   + (codes == typed ? QStringList {m_work} + typed : codes + QStringList {m_work}));
+            QVERIFY2(run.status == 0, qPrintable(run.err));
+            // Each run writes a journal of its own.
+            outputs << run.out.split(u'\n').filter(QRegularExpression(u"^(?!journal: )"_s)).join(u'\n');
+            folders << QDir(m_work).entryList(QDir::Files).join(u' ');
+        }
+        QVERIFY(outputs.first().contains(u" -> 2000000000022_IMG_0004.JPG"_s));
+        QCOMPARE(outputs.first(), outputs.last());
+        QCOMPARE(folders.first(), folders.last());
+    }
 
 private:
-    using Run = CliRun;
-    Run cli(const QStringList &args) const { return runCli(args, m_work); }
+    // Table text written either way: a plain literal or a string made from parts.
+    static QString text(const char *text) { return QString::fromUtf8(text); }
+    static QString text(const QString &text) { return text; }
+    CliRun cli(const QStringList &args) const { return runCli(args, m_work); }
     QString expand(QString text) const
     {
         return text.replace(u"{work}"_s, m_work).replace(u"{out}"_s, m_out).replace(u"{card}"_s, m_card.folder);
     }
-    QString inWork(const QString &path) const
+    // A photo of a QR code holding the text.
+    static QImage qrPhoto(const QString &text)
     {
-        const QString p = expand(path);
-        return p.startsWith(u'/') ? p : m_work + u'/' + p;
+        const ZXing::BitMatrix modules =
+            ZXing::MultiFormatWriter(ZXing::BarcodeFormat::QRCode).encode(text.toStdString(), 0, 0);
+        QImage photo(1200, 900, QImage::Format_RGB32);
+        photo.fill(Qt::white);
+        QPainter painter(&photo);
+        for (int y = 0; y < modules.height(); ++y)
+            for (int x = 0; x < modules.width(); ++x)
+                if (modules.get(x, y))
+                    painter.fillRect(400 + x * 10, 200 + y * 10, 10, 10, Qt::black);
+        painter.end();
+        return photo;
     }
-    void check(const QString &expectation, const Run &run) const;
+
+    void check(const QString &expectation, const CliRun &run) const
+    {
+        const bool negated = expectation.startsWith(u'!');
+        const QString e = expand(negated ? expectation.mid(1) : expectation);
+        const QString kind = e.section(u':', 0, 0), what = e.section(u':', 1), value = what.section(u'|', 1);
+        QString path = what.section(u'|', 0, 0);
+        path = path.startsWith(u'/') ? path : m_work + u'/' + path;
+        bool holds = false;
+        struct stat st = {};
+        if (kind == u"out"_s)
+            holds = run.out.contains(what);
+        else if (kind == u"err"_s)
+            holds = run.err.contains(what);
+        else if (kind == u"file"_s)
+            holds = ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+        else if (kind == u"files"_s) // all the working folder holds, in name order
+            holds = QDir(m_work).entryList(QDir::Files, QDir::Name).join(u' ') == what;
+        else if (kind == u"text"_s)
+            holds = QString::fromUtf8(readFile(path)).contains(value);
+        else if (kind == u"image"_s)
+            holds =
+                QImageReader(path).size() == QSize(value.section(u'x', 0, 0).toInt(), value.section(u'x', 1).toInt());
+        else if (kind == u"smaller"_s)
+            holds = QFileInfo(path).size() > 0 && QFileInfo(path).size() < value.toLongLong();
+        else if (kind == u"get"_s)
+            holds = cli({u"settings"_s, u"get"_s, what.section(u'|', 0, 0)}).out.trimmed() == value;
+        else if (kind == u"list"_s)
+            holds = cli({u"settings"_s, u"list"_s}).out.contains(what);
+        else
+            QFAIL(qPrintable(u"unknown expectation "_s + expectation));
+        QVERIFY2(holds != negated,
+                 qPrintable(expectation + u"\nstatus "_s + QString::number(run.status) + u"\nout: "_s + run.out
+                            + u"\nerr: "_s + run.err + u"\nworking folder: "_s
+                            + QDir(m_work).entryList(QDir::Files).join(u' ')));
+    }
 
     DemoCard m_card;
     QString m_work;
     QString m_out;
 };
-
-void TestCommandLine::initTestCase()
-{
-    m_card = DemoCard::make(TestSandbox::instance().makeFolder(u"card"_s), 2, 2);
-    QVERIFY(m_card.isValid());
-}
-
-void TestCommandLine::options_data()
-{
-    // prepare: "mv:A|B" renames in the working folder, "mkdir:P" makes a folder, "cli:ARGS" runs the tool first,
-    // "qr:A|T" makes A a photo of a QR code holding T.
-    // expect: "out:T" / "err:T" the output holds T ("!" in front: does not), "file:P" exists, "files:A B" all there is,
-    // "text:P|T" file P holds T, "image:P|WxH", "smaller:P|N" bytes, "get:KEY|V" and
-    // "list:T" read the settings afterwards. P is relative to the working folder.
-    QTest::addColumn<QStringList>("prepare");
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QStringList>("expect");
-    const QStringList codes {u"IMG_0001.JPG=111"_s, u"IMG_0004.JPG=444"_s};
-    const QString card = u"{out}/DCIM/100CANON/"_s;
-    const QString longBarcode(200, u'7');
-    const QString longName = QString(60, u'x') + u"_0002.JPG"_s; // two pieces: all of it stays
-    const auto row = [](const char *name, const QStringList &prepare, const QStringList &args, int status,
-                        const QStringList &expect) { QTest::newRow(name) << prepare << args << status << expect; };
-
-    // The program's own options, and those a Qt application would have taken.
-    row("--help", {}, {u"--help"_s}, 0, {u"out:verbs:"_s, u"out:--set KEY=VALUE"_s});
-    row("--verbose", {}, {u"--verbose"_s, u"reassign"_s, u"--barcode"_s, u"9"_s, u"IMG_0002.JPG"_s}, 0,
-        {u"err:ReassignRun -> oneBarcode"_s, u"file:9_IMG_0002.JPG"_s});
-    // The override lasts one run: the next one reads the stored value again.
-    row("--set=KEY=VALUE", {},
-        {u"--set=prefInputFolderSortKeySelectedIndex=0"_s, u"settings"_s, u"get"_s,
-         u"prefInputFolderSortKeySelectedIndex"_s},
-        0, {u"out:0\n"_s, u"get:prefInputFolderSortKeySelectedIndex|1"_s});
-    row("-reverse is no option of the program", {}, {u"-reverse"_s, u"barcode"_s, u"a_1.jpg"_s}, 2,
-        {u"err:unknown option -reverse"_s});
-    row("--platform is no option of the program", {}, {u"--platform"_s, u"offscreen"_s, u"barcode"_s, u"a_1.jpg"_s}, 2,
-        {u"err:unknown option --platform"_s});
-    row("-style is no option of a verb", {}, {u"barcode"_s, u"-style"_s, u"fusion"_s}, 2,
-        {u"err:unknown option -style"_s});
-    for (const auto &[name, args] :
-         {std::pair {"no verb", QStringList()},
-          {"unknown verb", {u"frobnicate"_s}},
-          {"unknown option", {u"--colour"_s, u"settings"_s}},
-          {"--set without value", {u"--set"_s, u"prefX"_s, u"settings"_s}},
-          {"settings get without key", {u"settings"_s, u"get"_s}},
-          {"settings set of an unknown type", {u"settings"_s, u"set"_s, u"k"_s, u"v"_s, u"--type"_s, u"blob"_s}}})
-        row(name, {}, args, 2, {u"err:usage:"_s});
-
-    // settings
-    row("settings set --type", {}, {u"settings"_s, u"set"_s, u"cliT1"_s, u"12"_s, u"--type"_s, u"string"_s}, 0,
-        {u"list:cliT1\tstring\tstored\t12\n"_s});
-    row("settings set --type= first", {}, {u"settings"_s, u"set"_s, u"--type=int"_s, u"cliT2"_s, u"7"_s}, 0,
-        {u"list:cliT2\tint\tstored\t7\n"_s});
-    row("settings set a negative number", {}, {u"settings"_s, u"set"_s, u"cliT3"_s, u"-5"_s}, 0,
-        {u"list:cliT3\tint\tstored\t-5\n"_s});
-    row("settings set a value after --", {}, {u"settings"_s, u"set"_s, u"cliT4"_s, u"--"_s, u"-x"_s}, 0,
-        {u"get:cliT4|-x"_s});
-    row("settings set, get", {}, {u"settings"_s, u"set"_s, u"cliT5"_s, u"/srv/work space"_s}, 0,
-        {u"get:cliT5|/srv/work space"_s});
-    // A key with a registered integer default keeps the integer type (13 is the default's own value).
-    row("settings set a key with an integer default", {},
-        {u"settings"_s, u"set"_s, u"prefReassignedBarcodeRequiredLength"_s, u"13"_s}, 0,
-        {u"list:prefReassignedBarcodeRequiredLength\tint\tstored\t13\n"_s,
-         u"list:prefCameraCardFolderNames\tstring\tdefault\t"_s});
-    row("settings set refuses text for an integer", {},
-        {u"settings"_s, u"set"_s, u"prefReassignedBarcodeRequiredLength"_s, u"twelve"_s}, 2, {});
-    row("settings set --type plist", {},
-        {u"settings"_s, u"set"_s, u"cliT6"_s, u"<plist><dict><key>sectionid</key><string>3</string></dict></plist>"_s,
-         u"--type"_s, u"plist"_s},
-        0, {u"get:cliT6|{\"sectionid\":\"3\"}"_s});
-    row("settings remove", {u"cli:settings set cliT7 x"_s}, {u"settings"_s, u"remove"_s, u"cliT7"_s}, 0,
-        {u"get:cliT7|"_s});
-    row("settings get of a missing key", {}, {u"settings"_s, u"get"_s, u"cliT8"_s}, 1, {u"err:no value"_s});
-
-    // sections
-    row("sections", {u"cli:reassign --barcode 5 IMG_0005.JPG IMG_0006.JPG"_s}, {u"sections"_s, u"{work}"_s}, 0,
-        {u"out:0\t?originalFileName?\t4\tIMG_0001.JPG\tIMG_0004.JPG\n"_s,
-         u"out:1\t5\t2\t5_IMG_0005.JPG\t5_IMG_0006.JPG\n"_s});
-    row("sections --single", {u"cli:reassign --barcode 5 IMG_0005.JPG IMG_0006.JPG"_s},
-        {u"sections"_s, u"--single"_s, u"."_s}, 0, {u"out:0\tsingleMode\t6\t"_s, u"!out:1\t"_s});
-    row("sections --json", {}, {u"sections"_s, u"--json"_s, u"{work}"_s}, 0,
-        {u"out:\"barcodeid\": \"?originalFileName?\""_s, u"out:\"folder\": \"{work}\""_s});
-    row("sections --stats", {}, {u"sections"_s, u"--stats"_s, u"{work}"_s}, 0, {u"out:photos 6 decoded 6 reused 0"_s});
-    row("sections --stats reuses thumbnails", {u"cli:sections {work}"_s}, {u"sections"_s, u"--stats"_s, u"{work}"_s}, 0,
-        {u"out:decoded 0 reused 6"_s});
-    row("sections --no-cache", {u"cli:sections {work}"_s}, {u"sections"_s, u"--no-cache"_s, u"--stats"_s, u"{work}"_s},
-        0, {u"out:decoded 6 reused 0"_s});
-
-    // barcode
-    row("barcode", {}, {u"barcode"_s, u"12345_0007.JPG"_s, u"DSC0001.JPG"_s, u"unknown_1.jpg"_s}, 0,
-        {u"out:12345_0007.JPG\t12345\tknown\n"_s, u"out:DSC0001.JPG\t?originalFileName?\tknown\n"_s,
-         u"out:unknown_1.jpg\tunknown\tunknown\n"_s});
-    row("barcode --", {}, {u"barcode"_s, u"--"_s, u"-IMG_0001.JPG"_s}, 0, {u"out:-IMG_0001.JPG\t-IMG\tknown\n"_s});
-    row("barcode of a name with a dash, without --", {}, {u"barcode"_s, u"-IMG_0001.JPG"_s}, 2,
-        {u"err:unknown option -IMG_0001.JPG"_s});
-
-    // thumbs
-    row("thumbs, one file missing", {}, {u"thumbs"_s, u"IMG_0002.JPG"_s, u"IMG_0009.JPG"_s}, 1,
-        {u"out:IMG_0002.JPG\tembedded\t160x120\n"_s});
-    row("thumbs --out", {}, {u"thumbs"_s, u"--out"_s, u"{out}"_s, u"IMG_0002.JPG"_s}, 0,
-        {u"image:{out}/IMG_0002.png|160x120"_s});
-    row("thumbs --", {u"mv:IMG_0002.JPG|-IMG_0002.JPG"_s}, {u"thumbs"_s, u"--"_s, u"-IMG_0002.JPG"_s}, 0,
-        {u"out:-IMG_0002.JPG\tembedded\t160x120\n"_s});
-    row("thumbs --out without folder", {}, {u"thumbs"_s, u"IMG_0002.JPG"_s, u"--out"_s}, 2, {u"err:needs a value"_s});
-
-    // detect: the barcode photos show EAN-13 cards, the others no code at all
-    const QString card1 =
-        u"{\"codes\":[{\"format\":\"EAN-13\",\"text\":\"2000000000015\"}],\"file\":\"{work}/IMG_0001.JPG\""_s;
-    row("detect --json", {}, {u"detect"_s, u"--json"_s, u"{work}"_s}, 0,
-        {u"out:{\"photos\":[{\"codes\""_s, u"out:"_s + card1, u"out:2000000000022"_s,
-         u"out:{\"codes\":[],\"file\":\"{work}/IMG_0002.JPG\",\"ms\":"_s});
-    row("detect", {}, {u"detect"_s, u"IMG_0002.JPG"_s, u"IMG_0004.JPG"_s}, 0,
-        {u"out:IMG_0004.JPG\t2000000000022 (EAN-13)\t"_s, u"!out:IMG_0002"_s});
-    row("detect missing file", {}, {u"detect"_s, u"IMG_0009.JPG"_s, u"IMG_0001.JPG"_s}, 1,
-        {u"err:no such file or folder: IMG_0009.JPG"_s, u"out:IMG_0001.JPG\t2000000000015"_s});
-    row("detect without photos", {}, {u"detect"_s, u"--json"_s}, 2, {u"err:usage: lumisort-cli detect"_s});
-
-    // make-card
-    const QStringList small {u"--size"_s, u"64x48"_s};
-    row("make-card --seed", {},
-        QStringList {u"make-card"_s, u"{out}"_s, u"--groups"_s, u"1"_s, u"--photos"_s, u"0"_s, u"--seed"_s, u"5"_s}
-            + small,
-        0, {u"text:{out}/lumisort-card.json|\"seed\": \"5\""_s, u"!text:{out}/lumisort-card.json|2000000000015"_s});
-    row("make-card --quality", {},
-        {u"make-card"_s, u"{out}"_s, u"--groups"_s, u"1"_s, u"--photos"_s, u"0"_s, u"--size"_s, u"320x240"_s,
-         u"--quality"_s, u"5"_s},
-        0, {u"smaller:"_s + card + u"IMG_0001.JPG|15000"_s});
-    for (const auto &[name, args] : {std::pair {"make-card without a folder", u"--groups 1 --photos 1"_s},
-                                     {"make-card with two folders", u"dir --groups 1 --photos 1 other"_s},
-                                     {"make-card of zero groups", u"dir --groups 0 --photos 1"_s},
-                                     {"make-card of a size too large", u"dir --groups 1 --photos 1 --size 100x20001"_s},
-                                     {"make-card of a garbled size", u"dir --groups 1 --photos 1 --size 100by100"_s},
-                                     {"make-card missing a value", u"dir --groups 1 --photos 1 --seed"_s},
-                                     {"make-card unknown option", u"dir --groups 1 --photos 1 --colour red"_s}})
-        row(name, {}, QStringList {u"make-card"_s} + args.split(u' '), 2, {u"err:usage:"_s, u"!file:dir"_s});
-    row("make-card -- -folder", {},
-        QStringList {u"make-card"_s, u"--groups"_s, u"1"_s, u"--photos"_s, u"0"_s} + small
-            + QStringList {u"--"_s, u"-card"_s},
-        0, {u"file:-card/DCIM/100CANON/IMG_0001.JPG"_s});
-
-    // reassign
-    row("reassign --barcode", {}, {u"reassign"_s, u"--barcode"_s, u"9"_s, u"IMG_0002.JPG"_s, u"{work}/IMG_0003.JPG"_s},
-        0,
-        {u"file:9_IMG_0002.JPG"_s, u"file:9_IMG_0003.JPG"_s, u"!file:IMG_0002.JPG"_s,
-         u"out:IMG_0002.JPG -> 9_IMG_0002.JPG"_s, u"!err:ReassignRun"_s});
-    // Codes a command would take for options, or that the barcode rule refuses (each kind is in the rule's own test).
-    row("reassign --barcode taking a dash", {}, {u"reassign"_s, u"--barcode"_s, u"-5"_s, u"IMG_0002.JPG"_s}, 2,
-        {u"err:cannot begin with \"-\""_s, u"file:IMG_0002.JPG"_s});
-    row("reassign --barcode taking an option", {}, {u"reassign"_s, u"--barcode"_s, u"--unknown"_s, u"IMG_0002.JPG"_s},
-        2, {u"err:cannot begin with \"-\""_s, u"file:IMG_0002.JPG"_s, u"!file:UNKNOWN_IMG_0002.JPG"_s});
-    row("reassign --unknown", {}, {u"reassign"_s, u"IMG_0002.JPG"_s, u"--unknown"_s}, 0,
-        {u"file:UNKNOWN_IMG_0002.JPG"_s});
-    row("reassign --", {u"mv:IMG_0002.JPG|-IMG_0002.JPG"_s},
-        {u"reassign"_s, u"--barcode"_s, u"9"_s, u"--"_s, u"-IMG_0002.JPG"_s}, 0,
-        {u"file:9_-IMG_0002.JPG"_s, u"!file:-IMG_0002.JPG"_s});
-    row("reassign a dash name without --", {u"mv:IMG_0002.JPG|-IMG_0002.JPG"_s},
-        {u"reassign"_s, u"--barcode"_s, u"9"_s, u"-IMG_0002.JPG"_s}, 2, {u"file:-IMG_0002.JPG"_s});
-    row("reassign a name too long", {u"mv:IMG_0002.JPG|"_s + longName},
-        {u"reassign"_s, u"--barcode"_s, longBarcode, longName, u"IMG_0003.JPG"_s}, 1,
-        {u"file:"_s + longName, u"out:"_s + longName + u" kept: the new name would be 270 bytes long"_s,
-         u"file:"_s + longBarcode + u"_IMG_0003.JPG"_s});
-    row("reassign --barcode refused: parent folder", {}, {u"reassign"_s, u"--barcode"_s, u"../x"_s, u"IMG_0002.JPG"_s},
-        2,
-        {u"err:barcode refused: A barcode cannot contain \"/\""_s, u"file:IMG_0002.JPG"_s,
-         u"!file:../x_IMG_0002.JPG"_s});
-
-    // auto
-    row("auto", {}, QStringList {u"auto"_s, u"{work}"_s} + codes, 0,
-        {u"files:111_IMG_0002.JPG 111_IMG_0003.JPG 444_IMG_0005.JPG 444_IMG_0006.JPG"_s,
-         u"out:111_IMG_0001.JPG -> trash"_s});
-    // Each photo takes the barcode of the barcode photo after it; those after the last keep their names.
-    row("auto --reverse", {}, QStringList {u"auto"_s, u"--reverse"_s, u"{work}"_s} + codes, 0,
-        {u"files:444_IMG_0002.JPG 444_IMG_0003.JPG IMG_0005.JPG IMG_0006.JPG"_s});
-    row("auto --reverse last", {}, QStringList {u"auto"_s, u"{work}"_s} + codes + QStringList {u"--reverse"_s}, 0,
-        {u"file:444_IMG_0002.JPG"_s, u"file:IMG_0006.JPG"_s});
-    row("auto --dry-run", {}, QStringList {u"auto"_s, u"--dry-run"_s, u"{work}"_s} + codes, 0,
-        {u"out:IMG_0002.JPG -> 111_IMG_0002.JPG\n"_s, u"out:IMG_0004.JPG -> 444_IMG_0004.JPG (barcode photo"_s,
-         u"file:IMG_0001.JPG"_s, u"file:IMG_0002.JPG"_s});
-    row("auto --", {u"mv:IMG_0004.JPG|-IMG_0004.JPG"_s}, {u"auto"_s, u"--"_s, u"."_s, u"-IMG_0004.JPG=444"_s}, 0,
-        {u"file:444_IMG_0005.JPG"_s, u"!file:-IMG_0004.JPG"_s, u"file:IMG_0002.JPG"_s});
-    row("auto refuses a barcode with a slash", {},
-        {u"auto"_s, u"{work}"_s, u"IMG_0001.JPG=12/34"_s, u"IMG_0004.JPG=4"_s}, 2,
-        {u"err:barcode for IMG_0001.JPG refused"_s, u"file:IMG_0002.JPG"_s, u"file:IMG_0005.JPG"_s});
-    row("auto --dry-run refuses ..", {}, {u"auto"_s, u"--dry-run"_s, u"{work}"_s, u"IMG_0001.JPG=.."_s}, 2,
-        {u"err:\"..\""_s, u"!out:IMG_0002.JPG"_s});
-    row("auto name too long", {u"mv:IMG_0003.JPG|"_s + longName},
-        {u"auto"_s, u"{work}"_s, u"IMG_0001.JPG="_s + longBarcode, u"IMG_0004.JPG=4"_s}, 1,
-        {u"out:"_s + longName + u" kept: the new name would be 270 bytes long"_s, u"file:"_s + longName,
-         u"file:"_s + longBarcode + u"_IMG_0002.JPG"_s, u"file:4_IMG_0005.JPG"_s});
-    row("auto --dry-run name too long", {u"mv:IMG_0003.JPG|"_s + longName},
-        {u"auto"_s, u"--dry-run"_s, u"{work}"_s, u"IMG_0001.JPG="_s + longBarcode}, 0,
-        {u"out:"_s + longName + u" -> "_s + longBarcode + u'_' + longName + u" (would be kept"_s});
-    // auto --detect: the cards shown read 2000000000015 and 2000000000022, 13 characters each
-    const QStringList longerRule {u"--set"_s, u"prefReassignedBarcodeRequiredLength=14"_s};
-    row("auto --detect refuses codes shorter than the rule", {},
-        longerRule + QStringList {u"auto"_s, u"--detect"_s, u"{work}"_s}, 1,
-        {u"err:IMG_0001.JPG: \"2000000000015\" was read: The barcode length rule asks for at least 14 characters"_s,
-         u"err:IMG_0004.JPG: \"2000000000022\""_s, u"err:set in Preferences, Reassignment"_s, u"err:nothing renamed"_s,
-         u"!out:->"_s, u"file:IMG_0001.JPG"_s, u"file:IMG_0002.JPG"_s});
-    row("auto --detect refuses a web address read", {u"qr:IMG_0004.JPG|https://studio.example/order/2000000000022"_s},
-        {u"auto"_s, u"--detect"_s, u"{work}"_s}, 1,
-        {u"err:IMG_0004.JPG: \"https://studio.example/order/2000000000022\" was read: A barcode cannot contain \"/\""_s,
-         u"err:nothing renamed"_s, u"!out:->"_s, u"file:IMG_0001.JPG"_s, u"file:IMG_0005.JPG"_s});
-    row("auto --detect with the rule off", {},
-        longerRule
-            + QStringList {u"--set"_s, u"prefCheckReassignedBarcodeLength=false"_s, u"auto"_s, u"--detect"_s,
-                           u"{work}"_s},
-        0, {u"file:2000000000015_IMG_0002.JPG"_s, u"file:2000000000022_IMG_0006.JPG"_s});
-    row("auto --detect takes no typed codes", {}, {u"auto"_s, u"--detect"_s, u"{work}"_s, u"IMG_0001.JPG=5"_s}, 2,
-        {u"err:give the folder only"_s, u"file:IMG_0002.JPG"_s});
-    row("auto -reverse", {}, QStringList {u"auto"_s, u"-reverse"_s, u"{work}"_s} + codes, 2, {u"file:IMG_0002.JPG"_s});
-
-    // undo, after an automatic run that sent the barcode photo IMG_0001 to the trash
-    const QString autoRun = u"cli:auto {work} IMG_0001.JPG=222"_s;
-    row("undo --dry-run", {autoRun}, {u"undo"_s, u"--dry-run"_s, u"{work}"_s}, 0,
-        {u"out:trash -> IMG_0001.JPG\n"_s, u"!file:IMG_0001.JPG"_s, u"file:222_IMG_0002.JPG"_s});
-    row("undo of the working folder by default", {autoRun}, {u"--set"_s, u"prefSourcePath={work}"_s, u"undo"_s}, 0,
-        {u"out:222_IMG_0002.JPG -> IMG_0002.JPG\n"_s, u"file:IMG_0001.JPG"_s, u"file:IMG_0002.JPG"_s,
-         u"!file:222_IMG_0002.JPG"_s});
-    row("undo refused: a photo renamed since", {autoRun, u"mv:222_IMG_0002.JPG|3_IMG_0002.JPG"_s},
-        {u"undo"_s, u"{work}"_s}, 1,
-        {u"err:222_IMG_0002.JPG was renamed again since (now 3_IMG_0002.JPG)"_s, u"file:3_IMG_0002.JPG"_s,
-         u"file:222_IMG_0003.JPG"_s, u"!file:IMG_0001.JPG"_s});
-
-    // companion, daily-folder, file, import
-    row("companion takes nothing", {}, {u"companion"_s, u"x"_s}, 2, {});
-    row("daily-folder", {}, {u"daily-folder"_s}, 0, {u"out:daily folder name\t"_s});
-    row("file SRC DEST", {u"cli:reassign --barcode 9 IMG_0002.JPG"_s, u"mkdir:{out}"_s},
-        {u"file"_s, u"{work}"_s, u"{out}"_s}, 0, {u"!file:9_IMG_0002.JPG"_s, u"file:IMG_0003.JPG"_s});
-    row("file -- SRC DEST", {u"cli:reassign --barcode 9 IMG_0002.JPG"_s, u"mkdir:{out}"_s},
-        {u"file"_s, u"--"_s, u"{work}"_s, u"{out}"_s}, 0, {u"!file:9_IMG_0002.JPG"_s});
-    row("file takes no options", {}, {u"file"_s, u"--reverse"_s}, 2, {u"err:unknown option --reverse"_s});
-    row("import --threads= --", {u"mkdir:{out}"_s},
-        {u"--set"_s, u"prefSourcePath={out}"_s, u"import"_s, u"--threads=2"_s, u"--"_s, u"{card}"_s}, 0,
-        {u"file:{out}/IMG_0006.JPG"_s});
-    row("import takes one card", {u"mkdir:{out}"_s}, {u"import"_s, u"{card}"_s, u"{card}"_s}, 2,
-        {u"err:bad arguments for import"_s});
-}
-
-void TestCommandLine::check(const QString &expectation, const Run &run) const
-{
-    const bool negated = expectation.startsWith(u'!');
-    const QString e = expand(negated ? expectation.mid(1) : expectation);
-    const QString kind = e.section(u':', 0, 0);
-    const QString what = e.section(u':', 1);
-    const QString path = inWork(what.section(u'|', 0, 0));
-    const QString value = what.section(u'|', 1);
-    bool holds = false;
-    if (kind == u"out"_s) {
-        holds = run.out.contains(what);
-    } else if (kind == u"err"_s) {
-        holds = run.err.contains(what);
-    } else if (kind == u"file"_s) {
-        struct stat st = {};
-        holds = ::lstat(QFile::encodeName(path).constData(), &st) == 0;
-    } else if (kind == u"files"_s) { // all the working folder holds, in name order
-        holds = QDir(m_work).entryList(QDir::Files, QDir::Name).join(u' ') == what;
-    } else if (kind == u"text"_s) {
-        holds = QString::fromUtf8(readFile(path)).contains(value);
-    } else if (kind == u"image"_s) {
-        const QSize size = QImageReader(path).size();
-        holds = QString::number(size.width()) + u'x' + QString::number(size.height()) == value;
-    } else if (kind == u"smaller"_s) {
-        holds = QFileInfo(path).size() > 0 && QFileInfo(path).size() < value.toLongLong();
-    } else if (kind == u"get"_s) {
-        holds = cli({u"settings"_s, u"get"_s, what.section(u'|', 0, 0)}).out.trimmed() == value;
-    } else if (kind == u"list"_s) {
-        holds = cli({u"settings"_s, u"list"_s}).out.contains(what);
-    } else {
-        QFAIL(qPrintable(u"unknown expectation "_s + expectation));
-    }
-    QVERIFY2(holds != negated,
-             qPrintable(expectation + u"\nstatus "_s + QString::number(run.status) + u"\nout: "_s + run.out
-                        + u"\nerr: "_s + run.err + u"\nworking folder: "_s
-                        + QDir(m_work).entryList(QDir::Files).join(u' ')));
-}
-
-void TestCommandLine::options()
-{
-    QFETCH(QStringList, prepare);
-    QFETCH(QStringList, args);
-    QFETCH(int, status);
-    QFETCH(QStringList, expect);
-    m_work = TestSandbox::instance().makeFolder(u"work"_s);
-    m_out = TestSandbox::instance().makeFolder(u"out"_s);
-    QVERIFY(QDir(m_out).removeRecursively()); // made by the verb that writes it
-    QCOMPARE(m_card.copyAsShot(m_work).size(), 6);
-    for (const QString &step : prepare) {
-        if (step.startsWith(u"mv:"_s)) {
-            const QString from = m_work + u'/' + step.mid(3).section(u'|', 0, 0);
-            const QString to = m_work + u'/' + step.mid(3).section(u'|', 1);
-            QCOMPARE(::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()), 0);
-        } else if (step.startsWith(u"qr:"_s)) {
-            const ZXing::BitMatrix modules = ZXing::MultiFormatWriter(ZXing::BarcodeFormat::QRCode)
-                                                 .encode(step.section(u'|', 1).toStdString(), 0, 0);
-            QImage photo(1200, 900, QImage::Format_RGB32);
-            photo.fill(Qt::white);
-            QPainter painter(&photo);
-            for (int y = 0; y < modules.height(); ++y)
-                for (int x = 0; x < modules.width(); ++x)
-                    if (modules.get(x, y))
-                        painter.fillRect(400 + x * 10, 200 + y * 10, 10, 10, Qt::black);
-            painter.end();
-            QVERIFY(photo.save(m_work + u'/' + step.mid(3).section(u'|', 0, 0), "JPEG", 95));
-        } else if (step.startsWith(u"mkdir:"_s)) {
-            QVERIFY(QDir().mkpath(expand(step.mid(6))));
-        } else {
-            QStringList stepArgs = expand(step.mid(4)).split(u' ');
-            QCOMPARE(cli(stepArgs).status, 0);
-        }
-    }
-    QStringList expanded;
-    for (const QString &arg : std::as_const(args))
-        expanded << expand(arg);
-    const Run run = cli(expanded);
-    QVERIFY2(run.status == status, qPrintable(u"status "_s + QString::number(run.status) + u"\nerr: "_s + run.err));
-    for (const QString &expectation : std::as_const(expect))
-        check(expectation, run);
-}
-
-// Names arrive as bytes: one that is not UTF-8 must reach the file it names.
-void TestCommandLine::namesThatAreNotUtf8_data()
-{
-    QTest::addColumn<QString>("command"); // for sh, NAME standing for the photo's name in printf form
-    QTest::addColumn<QByteArray>("renamed");
-    QTest::newRow("reassign") << u"\"$CLI\" reassign --barcode 9 -- \"$NAME\""_s << QByteArray("9_IMG_\xff\xfe.JPG");
-    // The barcode photo named by bytes is found: the photos after it take its barcode.
-    QTest::newRow("auto") << u"\"$CLI\" auto . \"$NAME=9\" IMG_0004.JPG=4"_s << QByteArray("9_IMG_0002.JPG");
-}
-
-void TestCommandLine::namesThatAreNotUtf8()
-{
-    QFETCH(QString, command);
-    QFETCH(QByteArray, renamed);
-    m_work = TestSandbox::instance().makeFolder(u"bytes"_s);
-    QCOMPARE(m_card.copyAsShot(m_work).size(), 6);
-    const auto at = [this](const QByteArray &name) { return QByteArray(QFile::encodeName(m_work) + '/' + name); };
-    QCOMPARE(::rename(at("IMG_0001.JPG").constData(), at("IMG_\xff\xfe.JPG").constData()), 0);
-    QProcess sh;
-    sh.setWorkingDirectory(m_work);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(u"CLI"_s, TestSandbox::cliPath());
-    sh.setProcessEnvironment(env);
-    sh.start(u"/bin/sh"_s, {u"-c"_s, u"NAME=$(printf 'IMG_\\377\\376.JPG'); "_s + command});
-    QVERIFY(sh.waitForFinished(60000));
-    const QByteArray err = sh.readAllStandardError();
-    QVERIFY2(sh.exitCode() == 0, err.constData());
-    struct stat st = {};
-    QVERIFY2(::lstat(at(renamed).constData(), &st) == 0, QByteArray(sh.readAllStandardOutput() + err).constData());
-    QVERIFY(::lstat(at("IMG_\xff\xfe.JPG").constData(), &st) != 0);
-    // QDir cannot see such names, so the sandbox could not remove them.
-    QCOMPARE(QProcess::execute(u"rm"_s, {u"-rf"_s, m_work, TestSandbox::instance().dataHome() + u"/Trash"_s}), 0);
-}
-
-// Reading the codes from the barcode photos plans and renames exactly as typing them does.
-void TestCommandLine::detectedCodesActAsTyped_data()
-{
-    QTest::addColumn<QStringList>("options");
-    QTest::newRow("--dry-run") << QStringList {u"--dry-run"_s};
-    QTest::newRow("--dry-run --reverse") << QStringList {u"--dry-run"_s, u"--reverse"_s};
-    QTest::newRow("run") << QStringList {};
-    QTest::newRow("run --reverse") << QStringList {u"--reverse"_s};
-}
-
-void TestCommandLine::detectedCodesActAsTyped()
-{
-    QFETCH(QStringList, options);
-    const QStringList typed {u"IMG_0001.JPG=2000000000015"_s, u"IMG_0004.JPG=2000000000022"_s};
-    QStringList outputs, folders;
-    for (const QStringList &codes : {QStringList {u"--detect"_s}, typed}) {
-        m_work = TestSandbox::instance().makeFolder(u"work"_s);
-        QCOMPARE(m_card.copyAsShot(m_work).size(), 6);
-        const QStringList args = QStringList {u"auto"_s} + options
-            + (codes == typed ? QStringList {m_work} + typed : codes + QStringList {m_work});
-        const Run run = cli(args);
-        QVERIFY2(run.status == 0, qPrintable(run.err));
-        // Each run writes a journal of its own.
-        outputs << run.out.split(u'\n').filter(QRegularExpression(u"^(?!journal: )"_s)).join(u'\n');
-        folders << QDir(m_work).entryList(QDir::Files).join(u' ');
-    }
-    QVERIFY(outputs.first().contains(u" -> 2000000000022_IMG_0004.JPG"_s));
-    QCOMPARE(outputs.first(), outputs.last());
-    QCOMPARE(folders.first(), folders.last());
-}
 
 LUMISORT_CORE_TEST_MAIN(TestCommandLine)
 #include "tst_commandline.moc"

@@ -1,12 +1,11 @@
 #include "ScopedMount.h"
 #include "TestMain.h"
 
-#include <QDirIterator>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 
 #define ZX_USE_UTF8
 #include <ZXing/ReadBarcode.h>
@@ -80,160 +79,146 @@ class TestMakeCardCommand : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void cardMatchesManifest();
-    void orientationStoresUprightPicture_data();
-    void orientationStoresUprightPicture();
-    void thumbnailLeftOutOnRequest();
-    void failuresLeaveNoPartialPhoto();
+    void cardMatchesManifest()
+    {
+        const QString dir = TestSandbox::instance().makeFolder(u"card"_s);
+        const CliRun run = makeCard(dir, u"--groups 3 --photos=2 --size 640x480 --seed 7 --start-number 9997"_s);
+        QCOMPARE(run.status, 0);
+        QVERIFY(run.out.contains(u"wrote 9 photos"_s));
+        const QJsonObject card = manifest(dir);
+        QCOMPARE(card.value(u"groups"_s).toInt(), 3);
+        QCOMPARE(card.value(u"photosPerGroup"_s).toInt(), 2);
+        QCOMPARE(card.value(u"size"_s).toString(), u"640x480"_s);
+        QCOMPARE(card.value(u"exifThumbnail"_s).toBool(), true);
+        const QJsonArray photos = card.value(u"photos"_s).toArray();
+        QCOMPARE(photos.size(), 9);
+
+        // The counter runs past 9999 into the next folder, as a camera's does; nothing else is left behind.
+        QStringList expected, found;
+        for (int i = 0; i < 9; ++i)
+            expected << (i < 3 ? u"DCIM/100CANON/IMG_%1.JPG"_s.arg(9997 + i)
+                               : u"DCIM/101CANON/IMG_000%1.JPG"_s.arg(i - 2));
+        for (const QString &file : filesWithContents(dir))
+            found << file.section(u'=', 0, 0);
+        QCOMPARE(found, expected + QStringList {u"lumisort-card.json"_s});
+
+        QSet<QString> barcodes;
+        qint64 previousShot = 0;
+        for (int i = 0; i < photos.size(); ++i) {
+            const QJsonObject photo = photos.at(i).toObject();
+            const QString path = dir + u'/' + photo.value(u"path"_s).toString();
+            QCOMPARE(photo.value(u"path"_s).toString(), expected.at(i));
+            QCOMPARE(photo.value(u"group"_s).toInt(), i / 3);
+            QCOMPARE(photo.value(u"barcodePhoto"_s).toBool(), i % 3 == 0);
+            // One end-of-image marker for the thumbnail, one for the photo, nothing after it.
+            QVERIFY2(readFile(path).endsWith("\xff\xd9") && readFile(path).count("\xff\xd9") == 2, qPrintable(path));
+            const QImage image = readPhoto(path, true);
+            QCOMPARE(image.size(), QSize(640, 480));
+            const QString barcode = photo.value(u"barcode"_s).toString();
+            QCOMPARE(readBarcode(image), barcode);
+            if (i % 3 == 0) {
+                QCOMPARE(barcode.size(), 13);
+                int sum = 0;
+                for (int d = 0; d < 13; ++d)
+                    sum += barcode.at(d).digitValue() * (d % 2 ? 3 : 1);
+                QCOMPARE(sum % 10, 0);
+                barcodes.insert(barcode);
+            } else { // a flat or cartoon picture would compress to a fraction of this
+                QVERIFY2(QFileInfo(path).size() > 640 * 480 / 8, qPrintable(path));
+            }
+            const QDateTime shot = QDateTime::fromString(photo.value(u"shot"_s).toString(), Qt::ISODate);
+            QVERIFY(shot.toSecsSinceEpoch() > previousShot);
+            previousShot = shot.toSecsSinceEpoch();
+            QCOMPARE(QFileInfo(path).lastModified().toSecsSinceEpoch(), previousShot);
+            const Exif exif = readExif(path);
+            QCOMPARE(exif.dateTimeOriginal, shot.toString(u"yyyy:MM:dd HH:mm:ss"_s));
+            QCOMPARE(exif.orientation, 1);
+            QCOMPARE(exif.thumbnail.size(), QSize(160, 120));
+        }
+        QCOMPARE(barcodes.size(), 3);
+
+        // Left out on request.
+        const QString plain = TestSandbox::instance().makeFolder(u"plain"_s);
+        QCOMPARE(makeCard(plain, u"--groups 1 --photos 0 --size 64x48 --no-exif-thumbnail"_s).status, 0);
+        const Exif exif = readExif(plain + u"/DCIM/100CANON/IMG_0001.JPG"_s);
+        QCOMPARE(exif.dateTimeOriginal, u"2026:05:12 09:00:00"_s);
+        QVERIFY(exif.thumbnail.isNull());
+        QCOMPARE(manifest(plain).value(u"exifThumbnail"_s).toBool(true), false);
+    }
+
+    void orientationStoresUprightPicture_data()
+    {
+        QTest::addColumn<int>("orientation");
+        for (int k = 1; k <= 8; ++k)
+            QTest::addRow("%d", k) << k;
+    }
+
+    // The same portrait picture, stored as each orientation demands: a viewer
+    // applying the tag must see what an untagged card shows.
+    void orientationStoresUprightPicture()
+    {
+        QFETCH(int, orientation);
+        const auto make = [&](int k) {
+            const QString dir = TestSandbox::instance().makeFolder(u"oriented"_s);
+            const QString size = k >= 5 ? u"640x480"_s : u"480x640"_s;
+            const CliRun run =
+                makeCard(dir, u"--groups 1 --photos 1 --seed 5 --size %1 --orientation %2"_s.arg(size).arg(k));
+            return run.status == 0 ? dir + u"/DCIM/100CANON/IMG_000"_s : QString();
+        };
+        const QString reference = make(1), oriented = make(orientation);
+        QVERIFY(!reference.isEmpty() && !oriented.isEmpty());
+        for (const QString &number : {u"1.JPG"_s, u"2.JPG"_s}) {
+            const QString path = oriented + number;
+            if (orientation == 1) // same arguments, same bytes: benchmarks compare runs
+                QCOMPARE(readFile(path), readFile(reference + number));
+            const QImage upright = readPhoto(path, true), stored = readPhoto(path, false);
+            QCOMPARE(upright.size(), QSize(480, 640));
+            QVERIFY2(difference(upright, readPhoto(reference + number, true)) < 4, qPrintable(path));
+            if (orientation != 1 && stored.size() == upright.size())
+                QVERIFY(difference(stored, upright) > 10);
+            // The thumbnail is stored like the photo, so one tag turns both upright.
+            const Exif exif = readExif(path);
+            QCOMPARE(exif.orientation, orientation);
+            const QSize fitted = stored.size().scaled(160, 120, Qt::KeepAspectRatio);
+            const QRect content(QPoint((160 - fitted.width()) / 2, (120 - fitted.height()) / 2), fitted);
+            QVERIFY(difference(exif.thumbnail.copy(content), stored) < 4);
+        }
+    }
+
+    void failuresLeaveNoPartialPhoto()
+    {
+        const QString file = TestSandbox::instance().makeFolder(u"blocked"_s) + u"/file"_s;
+        QVERIFY(writeFile(file, "not a folder"));
+        const CliRun blocked = makeCard(file + u"/card"_s, u"--groups 1 --photos 0 --size 64x48"_s);
+        QCOMPARE(blocked.status, 1);
+        QVERIFY(blocked.err.contains(u"could not"_s));
+
+        const QString dir = TestSandbox::instance().makeFolder(u"full"_s);
+        const ScopedMount disk = ScopedMount::tmpfs(dir, u"1m"_s);
+        SKIP_UNLESS_MOUNTED(disk);
+        const CliRun full = makeCard(dir, u"--groups 4 --photos 5 --size 640x480"_s);
+        QCOMPARE(full.status, 1);
+        QVERIFY(full.err.contains(u"could not write"_s));
+        QVERIFY(!QFileInfo::exists(dir + u"/lumisort-card.json"_s));
+        const QStringList photos = filesWithContents(dir + u"/DCIM"_s);
+        for (const QString &photo : photos) {
+            const QString path = photo.section(u'=', 0, 0);
+            QVERIFY2(path.endsWith(u".JPG"_s) && readFile(dir + u"/DCIM/"_s + path).endsWith("\xff\xd9"),
+                     qPrintable(path));
+        }
+        QVERIFY(photos.size() > 0 && photos.size() < 24);
+    }
 
 private:
-    using Run = CliRun;
-    static Run cli(const QStringList &args) { return runCli(QStringList {u"make-card"_s} + args); }
-    Run makeCard(const QString &dir, const QString &options) { return cli(QStringList {dir} + options.split(u' ')); }
-    QJsonObject manifest(const QString &dir)
+    static CliRun makeCard(const QString &dir, const QString &options)
+    {
+        return runCli(QStringList {u"make-card"_s, dir} + options.split(u' '));
+    }
+    static QJsonObject manifest(const QString &dir)
     {
         return QJsonDocument::fromJson(readFile(dir + u"/lumisort-card.json"_s)).object();
     }
 };
-
-void TestMakeCardCommand::cardMatchesManifest()
-{
-    const QString dir = TestSandbox::instance().makeFolder(u"card"_s);
-    const Run run = makeCard(dir, u"--groups 3 --photos=2 --size 640x480 --seed 7 --start-number 9997"_s);
-    QCOMPARE(run.status, 0);
-    QVERIFY(run.out.contains(u"wrote 9 photos"_s));
-    const QJsonObject card = manifest(dir);
-    QCOMPARE(card.value(u"groups"_s).toInt(), 3);
-    QCOMPARE(card.value(u"photosPerGroup"_s).toInt(), 2);
-    QCOMPARE(card.value(u"size"_s).toString(), u"640x480"_s);
-    QCOMPARE(card.value(u"exifThumbnail"_s).toBool(), true);
-    const QJsonArray photos = card.value(u"photos"_s).toArray();
-    QCOMPARE(photos.size(), 9);
-
-    // The counter runs past 9999 into the next folder, as a camera's does; nothing else is left behind.
-    QStringList expected;
-    for (int i = 0; i < 9; ++i)
-        expected << (i < 3 ? u"DCIM/100CANON/IMG_%1.JPG"_s.arg(9997 + i) : u"DCIM/101CANON/IMG_000%1.JPG"_s.arg(i - 2));
-    expected << u"lumisort-card.json"_s;
-    QStringList found;
-    QDirIterator it(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        found << QDir(dir).relativeFilePath(it.next());
-    found.sort();
-    QCOMPARE(found, expected);
-
-    QSet<QString> barcodes;
-    qint64 previousShot = 0;
-    for (int i = 0; i < photos.size(); ++i) {
-        const QJsonObject photo = photos.at(i).toObject();
-        const QString path = dir + u'/' + photo.value(u"path"_s).toString();
-        QCOMPARE(photo.value(u"path"_s).toString(), expected.at(i));
-        QCOMPARE(photo.value(u"group"_s).toInt(), i / 3);
-        QCOMPARE(photo.value(u"barcodePhoto"_s).toBool(), i % 3 == 0);
-        // One end-of-image marker for the thumbnail, one for the photo, nothing after it.
-        QVERIFY2(readFile(path).endsWith("\xff\xd9") && readFile(path).count("\xff\xd9") == 2, qPrintable(path));
-        const QImage image = readPhoto(path, true);
-        QCOMPARE(image.size(), QSize(640, 480));
-        const QString barcode = photo.value(u"barcode"_s).toString();
-        QCOMPARE(readBarcode(image), barcode);
-        if (i % 3 == 0) {
-            QCOMPARE(barcode.size(), 13);
-            int sum = 0;
-            for (int d = 0; d < 13; ++d)
-                sum += barcode.at(d).digitValue() * (d % 2 ? 3 : 1);
-            QCOMPARE(sum % 10, 0);
-            barcodes.insert(barcode);
-        } else {
-            // A flat or cartoon picture would compress to a fraction of this.
-            QVERIFY2(QFileInfo(path).size() > 640 * 480 / 8, qPrintable(path));
-        }
-        const QDateTime shot = QDateTime::fromString(photo.value(u"shot"_s).toString(), Qt::ISODate);
-        QVERIFY(shot.toSecsSinceEpoch() > previousShot);
-        previousShot = shot.toSecsSinceEpoch();
-        QCOMPARE(QFileInfo(path).lastModified().toSecsSinceEpoch(), previousShot);
-        const Exif exif = readExif(path);
-        QCOMPARE(exif.dateTimeOriginal, shot.toString(u"yyyy:MM:dd HH:mm:ss"_s));
-        QCOMPARE(exif.orientation, 1);
-        QCOMPARE(exif.thumbnail.size(), QSize(160, 120));
-    }
-    QCOMPARE(barcodes.size(), 3);
-}
-
-void TestMakeCardCommand::orientationStoresUprightPicture_data()
-{
-    QTest::addColumn<int>("orientation");
-    for (int k = 1; k <= 8; ++k)
-        QTest::addRow("%d", k) << k;
-}
-
-// The same portrait picture, stored as each orientation demands: a viewer
-// applying the tag must see what an untagged card shows.
-void TestMakeCardCommand::orientationStoresUprightPicture()
-{
-    QFETCH(int, orientation);
-    const auto make = [&](int k) {
-        const QString dir = TestSandbox::instance().makeFolder(u"oriented"_s);
-        const QString size = k >= 5 ? u"640x480"_s : u"480x640"_s;
-        const Run run = makeCard(
-            dir, u"--groups 1 --photos 1 --seed 5 --size "_s + size + u" --orientation "_s + QString::number(k));
-        return run.status == 0 ? dir + u"/DCIM/100CANON/IMG_000"_s : QString();
-    };
-    const QString reference = make(1);
-    const QString oriented = make(orientation);
-    QVERIFY(!reference.isEmpty() && !oriented.isEmpty());
-    for (const QString &number : {u"1"_s, u"2"_s}) {
-        const QString path = oriented + number + u".JPG"_s;
-        if (orientation == 1) // same arguments, same bytes: benchmarks compare runs
-            QCOMPARE(readFile(path), readFile(reference + number + u".JPG"_s));
-        const QImage upright = readPhoto(path, true);
-        const QImage stored = readPhoto(path, false);
-        QCOMPARE(upright.size(), QSize(480, 640));
-        QVERIFY2(difference(upright, readPhoto(reference + number + u".JPG"_s, true)) < 4, qPrintable(path));
-        if (orientation != 1 && stored.size() == upright.size())
-            QVERIFY(difference(stored, upright) > 10);
-        // The thumbnail is stored like the photo, so one tag turns both upright.
-        const Exif exif = readExif(path);
-        QCOMPARE(exif.orientation, orientation);
-        const QSize fitted = stored.size().scaled(160, 120, Qt::KeepAspectRatio);
-        const QRect content(QPoint((160 - fitted.width()) / 2, (120 - fitted.height()) / 2), fitted);
-        QVERIFY(difference(exif.thumbnail.copy(content), stored) < 4);
-    }
-}
-
-void TestMakeCardCommand::thumbnailLeftOutOnRequest()
-{
-    const QString dir = TestSandbox::instance().makeFolder(u"plain"_s);
-    QCOMPARE(makeCard(dir, u"--groups 1 --photos 0 --size 64x48 --no-exif-thumbnail"_s).status, 0);
-    const Exif exif = readExif(dir + u"/DCIM/100CANON/IMG_0001.JPG"_s);
-    QCOMPARE(exif.dateTimeOriginal, u"2026:05:12 09:00:00"_s);
-    QVERIFY(exif.thumbnail.isNull());
-    QCOMPARE(manifest(dir).value(u"exifThumbnail"_s).toBool(true), false);
-}
-
-void TestMakeCardCommand::failuresLeaveNoPartialPhoto()
-{
-    const QString file = TestSandbox::instance().makeFolder(u"blocked"_s) + u"/file"_s;
-    QVERIFY(writeFile(file, "not a folder"));
-    const Run blocked = makeCard(file + u"/card"_s, u"--groups 1 --photos 0 --size 64x48"_s);
-    QCOMPARE(blocked.status, 1);
-    QVERIFY(blocked.err.contains(u"could not"_s));
-
-    const QString dir = TestSandbox::instance().makeFolder(u"full"_s);
-    const ScopedMount disk = ScopedMount::tmpfs(dir, u"1m"_s);
-    SKIP_UNLESS_MOUNTED(disk);
-    const Run full = makeCard(dir, u"--groups 4 --photos 5 --size 640x480"_s);
-    QCOMPARE(full.status, 1);
-    QVERIFY(full.err.contains(u"could not write"_s));
-    QVERIFY(!QFileInfo::exists(dir + u"/lumisort-card.json"_s));
-    QDirIterator it(dir + u"/DCIM"_s, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    int photos = 0;
-    while (it.hasNext()) {
-        const QString path = it.next();
-        QVERIFY2(path.endsWith(u".JPG"_s) && readFile(path).endsWith("\xff\xd9"), qPrintable(path));
-        ++photos;
-    }
-    QVERIFY(photos > 0 && photos < 24);
-}
 
 LUMISORT_CORE_TEST_MAIN(TestMakeCardCommand)
 #include "tst_makecardcommand.moc"

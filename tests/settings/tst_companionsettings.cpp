@@ -58,161 +58,146 @@ class TestCompanionSettings : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
-    void javaFileAsJavaWritesIt_data();
-    void javaFileAsJavaWritesIt();
-    void folderNamesAsJavaMakesThem_data();
-    void folderNamesAsJavaMakesThem();
-    void firstUsableSourceWins_data();
-    void firstUsableSourceWins();
-    void commandNamesTheSource();
+    void init()
+    {
+        m_systemRoot = TestSandbox::instance().makeFolder(u"etc-java-systemPrefs"_s);
+        qputenv("LUMISORT_JAVA_SYSTEM_PREFS", QFile::encodeName(m_systemRoot));
+        QDir(TestSandbox::instance().home() + u"/.java"_s).removeRecursively();
+        QDir(TestSandbox::instance().home() + u"/Library"_s).removeRecursively();
+    }
+
+    void javaFileAsJavaWritesIt_data()
+    {
+        QTest::addColumn<bool>("live");
+        QTest::newRow("file Java wrote, kept with the tests") << false;
+        QTest::newRow("Java writing it now") << true;
+    }
+
+    void javaFileAsJavaWritesIt()
+    {
+        QFETCH(bool, live);
+        const QString home = TestSandbox::instance().home(), source = QStringLiteral(LUMISORT_SETTINGS_TEST_DIR);
+        const QString java = QStandardPaths::findExecutable(u"java"_s);
+        if (!live) {
+            QVERIFY(
+                writeFile(CompanionSettings::userPreferencesFile(), readFile(source + u"/data/mainstay-prefs.xml"_s)));
+        } else if (java.isEmpty()) {
+            QSKIP("java is not installed (Debian: default-jre-headless); the kept file still tests the format");
+        } else { // node names Java has to encode into folder names, beside the companion's own
+            for (const QStringList &args :
+                 {QStringList {u"Mainstay"_s, u"savepath"_s, u"/srv/studio/Zoë/Été 東京"_s, u"reversescan"_s, u"true"_s,
+                               u"disablescan"_s, u"false"_s, u"folder/Été"_s, cOddValue},
+                  QStringList {u"Mainstay/Été.x_y"_s, u"k"_s, u"v"_s},
+                  QStringList {u"Zoë/Été 東京"_s, u"k"_s, u"v"_s}}) {
+                QProcess p;
+                p.start(java,
+                        QStringList {u"-Djava.util.prefs.userRoot="_s + home, source + u"/JavaPrefsWriter.java"_s}
+                            + args);
+                QVERIFY(p.waitForFinished(180000));
+                QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+                QVERIFY2(QFileInfo::exists(JavaPreferences::nodeFile(home + u"/.java/.userPrefs"_s, args.first())),
+                         qPrintable(args.first()));
+            }
+        }
+        const CompanionSettings::Reading reading = CompanionSettings::read();
+        QCOMPARE(reading.file, CompanionSettings::userPreferencesFile());
+        QCOMPARE(reading.problems, QStringList());
+        const QHash<QString, QString> expected {{u"savepath"_s, u"/srv/studio/Zoë/Été 東京"_s},
+                                                {u"reversescan"_s, u"true"_s},
+                                                {u"disablescan"_s, u"false"_s},
+                                                {u"folder/Été"_s, cOddValue}};
+        QCOMPARE(reading.values, expected);
+        QCOMPARE(CompanionSettings::savePath(), expected.value(u"savepath"_s));
+    }
+
+    void folderNamesAsJavaMakesThem_data()
+    {
+        // Folder names as Java 17 made them; the three lengths give every Base64 ending.
+        QTest::addColumn<QString>("node");
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("plain") << u"Mainstay"_s << u"Mainstay"_s;
+        QTest::newRow("space and tilde stay") << u"a b~"_s << u"a b~"_s;
+        QTest::newRow("dot") << u"."_s << u"_!#4="_s;
+        QTest::newRow("leading underscore") << u"_a"_s << u"_!&8!}@=="_s;
+        QTest::newRow("accent and dot") << u"é.x"_s << u"_!<k!.g\"4"_s;
+        QTest::newRow("path of two") << u"Zoë/Été 東京"_s << u"_!&o!bw$r/_!:k!d!$p!#\"nc`6s"_s;
+    }
+
+    void folderNamesAsJavaMakesThem()
+    {
+        QFETCH(QString, node);
+        QFETCH(QString, folder);
+        QCOMPARE(JavaPreferences::nodeFile(u"/r"_s, node), u"/r/"_s + folder + u"/prefs.xml"_s);
+    }
+
+    void firstUsableSourceWins_data()
+    {
+        // What is at each place ("" nothing), which place is read, how many are passed over.
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("plist");
+        QTest::addColumn<QString>("system");
+        QTest::addColumn<QString>("used");
+        QTest::addColumn<int>("passedOver");
+        const QString none, ok = u"ok"_s, sys = u"system"_s;
+        QTest::newRow("nothing anywhere") << none << none << none << none << 0;
+        QTest::newRow("machine's only") << none << none << ok << sys << 0;
+        QTest::newRow("property list before machine's") << none << ok << ok << u"plist"_s << 0;
+        QTest::newRow("user's before both") << ok << ok << ok << u"user"_s << 0;
+        QTest::newRow("property list without the node") << none << u"no node"_s << ok << sys << 0;
+        QTest::newRow("malformed") << u"malformed"_s << none << ok << sys << 1;
+        QTest::newRow("a Java properties file") << u"properties"_s << ok << none << u"plist"_s << 1;
+        QTest::newRow("a folder") << u"folder"_s << none << ok << sys << 1;
+        QTest::newRow("a pipe, never waited on") << u"pipe"_s << none << ok << sys << 1;
+        QTest::newRow("over the size limit") << u"too large"_s << none << ok << sys << 1;
+        QTest::newRow("newer map format") << u"newer"_s << none << ok << sys << 1;
+        QTest::newRow("entry without a value") << u"no value"_s << none << ok << sys << 1;
+        QTest::newRow("text among entries") << u"text"_s << none << ok << sys << 1;
+        QTest::newRow("empty file") << u"empty"_s << none << ok << sys << 1;
+        QTest::newRow("damaged property list") << none << u"garbage"_s << ok << sys << 1;
+        QTest::newRow("all damaged") << u"malformed"_s << u"garbage"_s << u"pipe"_s << none << 3;
+    }
+
+    void firstUsableSourceWins()
+    {
+        QFETCH(QString, user);
+        QFETCH(QString, plist);
+        QFETCH(QString, system);
+        QFETCH(QString, used);
+        QFETCH(int, passedOver);
+        const QHash<QString, QString> paths {{u"user"_s, CompanionSettings::userPreferencesFile()},
+                                             {u"plist"_s, CompanionSettings::preferencesFilePath()},
+                                             {u"system"_s, CompanionSettings::systemPreferencesFile()}};
+        QVERIFY(paths.value(u"system"_s).startsWith(m_systemRoot + u"/Mainstay/"_s));
+        for (const auto &[where, kind] : {std::pair {u"user"_s, user}, {u"plist"_s, plist}, {u"system"_s, system}})
+            QVERIFY(kind.isEmpty() || place(paths.value(where), kind, where));
+
+        const CompanionSettings::Reading reading = CompanionSettings::read();
+        QCOMPARE(reading.file, paths.value(used));
+        QCOMPARE(CompanionSettings::savePath(), used.isEmpty() ? std::nullopt : std::optional<QString>(used));
+        QCOMPARE(reading.problems.size(), passedOver);
+        for (const QString &problem : reading.problems)
+            QVERIFY2(std::any_of(paths.cbegin(), paths.cend(),
+                                 [&](const QString &path) { return problem.startsWith(path + u": "_s); }),
+                     qPrintable(problem));
+    }
+
+    void commandNamesTheSource()
+    {
+        // The file passed over goes to standard error; the output names the one read.
+        QVERIFY(place(CompanionSettings::userPreferencesFile(), u"malformed"_s, u"user"_s));
+        QVERIFY(place(CompanionSettings::systemPreferencesFile(), u"ok"_s, u"/srv/Zoë"_s));
+        const CliRun run = runCli({u"companion"_s}); // the machine's folder comes through the environment init() set
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.out,
+                 u"from\t"_s + CompanionSettings::systemPreferencesFile()
+                     + u"\nsavepath\t/srv/Zoë\nreversescan\tabsent\ndisablescan\tabsent\n"_s);
+        QVERIFY2(run.err.contains(u"passed over "_s + CompanionSettings::userPreferencesFile() + u": line "_s),
+                 qPrintable(run.err));
+    }
 
 private:
     QString m_systemRoot;
 };
-
-void TestCompanionSettings::init()
-{
-    m_systemRoot = TestSandbox::instance().makeFolder(u"etc-java-systemPrefs"_s);
-    qputenv("LUMISORT_JAVA_SYSTEM_PREFS", QFile::encodeName(m_systemRoot));
-    QDir(TestSandbox::instance().home() + u"/.java"_s).removeRecursively();
-    QDir(TestSandbox::instance().home() + u"/Library"_s).removeRecursively();
-}
-
-void TestCompanionSettings::javaFileAsJavaWritesIt_data()
-{
-    QTest::addColumn<bool>("live");
-    QTest::newRow("file Java wrote, kept with the tests") << false;
-    QTest::newRow("Java writing it now") << true;
-}
-
-void TestCompanionSettings::javaFileAsJavaWritesIt()
-{
-    QFETCH(bool, live);
-    const QString home = TestSandbox::instance().home();
-    const QString source = QStringLiteral(LUMISORT_SETTINGS_TEST_DIR);
-    if (!live) {
-        QVERIFY(QDir().mkpath(QFileInfo(CompanionSettings::userPreferencesFile()).path()));
-        QVERIFY(QFile::copy(source + u"/data/mainstay-prefs.xml"_s, CompanionSettings::userPreferencesFile()));
-    } else {
-        const QString java = QStandardPaths::findExecutable(u"java"_s);
-        if (java.isEmpty())
-            QSKIP("java is not installed (Debian: default-jre-headless); the kept file still tests the format");
-        // Node names Java has to encode into folder names, beside the companion's own.
-        for (const QStringList &args :
-             {QStringList {u"Mainstay"_s, u"savepath"_s, u"/srv/studio/Zoë/Été 東京"_s, u"reversescan"_s, u"true"_s,
-                           u"disablescan"_s, u"false"_s, u"folder/Été"_s, cOddValue},
-              QStringList {u"Mainstay/Été.x_y"_s, u"k"_s, u"v"_s}, QStringList {u"Zoë/Été 東京"_s, u"k"_s, u"v"_s}}) {
-            QProcess p;
-            p.start(java,
-                    QStringList {u"-Djava.util.prefs.userRoot="_s + home, source + u"/JavaPrefsWriter.java"_s} + args);
-            QVERIFY(p.waitForFinished(180000));
-            QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
-            QVERIFY2(QFileInfo::exists(JavaPreferences::nodeFile(home + u"/.java/.userPrefs"_s, args.first())),
-                     qPrintable(args.first()));
-        }
-    }
-    const CompanionSettings::Reading reading = CompanionSettings::read();
-    QCOMPARE(reading.file, CompanionSettings::userPreferencesFile());
-    QCOMPARE(reading.problems, QStringList());
-    const QHash<QString, QString> expected {{u"savepath"_s, u"/srv/studio/Zoë/Été 東京"_s},
-                                            {u"reversescan"_s, u"true"_s},
-                                            {u"disablescan"_s, u"false"_s},
-                                            {u"folder/Été"_s, cOddValue}};
-    QCOMPARE(reading.values, expected);
-    QCOMPARE(CompanionSettings::savePath(), expected.value(u"savepath"_s));
-}
-
-void TestCompanionSettings::folderNamesAsJavaMakesThem_data()
-{
-    // Folder names as Java 17 made them; the three lengths give every Base64 ending.
-    QTest::addColumn<QString>("node");
-    QTest::addColumn<QString>("folder");
-    QTest::newRow("plain") << u"Mainstay"_s << u"Mainstay"_s;
-    QTest::newRow("space and tilde stay") << u"a b~"_s << u"a b~"_s;
-    QTest::newRow("dot") << u"."_s << u"_!#4="_s;
-    QTest::newRow("leading underscore") << u"_a"_s << u"_!&8!}@=="_s;
-    QTest::newRow("accent and dot") << u"é.x"_s << u"_!<k!.g\"4"_s;
-    QTest::newRow("path of two") << u"Zoë/Été 東京"_s << u"_!&o!bw$r/_!:k!d!$p!#\"nc`6s"_s;
-}
-
-void TestCompanionSettings::folderNamesAsJavaMakesThem()
-{
-    QFETCH(QString, node);
-    QFETCH(QString, folder);
-    QCOMPARE(JavaPreferences::nodeFile(u"/r"_s, node), u"/r/"_s + folder + u"/prefs.xml"_s);
-}
-
-void TestCompanionSettings::firstUsableSourceWins_data()
-{
-    // What is at each place ("" nothing), which place is read, how many are passed over.
-    QTest::addColumn<QString>("user");
-    QTest::addColumn<QString>("plist");
-    QTest::addColumn<QString>("system");
-    QTest::addColumn<QString>("used");
-    QTest::addColumn<int>("passedOver");
-    QTest::newRow("nothing anywhere") << u""_s << u""_s << u""_s << u""_s << 0;
-    QTest::newRow("machine's only") << u""_s << u""_s << u"ok"_s << u"system"_s << 0;
-    QTest::newRow("property list before machine's") << u""_s << u"ok"_s << u"ok"_s << u"plist"_s << 0;
-    QTest::newRow("user's before both") << u"ok"_s << u"ok"_s << u"ok"_s << u"user"_s << 0;
-    QTest::newRow("property list without the node") << u""_s << u"no node"_s << u"ok"_s << u"system"_s << 0;
-    QTest::newRow("malformed") << u"malformed"_s << u""_s << u"ok"_s << u"system"_s << 1;
-    QTest::newRow("a Java properties file") << u"properties"_s << u"ok"_s << u""_s << u"plist"_s << 1;
-    QTest::newRow("a folder") << u"folder"_s << u""_s << u"ok"_s << u"system"_s << 1;
-    QTest::newRow("a pipe, never waited on") << u"pipe"_s << u""_s << u"ok"_s << u"system"_s << 1;
-    QTest::newRow("over the size limit") << u"too large"_s << u""_s << u"ok"_s << u"system"_s << 1;
-    QTest::newRow("newer map format") << u"newer"_s << u""_s << u"ok"_s << u"system"_s << 1;
-    QTest::newRow("entry without a value") << u"no value"_s << u""_s << u"ok"_s << u"system"_s << 1;
-    QTest::newRow("text among entries") << u"text"_s << u""_s << u"ok"_s << u"system"_s << 1;
-    QTest::newRow("empty file") << u"empty"_s << u""_s << u"ok"_s << u"system"_s << 1;
-    QTest::newRow("damaged property list") << u""_s << u"garbage"_s << u"ok"_s << u"system"_s << 1;
-    QTest::newRow("all damaged") << u"malformed"_s << u"garbage"_s << u"pipe"_s << u""_s << 3;
-}
-
-void TestCompanionSettings::firstUsableSourceWins()
-{
-    QFETCH(QString, user);
-    QFETCH(QString, plist);
-    QFETCH(QString, system);
-    QFETCH(QString, used);
-    QFETCH(int, passedOver);
-    const QHash<QString, QString> paths {{u"user"_s, CompanionSettings::userPreferencesFile()},
-                                         {u"plist"_s, CompanionSettings::preferencesFilePath()},
-                                         {u"system"_s, CompanionSettings::systemPreferencesFile()}};
-    QVERIFY(paths.value(u"system"_s).startsWith(m_systemRoot + u"/Mainstay/"_s));
-    const QList<std::pair<QString, QString>> kinds {{u"user"_s, user}, {u"plist"_s, plist}, {u"system"_s, system}};
-    for (const auto &[where, kind] : kinds)
-        QVERIFY(kind.isEmpty() || place(paths.value(where), kind, where));
-
-    const CompanionSettings::Reading reading = CompanionSettings::read();
-    QCOMPARE(reading.file, paths.value(used));
-    QCOMPARE(CompanionSettings::savePath(), used.isEmpty() ? std::nullopt : std::optional<QString>(used));
-    QCOMPARE(reading.problems.size(), passedOver);
-    for (const QString &problem : reading.problems)
-        QVERIFY2(std::any_of(paths.cbegin(), paths.cend(),
-                             [&](const QString &path) { return problem.startsWith(path + u": "_s); }),
-                 qPrintable(problem));
-}
-
-void TestCompanionSettings::commandNamesTheSource()
-{
-    // The file passed over goes to standard error; the output names the one read.
-    QVERIFY(place(CompanionSettings::userPreferencesFile(), u"malformed"_s, u"user"_s));
-    QVERIFY(place(CompanionSettings::systemPreferencesFile(), u"ok"_s, u"/srv/Zoë"_s));
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(u"LUMISORT_JAVA_SYSTEM_PREFS"_s, m_systemRoot);
-    p.setProcessEnvironment(env);
-    p.start(TestSandbox::cliPath(), {u"companion"_s});
-    QVERIFY(p.waitForFinished(60000));
-    QCOMPARE(p.exitCode(), 0);
-    QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()),
-             u"from\t"_s + CompanionSettings::systemPreferencesFile()
-                 + u"\nsavepath\t/srv/Zoë\nreversescan\tabsent\ndisablescan\tabsent\n"_s);
-    const QString err = QString::fromUtf8(p.readAllStandardError());
-    QVERIFY2(err.contains(u"passed over "_s + CompanionSettings::userPreferencesFile() + u": line "_s),
-             qPrintable(err));
-}
 
 LUMISORT_CORE_TEST_MAIN(TestCompanionSettings)
 #include "tst_companionsettings.moc"
