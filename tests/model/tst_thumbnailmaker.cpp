@@ -257,12 +257,11 @@ private Q_SLOTS:
         const QStringList files = camera.entryList(QDir::Files, QDir::Name);
         for (const QString &file : files)
             expected.append(ThumbnailMaker::make(camera.filePath(file)).image);
-        std::vector<std::future<QImage>> running;
-        for (int round = 0; round < 3; ++round) {
-            for (const QString &file : files) {
-                running.push_back(std::async(
-                    std::launch::async, [path = camera.filePath(file)] { return ThumbnailMaker::make(path).image; }));
-            }
+        std::vector<std::future<QImage>> running; // three rounds over all the files at once
+        for (qsizetype i = 0; i < 3 * files.size(); ++i) {
+            running.push_back(std::async(std::launch::async, [path = camera.filePath(files.at(i % files.size()))] {
+                return ThumbnailMaker::make(path).image;
+            }));
         }
         for (size_t i = 0; i < running.size(); ++i)
             QCOMPARE(running[i].get(), expected.at(qsizetype(i) % files.size()));
