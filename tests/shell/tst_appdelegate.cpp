@@ -26,49 +26,23 @@ class TestAppDelegate : public QObject
 {
     Q_OBJECT
 
-private Q_SLOTS:
-    void initTestCase();
-    void init();
-    void cleanupTestCase();
-    void startUpOnAFreshHome();
-    void companionSettings_data();
-    void companionSettings();
-    void folderCheckFollowsARenamedFolder();
-    void openingRule_data();
-    void openingRule();
-    void openedFolderSurvivesTheStartUpCheck();
-    void destinationSetFromTheCommandLineSurvivesTheStartUpCheck();
-    void secondInstanceHandsOverAndEnds();
-    void staleLockAfterACrashDoesNotBlock();
-    void damagedSettingsAreToldOnce();
-    void startWhileTheLastCopyIsEndingOpensAWindow();
-
-private:
     int m_savedStderr = -1;
     SettingsStore &store = SettingsStore::standard();
-    static void writeCompanion(const QVariantMap &node, bool binary)
-    {
-        const QVariantMap root {
-            {u"/"_s,
-             node.isEmpty() ? QVariantMap {{u"Other/"_s, QVariantMap()}} : QVariantMap {{u"Mainstay/"_s, node}}}};
-        writeFile(CompanionSettings::preferencesFilePath(),
-                  binary ? PlistCodec::toBinary(root) : PlistCodec::toXml(root));
-    }
+
     // The program, under the given command (strace ... --) when there is one.
-    static QProcess *startApp(const QStringList &args, const QStringList &under = {})
+    static std::unique_ptr<QProcess> startApp(const QStringList &args, const QStringList &under = {})
     {
-        auto *p = new QProcess;
+        auto p = std::make_unique<QProcess>();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
         env.insert(u"LUMISORT_ALERTS_ANSWER_FIRST"_s, u"1"_s);
         p->setProcessEnvironment(env);
-        if (under.isEmpty())
-            p->start(qEnvironmentVariable("LUMISORT_APP"), args);
-        else
-            p->start(under.first(), under.mid(1) + QStringList {qEnvironmentVariable("LUMISORT_APP")} + args);
+        const QString app = qEnvironmentVariable("LUMISORT_APP");
+        under.isEmpty() ? p->start(app, args) : p->start(under.first(), under.mid(1) + QStringList {app} + args);
         p->waitForStarted();
         return p;
     }
+    static bool endsWhenAsked(QProcess &p) { return p.terminate(), p.waitForFinished(10000); }
     static qint64 lockHolder()
     {
         qint64 pid = 0;
@@ -80,316 +54,293 @@ private:
         s.connectToServer(AppDelegate::instanceSocketName());
         return s.waitForConnected(200);
     }
-};
-
-void TestAppDelegate::initTestCase()
-{
-    // Start-up sends standard error into the log file: keep the test's own.
-    m_savedStderr = ::dup(STDERR_FILENO);
-    Alert::setTestMode(true);
-}
-
-void TestAppDelegate::cleanupTestCase()
-{
-    ::dup2(m_savedStderr, STDERR_FILENO);
-}
-
-void TestAppDelegate::init()
-{
-    TALVIK_Log::resetForTesting();
-    ::dup2(m_savedStderr, STDERR_FILENO);
-    Alert::resetForTesting();
-    BundleInfo::resetInfoDictionaryForTesting();
-    QFile::remove(CompanionSettings::preferencesFilePath());
-    for (const QString &key : store.storedValues().keys())
-        store.removeObjectForKey(key);
-}
-
-void TestAppDelegate::startUpOnAFreshHome()
-{
-    // The desktop names its pictures folder in the user's language.
-    QVERIFY(
-        writeFile(TestSandbox::instance().configHome() + u"/user-dirs.dirs"_s, "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n"));
-    // An earlier version's log and a journal of long ago, where it kept them.
-    const QString former = LogPaths::formerLogFolder();
-    QVERIFY(writeFile(former + u"/Lumisort.log"_s, "an earlier version's line\n"));
-    const QString journal = former + u"/reassign-journal/20200101-120000-000-42-barcode.json"_s;
-    QVERIFY(writeFile(journal, R"({"time": "2020-01-01T12:00:00.000", "entries": []})"));
-    QFile old(journal);
-    QVERIFY(old.open(QIODevice::ReadWrite)
-            && old.setFileTime({QDate(2020, 1, 1), QTime(12, 0)}, QFile::FileModificationTime));
-    old.close();
-    AppDelegate delegate({u"lumisort"_s, u"--verbose"_s});
-    QVERIFY(delegate.doInitializeStuff());
-    // The log goes on from the earlier one, the move recorded in it; the old journal is gone.
-    QVERIFY(readFile(LogPaths::logFile()).startsWith("an earlier version's line\n"));
-    QVERIFY(readFile(LogPaths::logFile()).contains("2 files moved"));
-    QVERIFY(!QFileInfo::exists(TestSandbox::instance().home() + u"/Library"_s));
-    QVERIFY(QDir(LogPaths::journalFolder()).isEmpty());
-    // A first start gets a working folder of its own there, made and remembered.
-    const QString working = TestSandbox::instance().home() + u"/Bilder/Lumisort"_s;
-    QCOMPARE(store.stringForKey(cPrefSourcePath).value_or(QString()), working);
-    QVERIFY(QFileInfo(working).isDir());
-    QVERIFY(store.boolForKey(cPrefSourcePathIsValid));
-    QFile::remove(TestSandbox::instance().configHome() + u"/user-dirs.dirs"_s);
-    QCOMPARE(*store.stringForKey(cPrefCameraCardFolderNames), u"DCIM,PRIVATE"_s); // factory defaults
-    QVERIFY(!store.boolForKey(cPrefIsStandAloneApp));
-    QVERIFY(!store.storedValues().contains(cPrefMainstayDisableScan));
-    QVERIFY(QFileInfo(AppDelegate::getTemporaryDirectoryForThisApp()).isDir());
-    // The log now has its file, with the arguments in it.
-    QTRY_VERIFY(readFile(LogPaths::logFile()).contains("argument[1] = --verbose"));
-}
-
-void TestAppDelegate::companionSettings_data()
-{
-    QTest::addColumn<QVariantMap>("node"); // empty: a file without the "Mainstay/" node
-    QTest::addColumn<bool>("binary");
-    QTest::addColumn<bool>("standalone");
-    QTest::addColumn<QVariant>("reverse"); // expected prefReverseAssignBarcode (invalid: untouched)
-    QTest::addColumn<bool>("disableScanStored");
-    QTest::newRow("no node") << QVariantMap() << false << false << QVariant() << false;
-    QTest::newRow("TRUE") << QVariantMap {{u"reversescan"_s, u"TRUE"_s}, {u"disablescan"_s, u"true"_s}} << false
-                          << false << QVariant(true) << true;
-    QTest::newRow("yes is not true, binary file")
-        << QVariantMap {{u"reversescan"_s, u"yes"_s}} << true << false << QVariant(false) << false;
-    QTest::newRow("standalone build reads nothing")
-        << QVariantMap {{u"reversescan"_s, u"TRUE"_s}} << false << true << QVariant() << false;
-}
-
-void TestAppDelegate::companionSettings()
-{
-    QFETCH(QVariantMap, node);
-    QFETCH(bool, binary);
-    QFETCH(bool, standalone);
-    QFETCH(QVariant, reverse);
-    QFETCH(bool, disableScanStored);
-    if (standalone) {
-        QVariantMap info = BundleInfo::infoDictionary();
-        info.insert(u"CFBundleExecutable"_s, u"VimoSorter"_s);
-        BundleInfo::setInfoDictionaryForTesting(info);
+    static QString savedSourcePath()
+    {
+        return SettingsStore(SettingsStore::standardFilePath()).stringForKey(cPrefSourcePath).value_or(QString());
     }
-    const QString work = TestSandbox::instance().makeFolder(u"companion-work"_s);
-    node.insert(u"savepath"_s, work);
-    writeCompanion(node.size() == 1 ? QVariantMap() : node, binary);
-    store.setBool(true, cPrefAlwaysUseMainstayAsSourcePath);
-    store.setString(u"/before"_s, cPrefReverseAssignBarcode); // a marker: untouched stays "/before"
+    static QString folder(const QString &name) { return TestSandbox::instance().makeFolder(name); }
 
-    AppDelegate delegate({u"lumisort"_s});
-    QVERIFY(delegate.doInitializeStuff());
-    QCOMPARE(store.boolForKey(cPrefIsStandAloneApp), standalone);
-    if (reverse.isValid()) {
-        QCOMPARE(store.objectForKey(cPrefReverseAssignBarcode), reverse);
-        QCOMPARE(store.objectForKey(cPrefMainstayReverseScan), reverse);
-    } else {
-        QCOMPARE(store.objectForKey(cPrefReverseAssignBarcode), QVariant(u"/before"_s));
+private Q_SLOTS:
+    void initTestCase()
+    {
+        // Start-up sends standard error into the log file: keep the test's own.
+        m_savedStderr = ::dup(STDERR_FILENO);
+        Alert::setTestMode(true);
     }
-    QCOMPARE(store.storedValues().contains(cPrefMainstayDisableScan), disableScanStored);
-    // The save path is taken whenever asked for, standalone or not, as long as the node exists.
-    if (node.size() > 1) {
-        QCOMPARE(*store.stringForKey(cPrefSourcePath), work);
-        QVERIFY(store.boolForKey(cPrefSourcePathIsValid));
-    } else {
-        // Without the companion's folder a first start still gets one of its own.
-        QCOMPARE(*store.stringForKey(cPrefSourcePath), TestSandbox::instance().home() + u"/Pictures/Lumisort"_s);
+    void cleanupTestCase() { ::dup2(m_savedStderr, STDERR_FILENO); }
+    void init()
+    {
+        TALVIK_Log::resetForTesting();
+        ::dup2(m_savedStderr, STDERR_FILENO);
+        Alert::resetForTesting();
+        BundleInfo::resetInfoDictionaryForTesting();
+        QFile::remove(CompanionSettings::preferencesFilePath());
+        for (const QString &key : store.storedValues().keys())
+            store.removeObjectForKey(key);
+    }
+
+    void startUpOnAFreshHome()
+    {
+        const QString home = TestSandbox::instance().home();
+        const QString dirs = TestSandbox::instance().configHome() + u"/user-dirs.dirs"_s;
+        // The desktop names its pictures folder in the user's language.
+        QVERIFY(writeFile(dirs, "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n"));
+        // An earlier version's log and a journal of long ago, where it kept them.
+        const QString former = LogPaths::formerLogFolder();
+        const QString journal = former + u"/reassign-journal/20200101-120000-000-42-barcode.json"_s;
+        QVERIFY(writeFile(former + u"/Lumisort.log"_s, "an earlier version's line\n")
+                && writeFile(journal, R"({"time": "2020-01-01T12:00:00.000", "entries": []})"));
+        QCOMPARE(QProcess::execute(u"touch"_s, {u"-d"_s, u"2020-01-01 12:00"_s, journal}), 0);
+        AppDelegate delegate({u"lumisort"_s, u"--verbose"_s});
+        QVERIFY(delegate.doInitializeStuff());
+        // The log goes on from the earlier one, the move recorded in it; the old journal is gone.
+        const QByteArray log = readFile(LogPaths::logFile());
+        QVERIFY(log.startsWith("an earlier version's line\n") && log.contains("2 files moved"));
+        QVERIFY(!QFileInfo::exists(home + u"/Library"_s));
+        QVERIFY(QDir(LogPaths::journalFolder()).isEmpty());
+        // A first start gets a working folder of its own there, made and remembered.
+        QCOMPARE(store.stringForKey(cPrefSourcePath).value_or(QString()), home + u"/Bilder/Lumisort"_s);
+        QVERIFY(QFileInfo(home + u"/Bilder/Lumisort"_s).isDir() && store.boolForKey(cPrefSourcePathIsValid));
+        QFile::remove(dirs);
+        QCOMPARE(*store.stringForKey(cPrefCameraCardFolderNames), u"DCIM,PRIVATE"_s); // factory defaults
+        QVERIFY(!store.boolForKey(cPrefIsStandAloneApp) && !store.storedValues().contains(cPrefMainstayDisableScan));
+        QVERIFY(QFileInfo(AppDelegate::getTemporaryDirectoryForThisApp()).isDir());
+        // The log now has its file, with the arguments in it.
+        QTRY_VERIFY(readFile(LogPaths::logFile()).contains("argument[1] = --verbose"));
+    }
+
+    void companionSettings_data()
+    {
+        QTest::addColumn<QVariantMap>("node"); // empty: a file without the "Mainstay/" node
+        QTest::addColumn<bool>("binary");
+        QTest::addColumn<bool>("standalone");
+        QTest::addColumn<QVariant>("reverse"); // expected prefReverseAssignBarcode (invalid: untouched)
+        QTest::addColumn<bool>("disableScanStored");
+        QTest::newRow("no node") << QVariantMap() << false << false << QVariant() << false;
+        QTest::newRow("TRUE") << QVariantMap {{u"reversescan"_s, u"TRUE"_s}, {u"disablescan"_s, u"true"_s}} << false
+                              << false << QVariant(true) << true;
+        QTest::newRow("yes is not true, binary file")
+            << QVariantMap {{u"reversescan"_s, u"yes"_s}} << true << false << QVariant(false) << false;
+        QTest::newRow("standalone build reads nothing")
+            << QVariantMap {{u"reversescan"_s, u"TRUE"_s}} << false << true << QVariant() << false;
+    }
+    void companionSettings()
+    {
+        QFETCH(QVariantMap, node);
+        QFETCH(bool, binary);
+        QFETCH(bool, standalone);
+        QFETCH(QVariant, reverse);
+        QFETCH(bool, disableScanStored);
+        if (standalone) {
+            QVariantMap info = BundleInfo::infoDictionary();
+            info.insert(u"CFBundleExecutable"_s, u"VimoSorter"_s);
+            BundleInfo::setInfoDictionaryForTesting(info);
+        }
+        const QString work = folder(u"companion-work"_s);
+        const bool hasNode = !node.isEmpty();
+        node.insert(u"savepath"_s, work);
+        const QVariantMap root {
+            {u"/"_s,
+             QVariantMap {hasNode ? std::pair {u"Mainstay/"_s, node} : std::pair {u"Other/"_s, QVariantMap()}}}};
+        writeFile(CompanionSettings::preferencesFilePath(),
+                  binary ? PlistCodec::toBinary(root) : PlistCodec::toXml(root));
+        store.setBool(true, cPrefAlwaysUseMainstayAsSourcePath);
+        store.setString(u"/before"_s, cPrefReverseAssignBarcode); // a marker: untouched stays "/before"
+
+        AppDelegate delegate({u"lumisort"_s});
+        QVERIFY(delegate.doInitializeStuff());
+        QCOMPARE(store.boolForKey(cPrefIsStandAloneApp), standalone);
+        QCOMPARE(store.objectForKey(cPrefReverseAssignBarcode), reverse.isValid() ? reverse : QVariant(u"/before"_s));
+        if (reverse.isValid())
+            QCOMPARE(store.objectForKey(cPrefMainstayReverseScan), reverse);
+        QCOMPARE(store.storedValues().contains(cPrefMainstayDisableScan), disableScanStored);
+        // The save path is taken whenever asked for, standalone or not, as long as the node exists;
+        // without the companion's folder a first start still gets one of its own.
+        QCOMPARE(*store.stringForKey(cPrefSourcePath),
+                 hasNode ? work : TestSandbox::instance().home() + u"/Pictures/Lumisort"_s);
+        QVERIFY(!hasNode || store.boolForKey(cPrefSourcePathIsValid));
+        if (!hasNode) {
+            QTRY_COMPARE(Alert::shownForTesting().size(), 1);
+            QCOMPARE(Alert::shownForTesting().first().messageText,
+                     u"!!! Unable to Get Source Path From Mainstay !!!"_s);
+        }
+    }
+
+    void folderCheckFollowsARenamedFolder()
+    {
+        const QString chosen = folder(u"destination"_s), renamed = chosen + u"-renamed"_s;
+        store.setString(chosen, cPrefDestinationPath);
+        MyAliasKit::savePath(chosen, cPrefDestinationPathAliasData);
+        QVERIFY(QDir().rename(chosen, renamed)); // while the program was closed
+        AppDelegate::validateFolderPath(AppDelegate::destinationRequest());
+        QCOMPARE(*store.stringForKey(cPrefDestinationPath), renamed);
+        QVERIFY(store.boolForKey(cPrefDestinationPathIsValid));
+
+        QVERIFY(QDir(renamed).removeRecursively());
+        AppDelegate::validateFolderPath(AppDelegate::destinationRequest());
+        QVERIFY(!store.boolForKey(cPrefDestinationPathIsValid));
         QTRY_COMPARE(Alert::shownForTesting().size(), 1);
-        QCOMPARE(Alert::shownForTesting().first().messageText, u"!!! Unable to Get Source Path From Mainstay !!!"_s);
+        QCOMPARE(Alert::shownForTesting().first().messageText, u"!!! Unable to Mount/Locate Destination Path !!!"_s);
+        QCOMPARE(*store.stringForKey(cPrefDestinationPath), renamed); // left as stored
     }
-}
 
-void TestAppDelegate::folderCheckFollowsARenamedFolder()
-{
-    const QString folder = TestSandbox::instance().makeFolder(u"destination"_s);
-    store.setString(folder, cPrefDestinationPath);
-    MyAliasKit::savePath(folder, cPrefDestinationPathAliasData);
-    QVERIFY(QDir().rename(folder, folder + u"-renamed"_s)); // while the program was closed
-    AppDelegate::validateFolderPath(AppDelegate::destinationRequest());
-    QCOMPARE(*store.stringForKey(cPrefDestinationPath), folder + u"-renamed"_s);
-    QVERIFY(store.boolForKey(cPrefDestinationPathIsValid));
-
-    QVERIFY(QDir(folder + u"-renamed"_s).removeRecursively());
-    AppDelegate::validateFolderPath(AppDelegate::destinationRequest());
-    QVERIFY(!store.boolForKey(cPrefDestinationPathIsValid));
-    QTRY_COMPARE(Alert::shownForTesting().size(), 1);
-    QCOMPARE(Alert::shownForTesting().first().messageText, u"!!! Unable to Mount/Locate Destination Path !!!"_s);
-    QCOMPARE(*store.stringForKey(cPrefDestinationPath), folder + u"-renamed"_s); // left as stored
-}
-
-void TestAppDelegate::openingRule_data()
-{
-    QTest::addColumn<QStringList>("files");
-    QTest::addColumn<QString>("opened"); // the working folder it gives, below the dropped one; empty: none
-    QTest::newRow(".JPEG only") << QStringList {u"a/IMG_0001.JPEG"_s} << QString();
-    QTest::newRow("lower-case .jpg") << QStringList {u"x.jpg"_s} << u"."_s;
-    QTest::newRow("a card's root: its one camera folder")
-        << QStringList {u"DCIM/100CANON/IMG_0001.JPG"_s, u"DCIM/100CANON/IMG_0002.JPG"_s, u"MISC/x.txt"_s}
-        << u"DCIM/100CANON"_s;
-    QTest::newRow("two camera folders: the import is offered")
-        << QStringList {u"DCIM/100CANON/IMG_0001.JPG"_s, u"DCIM/101CANON/IMG_0002.JPG"_s} << QString();
-}
-
-void TestAppDelegate::openingRule()
-{
-    QFETCH(QStringList, files);
-    QFETCH(QString, opened);
-    const QString folder = TestSandbox::instance().makeFolder(u"dropped"_s);
-    for (const QString &file : std::as_const(files))
-        QVERIFY(writeFile(folder + u'/' + file, "x"));
-    store.setString(u"/previous"_s, cPrefSourcePath);
-    AppDelegate delegate({u"lumisort"_s});
-    delegate.openFiles({folder});
-    QCOMPARE(*store.stringForKey(cPrefSourcePath),
-             opened.isEmpty() ? u"/previous"_s : QDir::cleanPath(folder + u'/' + opened));
-    const bool photos = files.constFirst().endsWith(u".JPG"_s, Qt::CaseInsensitive);
-    QCOMPARE(Alert::beepsForTesting(), photos ? 0 : 2);
-    // Photos in several folders are named with the offer to import them, never opened as an empty folder.
-    QTRY_COMPARE(Alert::shownForTesting().size(), photos && opened.isEmpty() ? 1 : 0);
-    if (photos && opened.isEmpty())
-        QVERIFY(Alert::shownForTesting().constFirst().informativeText.contains(u"/DCIM/101CANON (1 photo)"_s));
-}
-
-// "lumisort DIR" at start-up: the folder check that follows must not bring back the old working folder.
-void TestAppDelegate::openedFolderSurvivesTheStartUpCheck()
-{
-    const QString previous = TestSandbox::instance().makeFolder(u"previous-work"_s);
-    store.setString(previous, cPrefSourcePath);
-    MyAliasKit::savePath(previous, cPrefSourcePathAliasData);
-    const QString opened = TestSandbox::instance().makeFolder(u"opened"_s);
-    QVERIFY(writeFile(opened + u"/IMG_0001.JPG"_s, "x"));
-    AppDelegate delegate({u"lumisort"_s});
-    delegate.openFiles({opened});
-    AppDelegate::validateFolderPath(AppDelegate::sourceRequest());
-    QCOMPARE(*store.stringForKey(cPrefSourcePath), opened);
-    QVERIFY(store.boolForKey(cPrefSourcePathIsValid));
-    // Renamed while the program was closed: followed as the opened folder, not the old one.
-    QVERIFY(QDir().rename(opened, opened + u"-renamed"_s));
-    AppDelegate::validateFolderPath(AppDelegate::sourceRequest());
-    QCOMPARE(*store.stringForKey(cPrefSourcePath), opened + u"-renamed"_s);
-}
-
-// Chosen in the preferences, then changed with the command-line tool: the next start keeps the new one.
-void TestAppDelegate::destinationSetFromTheCommandLineSurvivesTheStartUpCheck()
-{
-    TestSandbox &sandbox = TestSandbox::instance();
-    const QString chosen = sandbox.makeFolder(u"destination-A"_s), typed = sandbox.makeFolder(u"destination-B"_s);
-    store.setString(chosen, cPrefDestinationPath);
-    MyAliasKit::savePath(chosen, cPrefDestinationPathAliasData);
-    QVERIFY(store.synchronize());
-    const auto cli = [](const QStringList &args) {
-        QProcess p;
-        p.start(TestSandbox::cliPath(), args);
-        return p.waitForFinished(60000) ? p.exitCode() : -1;
-    };
-    QCOMPARE(cli({u"settings"_s, u"set"_s, cPrefDestinationPath, typed}), 0);
-    // The next start reads what the tool wrote.
-    const QVariantMap written = SettingsStore(SettingsStore::standardFilePath()).storedValues();
-    for (auto it = written.cbegin(); it != written.cend(); ++it)
-        store.setObject(it.value(), it.key());
-    AppDelegate::validateFolderPath(AppDelegate::destinationRequest());
-    QVERIFY(store.synchronize());
-
-    const QString work = sandbox.makeFolder(u"work"_s);
-    QVERIFY(writeFile(work + u"/2000000000015_IMG_0001.JPG"_s, "photo"));
-    QCOMPARE(cli({u"--set"_s, u"prefDailyFolderDateFormat='day'"_s, u"file"_s, work}), 0);
-    QVERIFY(QFile::exists(typed + u"/day/2000000000015_IMG_0001.JPG"_s));
-    QVERIFY(QDir(chosen).isEmpty());
-}
-
-void TestAppDelegate::secondInstanceHandsOverAndEnds()
-{
-    // This process's own pending saves (the keys earlier tests changed) must land
-    // before the program writes the file, or a late one would undo its change.
-    store.synchronize();
-    const QString folder = TestSandbox::instance().makeFolder(u"forwarded"_s);
-    QVERIFY(writeFile(folder + u"/IMG_0001.JPG"_s, "x"));
-    std::unique_ptr<QProcess> first(startApp({}));
-    QTRY_VERIFY_WITH_TIMEOUT(serverUp(), 15000);
-
-    std::unique_ptr<QProcess> second(startApp({folder}));
-    const qint64 secondPid = second->processId();
-    QVERIFY(second->waitForFinished(15000));
-    QCOMPARE(second->exitCode(), 0);
-    const QString said = QString::fromUtf8(second->readAllStandardError());
-    QVERIFY2(said.contains(u"ALERT: !!! Another Instance of This App is Already Running !!!"_s), qPrintable(said));
-    QVERIFY(said.contains(u"This App PID = "_s + QString::number(secondPid)));
-    QVERIFY(said.contains(u"Existing Running App PID = "_s + QString::number(first->processId())));
-    // The running copy came forward and took the folder.
-    QTRY_VERIFY_WITH_TIMEOUT(
-        readFile(LogPaths::logFile()).contains(QByteArray("another copy asked: open " + folder.toUtf8())), 10000);
-    QTRY_COMPARE_WITH_TIMEOUT(
-        SettingsStore(SettingsStore::standardFilePath()).stringForKey(cPrefSourcePath).value_or(QString()), folder,
-        10000);
-    first->terminate();
-    QVERIFY(first->waitForFinished(10000));
-}
-
-void TestAppDelegate::staleLockAfterACrashDoesNotBlock()
-{
-    std::unique_ptr<QProcess> crashed(startApp({}));
-    QTRY_VERIFY_WITH_TIMEOUT(serverUp(), 15000);
-    ::kill(pid_t(crashed->processId()), SIGKILL);
-    QVERIFY(crashed->waitForFinished(5000));
-    std::unique_ptr<QProcess> next(startApp({}));
-    QTRY_VERIFY_WITH_TIMEOUT(serverUp(), 15000);
-    QCOMPARE(next->state(), QProcess::Running);
-    next->terminate();
-    QVERIFY(next->waitForFinished(10000));
-}
-
-void TestAppDelegate::damagedSettingsAreToldOnce()
-{
-    store.synchronize();
-    QVERIFY(writeFile(SettingsStore::standardFilePath(), "<?xml version=\"1.0\"?><plist><dict><key>prefSou"));
-    QFile::remove(LogPaths::logFile());
-    for (int start = 0; start < 2; ++start) {
-        std::unique_ptr<QProcess> app(startApp({}));
-        QTRY_VERIFY_WITH_TIMEOUT(readFile(LogPaths::logFile()).contains("applicationDidFinishLaunching"), 15000);
-        QTest::qWait(500); // the new settings file is saved meanwhile
-        app->terminate();
-        QVERIFY(app->waitForFinished(10000));
+    void openingRule_data()
+    {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QString>("opened"); // the working folder it gives, below the dropped one; empty: none
+        QTest::newRow(".JPEG only") << QStringList {u"a/IMG_0001.JPEG"_s} << QString();
+        QTest::newRow("lower-case .jpg") << QStringList {u"x.jpg"_s} << u"."_s;
+        QTest::newRow("a card's root: its one camera folder")
+            << QStringList {u"DCIM/100CANON/IMG_0001.JPG"_s, u"DCIM/100CANON/IMG_0002.JPG"_s, u"MISC/x.txt"_s}
+            << u"DCIM/100CANON"_s;
+        QTest::newRow("two camera folders: the import is offered")
+            << QStringList {u"DCIM/100CANON/IMG_0001.JPG"_s, u"DCIM/101CANON/IMG_0002.JPG"_s} << QString();
     }
-    const QFileInfoList aside =
-        QFileInfo(SettingsStore::standardFilePath())
-            .dir()
-            .entryInfoList({QFileInfo(SettingsStore::standardFilePath()).fileName() + u".damaged-*"_s});
-    QCOMPARE(aside.size(), 1);
-    const QByteArray log = readFile(LogPaths::logFile());
-    QCOMPARE(log.count("ALERT: !!! The Settings Were Damaged !!!"), 1);
-    QVERIFY(log.contains(QByteArray(" was damaged and is kept as " + aside.first().absoluteFilePath().toUtf8())));
-    QFile::remove(aside.first().absoluteFilePath());
-}
+    void openingRule()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(QString, opened);
+        const QString dropped = folder(u"dropped"_s);
+        for (const QString &file : std::as_const(files))
+            QVERIFY(writeFile(dropped + u'/' + file, "x"));
+        store.setString(u"/previous"_s, cPrefSourcePath);
+        AppDelegate delegate({u"lumisort"_s});
+        delegate.openFiles({dropped});
+        QCOMPARE(*store.stringForKey(cPrefSourcePath),
+                 opened.isEmpty() ? u"/previous"_s : QDir::cleanPath(dropped + u'/' + opened));
+        const bool photos = files.constFirst().endsWith(u".JPG"_s, Qt::CaseInsensitive);
+        QCOMPARE(Alert::beepsForTesting(), photos ? 0 : 2);
+        // Photos in several folders are named with the offer to import them, never opened as an empty folder.
+        QTRY_COMPARE(Alert::shownForTesting().size(), photos && opened.isEmpty() ? 1 : 0);
+        if (photos && opened.isEmpty())
+            QVERIFY(Alert::shownForTesting().constFirst().informativeText.contains(u"/DCIM/101CANON (1 photo)"_s));
+    }
 
-// Quit, and the copy takes 3 s to end (its folder watch is slow to go, as a thumbnail
-// still being made holds it up); a start meanwhile waits for it, then is the one running.
-void TestAppDelegate::startWhileTheLastCopyIsEndingOpensAWindow()
-{
-    const QString strace = QStandardPaths::findExecutable(u"strace"_s);
-    if (strace.isEmpty())
-        QSKIP("strace is not installed");
-    store.setString(TestSandbox::instance().makeFolder(u"watched"_s), cPrefSourcePath);
-    store.synchronize();
-    std::unique_ptr<QProcess> ending(
-        startApp({},
-                 {strace, u"-f"_s, u"-qq"_s, u"-o"_s, u"/dev/null"_s, u"-e"_s, u"trace=inotify_rm_watch"_s, u"-e"_s,
-                  u"inject=inotify_rm_watch:delay_enter=3000000"_s}));
-    QTRY_VERIFY_WITH_TIMEOUT(serverUp(), 15000);
-    const qint64 endingPid = lockHolder();
-    QVERIFY(endingPid > 0);
-    ::kill(pid_t(endingPid), SIGTERM);
-    const QByteArray pid = QByteArray::number(endingPid);
-    const QByteArray asked = "lumisort[" + pid + ':' + pid + "] main -> asked by a signal to quit";
-    QTRY_VERIFY(readFile(LogPaths::logFile()).contains(asked));
+    // "lumisort DIR" at start-up: the folder check that follows must not bring back the old working folder.
+    void openedFolderSurvivesTheStartUpCheck()
+    {
+        const QString previous = folder(u"previous-work"_s), opened = folder(u"opened"_s);
+        store.setString(previous, cPrefSourcePath);
+        MyAliasKit::savePath(previous, cPrefSourcePathAliasData);
+        QVERIFY(writeFile(opened + u"/IMG_0001.JPG"_s, "x"));
+        AppDelegate delegate({u"lumisort"_s});
+        delegate.openFiles({opened});
+        AppDelegate::validateFolderPath(AppDelegate::sourceRequest());
+        QCOMPARE(*store.stringForKey(cPrefSourcePath), opened);
+        QVERIFY(store.boolForKey(cPrefSourcePathIsValid));
+        // Renamed while the program was closed: followed as the opened folder, not the old one.
+        QVERIFY(QDir().rename(opened, opened + u"-renamed"_s));
+        AppDelegate::validateFolderPath(AppDelegate::sourceRequest());
+        QCOMPARE(*store.stringForKey(cPrefSourcePath), opened + u"-renamed"_s);
+    }
 
-    const QString next = TestSandbox::instance().makeFolder(u"next"_s);
-    QVERIFY(writeFile(next + u"/IMG_0002.JPG"_s, "x"));
-    std::unique_ptr<QProcess> starting(startApp({next}));
-    QVERIFY(ending->waitForFinished(15000));
-    QTRY_VERIFY_WITH_TIMEOUT(lockHolder() == starting->processId() && serverUp(), 15000);
-    QVERIFY(!starting->readAllStandardError().contains("Another Instance"));
-    QTRY_COMPARE(SettingsStore(SettingsStore::standardFilePath()).stringForKey(cPrefSourcePath).value_or(QString()),
-                 next);
-    starting->terminate();
-    QVERIFY(starting->waitForFinished(10000));
-}
+    // Chosen in the preferences, then changed with the command-line tool: the next start keeps the new one.
+    void destinationSetFromTheCommandLineSurvivesTheStartUpCheck()
+    {
+        const QString chosen = folder(u"destination-A"_s), typed = folder(u"destination-B"_s);
+        store.setString(chosen, cPrefDestinationPath);
+        MyAliasKit::savePath(chosen, cPrefDestinationPathAliasData);
+        QVERIFY(store.synchronize());
+        QCOMPARE(runCli({u"settings"_s, u"set"_s, cPrefDestinationPath, typed}).status, 0);
+        // The next start reads what the tool wrote.
+        const QVariantMap written = SettingsStore(SettingsStore::standardFilePath()).storedValues();
+        for (auto it = written.cbegin(); it != written.cend(); ++it)
+            store.setObject(it.value(), it.key());
+        AppDelegate::validateFolderPath(AppDelegate::destinationRequest());
+        QVERIFY(store.synchronize());
+
+        const QString work = folder(u"work"_s);
+        QVERIFY(writeFile(work + u"/2000000000015_IMG_0001.JPG"_s, "photo"));
+        QCOMPARE(runCli({u"--set"_s, u"prefDailyFolderDateFormat='day'"_s, u"file"_s, work}).status, 0);
+        QVERIFY(QFile::exists(typed + u"/day/2000000000015_IMG_0001.JPG"_s));
+        QVERIFY(QDir(chosen).isEmpty());
+    }
+
+    // A copy killed outright leaves a stale lock that does not block the next one; a
+    // second copy then hands its folder to the running one and ends.
+    void singleInstance()
+    {
+        // This process's own pending saves (the keys earlier tests changed) must land
+        // before the program writes the file, or a late one would undo its change.
+        store.synchronize();
+        const auto crashed = startApp({});
+        QTRY_VERIFY_WITH_TIMEOUT(serverUp(), 15000);
+        ::kill(pid_t(crashed->processId()), SIGKILL);
+        QVERIFY(crashed->waitForFinished(5000));
+        const auto first = startApp({});
+        QTRY_VERIFY_WITH_TIMEOUT(serverUp(), 15000);
+        QCOMPARE(first->state(), QProcess::Running);
+
+        const QString forwarded = folder(u"forwarded"_s);
+        QVERIFY(writeFile(forwarded + u"/IMG_0001.JPG"_s, "x"));
+        const auto second = startApp({forwarded});
+        const qint64 secondPid = second->processId();
+        QVERIFY(second->waitForFinished(15000));
+        QCOMPARE(second->exitCode(), 0);
+        const QString said = QString::fromUtf8(second->readAllStandardError());
+        QVERIFY2(said.contains(u"ALERT: !!! Another Instance of This App is Already Running !!!"_s)
+                     && said.contains(u"This App PID = "_s + QString::number(secondPid))
+                     && said.contains(u"Existing Running App PID = "_s + QString::number(first->processId())),
+                 qPrintable(said));
+        // The running copy came forward and took the folder.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            readFile(LogPaths::logFile()).contains(QByteArray("another copy asked: open " + forwarded.toUtf8())),
+            10000);
+        QTRY_COMPARE_WITH_TIMEOUT(savedSourcePath(), forwarded, 10000);
+        QVERIFY(endsWhenAsked(*first));
+    }
+
+    void damagedSettingsAreToldOnce()
+    {
+        store.synchronize();
+        const QFileInfo settings(SettingsStore::standardFilePath());
+        QVERIFY(writeFile(settings.filePath(), "<?xml version=\"1.0\"?><plist><dict><key>prefSou"));
+        QFile::remove(LogPaths::logFile());
+        for (int start = 0; start < 2; ++start) {
+            const auto app = startApp({});
+            QTRY_VERIFY_WITH_TIMEOUT(readFile(LogPaths::logFile()).contains("applicationDidFinishLaunching"), 15000);
+            QTest::qWait(500); // the new settings file is saved meanwhile
+            QVERIFY(endsWhenAsked(*app));
+        }
+        const QFileInfoList aside = settings.dir().entryInfoList({settings.fileName() + u".damaged-*"_s});
+        QCOMPARE(aside.size(), 1);
+        const QByteArray log = readFile(LogPaths::logFile());
+        QCOMPARE(log.count("ALERT: !!! The Settings Were Damaged !!!"), 1);
+        QVERIFY(log.contains(QByteArray(" was damaged and is kept as " + aside.first().absoluteFilePath().toUtf8())));
+        QFile::remove(aside.first().absoluteFilePath());
+    }
+
+    // Quit, and the copy takes 3 s to end (its folder watch is slow to go, as a thumbnail
+    // still being made holds it up); a start meanwhile waits for it, then is the one running.
+    void startWhileTheLastCopyIsEndingOpensAWindow()
+    {
+        const QString strace = QStandardPaths::findExecutable(u"strace"_s);
+        if (strace.isEmpty())
+            QSKIP("strace is not installed");
+        store.setString(folder(u"watched"_s), cPrefSourcePath);
+        store.synchronize();
+        const auto ending = startApp({},
+                                     QStringList {strace}
+                                         + u"-f -qq -o /dev/null -e trace=inotify_rm_watch "
+                                           "-e inject=inotify_rm_watch:delay_enter=3000000"_s.split(u' '));
+        QTRY_VERIFY_WITH_TIMEOUT(serverUp(), 15000);
+        const qint64 endingPid = lockHolder();
+        QVERIFY(endingPid > 0);
+        ::kill(pid_t(endingPid), SIGTERM);
+        const QByteArray pid = QByteArray::number(endingPid);
+        QTRY_VERIFY(readFile(LogPaths::logFile())
+                        .contains(QByteArray("lumisort[" + pid + ':' + pid + "] main -> asked by a signal to quit")));
+
+        const QString next = folder(u"next"_s);
+        QVERIFY(writeFile(next + u"/IMG_0002.JPG"_s, "x"));
+        const auto starting = startApp({next});
+        QVERIFY(ending->waitForFinished(15000));
+        QTRY_VERIFY_WITH_TIMEOUT(lockHolder() == starting->processId() && serverUp(), 15000);
+        QVERIFY(!starting->readAllStandardError().contains("Another Instance"));
+        QTRY_COMPARE(savedSourcePath(), next);
+        QVERIFY(endsWhenAsked(*starting));
+    }
+};
 
 LUMISORT_GUI_TEST_MAIN(TestAppDelegate)
 #include "tst_appdelegate.moc"

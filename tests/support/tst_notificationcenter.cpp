@@ -49,7 +49,6 @@ public:
     MemberTouchingObserver(int id, CallLedger &ledger)
         : m_id(id)
         , m_ledger(ledger)
-        , m_seen(std::make_unique<QStringList>())
     {
         NotificationCenter::defaultCenter().addObserver(this, u"stress"_s, [this, id, &ledger](const Notification &n) {
             ledger.enter(id);
@@ -68,7 +67,7 @@ public:
 private:
     int m_id;
     CallLedger &m_ledger;
-    std::unique_ptr<QStringList> m_seen;
+    std::unique_ptr<QStringList> m_seen = std::make_unique<QStringList>();
 };
 
 } // namespace
@@ -77,149 +76,116 @@ class TestNotificationCenter : public QObject
 {
     Q_OBJECT
 
+    NotificationCenter &center = NotificationCenter::defaultCenter();
+
 private Q_SLOTS:
-    void deliversSynchronouslyOnThePostingThread();
-    void onlyObserversRegisteredAtPostTimeAreCalled();
-    void removedOrDestroyedObserverIsNeverCalled();
-    void postsFromManyThreadsWhileObserversComeAndGo();
-    void removalWaitsForADeliveryOnAnotherThread();
-    void observerMayRemoveItselfDuringItsCallback();
-};
-
-void TestNotificationCenter::deliversSynchronouslyOnThePostingThread()
-{
-    NotificationCenter &center = NotificationCenter::defaultCenter();
-    QObject observer;
-    QThread *seenOn = nullptr;
-    Notification seen;
-    center.addObserver(&observer, u"myRefreshId"_s, [&](const Notification &n) {
-        seenOn = QThread::currentThread();
-        seen = n;
-    });
-    QThread *poster = nullptr;
-    auto job = QtConcurrent::run([&] {
-        poster = QThread::currentThread();
-        center.post(u"myRefreshId"_s, {{u"command"_s, u"refresh"_s}});
-        // Synchronous: the handler has run before post returns.
-        return seenOn == QThread::currentThread();
-    });
-    QVERIFY(job.result());
-    QCOMPARE(seenOn, poster);
-    QCOMPARE(seen.userInfo.value(u"command"_s).toString(), u"refresh"_s);
-    QVERIFY(seen.hasUserInfo);
-
-    center.postWithoutUserInfo(u"myRefreshId"_s);
-    QVERIFY(!seen.hasUserInfo);
-    center.removeObserver(&observer);
-}
-
-void TestNotificationCenter::onlyObserversRegisteredAtPostTimeAreCalled()
-{
-    NotificationCenter &center = NotificationCenter::defaultCenter();
-    QObject a, b;
-    int aCalls = 0, bCalls = 0;
-    center.addObserver(&a, u"mySelectAll"_s, [&](const Notification &) {
-        ++aCalls;
-        // A registration made during delivery does not receive this post.
-        center.addObserver(&b, u"mySelectAll"_s, [&](const Notification &) { ++bCalls; });
-    });
-    center.post(u"mySelectAll"_s, {});
-    QCOMPARE(aCalls, 1);
-    QCOMPARE(bCalls, 0);
-    center.post(u"myOpenPrefId"_s, {}); // other names do not reach them
-    QCOMPARE(aCalls, 1);
-    center.removeObserver(&a);
-    center.removeObserver(&b);
-}
-
-void TestNotificationCenter::removedOrDestroyedObserverIsNeverCalled()
-{
-    NotificationCenter &center = NotificationCenter::defaultCenter();
-    int calls = 0;
-    auto *destroyed = new QObject;
-    center.addObserver(destroyed, u"one"_s, [&](const Notification &) { ++calls; });
-    delete destroyed;
-    QCOMPARE(center.observerCount(u"one"_s), 0);
-    QObject observer;
-    center.addObserver(&observer, u"one"_s, [&](const Notification &) { ++calls; });
-    const quint64 token = center.addObserver(&observer, u"two"_s, [&](const Notification &) { ++calls; });
-    center.addObserver(&observer, u"three"_s, [&](const Notification &) { ++calls; });
-    center.removeObserver(token);
-    center.post(u"two"_s, {});
-    QCOMPARE(calls, 0);
-    center.removeObserver(&observer, u"one"_s);
-    center.post(u"one"_s, {});
-    center.post(u"three"_s, {});
-    QCOMPARE(calls, 1);
-    center.removeObserver(&observer);
-    center.post(u"three"_s, {});
-    QCOMPARE(calls, 1);
-}
-
-void TestNotificationCenter::postsFromManyThreadsWhileObserversComeAndGo()
-{
-    NotificationCenter &center = NotificationCenter::defaultCenter();
-    QObject steady;
-    std::atomic<int> steadyCalls {0};
-    center.addObserver(&steady, u"stress"_s, [&](const Notification &) { ++steadyCalls; });
-
-    constexpr int cThreads = 4;
-    constexpr int cPosts = 2000;
-    std::atomic<bool> stop {false};
-    auto churn = QtConcurrent::run([&] {
-        while (!stop) {
-            QObject transient;
-            center.addObserver(&transient, u"stress"_s, [](const Notification &) {});
-        }
-    });
-    QList<QFuture<void>> posters;
-    for (int t = 0; t < cThreads; ++t)
-        posters << QtConcurrent::run([&] {
-            for (int i = 0; i < cPosts; ++i)
-                center.post(u"stress"_s, {{u"i"_s, i}});
+    void deliversSynchronouslyOnThePostingThread()
+    {
+        QObject observer;
+        QThread *seenOn = nullptr, *poster = nullptr;
+        Notification seen;
+        center.addObserver(&observer, u"myRefreshId"_s, [&](const Notification &n) {
+            seenOn = QThread::currentThread();
+            seen = n;
         });
-    for (QFuture<void> &f : posters)
-        f.waitForFinished();
-    stop = true;
-    churn.waitForFinished();
-    QCOMPARE(steadyCalls.load(), cThreads * cPosts);
-    center.removeObserver(&steady);
-    QCOMPARE(center.observerCount(u"stress"_s), 0);
-}
-
-void TestNotificationCenter::removalWaitsForADeliveryOnAnotherThread()
-{
-    NotificationCenter &center = NotificationCenter::defaultCenter();
-    CallLedger ledger;
-    std::atomic<bool> stop {false};
-    auto poster = QtConcurrent::run([&] {
-        while (!stop)
-            center.post(u"stress"_s, {});
-    });
-    for (int id = 0; id < 3000; ++id) {
-        auto observer = std::make_unique<MemberTouchingObserver>(id, ledger);
-        QThread::yieldCurrentThread();
-    }
-    stop = true;
-    poster.waitForFinished();
-    QCOMPARE(ledger.lateCalls, 0);
-    QCOMPARE(center.observerCount(u"stress"_s), 0);
-}
-
-void TestNotificationCenter::observerMayRemoveItselfDuringItsCallback()
-{
-    NotificationCenter &center = NotificationCenter::defaultCenter();
-    QObject observer;
-    int calls = 0;
-    center.addObserver(&observer, u"closeNow"_s, [&](const Notification &) {
-        ++calls;
+        auto job = QtConcurrent::run([&] {
+            poster = QThread::currentThread();
+            center.post(u"myRefreshId"_s, {{u"command"_s, u"refresh"_s}});
+            // Synchronous: the handler has run before post returns.
+            return seenOn == QThread::currentThread();
+        });
+        QVERIFY(job.result());
+        QCOMPARE(seenOn, poster);
+        QCOMPARE(seen.userInfo.value(u"command"_s).toString(), u"refresh"_s);
+        QVERIFY(seen.hasUserInfo);
+        center.postWithoutUserInfo(u"myRefreshId"_s);
+        QVERIFY(!seen.hasUserInfo);
         center.removeObserver(&observer);
-    });
-    // On another thread too: removal must not wait for the call it is made from.
-    QtConcurrent::run([&] { center.post(u"closeNow"_s, {}); }).waitForFinished();
-    center.post(u"closeNow"_s, {});
-    QCOMPARE(calls, 1);
-}
+    }
+
+    // Only observers registered when a post is made, for its name, and not removed, are called.
+    void whoIsCalled()
+    {
+        QObject a, b;
+        int aCalls = 0, bCalls = 0;
+        center.addObserver(&a, u"mySelectAll"_s, [&](const Notification &) {
+            ++aCalls;
+            // A registration made during delivery does not receive this post.
+            center.addObserver(&b, u"mySelectAll"_s, [&](const Notification &) { ++bCalls; });
+        });
+        center.post(u"mySelectAll"_s, {});
+        QCOMPARE(aCalls, 1);
+        QCOMPARE(bCalls, 0);
+        center.post(u"myOpenPrefId"_s, {}); // other names do not reach them
+        QCOMPARE(aCalls, 1);
+        center.removeObserver(&a);
+        center.removeObserver(&b);
+
+        int calls = 0;
+        auto *destroyed = new QObject;
+        center.addObserver(destroyed, u"one"_s, [&](const Notification &) { ++calls; });
+        delete destroyed;
+        QCOMPARE(center.observerCount(u"one"_s), 0);
+        QObject observer;
+        center.addObserver(&observer, u"one"_s, [&](const Notification &) { ++calls; });
+        const quint64 token = center.addObserver(&observer, u"two"_s, [&](const Notification &) { ++calls; });
+        center.addObserver(&observer, u"three"_s, [&](const Notification &) { ++calls; });
+        center.removeObserver(token);
+        center.post(u"two"_s, {});
+        QCOMPARE(calls, 0);
+        center.removeObserver(&observer, u"one"_s);
+        center.post(u"one"_s, {});
+        center.post(u"three"_s, {});
+        QCOMPARE(calls, 1);
+        center.removeObserver(&observer);
+        center.post(u"three"_s, {});
+        QCOMPARE(calls, 1);
+
+        // A handler may remove its own observer, on another thread too: removal
+        // must not wait for the call it is made from.
+        center.addObserver(&observer, u"closeNow"_s, [&](const Notification &) {
+            ++calls;
+            center.removeObserver(&observer);
+        });
+        QtConcurrent::run([&] { center.post(u"closeNow"_s, {}); }).waitForFinished();
+        center.post(u"closeNow"_s, {});
+        QCOMPARE(calls, 2);
+    }
+
+    // Posts from several threads while observers come and go: a steady observer gets
+    // every post, and one removed (in its destructor, as a sheet does) is never called
+    // again, even by a delivery running on another thread when it goes.
+    void postsFromManyThreadsWhileObserversComeAndGo()
+    {
+        QObject steady;
+        std::atomic<int> steadyCalls {0}, posted {0};
+        center.addObserver(&steady, u"stress"_s, [&](const Notification &) { ++steadyCalls; });
+        std::atomic<bool> stop {false};
+        QList<QFuture<void>> threads {QtConcurrent::run([&] {
+            while (!stop) {
+                QObject transient;
+                center.addObserver(&transient, u"stress"_s, [](const Notification &) {});
+            }
+        })};
+        for (int t = 0; t < 4; ++t)
+            threads << QtConcurrent::run([&] {
+                for (int i = 0; !stop; ++i, ++posted)
+                    center.post(u"stress"_s, {{u"i"_s, i}});
+            });
+        CallLedger ledger;
+        for (int id = 0; id < 3000; ++id) {
+            auto observer = std::make_unique<MemberTouchingObserver>(id, ledger);
+            QThread::yieldCurrentThread();
+        }
+        stop = true;
+        for (QFuture<void> &f : threads)
+            f.waitForFinished();
+        QCOMPARE(steadyCalls.load(), posted.load());
+        QCOMPARE(ledger.lateCalls, 0);
+        center.removeObserver(&steady);
+        QCOMPARE(center.observerCount(u"stress"_s), 0);
+    }
+};
 
 LUMISORT_CORE_TEST_MAIN(TestNotificationCenter)
 #include "tst_notificationcenter.moc"
