@@ -73,7 +73,18 @@ public:
             m_parkedListed = true;
             m_parked = identities(NativePath(m_folder), QByteArray(RenamePlan::cParkPrefix.data()));
         }
-        return m_parked.value(*e.was);
+        if (const QString same = m_parked.value(*e.was); !same.isEmpty())
+            return same;
+        // A FUSE card numbers a file afresh once the kernel has forgotten it (memory pressure,
+        // the card put in again): the hidden name, which ends in the photo's old one, and
+        // the size and time still tell it.
+        const QString oldName = PathUtils::fileName(e.oldPath);
+        for (auto it = m_parked.cbegin(); it != m_parked.cend(); ++it) {
+            const QString name = PathUtils::fileName(it.value()).mid(RenamePlan::cParkPrefix.size());
+            if (name.section(u'-', 1) == oldName && looksSame(it.key(), *e.was))
+                return it.value();
+        }
+        return {};
     }
 
     // Only the same file counts here: the trash may hold older copies of the same photo.

@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
 
 using namespace Qt::StringLiterals;
@@ -317,6 +318,7 @@ private Q_SLOTS:
     void killedAndFinished();
     void killedWhileTakingALock_data();
     void killedWhileTakingALock();
+    void swapFinishedAfterTheCardForgotItsFiles();
     void cleanupTestCase();
 
 private:
@@ -631,6 +633,29 @@ void TestCrashRecovery::killedWhileTakingALock()
     QVERIFY2(failed.isEmpty(), qPrintable(failed));
     const QString misplaced = misplacedPhotos(setup, censusOf(setup), false);
     QVERIFY2(misplaced.isEmpty(), qPrintable(misplaced));
+}
+
+// A FUSE card numbers its files afresh once the kernel has forgotten them (memory
+// pressure, the card put in again): a photo hidden for a swap must still be found by
+// the run that finishes the swap.
+void TestCrashRecovery::swapFinishedAfterTheCardForgotItsFiles()
+{
+    SKIP_UNLESS_MOUNTED(*m_exfat);
+    if (m_strace.isEmpty())
+        QSKIP("strace is not installed");
+    QRandomGenerator random {quint32(m_seed)};
+    const Setup setup = prepare(Kind::Swaps, Fs::ExFat, random, u"forgotten"_s);
+    KillPoint kill; // the chain done and r1.JPG hidden, the rest of its cycle still to go
+    kill.call = u"rename"_s;
+    kill.when = 5;
+    QVERIFY(run(setup, kill).killed);
+    ::sync();
+    QFile dropCaches(u"/proc/sys/vm/drop_caches"_s);
+    if (!dropCaches.open(QIODevice::WriteOnly) || dropCaches.write("2") != 1)
+        QSKIP("the kernel's caches cannot be dropped here");
+    dropCaches.close();
+    QCOMPARE(finishAfterKill(Kind::Swaps, setup, true, true), QString());
+    QCOMPARE(misplacedPhotos(setup, censusOf(setup), false), QString());
 }
 
 namespace {
