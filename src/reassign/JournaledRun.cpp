@@ -161,6 +161,23 @@ QString shown(const QString &path)
     return NativePath::forDisplay(PathUtils::fileName(path));
 }
 
+// A photo hidden for a swap that cannot take its new name is not left where the operator
+// cannot see it: it gets its old name back, else a visible one. Where it is now.
+QString unhide(const QString &parked, const QString &oldPath)
+{
+    for (const QString &home : {oldPath, RenamePlan::visibleFallback(oldPath)}) {
+        if (home.isEmpty())
+            continue;
+        const FileResult back = SafeFile::renameNoReplace(parked, home);
+        if (back) {
+            logLine(u"JournaledRun -> finish.... "_s + oldPath + u" could not take its new name; it is now "_s + home);
+            return home;
+        }
+        logLine(u"oops somethign went wrong "_s + back.text());
+    }
+    return parked;
+}
+
 JournaledRun::Result execute(ReassignJournal &journal, QList<Entry> entries, const QList<Located> &located,
                              bool resumed)
 {
@@ -213,6 +230,8 @@ JournaledRun::Result execute(ReassignJournal &journal, QList<Entry> entries, con
         if (stepOf.at(i) >= 0) {
             outcome = outcomes.at(stepOf.at(i));
             outcome.from = e.oldPath;
+            if (!outcome.renamed && located.at(i).where == Where::Parked)
+                outcome.finalPath = unhide(located.at(i).path, e.oldPath);
         } else if (located.at(i).where == Where::Missing) {
             outcome = {e.oldPath, e.newPath, QString(), false,
                        shown(e.oldPath) + u" is under neither its old nor its new name any more"_s};

@@ -318,7 +318,8 @@ private Q_SLOTS:
     void killedAndFinished();
     void killedWhileTakingALock_data();
     void killedWhileTakingALock();
-    void swapFinishedAfterTheCardForgotItsFiles();
+    void swapFinishedFromItsHiddenName_data();
+    void swapFinishedFromItsHiddenName();
     void cleanupTestCase();
 
 private:
@@ -635,25 +636,40 @@ void TestCrashRecovery::killedWhileTakingALock()
     QVERIFY2(misplaced.isEmpty(), qPrintable(misplaced));
 }
 
-// A FUSE card numbers its files afresh once the kernel has forgotten them (memory
-// pressure, the card put in again): a photo hidden for a swap must still be found by
-// the run that finishes the swap.
-void TestCrashRecovery::swapFinishedAfterTheCardForgotItsFiles()
+// A swap on a FUSE card killed while r1.JPG is hidden (at the given rename call): the
+// next command finishes it after the card numbered its files afresh once the kernel
+// forgot them (memory pressure, the card put in again), or after another file took the
+// name meant for r1.JPG. Either way r1.JPG ends under a name the operator can see.
+void TestCrashRecovery::swapFinishedFromItsHiddenName_data()
 {
+    QTest::addColumn<int>("killAt");
+    QTest::addColumn<QString>("r1At");
+    QTest::newRow("cycle begun, the card's files numbered afresh") << 5 << u"r2.JPG"_s;
+    QTest::newRow("cycle all but done, its last name taken meanwhile") << 7 << u"r1-kept-1.JPG"_s;
+}
+
+void TestCrashRecovery::swapFinishedFromItsHiddenName()
+{
+    QFETCH(int, killAt);
+    QFETCH(QString, r1At);
     SKIP_UNLESS_MOUNTED(*m_exfat);
     if (m_strace.isEmpty())
         QSKIP("strace is not installed");
     QRandomGenerator random {quint32(m_seed)};
-    const Setup setup = prepare(Kind::Swaps, Fs::ExFat, random, u"forgotten"_s);
-    KillPoint kill; // the chain done and r1.JPG hidden, the rest of its cycle still to go
+    Setup setup = prepare(Kind::Swaps, Fs::ExFat, random, u"hidden"_s);
+    setup.photos.first().expected = setup.working + u'/' + r1At;
+    KillPoint kill;
     kill.call = u"rename"_s;
-    kill.when = 5;
+    kill.when = killAt;
     QVERIFY(run(setup, kill).killed);
-    ::sync();
-    QFile dropCaches(u"/proc/sys/vm/drop_caches"_s);
-    if (!dropCaches.open(QIODevice::WriteOnly) || dropCaches.write("2") != 1)
-        QSKIP("the kernel's caches cannot be dropped here");
-    dropCaches.close();
+    if (r1At == u"r2.JPG"_s) {
+        ::sync();
+        QFile dropCaches(u"/proc/sys/vm/drop_caches"_s);
+        if (!dropCaches.open(QIODevice::WriteOnly) || dropCaches.write("2") != 1)
+            QSKIP("the kernel's caches cannot be dropped here");
+    } else {
+        QVERIFY(writeFile(setup.working + u"/r2.JPG"_s, "another program's file"));
+    }
     QCOMPARE(finishAfterKill(Kind::Swaps, setup, true, true), QString());
     QCOMPARE(misplacedPhotos(setup, censusOf(setup), false), QString());
 }
