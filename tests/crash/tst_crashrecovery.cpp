@@ -662,16 +662,23 @@ void TestCrashRecovery::swapFinishedFromItsHiddenName()
     kill.call = u"rename"_s;
     kill.when = killAt;
     QVERIFY(run(setup, kill).killed);
-    if (r1At == u"r2.JPG"_s) {
+    const bool renumbered = r1At == u"r2.JPG"_s;
+    const auto forget = [] {
         ::sync();
         QFile dropCaches(u"/proc/sys/vm/drop_caches"_s);
-        if (!dropCaches.open(QIODevice::WriteOnly) || dropCaches.write("2") != 1)
-            QSKIP("the kernel's caches cannot be dropped here");
-    } else {
+        return dropCaches.open(QIODevice::WriteOnly) && dropCaches.write("2") == 1;
+    };
+    if (renumbered && !forget())
+        QSKIP("the kernel's caches cannot be dropped here");
+    if (!renumbered)
         QVERIFY(writeFile(setup.working + u"/r2.JPG"_s, "another program's file"));
-    }
     QCOMPARE(finishAfterKill(Kind::Swaps, setup, true, true), QString());
     QCOMPARE(misplacedPhotos(setup, censusOf(setup), false), QString());
+    if (renumbered && forget()) { // and undone once the card has numbered its files afresh again
+        const Finished undone = run(setup, {}, {u"undo"_s, setup.working});
+        QVERIFY2(undone.exitCode == 0, qPrintable(undone.output));
+        QCOMPARE(misplacedPhotos(setup, censusOf(setup), true), QString());
+    }
 }
 
 namespace {
