@@ -1,6 +1,7 @@
 #include "JournaledRun.h"
 
 #include "model/PhotoNameRecord.h"
+#include "support/FileStatus.h"
 #include "support/FreedesktopTrash.h"
 #include "support/NativePath.h"
 #include "support/PathUtils.h"
@@ -94,10 +95,31 @@ public:
             return {};
         if (!m_trashListed) {
             m_trashListed = true;
-            if (const NativePath trash = FreedesktopTrash::trashFolderFor(NativePath(m_folder)); !trash.isEmpty())
-                m_trash = identities(trash.child(QByteArrayLiteral("files")), {});
+            if (const NativePath trash = FreedesktopTrash::trashFolderFor(NativePath(m_folder)); !trash.isEmpty()) {
+                const NativePath files = trash.child(QByteArrayLiteral("files"));
+                m_trash = identities(files, {});
+                m_trashNumberedAfresh = !FileStatus::hasLastingInodeNumbers(files);
+            }
         }
-        return m_trash.value(*e.was);
+        if (const QString same = m_trash.value(*e.was); !same.isEmpty() || !m_trashNumberedAfresh)
+            return same;
+        // On a FUSE card that numbered its files afresh: the one file of the photo's name
+        // (with the number the trash adds to a name it holds) and its size and time; none
+        // while an older copy leaves a doubt.
+        const QString name = PathUtils::fileName(e.kind == Kind::Trash ? e.oldPath : e.newPath);
+        QString found;
+        for (auto it = m_trash.cbegin(); it != m_trash.cend(); ++it) {
+            const QString trashedName = PathUtils::fileName(it.value());
+            bool numbered = false;
+            if (trashedName.startsWith(name + u'.'))
+                trashedName.mid(name.size() + 1).toUInt(&numbered);
+            if ((trashedName == name || numbered) && looksSame(it.key(), *e.was)) {
+                if (!found.isEmpty())
+                    return {};
+                found = it.value();
+            }
+        }
+        return found;
     }
 
 private:
@@ -118,6 +140,7 @@ private:
     QHash<QString, QString> m_olderParked;
     bool m_parkedListed = false;
     bool m_trashListed = false;
+    bool m_trashNumberedAfresh = false;
     QHash<FileIdentity, QString> m_parked;
     QHash<FileIdentity, QString> m_trash;
 };

@@ -318,8 +318,8 @@ private Q_SLOTS:
     void killedAndFinished();
     void killedWhileTakingALock_data();
     void killedWhileTakingALock();
-    void swapFinishedFromItsHiddenName_data();
-    void swapFinishedFromItsHiddenName();
+    void killedOnACard_data();
+    void killedOnACard();
     void cleanupTestCase();
 
 private:
@@ -636,45 +636,49 @@ void TestCrashRecovery::killedWhileTakingALock()
     QVERIFY2(misplaced.isEmpty(), qPrintable(misplaced));
 }
 
-// A swap on a FUSE card killed while r1.JPG is hidden (at the given rename call): the
-// next command finishes it after the card numbered its files afresh once the kernel
-// forgot them (memory pressure, the card put in again), or after another file took the
-// name meant for r1.JPG. Either way r1.JPG ends under a name the operator can see.
-void TestCrashRecovery::swapFinishedFromItsHiddenName_data()
+// A run on a FUSE card killed at the given rename call is finished by the next command,
+// and then undone, after the card numbered its files afresh once the kernel forgot them
+// (memory pressure, the card put in again): a photo hidden for a swap, or put in the
+// trash, is still found. When another file took the name meant for a hidden photo, the
+// photo ends under a name the operator can see.
+void TestCrashRecovery::killedOnACard_data()
 {
+    QTest::addColumn<int>("kind");
     QTest::addColumn<int>("killAt");
-    QTest::addColumn<QString>("r1At");
-    QTest::newRow("cycle begun, the card's files numbered afresh") << 5 << u"r2.JPG"_s;
-    QTest::newRow("cycle all but done, its last name taken meanwhile") << 7 << u"r1-kept-1.JPG"_s;
+    QTest::addColumn<bool>("nameTaken");
+    QTest::newRow("swap cycle begun, files numbered afresh") << int(Kind::Swaps) << 5 << false;
+    QTest::newRow("swap cycle all but done, r2.JPG taken meanwhile") << int(Kind::Swaps) << 7 << true;
+    QTest::newRow("a barcode photo in the trash, files numbered afresh") << int(Kind::Automatic) << 13 << false;
 }
 
-void TestCrashRecovery::swapFinishedFromItsHiddenName()
+void TestCrashRecovery::killedOnACard()
 {
+    QFETCH(int, kind);
     QFETCH(int, killAt);
-    QFETCH(QString, r1At);
+    QFETCH(bool, nameTaken);
     SKIP_UNLESS_MOUNTED(*m_exfat);
     if (m_strace.isEmpty())
         QSKIP("strace is not installed");
     QRandomGenerator random {quint32(m_seed)};
-    Setup setup = prepare(Kind::Swaps, Fs::ExFat, random, u"hidden"_s);
-    setup.photos.first().expected = setup.working + u'/' + r1At;
+    Setup setup = prepare(Kind(kind), Fs::ExFat, random, u"card"_s);
     KillPoint kill;
     kill.call = u"rename"_s;
     kill.when = killAt;
     QVERIFY(run(setup, kill).killed);
-    const bool renumbered = r1At == u"r2.JPG"_s;
     const auto forget = [] {
         ::sync();
         QFile dropCaches(u"/proc/sys/vm/drop_caches"_s);
         return dropCaches.open(QIODevice::WriteOnly) && dropCaches.write("2") == 1;
     };
-    if (renumbered && !forget())
-        QSKIP("the kernel's caches cannot be dropped here");
-    if (!renumbered)
+    if (nameTaken) {
         QVERIFY(writeFile(setup.working + u"/r2.JPG"_s, "another program's file"));
-    QCOMPARE(finishAfterKill(Kind::Swaps, setup, true, true), QString());
+        setup.photos.first().expected = setup.working + u"/r1-kept-1.JPG"_s;
+    } else if (!forget()) {
+        QSKIP("the kernel's caches cannot be dropped here");
+    }
+    QCOMPARE(finishAfterKill(Kind(kind), setup, true, true), QString());
     QCOMPARE(misplacedPhotos(setup, censusOf(setup), false), QString());
-    if (renumbered && forget()) { // and undone once the card has numbered its files afresh again
+    if (!nameTaken && forget()) {
         const Finished undone = run(setup, {}, {u"undo"_s, setup.working});
         QVERIFY2(undone.exitCode == 0, qPrintable(undone.output));
         QCOMPARE(misplacedPhotos(setup, censusOf(setup), true), QString());
