@@ -88,7 +88,8 @@ public:
         return {};
     }
 
-    // Only the same file counts here: the trash may hold older copies of the same photo.
+    // Only the same file counts here, or else the one copy that can be it: the trash may
+    // hold older copies of the same photo.
     QString trashed(const Entry &e)
     {
         if (!e.was)
@@ -253,8 +254,11 @@ JournaledRun::Result execute(ReassignJournal &journal, QList<Entry> entries, con
         if (stepOf.at(i) >= 0) {
             outcome = outcomes.at(stepOf.at(i));
             outcome.from = e.oldPath;
-            if (!outcome.renamed && located.at(i).where == Where::Parked)
+            if (!outcome.renamed && located.at(i).where == Where::Parked) {
                 outcome.finalPath = unhide(located.at(i).path, e.oldPath);
+                if (outcome.finalPath != e.oldPath)
+                    outcome.error += u" (it is now "_s + shown(outcome.finalPath) + u')';
+            }
         } else if (located.at(i).where == Where::Missing) {
             outcome = {e.oldPath, e.newPath, QString(), false,
                        shown(e.oldPath) + u" is under neither its old nor its new name any more"_s};
