@@ -1,6 +1,7 @@
 #include "JournaledRun.h"
 
 #include "model/PhotoNameRecord.h"
+#include "support/FileStatus.h"
 #include "support/FreedesktopTrash.h"
 #include "support/NativePath.h"
 #include "support/PathUtils.h"
@@ -73,20 +74,53 @@ public:
             m_parkedListed = true;
             m_parked = identities(NativePath(m_folder), QByteArray(RenamePlan::cParkPrefix.data()));
         }
-        return m_parked.value(*e.was);
+        if (const QString same = m_parked.value(*e.was); !same.isEmpty())
+            return same;
+        // A FUSE card numbers a file afresh once the kernel has forgotten it (memory pressure,
+        // the card put in again): the hidden name, which ends in the photo's old one, and
+        // the size and time still tell it.
+        const QString oldName = PathUtils::fileName(e.oldPath);
+        for (auto it = m_parked.cbegin(); it != m_parked.cend(); ++it) {
+            const QString name = PathUtils::fileName(it.value()).mid(RenamePlan::cParkPrefix.size());
+            if (name.section(u'-', 1) == oldName && looksSame(it.key(), *e.was))
+                return it.value();
+        }
+        return {};
     }
 
-    // Only the same file counts here: the trash may hold older copies of the same photo.
+    // Only the same file counts here, or else the one copy that can be it: the trash may
+    // hold older copies of the same photo.
     QString trashed(const Entry &e)
     {
         if (!e.was)
             return {};
         if (!m_trashListed) {
             m_trashListed = true;
-            if (const NativePath trash = FreedesktopTrash::trashFolderFor(NativePath(m_folder)); !trash.isEmpty())
-                m_trash = identities(trash.child(QByteArrayLiteral("files")), {});
+            if (const NativePath trash = FreedesktopTrash::trashFolderFor(NativePath(m_folder)); !trash.isEmpty()) {
+                const NativePath files = trash.child(QByteArrayLiteral("files"));
+                m_trash = identities(files, {});
+                m_trashNumberedAfresh = !FileStatus::hasLastingInodeNumbers(files);
+            }
         }
-        return m_trash.value(*e.was);
+        if (const QString same = m_trash.value(*e.was); !same.isEmpty() || !m_trashNumberedAfresh)
+            return same;
+        // On a FUSE card that numbered its files afresh: the one file of the photo's name
+        // (with the number the trash adds to a name it holds) and its size and time; none
+        // while an older copy leaves a doubt.
+        const QString name = PathUtils::fileName(e.kind == Kind::Trash ? e.oldPath : e.newPath);
+        QString found;
+        for (auto it = m_trash.cbegin(); it != m_trash.cend(); ++it) {
+            const QString trashedName = PathUtils::fileName(it.value());
+            bool numbered = false;
+            if (trashedName.startsWith(name + u'.'))
+                trashedName.mid(name.size() + 1).toUInt(&numbered);
+            if ((trashedName == name || numbered) && looksSame(it.key(), *e.was)) {
+                if (!found.isEmpty())
+                    return {};
+                found = it.value();
+            }
+        }
+        return found;
     }
 
 private:
@@ -107,6 +141,7 @@ private:
     QHash<QString, QString> m_olderParked;
     bool m_parkedListed = false;
     bool m_trashListed = false;
+    bool m_trashNumberedAfresh = false;
     QHash<FileIdentity, QString> m_parked;
     QHash<FileIdentity, QString> m_trash;
 };
@@ -148,6 +183,23 @@ Located locate(const Entry &e, Hideouts &hideouts)
 QString shown(const QString &path)
 {
     return NativePath::forDisplay(PathUtils::fileName(path));
+}
+
+// A photo hidden for a swap that cannot take its new name is not left where the operator
+// cannot see it: it gets its old name back, else a visible one. Where it is now.
+QString unhide(const QString &parked, const QString &oldPath)
+{
+    for (const QString &home : {oldPath, RenamePlan::visibleFallback(oldPath)}) {
+        if (home.isEmpty())
+            continue;
+        const FileResult back = SafeFile::renameNoReplace(parked, home);
+        if (back) {
+            logLine(u"JournaledRun -> finish.... "_s + oldPath + u" could not take its new name; it is now "_s + home);
+            return home;
+        }
+        logLine(u"oops somethign went wrong "_s + back.text());
+    }
+    return parked;
 }
 
 JournaledRun::Result execute(ReassignJournal &journal, QList<Entry> entries, const QList<Located> &located,
@@ -202,6 +254,11 @@ JournaledRun::Result execute(ReassignJournal &journal, QList<Entry> entries, con
         if (stepOf.at(i) >= 0) {
             outcome = outcomes.at(stepOf.at(i));
             outcome.from = e.oldPath;
+            if (!outcome.renamed && located.at(i).where == Where::Parked) {
+                outcome.finalPath = unhide(located.at(i).path, e.oldPath);
+                if (outcome.finalPath != e.oldPath)
+                    outcome.error += u" (it is now "_s + shown(outcome.finalPath) + u')';
+            }
         } else if (located.at(i).where == Where::Missing) {
             outcome = {e.oldPath, e.newPath, QString(), false,
                        shown(e.oldPath) + u" is under neither its old nor its new name any more"_s};

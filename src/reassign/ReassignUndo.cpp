@@ -2,6 +2,7 @@
 
 #include "ReassignJournal.h"
 #include "ReassignRecovery.h"
+#include "support/FileStatus.h"
 #include "support/FreedesktopTrash.h"
 #include "support/PathUtils.h"
 #include "support/SafeFile.h"
@@ -101,6 +102,11 @@ QString changeOf(const Step &step, const QString &folder)
     if (!step.expected) // an older journal knows names only
         return now ? QString() : name + u" was renamed again, filed or deleted since"_s;
     if (now && *now == *step.expected)
+        return {};
+    // A FUSE card numbers a file afresh once the kernel has forgotten it (memory pressure,
+    // the card put in again): there its name, size and time tell it.
+    if (now && now->size == step.expected->size && now->mtimeNs == step.expected->mtimeNs
+        && !FileStatus::hasLastingInodeNumbers(NativePath(step.from).parent()))
         return {};
     if (now && sameInode(*now, *step.expected))
         return name + u" was changed since"_s;

@@ -1,13 +1,13 @@
 #include "ClaimedRename.h"
 
 #include "FileDescriptor.h"
+#include "FileStatus.h"
 #include "OwnHiddenName.h"
 
 #include <cerrno>
 #include <fcntl.h>
 #include <optional>
 #include <sys/stat.h>
-#include <sys/statfs.h>
 #include <unistd.h>
 #include <utility>
 
@@ -114,17 +114,9 @@ std::optional<ClaimRecordContents> readClaimRecord(const NativePath &path, struc
     return contents;
 }
 
-// FUSE file systems number their files themselves, afresh after a remount and
-// whenever the kernel forgot a file: there a claim is known by its name, its
-// emptiness and its time alone (a second, on exFAT).
-bool hasLastingInodeNumbers(const NativePath &folder)
-{
-    constexpr decltype(statfs::f_type) fuseSuperMagic = 0x65735546;
-    struct statfs info = {};
-    return ::statfs(folder.c_str(), &info) != 0 || info.f_type != fuseSuperMagic;
-}
-
 // Whether the file now at the record's name is still the empty claim the record made.
+// Without lasting inode numbers (FUSE) it is known by its name, its emptiness and its
+// time alone (a second, on exFAT).
 bool isRecordedClaim(const struct stat &file, const ClaimRecordContents &record, const struct stat &recordInfo,
                      bool lastingInodes)
 {
@@ -219,7 +211,7 @@ QList<NativePath> ClaimedRename::freeStale(const NativePath &folder, const QList
         if (const std::optional<ClaimRecordContents> record = readClaimRecord(entry.path, recordInfo)) {
             const NativePath claim = folder.child(record->name);
             if (!lastingInodes)
-                lastingInodes = hasLastingInodeNumbers(folder);
+                lastingInodes = FileStatus::hasLastingInodeNumbers(folder);
             struct stat info = {};
             if (::lstat(claim.c_str(), &info) == 0 && isRecordedClaim(info, *record, recordInfo, *lastingInodes)
                 && ::unlink(claim.c_str()) == 0)

@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
 
 using namespace Qt::StringLiterals;
@@ -317,6 +318,8 @@ private Q_SLOTS:
     void killedAndFinished();
     void killedWhileTakingALock_data();
     void killedWhileTakingALock();
+    void killedOnACard_data();
+    void killedOnACard();
     void cleanupTestCase();
 
 private:
@@ -631,6 +634,55 @@ void TestCrashRecovery::killedWhileTakingALock()
     QVERIFY2(failed.isEmpty(), qPrintable(failed));
     const QString misplaced = misplacedPhotos(setup, censusOf(setup), false);
     QVERIFY2(misplaced.isEmpty(), qPrintable(misplaced));
+}
+
+// A run on a FUSE card killed at the given rename call is finished by the next command,
+// and then undone, after the card numbered its files afresh once the kernel forgot them
+// (memory pressure, the card put in again): a photo hidden for a swap, or put in the
+// trash, is still found. When another file took the name meant for a hidden photo, the
+// photo ends under a name the operator can see.
+void TestCrashRecovery::killedOnACard_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("killAt");
+    QTest::addColumn<bool>("nameTaken");
+    QTest::newRow("swap cycle begun, files numbered afresh") << int(Kind::Swaps) << 5 << false;
+    QTest::newRow("swap cycle all but done, r2.JPG taken meanwhile") << int(Kind::Swaps) << 7 << true;
+    QTest::newRow("a barcode photo in the trash, files numbered afresh") << int(Kind::Automatic) << 13 << false;
+}
+
+void TestCrashRecovery::killedOnACard()
+{
+    QFETCH(int, kind);
+    QFETCH(int, killAt);
+    QFETCH(bool, nameTaken);
+    SKIP_UNLESS_MOUNTED(*m_exfat);
+    if (m_strace.isEmpty())
+        QSKIP("strace is not installed");
+    QRandomGenerator random {quint32(m_seed)};
+    Setup setup = prepare(Kind(kind), Fs::ExFat, random, u"card"_s);
+    KillPoint kill;
+    kill.call = u"rename"_s;
+    kill.when = killAt;
+    QVERIFY(run(setup, kill).killed);
+    const auto forget = [] {
+        ::sync();
+        QFile dropCaches(u"/proc/sys/vm/drop_caches"_s);
+        return dropCaches.open(QIODevice::WriteOnly) && dropCaches.write("2") == 1;
+    };
+    if (nameTaken) {
+        QVERIFY(writeFile(setup.working + u"/r2.JPG"_s, "another program's file"));
+        setup.photos.first().expected = setup.working + u"/r1-kept-1.JPG"_s;
+    } else if (!forget()) {
+        QSKIP("the kernel's caches cannot be dropped here");
+    }
+    QCOMPARE(finishAfterKill(Kind(kind), setup, true, true), QString());
+    QCOMPARE(misplacedPhotos(setup, censusOf(setup), false), QString());
+    if (!nameTaken && forget()) {
+        const Finished undone = run(setup, {}, {u"undo"_s, setup.working});
+        QVERIFY2(undone.exitCode == 0, qPrintable(undone.output));
+        QCOMPARE(misplacedPhotos(setup, censusOf(setup), true), QString());
+    }
 }
 
 namespace {
