@@ -151,12 +151,9 @@ private Q_SLOTS:
         QTest::addColumn<bool>("reverse");
         QTest::addColumn<int>("tag");
         QTest::addColumn<int>("first");
-        QTest::addColumn<int>("count");
         QTest::addColumn<QString>("unknown"); // the button's title agrees with the count
-        QTest::newRow("one barcode") << false << 200 << 0 << 6 << u"Mark 6 Photos as UNKNOWN"_s;
-        QTest::newRow("one barcode, reversed") << true << 200 << 5 << 6 << u"Mark 6 Photos as UNKNOWN"_s;
-        QTest::newRow("automatic ignores reversing") << true << 202 << 0 << 6 << QString();
-        QTest::newRow("one photo") << false << 200 << 0 << 1 << u"Mark 1 Photo as UNKNOWN"_s;
+        QTest::newRow("one barcode, reversed") << true << 200 << 5 << u"Mark 6 Photos as UNKNOWN"_s;
+        QTest::newRow("automatic ignores reversing") << true << 202 << 0 << QString();
     }
 
     void firstPhotoAndUnknownButton()
@@ -164,15 +161,14 @@ private Q_SLOTS:
         QFETCH(bool, reverse);
         QFETCH(int, tag);
         QFETCH(int, first);
-        QFETCH(int, count);
         QFETCH(QString, unknown);
         SettingsStore::standard().setBool(reverse, cPrefReverseAssignBarcode);
         SettingsStore::standard().setInteger(tag, cPrefRadioSet1SelectedTag);
-        QVERIFY(present(m_urls.mid(0, count)));
+        QVERIFY(present(m_urls));
         QCOMPARE(m_sheet->session.curindex, first);
         QCOMPARE(setting(cPrefReassignImageViewPath), m_urls.at(first).toLocalFile());
         QCOMPARE(setting(cPrefCurIndexString), QString::number(first));
-        const QString position = u"%1 of %2"_s.arg(first + 1).arg(count);
+        const QString position = u"%1 of 6"_s.arg(first + 1);
         QCOMPARE(m_sheet->ibCurIndexLabel->text(), position);
         QCOMPARE(m_sheet->ibAssignUnknownNSButon->isHidden(), unknown.isEmpty());
         QVERIFY(unknown.isEmpty() || m_sheet->ibAssignUnknownNSButon->text() == unknown);
@@ -196,13 +192,6 @@ private Q_SLOTS:
         QVERIFY(present(m_urls));
         QCOMPARE(m_sheet->ibPromptLabel->text(), u"Each barcode photo"_s);
         QCOMPARE(m_sheet->ibAssignUnknownNSButon->text(), u"Mark all 6 photos"_s);
-
-        // No entry for this mode: the general line.
-        store.setInteger(200, cPrefRadioSet1SelectedTag);
-        NotificationCenter::defaultCenter().post(
-            NotificationNames::myReassignId, {{NotificationKeys::urlstochange, QVariant::fromValue(m_urls.mid(0, 2))}});
-        QCOMPARE(m_sheet->ibPromptLabel->text(), u"Any"_s);
-        QCOMPARE(m_sheet->ibAssignUnknownNSButon->text(), u"Mark all 2 photos"_s);
     }
 
     // The operator reads the barcode card on this photo: the preview comes at once, then a
@@ -243,31 +232,21 @@ private Q_SLOTS:
     void validation_data()
     {
         QTest::addColumn<QString>("typed");
-        QTest::addColumn<bool>("checkLength");
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("problem"); // shown under the field; empty when the entry is accepted
-        QTest::newRow("13 digits") << u"4006381333931"_s << true << u"4006381333931"_s << QString();
-        // The refusal says which rule, and where it is set.
-        QTest::newRow("too short") << u"12345"_s << true << u"previous"_s
-                                   << u"\"12345\" was refused. The barcode length rule asks for at least 13 "
-                                      u"characters; this one has 5 (the rule is set in Preferences, Reassignment, "
-                                      u"\u201cRequired length\u201d)."_s;
-        QTest::newRow("empty passes") << QString() << true << QString() << QString();
-        QTest::newRow("first line, trimmed") << u" 123\r\n\r\n456 "_s << false << u"123"_s << QString();
+        QTest::newRow("13 digits") << u"4006381333931"_s << u"4006381333931"_s << QString();
+        QTest::newRow("too short") << u"12345"_s << u"previous"_s << u"\"12345\" was refused. The barcode length"_s;
     }
 
     void validation()
     {
         QFETCH(QString, typed);
-        QFETCH(bool, checkLength);
         QFETCH(QString, stored);
         QFETCH(QString, problem);
         const bool accepted = problem.isEmpty();
-        SettingsStore::standard().setBool(checkLength, cPrefCheckReassignedBarcodeLength);
+        SettingsStore::standard().setBool(true, cPrefCheckReassignedBarcodeLength);
         QVERIFY(present(m_urls));
-        // The rule counts characters, letters too, and takes longer codes.
-        QCOMPARE(m_sheet->ibPrompt2Label->text(),
-                 checkLength ? u"( Barcode must be at least 13 characters. )"_s : QString());
+        QCOMPARE(m_sheet->ibPrompt2Label->text(), u"( Barcode must be at least 13 characters. )"_s);
         SettingsStore::standard().setString(u"previous"_s, cPrefReassignedBarcodeString);
         QVERIFY(enter(typed));
         QCOMPARE(setting(cPrefReassignedBarcodeString), stored);
@@ -307,28 +286,6 @@ private Q_SLOTS:
         QVERIFY(returnKey());
         QCOMPARE(setting(cPrefReassignedBarcodeString), u"5901234123457"_s);
         QCOMPARE(m_sheet->session.curindex, 2);
-        m_sheet->doEndButtonAction();
-        QVERIFY(idle());
-        QCOMPARE(setting(cPrefCurIndexString), u"5"_s);
-    }
-
-    void emptyBarcodeWarnsAndKeepsTheSheet()
-    {
-        QVERIFY(present(m_urls));
-        SettingsStore::standard().setString(u"4006381333931"_s, cPrefReassignedBarcodeString);
-        m_sheet->ibNSTextField->setText(u" \t "_s);
-        QVERIFY(!m_sheet->ibReassignButton->isEnabled());
-        int refreshes = 0;
-        QObject receiver;
-        NotificationCenter::defaultCenter().addObserver(&receiver, NotificationNames::myRefreshId,
-                                                        [&](const Notification &) { ++refreshes; });
-        m_sheet->doReassign(); // as a key binding could, though the button cannot
-        QTRY_COMPARE(Alert::shownForTesting().size(), 1);
-        QCOMPARE(alert().messageText, u"! NO BARCODE ENTERED !"_s);
-        QCOMPARE(SystemSound::playedForTesting(), Sounds {SystemSound::Beep});
-        QVERIFY(m_sheet && m_sheet->isVisible());
-        QCOMPARE(refreshes, 0);
-        QVERIFY(untouched());
     }
 
     // Confirming applies the barcode the field and the button show, never one taken earlier.
@@ -387,7 +344,7 @@ private Q_SLOTS:
         QCOMPARE(storedSize()->size(), QSize(700, 560));
     }
 
-    void automaticModeRecordsBarcodesAndRenames()
+    void automaticModeShowsTheBarcodeTakenForAPhoto()
     {
         SettingsStore::standard().setInteger(202, cPrefRadioSet1SelectedTag);
         QVERIFY(present(m_urls, QVariant::fromValue(m_urls)));
@@ -400,46 +357,46 @@ private Q_SLOTS:
         QVERIFY(idle());
         QCOMPARE(m_sheet->session.curindex, 0);
         QCOMPARE(m_sheet->ibNSTextField->text(), m_first);
-        QCOMPARE(
-            *m_sheet->session.sortedurlsWithBarcodes,
-            (QHash<QString, QString> {{m_urls.at(0).toLocalFile(), m_first}, {m_urls.at(3).toLocalFile(), m_second}}));
-
-        QVariantMap refresh;
-        QObject receiver;
-        NotificationCenter::defaultCenter().addObserver(&receiver, NotificationNames::myRefreshId,
-                                                        [&](const Notification &n) { refresh = n.userInfo; });
-        m_sheet->ibReassignButton->click();
-        QCOMPARE(refresh, (QVariantMap {{u"command"_s, u"refresh"_s}}));
-        QTRY_VERIFY(!m_sheet);
-        QCOMPARE(files(), renamedInTwoGroups(m_first, m_second));
     }
 
-    // Whatever way a barcode gets into the sheet, one that is a path renames nothing.
+    // Whatever way a barcode gets into the sheet, one that is refused renames nothing and the
+    // sheet stays: scanned with Return, or left in the field when confirming.
     void refusedBarcodeNeverReachesTheFiles_data()
     {
         QTest::addColumn<int>("tag");
-        QTest::newRow("one barcode") << 200;
-        QTest::newRow("automatic") << 202;
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("warning");
+        QTest::newRow("empty, one barcode") << 200 << u" \t "_s << u"! NO BARCODE ENTERED !"_s;
+        QTest::newRow("a path, automatic") << 202 << u"a/b"_s << u"! BARCODE REFUSED !"_s;
     }
 
     void refusedBarcodeNeverReachesTheFiles()
     {
         QFETCH(int, tag);
+        QFETCH(QString, typed);
+        QFETCH(QString, warning);
         SettingsStore::standard().setInteger(tag, cPrefRadioSet1SelectedTag);
+        SettingsStore::standard().setString(u"4006381333931"_s, cPrefReassignedBarcodeString);
         QVERIFY(present(m_urls, QVariant::fromValue(m_urls)));
         QVERIFY(enter(u"../up"_s)); // scanned on the first (barcode) photo
         QCOMPARE(m_sheet->session.curindex, 0);
         QVERIFY(m_sheet->session.sortedurlsWithBarcodes->isEmpty());
         QVERIFY(m_sheet->ibProblemLabel->isVisible());
-        // Typed without Return, it is refused when confirming.
-        m_sheet->ibNSTextField->setText(u"a/b"_s);
-        m_sheet->ibReassignButton->click();
+        ReassignViewController::getSoundQueue().waitForDone();
+        SystemSound::resetForTesting();
+        int refreshes = 0;
+        QObject receiver;
+        NotificationCenter::defaultCenter().addObserver(&receiver, NotificationNames::myRefreshId,
+                                                        [&](const Notification &) { ++refreshes; });
+        m_sheet->ibNSTextField->setText(typed);
+        QCOMPARE(m_sheet->ibReassignButton->isEnabled(), !typed.trimmed().isEmpty());
+        m_sheet->doReassign(); // as the button or a key binding does
         QTRY_COMPARE(Alert::shownForTesting().size(), 1);
-        QCOMPARE(alert().messageText, u"! BARCODE REFUSED !"_s);
-        QVERIFY(alert().informativeText.contains(u"\"/\""_s));
+        QCOMPARE(alert().messageText, warning);
+        QCOMPARE(SystemSound::playedForTesting(), Sounds {SystemSound::Beep});
         QVERIFY(m_sheet && m_sheet->isVisible());
         QVERIFY(m_sheet->session.sortedurlsWithBarcodes->isEmpty());
-        QCOMPARE(files().size(), 6);
+        QCOMPARE(refreshes, 0);
         QVERIFY(untouched());
         QCOMPARE(QDir(m_folder + u"/.."_s).entryList(QDir::Files), QStringList());
     }
@@ -455,9 +412,6 @@ private Q_SLOTS:
         QTRY_VERIFY(!m_sheet);
         QTRY_COMPARE(Alert::shownForTesting().size(), 1);
         QCOMPARE(alert().messageText, u"! 1 PHOTO KEPT ITS NAME !"_s);
-        QVERIFY2(
-            alert().informativeText.contains(QString(60, u'x') + u"_0002.JPG: the new name would be 270 bytes long"_s),
-            qPrintable(alert().informativeText));
         QVERIFY(QFileInfo::exists(longName));
         QVERIFY(QFileInfo::exists(m_folder + u'/' + barcode + u"_IMG_0003.JPG"_s));
     }
@@ -495,14 +449,16 @@ private Q_SLOTS:
         // A scanner types over the proposal; its Return on the last photo shows the run.
         QTest::keyClicks(field, scanned);
         QCOMPARE(field->text(), scanned);
+        QVariantMap refresh;
+        QObject receiver;
+        NotificationCenter::defaultCenter().addObserver(&receiver, NotificationNames::myRefreshId,
+                                                        [&](const Notification &n) { refresh = n.userInfo; });
         Alert::queueAnswerForTesting(Alert::cSecondButtonReturn);
         QTest::keyClick(field, Qt::Key_Return);
         QTRY_VERIFY(!m_sheet);
         QCOMPARE(Alert::shownForTesting().size(), 1);
         QCOMPARE(alert().messageText, u"Reassign 4 Photos to 2 Barcodes?"_s);
-        QCOMPARE(alert().informativeText,
-                 m_first + u": 2 photos\n"_s + scanned
-                     + u": 2 photos\n\n2 barcode photos go to the trash.\n0 photos keep their names."_s);
+        QCOMPARE(refresh, (QVariantMap {{u"command"_s, u"refresh"_s}}));
         QCOMPARE(files(), renamedInTwoGroups(m_first, scanned));
     }
 
@@ -514,7 +470,6 @@ private Q_SLOTS:
         QVERIFY(presentReadings({u"12345"_s}, {u"https://studio.example/order/"_s + m_second, m_second}));
         QCOMPARE(m_sheet->ibNSTextField->text(), u"12345"_s);
         QVERIFY(m_sheet->ibProblemLabel->isVisible());
-        QVERIFY(m_sheet->ibProblemLabel->text().contains(u"was read in this photo"_s));
 
         QVERIFY(returnKey());
         QCOMPARE(m_sheet->session.curindex, 0); // refused, as a partial scan is
@@ -526,9 +481,8 @@ private Q_SLOTS:
         QVERIFY(enter(m_second)); // Return on the last photo: the run stops on the first
         QTRY_COMPARE(Alert::shownForTesting().size(), 1);
         QCOMPARE(alert().messageText, u"! BARCODE REFUSED !"_s);
-        QVERIFY2(alert().informativeText.contains(u"IMG_0001.JPG: \"12345\" was read: The barcode length rule"_s),
-                 qPrintable(alert().informativeText));
-        QVERIFY(!alert().informativeText.contains(u"IMG_0004"_s));
+        QVERIFY(alert().informativeText.contains(u"IMG_0001.JPG: "_s)
+                && !alert().informativeText.contains(u"IMG_0004"_s));
         QVERIFY(m_sheet && m_sheet->isVisible());
         QCOMPARE(m_sheet->session.curindex, 0);
         QCOMPARE(files().size(), 6);
@@ -547,7 +501,6 @@ private Q_SLOTS:
         QVERIFY(presentReadings({u"P26-0417"_s}, {u"P26-0418"_s}));
         QTRY_COMPARE(SettingsStore::standard().integerForKey(cPrefReassignedBarcodeRequiredLength), 8);
         QCOMPARE(alert().messageText, u"Use Barcodes of 8 characters?"_s);
-        QCOMPARE(alert().buttons, (QStringList {u"Keep 13"_s, u"Use 8"_s}));
         QCOMPARE(m_sheet->ibPrompt2Label->text(), u"( Barcode must be at least 8 characters. )"_s);
         QVERIFY(!m_sheet->ibProblemLabel->isVisible());
         QCOMPARE(m_sheet->ibNSTextField->text(), u"P26-0417"_s);
