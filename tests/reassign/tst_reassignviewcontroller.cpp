@@ -151,9 +151,10 @@ private Q_SLOTS:
         QTest::addColumn<bool>("reverse");
         QTest::addColumn<int>("tag");
         QTest::addColumn<int>("first");
-        QTest::addColumn<QString>("unknown"); // the button's title agrees with the count
-        QTest::newRow("one barcode, reversed") << true << 200 << 5 << u"Mark 6 Photos as UNKNOWN"_s;
-        QTest::newRow("automatic ignores reversing") << true << 202 << 0 << QString();
+        QTest::addColumn<QString>("prompt"); // the mode's own line, else the general one
+        QTest::addColumn<bool>("unknown");
+        QTest::newRow("one barcode, reversed") << true << 200 << 5 << u"Any"_s << true;
+        QTest::newRow("automatic ignores reversing") << true << 202 << 0 << u"Each barcode photo"_s << false;
     }
 
     void firstPhotoAndUnknownButton()
@@ -161,17 +162,23 @@ private Q_SLOTS:
         QFETCH(bool, reverse);
         QFETCH(int, tag);
         QFETCH(int, first);
-        QFETCH(QString, unknown);
-        SettingsStore::standard().setBool(reverse, cPrefReverseAssignBarcode);
-        SettingsStore::standard().setInteger(tag, cPrefRadioSet1SelectedTag);
+        QFETCH(QString, prompt);
+        QFETCH(bool, unknown);
+        SettingsStore &store = SettingsStore::standard();
+        store.setBool(reverse, cPrefReverseAssignBarcode);
+        store.setInteger(tag, cPrefRadioSet1SelectedTag);
+        store.setObject(QVariantMap {{u"unknown"_s, u"Any"_s}, {u"202"_s, u"Each barcode photo"_s}},
+                        cPrefReassignPromptDict);
+        store.setString(u"Mark all [val1] photos"_s, cPrefDoReassignAllTheseToUnknownStringFormat);
         QVERIFY(present(m_urls));
         QCOMPARE(m_sheet->session.curindex, first);
         QCOMPARE(setting(cPrefReassignImageViewPath), m_urls.at(first).toLocalFile());
         QCOMPARE(setting(cPrefCurIndexString), QString::number(first));
         const QString position = u"%1 of 6"_s.arg(first + 1);
         QCOMPARE(m_sheet->ibCurIndexLabel->text(), position);
-        QCOMPARE(m_sheet->ibAssignUnknownNSButon->isHidden(), unknown.isEmpty());
-        QVERIFY(unknown.isEmpty() || m_sheet->ibAssignUnknownNSButon->text() == unknown);
+        QCOMPARE(m_sheet->ibPromptLabel->text(), prompt);
+        QCOMPARE(m_sheet->ibAssignUnknownNSButon->isHidden(), !unknown);
+        QCOMPARE(m_sheet->ibAssignUnknownNSButon->text(), u"Mark all 6 photos"_s); // agrees with the count
         QCOMPARE(m_sheet->focusWidget(), m_sheet->ibNSTextField);
 
         // Nothing lies beyond the photo it starts on: a beep, and it stays.
@@ -180,18 +187,6 @@ private Q_SLOTS:
         QCOMPARE(m_sheet->session.curindex, first);
         QCOMPARE(m_sheet->ibCurIndexLabel->text(), position);
         QTRY_COMPARE(SystemSound::playedForTesting(), (Sounds {SystemSound::Beep, SystemSound::Glass}));
-    }
-
-    void promptTitle()
-    {
-        SettingsStore &store = SettingsStore::standard();
-        store.setInteger(202, cPrefRadioSet1SelectedTag);
-        store.setObject(QVariantMap {{u"unknown"_s, u"Any"_s}, {u"202"_s, u"Each barcode photo"_s}},
-                        cPrefReassignPromptDict);
-        store.setString(u"Mark all [val1] photos"_s, cPrefDoReassignAllTheseToUnknownStringFormat);
-        QVERIFY(present(m_urls));
-        QCOMPARE(m_sheet->ibPromptLabel->text(), u"Each barcode photo"_s);
-        QCOMPARE(m_sheet->ibAssignUnknownNSButon->text(), u"Mark all 6 photos"_s);
     }
 
     // The operator reads the barcode card on this photo: the preview comes at once, then a
@@ -229,38 +224,6 @@ private Q_SLOTS:
         QCOMPARE(view->image().size(), QSize(600, 200)); // smaller than the view: never enlarged
     }
 
-    void validation_data()
-    {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("stored");
-        QTest::addColumn<QString>("problem"); // shown under the field; empty when the entry is accepted
-        QTest::newRow("13 digits") << u"4006381333931"_s << u"4006381333931"_s << QString();
-        QTest::newRow("too short") << u"12345"_s << u"previous"_s << u"\"12345\" was refused. The barcode length"_s;
-    }
-
-    void validation()
-    {
-        QFETCH(QString, typed);
-        QFETCH(QString, stored);
-        QFETCH(QString, problem);
-        const bool accepted = problem.isEmpty();
-        SettingsStore::standard().setBool(true, cPrefCheckReassignedBarcodeLength);
-        QVERIFY(present(m_urls));
-        QCOMPARE(m_sheet->ibPrompt2Label->text(), u"( Barcode must be at least 13 characters. )"_s);
-        SettingsStore::standard().setString(u"previous"_s, cPrefReassignedBarcodeString);
-        QVERIFY(enter(typed));
-        QCOMPARE(setting(cPrefReassignedBarcodeString), stored);
-        QCOMPARE(m_sheet->session.curindex, accepted ? 1 : 0);
-        QCOMPARE(setting(cPrefReassignImageViewPath), m_urls.at(m_sheet->session.curindex).toLocalFile());
-        QVERIFY(accepted || m_sheet->ibNSTextField->text().isEmpty());
-        QCOMPARE(m_sheet->ibProblemLabel->isVisible(), !accepted);
-        QVERIFY2(m_sheet->ibProblemLabel->text().contains(problem), qPrintable(m_sheet->ibProblemLabel->text()));
-        QTRY_COMPARE(SystemSound::playedForTesting(),
-                     (accepted ? Sounds {SystemSound::Glass}
-                               : Sounds {SystemSound::Beep, SystemSound::Beep, SystemSound::Beep, SystemSound::Glass}));
-        QVERIFY(m_sheet->hasFieldAction());
-    }
-
     void entriesArrivingDuringAnEntryAreDropped()
     {
         QVERIFY(present(m_urls));
@@ -288,21 +251,33 @@ private Q_SLOTS:
         QCOMPARE(m_sheet->session.curindex, 2);
     }
 
-    // Confirming applies the barcode the field and the button show, never one taken earlier.
+    // Each entry is checked as it is scanned; confirming applies the barcode the field and the
+    // button show, never one taken earlier.
     void reassignAppliesWhatTheFieldShows()
     {
         SettingsStore::standard().setBool(true, cPrefCheckReassignedBarcodeLength);
         QVERIFY(present(m_urls.mid(0, 3)));
+        QCOMPARE(m_sheet->ibPrompt2Label->text(), u"( Barcode must be at least 13 characters. )"_s);
         QPushButton *button = m_sheet->ibReassignButton;
         QLineEdit *field = m_sheet->ibNSTextField;
         QVERIFY(!button->isEnabled());
         QVERIFY(enter(u"4006381333931"_s));
         QCOMPARE(button->text(), u"Reassign to 4006381333931"_s);
         QVERIFY(button->isEnabled());
+        QCOMPARE(setting(cPrefReassignImageViewPath), m_urls.at(1).toLocalFile());
+        QTRY_COMPARE(SystemSound::playedForTesting(), Sounds {SystemSound::Glass});
 
         QVERIFY(enter(u"12345"_s)); // a partial scan: emptied, with the reason until the next entry
         QCOMPARE(field->text(), QString());
         QVERIFY(m_sheet->ibProblemLabel->isVisible());
+        QVERIFY2(m_sheet->ibProblemLabel->text().startsWith(u"\"12345\" was refused."_s),
+                 qPrintable(m_sheet->ibProblemLabel->text()));
+        QCOMPARE(m_sheet->session.curindex, 1);
+        QCOMPARE(setting(cPrefReassignedBarcodeString), u"4006381333931"_s);
+        QTRY_COMPARE(
+            SystemSound::playedForTesting(),
+            (Sounds {SystemSound::Glass, SystemSound::Beep, SystemSound::Beep, SystemSound::Beep, SystemSound::Glass}));
+        QVERIFY(m_sheet->hasFieldAction());
         QVERIFY(!button->isEnabled());
         button->click();
         QCOMPARE(files().size(), 6);
@@ -376,7 +351,6 @@ private Q_SLOTS:
         QFETCH(QString, typed);
         QFETCH(QString, warning);
         SettingsStore::standard().setInteger(tag, cPrefRadioSet1SelectedTag);
-        SettingsStore::standard().setString(u"4006381333931"_s, cPrefReassignedBarcodeString);
         QVERIFY(present(m_urls, QVariant::fromValue(m_urls)));
         QVERIFY(enter(u"../up"_s)); // scanned on the first (barcode) photo
         QCOMPARE(m_sheet->session.curindex, 0);
@@ -384,6 +358,7 @@ private Q_SLOTS:
         QVERIFY(m_sheet->ibProblemLabel->isVisible());
         ReassignViewController::getSoundQueue().waitForDone();
         SystemSound::resetForTesting();
+        SettingsStore::standard().setString(u"4006381333931"_s, cPrefReassignedBarcodeString); // taken before
         int refreshes = 0;
         QObject receiver;
         NotificationCenter::defaultCenter().addObserver(&receiver, NotificationNames::myRefreshId,
