@@ -17,7 +17,11 @@ private Q_SLOTS:
         QTest::newRow("longer") << u"40063813339312"_s << true << QString();
         QTest::newRow("letters count") << u"UNKNOWNPHOTOS"_s << true << QString();
         QTest::newRow("empty") << QString() << true << QString();
-        QTest::newRow("too short") << u"12345"_s << true << u"\"12345\" was refused. The barcode length rule"_s;
+        // The refusal says which rule, and where it is set.
+        QTest::newRow("too short") << u"12345"_s << true
+                                   << u"\"12345\" was refused. The barcode length rule asks for at least 13 "
+                                      u"characters; this one has 5 (the rule is set in Preferences, Reassignment, "
+                                      u"\u201cRequired length\u201d)."_s;
         QTest::newRow("rule off") << u"12345"_s << false << QString();
         QTest::newRow("a path, rule off") << u"../x"_s << false << u"\"../x\" was refused."_s;
         // A scanner's line endings: only the first line is the code.
@@ -45,6 +49,10 @@ private Q_SLOTS:
         QCOMPARE(rules.agreedLength({{u"a"_s, {u"P26-0417"_s}}, {u"b"_s, {u"P26-04189"_s}}}), std::nullopt);
         QCOMPARE(rules.agreedLength({{u"a"_s, {u"4006381333931"_s}}}), std::nullopt);
         QCOMPARE(BarcodeEntryRules(false, 13).agreedLength({{u"a"_s, {u"P26-0417"_s}}}), std::nullopt);
+        // A refused reading is shown as read, not as typed; the hint counts characters.
+        QVERIFY(rules.proposalProblem(u"12345"_s)->startsWith(u"\"12345\" was read in this photo. The barcode"_s));
+        QCOMPARE(rules.proposalProblem(u"4006381333931"_s), std::nullopt);
+        QCOMPARE(BarcodeEntryRules(true, 8).lengthHint(), u"( Barcode must be at least 8 characters. )"_s);
     }
 };
 
