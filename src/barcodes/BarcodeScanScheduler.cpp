@@ -2,7 +2,6 @@
 
 #include "BarcodeCache.h"
 
-#include <QMutexLocker>
 #include <QThread>
 
 namespace {
@@ -13,25 +12,18 @@ constexpr int cDrainIntervalMs = 150;
 
 BarcodeScanScheduler::BarcodeScanScheduler(BarcodeCache &cache, QObject *parent)
     : QObject(parent)
+    , BackgroundScheduler(cDrainIntervalMs)
     , m_cache(cache)
 {
     // The idle class on Linux: the readers only get what the window, the thumbnails
     // and every other program leave, so a long card never makes the window wait.
-    m_pool.setThreadPriority(QThread::IdlePriority);
-    m_pool.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
-    m_drainTimer.setInterval(cDrainIntervalMs);
-    connect(&m_drainTimer, &QTimer::timeout, this, &BarcodeScanScheduler::drain);
+    pool().setThreadPriority(QThread::IdlePriority);
+    pool().setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
 }
 
 BarcodeScanScheduler::~BarcodeScanScheduler()
 {
-    {
-        QMutexLocker locker(&m_lock);
-        ++m_generation;
-        m_queue.clear();
-        m_done.clear();
-    }
-    m_pool.waitForDone();
+    stopWorkers();
 }
 
 void BarcodeScanScheduler::start(const QList<NativePath> &paths)
@@ -46,20 +38,13 @@ void BarcodeScanScheduler::start(const QList<NativePath> &paths)
         else
             toRead.append(path);
     }
-    quint64 generation = 0;
-    {
-        QMutexLocker locker(&m_lock);
-        generation = ++m_generation;
-        m_queue = toRead;
-        m_next = 0;
-        m_done.clear();
-    }
     m_readCount = 0;
     m_toReadCount = int(toRead.size());
-    m_running = true;
-    for (int i = 0; i < std::min<qsizetype>(m_pool.maxThreadCount(), toRead.size()); ++i)
-        m_pool.start([this, generation] { work(generation); });
-    m_drainTimer.start();
+    startRun(std::min<qsizetype>(pool().maxThreadCount(), toRead.size()), [&] {
+        m_queue = toRead;
+        m_next = 0;
+        return m_queue.size();
+    });
     if (!known.isEmpty())
         Q_EMIT arrived(known);
     Q_EMIT progress(0, m_toReadCount);
@@ -67,52 +52,36 @@ void BarcodeScanScheduler::start(const QList<NativePath> &paths)
 
 void BarcodeScanScheduler::cancel()
 {
-    {
-        QMutexLocker locker(&m_lock);
-        ++m_generation;
-        m_queue.clear();
-        m_done.clear();
-    }
-    m_drainTimer.stop();
-    if (m_running) {
-        m_running = false;
+    if (stopRun())
         Q_EMIT cancelled();
-    }
 }
 
-void BarcodeScanScheduler::work(quint64 generation)
+void BarcodeScanScheduler::clearJobs()
 {
-    for (;;) {
-        NativePath path;
-        {
-            QMutexLocker locker(&m_lock);
-            if (generation != m_generation || m_next >= m_queue.size())
-                return;
-            path = m_queue.at(m_next++);
-        }
-        const BarcodeReader::Reading reading = m_cache.read(path);
-        QMutexLocker locker(&m_lock);
-        if (generation != m_generation)
-            return;
-        m_done.append({path, reading});
-    }
+    m_queue.clear();
+    m_next = 0;
 }
 
-void BarcodeScanScheduler::drain()
+std::optional<NativePath> BarcodeScanScheduler::takeJob()
 {
-    QList<Result> results;
-    {
-        QMutexLocker locker(&m_lock);
-        results.swap(m_done);
-    }
+    if (m_next >= m_queue.size())
+        return std::nullopt;
+    return m_queue.at(m_next++);
+}
+
+BarcodeScanScheduler::Result BarcodeScanScheduler::perform(const NativePath &path)
+{
+    return {path, m_cache.read(path)};
+}
+
+void BarcodeScanScheduler::deliver(const QList<Result> &results)
+{
     m_readCount += int(results.size());
-    if (!results.isEmpty()) {
-        Q_EMIT arrived(results);
-        Q_EMIT progress(m_readCount, m_toReadCount);
-    }
-    if (m_running && m_readCount >= m_toReadCount) {
-        m_running = false;
-        m_drainTimer.stop();
-        Q_EMIT finished();
-    }
+    Q_EMIT arrived(results);
+    Q_EMIT progress(m_readCount, m_toReadCount);
+}
+
+void BarcodeScanScheduler::complete()
+{
+    Q_EMIT finished();
 }

@@ -1,31 +1,31 @@
 #pragma once
 
 #include "BarcodeReader.h"
+#include "support/BackgroundScheduler.h"
 #include "support/NativePath.h"
 
 #include <QList>
-#include <QMutex>
 #include <QObject>
-#include <QThreadPool>
-#include <QTimer>
 
 class BarcodeCache;
+
+struct BarcodeScanResult
+{
+    NativePath path;
+    BarcodeReader::Reading reading;
+};
 
 // Reads the barcodes of a folder's photos in the background while the operator
 // works: on both cores at the lowest priority the system has, so the window and
 // the thumbnails always come first, with the readings handed to the main thread
 // in batches. Photos whose reading is already in the cache are not read again;
 // a new start or cancel() forgets whatever the previous run had not yet handed over.
-class BarcodeScanScheduler : public QObject
+class BarcodeScanScheduler : public QObject, private BackgroundScheduler<NativePath, BarcodeScanResult>
 {
     Q_OBJECT
 
 public:
-    struct Result
-    {
-        NativePath path;
-        BarcodeReader::Reading reading;
-    };
+    using Result = BarcodeScanResult;
 
     explicit BarcodeScanScheduler(BarcodeCache &cache, QObject *parent = nullptr);
     ~BarcodeScanScheduler() override;
@@ -34,7 +34,7 @@ public:
     // progress counts the others (those kept on disk come back quickly, undecoded).
     void start(const QList<NativePath> &paths);
     void cancel();
-    bool isRunning() const { return m_running; }
+    using BackgroundScheduler::isRunning;
     int readCount() const { return m_readCount; }
     int toReadCount() const { return m_toReadCount; }
 
@@ -45,19 +45,17 @@ Q_SIGNALS:
     void cancelled();
 
 private:
-    void work(quint64 generation);
-    void drain();
+    void clearJobs() override;
+    std::optional<NativePath> takeJob() override;
+    Result perform(const NativePath &path) override;
+    void deliver(const QList<Result> &results) override;
+    void complete() override;
 
     BarcodeCache &m_cache;
-    QThreadPool m_pool;
-    QTimer m_drainTimer;
-    bool m_running = false;
     int m_readCount = 0;
     int m_toReadCount = 0;
 
-    mutable QMutex m_lock;
-    quint64 m_generation = 0;
+    // Under lock().
     QList<NativePath> m_queue;
     qsizetype m_next = 0;
-    QList<Result> m_done;
 };

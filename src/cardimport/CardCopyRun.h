@@ -136,6 +136,8 @@ public:
     static qsizetype unfiledBarcodedPhotos(const QString &folder);
     // "47 photos (33 of them carry a barcode and were never filed)".
     static QString leftOverText(qsizetype photos, qsizetype barcoded);
+    // "1 photo", "3 photos".
+    static QString photosText(qsizetype n);
 
     // Runs on the calling thread; callbacks arrive on it or on a copying thread, one at a time.
     static Result run(const Options &options);

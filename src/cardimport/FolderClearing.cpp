@@ -2,6 +2,7 @@
 
 #include "settings/SettingsKeys.h"
 #include "settings/SettingsStore.h"
+#include "support/FileStatus.h"
 #include "support/FreedesktopTrash.h"
 #include "support/MountTable.h"
 #include "support/PathRelation.h"
@@ -15,17 +16,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
-
-std::optional<struct stat> statOf(const QString &path)
-{
-    struct stat info = {};
-    if (::stat(NativePath(path).c_str(), &info) != 0)
-        return std::nullopt;
-    return info;
-}
-
-} // namespace
+namespace { } // namespace
 
 QString FolderClearing::comparable(const QString &path)
 {
@@ -45,7 +36,7 @@ std::optional<QString> FolderClearing::refusal(const QString &path, const QStrin
     if (path.isEmpty())
         return u"no folder given"_s;
     const QString cleaned = QDir::cleanPath(PathUtils::expandTilde(path));
-    const std::optional<struct stat> info = statOf(cleaned);
+    const std::optional<struct stat> info = FileStatus::of(cleaned);
     if (!info)
         return u"the folder does not exist"_s;
     if (!S_ISDIR(info->st_mode))
@@ -62,7 +53,7 @@ std::optional<QString> FolderClearing::refusal(const QString &path, const QStrin
         return u"it is in the trash "_s + trash->toString();
 
     const std::optional<MountTable> table = MountTable::read();
-    const std::optional<struct stat> parentInfo = statOf(QFileInfo(folder).path());
+    const std::optional<struct stat> parentInfo = FileStatus::of(QFileInfo(folder).path());
     if ((parentInfo && parentInfo->st_dev != info->st_dev) || (table && table->mountAt(NativePath(folder).bytes())))
         return u"it is a mount point"_s;
     if (table) {

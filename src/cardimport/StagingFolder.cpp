@@ -2,6 +2,7 @@
 
 #include "KeptStaging.h"
 #include "settings/BundleInfo.h"
+#include "support/FileStatus.h"
 #include "support/NearestExistingFolder.h"
 #include "support/PathUtils.h"
 #include "support/RunLock.h"
@@ -20,23 +21,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-std::optional<struct stat> statOf(const QString &path)
-{
-    struct stat info = {};
-    if (::stat(NativePath(path).c_str(), &info) != 0)
-        return std::nullopt;
-    return info;
-}
-
-std::optional<dev_t> deviceOf(const NativePath &path)
-{
-    const NativePath existing = NearestExistingFolder::of(path);
-    struct stat info = {};
-    if (existing.isEmpty() || ::stat(existing.c_str(), &info) != 0)
-        return std::nullopt;
-    return info.st_dev;
-}
 
 // A hidden folder beside the working folder: one per user, so that nobody else's can be taken over.
 QString besideStagingFolder(const QString &resolvedWorking)
@@ -67,14 +51,14 @@ QString StagingFolder::folderFor(const QString &workingFolder)
 {
     const QString inCache = cacheFolder();
     const std::optional<struct stat> working =
-        workingFolder.isEmpty() ? std::nullopt : statOf(PathUtils::expandTilde(workingFolder));
+        workingFolder.isEmpty() ? std::nullopt : FileStatus::of(PathUtils::expandTilde(workingFolder));
     if (!working || !S_ISDIR(working->st_mode))
         return inCache;
-    if (deviceOf(NativePath(inCache)) == working->st_dev)
+    if (NearestExistingFolder::deviceOf(NativePath(inCache)) == working->st_dev)
         return inCache;
     const QString resolved = PathUtils::resolvedPath(PathUtils::expandTilde(workingFolder));
     const QString parent = QFileInfo(resolved).path();
-    const std::optional<struct stat> parentInfo = statOf(parent);
+    const std::optional<struct stat> parentInfo = FileStatus::of(parent);
     if (resolved.isEmpty() || resolved == u"/"_s || !parentInfo || parentInfo->st_dev != working->st_dev
         || ::access(NativePath(parent).c_str(), W_OK | X_OK) != 0)
         return inCache;

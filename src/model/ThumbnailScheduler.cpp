@@ -3,7 +3,6 @@
 #include "ThumbnailCache.h"
 #include "ThumbnailMaker.h"
 
-#include <QMutexLocker>
 #include <QtConcurrent>
 
 namespace {
@@ -14,64 +13,43 @@ constexpr int cDrainIntervalMs = 30;
 
 ThumbnailScheduler::ThumbnailScheduler(ThumbnailCache &cache, QObject *parent)
     : QObject(parent)
+    , BackgroundScheduler(cDrainIntervalMs)
     , m_cache(cache)
-{
-    m_drainTimer.setInterval(cDrainIntervalMs);
-    connect(&m_drainTimer, &QTimer::timeout, this, &ThumbnailScheduler::drain);
-}
+{ }
 
 ThumbnailScheduler::~ThumbnailScheduler()
 {
-    cancel();
-    m_pool.waitForDone();
+    stopWorkers();
 }
 
 void ThumbnailScheduler::start(const QList<ImageFilePtr> &records, const QList<qsizetype> &indices)
 {
     ThumbnailMaker::initializeLibraries();
-    quint64 generation = 0;
-    {
-        QMutexLocker locker(&m_lock);
-        generation = ++m_generation;
-        m_jobs.clear();
-        m_jobOfIndex.clear();
+    m_records = records;
+    if (indices.isEmpty()) {
+        stopRun();
+        Q_EMIT finished();
+        return;
+    }
+    startRun(std::max(1, QThread::idealThreadCount()), [&] {
+        clearJobs();
         for (qsizetype index : indices) {
             m_jobOfIndex.insert(index, m_jobs.size());
             m_jobs.append({index, NativePath(records.at(index)->fileurl().toLocalFile())});
         }
         m_taken = QList<bool>(m_jobs.size(), false);
-        m_nextInOrder = 0;
-        m_priority.clear();
-        m_done.clear();
-        m_outstanding = m_jobs.size();
-    }
-    m_records = records;
-    m_running = !indices.isEmpty();
-    if (!m_running) {
-        Q_EMIT finished();
-        return;
-    }
-    for (int i = 0; i < std::max(1, QThread::idealThreadCount()); ++i)
-        m_pool.start([this, generation] { work(generation); });
-    m_drainTimer.start();
+        return m_jobs.size();
+    });
 }
 
 void ThumbnailScheduler::cancel()
 {
-    QMutexLocker locker(&m_lock);
-    ++m_generation;
-    m_jobs.clear();
-    m_taken.clear();
-    m_priority.clear();
-    m_done.clear();
-    m_outstanding = 0;
-    m_running = false;
-    m_drainTimer.stop();
+    stopRun();
 }
 
 void ThumbnailScheduler::prioritize(const QList<qsizetype> &indices)
 {
-    QMutexLocker locker(&m_lock);
+    QMutexLocker locker(&lock());
     m_priority.clear();
     for (qsizetype index : indices) {
         const auto it = m_jobOfIndex.constFind(index);
@@ -80,74 +58,59 @@ void ThumbnailScheduler::prioritize(const QList<qsizetype> &indices)
     }
 }
 
-qsizetype ThumbnailScheduler::remaining() const
+void ThumbnailScheduler::clearJobs()
 {
-    QMutexLocker locker(&m_lock);
-    return m_outstanding;
+    m_jobs.clear();
+    m_taken.clear();
+    m_jobOfIndex.clear();
+    m_nextInOrder = 0;
+    m_priority.clear();
 }
 
-void ThumbnailScheduler::work(quint64 generation)
+std::optional<ThumbnailJob> ThumbnailScheduler::takeJob()
 {
-    for (;;) {
-        Job job;
-        {
-            QMutexLocker locker(&m_lock);
-            if (generation != m_generation)
-                return;
-            qsizetype position = -1;
-            while (!m_priority.isEmpty() && position < 0) {
-                const qsizetype candidate = m_priority.takeFirst();
-                if (!m_taken.at(candidate))
-                    position = candidate;
-            }
-            while (position < 0 && m_nextInOrder < m_jobs.size()) {
-                if (!m_taken.at(m_nextInOrder))
-                    position = m_nextInOrder;
-                ++m_nextInOrder;
-            }
-            if (position < 0)
-                return;
-            m_taken[position] = true;
-            job = m_jobs.at(position);
-        }
-        const CompactThumbnail thumbnail = m_cache.obtain(job.path).thumbnail;
-        QMutexLocker locker(&m_lock);
-        if (generation != m_generation)
-            return;
-        m_done.append({job.index, thumbnail});
+    qsizetype position = -1;
+    while (!m_priority.isEmpty() && position < 0) {
+        const qsizetype candidate = m_priority.takeFirst();
+        if (!m_taken.at(candidate))
+            position = candidate;
     }
+    while (position < 0 && m_nextInOrder < m_jobs.size()) {
+        if (!m_taken.at(m_nextInOrder))
+            position = m_nextInOrder;
+        ++m_nextInOrder;
+    }
+    if (position < 0)
+        return std::nullopt;
+    m_taken[position] = true;
+    return m_jobs.at(position);
 }
 
-void ThumbnailScheduler::drain()
+ThumbnailDone ThumbnailScheduler::perform(const ThumbnailJob &job)
 {
-    QList<Done> done;
-    bool complete = false;
-    {
-        QMutexLocker locker(&m_lock);
-        done.swap(m_done);
-        m_outstanding -= done.size();
-        complete = m_outstanding <= 0;
-    }
-    if (!done.isEmpty()) {
-        QList<qsizetype> indices;
-        indices.reserve(done.size());
-        for (const Done &d : std::as_const(done)) {
-            if (d.index < m_records.size()) {
-                m_records.at(d.index)->setCompactThumbnail(d.thumbnail);
-                indices.append(d.index);
-            }
+    return {job.index, m_cache.obtain(job.path).thumbnail};
+}
+
+void ThumbnailScheduler::deliver(const QList<ThumbnailDone> &done)
+{
+    QList<qsizetype> indices;
+    indices.reserve(done.size());
+    for (const ThumbnailDone &d : done) {
+        if (d.index < m_records.size()) {
+            m_records.at(d.index)->setCompactThumbnail(d.thumbnail);
+            indices.append(d.index);
         }
-        Q_EMIT arrived(indices);
     }
-    if (complete && m_running) {
-        m_running = false;
-        m_drainTimer.stop();
-        // On this scheduler's own pool, which its destructor waits for: a loader's
-        // cache may go right after the loader (a private one, or the program's at exit).
-        ThumbnailCache *cache = &m_cache;
-        m_pool.start([cache] { cache->flush(); });
-        Q_EMIT finished();
-    }
+    Q_EMIT arrived(indices);
+}
+
+void ThumbnailScheduler::complete()
+{
+    // On this scheduler's own pool, which its destructor waits for: a loader's
+    // cache may go right after the loader (a private one, or the program's at exit).
+    ThumbnailCache *cache = &m_cache;
+    pool().start([cache] { cache->flush(); });
+    Q_EMIT finished();
 }
 
 void ThumbnailScheduler::fillNow(ThumbnailCache &cache, const QList<ImageFilePtr> &records)

@@ -1,21 +1,31 @@
 #pragma once
 
 #include "ImageFile.h"
+#include "support/BackgroundScheduler.h"
 #include "support/NativePath.h"
 
 #include <QHash>
 #include <QList>
-#include <QMutex>
 #include <QObject>
-#include <QThreadPool>
-#include <QTimer>
 
 class ThumbnailCache;
+
+struct ThumbnailJob
+{
+    qsizetype index = 0;
+    NativePath path;
+};
+
+struct ThumbnailDone
+{
+    qsizetype index = 0;
+    CompactThumbnail thumbnail;
+};
 
 // Fills in the thumbnails of a folder's records on background threads, the
 // ones in view first, and hands them to the main thread in batches so the
 // window never waits. A new start forgets the previous run.
-class ThumbnailScheduler : public QObject
+class ThumbnailScheduler : public QObject, private BackgroundScheduler<ThumbnailJob, ThumbnailDone>
 {
     Q_OBJECT
 
@@ -28,8 +38,8 @@ public:
     void cancel();
     // These indices next (those still waiting), in the order given.
     void prioritize(const QList<qsizetype> &indices);
-    bool isRunning() const { return m_running; }
-    qsizetype remaining() const;
+    using BackgroundScheduler::isRunning;
+    qsizetype remaining() const { return outstanding(); }
 
     // Fills the records now, on all cores, and returns when all are done.
     static void fillNow(ThumbnailCache &cache, const QList<ImageFilePtr> &records);
@@ -39,32 +49,19 @@ Q_SIGNALS:
     void finished();
 
 private:
-    struct Job
-    {
-        qsizetype index = 0;
-        NativePath path;
-    };
-    struct Done
-    {
-        qsizetype index = 0;
-        CompactThumbnail thumbnail;
-    };
-    void work(quint64 generation);
-    void drain();
+    void clearJobs() override;
+    std::optional<ThumbnailJob> takeJob() override;
+    ThumbnailDone perform(const ThumbnailJob &job) override;
+    void deliver(const QList<ThumbnailDone> &done) override;
+    void complete() override;
 
     ThumbnailCache &m_cache;
-    QThreadPool m_pool;
-    QTimer m_drainTimer;
     QList<ImageFilePtr> m_records;
-    bool m_running = false;
 
-    mutable QMutex m_lock;
-    quint64 m_generation = 0;
-    QList<Job> m_jobs;
+    // Under lock().
+    QList<ThumbnailJob> m_jobs;
     QList<bool> m_taken;
     QHash<qsizetype, qsizetype> m_jobOfIndex;
     qsizetype m_nextInOrder = 0;
     QList<qsizetype> m_priority; // job positions
-    QList<Done> m_done;
-    qsizetype m_outstanding = 0;
 };

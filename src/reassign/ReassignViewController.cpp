@@ -64,19 +64,6 @@ void ReassignViewController::registerSheets()
                                  [](QWidget *window) { return new PromptReassignModeViewController(window); });
 }
 
-// Never destroyed: a job still sleeping at exit must not meet a queue torn down by static destruction.
-SerialQueue &ReassignViewController::getWorkingQueue()
-{
-    static SerialQueue *queue = new SerialQueue(u"lumisort.reassign.working"_s);
-    return *queue;
-}
-
-SerialQueue &ReassignViewController::getSoundQueue()
-{
-    static SerialQueue *queue = new SerialQueue(u"lumisort.reassign.sound"_s);
-    return *queue;
-}
-
 void ReassignViewController::connectActions()
 {
     const std::pair<QPushButton *, void (ReassignViewController::*)(QObject *)> actions[] = {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ReassignImageView.h"
+#include "ReassignQueues.h"
 #include "ReassignRun.h"
 #include "ReassignRunText.h"
 #include "ReassignSession.h"
@@ -36,8 +37,8 @@ public:
 
     // The reassignment sheet and the mode prompt, by segue identifier.
     static void registerSheets();
-    static SerialQueue &getWorkingQueue();
-    static SerialQueue &getSoundQueue();
+    static SerialQueue &getWorkingQueue() { return ReassignQueues::working(); }
+    static SerialQueue &getSoundQueue() { return ReassignQueues::sound(); }
 
     // The photos, the place and the barcodes taken; the entry's timing and its guard.
     ReassignSession session;

@@ -3,6 +3,7 @@
 #include "MyAliasKit.h"
 #include "SettingsKeys.h"
 #include "SettingsStore.h"
+#include "support/FileStatus.h"
 #include "support/FreedesktopTrash.h"
 #include "support/MountTable.h"
 #include "support/NativePath.h"
@@ -27,14 +28,6 @@ bool isDirectory(const QString &path)
     return ::stat(NativePath(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-std::optional<dev_t> deviceOf(const QString &path)
-{
-    struct stat info = {};
-    if (path.isEmpty() || ::stat(NativePath(path).c_str(), &info) != 0)
-        return std::nullopt;
-    return info.st_dev;
-}
-
 // Resolved as far as it exists, the rest appended as written.
 QString resolvedAsFarAsItExists(const QString &path)
 {
@@ -50,7 +43,8 @@ std::optional<QString> cardHolding(const QString &resolved)
     if (!mount)
         return std::nullopt;
     for (const QString &own : {u"/"_s, QDir::homePath()}) {
-        if (deviceOf(own) == mount->device)
+        const std::optional<struct stat> info = FileStatus::of(NativePath(own));
+        if (info && info->st_dev == mount->device)
             return std::nullopt;
     }
     const QString point = NativePath::fromBytes(mount->mountPoint).toString();

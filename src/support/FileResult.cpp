@@ -29,6 +29,11 @@ QString FileResult::errorName() const
     return name ? QString::fromLatin1(name) : u"errno %1"_s.arg(m_errno);
 }
 
+FileResult FileResult::renameFailure(const NativePath &from, const NativePath &to, int errorNumber)
+{
+    return failure(u"rename"_s, from, u"to "_s + to.displayString(), errorNumber);
+}
+
 QString FileResult::describeErrno(int errorNumber)
 {
     const char *name = strerrorname_np(errorNumber);

@@ -16,6 +16,7 @@ public:
     // A failure that no errno describes (a checksum mismatch, a refused operation).
     static FileResult failure(const QString &operation, const NativePath &path, const QString &reason,
                               int errorNumber = 0);
+    static FileResult renameFailure(const NativePath &from, const NativePath &to, int errorNumber);
 
     bool ok() const { return !m_failed; }
     explicit operator bool() const { return ok(); }

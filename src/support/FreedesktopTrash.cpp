@@ -66,17 +66,6 @@ FileResult locate(const NativePath &path, Location &location)
     return {};
 }
 
-// The trash folder need not exist yet; the file system it will live on is that of its nearest existing ancestor.
-bool deviceOfNearestExisting(const NativePath &path, dev_t &device)
-{
-    struct stat info = {};
-    const NativePath existing = NearestExistingFolder::of(path);
-    if (existing.isEmpty() || ::stat(existing.c_str(), &info) != 0)
-        return false;
-    device = info.st_dev;
-    return true;
-}
-
 // The mount, not only the device: a bind mount shares its device with the
 // place it comes from, yet a rename out of it fails with EXDEV.
 bool mountOf(const NativePath &path, dev_t &device, std::uint64_t &mountId, bool &mountKnown)
@@ -114,8 +103,8 @@ QList<Candidate> candidatesFor(const Location &location)
 {
     QList<Candidate> candidates;
     const NativePath home = FreedesktopTrash::homeTrash();
-    dev_t homeDevice = 0;
-    if (deviceOfNearestExisting(home, homeDevice) && homeDevice == location.device)
+    // The trash folder need not exist yet: it lives where its nearest existing ancestor does.
+    if (NearestExistingFolder::deviceOf(home) == location.device)
         candidates.append(Candidate {home, {}, true});
 
     // After the home trash only for a file it cannot take (a bind mount of the home's file system).

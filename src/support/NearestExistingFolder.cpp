@@ -1,5 +1,7 @@
 #include "NearestExistingFolder.h"
 
+#include "FileStatus.h"
+
 #include <QDir>
 #include <QList>
 #include <cstdlib>
@@ -45,4 +47,10 @@ NativePath NearestExistingFolder::resolved(const NativePath &path)
             missing.prepend(part);
         existing = slash == 0 ? QByteArray("/") : existing.left(slash);
     }
+}
+
+std::optional<dev_t> NearestExistingFolder::deviceOf(const NativePath &path)
+{
+    const std::optional<struct stat> info = FileStatus::of(of(path));
+    return info ? std::optional<dev_t>(info->st_dev) : std::nullopt;
 }

@@ -3,6 +3,8 @@
 #include "NativePath.h"
 
 #include <QByteArray>
+#include <optional>
+#include <sys/types.h>
 
 // A folder that does not exist yet (a daily folder, a staging or trash folder about
 // to be made) is judged by the part of its path that does: that part's file system
@@ -14,4 +16,6 @@ public:
     static NativePath of(const NativePath &path);
     // Absolute, every link of the existing part resolved, the missing rest appended as written.
     static NativePath resolved(const NativePath &path);
+    // The device of the file system the path lives on, or will live on once made.
+    static std::optional<dev_t> deviceOf(const NativePath &path);
 };

@@ -1,17 +1,16 @@
 #include "SafeFile.h"
 
-#include <QRandomGenerator>
-#include <QSet>
-#include <cctype>
+#include "ClaimedRename.h"
+#include "FileDescriptor.h"
+#include "FolderListing.h"
+#include "OwnHiddenName.h"
+
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
-#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <optional>
 #include <sys/stat.h>
-#include <sys/statfs.h>
 #include <unistd.h>
 #include <utility>
 #include <xxhash.h>
@@ -24,46 +23,6 @@ namespace {
 // enough that a progress bar moves and a cancel is heard promptly.
 constexpr qsizetype kChunkSize = qsizetype(1) << 20;
 
-bool isUnsupported(int error)
-{
-#if EOPNOTSUPP != ENOTSUP
-    if (error == EOPNOTSUPP)
-        return true;
-#endif
-    return error == EINVAL || error == ENOTSUP || error == ENOSYS;
-}
-
-class Fd
-{
-public:
-    explicit Fd(int fd = -1)
-        : m_fd(fd)
-    { }
-    ~Fd() { close(); }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-    void reset(int fd)
-    {
-        close();
-        m_fd = fd;
-    }
-    // close()'s own answer matters: NFS and others report a deferred write error only there.
-    // EINTR is no failure on Linux: the descriptor is gone and the data was synced before.
-    int close()
-    {
-        const int fd = std::exchange(m_fd, -1);
-        if (fd < 0 || ::close(fd) == 0 || errno == EINTR)
-            return 0;
-        return -1;
-    }
-
-private:
-    int m_fd;
-};
-
 using HashState = std::unique_ptr<XXH3_state_t, decltype(&XXH3_freeState)>;
 
 HashState newHashState()
@@ -72,15 +31,6 @@ HashState newHashState()
     if (state)
         XXH3_64bits_reset(state.get());
     return state;
-}
-
-ssize_t readSome(int fd, char *buffer, std::size_t size)
-{
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, size);
-        if (n >= 0 || errno != EINTR)
-            return n;
-    }
 }
 
 // Returns 0 or the errno of the failed read.
@@ -92,7 +42,7 @@ int hashDescriptor(int fd, std::uint64_t &hash, std::int64_t &size)
     QByteArray buffer(kChunkSize, Qt::Uninitialized);
     size = 0;
     for (;;) {
-        const ssize_t n = readSome(fd, buffer.data(), std::size_t(buffer.size()));
+        const ssize_t n = FileDescriptor::readSome(fd, buffer.data(), std::size_t(buffer.size()));
         if (n < 0)
             return errno;
         if (n == 0)
@@ -111,11 +61,6 @@ void dropCachedPages(int fd)
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
 }
 
-FileResult renameFailure(const NativePath &from, const NativePath &to, int error)
-{
-    return FileResult::failure(u"rename"_s, from, u"to "_s + to.displayString(), error);
-}
-
 FileResult syncFoldersOf(const NativePath &from, const NativePath &to)
 {
     const NativePath toFolder = to.parent();
@@ -128,236 +73,12 @@ FileResult syncFoldersOf(const NativePath &from, const NativePath &to)
 FileResult renameReplacing(const NativePath &from, const NativePath &to, bool syncFolders = true)
 {
     if (::rename(from.c_str(), to.c_str()) != 0)
-        return renameFailure(from, to, errno);
+        return FileResult::renameFailure(from, to, errno);
     return syncFolders ? syncFoldersOf(from, to) : FileResult::success();
 }
 
 // ".lumisort-<host>-": the host keeps a shared destination's temporaries of other
 // stations (whose process ids mean nothing here) apart from this one's.
-QByteArray temporaryPrefix()
-{
-    static const QByteArray prefix = []() -> QByteArray {
-        char host[256] = {};
-        QByteArray name;
-        if (::gethostname(host, sizeof host - 1) == 0) {
-            for (const char *c = host; *c && name.size() < 32; ++c)
-                name += (std::isalnum(static_cast<unsigned char>(*c)) || *c == '.') ? *c : '_';
-        }
-        return ".lumisort-" + (name.isEmpty() ? QByteArray("host") : name) + '-';
-    }();
-    return prefix;
-}
-
-QByteArray ownFileName(const QByteArray &suffix)
-{
-    return temporaryPrefix() + QByteArray::number(::getpid()) + '-'
-        + QByteArray::number(QRandomGenerator::global()->generate64(), 36) + suffix;
-}
-
-// ".lumisort-<host>-<pid>-<random><suffix>" made by a process of this machine that is gone.
-bool isLeftByGoneProcess(const QByteArray &name, const QByteArray &suffix)
-{
-    if (!name.startsWith(temporaryPrefix()) || !name.endsWith(suffix))
-        return false;
-    const QList<QByteArray> rest = name.mid(temporaryPrefix().size()).chopped(suffix.size()).split('-');
-    bool isNumber = false;
-    const qint64 pid = rest.value(0).toLongLong(&isNumber);
-    if (rest.size() != 2 || !isNumber || pid <= 0 || pid == ::getpid())
-        return false;
-    // A process id taken again by another process keeps the file until a later run: the safe side.
-    return ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
-}
-
-const QByteArray cClaimSuffix = QByteArrayLiteral(".claim");
-constexpr qsizetype cLongestClaimRecord = 1024;
-// How much later than its record a claim may carry as its time when the record
-// could not name it yet: the two are made one right after the other.
-constexpr time_t cClaimRecordSlackSeconds = 2;
-
-// A claim (see renameOverClaim) with the record that lets a later run take it
-// back after a kill: a hidden file in the same folder, written before the claim
-// is made and only while the name is free, holding the claimed name (hex, as a
-// name may hold any byte but '/') and, once made, the claim's identity.
-class ClaimRecord
-{
-public:
-    ~ClaimRecord() { discard(); }
-
-    // False with errno when no record can be written.
-    bool create(const NativePath &target)
-    {
-        const NativePath folder = target.parent();
-        for (int attempt = 0; attempt < 32; ++attempt) {
-            const NativePath path = folder.child(ownFileName(cClaimSuffix));
-            m_fd.reset(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-            if (m_fd.valid()) {
-                m_path = path;
-                if (SafeFile::writeAll(m_fd.get(), target.fileNameBytes().toHex() + '\n'))
-                    return true;
-                const int error = errno;
-                discard();
-                errno = error;
-                return false;
-            }
-            if (errno != EEXIST)
-                return false;
-        }
-        return false;
-    }
-
-    // Lets a later run match the claim exactly. Without it the record still
-    // serves, by the claim's time, so a failure here stops nothing.
-    void noteClaim(const struct stat &claim)
-    {
-        if (!m_fd.valid())
-            return;
-        const QByteArray identity = QByteArray::number(quint64(claim.st_dev)) + ' '
-            + QByteArray::number(quint64(claim.st_ino)) + ' ' + QByteArray::number(qint64(claim.st_mtim.tv_sec)) + ' '
-            + QByteArray::number(qint64(claim.st_mtim.tv_nsec)) + '\n';
-        SafeFile::writeAll(m_fd.get(), identity);
-        m_fd.close();
-    }
-
-    void discard()
-    {
-        m_fd.close();
-        if (!m_path.isEmpty())
-            ::unlink(std::exchange(m_path, {}).c_str());
-    }
-
-private:
-    Fd m_fd;
-    NativePath m_path;
-};
-
-struct ClaimRecordContents
-{
-    QByteArray name;
-    std::optional<struct stat> claim; // st_dev, st_ino and st_mtim only
-};
-
-std::optional<ClaimRecordContents> readClaimRecord(const NativePath &path, struct stat &recordInfo)
-{
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
-    if (!fd.valid() || ::fstat(fd.get(), &recordInfo) != 0 || !S_ISREG(recordInfo.st_mode))
-        return std::nullopt;
-    QByteArray bytes(cLongestClaimRecord, Qt::Uninitialized);
-    const ssize_t n = readSome(fd.get(), bytes.data(), std::size_t(bytes.size()));
-    if (n <= 0)
-        return std::nullopt;
-    bytes.truncate(n);
-    const QList<QByteArray> lines = bytes.split('\n');
-    ClaimRecordContents contents;
-    contents.name = QByteArray::fromHex(lines.value(0));
-    // Only a complete line counts; a record cut short by a kill names nothing.
-    if (lines.size() < 2 || contents.name.isEmpty() || contents.name.toHex() != lines.value(0)
-        || contents.name.contains('/') || contents.name == "." || contents.name == "..")
-        return std::nullopt;
-    const QList<QByteArray> fields = lines.value(1).split(' ');
-    if (lines.size() >= 3 && fields.size() == 4) {
-        bool ok[4] = {};
-        struct stat claim = {};
-        claim.st_dev = dev_t(fields[0].toULongLong(&ok[0]));
-        claim.st_ino = ino_t(fields[1].toULongLong(&ok[1]));
-        claim.st_mtim.tv_sec = time_t(fields[2].toLongLong(&ok[2]));
-        claim.st_mtim.tv_nsec = long(fields[3].toLongLong(&ok[3]));
-        if (ok[0] && ok[1] && ok[2] && ok[3])
-            contents.claim = claim;
-    }
-    return contents;
-}
-
-// FUSE file systems number their files themselves, afresh after a remount and
-// whenever the kernel forgot a file: there a claim is known by its name, its
-// emptiness and its time alone (a second, on exFAT).
-bool hasLastingInodeNumbers(const NativePath &folder)
-{
-    constexpr decltype(statfs::f_type) fuseSuperMagic = 0x65735546;
-    struct statfs info = {};
-    return ::statfs(folder.c_str(), &info) != 0 || info.f_type != fuseSuperMagic;
-}
-
-// Whether the file now at the record's name is still the empty claim the record made.
-bool isRecordedClaim(const struct stat &file, const ClaimRecordContents &record, const struct stat &recordInfo,
-                     bool lastingInodes)
-{
-    if (!S_ISREG(file.st_mode) || file.st_size != 0)
-        return false;
-    if (record.claim) {
-        const bool sameTime = file.st_mtim.tv_sec == record.claim->st_mtim.tv_sec
-            && file.st_mtim.tv_nsec == record.claim->st_mtim.tv_nsec;
-        // Not the device: a network share's number changes with every mount.
-        return sameTime && (!lastingInodes || file.st_ino == record.claim->st_ino);
-    }
-    // Killed before the claim was noted: the name was free when the record was
-    // written, so a file made there since, at once, empty, can only be the claim.
-    // An older file is someone else's.
-    return file.st_mtim.tv_sec >= recordInfo.st_mtim.tv_sec
-        && file.st_mtim.tv_sec <= recordInfo.st_mtim.tv_sec + cClaimRecordSlackSeconds;
-}
-
-// For file systems with neither RENAME_NOREPLACE nor hard links (exFAT and FAT
-// through FUSE, NFS, SMB): the target name is claimed with an exclusive create,
-// which every one of them refuses for an existing name, and only our own empty
-// claim is then renamed over. Another program's file never loses its name.
-FileResult renameOverClaim(const NativePath &from, const NativePath &to)
-{
-    struct stat source = {};
-    if (::lstat(from.c_str(), &source) != 0)
-        return renameFailure(from, to, errno);
-    // The record may only be written while the name is free (see isRecordedClaim).
-    struct stat existing = {};
-    if (::lstat(to.c_str(), &existing) == 0)
-        return renameFailure(from, to, EEXIST);
-    if (errno != ENOENT)
-        return renameFailure(from, to, errno);
-    ClaimRecord record;
-    // A full disk may have room for a name but not for the record: the rename
-    // still never replaces anything, only a kill would leave its claim unrecorded.
-    if (!record.create(to) && errno != ENOSPC && errno != EDQUOT)
-        return FileResult::failure(u"create"_s, to.parent(), u"no record of the claim on "_s + to.displayString(),
-                                   errno);
-    Fd claim(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (!claim.valid())
-        return renameFailure(from, to, errno);
-    struct stat claimed = {};
-    const bool known = ::fstat(claim.get(), &claimed) == 0;
-    claim.close();
-    if (known)
-        record.noteClaim(claimed);
-    // On a file system that ignores case the claim may be the source itself.
-    if (known && claimed.st_dev == source.st_dev && claimed.st_ino == source.st_ino)
-        return renameFailure(from, to, EEXIST);
-    if (::rename(from.c_str(), to.c_str()) != 0) {
-        const int error = errno;
-        // Take back only the claim, and only while it is still the empty file we made.
-        struct stat now = {};
-        if (known && ::lstat(to.c_str(), &now) == 0 && now.st_ino == claimed.st_ino && now.st_dev == claimed.st_dev
-            && now.st_size == 0)
-            ::unlink(to.c_str());
-        return renameFailure(from, to, error);
-    }
-    return FileResult::success();
-}
-
-// For file systems without RENAME_NOREPLACE: link() refuses an existing name
-// just as reliably. Where there are no hard links either, the name is claimed first.
-FileResult renameByLink(const NativePath &from, const NativePath &to)
-{
-    if (::link(from.c_str(), to.c_str()) != 0) {
-        const int error = errno;
-        if (error == EPERM || isUnsupported(error))
-            return renameOverClaim(from, to);
-        return renameFailure(from, to, error);
-    }
-    if (::unlink(from.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(to.c_str());
-        return FileResult::failure(u"remove"_s, from, error);
-    }
-    return FileResult::success();
-}
-
 // The hidden temporary copy in the target folder; removed unless it was put in place.
 class TemporaryFile
 {
@@ -372,7 +93,7 @@ public:
     FileResult create(const NativePath &folder)
     {
         for (int attempt = 0; attempt < 32; ++attempt) {
-            const NativePath path = folder.child(ownFileName(".part"));
+            const NativePath path = folder.child(OwnHiddenName::make(".part"));
             m_fd.reset(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
             if (m_fd.valid()) {
                 m_path = path;
@@ -390,7 +111,7 @@ public:
     void keep() { m_path = {}; }
 
 private:
-    Fd m_fd;
+    FileDescriptor m_fd;
     NativePath m_path;
 };
 
@@ -429,7 +150,7 @@ bool unchanged(const struct stat &before, const struct stat &now)
 FileResult copyThroughTemporary(const NativePath &from, const NativePath &to, const SafeFileCopyOptions &options,
                                 SafeFileCopyReport *report, bool removeSource)
 {
-    Fd source(::open(from.c_str(), O_RDONLY | O_CLOEXEC | (removeSource ? O_NOFOLLOW : 0)));
+    FileDescriptor source(::open(from.c_str(), O_RDONLY | O_CLOEXEC | (removeSource ? O_NOFOLLOW : 0)));
     if (!source.valid())
         return FileResult::failure(u"open"_s, from, errno);
     struct stat sourceInfo = {};
@@ -459,7 +180,7 @@ FileResult copyThroughTemporary(const NativePath &from, const NativePath &to, co
     const std::int64_t total = sourceInfo.st_size;
     std::int64_t done = 0;
     for (;;) {
-        const ssize_t n = readSome(source.get(), buffer.data(), std::size_t(buffer.size()));
+        const ssize_t n = FileDescriptor::readSome(source.get(), buffer.data(), std::size_t(buffer.size()));
         if (n < 0)
             return FileResult::failure(u"read"_s, from, errno);
         if (n == 0)
@@ -482,7 +203,7 @@ FileResult copyThroughTemporary(const NativePath &from, const NativePath &to, co
     // A copy is a new file of this user's: ordinary permissions, whatever the card's
     // file system claimed (exFAT and FAT show every file as 0777). A target file
     // system that cannot store permission bits is no reason to refuse the copy.
-    if (::fchmod(temporary.fd(), ordinaryFileMode()) != 0 && errno != EPERM && !isUnsupported(errno))
+    if (::fchmod(temporary.fd(), ordinaryFileMode()) != 0 && errno != EPERM && !FileDescriptor::isUnsupported(errno))
         return FileResult::failure(u"set permissions"_s, to, errno);
     if (::fsync(temporary.fd()) != 0)
         return FileResult::failure(u"sync"_s, to, errno);
@@ -495,7 +216,7 @@ FileResult copyThroughTemporary(const NativePath &from, const NativePath &to, co
     if (options.verifyByReadBack) {
         // Through a descriptor of its own, as any later reader will see the file
         // (some FUSE file systems answer reads on the writing descriptor with zeros).
-        Fd readBack(::open(temporary.path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+        FileDescriptor readBack(::open(temporary.path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
         if (!readBack.valid())
             return FileResult::failure(u"read back"_s, to, errno);
         if (options.readBackFromDisk)
@@ -509,7 +230,7 @@ FileResult copyThroughTemporary(const NativePath &from, const NativePath &to, co
     }
     // Last, because reading the copy back may have moved its access time.
     const timespec times[2] = {sourceInfo.st_atim, sourceInfo.st_mtim};
-    if (::futimens(temporary.fd(), times) != 0 && !isUnsupported(errno))
+    if (::futimens(temporary.fd(), times) != 0 && !FileDescriptor::isUnsupported(errno))
         return FileResult::failure(u"set times"_s, to, errno);
     if (::fsync(temporary.fd()) != 0)
         return FileResult::failure(u"sync"_s, to, errno);
@@ -546,107 +267,6 @@ FileResult copyThroughTemporary(const NativePath &from, const NativePath &to, co
     return {};
 }
 
-SafeFileEntryType typeOfMode(mode_t mode)
-{
-    if (S_ISREG(mode))
-        return SafeFileEntryType::Regular;
-    if (S_ISDIR(mode))
-        return SafeFileEntryType::Directory;
-    if (S_ISLNK(mode))
-        return SafeFileEntryType::Symlink;
-    return SafeFileEntryType::Other;
-}
-
-SafeFileEntryType typeOfDirent(unsigned char type)
-{
-    switch (type) {
-    case DT_REG:
-        return SafeFileEntryType::Regular;
-    case DT_DIR:
-        return SafeFileEntryType::Directory;
-    case DT_LNK:
-        return SafeFileEntryType::Symlink;
-    default:
-        return SafeFileEntryType::Other;
-    }
-}
-
-using Visited = QSet<std::pair<dev_t, ino_t>>;
-
-FileResult listFolder(const NativePath &folder, const SafeFileListOptions &options, bool top, Visited &visited,
-                      QList<SafeFileEntry> &entries, QList<FileResult> *errors)
-{
-    // Below the top a folder may have been swapped for a link since it was listed.
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (top ? 0 : O_NOFOLLOW));
-    if (fd < 0)
-        return FileResult::failure(u"open folder"_s, folder, errno);
-    struct CloseDir
-    {
-        void operator()(DIR *d) const { ::closedir(d); }
-    };
-    std::unique_ptr<DIR, CloseDir> dir(::fdopendir(fd));
-    if (!dir) {
-        const int error = errno;
-        ::close(fd);
-        return FileResult::failure(u"open folder"_s, folder, error);
-    }
-    struct stat folderInfo = {};
-    if (::fstat(fd, &folderInfo) == 0)
-        visited.insert({folderInfo.st_dev, folderInfo.st_ino});
-
-    const auto noteError = [errors](const FileResult &r) {
-        if (errors)
-            errors->append(r);
-    };
-    QList<NativePath> subfolders;
-    for (;;) {
-        errno = 0;
-        const dirent *d = ::readdir(dir.get());
-        if (!d) {
-            if (errno != 0)
-                noteError(FileResult::failure(u"read folder"_s, folder, errno));
-            break;
-        }
-        const QByteArray name(d->d_name);
-        if (name == "." || name == "..")
-            continue;
-        if (options.skipHidden && name.startsWith('.'))
-            continue;
-        SafeFileEntry entry;
-        entry.name = name;
-        entry.path = folder.child(name);
-        entry.displayName = QString::fromUtf8(name);
-        entry.type = typeOfDirent(d->d_type);
-        if (d->d_type == DT_UNKNOWN) {
-            struct stat info = {};
-            if (::lstat(entry.path.c_str(), &info) != 0) {
-                noteError(FileResult::failure(u"stat"_s, entry.path, errno));
-                continue;
-            }
-            entry.type = typeOfMode(info.st_mode);
-        }
-        if (options.recursive && entry.type == SafeFileEntryType::Directory)
-            subfolders.append(entry.path);
-        if (options.followSymlinksForType && entry.type == SafeFileEntryType::Symlink) {
-            struct stat target = {};
-            if (::stat(entry.path.c_str(), &target) == 0)
-                entry.type = typeOfMode(target.st_mode);
-        }
-        entries.append(std::move(entry));
-    }
-    dir.reset();
-
-    for (const NativePath &sub : std::as_const(subfolders)) {
-        struct stat info = {};
-        // A bind mount can make a folder its own descendant.
-        if (::stat(sub.c_str(), &info) == 0 && visited.contains({info.st_dev, info.st_ino}))
-            continue;
-        if (FileResult r = listFolder(sub, options, false, visited, entries, errors); !r)
-            noteError(r);
-    }
-    return {};
-}
-
 } // namespace
 
 FileResult SafeFile::renameNoReplace(const NativePath &from, const NativePath &to, bool syncFolders)
@@ -654,11 +274,11 @@ FileResult SafeFile::renameNoReplace(const NativePath &from, const NativePath &t
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
         const int error = errno;
         if (error != EINVAL && error != ENOSYS)
-            return renameFailure(from, to, error);
+            return FileResult::renameFailure(from, to, error);
         // EINVAL also means "into itself", which no fallback may try to do.
         if (to.bytes().startsWith(QByteArray(from.bytes() + '/')))
-            return renameFailure(from, to, EINVAL);
-        if (FileResult r = renameByLink(from, to); !r)
+            return FileResult::renameFailure(from, to, EINVAL);
+        if (FileResult r = ClaimedRename::rename(from, to); !r)
             return r;
     }
     return syncFolders ? syncFoldersOf(from, to) : FileResult::success();
@@ -726,7 +346,7 @@ FileResult SafeFile::writeDurably(const NativePath &path, const QByteArray &byte
         return FileResult::failure(u"write"_s, path, errno);
     if (::fsync(temporary.fd()) != 0)
         return FileResult::failure(u"sync"_s, path, errno);
-    if (::fchmod(temporary.fd(), ordinaryFileMode()) != 0 && errno != EPERM && !isUnsupported(errno))
+    if (::fchmod(temporary.fd(), ordinaryFileMode()) != 0 && errno != EPERM && !FileDescriptor::isUnsupported(errno))
         return FileResult::failure(u"set permissions"_s, path, errno);
     if (temporary.close() != 0)
         return FileResult::failure(u"close"_s, path, errno);
@@ -778,11 +398,11 @@ FileResult SafeFile::makeFolders(const NativePath &path, unsigned mode)
 
 FileResult SafeFile::syncFolder(const NativePath &folder)
 {
-    Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    FileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd.valid())
         return FileResult::failure(u"open folder"_s, folder, errno);
     // Some file systems cannot sync a folder at all and say so; that is not a failed sync.
-    if (::fsync(fd.get()) != 0 && !isUnsupported(errno))
+    if (::fsync(fd.get()) != 0 && !FileDescriptor::isUnsupported(errno))
         return FileResult::failure(u"sync folder"_s, folder, errno);
     return {};
 }
@@ -794,11 +414,11 @@ std::optional<std::uint64_t> SafeFile::hashFile(const NativePath &path, bool fro
             *error = FileResult::failure(operation, path, number);
         return std::nullopt;
     };
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd.valid())
         return fail(u"open"_s, errno);
     if (fromDisk) {
-        if (::fdatasync(fd.get()) != 0 && errno != EROFS && errno != EBADF && !isUnsupported(errno))
+        if (::fdatasync(fd.get()) != 0 && errno != EROFS && errno != EBADF && !FileDescriptor::isUnsupported(errno))
             return fail(u"sync"_s, errno);
         dropCachedPages(fd.get());
     }
@@ -815,8 +435,7 @@ std::optional<QList<SafeFile::Entry>> SafeFile::list(const NativePath &folder, c
                                                      FileResult *error, QList<FileResult> *errors)
 {
     QList<Entry> entries;
-    Visited visited;
-    const FileResult r = listFolder(folder, options, true, visited, entries, errors);
+    const FileResult r = FolderListing::list(folder, options, entries, errors);
     if (error)
         *error = r;
     if (!r)
@@ -826,40 +445,14 @@ std::optional<QList<SafeFile::Entry>> SafeFile::list(const NativePath &folder, c
 
 bool SafeFile::isStaleTemporary(const QByteArray &name)
 {
-    return isLeftByGoneProcess(name, ".part");
+    return OwnHiddenName::isLeftByGoneProcess(name, ".part");
 }
-
-namespace {
-// The claims among a folder's entries whose records a gone process left; the records go
-// in every case (their claim is gone, no longer ours, or freed now).
-QList<NativePath> freeStaleClaims(const NativePath &folder, const QList<SafeFileEntry> &entries, bool &removedAny)
-{
-    QList<NativePath> freed;
-    std::optional<bool> lastingInodes;
-    for (const SafeFileEntry &entry : entries) {
-        if (entry.type != SafeFileEntryType::Regular || !isLeftByGoneProcess(entry.name, cClaimSuffix))
-            continue;
-        struct stat recordInfo = {};
-        if (const std::optional<ClaimRecordContents> record = readClaimRecord(entry.path, recordInfo)) {
-            const NativePath claim = folder.child(record->name);
-            if (!lastingInodes)
-                lastingInodes = hasLastingInodeNumbers(folder);
-            struct stat info = {};
-            if (::lstat(claim.c_str(), &info) == 0 && isRecordedClaim(info, *record, recordInfo, *lastingInodes)
-                && ::unlink(claim.c_str()) == 0)
-                freed.append(claim);
-        }
-        removedAny |= ::unlink(entry.path.c_str()) == 0;
-    }
-    return freed;
-}
-} // namespace
 
 QList<NativePath> SafeFile::removeStaleClaims(const NativePath &folder)
 {
     bool removedAny = false;
     const QList<NativePath> freed =
-        freeStaleClaims(folder, list(folder, {false, false, false}).value_or(QList<Entry>()), removedAny);
+        ClaimedRename::freeStale(folder, list(folder, {false, false, false}).value_or(QList<Entry>()), removedAny);
     if (removedAny)
         syncFolder(folder);
     return freed;
@@ -875,7 +468,7 @@ QList<NativePath> SafeFile::removeKilledLeftovers(const NativePath &folder)
             removed.append(entry.path);
     }
     bool removedRecords = false;
-    removed.append(freeStaleClaims(folder, entries, removedRecords));
+    removed.append(ClaimedRename::freeStale(folder, entries, removedRecords));
     if (!removed.isEmpty() || removedRecords)
         syncFolder(folder);
     return removed;
@@ -888,15 +481,5 @@ bool SafeFile::mayBeClaimInProgress(const NativePath &path)
     const std::optional<QList<Entry>> entries = list(path.parent(), everything);
     if (!entries)
         return false;
-    const QByteArray name = path.fileNameBytes();
-    for (const Entry &entry : *entries) {
-        if (entry.type != EntryType::Regular || !entry.name.startsWith(".lumisort-")
-            || !entry.name.endsWith(cClaimSuffix) || isLeftByGoneProcess(entry.name, cClaimSuffix))
-            continue;
-        struct stat recordInfo = {};
-        const std::optional<ClaimRecordContents> record = readClaimRecord(entry.path, recordInfo);
-        if (record && record->name == name)
-            return true;
-    }
-    return false;
+    return ClaimedRename::isInProgress(path.fileNameBytes(), *entries);
 }
