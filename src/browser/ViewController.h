@@ -1,7 +1,5 @@
 #pragma once
 
-#include "CollectionViewDataSource.h"
-#include "CollectionViewDelegate.h"
 #include "barcodes/BarcodeCache.h"
 #include "model/ImageDirectoryLoader.h"
 #include "support/Notification.h"
@@ -13,7 +11,8 @@
 #include <QWidget>
 #include <optional>
 
-class CollectionView;
+class PhotoGridAdapter;
+class PhotoGridView;
 class BarcodeScanScheduler;
 class QAbstractButton;
 class QAction;
@@ -22,6 +21,7 @@ class NoticeBar;
 class QDialog;
 class QFileSystemWatcher;
 class QLabel;
+class QMimeData;
 class QTimer;
 class SegmentedControl;
 
@@ -29,7 +29,7 @@ class SegmentedControl;
 // working folder as one section of thumbnails per barcode run, and starts the
 // other workflows (reassignment, card import, preferences, filing) as sheets.
 // Almost everything it does is driven by internal notifications.
-class ViewController : public QWidget, public CollectionViewDataSource, public CollectionViewDelegate
+class ViewController : public QWidget
 {
     Q_OBJECT
 
@@ -38,12 +38,14 @@ public:
     ~ViewController() override;
 
     // Fields
-    CollectionView *collectionView = nullptr;
+    PhotoGridView *collectionView = nullptr;
     QAbstractButton *ibShowHideButton = nullptr;
     SegmentedControl *ibZoomControl = nullptr;
     QString pathtophotos = QStringLiteral("/Library/Desktop Pictures");
     double itemScaleFactor = 1.0;
     ImageDirectoryLoader *imageDirectoryLoader = nullptr;
+    // The folder on the grid: its model, headers, thumbnails in view and the place kept across listings.
+    PhotoGridAdapter *gridAdapter = nullptr;
 
     static constexpr double cZoomStep = 0.02;
     static constexpr QSizeF cHeaderReferenceSize {1000, 40};
@@ -87,20 +89,16 @@ public:
     void doNotificationCardWithdrawn(const Notification &notification);
     void doNotificationKeptStaging(const Notification &notification);
 
-    // Data source, layout and delegate answers
-    qsizetype numberOfSections(CollectionView *collectionView) override;
-    qsizetype numberOfItemsInSection(CollectionView *collectionView, qsizetype section) override;
-    QWidget *itemForRepresentedObjectAt(CollectionView *collectionView, const IndexPath &indexPath) override;
-    QWidget *viewForSupplementaryElementOfKind(CollectionView *collectionView, const QString &kind,
-                                               const IndexPath &indexPath) override;
-    QSizeF sizeForItemAt(CollectionView *collectionView, const IndexPath &indexPath) override;
-    QSizeF referenceSizeForHeaderInSection(CollectionView *collectionView, qsizetype section) override;
-    void didSelectItemsAt(CollectionView *collectionView, const QSet<IndexPath> &indexPaths) override;
-    void didDeselectItemsAt(CollectionView *collectionView, const QSet<IndexPath> &indexPaths) override;
-    bool canDragItemsAt(CollectionView *collectionView, const QSet<IndexPath> &indexPaths) override;
-    bool writeItemsAt(CollectionView *collectionView, const QSet<IndexPath> &indexPaths, QMimeData *data) override;
-    bool validateDrop(CollectionView *collectionView, const QMimeData *data) override;
-    bool acceptDrop(CollectionView *collectionView, const QMimeData *data) override;
+    // Data source, layout and drag answers. Photos and headers come from the grid
+    // adapter's model; the grid paints the marks itself.
+    qsizetype numberOfSections(PhotoGridView *collectionView);
+    qsizetype numberOfItemsInSection(PhotoGridView *collectionView, qsizetype section);
+    QSizeF sizeForItemAt(PhotoGridView *collectionView, const IndexPath &indexPath);
+    QSizeF referenceSizeForHeaderInSection(PhotoGridView *collectionView, qsizetype section);
+    bool canDragItemsAt(PhotoGridView *collectionView, const QSet<IndexPath> &indexPaths);
+    bool writeItemsAt(PhotoGridView *collectionView, const QSet<IndexPath> &indexPaths, QMimeData *data);
+    bool validateDrop(PhotoGridView *collectionView, const QMimeData *data);
+    bool acceptDrop(PhotoGridView *collectionView, const QMimeData *data);
 
     // Presents a sheet over the main window by its segue identifier.
     // The context becomes properties of the sheet before it is shown (the card sheet
@@ -156,11 +154,6 @@ private:
     void presentReassignSheet(const QList<QUrl> &urlstochange, const QVariantMap &detectedCodes = {});
     void observe(const QString &name, void (ViewController::*handler)(const Notification &));
 
-    // Keeping the operator's place across a reload: the photos in view (by file
-    // identity, which a rename keeps) and how far from the top each one was.
-    void rememberPlace();
-    void restorePlace();
-    void prioritizeVisible();
     // Runs on the folder that a kill or a power cut left half done are finished before
     // it is read, and the operator is told.
     void finishInterruptedRuns();
@@ -175,9 +168,6 @@ private:
     // Held as plain objects: a sheet is asked for while it is being destroyed (its
     // destroyed() signal), when it is no dialog any more and must not be taken for one.
     QList<QPointer<QObject>> m_sheets;
-    QList<QPair<FileIdentity, qreal>> m_place;
-    QSet<FileIdentity> m_keptSelection;
-    bool m_keepSelection = false;
     QFileSystemWatcher *m_watcher = nullptr;
     QTimer *m_settleTimer = nullptr;
     BarcodeCache &m_barcodeCache = BarcodeCache::standard();

@@ -4,6 +4,7 @@
 #include "support/NativePath.h"
 #include "support/PathUtils.h"
 
+#include <QMimeData>
 #include <algorithm>
 
 using namespace Qt::StringLiterals;
@@ -39,6 +40,9 @@ void PhotoListModel::setBadgeSource(std::function<QString(const QString &)> sour
 
 void PhotoListModel::reload()
 {
+    // A listing under way resets the model when it ends.
+    if (m_resetting)
+        return;
     beginResetModel();
     m_sectionCount = countSections();
     endResetModel();
@@ -170,4 +174,27 @@ Qt::ItemFlags PhotoListModel::flags(const QModelIndex &index) const
     if (isSection(index))
         return Qt::ItemIsEnabled;
     return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled : Qt::NoItemFlags;
+}
+
+QStringList PhotoListModel::mimeTypes() const
+{
+    return {u"text/plain"_s};
+}
+
+QMimeData *PhotoListModel::mimeData(const QModelIndexList &indexes) const
+{
+    QList<IndexPath> paths;
+    for (const QModelIndex &index : indexes) {
+        if (const std::optional<IndexPath> path = pathForIndex(index))
+            paths.append(*path);
+    }
+    std::sort(paths.begin(), paths.end());
+    QStringList names;
+    for (const IndexPath &path : std::as_const(paths)) {
+        if (const ImageFilePtr file = m_loader->imageFileForIndexPath(path))
+            names << file->fileName();
+    }
+    auto *data = new QMimeData;
+    data->setText(names.join(u'\n'));
+    return data;
 }

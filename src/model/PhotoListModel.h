@@ -45,6 +45,9 @@ public:
     int columnCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
+    // Dragged photos travel as their file names, one a line, in reading order.
+    QStringList mimeTypes() const override;
+    QMimeData *mimeData(const QModelIndexList &indexes) const override;
 
 private:
     void thumbnailsArrived(const QList<qsizetype> &indices);

@@ -13,7 +13,7 @@
 // header (the full width), then its items flowing left to right in rows inside
 // the section insets, rows separated by the line spacing, items by at least the
 // inter-item spacing. Pure geometry: no widgets.
-class CollectionViewFlowLayout
+class SectionedGridLayout
 {
 public:
     QSizeF itemSize {250, 250}; // used when no size function is set

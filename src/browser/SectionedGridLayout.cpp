@@ -1,12 +1,12 @@
-#include "CollectionViewFlowLayout.h"
+#include "SectionedGridLayout.h"
 
 #include <algorithm>
 #include <cmath>
 
-void CollectionViewFlowLayout::prepare(qreal width, qsizetype sections,
-                                       const std::function<qsizetype(qsizetype)> &itemsInSection,
-                                       const std::function<QSizeF(const IndexPath &)> &sizeForItem,
-                                       const std::function<qreal(qsizetype)> &headerHeight)
+void SectionedGridLayout::prepare(qreal width, qsizetype sections,
+                                  const std::function<qsizetype(qsizetype)> &itemsInSection,
+                                  const std::function<QSizeF(const IndexPath &)> &sizeForItem,
+                                  const std::function<qreal(qsizetype)> &headerHeight)
 {
     // Sections are reused rather than cleared so that a relayout on resize keeps
     // the lists' capacity and allocates nothing.
@@ -71,25 +71,25 @@ void CollectionViewFlowLayout::prepare(qreal width, qsizetype sections,
     m_contentSize = QSizeF(width, y);
 }
 
-bool CollectionViewFlowLayout::isValid(const IndexPath &indexPath) const
+bool SectionedGridLayout::isValid(const IndexPath &indexPath) const
 {
     return indexPath.section >= 0 && indexPath.section < m_sections.size() && indexPath.item >= 0
         && indexPath.item < m_sections.at(indexPath.section).itemFrames.size();
 }
 
-QRectF CollectionViewFlowLayout::frameForItem(const IndexPath &indexPath) const
+QRectF SectionedGridLayout::frameForItem(const IndexPath &indexPath) const
 {
     return isValid(indexPath) ? m_sections.at(indexPath.section).itemFrames.at(indexPath.item) : QRectF();
 }
 
-QRectF CollectionViewFlowLayout::frameForHeader(qsizetype section) const
+QRectF SectionedGridLayout::frameForHeader(qsizetype section) const
 {
     if (section < 0 || section >= m_sections.size())
         return {};
     return m_sections.at(section).headerFrame;
 }
 
-QList<IndexPath> CollectionViewFlowLayout::itemsInRect(const QRectF &rect) const
+QList<IndexPath> SectionedGridLayout::itemsInRect(const QRectF &rect) const
 {
     QList<IndexPath> result;
     auto section = std::partition_point(m_sections.cbegin(), m_sections.cend(),
@@ -111,7 +111,7 @@ QList<IndexPath> CollectionViewFlowLayout::itemsInRect(const QRectF &rect) const
     return result;
 }
 
-QList<qsizetype> CollectionViewFlowLayout::headersInRect(const QRectF &rect) const
+QList<qsizetype> SectionedGridLayout::headersInRect(const QRectF &rect) const
 {
     QList<qsizetype> result;
     auto section = std::partition_point(m_sections.cbegin(), m_sections.cend(),
@@ -123,7 +123,7 @@ QList<qsizetype> CollectionViewFlowLayout::headersInRect(const QRectF &rect) con
     return result;
 }
 
-std::optional<qsizetype> CollectionViewFlowLayout::sectionAt(qreal y) const
+std::optional<qsizetype> SectionedGridLayout::sectionAt(qreal y) const
 {
     auto section =
         std::partition_point(m_sections.cbegin(), m_sections.cend(), [&](const Section &s) { return s.bottom <= y; });
@@ -132,7 +132,7 @@ std::optional<qsizetype> CollectionViewFlowLayout::sectionAt(qreal y) const
     return section - m_sections.cbegin();
 }
 
-QRectF CollectionViewFlowLayout::pinnedFrameForHeader(qsizetype section, qreal top) const
+QRectF SectionedGridLayout::pinnedFrameForHeader(qsizetype section, qreal top) const
 {
     QRectF frame = frameForHeader(section);
     if (frame.isNull() || frame.top() >= top)
@@ -144,7 +144,7 @@ QRectF CollectionViewFlowLayout::pinnedFrameForHeader(qsizetype section, qreal t
     return frame;
 }
 
-std::optional<IndexPath> CollectionViewFlowLayout::itemAt(const QPointF &point) const
+std::optional<IndexPath> SectionedGridLayout::itemAt(const QPointF &point) const
 {
     auto section = std::partition_point(m_sections.cbegin(), m_sections.cend(),
                                         [&](const Section &s) { return s.bottom < point.y(); });
@@ -163,14 +163,14 @@ std::optional<IndexPath> CollectionViewFlowLayout::itemAt(const QPointF &point) 
     return std::nullopt;
 }
 
-qsizetype CollectionViewFlowLayout::rowOf(const Section &section, qsizetype item)
+qsizetype SectionedGridLayout::rowOf(const Section &section, qsizetype item)
 {
     return std::upper_bound(section.rowStarts.cbegin(), section.rowStarts.cend(), item) - section.rowStarts.cbegin()
         - 1;
 }
 
-std::optional<IndexPath> CollectionViewFlowLayout::nearestInRow(const Section &section, qsizetype sectionIndex,
-                                                                qsizetype row, qreal centreX)
+std::optional<IndexPath> SectionedGridLayout::nearestInRow(const Section &section, qsizetype sectionIndex,
+                                                           qsizetype row, qreal centreX)
 {
     const qsizetype end =
         row + 1 < section.rowStarts.size() ? section.rowStarts.at(row + 1) : section.itemFrames.size();
@@ -186,7 +186,7 @@ std::optional<IndexPath> CollectionViewFlowLayout::nearestInRow(const Section &s
     return best;
 }
 
-std::optional<IndexPath> CollectionViewFlowLayout::itemAbove(const IndexPath &from) const
+std::optional<IndexPath> SectionedGridLayout::itemAbove(const IndexPath &from) const
 {
     if (!isValid(from))
         return std::nullopt;
@@ -202,7 +202,7 @@ std::optional<IndexPath> CollectionViewFlowLayout::itemAbove(const IndexPath &fr
     return std::nullopt;
 }
 
-std::optional<IndexPath> CollectionViewFlowLayout::itemBelow(const IndexPath &from) const
+std::optional<IndexPath> SectionedGridLayout::itemBelow(const IndexPath &from) const
 {
     if (!isValid(from))
         return std::nullopt;
