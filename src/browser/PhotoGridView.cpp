@@ -2,6 +2,7 @@
 
 #include "HeaderView.h"
 #include "PhotoItemDelegate.h"
+#include "SelectionRuns.h"
 
 #include <QApplication>
 #include <QDrag>
@@ -19,6 +20,7 @@
 
 PhotoGridView::PhotoGridView(QWidget *parent)
     : QAbstractItemView(parent)
+    , m_headers(viewport())
 {
     setFrameShape(QFrame::NoFrame);
     setFocusPolicy(Qt::StrongFocus);
@@ -34,8 +36,6 @@ PhotoGridView::PhotoGridView(QWidget *parent)
     m_autoScrollTimer->setInterval(30);
     connect(m_autoScrollTimer, &QTimer::timeout, this, &PhotoGridView::autoScrollStep);
 }
-
-PhotoGridView::~PhotoGridView() = default;
 
 void PhotoGridView::setItemSize(const QSizeF &size)
 {
@@ -53,9 +53,9 @@ void PhotoGridView::setHeaderHeight(qreal height)
     updateGeometries();
 }
 
-void PhotoGridView::setHeaderFiller(std::function<void(HeaderView *, const QModelIndex &)> filler)
+void PhotoGridView::setHeaderFiller(SectionHeaderBands::Filler filler)
 {
-    m_headerFiller = std::move(filler);
+    m_headers.setFiller(std::move(filler));
     updateHeaders(true);
 }
 
@@ -109,12 +109,6 @@ void PhotoGridView::prepareLayout()
     m_layout.prepare(
         m_layoutWidth, counts.size(), [&](qsizetype s) { return counts.at(s); },
         [this](const IndexPath &) { return m_itemSize; }, [this](qsizetype) { return m_headerHeight; });
-    m_sectionStarts.resize(counts.size());
-    qsizetype start = 0;
-    for (qsizetype s = 0; s < counts.size(); ++s) {
-        m_sectionStarts[s] = start;
-        start += counts.at(s);
-    }
 }
 
 void PhotoGridView::updateScrollBars()
@@ -181,41 +175,7 @@ void PhotoGridView::rowsAboutToBeRemoved(const QModelIndex &parent, int start, i
 
 void PhotoGridView::updateHeaders(bool refill)
 {
-    // Headers are few: each is placed on every pass, since the one of the section at
-    // the top stays pinned there (its buttons always at hand) while the rest scroll.
-    const QRectF view = viewRect();
-    const qreal top = view.top();
-    const std::optional<qsizetype> pinned = m_layout.sectionAt(top);
-    QList<qsizetype> wanted = m_layout.headersInRect(view);
-    if (pinned && !wanted.contains(*pinned))
-        wanted.append(*pinned);
-    wanted.removeIf([&](qsizetype s) { return !m_layout.pinnedFrameForHeader(s, top).intersects(view); });
-    for (auto it = m_headers.begin(); it != m_headers.end();) {
-        if (wanted.contains(it.key())) {
-            ++it;
-            continue;
-        }
-        it.value()->hide();
-        m_spareHeaders.append(it.value());
-        it = m_headers.erase(it);
-    }
-    for (const qsizetype section : std::as_const(wanted)) {
-        HeaderView *header = m_headers.value(section);
-        const bool fresh = !header;
-        if (fresh) {
-            header = m_spareHeaders.isEmpty() ? new HeaderView(viewport()) : m_spareHeaders.takeLast();
-            m_headers.insert(section, header);
-        }
-        if ((fresh || refill) && m_headerFiller && model())
-            m_headerFiller(header, model()->index(int(section), 0));
-        header->setGeometry(m_layout.pinnedFrameForHeader(section, top).translated(0, -top).toRect());
-        header->show();
-    }
-    // Above the photos that scroll under it.
-    if (pinned) {
-        if (HeaderView *header = m_headers.value(*pinned))
-            header->raise();
-    }
+    m_headers.place(m_layout, viewRect(), model(), refill);
     if (m_rubberBand && m_rubberBand->isVisible())
         m_rubberBand->raise();
 }
@@ -241,21 +201,7 @@ int PhotoGridView::verticalOffset() const
 
 void PhotoGridView::scrollToItem(const IndexPath &path)
 {
-    if (!m_layout.isValid(path))
-        return;
-    const QRectF frame = m_layout.frameForItem(path);
-    const SectionedGridLayout::Section &section = m_layout.sections().at(path.section);
-    const int height = viewport()->height();
-    int top = verticalOffset();
-    if (frame.bottom() > top + height)
-        top = int(std::ceil(frame.bottom())) - height;
-    // The section's header is pinned over the top of the view while its items are
-    // in view: an item is only seen below it. A first row brings its header along.
-    const qreal header = section.headerFrame.height();
-    if (frame.top() - header < top)
-        top = int(std::floor(path.item < section.rowStarts.value(1, section.itemFrames.size()) ? section.top
-                                                                                               : frame.top() - header));
-    verticalScrollBar()->setValue(top);
+    verticalScrollBar()->setValue(m_layout.topShowing(path, verticalOffset(), viewport()->height()));
 }
 
 void PhotoGridView::scrollTo(const QModelIndex &index, ScrollHint)
@@ -297,21 +243,14 @@ void PhotoGridView::setSelection(const QRect &rect, QItemSelectionModel::Selecti
 
 QRegion PhotoGridView::visualRegionForSelection(const QItemSelection &selection) const
 {
-    // A run of a section spans whole rows between its ends: repaint that band, as far as it is in view.
     QRegion region;
     const QRectF view = viewRect();
     for (const QItemSelectionRange &range : selection) {
-        if (!range.parent().isValid())
-            continue;
-        const qsizetype section = range.parent().row();
-        const QRectF first = m_layout.frameForItem({section, range.top()});
-        const QRectF last = m_layout.frameForItem({section, range.bottom()});
-        QRectF band = first.united(last);
-        if (first.top() != last.top())
-            band = QRectF(0, first.top(), view.width(), last.bottom() - first.top());
-        band = band.intersected(view);
-        if (!band.isEmpty())
-            region += band.translated(0, -view.top()).toAlignedRect();
+        const QRectF run = range.parent().isValid()
+            ? m_layout.frameForRun(range.parent().row(), range.top(), range.bottom()).intersected(view)
+            : QRectF();
+        if (!run.isEmpty())
+            region += run.translated(0, -view.top()).toAlignedRect();
     }
     return region;
 }
@@ -399,72 +338,18 @@ void PhotoGridView::paintEvent(QPaintEvent *event)
     }
 }
 
-// --- reading order: section by section, item by item ---------------------------
-
-qsizetype PhotoGridView::totalItems() const
-{
-    return m_sectionStarts.isEmpty() ? 0 : m_sectionStarts.constLast() + numberOfItemsInSection(numberOfSections() - 1);
-}
-
-qsizetype PhotoGridView::readingIndex(const IndexPath &path) const
-{
-    return m_sectionStarts.at(path.section) + path.item;
-}
-
-IndexPath PhotoGridView::pathAtReadingIndex(qsizetype index) const
-{
-    // Empty sections share their start with the next one; the last of those is the one holding the item.
-    const qsizetype section =
-        std::upper_bound(m_sectionStarts.cbegin(), m_sectionStarts.cend(), index) - m_sectionStarts.cbegin() - 1;
-    return {section, index - m_sectionStarts.at(section)};
-}
-
-QSet<IndexPath> PhotoGridView::rangeBetween(const IndexPath &from, const IndexPath &to) const
-{
-    const qsizetype first = std::min(readingIndex(from), readingIndex(to));
-    const qsizetype last = std::max(readingIndex(from), readingIndex(to));
-    QSet<IndexPath> range;
-    range.reserve(last - first + 1);
-    for (qsizetype index = first; index <= last; ++index)
-        range.insert(pathAtReadingIndex(index));
-    return range;
-}
-
 // --- selection ------------------------------------------------------------------
 
 QSet<IndexPath> PhotoGridView::selectionIndexPaths() const
 {
-    QSet<IndexPath> paths;
-    if (!selectionModel())
-        return paths;
-    for (const QItemSelectionRange &range : selectionModel()->selection()) {
-        if (!range.parent().isValid())
-            continue;
-        for (int row = range.top(); row <= range.bottom(); ++row)
-            paths.insert({range.parent().row(), row});
-    }
-    return paths;
+    return selectionModel() ? SelectionRuns::paths(selectionModel()->selection()) : QSet<IndexPath>();
 }
 
 void PhotoGridView::changeSelection(const QSet<IndexPath> &paths)
 {
-    if (!selectionModel() || paths == selectionIndexPaths())
-        return;
-    // One range per run of neighbours, so that a rubber band or a select-all over
-    // thousands of photos stays a handful of ranges.
-    QList<IndexPath> sorted(paths.cbegin(), paths.cend());
-    sorted.removeIf([this](const IndexPath &path) { return !m_layout.isValid(path); });
-    std::sort(sorted.begin(), sorted.end());
-    QItemSelection selection;
-    for (qsizetype first = 0; first < sorted.size();) {
-        qsizetype last = first;
-        while (last + 1 < sorted.size() && sorted.at(last + 1).section == sorted.at(first).section
-               && sorted.at(last + 1).item == sorted.at(last).item + 1)
-            ++last;
-        selection.append(QItemSelectionRange(modelIndex(sorted.at(first)), modelIndex(sorted.at(last))));
-        first = last + 1;
-    }
-    selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    if (selectionModel() && paths != selectionIndexPaths())
+        selectionModel()->select(SelectionRuns::ranges(paths, [this](const IndexPath &p) { return modelIndex(p); }),
+                                 QItemSelectionModel::ClearAndSelect);
 }
 
 void PhotoGridView::selectItems(const QSet<IndexPath> &paths)
@@ -479,14 +364,13 @@ void PhotoGridView::deselectItems(const QSet<IndexPath> &paths)
 
 void PhotoGridView::selectAll()
 {
-    QItemSelection selection;
+    QItemSelection all;
     for (qsizetype s = 0; s < numberOfSections(); ++s) {
-        const qsizetype count = numberOfItemsInSection(s);
-        if (count > 0)
-            selection.append(QItemSelectionRange(modelIndex({s, 0}), modelIndex({s, count - 1})));
+        if (const qsizetype count = numberOfItemsInSection(s))
+            all.append(QItemSelectionRange(modelIndex({s, 0}), modelIndex({s, count - 1})));
     }
     if (selectionModel())
-        selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+        selectionModel()->select(all, QItemSelectionModel::ClearAndSelect);
 }
 
 void PhotoGridView::deselectAll()
@@ -500,7 +384,7 @@ void PhotoGridView::moveCursorTo(const IndexPath &target, bool extend)
     if (extend) {
         if (!m_anchor)
             m_anchor = m_cursor.value_or(target);
-        changeSelection(rangeBetween(*m_anchor, target));
+        changeSelection(m_layout.itemsBetween(*m_anchor, target));
     } else {
         m_anchor = target;
         changeSelection({target});
@@ -556,7 +440,7 @@ void PhotoGridView::mousePressEvent(QMouseEvent *event)
     if (shift) {
         if (!m_anchor)
             m_anchor = item;
-        const QSet<IndexPath> range = rangeBetween(*m_anchor, item);
+        const QSet<IndexPath> range = m_layout.itemsBetween(*m_anchor, item);
         changeSelection(ctrl ? QSet<IndexPath>(selection).unite(range) : range);
     } else if (ctrl) {
         QSet<IndexPath> toggled = selection;
@@ -695,12 +579,7 @@ void PhotoGridView::dropEvent(QDropEvent *event)
 
 void PhotoGridView::keyPressEvent(QKeyEvent *event)
 {
-    const qsizetype total = totalItems();
-    if (total == 0) {
-        QAbstractScrollArea::keyPressEvent(event);
-        return;
-    }
-    if (event->matches(QKeySequence::SelectAll)) {
+    if (m_layout.itemCount() > 0 && event->matches(QKeySequence::SelectAll)) {
         selectAll();
         event->accept();
         return;
@@ -709,33 +588,12 @@ void PhotoGridView::keyPressEvent(QKeyEvent *event)
     const QSet<IndexPath> selection = selectionIndexPaths();
     if (!from && !selection.isEmpty())
         from = *std::min_element(selection.cbegin(), selection.cend());
-    std::optional<IndexPath> target;
-    switch (event->key()) {
-    case Qt::Key_Left:
-        if (!from || readingIndex(*from) > 0)
-            target = pathAtReadingIndex(from ? readingIndex(*from) - 1 : 0);
-        break;
-    case Qt::Key_Right:
-        if (!from || readingIndex(*from) + 1 < total)
-            target = pathAtReadingIndex(from ? readingIndex(*from) + 1 : 0);
-        break;
-    case Qt::Key_Up:
-        target = from ? m_layout.itemAbove(*from) : pathAtReadingIndex(0);
-        break;
-    case Qt::Key_Down:
-        target = from ? m_layout.itemBelow(*from) : pathAtReadingIndex(0);
-        break;
-    case Qt::Key_Home:
-        target = pathAtReadingIndex(0);
-        break;
-    case Qt::Key_End:
-        target = pathAtReadingIndex(total - 1);
-        break;
-    default:
+    static const QList<int> moves {Qt::Key_Left, Qt::Key_Right, Qt::Key_Up, Qt::Key_Down, Qt::Key_Home, Qt::Key_End};
+    if (m_layout.itemCount() == 0 || !moves.contains(event->key())) {
         QAbstractScrollArea::keyPressEvent(event);
         return;
     }
     event->accept();
-    if (target)
+    if (const std::optional<IndexPath> target = m_layout.itemForKey(event->key(), from))
         moveCursorTo(*target, event->modifiers() & Qt::ShiftModifier);
 }

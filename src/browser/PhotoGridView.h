@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SectionHeaderBands.h"
 #include "SectionedGridLayout.h"
 #include "model/IndexPath.h"
 
@@ -26,12 +27,11 @@ class PhotoGridView : public QAbstractItemView
 
 public:
     explicit PhotoGridView(QWidget *parent = nullptr);
-    ~PhotoGridView() override;
 
     void setItemSize(const QSizeF &size);
     void setHeaderHeight(qreal height);
     // Fills a header band for a section whenever it comes into view or the model changes.
-    void setHeaderFiller(std::function<void(HeaderView *header, const QModelIndex &section)> filler);
+    void setHeaderFiller(SectionHeaderBands::Filler filler);
     const SectionedGridLayout &gridLayout() const { return m_layout; }
     void setBackgroundColor(const QColor &color);
 
@@ -43,7 +43,7 @@ public:
     // The items on screen (at least partly), in reading order.
     QList<IndexPath> indexPathsForVisibleItems() const;
     // The header band showing a section, when it is in view; null otherwise.
-    HeaderView *headerForSection(qsizetype section) const { return m_headers.value(section); }
+    HeaderView *headerForSection(qsizetype section) const { return m_headers.header(section); }
 
     QSet<IndexPath> selectionIndexPaths() const;
     void selectItems(const QSet<IndexPath> &paths);
@@ -98,10 +98,6 @@ private:
     void noteVisibleItems();
     QRectF viewRect() const;
     void changeSelection(const QSet<IndexPath> &paths);
-    qsizetype totalItems() const;
-    qsizetype readingIndex(const IndexPath &path) const;
-    IndexPath pathAtReadingIndex(qsizetype index) const;
-    QSet<IndexPath> rangeBetween(const IndexPath &from, const IndexPath &to) const;
     void moveCursorTo(const IndexPath &target, bool extend);
     void updateRubberBand();
     void autoScrollStep();
@@ -111,13 +107,10 @@ private:
     SectionedGridLayout m_layout;
     QSizeF m_itemSize {200, 200};
     qreal m_headerHeight = 40;
-    QList<qsizetype> m_sectionStarts; // reading index of each section's first item
     int m_layoutWidth = -1;
     bool m_inLayout = false;
     bool m_layoutPending = false;
-    std::function<void(HeaderView *, const QModelIndex &)> m_headerFiller;
-    QHash<qsizetype, HeaderView *> m_headers;
-    QList<HeaderView *> m_spareHeaders;
+    SectionHeaderBands m_headers;
     QList<IndexPath> m_visibleItems;
 
     std::optional<IndexPath> m_anchor;

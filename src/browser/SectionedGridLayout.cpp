@@ -1,5 +1,6 @@
 #include "SectionedGridLayout.h"
 
+#include <Qt>
 #include <algorithm>
 #include <cmath>
 
@@ -13,10 +14,13 @@ void SectionedGridLayout::prepare(qreal width, qsizetype sections,
     m_sections.resize(std::max<qsizetype>(0, sections));
     const qreal left = sectionInset.left();
     const qreal rightEdge = width - sectionInset.right();
+    m_sectionStarts.resize(m_sections.size());
+    m_itemCount = 0;
     qreal y = 0;
     for (qsizetype s = 0; s < m_sections.size(); ++s) {
         Section &section = m_sections[s];
         section.top = y;
+        m_sectionStarts[s] = m_itemCount;
         const qreal header = headerHeight ? std::max<qreal>(0, headerHeight(s)) : 0;
         section.headerFrame = QRectF(0, y, width, header);
         y += header + sectionInset.top();
@@ -67,6 +71,7 @@ void SectionedGridLayout::prepare(qreal width, qsizetype sections,
         }
         y += sectionInset.bottom();
         section.bottom = y;
+        m_itemCount += count;
     }
     m_contentSize = QSizeF(width, y);
 }
@@ -87,6 +92,15 @@ QRectF SectionedGridLayout::frameForHeader(qsizetype section) const
     if (section < 0 || section >= m_sections.size())
         return {};
     return m_sections.at(section).headerFrame;
+}
+
+QRectF SectionedGridLayout::frameForRun(qsizetype section, qsizetype first, qsizetype last) const
+{
+    const QRectF from = frameForItem({section, first});
+    const QRectF to = frameForItem({section, last});
+    if (from.top() == to.top())
+        return from.united(to);
+    return {0, from.top(), m_contentSize.width(), to.bottom() - from.top()};
 }
 
 QList<IndexPath> SectionedGridLayout::itemsInRect(const QRectF &rect) const
@@ -216,4 +230,68 @@ std::optional<IndexPath> SectionedGridLayout::itemBelow(const IndexPath &from) c
             return nearestInRow(section, s, 0, frame.center().x());
     }
     return std::nullopt;
+}
+
+qsizetype SectionedGridLayout::readingIndex(const IndexPath &indexPath) const
+{
+    return m_sectionStarts.at(indexPath.section) + indexPath.item;
+}
+
+IndexPath SectionedGridLayout::itemAtReadingIndex(qsizetype index) const
+{
+    // Empty sections share their start with the next one; the last of those is the one holding the item.
+    const qsizetype section =
+        std::upper_bound(m_sectionStarts.cbegin(), m_sectionStarts.cend(), index) - m_sectionStarts.cbegin() - 1;
+    return {section, index - m_sectionStarts.at(section)};
+}
+
+QSet<IndexPath> SectionedGridLayout::itemsBetween(const IndexPath &from, const IndexPath &to) const
+{
+    const qsizetype first = std::min(readingIndex(from), readingIndex(to));
+    const qsizetype last = std::max(readingIndex(from), readingIndex(to));
+    QSet<IndexPath> range;
+    range.reserve(last - first + 1);
+    for (qsizetype index = first; index <= last; ++index)
+        range.insert(itemAtReadingIndex(index));
+    return range;
+}
+
+std::optional<IndexPath> SectionedGridLayout::itemForKey(int key, const std::optional<IndexPath> &from) const
+{
+    if (m_itemCount == 0)
+        return std::nullopt;
+    const qsizetype at = from ? readingIndex(*from) : -1;
+    switch (key) {
+    case Qt::Key_Left:
+        return at != 0 ? std::optional(itemAtReadingIndex(std::max<qsizetype>(at - 1, 0))) : std::nullopt;
+    case Qt::Key_Right:
+        return at + 1 < m_itemCount ? std::optional(itemAtReadingIndex(at + 1)) : std::nullopt;
+    case Qt::Key_Up:
+        return from ? itemAbove(*from) : itemAtReadingIndex(0);
+    case Qt::Key_Down:
+        return from ? itemBelow(*from) : itemAtReadingIndex(0);
+    case Qt::Key_Home:
+        return itemAtReadingIndex(0);
+    case Qt::Key_End:
+        return itemAtReadingIndex(m_itemCount - 1);
+    default:
+        return std::nullopt;
+    }
+}
+
+int SectionedGridLayout::topShowing(const IndexPath &indexPath, int top, int height) const
+{
+    if (!isValid(indexPath))
+        return top;
+    const QRectF frame = frameForItem(indexPath);
+    const Section &section = m_sections.at(indexPath.section);
+    if (frame.bottom() > top + height)
+        top = int(std::ceil(frame.bottom())) - height;
+    // An item is only seen below the pinned header; a first row brings its header along.
+    const qreal header = section.headerFrame.height();
+    if (frame.top() - header < top)
+        top = int(std::floor(indexPath.item < section.rowStarts.value(1, section.itemFrames.size())
+                                 ? section.top
+                                 : frame.top() - header));
+    return top;
 }
