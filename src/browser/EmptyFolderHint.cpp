@@ -1,11 +1,18 @@
 #include "EmptyFolderHint.h"
 
+#include "settings/SettingsKeys.h"
+#include "settings/SettingsStore.h"
 #include "support/NativePath.h"
+#include "support/NotificationCenter.h"
+#include "support/NotificationNames.h"
 
+#include <QEvent>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -57,9 +64,17 @@ EmptyFolderHint::EmptyFolderHint(QWidget *parent)
     destination->addStretch();
     layout->addLayout(destination);
 
-    connect(loadCardButton, &QPushButton::clicked, this, &EmptyFolderHint::loadCardRequested);
-    connect(preferencesButton, &QPushButton::clicked, this, &EmptyFolderHint::preferencesRequested);
-    connect(destinationButton, &QPushButton::clicked, this, &EmptyFolderHint::preferencesRequested);
+    // The same commands as the menus'.
+    connect(loadCardButton, &QPushButton::clicked, this, [] {
+        NotificationCenter::defaultCenter().post(NotificationNames::myloadnewcard,
+                                                 {{NotificationKeys::command, NotificationValues::loadnewcard}});
+    });
+    const auto openPreferences = [] {
+        NotificationCenter::defaultCenter().post(NotificationNames::myOpenPrefId,
+                                                 {{NotificationKeys::command, NotificationValues::openpref}});
+    };
+    connect(preferencesButton, &QPushButton::clicked, this, openPreferences);
+    connect(destinationButton, &QPushButton::clicked, this, openPreferences);
     setDestinationMissing(false);
 }
 
@@ -74,4 +89,36 @@ void EmptyFolderHint::setDestinationMissing(bool missing)
 {
     destinationLabel->setVisible(missing);
     destinationButton->setVisible(missing);
+}
+
+void EmptyFolderHint::showOver(QWidget *grid, const QString &folder)
+{
+    if (m_grid != grid) {
+        if (m_grid)
+            m_grid->removeEventFilter(this);
+        m_grid = grid;
+        m_grid->installEventFilter(this);
+    }
+    setFolder(folder, !folder.isEmpty() && QFileInfo(folder).isDir());
+    setDestinationMissing(
+        SettingsStore::standard().stringForKey(cPrefDestinationPath).value_or(QString()).trimmed().isEmpty());
+    place();
+    show();
+    raise();
+}
+
+bool EmptyFolderHint::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_grid && (event->type() == QEvent::Resize || event->type() == QEvent::Move) && isVisible())
+        place();
+    return QFrame::eventFilter(watched, event);
+}
+
+void EmptyFolderHint::place()
+{
+    // The grid's own geometry: the hint is its sibling, not its child, so it never scrolls.
+    const QRect area = m_grid->geometry();
+    const int width = std::min(area.width() - 40, 640);
+    const QSize size(width, heightForWidth(width) > 0 ? heightForWidth(width) : sizeHint().height());
+    setGeometry(QRect(QPoint(area.center().x() - size.width() / 2, area.top() + 120), size));
 }

@@ -14,6 +14,8 @@ class EmptyFolderHint : public QFrame
 public:
     explicit EmptyFolderHint(QWidget *parent = nullptr);
 
+    // Over the grid, near its top, following its size: for a folder with no photos.
+    void showOver(QWidget *grid, const QString &folder);
     void setFolder(const QString &folder, bool folderExists);
     void setDestinationMissing(bool missing);
 
@@ -24,7 +26,11 @@ public:
     QLabel *destinationLabel = nullptr;
     QPushButton *destinationButton = nullptr;
 
-Q_SIGNALS:
-    void loadCardRequested();
-    void preferencesRequested();
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void place();
+
+    QWidget *m_grid = nullptr;
 };

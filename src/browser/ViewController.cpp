@@ -1,11 +1,13 @@
 #include "ViewController.h"
 
+#include "BarcodeReadingPanel.h"
 #include "EmptyFolderHint.h"
 #include "NoticeBar.h"
 #include "PhotoGridAdapter.h"
 #include "PhotoGridView.h"
+#include "SectionCommands.h"
 #include "SegmentedControl.h"
-#include "barcodes/BarcodeScanScheduler.h"
+#include "SheetPresenter.h"
 #include "filing/DestinationPathRules.h"
 #include "model/PhotoListModel.h"
 #include "reassign/ReassignRecovery.h"
@@ -16,22 +18,18 @@
 #include "settings/SettingsStore.h"
 #include "settings/SharedConstants.h"
 #include "support/Alert.h"
-#include "support/DesktopOpener.h"
 #include "support/Dispatch.h"
 #include "support/NotificationCenter.h"
 #include "support/NotificationNames.h"
 #include "support/PathUtils.h"
 #include "support/Plural.h"
 #include "support/SafeFile.h"
-#include "support/SheetRegistry.h"
 #include "support/SystemLog.h"
-#include "support/TrashOrKeep.h"
 
 #include <QAction>
 #include <QDialog>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QMimeData>
 #include <QPointer>
@@ -60,14 +58,6 @@ ViewController::ViewController(QWidget *parent)
     layout->addWidget(collectionView);
     emptyFolderHint = new EmptyFolderHint(this);
     emptyFolderHint->hide();
-    connect(emptyFolderHint, &EmptyFolderHint::loadCardRequested, this, [] {
-        NotificationCenter::defaultCenter().post(NotificationNames::myloadnewcard,
-                                                 {{NotificationKeys::command, NotificationValues::loadnewcard}});
-    });
-    connect(emptyFolderHint, &EmptyFolderHint::preferencesRequested, this, [] {
-        NotificationCenter::defaultCenter().post(NotificationNames::myOpenPrefId,
-                                                 {{NotificationKeys::command, NotificationValues::openpref}});
-    });
 
     auto *showHide = new QToolButton(this);
     showHide->setText(u"Sections"_s);
@@ -101,45 +91,28 @@ ViewController::ViewController(QWidget *parent)
         updateEmptyFolderHint();
         startReadingBarcodes();
     });
-    gridAdapter->setBadgeSource([this](const QString &path) { return barcodeBadgeFor(path); });
 
-    barcodeScanner = new BarcodeScanScheduler(m_barcodeCache, this);
-    barcodeStatus = new QWidget(this);
-    barcodeStatus->setObjectName(u"barcodeStatus"_s);
-    auto *statusLayout = new QHBoxLayout(barcodeStatus);
-    statusLayout->setContentsMargins(0, 0, 0, 0);
-    barcodeStatusLabel = new QLabel(barcodeStatus);
-    auto *cancelReading = new QPushButton(u"Cancel"_s, barcodeStatus);
-    cancelReading->setToolTip(u"Stop reading barcodes; nothing is renamed either way"_s);
-    barcodeCancelButton = cancelReading;
-    statusLayout->addWidget(barcodeStatusLabel);
-    statusLayout->addWidget(cancelReading);
-    barcodeStatus->hide();
-    connect(cancelReading, &QPushButton::clicked, barcodeScanner, &BarcodeScanScheduler::cancel);
-    connect(barcodeScanner, &BarcodeScanScheduler::progress, this, [this](int read, int toRead) {
-        barcodeStatusLabel->setText(u"Reading barcodes: %1 of %2"_s.arg(read).arg(toRead));
-        barcodeStatus->setVisible(barcodeScanner->isRunning() && toRead > 0);
-    });
-    connect(barcodeScanner, &BarcodeScanScheduler::finished, barcodeStatus, &QWidget::hide);
-    connect(barcodeScanner, &BarcodeScanScheduler::cancelled, barcodeStatus, &QWidget::hide);
-    connect(barcodeScanner, &BarcodeScanScheduler::arrived, this,
-            [this](const QList<BarcodeScanScheduler::Result> &results) {
-                for (const BarcodeScanScheduler::Result &result : results) {
-                    QStringList codes;
-                    for (const BarcodeReader::Code &code : result.reading.codes)
-                        codes.append(code.text);
-                    m_readings.insert(result.path.toString(), codes);
-                }
-                refreshBadges();
-            });
+    m_sheetPresenter = new SheetPresenter(cardOfferBar, keptStagingBar, this);
+    connect(m_sheetPresenter, &SheetPresenter::sheetPresented, this, &ViewController::sheetPresented);
+    // What a sheet changed (folders in the preferences, photos) may change what the empty grid says.
+    connect(m_sheetPresenter, &SheetPresenter::sheetFinished, this, &ViewController::updateEmptyFolderHint);
+    m_sectionCommands = new SectionCommands(collectionView, imageDirectoryLoader, m_sheetPresenter, this);
+    connect(m_sectionCommands, &SectionCommands::refreshNeeded, this, [this] { refreshAllSections(nullptr); });
+    m_barcodePanel = new BarcodeReadingPanel(imageDirectoryLoader, m_sheetPresenter, this);
+    barcodeScanner = m_barcodePanel->scanner();
+    barcodeStatus = m_barcodePanel->status;
+    barcodeStatusLabel = m_barcodePanel->statusLabel;
+    barcodeCancelButton = m_barcodePanel->cancelButton;
+    connect(m_barcodePanel, &BarcodeReadingPanel::badgesChanged, this, &ViewController::refreshBadges);
+    gridAdapter->setBadgeSource([this](const QString &path) { return barcodeBadgeFor(path); });
     viewDidLoad();
 }
 
 ViewController::~ViewController()
 {
     NotificationCenter::defaultCenter().removeObserver(this);
-    // Its readers use the cache, a member that goes before the children do.
-    delete barcodeScanner;
+    // Its readings reach the grid's items until it stops: it stops before the grid goes.
+    delete m_barcodePanel;
 }
 
 void ViewController::createActions()
@@ -168,18 +141,20 @@ void ViewController::createActions()
     });
     connect(static_cast<QToolButton *>(ibShowHideButton), &QToolButton::toggled, showSectionsAction,
             &QAction::setChecked);
-    applyBarcodesAction = make(u"Apply &Barcodes…"_s, QKeySequence(u"Ctrl+B"_s), [this] { applyBarcodes(); });
-    reassignAction = make(u"&Reassign Marked Photos…"_s, QKeySequence(u"Ctrl+R"_s), [this] { reassignMarked(); });
+    applyBarcodesAction =
+        make(u"Apply &Barcodes…"_s, QKeySequence(u"Ctrl+B"_s), [this] { m_barcodePanel->applyBarcodes(); });
+    reassignAction =
+        make(u"&Reassign Marked Photos…"_s, QKeySequence(u"Ctrl+R"_s), [this] { m_sectionCommands->reassignMarked(); });
 }
 
-void ViewController::observe(const QString &name, void (ViewController::*handler)(const Notification &))
+void ViewController::observe(const QString &name, const std::function<void(const Notification &)> &handler)
 {
     // The handlers touch the grid: a post from another thread reaches them through the main queue.
     NotificationCenter::defaultCenter().addObserver(this, name, [this, handler](const Notification &n) {
         if (Dispatch::isMainThread())
-            (this->*handler)(n);
+            handler(n);
         else
-            Dispatch::onMain(this, [this, handler, n] { (this->*handler)(n); });
+            Dispatch::onMain(this, [handler, n] { handler(n); });
     });
 }
 
@@ -204,17 +179,21 @@ void ViewController::viewDidLoad()
     if (ibShowHideButton)
         showHideSections(ibShowHideButton);
 
-    observe(NotificationNames::myCustomId0, &ViewController::doNotificationForButton0);
-    observe(NotificationNames::myCustomId, &ViewController::doNotificationForButton);
-    observe(NotificationNames::myOpenPrefId, &ViewController::doNotificationForOpenPref);
-    observe(NotificationNames::myRefreshId, &ViewController::doNotificationRefresh);
-    observe(NotificationNames::mySelectAll, &ViewController::doNotificationForSelectAll);
-    observe(NotificationNames::myloadnewcard, &ViewController::doNotificationForLoadNewCard);
-    observe(NotificationNames::vimoNotificationChangedSourcePath, &ViewController::doNotificationAlwaysUseMainstayPath);
-    observe(NotificationNames::mycardoffered, &ViewController::doNotificationCardOffered);
-    observe(NotificationNames::mycardwithdrawn, &ViewController::doNotificationCardWithdrawn);
-    observe(NotificationNames::mykeptstaging, &ViewController::doNotificationKeptStaging);
-    observe(NotificationNames::myApplyBarcodesId, &ViewController::doNotificationApplyBarcodes);
+    const auto own = [this](void (ViewController::*handler)(const Notification &)) {
+        return [this, handler](const Notification &n) { (this->*handler)(n); };
+    };
+    observe(NotificationNames::myCustomId0, own(&ViewController::doNotificationForButton0));
+    observe(NotificationNames::myCustomId, own(&ViewController::doNotificationForButton));
+    observe(NotificationNames::myOpenPrefId, own(&ViewController::doNotificationForOpenPref));
+    observe(NotificationNames::myRefreshId, own(&ViewController::doNotificationRefresh));
+    observe(NotificationNames::mySelectAll, own(&ViewController::doNotificationForSelectAll));
+    observe(NotificationNames::myloadnewcard, own(&ViewController::doNotificationForLoadNewCard));
+    observe(NotificationNames::vimoNotificationChangedSourcePath,
+            own(&ViewController::doNotificationAlwaysUseMainstayPath));
+    observe(NotificationNames::mycardoffered, [this](const Notification &n) { m_sheetPresenter->offerCard(n); });
+    observe(NotificationNames::mycardwithdrawn, [this](const Notification &n) { m_sheetPresenter->withdrawCard(n); });
+    observe(NotificationNames::mykeptstaging, [this](const Notification &n) { m_sheetPresenter->showKeptStaging(n); });
+    observe(NotificationNames::myApplyBarcodesId, [this](const Notification &) { m_barcodePanel->applyBarcodes(); });
 }
 
 void ViewController::showEvent(QShowEvent *event)
@@ -498,190 +477,22 @@ void ViewController::doNotificationForSelectAll(const Notification &)
 
 void ViewController::doNotificationForButton0(const Notification &notification)
 {
-    SettingsStore &store = SettingsStore::standard();
-    const bool promptDue = SettingsQueries::isStandaloneApp() ? store.boolForKey(cPrefAlwaysPromptForReassignmentMode)
-                                                              : store.boolForKey(cPrefMainstayDisableScan);
-    if (promptDue) {
-        store.removeObjectForKey(cPrefLastUserInfo);
-        if (notification.hasUserInfo)
-            store.setObject(notification.userInfo, cPrefLastUserInfo);
-        performSegue(u"dummyButtonSegue4"_s);
-        return;
-    }
-    if (notification.hasUserInfo) {
-        NotificationCenter::defaultCenter().post(NotificationNames::myCustomId, notification.userInfo);
-    } else {
-        NotificationCenter::defaultCenter().post(NotificationNames::myCustomId,
-                                                 {{NotificationKeys::title, NotificationValues::UnknownSectionTitle},
-                                                  {NotificationKeys::sectionid, u"0"_s},
-                                                  {NotificationKeys::command, NotificationValues::dosomethingBAD}});
-    }
+    m_sectionCommands->headerButtonPressed(notification);
 }
 
 void ViewController::doNotificationForButton(const Notification &notification)
 {
-    const QString command = notification.userInfo.value(NotificationKeys::command).toString();
-    const QString sectionid = notification.userInfo.value(NotificationKeys::sectionid).toString();
-    const QString nothing = notification.userInfo.value(NotificationKeys::nothing).toString();
-    const QString title = notification.userInfo.value(NotificationKeys::title).toString();
-    logLine(u"ViewController -> doNotificationForButton.... command="_s + command + u" sectionid="_s + sectionid
-            + u" nothing="_s + nothing + u" title="_s + title);
-
-    QSet<IndexPath> selection = collectionView->selectionIndexPaths();
-    if (SettingsQueries::isAutoReassignMode() && selection.isEmpty()) {
-        collectionView->selectAll();
-        selection = collectionView->selectionIndexPaths();
-    }
-    if (selection.isEmpty()) {
-        showNothingSelectedAlert(sectionid);
-        return;
-    }
-    bool isNumber = false;
-    const qsizetype section = sectionid.toLongLong(&isNumber);
-    QList<IndexPath> ordered(selection.cbegin(), selection.cend());
-    std::sort(ordered.begin(), ordered.end());
-    QList<QUrl> urlstochange;
-    for (const IndexPath &path : std::as_const(ordered)) {
-        const ImageFilePtr file = imageDirectoryLoader->imageFileForIndexPath(path);
-        if (!file)
-            continue;
-        if (isNumber && path.section == section)
-            urlstochange.append(file->fileurl());
-        else
-            logLine(u"Ignoring selected item #"_s + QString::number(path.item) + u" in DIFFERENT section "_s
-                    + QString::number(path.section));
-    }
-    if (urlstochange.isEmpty()) {
-        showNothingSelectedAlert(sectionid);
-        return;
-    }
-    presentReassignSheet(urlstochange);
+    m_sectionCommands->reassignSection(notification);
 }
-
-void ViewController::presentReassignSheet(const QList<QUrl> &urlstochange, const QVariantMap &detectedCodes)
-{
-    performSegue(u"dummyButtonSegue1"_s);
-    const std::optional<QList<QUrl>> &all = imageDirectoryLoader->fSortedUrls();
-    QVariantMap info {{NotificationKeys::command, NotificationValues::dosomething},
-                      {NotificationKeys::urlstochange, QVariant::fromValue(urlstochange)},
-                      {NotificationKeys::fulSortedlUrlList, all ? QVariant::fromValue(*all) : QVariant()}};
-    if (!detectedCodes.isEmpty())
-        info.insert(NotificationKeys::detectedCodes, detectedCodes);
-    NotificationCenter::defaultCenter().post(NotificationNames::myReassignId, info);
-}
-
-void ViewController::showNothingSelectedAlert(const QString &sectionid)
-{
-    QPointer<ViewController> self(this);
-    Dispatch::onMain(this, [self, sectionid] {
-        Alert::beginSheet(self->window(),
-                          {Alert::Style::Warning,
-                           u"NOTHING SELECTED INSIDE THIS SECTION"_s,
-                           u"You did NOT select any item that is inside this current section="_s + sectionid,
-                           {u"OK"_s}});
-    });
-}
-
-// --- deleting -------------------------------------------------------------------
 
 void ViewController::deleteMarked(QAbstractButton *)
 {
-    const QSet<IndexPath> selection = collectionView->selectionIndexPaths();
-    if (selection.isEmpty())
-        return;
-    QList<IndexPath> ordered(selection.cbegin(), selection.cend());
-    std::sort(ordered.begin(), ordered.end());
-    QList<QUrl> urls;
-    QList<IndexPath> paths;
-    for (const IndexPath &path : std::as_const(ordered)) {
-        if (const ImageFilePtr file = imageDirectoryLoader->imageFileForIndexPath(path)) {
-            urls.append(file->fileurl());
-            paths.append(path);
-        }
-    }
-    if (urls.isEmpty())
-        return;
-    QPointer<ViewController> self(this);
-    Dispatch::onMain(this, [self, urls, paths] {
-        Alert::beginSheet(self->window(),
-                          {Alert::Style::Warning,
-                           u"DELETE All the Marked Photos?"_s,
-                           (urls.size() == 1 ? u"There is "_s : u"There are "_s)
-                               + Plural::count(urls.size(), u"photo"_s, u"photos"_s) + u" marked"_s,
-                           {u"NO - Do Nothing"_s, u"YES DELETE"_s}},
-                          [self, urls, paths](int response) {
-                              if (self && response == Alert::cSecondButtonReturn)
-                                  self->deleteURLS(urls, paths);
-                          });
-    });
+    m_sectionCommands->deleteMarked();
 }
 
 void ViewController::deleteURLS(const QList<QUrl> &urls, const QList<IndexPath> &indexPaths)
 {
-    QList<IndexPath> deleted;
-    QStringList notTrashed;
-    QString why;
-    for (qsizetype i = 0; i < urls.size(); ++i) {
-        const QString path = urls.at(i).toLocalFile();
-        const TrashOrKeep::Outcome discarded = TrashOrKeep::discard(path);
-        if (discarded.trashed) {
-            deleted.append(indexPaths.value(i));
-            continue;
-        }
-        notTrashed.append(path);
-        if (why.isEmpty())
-            why = FileResult::describeErrno(discarded.trashFailure.errorNumber());
-    }
-    // Deleted outright only when the operator, told why the trash refused, says so.
-    if (!notTrashed.isEmpty())
-        askToDeletePermanently(notTrashed, why);
-    if (!deleted.isEmpty())
-        Dispatch::onMain(this, [this] { refreshAllSections(nullptr); });
-}
-
-void ViewController::askToDeletePermanently(const QStringList &paths, const QString &why)
-{
-    constexpr qsizetype cNamesShown = 10;
-    QStringList names;
-    for (qsizetype i = 0; i < std::min(paths.size(), cNamesShown); ++i)
-        names << NativePath::forDisplay(QFileInfo(paths.at(i)).fileName());
-    if (paths.size() > cNamesShown)
-        names << u"… and "_s + QString::number(paths.size() - cNamesShown) + u" more"_s;
-    const QString count = Plural::count(paths.size(), u"Photo"_s, u"Photos"_s);
-    Alert::Content question {
-        Alert::Style::Critical,
-        u"Delete "_s + count + u" Permanently?"_s,
-        Plural::count(paths.size(), u"photo"_s, u"photos"_s) + u" could not be moved to the trash."_s
-            + (why.isEmpty() ? QString() : u"\nReason: "_s + why) + u"\n\n"_s + names.join(u'\n')
-            + u"\n\nDeleted permanently, they cannot be brought back. Cancel keeps them in the folder."_s,
-        {u"Cancel"_s, u"Delete Permanently"_s}};
-    question.carefulButton = 0;
-    QPointer<ViewController> self(this);
-    Alert::beginSheet(window(), question, [self, paths](int response) {
-        if (response != Alert::cSecondButtonReturn) {
-            logLine(u"deleteURLS - kept "_s + QString::number(paths.size()) + u" photo(s) the trash refused"_s);
-            return;
-        }
-        QStringList failed;
-        for (const QString &path : paths) {
-            if (const FileResult removed = SafeFile::remove(path); removed) {
-                logLine(u"deleteURLS - deleted permanently, as the operator confirmed: "_s + path);
-            } else {
-                logLine(u"oops something went wrong with removeItemAtURL  "_s + removed.text());
-                failed << NativePath::forDisplay(QFileInfo(path).fileName()) + u": "_s
-                        + FileResult::describeErrno(removed.errorNumber());
-            }
-        }
-        if (!self)
-            return;
-        if (!failed.isEmpty())
-            Alert::beginSheet(self->window(),
-                              {Alert::Style::Warning,
-                               Plural::count(failed.size(), u"Photo"_s, u"Photos"_s) + u" Could Not Be Deleted"_s,
-                               failed.join(u'\n'),
-                               {u"OK"_s}});
-        self->refreshAllSections(nullptr);
-    });
+    m_sectionCommands->deleteURLS(urls, indexPaths);
 }
 
 // --- other commands ---------------------------------------------------------------
@@ -719,161 +530,34 @@ void ViewController::cancelProcess(QObject *)
     Q_EMIT quitRequested();
 }
 
-// --- cards, empty folders, the reassign command ---------------------------------------
-
-void ViewController::doNotificationCardOffered(const Notification &notification)
-{
-    const QString card = notification.userInfo.value(NotificationKeys::NSDevicePath).toString();
-    QString name = notification.userInfo.value(NotificationKeys::volumename).toString();
-    if (name.isEmpty())
-        name = card;
-    // A sheet that is open handles cards itself (the card sheet) or must not be interrupted.
-    if (card.isEmpty() || !presentedSheets().isEmpty())
-        return;
-    logLine(u"ViewController -> card offered: "_s + card);
-    cardOfferBar->setProperty("card", card);
-    cardOfferBar->offer(u"A camera card, “"_s + NativePath::forDisplay(name) + u"”, was put in."_s,
-                        u"Import card "_s + NativePath::forDisplay(name), [this, card] {
-                            performSegue(u"dummyButtonSegue3"_s, {{u"offeredCard"_s, card}});
-                        });
-}
-
-void ViewController::doNotificationCardWithdrawn(const Notification &notification)
-{
-    if (notification.userInfo.value(NotificationKeys::NSDevicePath).toString()
-        == cardOfferBar->property("card").toString())
-        cardOfferBar->dismiss();
-}
-
-void ViewController::doNotificationKeptStaging(const Notification &notification)
-{
-    const QStringList kept = notification.userInfo.value(NotificationKeys::folders).toStringList();
-    if (kept.isEmpty()) {
-        keptStagingBar->dismiss();
-        return;
-    }
-    QStringList shown;
-    for (const QString &folder : kept)
-        shown << NativePath::forDisplay(folder);
-    keptStagingBar->offer(u"A card import was cut short and some of its copies are on neither the card nor the "
-                          u"working folder. They were kept in "_s
-                              + shown.join(u", "_s) + u": look through them before deleting."_s,
-                          u"Show in Files"_s, [kept] { DesktopOpener::revealInFileManager(kept); });
-}
-
-void ViewController::reassignMarked()
-{
-    QSet<qsizetype> sections;
-    for (const IndexPath &path : collectionView->selectionIndexPaths())
-        sections.insert(path.section);
-    if (sections.size() > 1) {
-        Alert::beginSheet(window(),
-                          {Alert::Style::Informational,
-                           u"Marked Photos in "_s + Plural::count(sections.size(), u"Section"_s, u"Sections"_s),
-                           u"Reassign one section at a time: mark photos of one section only, or use the "
-                           "button in that section's header."_s,
-                           {u"OK"_s}});
-        return;
-    }
-    // Nothing marked: in automatic mode the section in view, as its header button would.
-    qsizetype section = 0;
-    if (!sections.isEmpty()) {
-        section = *sections.cbegin();
-    } else if (const std::optional<qsizetype> inView =
-                   collectionView->gridLayout().sectionAt(collectionView->contentOffset().y())) {
-        section = *inView;
-    }
-    const QString title = sectionTitle(section);
-    Notification press;
-    press.name = NotificationNames::myCustomId0;
-    press.userInfo = {{NotificationKeys::title, title},
-                      {NotificationKeys::sectionid, QString::number(section)},
-                      {NotificationKeys::command, NotificationValues::dosomething}};
-    press.hasUserInfo = true;
-    NotificationCenter::defaultCenter().post(press.name, press.userInfo);
-}
+// --- empty folders, sheets, barcodes ---------------------------------------------------
 
 QString ViewController::sectionTitle(qsizetype section) const
 {
-    if (imageDirectoryLoader->singleSectionMode())
-        return {};
-    const QString barcode = imageDirectoryLoader->barcodeidForSection(section).value_or(u"Unknown!"_s);
-    return u"ID["_s + QString::number(section) + u"] = "_s + barcode;
+    return SectionCommands::sectionTitle(*imageDirectoryLoader, section);
 }
 
 void ViewController::updateEmptyFolderHint()
 {
-    const bool empty = !imageDirectoryLoader->isLoading() && imageDirectoryLoader->numberOfItems() == 0;
-    if (!empty) {
+    if (!imageDirectoryLoader->isLoading() && imageDirectoryLoader->numberOfItems() == 0)
+        emptyFolderHint->showOver(collectionView, pathtophotos);
+    else
         emptyFolderHint->hide();
-        return;
-    }
-    const QString destination =
-        SettingsStore::standard().stringForKey(cPrefDestinationPath).value_or(QString()).trimmed();
-    emptyFolderHint->setFolder(pathtophotos, !pathtophotos.isEmpty() && QFileInfo(pathtophotos).isDir());
-    emptyFolderHint->setDestinationMissing(destination.isEmpty());
-    placeEmptyFolderHint();
-    emptyFolderHint->show();
-    emptyFolderHint->raise();
-}
-
-void ViewController::placeEmptyFolderHint()
-{
-    const QRect area = collectionView->geometry();
-    const int width = std::min(area.width() - 40, 640);
-    const QSize size(width,
-                     emptyFolderHint->heightForWidth(width) > 0 ? emptyFolderHint->heightForWidth(width)
-                                                                : emptyFolderHint->sizeHint().height());
-    emptyFolderHint->setGeometry(QRect(QPoint(area.center().x() - size.width() / 2, area.top() + 120), size));
-}
-
-void ViewController::resizeEvent(QResizeEvent *event)
-{
-    QWidget::resizeEvent(event);
-    if (emptyFolderHint->isVisible())
-        placeEmptyFolderHint();
 }
 
 QDialog *ViewController::performSegue(const QString &identifier, const QVariantMap &context)
 {
-    logLine(u"ViewController -> performSegue.... "_s + identifier);
-    QDialog *sheet = SheetRegistry::make(identifier, window());
-    sheet->setAttribute(Qt::WA_DeleteOnClose);
-    sheet->setWindowModality(Qt::WindowModal);
-    for (auto it = context.cbegin(); it != context.cend(); ++it)
-        sheet->setProperty(it.key().toUtf8().constData(), it.value());
-    // What a sheet changed (folders in the preferences, photos) may change what the empty grid says.
-    connect(sheet, &QDialog::finished, this, [this] { updateEmptyFolderHint(); });
-    // A card offered while a sheet was up is not offered any more: the sheet saw it.
-    cardOfferBar->dismiss();
-    m_sheets.removeAll(nullptr);
-    m_sheets.append(sheet);
-    sheet->open();
-    Q_EMIT sheetPresented(identifier, sheet);
-    return sheet;
+    return m_sheetPresenter->performSegue(identifier, context);
 }
 
 QList<QDialog *> ViewController::presentedSheets() const
 {
-    QList<QDialog *> sheets;
-    for (const QPointer<QObject> &sheet : m_sheets) {
-        QDialog *dialog = qobject_cast<QDialog *>(sheet.data());
-        if (dialog && dialog->isVisible())
-            sheets.append(dialog);
-    }
-    return sheets;
+    return m_sheetPresenter->presentedSheets();
 }
 
 void ViewController::startReadingBarcodes()
 {
-    // Badges belong to the photos as they are now: a file written anew under an old
-    // name must not keep its predecessor's. Readings still valid come back at once.
-    m_readings.clear();
-    QList<NativePath> paths;
-    for (const ImageFilePtr &file : imageDirectoryLoader->imageFiles())
-        paths.append(NativePath(file->fileurl().toLocalFile()));
-    barcodeScanner->start(paths);
-    refreshBadges();
+    m_barcodePanel->startReading();
 }
 
 void ViewController::refreshBadges()
@@ -883,58 +567,5 @@ void ViewController::refreshBadges()
 
 QString ViewController::barcodeBadgeFor(const QString &path) const
 {
-    const QStringList codes = m_readings.value(path);
-    if (codes.isEmpty())
-        return {};
-    return codes.size() == 1 ? codes.first() : codes.first() + u" +"_s + QString::number(codes.size() - 1);
-}
-
-void ViewController::applyBarcodes()
-{
-    if (!presentedSheets().isEmpty())
-        return;
-    const QList<ImageFilePtr> files = imageDirectoryLoader->imageFiles();
-    if (files.isEmpty())
-        return;
-    QList<QUrl> barcodePhotos;
-    QVariantMap codesOf;
-    qsizetype unread = 0;
-    for (const ImageFilePtr &file : files) {
-        const QString path = file->fileurl().toLocalFile();
-        const auto reading = m_readings.constFind(path);
-        if (reading == m_readings.cend()) {
-            ++unread;
-        } else if (!reading->isEmpty()) {
-            barcodePhotos.append(file->fileurl());
-            codesOf.insert(path, *reading);
-        }
-    }
-    // A photo not yet read may be a barcode photo: grouping without it would put its
-    // group's photos under the barcode before.
-    if (unread > 0) {
-        if (!barcodeScanner->isRunning())
-            startReadingBarcodes();
-        Alert::beginSheet(window(),
-                          {Alert::Style::Informational,
-                           u"Barcodes Are Still Being Read"_s,
-                           Plural::count(unread, u"photo is"_s, u"photos are"_s)
-                               + u" not read yet. Apply Barcodes when the reading in the status bar is done."_s,
-                           {u"OK"_s}});
-        return;
-    }
-    if (barcodePhotos.isEmpty()) {
-        Alert::beginSheet(window(),
-                          {Alert::Style::Informational,
-                           u"No Barcodes Found"_s,
-                           u"No barcode was read in the "_s + Plural::count(files.size(), u"photo"_s, u"photos"_s)
-                               + u" of this folder. Mark the barcode photos and reassign them by hand."_s,
-                           {u"OK"_s}});
-        return;
-    }
-    presentReassignSheet(barcodePhotos, codesOf);
-}
-
-void ViewController::doNotificationApplyBarcodes(const Notification &)
-{
-    applyBarcodes();
+    return m_barcodePanel->badgeFor(path);
 }

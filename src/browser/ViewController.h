@@ -1,29 +1,30 @@
 #pragma once
 
-#include "barcodes/BarcodeCache.h"
 #include "model/ImageDirectoryLoader.h"
 #include "support/Notification.h"
 
-#include <QHash>
 #include <QList>
-#include <QPointer>
 #include <QUrl>
 #include <QWidget>
+#include <functional>
 #include <optional>
 
-class PhotoGridAdapter;
-class PhotoGridView;
+class BarcodeReadingPanel;
 class BarcodeScanScheduler;
 class QAbstractButton;
 class QAction;
 class EmptyFolderHint;
 class NoticeBar;
+class PhotoGridAdapter;
+class PhotoGridView;
 class QDialog;
 class QFileSystemWatcher;
 class QLabel;
 class QMimeData;
 class QTimer;
+class SectionCommands;
 class SegmentedControl;
+class SheetPresenter;
 
 // The browser: the main window's content. Owns the folder loader, shows the
 // working folder as one section of thumbnails per barcode run, and starts the
@@ -71,11 +72,6 @@ public:
     void doDeselectAll(QObject *sender = nullptr);
     // "delete" is a C++ keyword: the delete-marked-photos action.
     void deleteMarked(QAbstractButton *sender = nullptr);
-    // The header button's work for the section of the marked photos (Edit menu, Ctrl+R).
-    void reassignMarked();
-    // Opens the reassignment sheet on the photos where barcodes were read, each with its code.
-    void applyBarcodes();
-    void doNotificationApplyBarcodes(const Notification &notification);
     void deleteURLS(const QList<QUrl> &urls, const QList<IndexPath> &indexPaths);
 
     // Notification handlers
@@ -85,9 +81,6 @@ public:
     void doNotificationForOpenPref(const Notification &notification);
     void doNotificationForButton0(const Notification &notification);
     void doNotificationForButton(const Notification &notification);
-    void doNotificationCardOffered(const Notification &notification);
-    void doNotificationCardWithdrawn(const Notification &notification);
-    void doNotificationKeptStaging(const Notification &notification);
 
     // Data source, layout and drag answers. Photos and headers come from the grid
     // adapter's model; the grid paints the marks itself.
@@ -100,9 +93,7 @@ public:
     bool validateDrop(PhotoGridView *collectionView, const QMimeData *data);
     bool acceptDrop(PhotoGridView *collectionView, const QMimeData *data);
 
-    // Presents a sheet over the main window by its segue identifier.
-    // The context becomes properties of the sheet before it is shown (the card sheet
-    // reads "offeredCard": the card the operator chose to import from the notice bar).
+    // Presents a sheet over the main window by its segue identifier (the SheetPresenter's).
     QDialog *performSegue(const QString &identifier, const QVariantMap &context = {});
     QList<QDialog *> presentedSheets() const;
 
@@ -122,8 +113,7 @@ public:
     QAction *applyBarcodesAction = nullptr;
     NoticeBar *cardOfferBar = nullptr;
     NoticeBar *keptStagingBar = nullptr; // copies of a cut-short import that are nowhere else
-    // Reading barcodes in the background after each load: its progress and Cancel
-    // button (for the window's status bar), and the code found in each photo by path.
+    // The BarcodeReadingPanel's scan, and its progress and Cancel button for the window's status bar.
     BarcodeScanScheduler *barcodeScanner = nullptr;
     QWidget *barcodeStatus = nullptr;
     QLabel *barcodeStatusLabel = nullptr;
@@ -139,7 +129,6 @@ Q_SIGNALS:
 
 protected:
     void showEvent(QShowEvent *event) override;
-    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void viewDidLoad();
@@ -147,12 +136,7 @@ private:
     void configureCollectionView();
     void createActions();
     void setTitle(const QString &title);
-    void showNothingSelectedAlert(const QString &sectionid);
-    // For photos the trash refused: the operator decides, Cancel being the default.
-    void askToDeletePermanently(const QStringList &paths, const QString &why);
-    // The reassignment sheet over the window, handed the photos (and the codes read in them, if any).
-    void presentReassignSheet(const QList<QUrl> &urlstochange, const QVariantMap &detectedCodes = {});
-    void observe(const QString &name, void (ViewController::*handler)(const Notification &));
+    void observe(const QString &name, const std::function<void(const Notification &)> &handler);
 
     // Runs on the folder that a kill or a power cut left half done are finished before
     // it is read, and the operator is told.
@@ -161,16 +145,12 @@ private:
     // Shown over the grid while the folder holds no photos.
     void updateEmptyFolderHint();
     QString sectionTitle(qsizetype section) const; // "ID[2] = 2000000000015", as its header shows it
-    void placeEmptyFolderHint();
     void startReadingBarcodes();
     void refreshBadges();
 
-    // Held as plain objects: a sheet is asked for while it is being destroyed (its
-    // destroyed() signal), when it is no dialog any more and must not be taken for one.
-    QList<QPointer<QObject>> m_sheets;
+    SheetPresenter *m_sheetPresenter = nullptr;
+    SectionCommands *m_sectionCommands = nullptr;
+    BarcodeReadingPanel *m_barcodePanel = nullptr;
     QFileSystemWatcher *m_watcher = nullptr;
     QTimer *m_settleTimer = nullptr;
-    BarcodeCache &m_barcodeCache = BarcodeCache::standard();
-    // The codes read in each photo of the folder read so far, by path (an empty list: none found).
-    QHash<QString, QStringList> m_readings;
 };

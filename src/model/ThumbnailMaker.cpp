@@ -1,18 +1,18 @@
 #include "ThumbnailMaker.h"
 
+#include "HeifThumbnail.h"
+#include "ImageFitting.h"
 #include "support/SystemLog.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QImageReader>
-#include <QTransform>
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
 #include <exiv2/exiv2.hpp>
 #include <fcntl.h>
-#include <libheif/heif.h>
 #include <libraw/libraw.h>
 #include <memory>
 #include <mutex>
@@ -23,72 +23,16 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// Above this, a "photo" is a decompression bomb or garbage, never a camera file.
-constexpr qint64 cMaxDecodePixels = 256LL * 1000 * 1000;
 // Files decoded in full are read into memory first (to check a JPEG is complete); nothing this big is a photo.
 constexpr qint64 cMaxInMemoryFileBytes = 512LL * 1024 * 1024;
 // Thousands of progressive scans make libjpeg spin for minutes on a few kilobytes.
 constexpr int cMaxJpegScans = 1000;
 // An "embedded thumbnail" this large is really a second full-size page (multi-page TIFF).
 constexpr qsizetype cMaxThumbnailBytes = 1024 * 1024;
-// Raw files carry full-size JPEG previews of a few megabytes; more than this is broken metadata.
-constexpr qsizetype cMaxEmbeddedBytes = 64LL * 1024 * 1024;
 // Qt's default of 128 MB rejects a 45 MP photo in formats decoded at full size.
 constexpr int cAllocationLimitMb = 1024;
 
 const std::array<QByteArrayView, 9> cRawSuffixes = {"cr2", "cr3", "nef", "nrw", "arw", "raf", "dng", "orf", "rw2"};
-
-QSize fittedSize(QSize size, int maxPixelSize)
-{
-    const int longer = std::max(size.width(), size.height());
-    if (longer <= maxPixelSize || longer <= 0)
-        return size;
-    const double factor = double(maxPixelSize) / longer;
-    return {std::max(1, qRound(size.width() * factor)), std::max(1, qRound(size.height() * factor))};
-}
-
-qint64 pixelCount(QSize size)
-{
-    return qint64(size.width()) * size.height();
-}
-
-// Every thumbnail leaves in one of two formats at display size, whatever its source.
-QImage finished(QImage image, int maxPixelSize)
-{
-    if (image.isNull())
-        return {};
-    const QSize target = fittedSize(image.size(), maxPixelSize);
-    if (target != image.size())
-        image = image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    const QImage::Format format = image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
-    if (image.format() != format)
-        image.convertTo(format);
-    image.setDevicePixelRatio(1);
-    return image;
-}
-
-// The same mapping Qt uses for EXIF orientation: mirror or flip first, then turn clockwise.
-QImage upright(const QImage &image, int orientation)
-{
-    switch (orientation) {
-    case 2:
-        return image.mirrored(true, false);
-    case 3:
-        return image.mirrored(true, true);
-    case 4:
-        return image.mirrored(false, true);
-    case 5:
-        return image.mirrored(false, true).transformed(QTransform().rotate(90));
-    case 6:
-        return image.transformed(QTransform().rotate(90));
-    case 7:
-        return image.mirrored(true, false).transformed(QTransform().rotate(90));
-    case 8:
-        return image.transformed(QTransform().rotate(270));
-    default:
-        return image;
-    }
-}
 
 // Walks the markers to the end of the image: a truncated copy (card pulled out
 // mid-copy) has no end marker, and Qt would paint the missing part grey.
@@ -156,15 +100,15 @@ QImage readScaled(QIODevice *device, const QByteArray &format, int maxPixelSize,
     const QSize size = reader.size();
     if (storedSize && size.isValid())
         *storedSize = size;
-    if (pixelCount(size) > cMaxDecodePixels)
+    if (ImageFitting::pixelCount(size) > ImageFitting::cMaxDecodePixels)
         return {};
     if (size.isValid()) {
-        const QSize target = fittedSize(size, maxPixelSize);
+        const QSize target = ImageFitting::fittedSize(size, maxPixelSize);
         if (target != size)
             reader.setScaledSize(target);
     }
     const QImage image = reader.read();
-    return finished(image, maxPixelSize);
+    return ImageFitting::finished(image, maxPixelSize);
 }
 
 QImage decodeEmbedded(const QByteArray &bytes, int maxPixelSize)
@@ -294,23 +238,10 @@ public:
                 return;
             m_image->readMetadata();
             size = QSize(m_image->pixelWidth(), m_image->pixelHeight());
-            orientation = readOrientation(m_image->exifData());
+            orientation = ImageFitting::exifOrientation(m_image->exifData());
         } catch (...) {
             m_image.reset();
         }
-    }
-
-    static int readOrientation(const Exiv2::ExifData &exif)
-    {
-        for (const char *key : {"Exif.Image.Orientation", "Exif.PanasonicRaw.Orientation"}) {
-            const auto it = exif.findKey(Exiv2::ExifKey(key));
-            if (it != exif.end() && it->count() > 0) {
-                const long value = it->toLong();
-                if (value >= 1 && value <= 8)
-                    return int(value);
-            }
-        }
-        return 0;
     }
 
     bool isOpen() const { return m_image.get() != nullptr; }
@@ -342,11 +273,11 @@ public:
             Exiv2::PreviewPropertiesList list = manager.getPreviewProperties();
             const auto rank = [maxPixelSize](const Exiv2::PreviewProperties &p) {
                 const qint64 longer = std::max(p.width_, p.height_);
-                return longer >= maxPixelSize ? longer : cMaxDecodePixels - longer;
+                return longer >= maxPixelSize ? longer : ImageFitting::cMaxDecodePixels - longer;
             };
             std::stable_sort(list.begin(), list.end(), [&](const auto &a, const auto &b) { return rank(a) < rank(b); });
             for (const Exiv2::PreviewProperties &properties : list) {
-                if (properties.size_ == 0 || properties.size_ > cMaxEmbeddedBytes)
+                if (properties.size_ == 0 || properties.size_ > ImageFitting::cMaxEmbeddedBytes)
                     continue;
                 const Exiv2::PreviewImage preview = manager.getPreviewImage(properties);
                 const QImage image =
@@ -372,7 +303,7 @@ QImage embeddedThumbnail(const QByteArray &bytes, const ExifReader &exif, int ma
     QImage image = decodeEmbedded(bytes, maxPixelSize);
     if (image.isNull() || !matchesShape(image.size(), exif.size))
         return {};
-    return finished(upright(withoutBars(image, exif.size), exif.orientation), maxPixelSize);
+    return ImageFitting::finished(ImageFitting::upright(withoutBars(image, exif.size), exif.orientation), maxPixelSize);
 }
 
 // ---- camera raw -------------------------------------------------------------------------------------------------
@@ -415,12 +346,13 @@ QImage librawPreview(const NativePath &path, int maxPixelSize, ThumbnailMaker::R
     } else if (thumb->type == LIBRAW_IMAGE_BITMAP && thumb->colors == 3 && thumb->bits == 8
                && qint64(thumb->width) * thumb->height * 3 <= thumb->data_size) {
         const QImage wrapped(thumb->data, thumb->width, thumb->height, thumb->width * 3, QImage::Format_RGB888);
-        image =
-            wrapped.scaled(fittedSize(wrapped.size(), maxPixelSize), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        image = wrapped.scaled(ImageFitting::fittedSize(wrapped.size(), maxPixelSize), Qt::IgnoreAspectRatio,
+                               Qt::SmoothTransformation);
     }
     if (image.isNull() || !matchesShape(image.size(), result.imageSize))
         return {};
-    return finished(upright(withoutBars(image, result.imageSize), result.orientation), maxPixelSize);
+    return ImageFitting::finished(ImageFitting::upright(withoutBars(image, result.imageSize), result.orientation),
+                                  maxPixelSize);
 }
 
 void makeFromRaw(const NativePath &path, const ExifReader &exif, int maxPixelSize, bool thumbnails,
@@ -443,121 +375,6 @@ void makeFromRaw(const NativePath &path, const ExifReader &exif, int maxPixelSiz
     result.image = librawPreview(path, maxPixelSize, result);
     if (!result.image.isNull())
         result.source = ThumbnailMaker::Source::RawPreview;
-}
-
-// ---- HEIF -------------------------------------------------------------------------------------------------------
-
-struct HeifDeleter
-{
-    void operator()(heif_context *context) const { heif_context_free(context); }
-    void operator()(heif_image_handle *handle) const { heif_image_handle_release(handle); }
-    void operator()(heif_image *image) const { heif_image_release(image); }
-    void operator()(heif_decoding_options *options) const { heif_decoding_options_free(options); }
-};
-template<typename T>
-using HeifPtr = std::unique_ptr<T, HeifDeleter>;
-
-// For the result only: libheif turns the picture by the container's own
-// transforms, and the EXIF copy of the orientation must not be applied again.
-int heifExifOrientation(heif_image_handle *handle)
-{
-    heif_item_id id = 0;
-    if (heif_image_handle_get_list_of_metadata_block_IDs(handle, "Exif", &id, 1) != 1)
-        return 0;
-    const size_t size = heif_image_handle_get_metadata_size(handle, id);
-    if (size < 8 || size > size_t(cMaxEmbeddedBytes))
-        return 0;
-    QByteArray block(qsizetype(size), Qt::Uninitialized);
-    if (heif_image_handle_get_metadata(handle, id, block.data()).code != heif_error_Ok)
-        return 0;
-    const auto *bytes = reinterpret_cast<const uchar *>(block.constData());
-    const quint32 offset = (quint32(bytes[0]) << 24) | (quint32(bytes[1]) << 16) | (quint32(bytes[2]) << 8) | bytes[3];
-    if (offset > size - 8)
-        return 0;
-    try {
-        Exiv2::ExifData exif;
-        Exiv2::ExifParser::decode(exif, bytes + 4 + offset, uint32_t(size - 4 - offset));
-        return ExifReader::readOrientation(exif);
-    } catch (...) {
-        return 0;
-    }
-}
-
-// The pixels are copied (or scaled into a new image) before libheif's buffer goes away.
-QImage decodeHeif(heif_image_handle *handle, int maxPixelSize)
-{
-    const bool alpha = heif_image_handle_has_alpha_channel(handle);
-    const HeifPtr<heif_decoding_options> options(heif_decoding_options_alloc());
-    if (options && options->version >= 2)
-        options->convert_hdr_to_8bit = 1;
-    heif_image *decoded = nullptr;
-    const heif_error error =
-        heif_decode_image(handle, &decoded, heif_colorspace_RGB,
-                          alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options.get());
-    const HeifPtr<heif_image> image(decoded);
-    if (error.code != heif_error_Ok || !image)
-        return {};
-    int stride = 0;
-    const uint8_t *pixels = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
-    const int width = heif_image_get_width(image.get(), heif_channel_interleaved);
-    const int height = heif_image_get_height(image.get(), heif_channel_interleaved);
-    if (!pixels || width <= 0 || height <= 0
-        || heif_image_get_bits_per_pixel(image.get(), heif_channel_interleaved) != (alpha ? 32 : 24))
-        return {};
-    const QImage::Format format = !alpha                   ? QImage::Format_RGB888
-        : heif_image_handle_is_premultiplied_alpha(handle) ? QImage::Format_RGBA8888_Premultiplied
-                                                           : QImage::Format_RGBA8888;
-    const QImage wrapped(pixels, width, height, stride, format);
-    const QSize target = fittedSize(wrapped.size(), maxPixelSize);
-    return target == wrapped.size() ? wrapped.copy()
-                                    : wrapped.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-}
-
-void makeFromHeif(const NativePath &path, int maxPixelSize, bool thumbnails, ThumbnailMaker::Result &result)
-{
-    const HeifPtr<heif_context> context(heif_context_alloc());
-    if (!context || heif_context_read_from_file(context.get(), path.c_str(), nullptr).code != heif_error_Ok)
-        return;
-    heif_image_handle *primaryHandle = nullptr;
-    if (heif_context_get_primary_image_handle(context.get(), &primaryHandle).code != heif_error_Ok)
-        return;
-    const HeifPtr<heif_image_handle> primary(primaryHandle);
-    result.imageSize =
-        QSize(heif_image_handle_get_ispe_width(primary.get()), heif_image_handle_get_ispe_height(primary.get()));
-    result.orientation = heifExifOrientation(primary.get());
-
-    // The smallest thumbnail item that still fills the thumbnail, else the largest.
-    const int count = thumbnails ? std::clamp(heif_image_handle_get_number_of_thumbnails(primary.get()), 0, 16) : 0;
-    QList<heif_item_id> ids(count);
-    heif_image_handle_get_list_of_thumbnail_IDs(primary.get(), ids.data(), count);
-    HeifPtr<heif_image_handle> best;
-    int bestLonger = 0;
-    for (const heif_item_id id : std::as_const(ids)) {
-        heif_image_handle *handle = nullptr;
-        if (heif_image_handle_get_thumbnail(primary.get(), id, &handle).code != heif_error_Ok)
-            continue;
-        HeifPtr<heif_image_handle> thumbnail(handle);
-        const int longer =
-            std::max(heif_image_handle_get_width(thumbnail.get()), heif_image_handle_get_height(thumbnail.get()));
-        const bool better =
-            !best || (bestLonger < maxPixelSize ? longer > bestLonger : longer >= maxPixelSize && longer < bestLonger);
-        if (better) {
-            best = std::move(thumbnail);
-            bestLonger = longer;
-        }
-    }
-    if (best) {
-        result.image = finished(decodeHeif(best.get(), maxPixelSize), maxPixelSize);
-        if (!result.image.isNull()) {
-            result.source = ThumbnailMaker::Source::HeifThumbnail;
-            return;
-        }
-    }
-    if (pixelCount(result.imageSize) > cMaxDecodePixels)
-        return;
-    result.image = finished(decodeHeif(primary.get(), maxPixelSize), maxPixelSize);
-    if (!result.image.isNull())
-        result.source = ThumbnailMaker::Source::HeifImage;
 }
 
 // ---- JPEG and the other formats Qt reads -------------------------------------------------------------------------
@@ -614,7 +431,7 @@ void ThumbnailMaker::initializeLibraries()
         Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
         Exiv2::XmpParser::initialize();
         Exiv2::enableBMFF(true); // CR3 raw files are BMFF containers
-        heif_init(nullptr);
+        HeifThumbnail::initializeLibrary();
         const int limit = QImageReader::allocationLimit();
         if (limit != 0 && limit < cAllocationLimitMb)
             QImageReader::setAllocationLimit(cAllocationLimitMb);
@@ -641,10 +458,8 @@ ThumbnailMaker::Result ThumbnailMaker::decode(const NativePath &path, int maxPix
         return result;
     const QByteArray &header = file.header();
     try {
-        const heif_filetype_result heif =
-            heif_check_filetype(reinterpret_cast<const uint8_t *>(header.constData()), int(header.size()));
-        if (heif == heif_filetype_yes_supported) {
-            makeFromHeif(path, maxPixelSize, thumbnails, result);
+        if (HeifThumbnail::isHeif(header)) {
+            HeifThumbnail::make(path, maxPixelSize, thumbnails, result);
             return result;
         }
         QBuffer headerBuffer;

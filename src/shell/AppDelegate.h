@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QByteArray>
+#include "SingleInstance.h"
+
 #include <QList>
 #include <QMap>
 #include <QObject>
@@ -10,7 +11,6 @@
 #include <optional>
 
 class CardOffer;
-class QLocalServer;
 class QLockFile;
 class WindowController;
 
@@ -70,20 +70,13 @@ public:
     static QString instanceSocketName();
 
 private:
-    void startInstanceServer();
-    // Stops answering other copies: called as soon as this one begins to quit.
-    void stopInstanceServer();
-    // Sends the lines to the running copy; true once it has acted on every one.
-    static bool askRunningCopy(const QList<QByteArray> &lines);
-    void handleForwarded(const QByteArray &message);
     void bringToFront();
     void openFolderInBrowser(const QString &folder);
     void offerImport(const QString &folder, const QMap<QString, qsizetype> &photosByFolder);
 
     QStringList m_arguments;
     QStringList m_pathsToOpen;
-    std::unique_ptr<QLockFile> m_lock;
-    QLocalServer *m_server = nullptr;
+    SingleInstance m_singleInstance;
     std::unique_ptr<WindowController> m_windowController;
     std::unique_ptr<CardOffer> m_cardOffer;
     int m_exitCode = 0;
