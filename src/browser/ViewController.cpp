@@ -111,8 +111,10 @@ ViewController::ViewController(QWidget *parent)
 ViewController::~ViewController()
 {
     NotificationCenter::defaultCenter().removeObserver(this);
-    // Its readings reach the grid's items until it stops: it stops before the grid goes.
+    // Its readings reach the grid's items until it stops: it stops before the grid goes,
+    // and the grid asks it for no badge after.
     delete m_barcodePanel;
+    m_barcodePanel = nullptr;
 }
 
 void ViewController::createActions()
@@ -567,5 +569,5 @@ void ViewController::refreshBadges()
 
 QString ViewController::barcodeBadgeFor(const QString &path) const
 {
-    return m_barcodePanel->badgeFor(path);
+    return m_barcodePanel ? m_barcodePanel->badgeFor(path) : QString();
 }
