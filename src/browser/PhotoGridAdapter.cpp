@@ -25,6 +25,7 @@ PhotoGridAdapter::PhotoGridAdapter(ImageDirectoryLoader *loader, PhotoGridView *
     connect(loader, &ImageDirectoryLoader::aboutToReplaceRecords, this, &PhotoGridAdapter::rememberPlace);
     m_model = new PhotoListModel(loader, this);
     connect(loader, &ImageDirectoryLoader::folderListed, this, [this] {
+        m_badgesInView.clear();
         restorePlace();
         prioritizeVisible();
     });
@@ -46,7 +47,17 @@ void PhotoGridAdapter::setBadgeSource(std::function<QString(const QString &)> so
 
 void PhotoGridAdapter::badgesChanged()
 {
-    m_model->badgesChanged();
+    // Readings come in small batches all through a folder's reading, mostly of photos
+    // out of view: repainting the whole view for each would take the time of the operator.
+    QHash<IndexPath, QString> shown;
+    for (const IndexPath &path : m_view->indexPathsForVisibleItems()) {
+        const QString badge = m_model->indexForPath(path).data(PhotoListModel::BadgeRole).toString();
+        const auto was = m_badgesInView.constFind(path);
+        if (was == m_badgesInView.cend() || *was != badge)
+            m_model->badgeChanged(path);
+        shown.insert(path, badge);
+    }
+    m_badgesInView = std::move(shown);
 }
 
 void PhotoGridAdapter::writeItems(const QSet<IndexPath> &paths, QMimeData *data) const

@@ -3,6 +3,7 @@
 #include "model/FileIdentity.h"
 #include "model/IndexPath.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPair>
@@ -30,7 +31,8 @@ public:
     PhotoListModel *model() const { return m_model; }
     // The loader's records changed outside a listing (the section mode).
     void reload();
-    // Where the badges come from; badgesChanged() when the readings changed.
+    // Where the badges come from; badgesChanged() when the readings changed: only the
+    // photos in view whose badge reads differently are painted again.
     void setBadgeSource(std::function<QString(const QString &path)> source);
     void badgesChanged();
     // The next listing keeps the marks on the photos that are still there.
@@ -53,4 +55,5 @@ private:
     QList<QPair<FileIdentity, qreal>> m_place;
     QSet<FileIdentity> m_keptSelection;
     bool m_keepSelection = false;
+    QHash<IndexPath, QString> m_badgesInView; // as last painted
 };

@@ -58,6 +58,13 @@ void PhotoListModel::badgesChanged()
     }
 }
 
+void PhotoListModel::badgeChanged(const IndexPath &path)
+{
+    const QModelIndex photo = indexForPath(path);
+    if (photo.isValid())
+        Q_EMIT dataChanged(photo, photo, {BadgeRole});
+}
+
 void PhotoListModel::thumbnailsArrived(const QList<qsizetype> &indices)
 {
     // Neighbours arrive together: one change per run of adjacent photos of a section.

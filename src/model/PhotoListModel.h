@@ -33,6 +33,8 @@ public:
     void reload();
     // Readings changed: every photo's badge is asked for again.
     void badgesChanged();
+    // The reading of one photo changed.
+    void badgeChanged(const IndexPath &path);
 
     QModelIndex indexForPath(const IndexPath &path) const;
     // Null for a section row or an invalid index.
