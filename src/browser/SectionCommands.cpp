@@ -1,6 +1,6 @@
 #include "SectionCommands.h"
 
-#include "CollectionView.h"
+#include "PhotoGridView.h"
 #include "SheetPresenter.h"
 #include "settings/SettingsKeys.h"
 #include "settings/SettingsQueries.h"
@@ -21,7 +21,7 @@
 
 using namespace Qt::StringLiterals;
 
-SectionCommands::SectionCommands(CollectionView *grid, ImageDirectoryLoader *loader, SheetPresenter *sheets,
+SectionCommands::SectionCommands(PhotoGridView *grid, ImageDirectoryLoader *loader, SheetPresenter *sheets,
                                  QWidget *browser)
     : QObject(browser)
     , m_grid(grid)
@@ -78,7 +78,7 @@ void SectionCommands::reassignSection(const Notification &notification)
             + u" nothing="_s + nothing + u" title="_s + title);
 
     if (SettingsQueries::isAutoReassignMode() && m_grid->selectionIndexPaths().isEmpty())
-        m_grid->selectAll(true);
+        m_grid->selectAll();
     const QList<IndexPath> ordered = markedInOrder();
     if (ordered.isEmpty()) {
         showNothingSelectedAlert(sectionid);
@@ -135,8 +135,7 @@ void SectionCommands::reassignMarked()
     qsizetype section = 0;
     if (!sections.isEmpty()) {
         section = *sections.cbegin();
-    } else if (const std::optional<qsizetype> inView =
-                   m_grid->collectionViewLayout().sectionAt(m_grid->contentOffset().y())) {
+    } else if (const std::optional<qsizetype> inView = m_grid->gridLayout().sectionAt(m_grid->contentOffset().y())) {
         section = *inView;
     }
     NotificationCenter::defaultCenter().post(NotificationNames::myCustomId0,

@@ -7,7 +7,7 @@
 #include <QObject>
 #include <QUrl>
 
-class CollectionView;
+class PhotoGridView;
 class SheetPresenter;
 class QWidget;
 
@@ -18,7 +18,7 @@ class SectionCommands : public QObject
     Q_OBJECT
 
 public:
-    SectionCommands(CollectionView *grid, ImageDirectoryLoader *loader, SheetPresenter *sheets, QWidget *browser);
+    SectionCommands(PhotoGridView *grid, ImageDirectoryLoader *loader, SheetPresenter *sheets, QWidget *browser);
 
     // "ID[2] = 2000000000015", as the section's header shows it; empty in single-section mode.
     static QString sectionTitle(const ImageDirectoryLoader &loader, qsizetype section);
@@ -43,7 +43,7 @@ private:
     void askToDeletePermanently(const QStringList &paths, const QString &why);
     QList<IndexPath> markedInOrder() const;
 
-    CollectionView *m_grid;
+    PhotoGridView *m_grid;
     ImageDirectoryLoader *m_loader;
     SheetPresenter *m_sheets;
     QWidget *m_browser;

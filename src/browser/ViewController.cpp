@@ -1,15 +1,15 @@
 #include "ViewController.h"
 
 #include "BarcodeReadingPanel.h"
-#include "CollectionView.h"
-#include "CollectionViewItem.h"
 #include "EmptyFolderHint.h"
-#include "HeaderView.h"
 #include "NoticeBar.h"
+#include "PhotoGridAdapter.h"
+#include "PhotoGridView.h"
 #include "SectionCommands.h"
 #include "SegmentedControl.h"
 #include "SheetPresenter.h"
 #include "filing/DestinationPathRules.h"
+#include "model/PhotoListModel.h"
 #include "reassign/ReassignRecovery.h"
 #include "settings/BundleInfo.h"
 #include "settings/MyAliasKit.h"
@@ -44,8 +44,9 @@ using namespace Qt::StringLiterals;
 
 ViewController::ViewController(QWidget *parent)
     : QWidget(parent)
-    , collectionView(new CollectionView(this))
+    , collectionView(new PhotoGridView(this))
     , imageDirectoryLoader(new ImageDirectoryLoader(this))
+    , gridAdapter(new PhotoGridAdapter(imageDirectoryLoader, collectionView, this))
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -81,34 +82,15 @@ ViewController::ViewController(QWidget *parent)
     connect(m_watcher, &QFileSystemWatcher::directoryChanged, m_settleTimer, qOverload<>(&QTimer::start));
     connect(m_settleTimer, &QTimer::timeout, this, [this] {
         // Another program changed the folder: read it again, keeping the marks.
-        m_keepSelection = true;
+        gridAdapter->keepMarksThroughNextListing();
         finishInterruptedRuns();
         imageDirectoryLoader->beginLoadingFolder(QUrl::fromLocalFile(pathtophotos), true);
     });
-    connect(imageDirectoryLoader, &ImageDirectoryLoader::aboutToReplaceRecords, this, &ViewController::rememberPlace);
+    // After the grid adapter's own handler: the grid shows the new listing by now.
     connect(imageDirectoryLoader, &ImageDirectoryLoader::folderListed, this, [this] {
-        collectionView->reloadData();
-        restorePlace();
-        prioritizeVisible();
         updateEmptyFolderHint();
         startReadingBarcodes();
     });
-    connect(imageDirectoryLoader, &ImageDirectoryLoader::thumbnailsArrived, this,
-            [this](const QList<qsizetype> &indices) {
-                // Only the arrivals that have a widget need it filled in.
-                QSet<IndexPath> shown;
-                for (const IndexPath &path : collectionView->preparedIndexPaths())
-                    shown.insert(path);
-                QSet<IndexPath> changed;
-                for (qsizetype index : indices) {
-                    const std::optional<IndexPath> path = imageDirectoryLoader->indexPathForIndex(index);
-                    if (path && shown.contains(*path))
-                        changed.insert(*path);
-                }
-                if (!changed.isEmpty())
-                    collectionView->reloadItems(changed);
-            });
-    connect(collectionView, &CollectionView::visibleItemsChanged, this, &ViewController::prioritizeVisible);
 
     m_sheetPresenter = new SheetPresenter(cardOfferBar, keptStagingBar, this);
     connect(m_sheetPresenter, &SheetPresenter::sheetPresented, this, &ViewController::sheetPresented);
@@ -122,14 +104,17 @@ ViewController::ViewController(QWidget *parent)
     barcodeStatusLabel = m_barcodePanel->statusLabel;
     barcodeCancelButton = m_barcodePanel->cancelButton;
     connect(m_barcodePanel, &BarcodeReadingPanel::badgesChanged, this, &ViewController::refreshBadges);
+    gridAdapter->setBadgeSource([this](const QString &path) { return barcodeBadgeFor(path); });
     viewDidLoad();
 }
 
 ViewController::~ViewController()
 {
     NotificationCenter::defaultCenter().removeObserver(this);
-    // Its readings reach the grid's items until it stops: it stops before the grid goes.
+    // Its readings reach the grid's items until it stops: it stops before the grid goes,
+    // and the grid asks it for no badge after.
     delete m_barcodePanel;
+    m_barcodePanel = nullptr;
 }
 
 void ViewController::createActions()
@@ -227,20 +212,11 @@ void ViewController::viewDidAppear()
 
 void ViewController::configureCollectionView()
 {
-    collectionView->setSelectable(true);
-    collectionView->setAllowsEmptySelection(true);
-    collectionView->setAllowsMultipleSelection(true);
-    CollectionViewFlowLayout &layout = collectionView->collectionViewLayout();
-    layout.itemSize = QSizeF(250, 250);
-    layout.sectionInset = QMarginsF(20, 30, 20, 30);
-    layout.minimumInteritemSpacing = 10;
-    layout.minimumLineSpacing = 10;
+    // Selectable, several at once, none allowed: the grid's own way. The section insets
+    // and spacings are the grid layout's.
     collectionView->setBackgroundColor(Qt::black);
-    collectionView->registerClass(CollectionViewItem::cIdentifier,
-                                  [](QWidget *parent) { return new CollectionViewItem(parent); });
-    collectionView->registerClass(HeaderView::cIdentifier, [](QWidget *parent) { return new HeaderView(parent); });
-    collectionView->setDataSource(this);
-    collectionView->setDelegate(this);
+    collectionView->setItemSize(sizeForItemAt(collectionView, {}));
+    collectionView->setHeaderHeight(referenceSizeForHeaderInSection(collectionView, 0).height());
 }
 
 // --- source folder -----------------------------------------------------------
@@ -371,78 +347,11 @@ void ViewController::watchFolder()
         m_watcher->addPath(pathtophotos);
 }
 
-void ViewController::rememberPlace()
-{
-    m_place.clear();
-    const qreal top = collectionView->contentOffset().y();
-    for (const IndexPath &path : collectionView->indexPathsForVisibleItems()) {
-        const std::optional<FileIdentity> id =
-            imageDirectoryLoader->identityAt(imageDirectoryLoader->indexForIndexPath(path));
-        if (id)
-            m_place.append({*id, collectionView->frameForItem(path).top() - top});
-    }
-    m_keptSelection.clear();
-    if (m_keepSelection) {
-        for (const IndexPath &path : collectionView->selectionIndexPaths()) {
-            if (const auto id = imageDirectoryLoader->identityAt(imageDirectoryLoader->indexForIndexPath(path)))
-                m_keptSelection.insert(*id);
-        }
-    }
-}
-
-void ViewController::restorePlace()
-{
-    // The first photo that was in view and still exists stays where it was on screen,
-    // so the section being worked on does not jump away after a correction.
-    for (const auto &[identity, fromTop] : std::as_const(m_place)) {
-        const std::optional<IndexPath> path =
-            imageDirectoryLoader->indexPathForIndex(imageDirectoryLoader->indexOfIdentity(identity));
-        if (path) {
-            collectionView->setContentOffset(QPointF(0, collectionView->frameForItem(*path).top() - fromTop));
-            break;
-        }
-    }
-    m_place.clear();
-    if (m_keepSelection) {
-        QSet<IndexPath> reselect;
-        for (const FileIdentity &identity : std::as_const(m_keptSelection)) {
-            if (const auto path =
-                    imageDirectoryLoader->indexPathForIndex(imageDirectoryLoader->indexOfIdentity(identity)))
-                reselect.insert(*path);
-        }
-        // Positions moved: the marks follow the photos, not the places.
-        QSet<IndexPath> stale = collectionView->selectionIndexPaths();
-        stale.subtract(reselect);
-        collectionView->deselectItems(stale, true);
-        collectionView->selectItems(reselect, true);
-    } else {
-        collectionView->deselectAll(true);
-    }
-    m_keepSelection = false;
-    m_keptSelection.clear();
-}
-
-void ViewController::prioritizeVisible()
-{
-    // What is on screen first, then the screenful below it.
-    QList<IndexPath> visible = collectionView->indexPathsForVisibleItems();
-    QList<qsizetype> wanted;
-    for (const IndexPath &path : std::as_const(visible))
-        wanted.append(imageDirectoryLoader->indexForIndexPath(path));
-    if (!wanted.isEmpty()) {
-        const qsizetype last = wanted.constLast();
-        const qsizetype screen = wanted.size();
-        for (qsizetype i = 1; i <= screen; ++i)
-            wanted.append(last + i);
-    }
-    imageDirectoryLoader->prioritize(wanted);
-}
-
 void ViewController::refreshAllSections(QObject *)
 {
     collectionView->deselectAll();
     reloadUrlsFromFolder();
-    collectionView->reloadData();
+    gridAdapter->reload();
 }
 
 void ViewController::showHideSections(QObject *sender)
@@ -482,92 +391,43 @@ void ViewController::doNotificationRefresh(const Notification &notification)
 
 // --- data source and layout ----------------------------------------------------
 
-qsizetype ViewController::numberOfSections(CollectionView *)
+qsizetype ViewController::numberOfSections(PhotoGridView *)
 {
-    // Before a folder's first listing arrives the loader has no records but still one
-    // section: shown, it would flash an empty "Unknown!" section before the photos.
-    if (imageDirectoryLoader->isLoading() && imageDirectoryLoader->numberOfItems() == 0)
-        return 0;
-    return imageDirectoryLoader->numberOfSections();
+    return gridAdapter->model()->rowCount();
 }
 
-qsizetype ViewController::numberOfItemsInSection(CollectionView *, qsizetype section)
+qsizetype ViewController::numberOfItemsInSection(PhotoGridView *, qsizetype section)
 {
     return imageDirectoryLoader->numberOfItemsInSection(section);
 }
 
-QWidget *ViewController::itemForRepresentedObjectAt(CollectionView *view, const IndexPath &indexPath)
-{
-    auto *item = static_cast<CollectionViewItem *>(view->makeItem(CollectionViewItem::cIdentifier, indexPath));
-    // A recycled item must not keep the photo it showed before.
-    item->setImageFile(imageDirectoryLoader->imageFileForIndexPath(indexPath));
-    item->setHighlight(view->selectionIndexPaths().contains(indexPath));
-    item->setBadge(item->imageFile() ? barcodeBadgeFor(item->imageFile()->fileurl().toLocalFile()) : QString());
-    return item;
-}
-
-QWidget *ViewController::viewForSupplementaryElementOfKind(CollectionView *view, const QString &kind,
-                                                           const IndexPath &indexPath)
-{
-    auto *header = static_cast<HeaderView *>(view->makeSupplementaryView(kind, HeaderView::cIdentifier, indexPath));
-    const qsizetype count = imageDirectoryLoader->numberOfItemsInSection(indexPath.section);
-    header->sectionTitle->setText(sectionTitle(indexPath.section));
-    header->imageCount->setText(Plural::count(count, u"Item"_s, u"Items"_s));
-    header->sectionid = int(indexPath.section);
-    header->applyButton->setVisible(SettingsQueries::isAutoReassignMode());
-    return header;
-}
-
-QSizeF ViewController::sizeForItemAt(CollectionView *, const IndexPath &)
+QSizeF ViewController::sizeForItemAt(PhotoGridView *, const IndexPath &)
 {
     return QSizeF(cDefaultItemSize.width() * itemScaleFactor, cDefaultItemSize.height() * itemScaleFactor);
 }
 
-QSizeF ViewController::referenceSizeForHeaderInSection(CollectionView *, qsizetype)
+QSizeF ViewController::referenceSizeForHeaderInSection(PhotoGridView *, qsizetype)
 {
     return cHeaderReferenceSize;
 }
 
-void ViewController::didSelectItemsAt(CollectionView *view, const QSet<IndexPath> &indexPaths)
-{
-    for (const IndexPath &path : indexPaths) {
-        if (auto *item = qobject_cast<CollectionViewItem *>(view->itemAtIndexPath(path)))
-            item->setHighlight(true);
-    }
-}
-
-void ViewController::didDeselectItemsAt(CollectionView *view, const QSet<IndexPath> &indexPaths)
-{
-    for (const IndexPath &path : indexPaths) {
-        if (auto *item = qobject_cast<CollectionViewItem *>(view->itemAtIndexPath(path)))
-            item->setHighlight(false);
-    }
-}
-
-bool ViewController::canDragItemsAt(CollectionView *, const QSet<IndexPath> &)
+bool ViewController::canDragItemsAt(PhotoGridView *, const QSet<IndexPath> &)
 {
     return true;
 }
 
-bool ViewController::writeItemsAt(CollectionView *, const QSet<IndexPath> &indexPaths, QMimeData *data)
+bool ViewController::writeItemsAt(PhotoGridView *, const QSet<IndexPath> &indexPaths, QMimeData *data)
 {
-    QList<IndexPath> ordered(indexPaths.cbegin(), indexPaths.cend());
-    std::sort(ordered.begin(), ordered.end());
-    QStringList names;
-    for (const IndexPath &path : std::as_const(ordered)) {
-        if (const ImageFilePtr file = imageDirectoryLoader->imageFileForIndexPath(path))
-            names << file->fileName();
-    }
-    data->setText(names.join(u'\n'));
+    gridAdapter->writeItems(indexPaths, data);
     return true;
 }
 
-bool ViewController::validateDrop(CollectionView *, const QMimeData *)
+bool ViewController::validateDrop(PhotoGridView *, const QMimeData *)
 {
     return true;
 }
 
-bool ViewController::acceptDrop(CollectionView *, const QMimeData *)
+bool ViewController::acceptDrop(PhotoGridView *, const QMimeData *)
 {
     return true; // accepted, and nothing changes
 }
@@ -598,21 +458,21 @@ void ViewController::doSegmentedContrl(QObject *sender)
         break;
     }
     itemScaleFactor = factor;
-    collectionView->reloadData();
+    collectionView->setItemSize(sizeForItemAt(collectionView, {}));
 }
 
 void ViewController::doDeselectAll(QObject *)
 {
-    collectionView->deselectAll(true);
+    collectionView->deselectAll();
 }
 
 void ViewController::doNotificationForSelectAll(const Notification &)
 {
     const qsizetype photos = imageDirectoryLoader->numberOfItems();
     if (photos > 0 && collectionView->selectionIndexPaths().size() >= photos)
-        collectionView->deselectAll(true);
+        collectionView->deselectAll();
     else
-        collectionView->selectAll(true);
+        collectionView->selectAll();
 }
 
 // --- header button --------------------------------------------------------------
@@ -704,15 +564,10 @@ void ViewController::startReadingBarcodes()
 
 void ViewController::refreshBadges()
 {
-    // Only the items that exist need it: the others get their badge when they are made.
-    for (const IndexPath &path : collectionView->preparedIndexPaths()) {
-        auto *item = qobject_cast<CollectionViewItem *>(collectionView->itemAtIndexPath(path));
-        if (item && item->imageFile())
-            item->setBadge(barcodeBadgeFor(item->imageFile()->fileurl().toLocalFile()));
-    }
+    gridAdapter->badgesChanged();
 }
 
 QString ViewController::barcodeBadgeFor(const QString &path) const
 {
-    return m_barcodePanel->badgeFor(path);
+    return m_barcodePanel ? m_barcodePanel->badgeFor(path) : QString();
 }

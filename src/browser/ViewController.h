@@ -1,7 +1,5 @@
 #pragma once
 
-#include "CollectionViewDataSource.h"
-#include "CollectionViewDelegate.h"
 #include "model/ImageDirectoryLoader.h"
 #include "support/Notification.h"
 
@@ -13,14 +11,16 @@
 
 class BarcodeReadingPanel;
 class BarcodeScanScheduler;
-class CollectionView;
 class QAbstractButton;
 class QAction;
 class EmptyFolderHint;
 class NoticeBar;
+class PhotoGridAdapter;
+class PhotoGridView;
 class QDialog;
 class QFileSystemWatcher;
 class QLabel;
+class QMimeData;
 class QTimer;
 class SectionCommands;
 class SegmentedControl;
@@ -30,7 +30,7 @@ class SheetPresenter;
 // working folder as one section of thumbnails per barcode run, and starts the
 // other workflows (reassignment, card import, preferences, filing) as sheets.
 // Almost everything it does is driven by internal notifications.
-class ViewController : public QWidget, public CollectionViewDataSource, public CollectionViewDelegate
+class ViewController : public QWidget
 {
     Q_OBJECT
 
@@ -39,12 +39,14 @@ public:
     ~ViewController() override;
 
     // Fields
-    CollectionView *collectionView = nullptr;
+    PhotoGridView *collectionView = nullptr;
     QAbstractButton *ibShowHideButton = nullptr;
     SegmentedControl *ibZoomControl = nullptr;
     QString pathtophotos = QStringLiteral("/Library/Desktop Pictures");
     double itemScaleFactor = 1.0;
     ImageDirectoryLoader *imageDirectoryLoader = nullptr;
+    // The folder on the grid: its model, headers, thumbnails in view and the place kept across listings.
+    PhotoGridAdapter *gridAdapter = nullptr;
 
     static constexpr double cZoomStep = 0.02;
     static constexpr QSizeF cHeaderReferenceSize {1000, 40};
@@ -80,20 +82,16 @@ public:
     void doNotificationForButton0(const Notification &notification);
     void doNotificationForButton(const Notification &notification);
 
-    // Data source, layout and delegate answers
-    qsizetype numberOfSections(CollectionView *collectionView) override;
-    qsizetype numberOfItemsInSection(CollectionView *collectionView, qsizetype section) override;
-    QWidget *itemForRepresentedObjectAt(CollectionView *collectionView, const IndexPath &indexPath) override;
-    QWidget *viewForSupplementaryElementOfKind(CollectionView *collectionView, const QString &kind,
-                                               const IndexPath &indexPath) override;
-    QSizeF sizeForItemAt(CollectionView *collectionView, const IndexPath &indexPath) override;
-    QSizeF referenceSizeForHeaderInSection(CollectionView *collectionView, qsizetype section) override;
-    void didSelectItemsAt(CollectionView *collectionView, const QSet<IndexPath> &indexPaths) override;
-    void didDeselectItemsAt(CollectionView *collectionView, const QSet<IndexPath> &indexPaths) override;
-    bool canDragItemsAt(CollectionView *collectionView, const QSet<IndexPath> &indexPaths) override;
-    bool writeItemsAt(CollectionView *collectionView, const QSet<IndexPath> &indexPaths, QMimeData *data) override;
-    bool validateDrop(CollectionView *collectionView, const QMimeData *data) override;
-    bool acceptDrop(CollectionView *collectionView, const QMimeData *data) override;
+    // Data source, layout and drag answers. Photos and headers come from the grid
+    // adapter's model; the grid paints the marks itself.
+    qsizetype numberOfSections(PhotoGridView *collectionView);
+    qsizetype numberOfItemsInSection(PhotoGridView *collectionView, qsizetype section);
+    QSizeF sizeForItemAt(PhotoGridView *collectionView, const IndexPath &indexPath);
+    QSizeF referenceSizeForHeaderInSection(PhotoGridView *collectionView, qsizetype section);
+    bool canDragItemsAt(PhotoGridView *collectionView, const QSet<IndexPath> &indexPaths);
+    bool writeItemsAt(PhotoGridView *collectionView, const QSet<IndexPath> &indexPaths, QMimeData *data);
+    bool validateDrop(PhotoGridView *collectionView, const QMimeData *data);
+    bool acceptDrop(PhotoGridView *collectionView, const QMimeData *data);
 
     // Presents a sheet over the main window by its segue identifier (the SheetPresenter's).
     QDialog *performSegue(const QString &identifier, const QVariantMap &context = {});
@@ -140,11 +138,6 @@ private:
     void setTitle(const QString &title);
     void observe(const QString &name, const std::function<void(const Notification &)> &handler);
 
-    // Keeping the operator's place across a reload: the photos in view (by file
-    // identity, which a rename keeps) and how far from the top each one was.
-    void rememberPlace();
-    void restorePlace();
-    void prioritizeVisible();
     // Runs on the folder that a kill or a power cut left half done are finished before
     // it is read, and the operator is told.
     void finishInterruptedRuns();
@@ -158,9 +151,6 @@ private:
     SheetPresenter *m_sheetPresenter = nullptr;
     SectionCommands *m_sectionCommands = nullptr;
     BarcodeReadingPanel *m_barcodePanel = nullptr;
-    QList<QPair<FileIdentity, qreal>> m_place;
-    QSet<FileIdentity> m_keptSelection;
-    bool m_keepSelection = false;
     QFileSystemWatcher *m_watcher = nullptr;
     QTimer *m_settleTimer = nullptr;
 };

@@ -1,7 +1,7 @@
 #include "WindowController.h"
 
-#include "CollectionView.h"
 #include "MyVimoNSWindow.h"
+#include "PhotoGridView.h"
 #include "SegmentedControl.h"
 #include "ViewController.h"
 #include "reassign/ReassignUndo.h"

@@ -2,15 +2,15 @@
 #include "ScopedMount.h"
 #include "TestMain.h"
 #include "barcodes/BarcodeScanScheduler.h"
-#include "browser/CollectionView.h"
-#include "browser/CollectionViewItem.h"
 #include "browser/EmptyFolderHint.h"
 #include "browser/HeaderView.h"
 #include "browser/MyVimoNSWindow.h"
 #include "browser/NoticeBar.h"
+#include "browser/PhotoGridView.h"
 #include "browser/SegmentedControl.h"
 #include "browser/ViewController.h"
 #include "browser/WindowController.h"
+#include "model/PhotoListModel.h"
 #include "settings/FactoryDefaults.h"
 #include "settings/LogPaths.h"
 #include "settings/MyAliasKit.h"
@@ -81,7 +81,8 @@ private:
     DemoCard m_card;
     std::unique_ptr<WindowController> m_controller;
     ViewController *vc() const { return m_controller->contentViewController(); }
-    CollectionView *grid() const { return vc()->collectionView; }
+    PhotoGridView *grid() const { return vc()->collectionView; }
+    QModelIndex photo(const IndexPath &path) const { return grid()->modelIndex(path); }
     void pressHeaderButton(int section);
     // Loading is progressive: wait until the folder is listed and every thumbnail is in.
     void settle() { QTRY_VERIFY(!vc()->imageDirectoryLoader->isLoading()); }
@@ -178,10 +179,9 @@ void TestViewController::sectionsAndHeadersFollowTheLoader()
     QCOMPARE(header->sectionid, 0);
     // Every item in view shows its photo: name without extension, a thumbnail.
     for (const IndexPath &path : grid()->indexPathsForVisibleItems()) {
-        auto *item = qobject_cast<CollectionViewItem *>(grid()->itemAtIndexPath(path));
         const ImageFilePtr file = vc()->imageDirectoryLoader->imageFileForIndexPath(path);
-        QCOMPARE(item->displayedName(), QFileInfo(file->fileName()).completeBaseName());
-        QVERIFY(!item->displayedImage().isNull());
+        QCOMPARE(photo(path).data().toString(), QFileInfo(file->fileName()).completeBaseName());
+        QVERIFY(!photo(path).data(Qt::DecorationRole).value<QImage>().isNull());
     }
     QCOMPARE(grid()->frameForItem({0, 0}).size(), QSizeF(200, 200));
 }
@@ -204,7 +204,7 @@ void TestViewController::zoomStepsAndLimits()
 
 void TestViewController::headerButtonSendsOnlyThatSectionsPhotos()
 {
-    grid()->selectItems({{1, 1}, {1, 2}, {2, 0}}, true);
+    grid()->selectItems({{1, 1}, {1, 2}, {2, 0}});
     const QList<QUrl> sent = catchReassign([this] { pressHeaderButton(1); });
     QCOMPARE(sent.size(), 2);
     for (const QUrl &url : sent)
@@ -225,7 +225,7 @@ void TestViewController::automaticModeMarksTheWholeSection()
 
 void TestViewController::nothingSelectedAlertNamesThePressedSection()
 {
-    grid()->selectItems({{0, 1}}, true);
+    grid()->selectItems({{0, 1}});
     const QList<QUrl> sent = catchReassign([this] { pressHeaderButton(2); });
     QVERIFY(sent.isEmpty());
     QTRY_COMPARE(Alert::shownForTesting().size(), 1);
@@ -256,7 +256,7 @@ void TestViewController::selectAllToggles()
     QCOMPARE(grid()->selectionIndexPaths().size(), 12);
     selectAll();
     QVERIFY(grid()->selectionIndexPaths().isEmpty());
-    grid()->selectItems({{0, 0}}, true);
+    grid()->selectItems({{0, 0}});
     selectAll();
     QCOMPARE(grid()->selectionIndexPaths().size(), 12);
 
@@ -276,7 +276,7 @@ void TestViewController::deleteAsksAndTrashes()
     QStringList names;
     for (const IndexPath &p : marked)
         names << vc()->imageDirectoryLoader->imageFileForIndexPath(p)->fileName();
-    grid()->selectItems(marked, true);
+    grid()->selectItems(marked);
     Alert::queueAnswerForTesting(Alert::cFirstButtonReturn);
     vc()->deleteMarked();
     QTRY_COMPARE(Alert::shownForTesting().size(), 1);
@@ -287,7 +287,7 @@ void TestViewController::deleteAsksAndTrashes()
     QCOMPARE(question.buttons, (QStringList {u"NO - Do Nothing"_s, u"YES DELETE"_s}));
     QCOMPARE(QDir(m_folder).entryList(QDir::Files).size(), 12);
 
-    grid()->selectItems(marked, true);
+    grid()->selectItems(marked);
     Alert::queueAnswerForTesting(Alert::cSecondButtonReturn);
     vc()->deleteMarked();
     QTRY_COMPARE(vc()->imageDirectoryLoader->numberOfItems(), 10);
@@ -313,7 +313,7 @@ void TestViewController::trashFailingAsksBeforeDeletingForGood()
         names << vc()->imageDirectoryLoader->imageFileForIndexPath(p)->fileName();
     for (const bool confirm : {false, true}) {
         Alert::resetForTesting();
-        grid()->selectItems(marked, true);
+        grid()->selectItems(marked);
         Alert::queueAnswerForTesting(Alert::cSecondButtonReturn); // YES DELETE
         if (confirm)
             Alert::queueAnswerForTesting(Alert::cSecondButtonReturn);
@@ -464,13 +464,13 @@ void TestViewController::helpSaysWhereTheFilesAre()
 // Ctrl+R does what the header button of the marked photos' section does.
 void TestViewController::reassignCommandActsOnTheMarkedSection()
 {
-    grid()->selectItems({{1, 1}, {1, 2}}, true);
+    grid()->selectItems({{1, 1}, {1, 2}});
     const QList<QUrl> sent = catchReassign([this] { vc()->reassignAction->trigger(); });
     QCOMPARE(sent.size(), 2);
     vc()->presentedSheets().first()->reject();
     QTRY_VERIFY(vc()->presentedSheets().isEmpty());
 
-    grid()->selectItems({{2, 0}}, true); // now in two sections
+    grid()->selectItems({{2, 0}}); // now in two sections
     QVERIFY(catchReassign([this] { vc()->reassignAction->trigger(); }).isEmpty());
     QTRY_COMPARE(Alert::shownForTesting().size(), 1);
     QCOMPARE(Alert::shownForTesting().first().messageText, u"Marked Photos in 2 Sections"_s);
@@ -540,13 +540,14 @@ void TestViewController::fileRequestPostsFoldersFromTheBackground()
 void TestViewController::doubleClickOpensWithoutChangingSelection()
 {
     QApplication::processEvents();
-    auto *item = qobject_cast<CollectionViewItem *>(grid()->itemAtIndexPath({0, 1}));
-    QVERIFY(item);
-    QTest::mouseClick(item, Qt::LeftButton, {}, item->rect().center());
+    const QModelIndex item = photo({0, 1});
+    QVERIFY(item.isValid());
+    QTest::mouseClick(grid()->viewport(), Qt::LeftButton, {}, grid()->visualRect(item).center());
     QCOMPARE(grid()->selectionIndexPaths(), (QSet<IndexPath> {{0, 1}}));
-    QVERIFY(item->isSelected());
-    QTest::mouseDClick(item, Qt::LeftButton, {}, item->rect().center());
-    QCOMPARE(DesktopOpener::openedForTesting().constLast(), item->imageFile()->fileurl().toLocalFile());
+    QVERIFY(grid()->selectionModel()->isSelected(item));
+    QTest::mouseDClick(grid()->viewport(), Qt::LeftButton, {}, grid()->visualRect(item).center());
+    QCOMPARE(DesktopOpener::openedForTesting().constLast(),
+             item.data(PhotoListModel::FileRole).value<ImageFilePtr>()->fileurl().toLocalFile());
     QCOMPARE(grid()->selectionIndexPaths(), (QSet<IndexPath> {{0, 1}}));
 }
 
@@ -589,7 +590,7 @@ void TestViewController::correctionKeepsThePlaceOnScreen()
 
 void TestViewController::changesByAnotherProgramShowUpKeepingMarks()
 {
-    grid()->selectItems({{1, 1}}, true);
+    grid()->selectItems({{1, 1}});
     const QString marked = vc()->imageDirectoryLoader->imageFileForIndexPath({1, 1})->fileName();
     QVERIFY(QFile::copy(m_card.photos.first().path, m_folder + u"/0000000000000_new.JPG"_s));
     QTRY_COMPARE_WITH_TIMEOUT(vc()->imageDirectoryLoader->numberOfItems(), 13, 5000);
@@ -606,12 +607,15 @@ void TestViewController::compareBadges(bool read)
     for (const DemoCard::Photo &photo : std::as_const(m_card.photos))
         expected.insert(photo.barcode + u'_' + QFileInfo(photo.path).fileName(),
                         read && photo.barcodePhoto ? photo.barcode : QString());
-    const QList<IndexPath> shown = grid()->preparedIndexPaths();
-    QCOMPARE(shown.size(), 12);
-    for (const IndexPath &path : shown) {
-        const auto *item = qobject_cast<CollectionViewItem *>(grid()->itemAtIndexPath(path));
-        QCOMPARE(item->badge(), expected.value(item->imageFile()->fileName(), u"?"_s));
+    qsizetype shown = 0;
+    for (qsizetype s = 0; s < grid()->numberOfSections(); ++s) {
+        for (qsizetype i = 0; i < grid()->numberOfItemsInSection(s); ++i, ++shown) {
+            const QModelIndex item = photo({s, i});
+            QCOMPARE(item.data(PhotoListModel::BadgeRole).toString(),
+                     expected.value(item.data(PhotoListModel::FileRole).value<ImageFilePtr>()->fileName(), u"?"_s));
+        }
     }
+    QCOMPARE(shown, 12);
 }
 
 void TestViewController::barcodesReadInTheBackgroundShowAsBadges()

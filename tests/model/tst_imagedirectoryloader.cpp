@@ -3,6 +3,7 @@
 #include "model/FileNameConvention.h"
 #include "model/ImageDirectoryLoader.h"
 #include "model/ImageFile.h"
+#include "model/PhotoListModel.h"
 #include "model/PhotoNameRecord.h"
 #include "model/ShootingTime.h"
 #include "model/ThumbnailCache.h"
@@ -11,6 +12,7 @@
 #include "settings/SettingsStore.h"
 #include "support/SafeFile.h"
 
+#include <QAbstractItemModelTester>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -292,12 +294,23 @@ void TestImageDirectoryLoader::progressiveLoadEndsWithWhatTheRecordWouldMake()
         QVERIFY(QFile::copy(TestSandbox::testDataFile(source), folder + u"/A_"_s + source.section(u'/', 1)));
     ThumbnailCache cache(TestSandbox::instance().makeFolder(u"cache"_s) + u"/t.sqlite"_s);
     ImageDirectoryLoader loader(nullptr, &cache);
+    // The grid's model stays consistent through the load, and every arrival repaints its photo.
+    PhotoListModel model(&loader);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QSet<QPersistentModelIndex> arrived;
+    connect(&model, &QAbstractItemModel::dataChanged, this, [&](const QModelIndex &from, const QModelIndex &to) {
+        for (int row = from.row(); row <= to.row(); ++row)
+            arrived.insert(from.siblingAtRow(row));
+    });
     QSignalSpy listed(&loader, &ImageDirectoryLoader::folderListed);
     QSignalSpy finished(&loader, &ImageDirectoryLoader::thumbnailsFinished);
     loader.beginLoadingFolder(QUrl::fromLocalFile(folder));
     QCOMPARE(loader.numberOfItems(), 0); // nothing waits for the listing
     QVERIFY(listed.wait());
     QCOMPARE(loader.numberOfItems(), 6);
+    QCOMPARE(model.rowCount(), 2);
+    QCOMPARE(model.rowCount(model.index(0, 0)), 5);
+    QCOMPARE(model.data(model.indexForPath({0, 0})).toString(), u"A_BSG1"_s);
     QVERIFY(loader.imageFiles().first()->isThumbnailPending());
     QVERIFY(finished.wait(20000));
     QVERIFY(!loader.isLoading());
@@ -309,6 +322,7 @@ void TestImageDirectoryLoader::progressiveLoadEndsWithWhatTheRecordWouldMake()
         QCOMPARE(file->basecode(), std::optional<QString>(FileNameConvention::barcodeIdForName(file->fileName())));
     }
     QCOMPARE(cache.decodedCount(), 6);
+    QCOMPARE(arrived.size(), 6);
 
     // The same folder again, unchanged: nothing is replaced.
     loader.beginLoadingFolder(QUrl::fromLocalFile(folder), true);

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QMarginsF>
 #include <QRectF>
+#include <QSet>
 #include <QSizeF>
 #include <functional>
 #include <optional>
@@ -13,7 +14,7 @@
 // header (the full width), then its items flowing left to right in rows inside
 // the section insets, rows separated by the line spacing, items by at least the
 // inter-item spacing. Pure geometry: no widgets.
-class CollectionViewFlowLayout
+class SectionedGridLayout
 {
 public:
     QSizeF itemSize {250, 250}; // used when no size function is set
@@ -43,6 +44,8 @@ public:
     bool isValid(const IndexPath &indexPath) const;
     QRectF frameForItem(const IndexPath &indexPath) const;
     QRectF frameForHeader(qsizetype section) const;
+    // What a run of neighbours of a section covers: whole rows between its ends when it wraps.
+    QRectF frameForRun(qsizetype section, qsizetype first, qsizetype last) const;
     // Everything that meets the rectangle, in order.
     QList<IndexPath> itemsInRect(const QRectF &rect) const;
     QList<qsizetype> headersInRect(const QRectF &rect) const;
@@ -57,6 +60,20 @@ public:
     std::optional<IndexPath> itemAbove(const IndexPath &from) const;
     std::optional<IndexPath> itemBelow(const IndexPath &from) const;
 
+    // Where a key moves the cursor from an item (or from nowhere): arrows, Home and
+    // End; nullopt at the edges and for other keys.
+    std::optional<IndexPath> itemForKey(int key, const std::optional<IndexPath> &from) const;
+    // The view's top edge after scrolling the least from top so that the item shows
+    // whole in a view of that height, clear of its section's header pinned over the top.
+    int topShowing(const IndexPath &indexPath, int top, int height) const;
+
+    // Reading order: section by section, item by item, as Shift ranges and the
+    // Left/Right keys go across sections.
+    qsizetype itemCount() const { return m_itemCount; }
+    qsizetype readingIndex(const IndexPath &indexPath) const;
+    IndexPath itemAtReadingIndex(qsizetype index) const;
+    QSet<IndexPath> itemsBetween(const IndexPath &from, const IndexPath &to) const;
+
 private:
     // The row of an item, found in rowStarts.
     static qsizetype rowOf(const Section &section, qsizetype item);
@@ -64,5 +81,7 @@ private:
                                                  qreal centreX);
 
     QList<Section> m_sections;
+    QList<qsizetype> m_sectionStarts; // reading index of each section's first item
+    qsizetype m_itemCount = 0;
     QSizeF m_contentSize;
 };

@@ -1,22 +1,26 @@
-#include "CollectionViewFlowLayout.h"
+#include "SectionedGridLayout.h"
 
+#include <Qt>
 #include <algorithm>
 #include <cmath>
 
-void CollectionViewFlowLayout::prepare(qreal width, qsizetype sections,
-                                       const std::function<qsizetype(qsizetype)> &itemsInSection,
-                                       const std::function<QSizeF(const IndexPath &)> &sizeForItem,
-                                       const std::function<qreal(qsizetype)> &headerHeight)
+void SectionedGridLayout::prepare(qreal width, qsizetype sections,
+                                  const std::function<qsizetype(qsizetype)> &itemsInSection,
+                                  const std::function<QSizeF(const IndexPath &)> &sizeForItem,
+                                  const std::function<qreal(qsizetype)> &headerHeight)
 {
     // Sections are reused rather than cleared so that a relayout on resize keeps
     // the lists' capacity and allocates nothing.
     m_sections.resize(std::max<qsizetype>(0, sections));
     const qreal left = sectionInset.left();
     const qreal rightEdge = width - sectionInset.right();
+    m_sectionStarts.resize(m_sections.size());
+    m_itemCount = 0;
     qreal y = 0;
     for (qsizetype s = 0; s < m_sections.size(); ++s) {
         Section &section = m_sections[s];
         section.top = y;
+        m_sectionStarts[s] = m_itemCount;
         const qreal header = headerHeight ? std::max<qreal>(0, headerHeight(s)) : 0;
         section.headerFrame = QRectF(0, y, width, header);
         y += header + sectionInset.top();
@@ -67,29 +71,39 @@ void CollectionViewFlowLayout::prepare(qreal width, qsizetype sections,
         }
         y += sectionInset.bottom();
         section.bottom = y;
+        m_itemCount += count;
     }
     m_contentSize = QSizeF(width, y);
 }
 
-bool CollectionViewFlowLayout::isValid(const IndexPath &indexPath) const
+bool SectionedGridLayout::isValid(const IndexPath &indexPath) const
 {
     return indexPath.section >= 0 && indexPath.section < m_sections.size() && indexPath.item >= 0
         && indexPath.item < m_sections.at(indexPath.section).itemFrames.size();
 }
 
-QRectF CollectionViewFlowLayout::frameForItem(const IndexPath &indexPath) const
+QRectF SectionedGridLayout::frameForItem(const IndexPath &indexPath) const
 {
     return isValid(indexPath) ? m_sections.at(indexPath.section).itemFrames.at(indexPath.item) : QRectF();
 }
 
-QRectF CollectionViewFlowLayout::frameForHeader(qsizetype section) const
+QRectF SectionedGridLayout::frameForHeader(qsizetype section) const
 {
     if (section < 0 || section >= m_sections.size())
         return {};
     return m_sections.at(section).headerFrame;
 }
 
-QList<IndexPath> CollectionViewFlowLayout::itemsInRect(const QRectF &rect) const
+QRectF SectionedGridLayout::frameForRun(qsizetype section, qsizetype first, qsizetype last) const
+{
+    const QRectF from = frameForItem({section, first});
+    const QRectF to = frameForItem({section, last});
+    if (from.top() == to.top())
+        return from.united(to);
+    return {0, from.top(), m_contentSize.width(), to.bottom() - from.top()};
+}
+
+QList<IndexPath> SectionedGridLayout::itemsInRect(const QRectF &rect) const
 {
     QList<IndexPath> result;
     auto section = std::partition_point(m_sections.cbegin(), m_sections.cend(),
@@ -111,7 +125,7 @@ QList<IndexPath> CollectionViewFlowLayout::itemsInRect(const QRectF &rect) const
     return result;
 }
 
-QList<qsizetype> CollectionViewFlowLayout::headersInRect(const QRectF &rect) const
+QList<qsizetype> SectionedGridLayout::headersInRect(const QRectF &rect) const
 {
     QList<qsizetype> result;
     auto section = std::partition_point(m_sections.cbegin(), m_sections.cend(),
@@ -123,7 +137,7 @@ QList<qsizetype> CollectionViewFlowLayout::headersInRect(const QRectF &rect) con
     return result;
 }
 
-std::optional<qsizetype> CollectionViewFlowLayout::sectionAt(qreal y) const
+std::optional<qsizetype> SectionedGridLayout::sectionAt(qreal y) const
 {
     auto section =
         std::partition_point(m_sections.cbegin(), m_sections.cend(), [&](const Section &s) { return s.bottom <= y; });
@@ -132,7 +146,7 @@ std::optional<qsizetype> CollectionViewFlowLayout::sectionAt(qreal y) const
     return section - m_sections.cbegin();
 }
 
-QRectF CollectionViewFlowLayout::pinnedFrameForHeader(qsizetype section, qreal top) const
+QRectF SectionedGridLayout::pinnedFrameForHeader(qsizetype section, qreal top) const
 {
     QRectF frame = frameForHeader(section);
     if (frame.isNull() || frame.top() >= top)
@@ -144,7 +158,7 @@ QRectF CollectionViewFlowLayout::pinnedFrameForHeader(qsizetype section, qreal t
     return frame;
 }
 
-std::optional<IndexPath> CollectionViewFlowLayout::itemAt(const QPointF &point) const
+std::optional<IndexPath> SectionedGridLayout::itemAt(const QPointF &point) const
 {
     auto section = std::partition_point(m_sections.cbegin(), m_sections.cend(),
                                         [&](const Section &s) { return s.bottom < point.y(); });
@@ -163,14 +177,14 @@ std::optional<IndexPath> CollectionViewFlowLayout::itemAt(const QPointF &point) 
     return std::nullopt;
 }
 
-qsizetype CollectionViewFlowLayout::rowOf(const Section &section, qsizetype item)
+qsizetype SectionedGridLayout::rowOf(const Section &section, qsizetype item)
 {
     return std::upper_bound(section.rowStarts.cbegin(), section.rowStarts.cend(), item) - section.rowStarts.cbegin()
         - 1;
 }
 
-std::optional<IndexPath> CollectionViewFlowLayout::nearestInRow(const Section &section, qsizetype sectionIndex,
-                                                                qsizetype row, qreal centreX)
+std::optional<IndexPath> SectionedGridLayout::nearestInRow(const Section &section, qsizetype sectionIndex,
+                                                           qsizetype row, qreal centreX)
 {
     const qsizetype end =
         row + 1 < section.rowStarts.size() ? section.rowStarts.at(row + 1) : section.itemFrames.size();
@@ -186,7 +200,7 @@ std::optional<IndexPath> CollectionViewFlowLayout::nearestInRow(const Section &s
     return best;
 }
 
-std::optional<IndexPath> CollectionViewFlowLayout::itemAbove(const IndexPath &from) const
+std::optional<IndexPath> SectionedGridLayout::itemAbove(const IndexPath &from) const
 {
     if (!isValid(from))
         return std::nullopt;
@@ -202,7 +216,7 @@ std::optional<IndexPath> CollectionViewFlowLayout::itemAbove(const IndexPath &fr
     return std::nullopt;
 }
 
-std::optional<IndexPath> CollectionViewFlowLayout::itemBelow(const IndexPath &from) const
+std::optional<IndexPath> SectionedGridLayout::itemBelow(const IndexPath &from) const
 {
     if (!isValid(from))
         return std::nullopt;
@@ -216,4 +230,68 @@ std::optional<IndexPath> CollectionViewFlowLayout::itemBelow(const IndexPath &fr
             return nearestInRow(section, s, 0, frame.center().x());
     }
     return std::nullopt;
+}
+
+qsizetype SectionedGridLayout::readingIndex(const IndexPath &indexPath) const
+{
+    return m_sectionStarts.at(indexPath.section) + indexPath.item;
+}
+
+IndexPath SectionedGridLayout::itemAtReadingIndex(qsizetype index) const
+{
+    // Empty sections share their start with the next one; the last of those is the one holding the item.
+    const qsizetype section =
+        std::upper_bound(m_sectionStarts.cbegin(), m_sectionStarts.cend(), index) - m_sectionStarts.cbegin() - 1;
+    return {section, index - m_sectionStarts.at(section)};
+}
+
+QSet<IndexPath> SectionedGridLayout::itemsBetween(const IndexPath &from, const IndexPath &to) const
+{
+    const qsizetype first = std::min(readingIndex(from), readingIndex(to));
+    const qsizetype last = std::max(readingIndex(from), readingIndex(to));
+    QSet<IndexPath> range;
+    range.reserve(last - first + 1);
+    for (qsizetype index = first; index <= last; ++index)
+        range.insert(itemAtReadingIndex(index));
+    return range;
+}
+
+std::optional<IndexPath> SectionedGridLayout::itemForKey(int key, const std::optional<IndexPath> &from) const
+{
+    if (m_itemCount == 0)
+        return std::nullopt;
+    const qsizetype at = from ? readingIndex(*from) : -1;
+    switch (key) {
+    case Qt::Key_Left:
+        return at != 0 ? std::optional(itemAtReadingIndex(std::max<qsizetype>(at - 1, 0))) : std::nullopt;
+    case Qt::Key_Right:
+        return at + 1 < m_itemCount ? std::optional(itemAtReadingIndex(at + 1)) : std::nullopt;
+    case Qt::Key_Up:
+        return from ? itemAbove(*from) : itemAtReadingIndex(0);
+    case Qt::Key_Down:
+        return from ? itemBelow(*from) : itemAtReadingIndex(0);
+    case Qt::Key_Home:
+        return itemAtReadingIndex(0);
+    case Qt::Key_End:
+        return itemAtReadingIndex(m_itemCount - 1);
+    default:
+        return std::nullopt;
+    }
+}
+
+int SectionedGridLayout::topShowing(const IndexPath &indexPath, int top, int height) const
+{
+    if (!isValid(indexPath))
+        return top;
+    const QRectF frame = frameForItem(indexPath);
+    const Section &section = m_sections.at(indexPath.section);
+    if (frame.bottom() > top + height)
+        top = int(std::ceil(frame.bottom())) - height;
+    // An item is only seen below the pinned header; a first row brings its header along.
+    const qreal header = section.headerFrame.height();
+    if (frame.top() - header < top)
+        top = int(std::floor(indexPath.item < section.rowStarts.value(1, section.itemFrames.size())
+                                 ? section.top
+                                 : frame.top() - header));
+    return top;
 }
