@@ -1,0 +1,102 @@
+#include "BrowserFixture.h"
+
+#include "TestSandbox.h"
+#include "browser/HeaderView.h"
+#include "browser/MyVimoNSWindow.h"
+#include "model/PhotoListModel.h"
+#include "settings/FactoryDefaults.h"
+#include "settings/SettingsKeys.h"
+#include "settings/SettingsStore.h"
+#include "support/Alert.h"
+#include "support/DesktopOpener.h"
+#include "support/FolderPanel.h"
+#include "support/NotificationCenter.h"
+#include "support/NotificationNames.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QPushButton>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+void BrowserFixture::makeCard()
+{
+    Alert::setTestMode(true);
+    FolderPanel::setTestMode(true);
+    DesktopOpener::setTestMode(true);
+    FactoryDefaults::registerInto(SettingsStore::standard());
+    m_card = DemoCard::make(TestSandbox::instance().makeFolder(u"card"_s), 3, 3);
+    QVERIFY(m_card.isValid());
+}
+
+void BrowserFixture::openWorkingFolder()
+{
+    m_folder = TestSandbox::instance().makeFolder(u"working"_s);
+    QCOMPARE(m_card.copyAssigned(m_folder).size(), 12);
+    SettingsStore &store = SettingsStore::standard();
+    store.setInteger(200, cPrefRadioSet1SelectedTag);
+    store.setBool(false, cPrefMainstayDisableScan);
+    store.setInteger(0, cPrefInputFolderSortKeySelectedIndex);
+    Alert::resetForTesting();
+    openOn(m_folder);
+}
+
+void BrowserFixture::settle()
+{
+    QTRY_VERIFY(!vc()->imageDirectoryLoader->isLoading());
+}
+
+void BrowserFixture::openOn(const QString &folder)
+{
+    SettingsStore::standard().setString(folder, cPrefSourcePath);
+    SettingsStore::standard().removeObjectForKey(cPrefSourcePathAliasData);
+    m_controller = std::make_unique<WindowController>();
+    // Until the folder is read the grid shows nothing, not an empty section of no barcode.
+    QVERIFY(vc()->imageDirectoryLoader->isLoading());
+    QVERIFY(!grid()->headerForSection(0));
+    m_controller->window()->resize(1200, 900);
+    m_controller->window()->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_controller->window()));
+    settle();
+}
+
+void BrowserFixture::pressHeaderButton(int section)
+{
+    grid()->scrollToItem({section, 0});
+    QApplication::processEvents();
+    auto *header = qobject_cast<HeaderView *>(grid()->headerForSection(section));
+    QVERIFY(header);
+    header->ibButton->click();
+}
+
+QList<QUrl> BrowserFixture::catchReassign(const std::function<void()> &action)
+{
+    QList<QUrl> received;
+    QObject receiver;
+    NotificationCenter::defaultCenter().addObserver(
+        &receiver, NotificationNames::myReassignId, [&](const Notification &n) {
+            received = n.userInfo.value(NotificationKeys::urlstochange).value<QList<QUrl>>();
+            QCOMPARE(n.userInfo.value(NotificationKeys::fulSortedlUrlList).value<QList<QUrl>>().size(), 12);
+        });
+    action();
+    QApplication::processEvents();
+    return received;
+}
+
+void BrowserFixture::compareBadges(bool read)
+{
+    QHash<QString, QString> expected; // copied name -> badge
+    for (const DemoCard::Photo &p : std::as_const(m_card.photos))
+        expected.insert(p.barcode + u'_' + QFileInfo(p.path).fileName(),
+                        read && p.barcodePhoto ? p.barcode : QString());
+    qsizetype shown = 0;
+    for (qsizetype s = 0; s < grid()->numberOfSections(); ++s) {
+        for (qsizetype i = 0; i < grid()->numberOfItemsInSection(s); ++i, ++shown) {
+            const QModelIndex item = photo({s, i});
+            QCOMPARE(item.data(PhotoListModel::BadgeRole).toString(),
+                     expected.value(item.data(PhotoListModel::FileRole).value<ImageFilePtr>()->fileName(), u"?"_s));
+        }
+    }
+    QCOMPARE(shown, 12);
+}

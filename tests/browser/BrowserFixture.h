@@ -1,0 +1,39 @@
+#pragma once
+
+#include "DemoCard.h"
+#include "browser/PhotoGridView.h"
+#include "browser/ViewController.h"
+#include "browser/WindowController.h"
+
+#include <QModelIndex>
+#include <QUrl>
+#include <functional>
+#include <memory>
+
+// The browser window on real files: a demo card copied into a working folder with the
+// photos already named by barcode (three groups of one barcode photo and three subject
+// photos: three sections of four). Each test of the browser's parts starts from it.
+class BrowserFixture
+{
+protected:
+    void makeCard(); // once per test run
+    void openWorkingFolder(); // before each test: a fresh copy, default settings
+    void closeWindow() { m_controller.reset(); }
+
+    ViewController *vc() const { return m_controller->contentViewController(); }
+    PhotoGridView *grid() const { return vc()->collectionView; }
+    QModelIndex photo(const IndexPath &path) const { return grid()->modelIndex(path); }
+    // Loading is progressive: wait until the folder is listed and every thumbnail is in.
+    void settle();
+    // A new window on that working folder, as a start of the application.
+    void openOn(const QString &folder);
+    void pressHeaderButton(int section);
+    // The photos a reassignment was asked for while the action ran.
+    QList<QUrl> catchReassign(const std::function<void()> &action);
+    // The badge of every photo shown, against what the card holds (empty for none).
+    void compareBadges(bool read);
+
+    QString m_folder;
+    DemoCard m_card;
+    std::unique_ptr<WindowController> m_controller;
+};
