@@ -26,6 +26,7 @@ class TestFilingRun : public QObject
         int moveTag;
         QStringList filed, unassigned, stayed; // afterwards in the daily folder, UNASSIGNED_PHOTOS, the working folder
         QString title;
+        bool blocked = false; // a file holds the unassigned folder's name
     };
     // A second card of the same day restarts its numbering: names meet names already filed.
     // Files are "relative path=bytes" below the destination root ("path/" is a folder).
@@ -67,6 +68,15 @@ private Q_SLOTS:
             << FilingRow {mixed, true, 1, mixed.mid(0, 1), unassigned, {notes}, staying.arg(u"1 File Stays"_s)};
         QTest::newRow("unassigned to be moved but no folder: daily folder")
             << FilingRow {mixed, false, 1, mixed.mid(0, 4), {}, {notes}, staying.arg(u"1 File Stays"_s)};
+        // The photo reaches the daily folder instead, but the failed move shows.
+        QTest::newRow("unassigned folder blocked") << FilingRow {{u"IMG_0002.JPG"_s},
+                                                                 true,
+                                                                 1,
+                                                                 {u"IMG_0002.JPG"_s},
+                                                                 {},
+                                                                 {},
+                                                                 u"Possible Issue(s) with Moving ReAssigned Files..."_s,
+                                                                 true};
     }
 
     void filing()
@@ -74,6 +84,7 @@ private Q_SLOTS:
         QFETCH(FilingRow, row);
         store().setBool(row.unassignedFolder, cPrefDoUnassignedProcess);
         store().setInteger(row.moveTag, cPrefMoveUnasignedPhotoMethodTag);
+        QVERIFY(!row.blocked || writeFile(m_root + u"/UNASSIGNED_PHOTOS"_s, "a file where the folder should be"));
         for (const QString &name : std::as_const(row.files))
             QVERIFY(writeFile(m_source + u'/' + name, name.toUtf8()));
         // Folders are never filed nor entered.
@@ -221,17 +232,6 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(m_source + u"/daily"_s));
     }
 
-    void failedUnassignedMoveIsNeverAllFine()
-    {
-        unassignedGoToTheirFolder(true);
-        QVERIFY(writeFile(m_root + u"/UNASSIGNED_PHOTOS"_s, "a file where the folder should be"));
-        QVERIFY(writeFile(m_source + u"/IMG_0002.JPG"_s, "photo"));
-        const FilingRun::Result result = FilingRun::run(m_source, m_root + u"/daily"_s);
-        // The photo reached the daily folder instead, but the failed move shows.
-        QCOMPARE(readFile(m_root + u"/daily/IMG_0002.JPG"_s), QByteArray("photo"));
-        QCOMPARE(result.summary->title, u"Possible Issue(s) with Moving ReAssigned Files..."_s);
-    }
-
     void stopsWithoutSummary()
     {
         QCOMPARE(FilingRun::run(QString(), m_root).stop, FilingRun::Stop::MissingSource);
@@ -253,126 +253,113 @@ private Q_SLOTS:
         QVERIFY(runtime.entryList({u"lumisort-filing-*.lock"_s}, QDir::Files).isEmpty()); // released
     }
 
-    void acrossFileSystemsWithAFullDestination()
+    void interruptedRunLosesNothing_data()
     {
-        // Working folder and destination on two file systems; the destination fills up mid-run.
-        ScopedMount source = ScopedMount::tmpfs(TestSandbox::instance().makeFolder(u"srcfs"_s), u"8m"_s);
-        SKIP_UNLESS_MOUNTED(source);
-        ScopedMount destination = ScopedMount::tmpfs(TestSandbox::instance().makeFolder(u"dstfs"_s), u"1m"_s);
-        SKIP_UNLESS_MOUNTED(destination);
-        QHash<QString, QByteArray> photos;
-        for (int i = 1; i <= 12; ++i) {
-            const QString name = u"123_IMG_%1.JPG"_s.arg(i, 4, 10, QLatin1Char('0'));
-            photos.insert(name, QByteArray(200 * 1024, char('a' + i)));
-            QVERIFY(writeFile(source.folder() + u'/' + name, photos.value(name)));
+        QTest::addColumn<bool>("full"); // else: quitting arrives while the first photo is on its way
+        QTest::newRow("other file system, destination fills up mid-run") << true;
+        QTest::newRow("stop requested") << false;
+    }
+
+    void interruptedRunLosesNothing()
+    {
+        QFETCH(bool, full);
+        std::optional<ScopedMount> source, destination;
+        if (full) {
+            source.emplace(ScopedMount::tmpfs(TestSandbox::instance().makeFolder(u"srcfs"_s), u"8m"_s));
+            SKIP_UNLESS_MOUNTED(*source);
+            destination.emplace(ScopedMount::tmpfs(TestSandbox::instance().makeFolder(u"dstfs"_s), u"1m"_s));
+            SKIP_UNLESS_MOUNTED(*destination);
         }
-        const QString daily = destination.folder() + u"/daily"_s;
-        const FilingRun::Result result = FilingRun::run(source.folder(), daily);
+        const QString work = full ? source->folder() : m_source;
+        const QString daily = (full ? destination->folder() : m_root) + u"/daily"_s;
+        QHash<QString, QByteArray> photos;
+        for (int i = 1; i <= (full ? 12 : 3); ++i) {
+            const QString name = u"123_IMG_%1.JPG"_s.arg(i, 4, 10, QLatin1Char('0'));
+            photos.insert(name, QByteArray(full ? 200 * 1024 : 16, char('a' + i)));
+            QVERIFY(writeFile(work + u'/' + name, photos.value(name)));
+        }
+        std::atomic<bool> stop {false};
+        const FilingRun::Result result = FilingRun::run(
+            work, daily,
+            [&](const FilingRun::Event &e) { stop = stop || (!full && e.kind == FilingRun::EventKind::Moving); },
+            &stop);
         QVERIFY(result.summary);
-        QVERIFY(result.summary->moved > 0 && result.summary->moved < 12);
-        QCOMPARE(result.summary->title, u"Possible Issue(s) with Moving ReAssigned Files..."_s);
         // Nothing lost: every photo is whole in exactly one place, and no temporary is left.
         for (auto it = photos.cbegin(); it != photos.cend(); ++it) {
             const bool filed = QFileInfo::exists(daily + u'/' + it.key());
-            QVERIFY2(filed != QFileInfo::exists(source.folder() + u'/' + it.key()), qPrintable(it.key()));
-            QCOMPARE(readFile((filed ? daily : source.folder()) + u'/' + it.key()), it.value());
+            QVERIFY2(filed != QFileInfo::exists(work + u'/' + it.key()), qPrintable(it.key()));
+            QCOMPARE(readFile((filed ? daily : work) + u'/' + it.key()), it.value());
         }
         QCOMPARE(namesIn(daily).size(), result.summary->moved);
+        if (full) {
+            QVERIFY(result.summary->moved > 0 && result.summary->moved < 12);
+            QCOMPARE(result.summary->title, u"Possible Issue(s) with Moving ReAssigned Files..."_s);
+            return;
+        }
+        // The photo under way finished (whichever was listed first); the others were never touched.
+        QCOMPARE(result.summary->moved, 1);
+        QCOMPARE(result.summary->notReached, 2);
+        QCOMPARE(result.summary->title, u"Filing Stopped"_s);
+        QVERIFY(result.summary->text.startsWith(u"Stopped on request: 2 files were not filed"_s));
     }
 
     void killedMoveIsCleanedUp_data()
     {
-        // lumisort-cli killed while filing; the next run leaves only the photo.
-        QTest::addColumn<bool>("exFat"); // else tmpfs
-        QTest::addColumn<QString>("kill"); // "call", or "call@photo"/"call@target" to count only calls on that path
+        // lumisort-cli killed while filing on an exFAT card, which has no rename that refuses to replace:
+        // an empty claim holds the name first. The next run leaves only the photo. (A copy killed on its
+        // way to another file system is a row of TestCrashRecovery::killedAndFinished.)
+        QTest::addColumn<QString>("kill"); // "call@photo"/"call@target": the call on that path
         // Someone put an empty file of their own (an hour old, as a copied file keeps its time) in the claim's place.
         QTest::addColumn<bool>("replacedClaim");
-        QTest::newRow("copy onto tmpfs, killed while writing it") << false << u"fchmod"_s << false;
-        // exFAT has no rename that refuses to replace: an empty claim holds the name first.
-        QTest::newRow("exFAT, killed before renaming over the claim") << true << u"rename@photo"_s << false;
-        QTest::newRow("exFAT, killed right after claiming") << true << u"close@target"_s << false;
-        QTest::newRow("exFAT, someone else's empty file in the claim's place") << true << u"rename@photo"_s << true;
-        QTest::newRow("exFAT, someone else's empty file, claim not yet noted") << true << u"close@target"_s << true;
+        QTest::newRow("killed before renaming over the claim") << u"rename@photo"_s << false;
+        QTest::newRow("killed right after claiming") << u"close@target"_s << false;
+        QTest::newRow("someone else's empty file in the claim's place") << u"rename@photo"_s << true;
+        QTest::newRow("someone else's empty file, claim not yet noted") << u"close@target"_s << true;
     }
 
     void killedMoveIsCleanedUp()
     {
-        QFETCH(bool, exFat);
         QFETCH(QString, kill);
         QFETCH(bool, replacedClaim);
         const QString strace = QStandardPaths::findExecutable(u"strace"_s);
         if (strace.isEmpty())
             QSKIP("strace is not installed");
         const QString base = TestSandbox::instance().makeFolder(u"killfs"_s);
-        ScopedMount destination = exFat
-            ? ScopedMount::fuseImage(ScopedMount::FuseKind::ExFat, base + u"/card.img"_s, base + u"/mnt"_s, 16)
-            : ScopedMount::tmpfs(base, u"4m"_s);
+        ScopedMount destination =
+            ScopedMount::fuseImage(ScopedMount::FuseKind::ExFat, base + u"/card.img"_s, base + u"/mnt"_s, 16);
         SKIP_UNLESS_MOUNTED(destination);
         const QByteArray photo(300 * 1024, 'p');
         const QString name = u"123_IMG_0001.JPG"_s;
-        // On exFAT the working folder is on the card too, so the photo itself is renamed over the claim.
-        const QString work = exFat ? destination.folder() + u"/work"_s : m_source;
+        // The working folder is on the card too, so the photo itself is renamed over the claim.
+        const QString work = destination.folder() + u"/work"_s;
         QVERIFY(writeFile(work + u'/' + name, photo));
         const QString daily = destination.folder() + u"/day"_s, target = daily + u'/' + name;
         const QString call = kill.section(u'@', 0, 0);
-        QStringList traced {u"-e"_s, u"inject="_s + call + u":signal=KILL:when=1"_s};
-        if (kill.contains(u'@')) // strace tells a path only once it exists
-            traced = QStringList {u"-P"_s, kill.endsWith(u"@photo"_s) ? work + u'/' + name : target, u"-e"_s,
-                                  u"trace="_s + call}
-                + traced;
         QProcess child;
         child.start(strace,
-                    QStringList {u"-f"_s, u"-qq"_s, u"-o"_s, u"/dev/null"_s} + traced
-                        + QStringList {TestSandbox::cliPath(), u"--set"_s,
-                                       u"prefDestinationPath="_s + destination.folder(), u"--set"_s,
-                                       u"prefDailyFolderDateFormat='day'"_s, u"file"_s, work});
+                    QStringList {u"-f"_s, u"-qq"_s, u"-o"_s, u"/dev/null"_s, u"-P"_s,
+                                 kill.endsWith(u"@photo"_s) ? work + u'/' + name : target, u"-e"_s, u"trace="_s + call,
+                                 u"-e"_s, u"inject="_s + call + u":signal=KILL:when=1"_s, TestSandbox::cliPath(),
+                                 u"--set"_s, u"prefDestinationPath="_s + destination.folder(), u"--set"_s,
+                                 u"prefDailyFolderDateFormat='day'"_s, u"file"_s, work});
         QVERIFY(child.waitForFinished(60000));
         QCOMPARE(readFile(work + u'/' + name), photo);
         QStringList expected {name + u'=' + QString::fromLatin1(photo)};
-        if (exFat) {
-            QVERIFY2(QFileInfo(target).size() == 0, "the kill came before the claim or after the rename");
-            if (replacedClaim) {
-                QVERIFY(QFile::remove(target) && writeFile(target, QByteArray()));
-                const timespec anHourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
-                QCOMPARE(::utimensat(AT_FDCWD, NativePath(target).c_str(), anHourAgo, 0), 0);
-                expected = QStringList {u"123_IMG_0001-2.JPG="_s + QString::fromLatin1(photo), name + u'='};
-            }
-            QCOMPARE(SafeFile::removeStaleClaims(QString(daily)),
-                     replacedClaim ? QList<NativePath>() : QList<NativePath> {QString(target)});
-            QCOMPARE(QFileInfo::exists(target), replacedClaim);
-        } else {
-            const QStringList left = namesIn(daily);
-            QVERIFY2(left.size() == 1 && left.first().startsWith(u".lumisort-"_s) && left.first().endsWith(u".part"_s),
-                     qPrintable(left.join(u' ')));
+        QVERIFY2(QFileInfo(target).size() == 0, "the kill came before the claim or after the rename");
+        if (replacedClaim) {
+            QVERIFY(QFile::remove(target) && writeFile(target, QByteArray()));
+            const timespec anHourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+            QCOMPARE(::utimensat(AT_FDCWD, NativePath(target).c_str(), anHourAgo, 0), 0);
+            expected = QStringList {u"123_IMG_0001-2.JPG="_s + QString::fromLatin1(photo), name + u'='};
         }
+        QCOMPARE(SafeFile::removeStaleClaims(QString(daily)),
+                 replacedClaim ? QList<NativePath>() : QList<NativePath> {QString(target)});
+        QCOMPARE(QFileInfo::exists(target), replacedClaim);
 
         const FilingRun::Result result = FilingRun::run(work, daily);
         QVERIFY(result.summary);
         QCOMPARE(result.summary->moved, 1);
         QCOMPARE(filesWithContents(daily), expected); // no claim, record or temporary left
-    }
-
-    void stopRequestEndsBetweenPhotos()
-    {
-        const QStringList names {u"123_IMG_0001.JPG"_s, u"123_IMG_0002.JPG"_s, u"123_IMG_0003.JPG"_s};
-        for (const QString &name : names)
-            QVERIFY(writeFile(m_source + u'/' + name, name.toUtf8()));
-        std::atomic<bool> stop {false};
-        const QString daily = m_root + u"/daily"_s;
-        // Quitting arrives while the first photo is on its way.
-        const FilingRun::Result result = FilingRun::run(
-            m_source, daily,
-            [&stop](const FilingRun::Event &e) { stop = stop || e.kind == FilingRun::EventKind::Moving; }, &stop);
-        QVERIFY(result.summary);
-        // The photo under way finished (whichever was listed first); the others were never touched.
-        const QStringList filed = namesIn(daily);
-        QCOMPARE(filed.size(), 1);
-        QCOMPARE(readFile(daily + u'/' + filed.first()), filed.first().toUtf8());
-        QCOMPARE(namesIn(m_source).size(), 2);
-        QCOMPARE(sorted(namesIn(m_source) + filed), names);
-        QCOMPARE(result.summary->notReached, 2);
-        QCOMPARE(result.summary->title, u"Filing Stopped"_s);
-        QVERIFY(result.summary->text.startsWith(u"Stopped on request: 2 files were not filed"_s));
     }
 
 private:
