@@ -170,141 +170,133 @@ private Q_SLOTS:
         }
     }
 
-    void asksOrRefusesBeforeCopying_data()
+    void importCommand_data()
     {
-        QTest::addColumn<QByteArrayList>("held"); // names in the working folder before the import
-        QTest::addColumn<bool>("smallDisk"); // the working folder on a 1 MiB disk, the import with consent
-        QTest::addColumn<QStringList>("said"); // parts of the reason; empty: imported
-        QTest::newRow("photos, no consent") << QByteArrayList {"OLD.JPG", "sub/OLD2.CR2", "notes.txt"} << false
-                                            << QStringList {u"holds 2 photos"_s, u"--discard-working-folder"_s};
-        QTest::newRow("no photos: nothing to ask") << QByteArrayList {"notes.txt"} << false << QStringList();
-        QTest::newRow("no room") << QByteArrayList {"OLD.JPG"} << true
-                                 << QStringList {u"not enough room"_s, u"working folder was left as it was"_s};
+        // "": card and working folder are folders of the disk; "small": the working folder is on a 1 MiB disk;
+        // "card:C:W": the card is a mounted volume, C the folder imported and W the working folder inside it
+        // ("<card>/.." or, after "bound/", inside a second mount of the card).
+        QTest::addColumn<QString>("layout");
+        QTest::addColumn<QStringList>("card"); // below DCIM, 300 KiB of random bytes each
+        QTest::addColumn<QByteArrayList>("held"); // in the working folder before the import
+        QTest::addColumn<bool>("consent"); // --discard-working-folder
+        QTest::addColumn<QStringList>("said"); // parts of the reason when refused, of the output when imported
+        // What the working folder holds afterwards, each the card's file of that name (the first) or "name=file".
+        // Empty: refused, and nothing on the disk changed.
+        QTest::addColumn<QStringList>("imported");
+        const auto row = [](const char *name, const QString &layout, const QStringList &card,
+                            const QByteArrayList &held, bool consent, const QStringList &said,
+                            const QStringList &imported) {
+            QTest::newRow(name) << layout << card << held << consent << said << imported;
+        };
+        const QStringList three {u"IMG_0001.JPG"_s, u"IMG_0002.JPG"_s, u"IMG_0003.JPG"_s};
+        QStringList card3, card6;
+        for (int i = 1; i <= 6; ++i)
+            (i <= 3 ? card3 : card6) << u"100CANON/IMG_%1.JPG"_s.arg(i, 4, 10, QLatin1Char('0'));
+        card6 = card3 + card6;
+        row("photos held, no consent", QString(), card3, {"OLD.JPG", "sub/OLD2.CR2", "notes.txt"}, false,
+            {u"holds 2 photos"_s, u"--discard-working-folder"_s}, {});
+        row("no photos held: nothing to ask", QString(), card3, {"notes.txt"}, false, {}, three);
+        row("no room", u"small"_s, card6, {"OLD.JPG"}, true,
+            {u"not enough room"_s, u"working folder was left as it was"_s}, {});
+
+        // Four photos, a same-named one in another folder and a video: none may ever leave the card.
+        const QStringList onCard =
+            card3 + QStringList {u"100CANON/IMG_0004.JPG"_s, u"101CANON/IMG_0001.JPG"_s, u"100CANON/MVI_0005.MOV"_s};
+        row("working folder is the card", u"card::"_s, onCard, {}, true, {u"is the folder being imported"_s}, {});
+        row("working folder inside the card", u"card::DCIM"_s, onCard, {}, true,
+            {u"lies inside the folder being imported"_s}, {});
+        row("working folder on the card's volume", u"card:DCIM:work"_s, onCard, {}, true, {u"on the same volume"_s},
+            {});
+        row("working folder holding the card", u"card::.."_s, onCard, {}, true, {u"lies inside the working folder"_s},
+            {});
+        row("working folder inside a second mount of the card", u"card::bound/work"_s, onCard, {}, true,
+            {u"lies inside the folder being"_s}, {});
+        row("working folder in the card's trash", u"card:DCIM:.Trash-0/files"_s, onCard, {}, true, {u"in the trash"_s},
+            {});
+
+        // A card formatted after an import loses what the import left on it.
+        for (const QString &stem : {u"IMG_000"_s, QString(250, u'L')}) {
+            QStringList card, imported;
+            for (const QString &folder : {u"100CANON/"_s, u"101CANON/"_s}) {
+                for (int i = 1; i <= 5; ++i) {
+                    card << folder + stem + QString::number(i) + u".JPG"_s;
+                    imported << (folder.startsWith(u"100"_s)
+                                     ? card.constLast().mid(9)
+                                     : stem + QString::number(i) + u"-2.JPG="_s + card.constLast());
+                }
+            }
+            if (stem.size() > 10)
+                row("255-byte names twice: no numbered name is free", QString(), card, {}, false,
+                    {u"no numbered name is free"_s, u"{card}/DCIM/101CANON/L"_s}, {});
+            else
+                row("the same names in two camera folders", QString(), card, {}, false,
+                    {u"Done - 10 photos imported, 5 of them under a numbered name"_s}, imported);
+        }
     }
 
-    void asksOrRefusesBeforeCopying()
+    void importCommand()
     {
+        QFETCH(QString, layout);
+        QFETCH(QStringList, card);
         QFETCH(QByteArrayList, held);
-        QFETCH(bool, smallDisk);
+        QFETCH(bool, consent);
         QFETCH(QStringList, said);
-        const QString card = makeFolder(u"card"_s);
-        std::optional<ScopedMount> small;
-        QString working = makeFolder(u"work"_s);
-        if (smallDisk) {
-            small.emplace(ScopedMount::tmpfs(makeFolder(u"smallfs"_s), u"1m"_s));
-            SKIP_UNLESS_MOUNTED(*small);
-            working = small->folder() + u"/work"_s;
-            for (int i = 1; i <= 6; ++i)
-                QVERIFY(writeFile(card + u"/DCIM/100CANON/IMG_%1.JPG"_s.arg(i, 4, 10, QLatin1Char('0')),
-                                  randomBytes(300 * 1024)));
-        } else {
-            QVERIFY(DemoCard::make(card, 1, 2).isValid());
+        QFETCH(QStringList, imported);
+        const QStringList parts = layout.split(u':');
+        const QString outer = makeFolder(u"media"_s);
+        std::optional<ScopedMount> mount, bound;
+        if (!layout.isEmpty()) {
+            mount.emplace(ScopedMount::tmpfs(outer + u"/EOS_DIGITAL"_s, parts.size() > 1 ? u"16m"_s : u"1m"_s));
+            SKIP_UNLESS_MOUNTED(*mount);
+        }
+        const QString volume = parts.size() > 1 ? mount->folder() : makeFolder(u"card"_s);
+        QMap<QByteArray, QByteArray> onCard;
+        for (const QString &file : std::as_const(card)) {
+            onCard.insert(file.toUtf8(), randomBytes(300 * 1024));
+            QVERIFY(writeFile(volume + u"/DCIM/"_s + file, onCard.value(file.toUtf8())));
+        }
+        QVERIFY(QDir().mkpath(volume + u"/work"_s));
+        const QString cardFolder = QDir::cleanPath(volume + u'/' + parts.value(1));
+        QString working = layout.isEmpty() ? makeFolder(u"work"_s)
+            : parts.size() > 1             ? QDir::cleanPath(volume + u'/' + parts.value(2))
+                                           : mount->folder() + u"/work"_s;
+        if (parts.value(2).startsWith(u"bound/"_s)) {
+            bound.emplace(ScopedMount::bind(volume, makeFolder(u"bound"_s)));
+            SKIP_UNLESS_MOUNTED(*bound);
+            working = bound->folder() + parts.value(2).mid(5);
         }
         for (const QByteArray &name : held)
             QVERIFY(writeFile(working + u'/' + QString::fromUtf8(name), "unfiled " + name));
-        const QString disk = small ? small->folder() : working; // nothing on it may change when refused
+        const QString disk = mount ? outer : working; // nothing on it may change when refused
         const QMap<QByteArray, QByteArray> before = contentsOf(disk);
 
         const CliRun cli = runCliIn(working,
-                                    QStringList {u"import"_s, card}
-                                        + (smallDisk ? QStringList {u"--discard-working-folder"_s} : QStringList()));
-        QCOMPARE(cli.status, said.isEmpty() ? 0 : 1);
-        if (!said.isEmpty()) {
-            for (const QString &part : said)
-                QVERIFY2(cli.err.contains(part), qPrintable(cli.err));
-            QVERIFY2(!cli.out.contains(u"copied\t"_s), qPrintable(cli.out)); // asked before any copying
+                                    QStringList {u"import"_s, cardFolder}
+                                        + (consent ? QStringList {u"--discard-working-folder"_s} : QStringList()));
+        if (bound)
+            QVERIFY(bound->unmount());
+        QCOMPARE(cli.status, imported.isEmpty() ? 1 : 0);
+        for (QString part : std::as_const(said))
+            QVERIFY2((imported.isEmpty() ? cli.err : cli.out).contains(part.replace(u"{card}"_s, cardFolder)),
+                     qPrintable(cli.out + cli.err));
+        if (imported.isEmpty()) {
+            // Refused before any copying.
+            QVERIFY2(!cli.out.contains(u"copied\t"_s) && !cli.out.contains(u"Done"_s), qPrintable(cli.out));
             QCOMPARE(contentsOf(disk), before);
             QVERIFY(!QFileInfo::exists(CardCopyRun::stagingFolderFor(working)));
             return;
         }
-        QCOMPARE(namesIn(working), (QSet<QByteArray> {"IMG_0001.JPG", "IMG_0002.JPG", "IMG_0003.JPG"}));
+        QMap<QByteArray, QByteArray> expected;
+        for (const QString &name : std::as_const(imported)) {
+            const auto from = std::find_if(card.cbegin(), card.cend(), [&name](const QString &file) {
+                return file.endsWith(u'/' + name) || name.endsWith(u'=' + file);
+            });
+            expected.insert(name.section(u'=', 0, 0).toUtf8(), onCard.value(from->toUtf8()));
+        }
+        QCOMPARE(contentsOf(working), expected);
         for (const QByteArray &name : held)
             QVERIFY2(trashedContent(working + u'/' + QString::fromUtf8(name.split('/').constFirst())),
                      name.constData());
-    }
-
-    void workingFolderOnTheCardIsRefused_data()
-    {
-        QTest::addColumn<QString>("cardPart"); // the folder imported, inside the mounted card
-        // Inside the mounted card, "<card>/.." or, after "bound/", inside a second mount of the card.
-        QTest::addColumn<QString>("workingPart");
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("the card itself") << u""_s << u""_s << u"is the folder being imported"_s;
-        QTest::newRow("inside the card") << u""_s << u"DCIM"_s << u"lies inside the folder being imported"_s;
-        QTest::newRow("on the card's volume") << u"DCIM"_s << u"work"_s << u"on the same volume"_s;
-        QTest::newRow("holding the card") << u""_s << u".."_s << u"lies inside the working folder"_s;
-        QTest::newRow("inside a second mount of the card")
-            << u""_s << u"bound/work"_s << u"lies inside the folder being"_s;
-        QTest::newRow("in the card's trash") << u"DCIM"_s << u".Trash-0/files"_s << u"in the trash"_s;
-    }
-
-    void workingFolderOnTheCardIsRefused()
-    {
-        QFETCH(QString, cardPart);
-        QFETCH(QString, workingPart);
-        QFETCH(QString, reason);
-        const QString outer = makeFolder(u"media"_s);
-        ScopedMount mount = ScopedMount::tmpfs(outer + u"/EOS_DIGITAL"_s, u"16m"_s);
-        SKIP_UNLESS_MOUNTED(mount);
-        const QString volume = mount.folder();
-        // Four photos, a same-named one in another folder and a video: none may ever leave the card.
-        QVERIFY(DemoCard::make(volume, 1, 3).isValid());
-        QVERIFY(writeFile(volume + u"/DCIM/101CANON/IMG_0001.JPG"_s, randomBytes(4096)));
-        QVERIFY(writeFile(volume + u"/DCIM/100CANON/MVI_0005.MOV"_s, randomBytes(8192)));
-        QVERIFY(QDir().mkpath(volume + u"/work"_s));
-        const QMap<QByteArray, QByteArray> before = contentsOf(outer);
-
-        const QString card = QDir::cleanPath(volume + u'/' + cardPart);
-        QString working = QDir::cleanPath(volume + u'/' + workingPart);
-        std::optional<ScopedMount> bound;
-        if (workingPart.startsWith(u"bound/"_s)) {
-            bound.emplace(ScopedMount::bind(volume, makeFolder(u"bound"_s)));
-            SKIP_UNLESS_MOUNTED(*bound);
-            working = bound->folder() + workingPart.mid(5);
-        }
-        const CliRun cli = runCliIn(working, {u"import"_s, card, u"--discard-working-folder"_s});
-        QCOMPARE(cli.status, 1);
-        QVERIFY2(cli.err.contains(reason), qPrintable(cli.err));
-        if (bound)
-            QVERIFY(bound->unmount());
-        QCOMPARE(contentsOf(outer), before);
-    }
-
-    void sameNamesInTwoCameraFolders_data()
-    {
-        QTest::addColumn<QByteArray>("stem"); // of the five names in 100CANON and again in 101CANON
-        QTest::addColumn<bool>("imported");
-        QTest::newRow("IMG_0001-5 twice") << QByteArray("IMG_000") << true;
-        QTest::newRow("255-byte names: no numbered name is free") << QByteArray(250, 'L') << false;
-    }
-
-    // A card formatted after an import loses what the import left on it.
-    void sameNamesInTwoCameraFolders()
-    {
-        QFETCH(QByteArray, stem);
-        QFETCH(bool, imported);
-        const QString card = makeFolder(u"card"_s);
-        const QString working = makeFolder(u"work"_s);
-        QMap<QByteArray, QByteArray> expected;
-        for (const QString &folder : {u"100CANON"_s, u"101CANON"_s}) {
-            for (int i = 1; i <= 5; ++i) {
-                const QByteArray name = stem + QByteArray::number(i) + ".JPG";
-                const QByteArray bytes = randomBytes(4096);
-                QVERIFY(writeFile(card + u"/DCIM/"_s + folder + u'/' + QString::fromLatin1(name), bytes));
-                expected.insert(expected.contains(name) ? stem + QByteArray::number(i) + "-2.JPG" : name, bytes);
-            }
-        }
-        const CliRun cli = runCliIn(working, {u"import"_s, card});
-        QCOMPARE(cli.status, imported ? 0 : 1);
-        QCOMPARE(contentsOf(working), (imported ? expected : QMap<QByteArray, QByteArray>()));
-        if (imported)
-            QVERIFY2(cli.out.contains(u"Done - 10 photos imported, 5 of them under a numbered name"_s),
-                     qPrintable(cli.out));
-        else
-            QVERIFY2(!cli.out.contains(u"Done"_s) && !cli.out.contains(u"copied\t"_s)
-                         && cli.err.contains(u"no numbered name is free"_s)
-                         && cli.err.contains(card + u"/DCIM/101CANON/L"_s),
-                     qPrintable(cli.out + cli.err));
     }
 
     void keptStagingOfAKilledImport_data()
