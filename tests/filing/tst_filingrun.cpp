@@ -19,24 +19,17 @@ class TestFilingRun : public QObject
 {
     Q_OBJECT
 
+    // Files are "relative path=bytes", or a name holding itself ("path/" is a folder).
     struct FilingRow
     {
-        QStringList files;
-        bool unassignedFolder;
-        int moveTag;
-        QStringList filed, unassigned, stayed; // afterwards in the daily folder, UNASSIGNED_PHOTOS, the working folder
-        QString title;
-        bool blocked = false; // a file holds the unassigned folder's name
-    };
-    // A second card of the same day restarts its numbering: names meet names already filed.
-    // Files are "relative path=bytes" below the destination root ("path/" is a folder).
-    struct TakenRow
-    {
-        QStringList present;
-        QString photo; // "name=bytes" in the working folder
+        bool unassignedFolder; // cPrefDoUnassignedProcess
+        int moveTag; // cPrefMoveUnasignedPhotoMethodTag
+        QStringList present; // below the destination root
+        QStringList work; // in the working folder
         QStringList after; // below the root afterwards
-        bool stays; // the photo is still in the working folder
-        QString named; // in the summary text; empty: nothing named
+        QStringList stays; // names still in the working folder
+        int moved, failures;
+        QString said; // the summary's title, or with "\u2192" a line of its text ({root}: the destination)
     };
 
 private Q_SLOTS:
@@ -52,121 +45,107 @@ private Q_SLOTS:
 
     void filing_data()
     {
+        QTest::addColumn<bool>("otherFileSystem"); // the destination's
         QTest::addColumn<FilingRow>("row");
-        const QString none = u"Somehow NO Files to Move/Copy..."_s;
+        const auto row = [](const QString &name, bool other, bool folder, int tag, const QStringList &present,
+                            const QStringList &work, const QStringList &after, const QStringList &stays, int moved,
+                            int failures, const QString &said) {
+            QTest::newRow(qPrintable(name))
+                << other << FilingRow {folder, tag, present, work, after, stays, moved, failures, said};
+        };
+        const auto in = [](const QString &folder, const QStringList &names) {
+            QStringList paths;
+            for (const QString &name : names)
+                paths << folder + name;
+            return paths;
+        };
+        const QString none = u"Somehow NO Files to Move/Copy..."_s, d = u"daily/"_s, u = u"UNASSIGNED_PHOTOS/"_s;
         // Only photos are filed: the notes stay whatever their name says.
         const QString staying = u"Finished Moving ReAssigned Files - %1 in the Working Folder"_s;
         const QString notes = u"123_IMG_notes.txt"_s;
         const QStringList unassigned {u"IMG_0002.JPG"_s, u"UNKNOWN_IMG_0003.JPG"_s, u"unknown_a_b_c_d.jpg"_s};
         const QStringList mixed = QStringList {u"123_IMG_0001.JPG"_s} + unassigned + QStringList {notes};
-        QTest::newRow("empty folder") << FilingRow {{}, false, 0, {}, {}, {}, none};
-        QTest::newRow("all unassigned, left in place")
-            << FilingRow {unassigned.mid(0, 2), true, 0, {}, {}, unassigned.mid(0, 2), none};
-        QTest::newRow("unassigned left in place, the rest filed")
-            << FilingRow {mixed, false, 0, mixed.mid(0, 1), {}, mixed.mid(1), staying.arg(u"4 Files Stay"_s)};
-        QTest::newRow("unassigned to their folder")
-            << FilingRow {mixed, true, 1, mixed.mid(0, 1), unassigned, {notes}, staying.arg(u"1 File Stays"_s)};
-        QTest::newRow("unassigned to be moved but no folder: daily folder")
-            << FilingRow {mixed, false, 1, mixed.mid(0, 4), {}, {notes}, staying.arg(u"1 File Stays"_s)};
+        row(u"empty folder"_s, false, false, 0, {}, {}, {}, {}, 0, 0, none);
+        row(u"all unassigned, left in place"_s, false, true, 0, {}, unassigned.mid(0, 2), {}, unassigned.mid(0, 2), 0,
+            0, none);
+        row(u"unassigned left in place, the rest filed"_s, false, false, 0, {}, mixed, in(d, mixed.mid(0, 1)),
+            mixed.mid(1), 1, 0, staying.arg(u"4 Files Stay"_s));
+        row(u"unassigned to their folder"_s, false, true, 1, {}, mixed, in(d, mixed.mid(0, 1)) + in(u, unassigned),
+            {notes}, 1, 0, staying.arg(u"1 File Stays"_s));
+        row(u"unassigned to be moved but no folder: daily folder"_s, false, false, 1, {}, mixed, in(d, mixed.mid(0, 4)),
+            {notes}, 4, 0, staying.arg(u"1 File Stays"_s));
         // The photo reaches the daily folder instead, but the failed move shows.
-        QTest::newRow("unassigned folder blocked") << FilingRow {{u"IMG_0002.JPG"_s},
-                                                                 true,
-                                                                 1,
-                                                                 {u"IMG_0002.JPG"_s},
-                                                                 {},
-                                                                 {},
-                                                                 u"Possible Issue(s) with Moving ReAssigned Files..."_s,
-                                                                 true};
+        const QString blocked = u"UNASSIGNED_PHOTOS=a file where the folder should be"_s;
+        row(u"unassigned folder blocked"_s, false, true, 1, {blocked}, {u"IMG_0002.JPG"_s},
+            {blocked, d + u"IMG_0002.JPG"_s}, {}, 1, 1, u"Possible Issue(s) with Moving ReAssigned Files..."_s);
+
+        // A second card of the same day restarts its numbering: names meet names already filed.
+        const QString long255 = u"123_IMG_"_s + QString(243, u'A') + u".JPG"_s, photo = u"123_IMG_0004.JPG"_s;
+        const QString p = d + photo, p2 = d + u"123_IMG_0004-2.JPG"_s, p3 = d + u"123_IMG_0004-3.JPG"_s;
+        const QString arrow = photo + u" \u2192 {root}/"_s, a = u"=A"_s, b = u"=B"_s;
+        for (const bool other : {false, true}) {
+            const QString fs = other ? u", other fs"_s : QString();
+            row(u"taken, identical: already filed"_s + fs, other, true, 1, {p + a}, {photo + a}, {p + a}, {}, 1, 0,
+                arrow + p);
+            row(u"taken, different: numbered name"_s + fs, other, true, 1, {p + a}, {photo + b}, {p2 + b, p + a}, {}, 1,
+                0, arrow + p2);
+            row(u"taken, numbered name taken too"_s + fs, other, true, 1, {p + a, p2 + u"=C"_s}, {photo + b},
+                {p2 + u"=C"_s, p3 + b, p + a}, {}, 1, 0, arrow + p3);
+            row(u"taken, identical to the numbered one"_s + fs, other, true, 1, {p + a, p2 + b}, {photo + b},
+                {p2 + b, p + a}, {}, 1, 0, arrow + p2);
+            row(u"taken, a folder has the name"_s + fs, other, true, 1, {p + u"/"_s}, {photo + b}, {p2 + b}, {}, 1, 0,
+                arrow + p2);
+            row(u"taken, unassigned photo"_s + fs, other, true, 1, {u + u"IMG_0001.JPG=A"_s}, {u"IMG_0001.JPG=B"_s},
+                {u + u"IMG_0001-2.JPG=B"_s, u + u"IMG_0001.JPG=A"_s}, {}, 0, 0,
+                u"IMG_0001.JPG \u2192 {root}/"_s + u + u"IMG_0001-2.JPG"_s);
+            row(u"taken, too long for a number"_s + fs, other, true, 1, {d + long255 + a}, {long255 + b},
+                {d + long255 + a}, {long255}, 0, 1, QString());
+        }
     }
 
     void filing()
     {
-        QFETCH(FilingRow, row);
-        store().setBool(row.unassignedFolder, cPrefDoUnassignedProcess);
-        store().setInteger(row.moveTag, cPrefMoveUnasignedPhotoMethodTag);
-        QVERIFY(!row.blocked || writeFile(m_root + u"/UNASSIGNED_PHOTOS"_s, "a file where the folder should be"));
-        for (const QString &name : std::as_const(row.files))
-            QVERIFY(writeFile(m_source + u'/' + name, name.toUtf8()));
-        // Folders are never filed nor entered.
-        QVERIFY(writeFile(m_source + u"/_extras/123_x.jpg"_s, "x"));
-        QVERIFY(writeFile(m_source + u"/sub/123_y.jpg"_s, "y"));
-
-        const QString daily = m_root + u"/daily"_s;
-        const FilingRun::Result result = FilingRun::run(m_source, daily);
-        QVERIFY(result.summary);
-        QCOMPARE(result.summary->title, row.title);
-        QCOMPARE(result.summary->total, row.files.size());
-        QCOMPARE(result.summary->moved, row.filed.size());
-        QCOMPARE(namesIn(daily), sorted(row.filed));
-        QCOMPARE(namesIn(m_root + u"/UNASSIGNED_PHOTOS"_s), sorted(row.unassigned));
-        QCOMPARE(namesIn(m_source), sorted(row.stayed));
-        QVERIFY(QFileInfo::exists(m_source + u"/_extras/123_x.jpg"_s));
-        QVERIFY(QFileInfo::exists(m_source + u"/sub/123_y.jpg"_s));
-        for (const QString &name : std::as_const(row.filed))
-            QCOMPARE(readFile(daily + u'/' + name), name.toUtf8());
-    }
-
-    void nameTaken_data()
-    {
-        QTest::addColumn<bool>("otherFileSystem");
-        QTest::addColumn<TakenRow>("row");
-        const QString long255 = u"123_IMG_"_s + QString(243, u'A') + u".JPG"_s;
-        const QString p = u"daily/123_IMG_0004.JPG"_s, p2 = u"daily/123_IMG_0004-2.JPG"_s,
-                      p3 = u"daily/123_IMG_0004-3.JPG"_s, u = u"UNASSIGNED_PHOTOS/"_s, photo = u"123_IMG_0004.JPG"_s;
-        for (const bool other : {false, true}) {
-            const auto row = [other](const char *name, const TakenRow &taken) {
-                QTest::newRow(qPrintable(QString::fromLatin1(name) + (other ? u", other fs"_s : QString())))
-                    << other << taken;
-            };
-            row("identical: already filed", {{p + u"=A"_s}, photo + u"=A"_s, {p + u"=A"_s}, false, p});
-            row("different: numbered name", {{p + u"=A"_s}, photo + u"=B"_s, {p2 + u"=B"_s, p + u"=A"_s}, false, p2});
-            row("numbered name taken too",
-                {{p + u"=A"_s, p2 + u"=C"_s}, photo + u"=B"_s, {p2 + u"=C"_s, p3 + u"=B"_s, p + u"=A"_s}, false, p3});
-            row("identical to the numbered one",
-                {{p + u"=A"_s, p2 + u"=B"_s}, photo + u"=B"_s, {p2 + u"=B"_s, p + u"=A"_s}, false, p2});
-            row("a folder has the name", {{p + u"/"_s}, photo + u"=B"_s, {p2 + u"=B"_s}, false, p2});
-            row("unassigned photo",
-                {{u + u"IMG_0001.JPG=A"_s},
-                 u"IMG_0001.JPG=B"_s,
-                 {u + u"IMG_0001-2.JPG=B"_s, u + u"IMG_0001.JPG=A"_s},
-                 false,
-                 u + u"IMG_0001-2.JPG"_s});
-            row("too long for a number",
-                {{u"daily/"_s + long255 + u"=A"_s}, long255 + u"=B"_s, {u"daily/"_s + long255 + u"=A"_s}, true, {}});
-        }
-    }
-
-    void nameTaken()
-    {
         QFETCH(bool, otherFileSystem);
-        QFETCH(TakenRow, row);
+        QFETCH(FilingRow, row);
         std::optional<ScopedMount> mount;
         if (otherFileSystem) {
             mount.emplace(ScopedMount::tmpfs(m_root, u"4m"_s));
             SKIP_UNLESS_MOUNTED(*mount);
         }
-        unassignedGoToTheirFolder(true);
+        store().setBool(row.unassignedFolder, cPrefDoUnassignedProcess);
+        store().setInteger(row.moveTag, cPrefMoveUnasignedPhotoMethodTag);
         for (const QString &file : std::as_const(row.present)) {
             if (file.endsWith(u'/'))
                 QVERIFY(QDir().mkpath(m_root + u'/' + file));
             else
-                QVERIFY(writeFile(m_root + u'/' + file.section(u'=', 0, 0), file.section(u'=', 1).toUtf8()));
+                QVERIFY(writeFile(m_root + u'/' + file.section(u'=', 0, 0), contentOf(file)));
         }
-        const QString name = row.photo.section(u'=', 0, 0);
-        QVERIFY(writeFile(m_source + u'/' + name, row.photo.section(u'=', 1).toUtf8()));
+        for (const QString &file : std::as_const(row.work))
+            QVERIFY(writeFile(m_source + u'/' + file.section(u'=', 0, 0), contentOf(file)));
+        // Folders are never filed nor entered.
+        QVERIFY(writeFile(m_source + u"/_extras/123_x.jpg"_s, "x"));
+        QVERIFY(writeFile(m_source + u"/sub/123_y.jpg"_s, "y"));
 
         const FilingRun::Result result = FilingRun::run(m_source, m_root + u"/daily"_s);
         QVERIFY(result.summary);
-        QCOMPARE(filesWithContents(m_root), row.after); // nothing replaced, no temporary left
-        QCOMPARE(namesIn(m_source), row.stays ? QStringList {name} : QStringList());
-        QCOMPARE(result.summary->failures, row.stays ? 1 : 0);
-        if (!row.named.isEmpty())
-            QVERIFY2(result.summary->text.contains(name + u" \u2192 "_s + m_root + u'/' + row.named),
+        QStringList after;
+        for (const QString &file : std::as_const(row.after))
+            after << file.section(u'=', 0, 0) + u'=' + QString::fromUtf8(contentOf(file));
+        QCOMPARE(filesWithContents(m_root), sorted(after)); // nothing replaced, no temporary left
+        QCOMPARE(namesIn(m_source), sorted(row.stays));
+        QVERIFY(QFileInfo::exists(m_source + u"/_extras/123_x.jpg"_s));
+        QVERIFY(QFileInfo::exists(m_source + u"/sub/123_y.jpg"_s));
+        QCOMPARE(result.summary->total, row.work.size());
+        QCOMPARE(result.summary->moved, row.moved);
+        QCOMPARE(result.summary->failures, row.failures);
+        if (row.said.contains(u'\u2192'))
+            QVERIFY2(result.summary->text.contains(row.said.replace(u"{root}"_s, m_root)),
                      qPrintable(result.summary->text));
-        if (row.stays || row.named.startsWith(u"UNASSIGNED"_s))
-            QCOMPARE(result.summary->moved, 0);
-        else
-            QCOMPARE(result.summary->text.left(32), u"Moved 1 out of 1 Allowed File.\nF"_s);
+        else if (!row.said.isEmpty())
+            QCOMPARE(result.summary->title, row.said);
+        if (row.moved > 0)
+            QVERIFY2(result.summary->text.startsWith(u"Moved %1 out of %1 Allowed File"_s.arg(row.moved)),
+                     qPrintable(result.summary->text));
     }
 
     void refusedBeforeAnythingMoves_data()
@@ -372,6 +351,11 @@ private:
     static QStringList namesIn(const QString &folder)
     {
         return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    }
+    // The bytes of a "path=bytes" file, or its name.
+    static QByteArray contentOf(const QString &file)
+    {
+        return (file.contains(u'=') ? file.section(u'=', 1) : file.section(u'/', -1)).toUtf8();
     }
     static QStringList sorted(QStringList names)
     {
