@@ -13,6 +13,7 @@
 #include <QRandomGenerator>
 #include <QSet>
 #include <QStandardPaths>
+#include <array>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -51,6 +52,18 @@ QString makeFolder(const QString &name)
     return TestSandbox::instance().makeFolder(name);
 }
 
+// A run of the card into the working folder, with consent to clear it, ejecting the card's folder.
+CardCopyRun::Options consentedRun(const QString &card, const QString &working)
+{
+    CardCopyRun::Options options;
+    options.cardFolder = card;
+    options.workingFolder = working;
+    options.discardWorkingFolder = true;
+    options.ejectPath = card;
+    options.settleMs = 0;
+    return options;
+}
+
 // The command-line tool with that working folder.
 CliRun runCliIn(const QString &working, const QStringList &args)
 {
@@ -87,15 +100,23 @@ private Q_SLOTS:
         const DemoCard card = DemoCard::make(cardFolder, 2, 3);
         QVERIFY(card.isValid());
         const QByteArray dcim = QFile::encodeName(cardFolder + u"/DCIM"_s);
-        QVERIFY(QDir().mkpath(cardFolder + u"/DCIM/101CANON"_s) && QDir().mkpath(cardFolder + u"/DCIM/.thumbs"_s));
-        QVERIFY(writeRaw(dcim + "/101CANON/IMG_0001.JPG", "a later photo of the same name", 1600000000));
-        QVERIFY(writeRaw(dcim + "/101CANON/IMG_0001-2.JPG", "named as a numbered one", 1600000007));
-        QVERIFY(writeRaw(dcim + "/101CANON/IMG_0101.CR2", "raw photo", 1600000001));
-        QVERIFY(writeRaw(dcim + "/100CANON/caf\xe9.JPG", "latin-1 name", 1600000002));
-        QVERIFY(writeRaw(dcim + "/100CANON/NOTES.txt", "not a photo", 1600000003));
-        QVERIFY(writeRaw(dcim + "/101CANON/SOUND.WAV", "RIFF", 1600000004));
-        QVERIFY(writeRaw(dcim + "/100CANON/.hidden.JPG", "hidden", 1600000005));
-        QVERIFY(writeRaw(dcim + "/.thumbs/IMG_9999.JPG", "in a hidden folder", 1600000006));
+        // Below DCIM, and the name it takes in the working folder; empty: not imported. The later
+        // IMG_0001.JPG takes the first free number, past the card's own IMG_0001-2.JPG.
+        QMap<QByteArray, QByteArray> sourceOf;
+        const std::array<std::pair<QByteArray, QByteArray>, 8> files {{{"/101CANON/IMG_0001.JPG", "IMG_0001-3.JPG"},
+                                                                       {"/101CANON/IMG_0101.CR2", "IMG_0101.CR2"},
+                                                                       {"/100CANON/caf\xe9.JPG", "caf\xe9.JPG"},
+                                                                       {"/100CANON/NOTES.txt", {}},
+                                                                       {"/101CANON/SOUND.WAV", {}},
+                                                                       {"/100CANON/.hidden.JPG", {}},
+                                                                       {"/.thumbs/IMG_9999.JPG", {}},
+                                                                       {"/101CANON/IMG_0001-2.JPG", "IMG_0001-2.JPG"}}};
+        for (qsizetype i = 0; i < qsizetype(files.size()); ++i) {
+            QVERIFY(QDir().mkpath(QFile::decodeName(dcim + files[i].first.left(files[i].first.lastIndexOf('/')))));
+            QVERIFY(writeRaw(dcim + files[i].first, files[i].first, 1600000000 + i));
+            if (!files[i].second.isEmpty())
+                sourceOf.insert(files[i].second, files[i].first);
+        }
         // As an exFAT card shows every file.
         QCOMPARE(QProcess::execute(u"chmod"_s, {u"-R"_s, u"0777"_s, QFile::decodeName(dcim)}), 0);
 
@@ -108,12 +129,7 @@ private Q_SLOTS:
         }
         QVERIFY(writeFile(working + u"/OLD.JPG"_s, "last card") && writeFile(working + u"/sub/OLD2.JPG"_s, "x"));
 
-        CardCopyRun::Options options;
-        options.cardFolder = cardFolder;
-        options.workingFolder = working;
-        options.discardWorkingFolder = true;
-        options.ejectPath = cardFolder;
-        options.settleMs = 0;
+        CardCopyRun::Options options = consentedRun(cardFolder, working);
         const QString staging = CardCopyRun::stagingFolderFor(working);
         // The sandbox is removed with Qt, which cannot name this file.
         const auto removeLatin1Names = qScopeGuard([&] {
@@ -130,12 +146,6 @@ private Q_SLOTS:
         const CardCopyRun::Result r = CardCopyRun::run(options);
 
         QCOMPARE(r.outcome, CardCopyRun::Outcome::Transferred);
-        // Name in the working folder -> where it is on the card. The later IMG_0001.JPG takes
-        // the first free number, past the card's own IMG_0001-2.JPG.
-        QMap<QByteArray, QByteArray> sourceOf {{"IMG_0101.CR2", "/101CANON/IMG_0101.CR2"},
-                                               {"caf\xe9.JPG", "/100CANON/caf\xe9.JPG"},
-                                               {"IMG_0001-2.JPG", "/101CANON/IMG_0001-2.JPG"},
-                                               {"IMG_0001-3.JPG", "/101CANON/IMG_0001.JPG"}};
         for (const DemoCard::Photo &p : card.photos) {
             const QByteArray name = QFile::encodeName(QFileInfo(p.path).fileName());
             sourceOf.insert(name, "/100CANON/" + name);
@@ -394,13 +404,8 @@ private Q_SLOTS:
         const auto mutableAgain = qScopeGuard([&] { chattr("-i"); });
         std::optional<ScopedMount> readOnly;
 
-        CardCopyRun::Options options;
-        options.cardFolder = cardA;
-        options.workingFolder = working;
+        CardCopyRun::Options options = consentedRun(cardA, working);
         options.stagingFolder = staging;
-        options.discardWorkingFolder = true;
-        options.ejectPath = cardA;
-        options.settleMs = 0;
         bool ejected = false;
         options.eject = [&](const QString &) {
             ejected = true;
@@ -504,24 +509,16 @@ private Q_SLOTS:
         QCOMPARE(QFileInfo::exists(path), !missing);
     }
 
-    // The real folders, asked of the check alone: nothing here can empty them.
-    void realRootAndHomeAreRefused_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("because");
-        QTest::newRow("/") << u"/"_s << u"root folder"_s;
-        QTest::newRow("/ reached through ..") << u"/usr/.."_s << u"root folder"_s;
-        QTest::newRow("the home folder") << u"~"_s << u"home folder"_s;
-        QTest::newRow("the home folder, spelt out") << QDir::homePath() + u"/"_s << u"home folder"_s;
-    }
-
+    // The real folders, asked of the check alone: nothing here can empty them. Other guards (mount
+    // points) would refuse "/" too: the reason shows which one held.
     void realRootAndHomeAreRefused()
     {
-        QFETCH(QString, path);
-        QFETCH(QString, because);
-        // Other guards (mount points) would refuse "/" too: the reason shows which one held.
-        QVERIFY(CardCopyRun::refusalToEmpty(path).value_or(QString()).contains(because));
-        QVERIFY(!CardCopyRun::refusalToEmpty(TestSandbox::instance().makeFolder(u"working"_s)).has_value());
+        for (const auto &[path, because] : {std::pair {u"/"_s, u"root folder"_s},
+                                            {u"/usr/.."_s, u"root folder"_s},
+                                            {u"~"_s, u"home folder"_s},
+                                            {QDir::homePath() + u"/"_s, u"home folder"_s}})
+            QVERIFY2(CardCopyRun::refusalToEmpty(path).value_or(QString()).contains(because), qPrintable(path));
+        QVERIFY(!CardCopyRun::refusalToEmpty(makeFolder(u"working"_s)).has_value());
     }
 };
 
