@@ -13,7 +13,6 @@
 #include <QRandomGenerator>
 #include <QSet>
 #include <QStandardPaths>
-#include <array>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -100,22 +99,23 @@ private Q_SLOTS:
         const DemoCard card = DemoCard::make(cardFolder, 2, 3);
         QVERIFY(card.isValid());
         const QByteArray dcim = QFile::encodeName(cardFolder + u"/DCIM"_s);
-        // Below DCIM, and the name it takes in the working folder; empty: not imported. The later
+        // "file below DCIM>name it takes in the working folder"; no name: not imported. The later
         // IMG_0001.JPG takes the first free number, past the card's own IMG_0001-2.JPG.
+        const QByteArrayList files {"/101CANON/IMG_0001.JPG>IMG_0001-3.JPG",
+                                    "/101CANON/IMG_0101.CR2>IMG_0101.CR2",
+                                    "/100CANON/caf\xe9.JPG>caf\xe9.JPG",
+                                    "/100CANON/NOTES.txt",
+                                    "/101CANON/SOUND.WAV",
+                                    "/100CANON/.hidden.JPG",
+                                    "/.thumbs/IMG_9999.JPG",
+                                    "/101CANON/IMG_0001-2.JPG>IMG_0001-2.JPG"};
         QMap<QByteArray, QByteArray> sourceOf;
-        const std::array<std::pair<QByteArray, QByteArray>, 8> files {{{"/101CANON/IMG_0001.JPG", "IMG_0001-3.JPG"},
-                                                                       {"/101CANON/IMG_0101.CR2", "IMG_0101.CR2"},
-                                                                       {"/100CANON/caf\xe9.JPG", "caf\xe9.JPG"},
-                                                                       {"/100CANON/NOTES.txt", {}},
-                                                                       {"/101CANON/SOUND.WAV", {}},
-                                                                       {"/100CANON/.hidden.JPG", {}},
-                                                                       {"/.thumbs/IMG_9999.JPG", {}},
-                                                                       {"/101CANON/IMG_0001-2.JPG", "IMG_0001-2.JPG"}}};
-        for (qsizetype i = 0; i < qsizetype(files.size()); ++i) {
-            QVERIFY(QDir().mkpath(QFile::decodeName(dcim + files[i].first.left(files[i].first.lastIndexOf('/')))));
-            QVERIFY(writeRaw(dcim + files[i].first, files[i].first, 1600000000 + i));
-            if (!files[i].second.isEmpty())
-                sourceOf.insert(files[i].second, files[i].first);
+        for (qsizetype i = 0; i < files.size(); ++i) {
+            const QByteArray path = files[i].split('>').constFirst();
+            QVERIFY(QDir().mkpath(QFile::decodeName(dcim + path.left(path.lastIndexOf('/')))));
+            QVERIFY(writeRaw(dcim + path, path, 1600000000 + i));
+            if (files[i].contains('>'))
+                sourceOf.insert(files[i].split('>').constLast(), path);
         }
         // As an exFAT card shows every file.
         QCOMPARE(QProcess::execute(u"chmod"_s, {u"-R"_s, u"0777"_s, QFile::decodeName(dcim)}), 0);
