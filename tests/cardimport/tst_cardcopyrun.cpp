@@ -63,12 +63,6 @@ CardCopyRun::Options consentedRun(const QString &card, const QString &working)
     return options;
 }
 
-// The command-line tool with that working folder.
-CliRun runCliIn(const QString &working, const QStringList &args)
-{
-    return runCli(QStringList {u"--set"_s, u"prefSourcePath="_s + working} + args);
-}
-
 } // namespace
 
 // The card run on demo cards and real mounts: what is staged and where, when the
@@ -184,12 +178,14 @@ private Q_SLOTS:
     {
         // "": card and working folder are folders of the disk; "small": the working folder is on a 1 MiB disk;
         // "card:C:W": the card is a mounted volume, C the folder imported and W the working folder inside it
-        // ("<card>/.." or, after "bound/", inside a second mount of the card).
+        // ("<card>/.." or, after "bound/", inside a second mount of the card); "killed:NAME=BYTES": an import
+        // killed first, then that file written into its staging folder.
         QTest::addColumn<QString>("layout");
         QTest::addColumn<QStringList>("card"); // below DCIM, 300 KiB of random bytes each
         QTest::addColumn<QByteArrayList>("held"); // in the working folder before the import
         QTest::addColumn<bool>("consent"); // --discard-working-folder
-        QTest::addColumn<QStringList>("said"); // parts of the reason when refused, of the output when imported
+        // Parts of the reason when refused, of the output when imported ("KEPT\t{kept}": a staging folder kept).
+        QTest::addColumn<QStringList>("said");
         // What the working folder holds afterwards, each the card's file of that name (the first) or "name=file".
         // Empty: refused, and nothing on the disk changed.
         QTest::addColumn<QStringList>("imported");
@@ -224,6 +220,18 @@ private Q_SLOTS:
         row("working folder in the card's trash", u"card:DCIM:.Trash-0/files"_s, onCard, {}, true, {u"in the trash"_s},
             {});
 
+        // Kills once left a kept staging folder each (thousands of copies), though the card held every photo.
+        const QStringList five = three + QStringList {u"IMG_0004.JPG"_s, u"IMG_0005.JPG"_s};
+        const QStringList card5 = card6.mid(0, 5);
+        const QString kept = u"KEPT\t{kept}"_s;
+        row("killed import: every file on the card", u"killed:"_s, card5, {"OLD.JPG"}, true, {}, five);
+        row("killed import, a file found in the working folder", u"killed:COPY.JPG=unfiled OLD.JPG"_s, card5,
+            {"OLD.JPG"}, true, {}, five);
+        row("killed import, a file that differs from the card's", u"killed:IMG_0001.JPG=not the card's"_s, card5,
+            {"OLD.JPG"}, true, {kept}, five);
+        row("killed import, a file found only there", u"killed:IMG_9999.JPG=only here"_s, card5, {"OLD.JPG"}, true,
+            {kept}, five);
+
         // A card formatted after an import loses what the import left on it.
         for (const QString &stem : {u"IMG_000"_s, QString(250, u'L')}) {
             QStringList card, imported;
@@ -253,23 +261,24 @@ private Q_SLOTS:
         QFETCH(QStringList, said);
         QFETCH(QStringList, imported);
         const QStringList parts = layout.split(u':');
+        const bool onCard = parts.constFirst() == u"card"_s, killed = parts.constFirst() == u"killed"_s;
         const QString outer = makeFolder(u"media"_s);
         std::optional<ScopedMount> mount, bound;
-        if (!layout.isEmpty()) {
-            mount.emplace(ScopedMount::tmpfs(outer + u"/EOS_DIGITAL"_s, parts.size() > 1 ? u"16m"_s : u"1m"_s));
+        if (onCard || layout == u"small"_s) {
+            mount.emplace(ScopedMount::tmpfs(outer + u"/EOS_DIGITAL"_s, onCard ? u"16m"_s : u"1m"_s));
             SKIP_UNLESS_MOUNTED(*mount);
         }
-        const QString volume = parts.size() > 1 ? mount->folder() : makeFolder(u"card"_s);
-        QMap<QByteArray, QByteArray> onCard;
+        const QString volume = onCard ? mount->folder() : makeFolder(u"card"_s);
+        QMap<QByteArray, QByteArray> files;
         for (const QString &file : std::as_const(card)) {
-            onCard.insert(file.toUtf8(), randomBytes(300 * 1024));
-            QVERIFY(writeFile(volume + u"/DCIM/"_s + file, onCard.value(file.toUtf8())));
+            files.insert(file.toUtf8(), randomBytes(300 * 1024));
+            QVERIFY(writeFile(volume + u"/DCIM/"_s + file, files.value(file.toUtf8())));
         }
         QVERIFY(QDir().mkpath(volume + u"/work"_s));
-        const QString cardFolder = QDir::cleanPath(volume + u'/' + parts.value(1));
-        QString working = layout.isEmpty() ? makeFolder(u"work"_s)
-            : parts.size() > 1             ? QDir::cleanPath(volume + u'/' + parts.value(2))
-                                           : mount->folder() + u"/work"_s;
+        const QString cardFolder = onCard ? QDir::cleanPath(volume + u'/' + parts.value(1)) : volume;
+        QString working = onCard ? QDir::cleanPath(volume + u'/' + parts.value(2))
+            : mount              ? mount->folder() + u"/work"_s
+                                 : makeFolder(u"work"_s);
         if (parts.value(2).startsWith(u"bound/"_s)) {
             bound.emplace(ScopedMount::bind(volume, makeFolder(u"bound"_s)));
             SKIP_UNLESS_MOUNTED(*bound);
@@ -279,21 +288,49 @@ private Q_SLOTS:
             QVERIFY(writeFile(working + u'/' + QString::fromUtf8(name), "unfiled " + name));
         const QString disk = mount ? outer : working; // nothing on it may change when refused
         const QMap<QByteArray, QByteArray> before = contentsOf(disk);
+        const QStringList import = QStringList {u"--set"_s, u"prefSourcePath="_s + working, u"import"_s, cardFolder}
+            + (consent ? QStringList {u"--discard-working-folder"_s} : QStringList());
+        const QString staging = CardCopyRun::stagingFolderFor(working);
+        QMap<QByteArray, QByteArray> left; // in the killed import's staging folder, but for its half-made copy
+        if (killed) {
+            const QString strace = QStandardPaths::findExecutable(u"strace"_s);
+            if (strace.isEmpty())
+                QSKIP("strace is not installed");
+            // Killed as the third staged copy takes its name: two copies and a half-made one stay.
+            QProcess process;
+            process.start(strace,
+                          QStringList {u"-f"_s, u"-qq"_s, u"-o"_s, u"/dev/null"_s, u"-e"_s, u"trace=renameat2"_s,
+                                       u"-e"_s, u"inject=renameat2:signal=KILL:when=3"_s, u"--"_s,
+                                       TestSandbox::cliPath()}
+                              + import.mid(0, 3) + QStringList {u"--threads"_s, u"1"_s} + import.mid(3));
+            QVERIFY(process.waitForFinished(60000));
+            QVERIFY2(namesIn(staging).contains("IMG_0002.JPG"), qPrintable(QString::fromUtf8(process.readAll())));
+            const QString written = parts.value(1);
+            QVERIFY(written.isEmpty()
+                    || writeFile(staging + u'/' + written.section(u'=', 0, 0), written.section(u'=', 1).toUtf8()));
+            left = contentsOf(staging);
+            left.removeIf([](const auto &file) { return file.key().startsWith('.'); });
+        }
+        // Rows share the cache folder: what one keeps is no business of the next.
+        const auto removeKept = qScopeGuard([&working] {
+            for (const QString &folder : CardCopyRun::keptStagingFolders(working))
+                QDir(folder).removeRecursively();
+        });
 
-        const CliRun cli = runCliIn(working,
-                                    QStringList {u"import"_s, cardFolder}
-                                        + (consent ? QStringList {u"--discard-working-folder"_s} : QStringList()));
+        const CliRun cli = runCli(import);
         if (bound)
             QVERIFY(bound->unmount());
         QCOMPARE(cli.status, imported.isEmpty() ? 1 : 0);
-        for (QString part : std::as_const(said))
-            QVERIFY2((imported.isEmpty() ? cli.err : cli.out).contains(part.replace(u"{card}"_s, cardFolder)),
-                     qPrintable(cli.out + cli.err));
+        const QStringList kept = CardCopyRun::keptStagingFolders(working);
+        for (QString part : std::as_const(said)) {
+            part.replace(u"{card}"_s, cardFolder).replace(u"{kept}"_s, kept.value(0));
+            QVERIFY2((imported.isEmpty() ? cli.err : cli.out).contains(part), qPrintable(cli.out + cli.err));
+        }
+        QVERIFY2(!QFileInfo::exists(staging), qPrintable(staging));
         if (imported.isEmpty()) {
             // Refused before any copying.
             QVERIFY2(!cli.out.contains(u"copied\t"_s) && !cli.out.contains(u"Done"_s), qPrintable(cli.out));
             QCOMPARE(contentsOf(disk), before);
-            QVERIFY(!QFileInfo::exists(CardCopyRun::stagingFolderFor(working)));
             return;
         }
         QMap<QByteArray, QByteArray> expected;
@@ -301,76 +338,18 @@ private Q_SLOTS:
             const auto from = std::find_if(card.cbegin(), card.cend(), [&name](const QString &file) {
                 return file.endsWith(u'/' + name) || name.endsWith(u'=' + file);
             });
-            expected.insert(name.section(u'=', 0, 0).toUtf8(), onCard.value(from->toUtf8()));
+            expected.insert(name.section(u'=', 0, 0).toUtf8(), files.value(from->toUtf8()));
         }
         QCOMPARE(contentsOf(working), expected);
         for (const QByteArray &name : held)
             QVERIFY2(trashedContent(working + u'/' + QString::fromUtf8(name.split('/').constFirst())),
                      name.constData());
-    }
-
-    void keptStagingOfAKilledImport_data()
-    {
-        // A file written into the killed import's staging folder before the next import.
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<bool>("removed");
-        QTest::newRow("every file on the card") << QString() << QByteArray() << true;
-        QTest::newRow("a file found in the working folder")
-            << u"COPY.JPG"_s << QByteArray("a photo of the last card") << true;
-        QTest::newRow("a file that differs from the card's")
-            << u"IMG_0001.JPG"_s << QByteArray("not the card's") << false;
-        QTest::newRow("a file found only there") << u"IMG_9999.JPG"_s << QByteArray("only here") << false;
-    }
-
-    // Kills once left a kept staging folder each (thousands of copies), though the card held every photo.
-    void keptStagingOfAKilledImport()
-    {
-        QFETCH(QString, name);
-        QFETCH(QByteArray, bytes);
-        QFETCH(bool, removed);
-        const QString strace = QStandardPaths::findExecutable(u"strace"_s);
-        if (strace.isEmpty())
-            QSKIP("strace is not installed");
-        const QString card = makeFolder(u"card"_s);
-        QVERIFY(DemoCard::make(card, 1, 4).isValid());
-        const QString working = makeFolder(u"work"_s);
-        QVERIFY(writeFile(working + u"/OLD.JPG"_s, "a photo of the last card"));
-        const QString staging = CardCopyRun::stagingFolderFor(working);
-        // Rows share the cache folder: what one keeps is no business of the next.
-        const auto removeKept = [&working] {
-            for (const QString &folder : CardCopyRun::keptStagingFolders(working))
-                QDir(folder).removeRecursively();
-        };
-        removeKept();
-        const auto cleanup = qScopeGuard(removeKept);
-        const QStringList import {u"--set"_s, u"prefSourcePath="_s + working, u"import"_s, u"--threads"_s,
-                                  u"1"_s,     u"--discard-working-folder"_s,  card};
-        // Killed as the third staged copy takes its name: two copies and a half-made one stay.
-        QProcess killed;
-        killed.start(strace,
-                     QStringList {u"-f"_s, u"-qq"_s, u"-o"_s, u"/dev/null"_s, u"-e"_s, u"trace=renameat2"_s, u"-e"_s,
-                                  u"inject=renameat2:signal=KILL:when=3"_s, u"--"_s, TestSandbox::cliPath()}
-                         + import);
-        QVERIFY(killed.waitForFinished(60000));
-        QVERIFY2(namesIn(staging).contains("IMG_0002.JPG"), qPrintable(QString::fromUtf8(killed.readAll())));
-        QVERIFY(name.isEmpty() || writeFile(staging + u'/' + name, bytes));
-        QMap<QByteArray, QByteArray> left = contentsOf(staging);
-        left.removeIf([](const auto &file) { return file.key().startsWith('.'); }); // the half-made copy goes
-
-        const CliRun again = runCliIn(working, import.mid(2));
-        QCOMPARE(again.status, 0);
-        QCOMPARE(namesIn(working).size(), 5);
-        const QStringList kept = CardCopyRun::keptStagingFolders(working);
-        QCOMPARE(kept.isEmpty(), removed);
-        QVERIFY2(!namesIn(QFileInfo(staging).path()).contains(QFileInfo(staging).fileName().toUtf8()), "staging left");
-        if (removed)
+        QCOMPARE(kept.size(), said.contains(u"KEPT\t{kept}"_s) ? 1 : 0);
+        if (kept.isEmpty())
             return;
-        QCOMPARE(kept.size(), 1);
         QVERIFY(kept.constFirst().startsWith(staging + u"-kept-"_s));
         QCOMPARE(contentsOf(kept.constFirst()), left);
-        QVERIFY2(again.out.contains(u"KEPT\t"_s + kept.constFirst()), qPrintable(again.out));
-        QVERIFY2(again.err.contains(kept.constFirst()), qPrintable(again.err));
+        QVERIFY2(cli.err.contains(kept.constFirst()), qPrintable(cli.err));
     }
 
     void onlyCopyOfACardIsKept_data()
