@@ -4,7 +4,6 @@
 #include "filing/FilingRun.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
