@@ -265,7 +265,8 @@ private Q_SLOTS:
         const QString outer = makeFolder(u"media"_s);
         std::optional<ScopedMount> mount, bound;
         if (onCard || layout == u"small"_s) {
-            mount.emplace(ScopedMount::tmpfs(outer + u"/EOS_DIGITAL"_s, onCard ? u"16m"_s : u"1m"_s));
+            mount.emplace(
+                ScopedMount::tmpfs(outer + (onCard ? u"/EOS_DIGITAL"_s : u"/small"_s), onCard ? u"16m"_s : u"1m"_s));
             SKIP_UNLESS_MOUNTED(*mount);
         }
         const QString volume = onCard ? mount->folder() : makeFolder(u"card"_s);
@@ -274,7 +275,7 @@ private Q_SLOTS:
             files.insert(file.toUtf8(), randomBytes(300 * 1024));
             QVERIFY(writeFile(volume + u"/DCIM/"_s + file, files.value(file.toUtf8())));
         }
-        QVERIFY(QDir().mkpath(volume + u"/work"_s));
+        QVERIFY(!onCard || QDir().mkpath(volume + u"/work"_s));
         const QString cardFolder = onCard ? QDir::cleanPath(volume + u'/' + parts.value(1)) : volume;
         QString working = onCard ? QDir::cleanPath(volume + u'/' + parts.value(2))
             : mount              ? mount->folder() + u"/work"_s
