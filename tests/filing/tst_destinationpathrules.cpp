@@ -30,7 +30,6 @@ private Q_SLOTS:
         const QDateTime at(QDate(2026, 12, 5), QTime(3, 0, 0));
         QTest::newRow("02:59 belongs to the day before") << before << u"yyyyMMdd"_s << u"20261204"_s;
         QTest::newRow("03:00 starts the day") << at << u"yyyyMMdd"_s << u"20261205"_s;
-        QTest::newRow("month-day-year") << at << u"MM-dd-yyyy"_s << u"12-05-2026"_s;
         QTest::newRow("slashes become colons") << at << u"MM/dd/yyyy"_s << u"12:05:2026"_s;
         QTest::newRow("quoted literal text") << at << u"'Day' D"_s << u"Day 339"_s;
         // Unicode symbols, not Qt's: "YYYY" is the week-based year.
