@@ -15,49 +15,42 @@ private Q_SLOTS:
     void cardAtMountAndAtStartUp_data()
     {
         QTest::addColumn<std::optional<QString>>("names");
-        QTest::addColumn<QStringList>("folders"); // on the card; "file:" makes a plain file
+        QTest::addColumn<QString>("folder"); // on the card; "file:" makes a plain file
         QTest::addColumn<bool>("userVolume"); // the volumes root is a removable-media root
         QTest::addColumn<bool>("atMount");
         QTest::addColumn<bool>("atStartUp");
 
-        QTest::newRow("camera folder") << std::optional(u"DCIM,PRIVATE"_s) << QStringList {u"DCIM"_s} << true << true
-                                       << true;
-        QTest::newRow("second name") << std::optional(u"DCIM,PRIVATE"_s) << QStringList {u"PRIVATE"_s} << true << true
-                                     << true;
-        QTest::newRow("space after comma: trimmed at mount only")
-            << std::optional(u"DCIM, PRIVATE"_s) << QStringList {u"PRIVATE"_s} << true << true << false;
-        QTest::newRow("line ends around a name")
-            << std::optional(u" \r\n DCIM \r\n"_s) << QStringList {u"DCIM"_s} << true << true << false;
-        QTest::newRow("trailing comma: the volume itself at start-up")
-            << std::optional(u"DCIM,PRIVATE,"_s) << QStringList {u"MISC"_s} << true << false << true;
-        QTest::newRow("trailing comma on a volume the user may not unmount")
-            << std::optional(u"DCIM,PRIVATE,"_s) << QStringList {u"MISC"_s} << false << false << false;
-        QTest::newRow("camera folder on a volume the user may not unmount")
-            << std::optional(u"DCIM"_s) << QStringList {u"DCIM"_s} << false << true << false;
-        QTest::newRow("a plain file named like a camera folder")
-            << std::optional(u"DCIM,PRIVATE"_s) << QStringList {u"file:DCIM"_s} << true << false << false;
-        QTest::newRow("names are case-sensitive")
-            << std::optional(u"DCIM"_s) << QStringList {u"dcim"_s} << true << false << false;
-        QTest::newRow("no setting") << std::optional<QString>() << QStringList {u"DCIM"_s} << true << false << false;
-        QTest::newRow("empty setting: the volume itself at start-up")
-            << std::optional(u""_s) << QStringList {u"MISC"_s} << true << false << true;
+        const auto row = [](const char *name, const std::optional<QString> &names, const QString &folder,
+                            bool userVolume, bool atMount, bool atStartUp) {
+            QTest::newRow(name) << names << folder << userVolume << atMount << atStartUp;
+        };
+        const std::optional<QString> two = u"DCIM,PRIVATE"_s, trailing = u"DCIM,PRIVATE,"_s;
+        row("camera folder", two, u"DCIM"_s, true, true, true);
+        row("second name", two, u"PRIVATE"_s, true, true, true);
+        row("space after comma: trimmed at mount only", u"DCIM, PRIVATE"_s, u"PRIVATE"_s, true, true, false);
+        row("line ends around a name", u" \r\n DCIM \r\n"_s, u"DCIM"_s, true, true, false);
+        row("trailing comma: the volume itself at start-up", trailing, u"MISC"_s, true, false, true);
+        row("trailing comma on a volume the user may not unmount", trailing, u"MISC"_s, false, false, false);
+        row("camera folder on a volume the user may not unmount", u"DCIM"_s, u"DCIM"_s, false, true, false);
+        row("a plain file named like a camera folder", two, u"file:DCIM"_s, true, false, false);
+        row("names are case-sensitive", u"DCIM"_s, u"dcim"_s, true, false, false);
+        row("no setting", std::nullopt, u"DCIM"_s, true, false, false);
+        row("empty setting: the volume itself at start-up", u""_s, u"MISC"_s, true, false, true);
     }
     void cardAtMountAndAtStartUp()
     {
         QFETCH(std::optional<QString>, names);
-        QFETCH(QStringList, folders);
+        QFETCH(QString, folder);
         QFETCH(bool, userVolume);
         QFETCH(bool, atMount);
         QFETCH(bool, atStartUp);
         const QString root = TestSandbox::instance().makeFolder(u"volumes"_s);
         VolumeInfo::setRemovableMediaRoots({userVolume ? root : TestSandbox::instance().makeFolder(u"other-root"_s)});
         const QString volume = root + u"/EOS_DIGITAL"_s;
-        for (const QString &f : std::as_const(folders)) {
-            if (f.startsWith(u"file:"_s))
-                QVERIFY(writeFile(volume + u'/' + f.mid(5), "x"));
-            else
-                QVERIFY(QDir().mkpath(volume + u'/' + f));
-        }
+        if (folder.startsWith(u"file:"_s))
+            QVERIFY(writeFile(volume + u'/' + folder.mid(5), "x"));
+        else
+            QVERIFY(QDir().mkpath(volume + u'/' + folder));
 
         QCOMPARE(CameraCardRules::cameraFolderAtMount(volume, names.value_or(QString())).has_value(), atMount);
         QCOMPARE(CameraCardRules::isCameraCard(u"EOS_DIGITAL"_s, root, names), atStartUp);

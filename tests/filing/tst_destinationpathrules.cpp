@@ -30,7 +30,6 @@ private Q_SLOTS:
         const QDateTime at(QDate(2026, 12, 5), QTime(3, 0, 0));
         QTest::newRow("02:59 belongs to the day before") << before << u"yyyyMMdd"_s << u"20261204"_s;
         QTest::newRow("03:00 starts the day") << at << u"yyyyMMdd"_s << u"20261205"_s;
-        QTest::newRow("month-day-year") << at << u"MM-dd-yyyy"_s << u"12-05-2026"_s;
         QTest::newRow("slashes become colons") << at << u"MM/dd/yyyy"_s << u"12:05:2026"_s;
         QTest::newRow("quoted literal text") << at << u"'Day' D"_s << u"Day 339"_s;
         // Unicode symbols, not Qt's: "YYYY" is the week-based year.
@@ -49,45 +48,28 @@ private Q_SLOTS:
         store.setString(pattern, cPrefDailyFolderDateFormat);
         QCOMPARE(DestinationPathRules::getDailyFolderName(), std::optional<QString>(expected));
     }
-    void destinationFolders_data()
-    {
-        QTest::addColumn<QString>("pattern"); // empty: none stored
-        QTest::addColumn<bool>("unassigned");
-        QTest::addColumn<QString>("dailyDestination"); // relative to the destination
-        QTest::addColumn<QString>("unassignedFolder"); // relative; empty: none
-        QTest::newRow("daily folder, unassigned on")
-            << u"yyyyMMdd"_s << true << u"/20261205"_s << u"/UNASSIGNED_PHOTOS/20261205"_s;
-        QTest::newRow("no pattern, unassigned on") << QString() << true << QString() << u"/UNASSIGNED_PHOTOS"_s;
-        QTest::newRow("daily folder, unassigned off") << u"yyyyMMdd"_s << false << u"/20261205"_s << QString();
-    }
+    // Filing with and without a daily folder pattern or unassigned folder is met by TestFilingRun::filing
+    // and TestFileCommand; here, the paths the other callers ask for.
     void destinationFolders()
     {
-        QFETCH(QString, pattern);
-        QFETCH(bool, unassigned);
-        QFETCH(QString, dailyDestination);
-        QFETCH(QString, unassignedFolder);
         DestinationPathRules::setClockForTesting([] { return QDateTime(QDate(2026, 12, 5), QTime(9, 0)); });
         store.setString(m_destination + u'/', cPrefDestinationPath); // a trailing "/" is not doubled
-        if (!pattern.isEmpty())
-            store.setString(pattern, cPrefDailyFolderDateFormat);
-        store.setBool(unassigned, cPrefDoUnassignedProcess);
-
+        store.setString(u"yyyyMMdd"_s, cPrefDailyFolderDateFormat);
+        store.setBool(false, cPrefDoUnassignedProcess);
+        const QString daily = m_destination + u"/20261205"_s;
         QCOMPARE(DestinationPathRules::getDuplicateFolderPath(cPrefDestinationPath, cPrefDailyFolderDateFormat),
-                 std::optional<QString>(m_destination + dailyDestination));
+                 std::optional<QString>(daily));
         QCOMPARE(DestinationPathRules::formPathToImageInsideMainImagesFolder(u"A_1.jpg"_s),
-                 std::optional<QString>(m_destination + dailyDestination + u"/A_1.jpg"_s));
-        QCOMPARE(DestinationPathRules::formPathToImageInsideMainImagesFolder(QString()),
-                 std::optional<QString>(m_destination + dailyDestination));
+                 std::optional<QString>(daily + u"/A_1.jpg"_s));
+        QCOMPARE(DestinationPathRules::formPathToImageInsideMainImagesFolder(QString()), std::optional<QString>(daily));
+        QVERIFY(!DestinationPathRules::getDestinationPathForUnknown());
+        QVERIFY(!QFileInfo::exists(m_destination + u"/UNASSIGNED_PHOTOS"_s));
 
+        store.setBool(true, cPrefDoUnassignedProcess);
         const std::optional<QString> unknownFolder = DestinationPathRules::getDestinationPathForUnknown();
-        if (unassignedFolder.isEmpty()) {
-            QVERIFY(!unknownFolder);
-            QVERIFY(!QFileInfo::exists(m_destination + u"/UNASSIGNED_PHOTOS"_s));
-        } else {
-            QCOMPARE(unknownFolder, std::optional<QString>(m_destination + unassignedFolder));
-            QVERIFY(QFileInfo(*unknownFolder).isDir()); // created on the way
-            QCOMPARE(DestinationPathRules::getDestinationPathForUnknown(), unknownFolder); // existing is fine
-        }
+        QCOMPARE(unknownFolder, std::optional<QString>(m_destination + u"/UNASSIGNED_PHOTOS/20261205"_s));
+        QVERIFY(QFileInfo(*unknownFolder).isDir()); // created on the way
+        QCOMPARE(DestinationPathRules::getDestinationPathForUnknown(), unknownFolder); // existing is fine
 
         // Without a destination folder there is nowhere to file, and nothing is created here.
         store.removeObjectForKey(cPrefDestinationPath);
