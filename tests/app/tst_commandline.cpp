@@ -1,6 +1,7 @@
 #define ZX_USE_UTF8 1
 
 #include "DemoCard.h"
+#include "ScopedMount.h"
 #include "TestMain.h"
 
 #include <QDir>
@@ -11,6 +12,7 @@
 #include <QRegularExpression>
 #include <ZXing/BitMatrix.h>
 #include <ZXing/MultiFormatWriter.h>
+#include <optional>
 #include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
@@ -25,18 +27,28 @@ class TestCommandLine : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        m_card = DemoCard::make(TestSandbox::instance().makeFolder(u"card"_s), 2, 2);
+        TestSandbox &sandbox = TestSandbox::instance();
+        m_card = DemoCard::make(sandbox.makeFolder(u"card"_s), 2, 2);
         QVERIFY(m_card.isValid());
+        // A camera card and a backup disk, for the folders a setting must refuse.
+        const QString media = sandbox.makeFolder(u"media"_s);
+        m_camera.emplace(ScopedMount::tmpfs(media + u"/EOS_DIGITAL"_s));
+        m_disk.emplace(ScopedMount::tmpfs(media + u"/BACKUP"_s));
+        QVERIFY(!m_camera->ok() || QDir().mkpath(m_camera->folder() + u"/DCIM/100CANON"_s));
+        QVERIFY(QFile::link(media + u"/EOS_DIGITAL"_s, sandbox.root() + u"/link"_s));
+        QVERIFY(QDir().mkpath(sandbox.dataHome() + u"/Trash/files"_s));
+        m_before = sandbox.makeFolder(u"before"_s);
     }
 
     void options_data()
     {
         // prepare: "mv:A|B" renames in the working folder, "mkdir:P" makes a folder, "cli:ARGS" runs the tool first,
-        // "qr:A|T" makes A a photo of a QR code holding T.
+        // "qr:A|T" makes A a photo of a QR code holding T, "write:P|T" writes T to file P.
         // args: split at spaces.
         // expect: "out:T" / "err:T" the output holds T ("!" in front: does not), "file:P" exists, "files:A B" all there
         // is, "text:P|T" file P holds T, "image:P|WxH", "smaller:P|N" bytes, "get:KEY|V" and
-        // "list:T" read the settings afterwards. P is relative to the working folder.
+        // "list:T" read the settings afterwards, "aside:N" the settings file kept aside is N bytes long. P is relative
+        // to the working folder; {camera} is a card, {disk} a backup disk, {link} a link to the card.
         // Several steps or expectations are separated by "; ".
         QTest::addColumn<QStringList>("prepare");
         QTest::addColumn<QStringList>("args");
@@ -45,10 +57,10 @@ private Q_SLOTS:
         const QString codes = u" IMG_0001.JPG=111 IMG_0004.JPG=444"_s;
         const QString longBarcode(200, u'7');
         const QString longName = QString(60, u'x') + u"_0002.JPG"_s; // two pieces: all of it stays
-        const auto row = [](const char *name, const auto &prepare, const auto &args, int status, const auto &expect) {
+        const auto row = [](const auto &name, const auto &prepare, const auto &args, int status, const auto &expect) {
             const auto steps = [](const QString &all) { return all.split(u"; "_s, Qt::SkipEmptyParts); };
-            QTest::newRow(name) << steps(text(prepare)) << text(args).split(u' ', Qt::SkipEmptyParts) << status
-                                << steps(text(expect));
+            QTest::newRow(QByteArray(name).constData())
+                << steps(text(prepare)) << text(args).split(u' ', Qt::SkipEmptyParts) << status << steps(text(expect));
         };
 
         // The program's own options, and those a Qt application would have taken.
@@ -93,6 +105,51 @@ private Q_SLOTS:
             << 0 << QStringList {u"get:cliT6|{\"sectionid\":\"3\"}"_s};
         row("settings remove", "cli:settings set cliT7 x", "settings remove cliT7", 0, "get:cliT7|");
         row("settings get of a missing key", "", "settings get cliT8", 1, "err:no value");
+        // Removing the stored pattern must mean "no daily folder": no factory default stands behind it.
+        row("settings get of the daily folder pattern", "", "settings get prefDailyFolderDateFormat", 1,
+            "err:no value");
+        const QString plist =
+            u"write:{settings}|<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>%1</dict></plist>"_s;
+        // A settings file nested too deep to read is kept aside, told once in one line and in the log.
+        const int depth = 50000;
+        row("settings file nested too deep",
+            plist.arg(u"<key>k</key>"_s + u"<array>"_s.repeated(depth) + u"</array>"_s.repeated(depth)),
+            "settings get prefCameraCardFolderNames", 0,
+            u"out:DCIM,PRIVATE\n; !file:{settings}; aside:%1; err:the factory settings are in use (the working and "
+            "destination folders must be chosen again)\n"_s.arg(qint64(depth) * 15 + 75));
+        // An integer too large for its type, as a hand edit leaves it, gives way to the text set.
+        for (const auto &[name, key, value] :
+             {std::tuple {"settings set over a value of another type", u"prefSourcePath"_s, u"/srv/work"_s},
+              {"settings set over a value of another type, text default", u"prefCameraCardFolderNames"_s, u"DCIM"_s}})
+            row(name, plist.arg(u"<key>%1</key><integer>99999999999999999999999</integer>"_s.arg(key)),
+                u"settings set %1 %2"_s.arg(key, value), 0,
+                u"get:%1|%2; list:%1\tstring\tstored\t%2\n"_s.arg(key, value));
+        // Every route that sets a folder judges it by the same rule, and a folder taken is stored with its
+        // reference, so that the start-up check cannot bring another back.
+        const QString work = u"prefSourcePath"_s, dest = u"prefDestinationPath"_s;
+        for (const auto &[name, key, folder, reason] :
+             {std::tuple {"home trash", work, "{data}/Trash/files", "in the trash"},
+              {"volume trash of the user", work, "{disk}/.Trash-0/files", "in the trash"},
+              {"volume trash shared", dest, "{disk}/.Trash/0/files/day", "in the trash"},
+              {"home folder itself", dest, "{home}", "home folder itself"},
+              {"root folder", work, "/", "root folder"},
+              {"camera card", dest, "{camera}", "camera card"},
+              {"folder to be made on the card", dest, "{camera}/DCIM/sorted", "camera card"},
+              {"link to the card", dest, "{link}", "camera card"},
+              {"disk without a camera folder", dest, "{disk}/sorted", ""},
+              {"working folder in a card's folder", work, "{camera}/DCIM/100CANON", ""}}) {
+            const bool taken = !*reason;
+            const QString path = QString::fromUtf8(folder);
+            const QString said = taken ? u"out:"_s + path : u"err:"_s + QString::fromUtf8(reason);
+            const bool valid = !taken || path.endsWith(u"100CANON"_s);
+            const QString before = u"cli:settings set %1 {before}"_s.arg(key);
+            row("settings set, "_ba + name, before, u"settings set %1 %2"_s.arg(key, path), !taken,
+                u"err:%1; get:%2|%3; %4list:%2AliasData\tdata\tstored\t; list:%2IsValid\tbool\tstored\t%5"_s.arg(
+                    QString::fromUtf8(reason), key, taken ? path : u"{before}"_s, valid ? u""_s : u"!"_s,
+                    valid ? u"true"_s : u"false"_s));
+            row("--set, "_ba + name, before, u"--set %1=%2 settings get %1"_s.arg(key, path), !taken,
+                said + u"; get:%1|{before}"_s.arg(key));
+        }
 
         // sections
         const char *reassigned5 = "cli:reassign --barcode 5 IMG_0005.JPG IMG_0006.JPG";
@@ -149,6 +206,12 @@ private Q_SLOTS:
               {"make-card missing a value", "dir --groups 1 --photos 1 --seed"},
               {"make-card unknown option", "dir --groups 1 --photos 1 --colour red"}})
             row(name, "", u"make-card "_s + QString::fromUtf8(args), 2, "err:usage:; !file:dir");
+        row("make-card where a file is", "write:{out}|not a folder", "make-card {out}/card --groups 1 --photos 0", 1,
+            "err:could not");
+        row("make-card --no-exif-thumbnail",
+            "cli:make-card {out} --groups 1 --photos 0 --size 64x48 --no-exif-thumbnail",
+            "thumbs {out}/DCIM/100CANON/IMG_0001.JPG", 0,
+            "!out:embedded; out:64x48; text:{out}/lumisort-card.json|\"exifThumbnail\": false");
         row("make-card -- -folder", "", "make-card --groups 1 --photos 0 --size 64x48 -- -card", 0,
             "file:-card/DCIM/100CANON/IMG_0001.JPG");
 
@@ -246,6 +309,10 @@ private Q_SLOTS:
         m_out = TestSandbox::instance().makeFolder(u"out"_s);
         QVERIFY(QDir(m_out).removeRecursively()); // made by the verb that writes it
         QCOMPARE(m_card.copyAsShot(m_work).size(), 6);
+        if ((prepare + args + expect).join(u' ').contains(QRegularExpression(u"\\{(camera|disk|link)}"_s))) {
+            SKIP_UNLESS_MOUNTED(*m_camera);
+            SKIP_UNLESS_MOUNTED(*m_disk);
+        }
         for (const QString &step : prepare) {
             const QString what = expand(step.section(u':', 1)), from = m_work + u'/' + what.section(u'|', 0, 0);
             if (step.startsWith(u"mv:"_s)) {
@@ -253,6 +320,8 @@ private Q_SLOTS:
                 QCOMPARE(::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()), 0);
             } else if (step.startsWith(u"qr:"_s)) {
                 QVERIFY(qrPhoto(what.section(u'|', 1)).save(from, "JPEG", 95));
+            } else if (step.startsWith(u"write:"_s)) {
+                QVERIFY(writeFile(what.section(u'|', 0, 0), what.section(u'|', 1).toUtf8()));
             } else if (step.startsWith(u"mkdir:"_s)) {
                 QVERIFY(QDir().mkpath(what));
             } else {
@@ -337,9 +406,18 @@ private:
     static QString text(const char *text) { return QString::fromUtf8(text); }
     static QString text(const QString &text) { return text; }
     CliRun cli(const QStringList &args) const { return runCli(args, m_work); }
+    static QString settingsFile()
+    {
+        return TestSandbox::instance().configHome() + u"/Lumisort/org.lumisort.Lumisort.plist"_s;
+    }
     QString expand(QString text) const
     {
-        return text.replace(u"{work}"_s, m_work).replace(u"{out}"_s, m_out).replace(u"{card}"_s, m_card.folder);
+        TestSandbox &sandbox = TestSandbox::instance();
+        text.replace(u"{work}"_s, m_work).replace(u"{out}"_s, m_out).replace(u"{card}"_s, m_card.folder);
+        text.replace(u"{settings}"_s, settingsFile()).replace(u"{before}"_s, m_before);
+        text.replace(u"{data}"_s, sandbox.dataHome()).replace(u"{home}"_s, sandbox.home());
+        text.replace(u"{link}"_s, sandbox.root() + u"/link"_s).replace(u"{disk}"_s, m_disk->folder());
+        return text.replace(u"{camera}"_s, m_camera->folder());
     }
     // A photo of a QR code holding the text.
     static QImage qrPhoto(const QString &text)
@@ -385,7 +463,17 @@ private:
             holds = cli({u"settings"_s, u"get"_s, what.section(u'|', 0, 0)}).out.trimmed() == value;
         else if (kind == u"list"_s)
             holds = cli({u"settings"_s, u"list"_s}).out.contains(what);
-        else
+        else if (kind == u"aside"_s) { // named in the one line of the run, in the log, and by no later run
+            const QFileInfo settings(settingsFile());
+            const QFileInfoList aside = settings.dir().entryInfoList({settings.fileName() + u".damaged-*"_s});
+            const QString kept = aside.value(0).absoluteFilePath();
+            const QByteArray log = readFile(TestSandbox::instance().home() + u"/.local/state/Lumisort/Lumisort.log"_s);
+            holds = aside.size() == 1 && aside.first().size() == what.toLongLong() && run.err.count(u'\n') == 1
+                && run.err.contains(kept + u"; the factory"_s) && log.contains("lumisort-cli[")
+                && log.contains(kept.toUtf8())
+                && cli({u"settings"_s, u"get"_s, u"prefCameraCardFolderNames"_s}).err.isEmpty();
+            QFile::remove(kept);
+        } else
             QFAIL(qPrintable(u"unknown expectation "_s + expectation));
         QVERIFY2(holds != negated,
                  qPrintable(expectation + u"\nstatus "_s + QString::number(run.status) + u"\nout: "_s + run.out
@@ -394,7 +482,9 @@ private:
     }
 
     DemoCard m_card;
+    std::optional<ScopedMount> m_camera, m_disk;
     QString m_work;
+    QString m_before;
     QString m_out;
 };
 
