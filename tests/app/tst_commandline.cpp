@@ -272,6 +272,17 @@ private Q_SLOTS:
         row("auto --detect with the rule off", "",
             longerRule + u"--set prefCheckReassignedBarcodeLength=false auto --detect {work}"_s, 0,
             "file:2000000000015_IMG_0002.JPG; file:2000000000022_IMG_0006.JPG");
+        // Reading the codes from the barcode photos plans and renames as typing them does.
+        row("auto --detect", "", "auto --detect {work}", 0,
+            "files:2000000000015_IMG_0002.JPG 2000000000015_IMG_0003.JPG 2000000000022_IMG_0005.JPG "
+            "2000000000022_IMG_0006.JPG; out:2000000000015_IMG_0001.JPG -> trash");
+        row("auto --detect --reverse", "", "auto --detect --reverse {work}", 0,
+            "files:2000000000022_IMG_0002.JPG 2000000000022_IMG_0003.JPG IMG_0005.JPG IMG_0006.JPG");
+        row("auto --detect --dry-run", "", "auto --detect --dry-run {work}", 0,
+            "out:IMG_0002.JPG -> 2000000000015_IMG_0002.JPG\n; out:IMG_0004.JPG -> 2000000000022_IMG_0004.JPG (barcode "
+            "photo; file:IMG_0001.JPG; file:IMG_0002.JPG");
+        row("auto --detect --dry-run --reverse", "", "auto --detect --dry-run --reverse {work}", 0,
+            "out:IMG_0002.JPG -> 2000000000022_IMG_0002.JPG\n; !out:IMG_0005.JPG ->; file:IMG_0002.JPG");
         row("auto --detect takes no typed codes", "", "auto --detect {work} IMG_0001.JPG=5", 2,
             "err:give the folder only; file:IMG_0002.JPG");
         row("auto -reverse", "", u"auto -reverse {work}"_s + codes, 2, "file:IMG_0002.JPG");
@@ -369,36 +380,6 @@ private Q_SLOTS:
         QVERIFY(::lstat(at("IMG_\xff\xfe.JPG").constData(), &st) != 0);
         // QDir cannot see such names, so the sandbox could not remove them.
         QCOMPARE(QProcess::execute(u"rm"_s, {u"-rf"_s, m_work, TestSandbox::instance().dataHome() + u"/Trash"_s}), 0);
-    }
-
-    // Reading the codes from the barcode photos plans and renames exactly as typing them does.
-    void detectedCodesActAsTyped_data()
-    {
-        QTest::addColumn<QStringList>("options");
-        QTest::newRow("--dry-run") << QStringList {u"--dry-run"_s};
-        QTest::newRow("--dry-run --reverse") << QStringList {u"--dry-run"_s, u"--reverse"_s};
-        QTest::newRow("run") << QStringList {};
-        QTest::newRow("run --reverse") << QStringList {u"--reverse"_s};
-    }
-
-    void detectedCodesActAsTyped()
-    {
-        QFETCH(QStringList, options);
-        const QStringList typed {u"IMG_0001.JPG=2000000000015"_s, u"IMG_0004.JPG=2000000000022"_s};
-        QStringList outputs, folders;
-        for (const QStringList &codes : {QStringList {u"--detect"_s}, typed}) {
-            m_work = TestSandbox::instance().makeFolder(u"work"_s);
-            QCOMPARE(m_card.copyAsShot(m_work).size(), 6);
-            const CliRun run = cli(QStringList {u"auto"_s} + options
-                                   + (codes == typed ? QStringList {m_work} + typed : codes + QStringList {m_work}));
-            QVERIFY2(run.status == 0, qPrintable(run.err));
-            // Each run writes a journal of its own.
-            outputs << run.out.split(u'\n').filter(QRegularExpression(u"^(?!journal: )"_s)).join(u'\n');
-            folders << QDir(m_work).entryList(QDir::Files).join(u' ');
-        }
-        QVERIFY(outputs.first().contains(u" -> 2000000000022_IMG_0004.JPG"_s));
-        QCOMPARE(outputs.first(), outputs.last());
-        QCOMPARE(folders.first(), folders.last());
     }
 
 private:

@@ -27,7 +27,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScopeGuard>
-#include <QSpinBox>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -38,31 +37,6 @@ namespace {
 SettingsStore &store()
 {
     return SettingsStore::standard();
-}
-
-// What a control shows and how the operator changes it, whatever its kind.
-QString shownBy(QWidget *control)
-{
-    if (auto *box = qobject_cast<QCheckBox *>(control))
-        return QVariant(box->isChecked()).toString();
-    if (auto *popUp = qobject_cast<QComboBox *>(control))
-        return popUp->currentData().isValid() ? popUp->currentData().toString()
-                                              : QString::number(popUp->currentIndex());
-    if (auto *spin = qobject_cast<QSpinBox *>(control))
-        return QString::number(spin->value());
-    return qobject_cast<QLineEdit *>(control)->text();
-}
-
-void change(QWidget *control, const QVariant &to)
-{
-    if (auto *box = qobject_cast<QCheckBox *>(control))
-        box->click();
-    else if (auto *popUp = qobject_cast<QComboBox *>(control))
-        popUp->setCurrentIndex(popUp->findData(to) >= 0 ? popUp->findData(to) : to.toInt());
-    else if (auto *spin = qobject_cast<QSpinBox *>(control))
-        spin->setValue(to.toInt());
-    else
-        qobject_cast<QLineEdit *>(control)->setText(to.toString());
 }
 
 QVariant orNone(const QString &text)
@@ -189,8 +163,9 @@ private Q_SLOTS:
         const auto pane = openPane();
         QLabel *problem = pane->ibDateFormatProblemLabel;
         QVERIFY(problem->isHidden());
+        QComboBox *popUp = pane->ibDateFormatterPopUp;
         for (int tag : row.picks)
-            change(pane->ibDateFormatterPopUp, tag);
+            popUp->setCurrentIndex(popUp->findData(tag) >= 0 ? popUp->findData(tag) : tag);
         if (!row.typed.isNull())
             pane->ibUserDefinedDateFormatterField->setText(row.typed);
         QCOMPARE(store().objectForKey(cPrefDailyFolderDateFormat), orNone(row.pattern));
@@ -338,46 +313,26 @@ private Q_SLOTS:
         QCOMPARE(Alert::beepsForTesting(), tag == 103 && handedOver.isEmpty() ? 1 : 0);
     }
 
-    void boundControl_data()
+    // Where the companion's setting decides, "always ask" is off and a line says why.
+    void alwaysAskFollowsTheBuild_data()
     {
-        // Stored before opening and shown by the control named after the key; then the operator
-        // changes the control and the key follows: one key for each kind of control.
-        QTest::addColumn<QString>(
-            "executable"); // "vimoLumisort", the standalone build, where every control takes input
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<QVariant>("stored");
-        QTest::addColumn<QVariant>("written"); // what the key holds after the change
-        const QString standalone = u"vimoLumisort"_s, prompt = cPrefAlwaysPromptForReassignmentMode;
-        QTest::newRow("spin box") << standalone << cPrefReassignedBarcodeRequiredLength << QVariant(13) << QVariant(8);
-        QTest::newRow("pop-up") << standalone << cPrefInputFolderSortKeySelectedIndex << QVariant(1) << QVariant(0);
-        QTest::newRow("check box") << standalone << cPrefDoUnassignedProcess << QVariant(true) << QVariant(false);
-        QTest::newRow("field") << standalone << cPrefCameraCardFolderNames << QVariant(u"DCIM,PRIVATE"_s)
-                               << QVariant(u"DCIM"_s);
-        // Where the companion's setting decides, "always ask" is off and a line says why.
-        QTest::newRow("always ask, standalone build") << standalone << prompt << QVariant(false) << QVariant(true);
-        QTest::newRow("always ask, companion build") << u"lumisort"_s << prompt << QVariant(false) << QVariant(false);
+        QTest::addColumn<QString>("executable");
+        QTest::addColumn<bool>("standalone");
+        QTest::newRow("standalone build") << u"vimoLumisort"_s << true;
+        QTest::newRow("companion build") << u"lumisort"_s << false;
     }
 
-    void boundControl()
+    void alwaysAskFollowsTheBuild()
     {
         QFETCH(QString, executable);
-        QFETCH(QString, key);
-        QFETCH(QVariant, stored);
-        QFETCH(QVariant, written);
-        const bool standalone = executable == u"vimoLumisort"_s;
-        store().setObject(
-            QVariantList {QVariantMap {{u"title"_s, u"File name"_s}}, QVariantMap {{u"title"_s, u"Shooting time"_s}}},
-            cPrefInputFolderSortKeyList);
-        store().setObject(stored, key);
+        QFETCH(bool, standalone);
         const auto restore = pretendExecutable(executable);
         const auto pane = openPane();
-        auto *control = pane->findChild<QWidget *>(key);
-        QVERIFY(control);
-        QCOMPARE(shownBy(control), stored.toString());
-        QCOMPARE(control->isEnabled(), standalone);
-        change(control, written); // a disabled box takes no click
-        QCOMPARE(store().objectForKey(key).toString(), written.toString());
-        QCOMPARE(shownBy(control), written.toString());
+        auto *box = pane->findChild<QCheckBox *>(cPrefAlwaysPromptForReassignmentMode);
+        QVERIFY(box && !box->isChecked());
+        QCOMPARE(box->isEnabled(), standalone);
+        box->click(); // a disabled box takes no click
+        QCOMPARE(store().boolForKey(cPrefAlwaysPromptForReassignmentMode), standalone);
         QCOMPARE(pane->ibAlwaysPromptNoteLabel->isHidden(), standalone);
         // The automatic-by-section choice names the one it works as.
         QVERIFY(!pane->ibMode201NoteLabel->isHidden());

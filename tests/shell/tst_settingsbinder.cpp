@@ -3,8 +3,11 @@
 #include "shell/SettingsBinder.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QSpinBox>
 
 using namespace Qt::StringLiterals;
 
@@ -48,6 +51,34 @@ private Q_SLOTS:
         binder.load();
         QCOMPARE(group.checkedId(), 202);
         QCOMPARE(changes, 2);
+    }
+
+    // Each kind of control shows its key's stored value and stores what the operator sets.
+    void everyKindOfControl()
+    {
+        SettingsStore &store = SettingsStore::standard();
+        QCheckBox box;
+        QSpinBox spin;
+        QComboBox popUp;
+        popUp.addItem(u"a"_s, 200);
+        popUp.addItem(u"b"_s, 202);
+        SettingsBinder binder;
+        binder.bindBool(&box, u"binderBool"_s);
+        binder.bindInteger(&spin, u"binderInteger"_s);
+        binder.bindTag(&popUp, u"binderTag"_s);
+        store.setBool(true, u"binderBool"_s);
+        store.setInteger(13, u"binderInteger"_s);
+        store.setInteger(202, u"binderTag"_s);
+        binder.load();
+        QVERIFY(box.isChecked());
+        QCOMPARE(spin.value(), 13);
+        QCOMPARE(popUp.currentIndex(), 1);
+        box.click();
+        spin.setValue(8);
+        popUp.setCurrentIndex(0);
+        QCOMPARE(store.objectForKey(u"binderBool"_s), QVariant(false));
+        QCOMPARE(store.integerForKey(u"binderInteger"_s), 8);
+        QCOMPARE(store.integerForKey(u"binderTag"_s), 200);
     }
 };
 
