@@ -143,7 +143,6 @@ private Q_SLOTS:
         row("no daily folder", {1, y, none, {0}, none, none, u"< NOT Creating SubFolder>"_s, none});
         row("medium after 1", {0, none, none, {1, 3}, none, u"MM-dd-yyyy"_s, u"<medium>"_s, none});
         row("style keeps stored pattern", {2, y, none, {4}, none, y, u"<long>"_s, none});
-        row("1 from nothing", {0, none, none, {1}, none, u"MM-dd-yyyy"_s, u"12-06-2026"_s, none});
         row("own pattern on opening", {6, none, u"yy"_s, {}, none, u"yy"_s, u"26"_s, none});
         row("typing a pattern", {6, none, none, {}, u"dd.MM."_s, u"dd.MM."_s, u"06.12."_s, none});
         // A pattern whose folder would not be a folder of its own below the destination.
@@ -276,7 +275,6 @@ private Q_SLOTS:
         QTest::newRow("logs, none") << 103 << QString() << QStringList();
         QTest::newRow("working folder gone") << 100 << u"gone"_s << QStringList();
         QTest::newRow("working folder") << 100 << u"folder"_s << QStringList {u"open:$folder"_s};
-        QTest::newRow("destination") << 101 << u"folder"_s << QStringList {u"open:$folder"_s};
         QTest::newRow("temporary folder") << 102 << u"folder"_s << QStringList {u"open:$folder"_s};
     }
 
@@ -291,7 +289,7 @@ private Q_SLOTS:
         if (present == u"gone"_s)
             folder += u"/gone"_s;
         if (present == u"folder"_s || present == u"gone"_s)
-            store().setString(folder, tag == 101 ? cPrefDestinationPath : cPrefSourcePath);
+            store().setString(folder, cPrefSourcePath);
         if (present == u"both"_s)
             QVERIFY(writeFile(LogPaths::logFile(), "log line\n"));
         if (present == u"old"_s || present == u"both"_s)
