@@ -149,20 +149,6 @@ private Q_SLOTS:
                      qPrintable(problem));
     }
 
-    void commandNamesTheSource()
-    {
-        // The file passed over goes to standard error; the output names the one read.
-        QVERIFY(place(CompanionSettings::userPreferencesFile(), u"malformed"_s, u"user"_s));
-        QVERIFY(place(CompanionSettings::systemPreferencesFile(), u"ok"_s, u"/srv/Zoë"_s));
-        const CliRun run = runCli({u"companion"_s}); // the machine's folder comes through the environment init() set
-        QCOMPARE(run.status, 0);
-        QCOMPARE(run.out,
-                 u"from\t"_s + CompanionSettings::systemPreferencesFile()
-                     + u"\nsavepath\t/srv/Zoë\nreversescan\tabsent\ndisablescan\tabsent\n"_s);
-        QVERIFY2(run.err.contains(u"passed over "_s + CompanionSettings::userPreferencesFile() + u": line "_s),
-                 qPrintable(run.err));
-    }
-
 private:
     QString m_systemRoot;
 };
