@@ -109,11 +109,13 @@ private Q_SLOTS:
         QTest::addColumn<QVariant>("stored");
         QTest::addColumn<int>("shown");
         QTest::addColumn<int>("afterQuery");
-        QTest::newRow("nothing stored") << QVariant() << 200 << 200;
-        QTest::newRow("201 shown until a query") << QVariant(201) << 201 << 200;
-        QTest::newRow("202") << QVariant(202) << 202 << 202;
-        QTest::newRow("unknown tag") << QVariant(7) << 200 << 200;
-        QTest::newRow("202 stored as text") << QVariant(u"202"_s) << 202 << 202;
+        // Where the companion's setting decides, "always ask" is off and a line says why.
+        QTest::addColumn<bool>("standalone");
+        QTest::newRow("nothing stored") << QVariant() << 200 << 200 << false;
+        QTest::newRow("201 shown until a query") << QVariant(201) << 201 << 200 << true;
+        QTest::newRow("202") << QVariant(202) << 202 << 202 << false;
+        QTest::newRow("unknown tag") << QVariant(7) << 200 << 200 << true;
+        QTest::newRow("202 stored as text") << QVariant(u"202"_s) << 202 << 202 << false;
     }
 
     void reassignmentMode()
@@ -121,7 +123,9 @@ private Q_SLOTS:
         QFETCH(QVariant, stored);
         QFETCH(int, shown);
         QFETCH(int, afterQuery);
+        QFETCH(bool, standalone);
         store().setObject(stored, cPrefRadioSet1SelectedTag);
+        const auto restore = pretendExecutable(standalone ? u"vimoLumisort"_s : u"lumisort"_s);
         const auto pane = openPane();
         QCOMPARE(store().integerForKey(cPrefRadioSet1SelectedTag), shown);
         QCOMPARE(pane->ibRadioSet1->checkedId(), shown);
@@ -131,6 +135,15 @@ private Q_SLOTS:
         pane->radioButtonWithTag(other)->click();
         QCOMPARE(store().integerForKey(cPrefRadioSet1SelectedTag), other);
         QCOMPARE(pane->ibRadioSet1->checkedId(), other);
+        auto *box = pane->findChild<QCheckBox *>(cPrefAlwaysPromptForReassignmentMode);
+        QVERIFY(box && !box->isChecked());
+        QCOMPARE(box->isEnabled(), standalone);
+        box->click(); // a disabled box takes no click
+        QCOMPARE(store().boolForKey(cPrefAlwaysPromptForReassignmentMode), standalone);
+        QCOMPARE(pane->ibAlwaysPromptNoteLabel->isHidden(), standalone);
+        // The automatic-by-section choice names the one it works as.
+        QVERIFY(!pane->ibMode201NoteLabel->isHidden());
+        QVERIFY(pane->ibMode201NoteLabel->text().contains(pane->radioButtonWithTag(200)->text()));
     }
 
     void datePattern_data()
@@ -310,32 +323,6 @@ private Q_SLOTS:
         handedOver.replaceInStrings(u"$folder"_s, folder).replaceInStrings(u"$log"_s, LogPaths::logFile());
         QCOMPARE(actual, handedOver.replaceInStrings(u"$old"_s, LogPaths::oldLogFile()));
         QCOMPARE(Alert::beepsForTesting(), tag == 103 && handedOver.isEmpty() ? 1 : 0);
-    }
-
-    // Where the companion's setting decides, "always ask" is off and a line says why.
-    void alwaysAskFollowsTheBuild_data()
-    {
-        QTest::addColumn<QString>("executable");
-        QTest::addColumn<bool>("standalone");
-        QTest::newRow("standalone build") << u"vimoLumisort"_s << true;
-        QTest::newRow("companion build") << u"lumisort"_s << false;
-    }
-
-    void alwaysAskFollowsTheBuild()
-    {
-        QFETCH(QString, executable);
-        QFETCH(bool, standalone);
-        const auto restore = pretendExecutable(executable);
-        const auto pane = openPane();
-        auto *box = pane->findChild<QCheckBox *>(cPrefAlwaysPromptForReassignmentMode);
-        QVERIFY(box && !box->isChecked());
-        QCOMPARE(box->isEnabled(), standalone);
-        box->click(); // a disabled box takes no click
-        QCOMPARE(store().boolForKey(cPrefAlwaysPromptForReassignmentMode), standalone);
-        QCOMPARE(pane->ibAlwaysPromptNoteLabel->isHidden(), standalone);
-        // The automatic-by-section choice names the one it works as.
-        QVERIFY(!pane->ibMode201NoteLabel->isHidden());
-        QVERIFY(pane->ibMode201NoteLabel->text().contains(pane->radioButtonWithTag(200)->text()));
     }
 
     void openedByTheBrowsersSegue()
