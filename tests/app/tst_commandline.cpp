@@ -108,12 +108,13 @@ private Q_SLOTS:
     void options_data()
     {
         // prepare: "mv:A|B" renames in the working folder, "mkdir:P" makes a folder, "cli:ARGS" runs the tool first,
-        // "qr:A|T" makes A a photo of a QR code holding T, "write:P|T" writes T to file P.
+        // "qr:A|T" makes A a photo of a QR code holding T, "write:P|T" writes T to file P, "tmpfs:P|SIZE" mounts one.
         // args: split at spaces.
         // expect: "out:T" / "err:T" the output holds T ("!" in front: does not), "file:P" exists, "files:A B" all there
-        // is, "text:P|T" file P holds T, "image:P|WxH", "smaller:P|N" bytes, "get:KEY|V" and
-        // "list:T" read the settings afterwards, "aside:N" the settings file kept aside is N bytes long. P is relative
-        // to the working folder; {camera} is a card, {disk} a backup disk, {link} a link to the card.
+        // is, "text:P|T" file P holds T, "image:P|WxH", "smaller:P|N" bytes, "whole:P|N" fewer than N photos, all
+        // whole, "get:KEY|V" and "list:T" read the settings afterwards, "aside:N" the settings file kept aside is N
+        // bytes long. P is relative to the working folder; {camera} is a card, {disk} a backup disk, {link} a link to
+        // the card, {settings} the settings file, {java} the machine's Java settings.
         // Several steps or expectations are separated by "; ".
         QTest::addColumn<QStringList>("prepare");
         QTest::addColumn<QStringList>("args");
