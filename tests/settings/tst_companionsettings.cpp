@@ -4,15 +4,11 @@
 #include "support/PlistCodec.h"
 
 #include <QDir>
-#include <QProcess>
-#include <QStandardPaths>
 #include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
 namespace {
-
-const QString cOddValue = u"Zoë/Été 東京 <&\"'>\nx\ty 😀"_s;
 
 QByteArray javaMap(const QByteArray &entries, const QByteArray &version = "1.0")
 {
@@ -66,46 +62,18 @@ private Q_SLOTS:
         QDir(TestSandbox::instance().home() + u"/Library"_s).removeRecursively();
     }
 
-    void javaFileAsJavaWritesIt_data()
-    {
-        QTest::addColumn<bool>("live");
-        QTest::newRow("file Java wrote, kept with the tests") << false;
-        QTest::newRow("Java writing it now") << true;
-    }
-
+    // A file Java wrote, kept with the tests.
     void javaFileAsJavaWritesIt()
     {
-        QFETCH(bool, live);
-        const QString home = TestSandbox::instance().home(), source = QStringLiteral(LUMISORT_SETTINGS_TEST_DIR);
-        const QString java = QStandardPaths::findExecutable(u"java"_s);
-        if (!live) {
-            QVERIFY(
-                writeFile(CompanionSettings::userPreferencesFile(), readFile(source + u"/data/mainstay-prefs.xml"_s)));
-        } else if (java.isEmpty()) {
-            QSKIP("java is not installed (Debian: default-jre-headless); the kept file still tests the format");
-        } else { // node names Java has to encode into folder names, beside the companion's own
-            for (const QStringList &args :
-                 {QStringList {u"Mainstay"_s, u"savepath"_s, u"/srv/studio/Zoë/Été 東京"_s, u"reversescan"_s, u"true"_s,
-                               u"disablescan"_s, u"false"_s, u"folder/Été"_s, cOddValue},
-                  QStringList {u"Mainstay/Été.x_y"_s, u"k"_s, u"v"_s},
-                  QStringList {u"Zoë/Été 東京"_s, u"k"_s, u"v"_s}}) {
-                QProcess p;
-                p.start(java,
-                        QStringList {u"-Djava.util.prefs.userRoot="_s + home, source + u"/JavaPrefsWriter.java"_s}
-                            + args);
-                QVERIFY(p.waitForFinished(180000));
-                QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
-                QVERIFY2(QFileInfo::exists(JavaPreferences::nodeFile(home + u"/.java/.userPrefs"_s, args.first())),
-                         qPrintable(args.first()));
-            }
-        }
+        const QString source = QStringLiteral(LUMISORT_SETTINGS_TEST_DIR) + u"/data/mainstay-prefs.xml"_s;
+        QVERIFY(writeFile(CompanionSettings::userPreferencesFile(), readFile(source)));
         const CompanionSettings::Reading reading = CompanionSettings::read();
         QCOMPARE(reading.file, CompanionSettings::userPreferencesFile());
         QCOMPARE(reading.problems, QStringList());
         const QHash<QString, QString> expected {{u"savepath"_s, u"/srv/studio/Zoë/Été 東京"_s},
                                                 {u"reversescan"_s, u"true"_s},
                                                 {u"disablescan"_s, u"false"_s},
-                                                {u"folder/Été"_s, cOddValue}};
+                                                {u"folder/Été"_s, u"Zoë/Été 東京 <&\"'>\nx\ty 😀"_s}};
         QCOMPARE(reading.values, expected);
         QCOMPARE(CompanionSettings::savePath(), expected.value(u"savepath"_s));
     }
@@ -179,20 +147,6 @@ private Q_SLOTS:
             QVERIFY2(std::any_of(paths.cbegin(), paths.cend(),
                                  [&](const QString &path) { return problem.startsWith(path + u": "_s); }),
                      qPrintable(problem));
-    }
-
-    void commandNamesTheSource()
-    {
-        // The file passed over goes to standard error; the output names the one read.
-        QVERIFY(place(CompanionSettings::userPreferencesFile(), u"malformed"_s, u"user"_s));
-        QVERIFY(place(CompanionSettings::systemPreferencesFile(), u"ok"_s, u"/srv/Zoë"_s));
-        const CliRun run = runCli({u"companion"_s}); // the machine's folder comes through the environment init() set
-        QCOMPARE(run.status, 0);
-        QCOMPARE(run.out,
-                 u"from\t"_s + CompanionSettings::systemPreferencesFile()
-                     + u"\nsavepath\t/srv/Zoë\nreversescan\tabsent\ndisablescan\tabsent\n"_s);
-        QVERIFY2(run.err.contains(u"passed over "_s + CompanionSettings::userPreferencesFile() + u": line "_s),
-                 qPrintable(run.err));
     }
 
 private:

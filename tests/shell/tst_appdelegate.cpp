@@ -111,31 +111,39 @@ private Q_SLOTS:
 
     void companionSettings_data()
     {
+        QTest::addColumn<QString>("executable"); // its name tells the standalone build; empty: no name given
         QTest::addColumn<QVariantMap>("node"); // empty: a file without the "Mainstay/" node
         QTest::addColumn<bool>("binary");
         QTest::addColumn<bool>("standalone");
         QTest::addColumn<QVariant>("reverse"); // expected prefReverseAssignBarcode (invalid: untouched)
         QTest::addColumn<bool>("disableScanStored");
-        QTest::newRow("no node") << QVariantMap() << false << false << QVariant() << false;
-        QTest::newRow("TRUE") << QVariantMap {{u"reversescan"_s, u"TRUE"_s}, {u"disablescan"_s, u"true"_s}} << false
-                              << false << QVariant(true) << true;
+        const QVariantMap reverse {{u"reversescan"_s, u"TRUE"_s}};
+        const QString companion = u"lumisort"_s;
+        QTest::newRow("no node") << companion << QVariantMap() << false << false << QVariant() << false;
+        QTest::newRow("TRUE") << companion << QVariantMap {{u"reversescan"_s, u"TRUE"_s}, {u"disablescan"_s, u"true"_s}}
+                              << false << false << QVariant(true) << true;
         QTest::newRow("yes is not true, binary file")
-            << QVariantMap {{u"reversescan"_s, u"yes"_s}} << true << false << QVariant(false) << false;
+            << companion << QVariantMap {{u"reversescan"_s, u"yes"_s}} << true << false << QVariant(false) << false;
         QTest::newRow("standalone build reads nothing")
-            << QVariantMap {{u"reversescan"_s, u"TRUE"_s}} << false << true << QVariant() << false;
+            << u"VimoSorter"_s << reverse << false << true << QVariant() << false;
+        QTest::newRow("vimo, standalone") << u"vimo"_s << reverse << false << true << QVariant() << false;
+        for (const QString &name : {u"Sorter"_s, u"MyVimo"_s, QString()})
+            QTest::addRow("%s, a companion build", qPrintable(name))
+                << name << reverse << false << false << QVariant(true) << false;
     }
     void companionSettings()
     {
+        QFETCH(QString, executable);
         QFETCH(QVariantMap, node);
         QFETCH(bool, binary);
         QFETCH(bool, standalone);
         QFETCH(QVariant, reverse);
         QFETCH(bool, disableScanStored);
-        if (standalone) {
-            QVariantMap info = BundleInfo::infoDictionary();
-            info.insert(u"CFBundleExecutable"_s, u"VimoSorter"_s);
-            BundleInfo::setInfoDictionaryForTesting(info);
-        }
+        QVariantMap info = BundleInfo::infoDictionary();
+        info.insert(u"CFBundleExecutable"_s, executable);
+        if (executable.isEmpty())
+            info.remove(u"CFBundleExecutable"_s);
+        BundleInfo::setInfoDictionaryForTesting(info);
         const QString work = folder(u"companion-work"_s);
         const bool hasNode = !node.isEmpty();
         node.insert(u"savepath"_s, work);
@@ -164,24 +172,6 @@ private Q_SLOTS:
             QCOMPARE(Alert::shownForTesting().first().messageText,
                      u"!!! Unable to Get Source Path From Mainstay !!!"_s);
         }
-    }
-
-    void folderCheckFollowsARenamedFolder()
-    {
-        const QString chosen = folder(u"destination"_s), renamed = chosen + u"-renamed"_s;
-        store.setString(chosen, cPrefDestinationPath);
-        MyAliasKit::savePath(chosen, cPrefDestinationPathAliasData);
-        QVERIFY(QDir().rename(chosen, renamed)); // while the program was closed
-        AppDelegate::validateFolderPath(AppDelegate::destinationRequest());
-        QCOMPARE(*store.stringForKey(cPrefDestinationPath), renamed);
-        QVERIFY(store.boolForKey(cPrefDestinationPathIsValid));
-
-        QVERIFY(QDir(renamed).removeRecursively());
-        AppDelegate::validateFolderPath(AppDelegate::destinationRequest());
-        QVERIFY(!store.boolForKey(cPrefDestinationPathIsValid));
-        QTRY_COMPARE(Alert::shownForTesting().size(), 1);
-        QCOMPARE(Alert::shownForTesting().first().messageText, u"!!! Unable to Mount/Locate Destination Path !!!"_s);
-        QCOMPARE(*store.stringForKey(cPrefDestinationPath), renamed); // left as stored
     }
 
     void openingRule_data()
@@ -216,44 +206,62 @@ private Q_SLOTS:
             QVERIFY(Alert::shownForTesting().constFirst().informativeText.contains(u"/DCIM/101CANON (1 photo)"_s));
     }
 
-    // "lumisort DIR" at start-up: the folder check that follows must not bring back the old working folder.
-    void openedFolderSurvivesTheStartUpCheck()
+    void startUpCheckKeepsTheFolder_data()
     {
-        const QString previous = folder(u"previous-work"_s), opened = folder(u"opened"_s);
-        store.setString(previous, cPrefSourcePath);
-        MyAliasKit::savePath(previous, cPrefSourcePathAliasData);
-        QVERIFY(writeFile(opened + u"/IMG_0001.JPG"_s, "x"));
-        AppDelegate delegate({u"lumisort"_s});
-        delegate.openFiles({opened});
-        AppDelegate::validateFolderPath(AppDelegate::sourceRequest());
-        QCOMPARE(*store.stringForKey(cPrefSourcePath), opened);
-        QVERIFY(store.boolForKey(cPrefSourcePathIsValid));
-        // Renamed while the program was closed: followed as the opened folder, not the old one.
-        QVERIFY(QDir().rename(opened, opened + u"-renamed"_s));
-        AppDelegate::validateFolderPath(AppDelegate::sourceRequest());
-        QCOMPARE(*store.stringForKey(cPrefSourcePath), opened + u"-renamed"_s);
+        QTest::addColumn<bool>("destination");
+        QTest::addColumn<QString>("route"); // how the folder checked was set after the one chosen before
+        QTest::newRow("destination as chosen") << true << QString();
+        // "lumisort DIR" at start-up: the check that follows must not bring back the old working folder.
+        QTest::newRow("working folder opened") << false << u"opened"_s;
+        // Chosen in the preferences, then changed with the command-line tool: the next start keeps the new one.
+        QTest::newRow("destination set from the command line") << true << u"command line"_s;
     }
-
-    // Chosen in the preferences, then changed with the command-line tool: the next start keeps the new one.
-    void destinationSetFromTheCommandLineSurvivesTheStartUpCheck()
+    void startUpCheckKeepsTheFolder()
     {
-        const QString chosen = folder(u"destination-A"_s), typed = folder(u"destination-B"_s);
-        store.setString(chosen, cPrefDestinationPath);
-        MyAliasKit::savePath(chosen, cPrefDestinationPathAliasData);
-        QVERIFY(store.synchronize());
-        QCOMPARE(runCli({u"settings"_s, u"set"_s, cPrefDestinationPath, typed}).status, 0);
-        // The next start reads what the tool wrote.
-        const QVariantMap written = SettingsStore(SettingsStore::standardFilePath()).storedValues();
-        for (auto it = written.cbegin(); it != written.cend(); ++it)
-            store.setObject(it.value(), it.key());
-        AppDelegate::validateFolderPath(AppDelegate::destinationRequest());
-        QVERIFY(store.synchronize());
-
-        const QString work = folder(u"work"_s);
-        QVERIFY(writeFile(work + u"/2000000000015_IMG_0001.JPG"_s, "photo"));
-        QCOMPARE(runCli({u"--set"_s, u"prefDailyFolderDateFormat='day'"_s, u"file"_s, work}).status, 0);
-        QVERIFY(QFile::exists(typed + u"/day/2000000000015_IMG_0001.JPG"_s));
-        QVERIFY(QDir(chosen).isEmpty());
+        QFETCH(bool, destination);
+        QFETCH(QString, route);
+        const QString pathKey = destination ? cPrefDestinationPath : cPrefSourcePath;
+        const QString validKey = destination ? cPrefDestinationPathIsValid : cPrefSourcePathIsValid;
+        const QVariantMap request = destination ? AppDelegate::destinationRequest() : AppDelegate::sourceRequest();
+        const QString chosen = folder(u"chosen"_s), next = folder(u"next"_s);
+        store.setString(chosen, pathKey);
+        MyAliasKit::savePath(chosen, destination ? cPrefDestinationPathAliasData : cPrefSourcePathAliasData);
+        QString expected = route.isEmpty() ? chosen : next;
+        if (route == u"opened"_s) {
+            QVERIFY(writeFile(next + u"/IMG_0001.JPG"_s, "x"));
+            AppDelegate({u"lumisort"_s}).openFiles({next});
+        } else if (!route.isEmpty()) {
+            QVERIFY(store.synchronize());
+            QCOMPARE(runCli({u"settings"_s, u"set"_s, pathKey, next}).status, 0);
+            // The next start reads what the tool wrote.
+            const QVariantMap written = SettingsStore(SettingsStore::standardFilePath()).storedValues();
+            for (auto it = written.cbegin(); it != written.cend(); ++it)
+                store.setObject(it.value(), it.key());
+        }
+        AppDelegate::validateFolderPath(request);
+        QCOMPARE(*store.stringForKey(pathKey), expected);
+        QVERIFY(store.boolForKey(validKey));
+        if (route == u"command line"_s) { // and the photos are filed there
+            QVERIFY(store.synchronize());
+            const QString work = folder(u"work"_s);
+            QVERIFY(writeFile(work + u"/2000000000015_IMG_0001.JPG"_s, "photo"));
+            QCOMPARE(runCli({u"--set"_s, u"prefDailyFolderDateFormat='day'"_s, u"file"_s, work}).status, 0);
+            QVERIFY(QFile::exists(next + u"/day/2000000000015_IMG_0001.JPG"_s));
+            QVERIFY(QDir(chosen).isEmpty());
+        }
+        // Renamed while the program was closed: followed.
+        QVERIFY(QDir().rename(expected, expected + u"-renamed"_s));
+        expected += u"-renamed"_s;
+        AppDelegate::validateFolderPath(request);
+        QCOMPARE(*store.stringForKey(pathKey), expected);
+        QVERIFY(store.boolForKey(validKey));
+        // Gone: told, and left as stored.
+        QVERIFY(QDir(expected).removeRecursively());
+        AppDelegate::validateFolderPath(request);
+        QVERIFY(!store.boolForKey(validKey));
+        QTRY_COMPARE(Alert::shownForTesting().size(), 1);
+        QCOMPARE(Alert::shownForTesting().first().messageText, u"!!! Unable to Mount/Locate Destination Path !!!"_s);
+        QCOMPARE(*store.stringForKey(pathKey), expected);
     }
 
     // A copy killed outright leaves a stale lock that does not block the next one; a

@@ -36,38 +36,30 @@ class TestStateFolderMove : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void stateFolder_data()
-    {
-        QTest::addColumn<QByteArray>("variable");
-        QTest::addColumn<QString>("expected"); // "~" is the home folder
-        QTest::newRow("set") << QByteArray("/srv/state/") << u"/srv/state/Lumisort"_s;
-        QTest::newRow("unset") << QByteArray() << u"~/.local/state/Lumisort"_s;
-        QTest::newRow("relative is ignored") << QByteArray("state") << u"~/.local/state/Lumisort"_s;
-    }
-    void stateFolder()
-    {
-        QFETCH(QByteArray, variable);
-        QFETCH(QString, expected);
-        const QString home = freshHome();
-        if (!variable.isNull())
-            qputenv("XDG_STATE_HOME", variable);
-        QCOMPARE(LogPaths::stateFolder(), expected.replace(u"~"_s, home));
-    }
     void movesOnceAndKeepsBoth_data()
     {
         QTest::addColumn<QString>("foreign"); // a file not of this program, below the home folder
         QTest::addColumn<QString>("left"); // the folder that must remain; all below it are gone
-        QTest::newRow("nothing else") << QString() << u"."_s;
-        QTest::newRow("another log beside") << u"Library/Logs/Other.log"_s << u"Library/Logs"_s;
-        QTest::newRow("another file inside") << u"Library/Logs/Vimo/notes.txt"_s << u"Library/Logs/Vimo"_s;
+        QTest::addColumn<QString>("stateHome"); // XDG_STATE_HOME, "~" the home folder; null: unset
+        QTest::addColumn<QString>("state"); // the state folder it gives
+        const QString standard = u"~/.local/state/Lumisort"_s;
+        QTest::newRow("nothing else") << QString() << u"."_s << QString() << standard;
+        QTest::newRow("another log beside, state folder set")
+            << u"Library/Logs/Other.log"_s << u"Library/Logs"_s << u"~/state/"_s << u"~/state/Lumisort"_s;
+        QTest::newRow("another file inside, relative state folder ignored")
+            << u"Library/Logs/Vimo/notes.txt"_s << u"Library/Logs/Vimo"_s << u"state"_s << standard;
     }
     void movesOnceAndKeepsBoth()
     {
         QFETCH(QString, foreign);
         QFETCH(QString, left);
+        QFETCH(QString, stateHome);
+        QFETCH(QString, state);
         const QString home = freshHome();
         const QString former = home + u"/Library/Logs/Vimo"_s;
-        const QString state = LogPaths::stateFolder();
+        if (!stateHome.isNull())
+            qputenv("XDG_STATE_HOME", QFile::encodeName(stateHome.replace(u"~"_s, home)));
+        QCOMPARE(LogPaths::stateFolder(), state.replace(u"~"_s, home));
         for (const auto &[path, bytes] : {std::pair<QString, QByteArray> {former + u"/Lumisort.log"_s, "old log\n"},
                                           {former + u"/Lumisort_old.log"_s, "older log\n"},
                                           {former + u"/reassign-journal/a.json"_s, "a"},
