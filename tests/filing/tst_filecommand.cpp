@@ -104,7 +104,7 @@ private Q_SLOTS:
         QTest::addColumn<bool>("stored"); // in the settings file, as a hand edit or an older version left it
         QTest::addColumn<QString>("reason");
         // Each kind of folder the rule refuses (a camera card, a link to it, a disk without a camera
-        // folder accepted) is a row of tst_settingscommand, and a destination inside the working folder
+        // folder accepted) is a row of TestCommandLine::options, and a destination inside the working folder
         // one of TestFilingRun::refusedBeforeAnythingMoves; here, that filing asks the rule for a
         // destination given on the command line and for one stored.
         QTest::newRow("daily folder pattern of '..'")
