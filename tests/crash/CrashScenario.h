@@ -57,6 +57,7 @@ struct Setup
     QString trash; // the trash's files/ folder that takes the working folder's photos
     QString staging; // of the card import; it and any staging kept aside must be gone at the end
     QStringList args; // the run that is killed
+    QStringList env; // "NAME=value" for every run on it
     QList<Photo> photos;
     QStringList roots; // everywhere a photo may be
     QStringList workRoots; // where nothing but the photos that belong there may stay

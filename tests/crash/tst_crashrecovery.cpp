@@ -1,14 +1,12 @@
 #include "CrashScenario.h"
 #include "ScopedMount.h"
 #include "TestMain.h"
-#include "cardimport/CardCopyRun.h"
 #include "filing/FilingRun.h"
 #include "reassign/JournaledRun.h"
 #include "reassign/ReassignJournal.h"
 #include "support/FreedesktopTrash.h"
 #include "support/SafeFile.h"
 
-#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
@@ -17,9 +15,7 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
-#include <sys/stat.h>
 #include <unistd.h>
-#include <utime.h>
 
 using namespace Qt::StringLiterals;
 
@@ -41,15 +37,15 @@ private Q_SLOTS:
     void initTestCase();
     void killedAndFinished_data();
     void killedAndFinished();
-    void killedWhileTakingALock_data();
-    void killedWhileTakingALock();
-    void killedOnACard_data();
-    void killedOnACard();
+    void killedAtAFixedPoint_data();
+    void killedAtAFixedPoint();
+    void faultStopsTheRun_data();
+    void faultStopsTheRun();
     void cleanupTestCase();
 
 private:
     QString baseFolder(Fs fs, const QString &name);
-    Setup prepare(Kind kind, Fs fs, QRandomGenerator &random, const QString &name);
+    Setup prepare(Kind kind, Fs fs, QRandomGenerator &random, const QString &name, const QString &folder = {});
     QProcess *start(const Setup &setup, const QStringList &args, const QStringList &straceArgs);
     Finished run(const Setup &setup, const KillPoint &kill, const QStringList &args = {});
     QString finishAfterKill(Kind kind, const Setup &setup, bool journalWaits, bool runBegan);
@@ -111,10 +107,10 @@ QString TestCrashRecovery::baseFolder(Fs fs, const QString &name)
     return folder;
 }
 
-Setup TestCrashRecovery::prepare(Kind kind, Fs fs, QRandomGenerator &random, const QString &name)
+Setup TestCrashRecovery::prepare(Kind kind, Fs fs, QRandomGenerator &random, const QString &name, const QString &folder)
 {
     Setup s;
-    s.folder = baseFolder(fs, name);
+    s.folder = folder.isEmpty() ? baseFolder(fs, name) : folder;
     // A card is exFAT, the working folder stays on the work station's disk.
     s.working = (kind == Kind::CardImport ? TestSandbox::instance().makeFolder(name) : s.folder) + u"/work"_s;
     SafeFile::makeFolders(NativePath(s.working));
@@ -165,6 +161,10 @@ QProcess *TestCrashRecovery::start(const Setup &setup, const QStringList &args, 
     auto *process = new QProcess;
     process->setProcessChannelMode(QProcess::MergedChannels);
     process->setWorkingDirectory(setup.folder);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString &e : setup.env)
+        env.insert(e.section(u'=', 0, 0), e.section(u'=', 1));
+    process->setProcessEnvironment(env);
     if (straceArgs.isEmpty())
         process->start(program, args);
     else
@@ -330,82 +330,162 @@ void TestCrashRecovery::killedAndFinished()
     QVERIFY2(kills >= cKillsPerRow, qPrintable(u"only %1 runs were killed before they ended"_s.arg(kills)));
 }
 
-// A run killed between creating its lock file and writing its process id into it
-// leaves an empty lock: the next run must still get through.
-void TestCrashRecovery::killedWhileTakingALock_data()
+// Fixed kill points the random ones may miss, each followed by what the operator does
+// next. A run killed between creating its lock file and writing its process id into it
+// leaves an empty lock: the next run must still get through. On a FUSE card the next
+// command may come after the card numbered its files afresh once the kernel forgot them
+// (memory pressure, the card put in again): a photo hidden for a swap, or put in the
+// trash, is still found; when another file took the name meant for a hidden photo, the
+// photo ends under a name the operator can see. Any command that acts on the folder
+// finishes a killed reassignment first, and the finished run is undone like any other.
+void TestCrashRecovery::killedAtAFixedPoint_data()
 {
     QTest::addColumn<int>("kind");
-    QTest::addColumn<QString>("lock");
+    QTest::addColumn<int>("fs");
+    QTest::addColumn<QString>("killAt"); // call@n (the journal takes the first rename), or lock:<path>
+    QTest::addColumn<QString>("meanwhile"); // "forget": numbered afresh; "take": another file takes r2.JPG
+    QTest::addColumn<QString>("next"); // the verb that next touches a reassigned folder ("again": the run)
+    QTest::addColumn<QString>("told");
     const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    QTest::newRow("filing") << int(Kind::FilingSameFileSystem) << u"filing"_s;
-    QTest::newRow("card import, its own lock") << int(Kind::CardImport) << runtime + u"/lumisort-card-import.lock"_s;
-    QTest::newRow("card import, the filing lock") << int(Kind::CardImport) << u"filing"_s;
+    const QString reassigned = u"An interrupted reassignment of "_s;
+    const auto row = [](const char *name, Kind kind, Fs fs, const QString &killAt, const QString &meanwhile,
+                        const QString &next, const QString &told) {
+        QTest::newRow(name) << int(kind) << int(fs) << killAt << meanwhile << next << told;
+    };
+    row("automatic, killed at its first trashing, undone", Kind::Automatic, Fs::Ext4, u"renameat2@13"_s, {}, u"undo"_s,
+        reassigned);
+    row("automatic, killed before the first rename, run again", Kind::Automatic, Fs::Ext4, u"renameat2@2"_s, {},
+        u"again"_s, reassigned);
+    row("one barcode, 4 of 12 renamed, filed", Kind::OneBarcode, Fs::Ext4, u"renameat2@5"_s, {}, u"file"_s, reassigned);
+    row("undo, killed bringing a barcode photo back", Kind::Undo, Fs::Ext4, u"renameat2@11"_s, {}, u"sections"_s,
+        u"An interrupted undo of "_s);
+    row("filing, taking its lock", Kind::FilingSameFileSystem, Fs::Ext4, u"lock:filing"_s, {}, {}, {});
+    row("card import, taking its own lock", Kind::CardImport, Fs::Ext4,
+        u"lock:"_s + runtime + u"/lumisort-card-import.lock"_s, {}, {}, {});
+    row("card import, taking the filing lock", Kind::CardImport, Fs::Ext4, u"lock:filing"_s, {}, {}, {});
+    row("card, swap cycle begun, files numbered afresh", Kind::Swaps, Fs::ExFat, u"rename@5"_s, u"forget"_s,
+        u"sections"_s, reassigned);
+    row("card, swap cycle all but done, r2.JPG taken meanwhile", Kind::Swaps, Fs::ExFat, u"rename@7"_s, u"take"_s,
+        u"sections"_s, reassigned);
+    row("card, a barcode photo in the trash, files numbered afresh", Kind::Automatic, Fs::ExFat, u"rename@13"_s,
+        u"forget"_s, u"sections"_s, reassigned);
 }
 
-void TestCrashRecovery::killedWhileTakingALock()
+void TestCrashRecovery::killedAtAFixedPoint()
 {
     QFETCH(int, kind);
-    QFETCH(QString, lock);
+    QFETCH(int, fs);
+    QFETCH(QString, killAt);
+    QFETCH(QString, meanwhile);
+    QFETCH(QString, next);
+    QFETCH(QString, told);
+    if (Fs(fs) == Fs::ExFat)
+        SKIP_UNLESS_MOUNTED(*m_exfat);
     if (m_strace.isEmpty())
         QSKIP("strace is not installed");
     QRandomGenerator random(quint32(m_seed) + quint32(qHash(QByteArray(QTest::currentDataTag()))));
-    const Setup setup = prepare(Kind(kind), Fs::Ext4, random, u"lock-%1"_s.arg(kind));
+    Setup setup = prepare(Kind(kind), Fs(fs), random, u"fixed"_s);
     KillPoint kill;
-    kill.lockPath = lock == u"filing"_s ? FilingRun::lockPathFor(setup.working) : lock;
-    SafeFile::makeFolders(NativePath(QFileInfo(kill.lockPath).path()), 0700); // strace watches a path it can resolve
+    if (killAt.startsWith(u"lock:"_s)) {
+        kill.lockPath = killAt == u"lock:filing"_s ? FilingRun::lockPathFor(setup.working) : killAt.mid(5);
+        SafeFile::makeFolders(NativePath(QFileInfo(kill.lockPath).path()),
+                              0700); // strace watches a path it can resolve
+    } else {
+        kill.call = killAt.section(u'@', 0, 0);
+        kill.when = killAt.section(u'@', 1).toInt();
+    }
     const Finished killed = run(setup, kill);
     QVERIFY2(killed.killed, qPrintable(killed.output));
-    const QString failed = finishAfterKill(Kind(kind), setup, false, false);
-    QVERIFY2(failed.isEmpty(), qPrintable(failed));
-    const QString misplaced = misplacedPhotos(setup, censusOf(setup), false);
-    QVERIFY2(misplaced.isEmpty(), qPrintable(misplaced));
-}
-
-// A run on a FUSE card killed at the given rename call is finished by the next command,
-// and then undone, after the card numbered its files afresh once the kernel forgot them
-// (memory pressure, the card put in again): a photo hidden for a swap, or put in the
-// trash, is still found. When another file took the name meant for a hidden photo, the
-// photo ends under a name the operator can see.
-void TestCrashRecovery::killedOnACard_data()
-{
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<int>("killAt");
-    QTest::addColumn<bool>("nameTaken");
-    QTest::newRow("swap cycle begun, files numbered afresh") << int(Kind::Swaps) << 5 << false;
-    QTest::newRow("swap cycle all but done, r2.JPG taken meanwhile") << int(Kind::Swaps) << 7 << true;
-    QTest::newRow("a barcode photo in the trash, files numbered afresh") << int(Kind::Automatic) << 13 << false;
-}
-
-void TestCrashRecovery::killedOnACard()
-{
-    QFETCH(int, kind);
-    QFETCH(int, killAt);
-    QFETCH(bool, nameTaken);
-    SKIP_UNLESS_MOUNTED(*m_exfat);
-    if (m_strace.isEmpty())
-        QSKIP("strace is not installed");
-    QRandomGenerator random {quint32(m_seed)};
-    Setup setup = prepare(Kind(kind), Fs::ExFat, random, u"card"_s);
-    KillPoint kill;
-    kill.call = u"rename"_s;
-    kill.when = killAt;
-    QVERIFY(run(setup, kill).killed);
+    QVERIFY2(!misplacedPhotos(setup, censusOf(setup), false).isEmpty(), "the run was done before the kill");
     const auto forget = [] {
         ::sync();
         QFile dropCaches(u"/proc/sys/vm/drop_caches"_s);
         return dropCaches.open(QIODevice::WriteOnly) && dropCaches.write("2") == 1;
     };
-    if (nameTaken) {
+    if (meanwhile == u"take"_s) {
         QVERIFY(writeFile(setup.working + u"/r2.JPG"_s, "another program's file"));
         setup.photos.first().expected = setup.working + u"/r1-kept-1.JPG"_s;
-    } else if (!forget()) {
+    } else if (meanwhile == u"forget"_s && !forget()) {
         QSKIP("the kernel's caches cannot be dropped here");
     }
-    QCOMPARE(finishAfterKill(Kind(kind), setup, true, true), QString());
-    QCOMPARE(misplacedPhotos(setup, censusOf(setup), false), QString());
-    if (!nameTaken && forget()) {
+    if (!isReassignment(Kind(kind))) {
+        QCOMPARE(finishAfterKill(Kind(kind), setup, false, false), QString());
+    } else {
+        QStringList args = next == u"again"_s ? setup.args : QStringList {next, setup.working};
+        if (next == u"file"_s) { // the finished run is filed, in the names it gives
+            args << setup.folder + u"/2026-12-07"_s;
+            setup.roots << args.last();
+            for (Photo &p : setup.photos)
+                p.expected = args.last() + u'/' + QFileInfo(p.expected).fileName();
+        }
+        const Finished touched = run(setup, {}, args);
+        QVERIFY2(touched.output.contains(told), qPrintable(touched.output));
+    }
+    QCOMPARE(misplacedPhotos(setup, censusOf(setup), next == u"undo"_s), QString());
+    QVERIFY(ReassignJournal::pendingJournals().isEmpty());
+    if ((next == u"sections"_s || next == u"again"_s) && meanwhile != u"take"_s && (meanwhile.isEmpty() || forget())) {
         const Finished undone = run(setup, {}, {u"undo"_s, setup.working});
         QVERIFY2(undone.exitCode == 0, qPrintable(undone.output));
+        QCOMPARE(misplacedPhotos(setup, censusOf(setup), true), QString());
+    }
+}
+
+// A run that meets a fault it cannot get past says why and fails, and every photo is
+// where it was: a barcode photo the trash will not take keeps its camera name and
+// stays, never deleted; a journal that cannot be written renames nothing. Undo still
+// gives back the names from before.
+void TestCrashRecovery::faultStopsTheRun_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("told");
+    const QString unwritten = u"nothing renamed: the journal cannot be written"_s;
+    QTest::newRow("trash on a full disk") << int(Kind::Automatic) << u"full trash"_s << u"CODE_0777.JPG kept"_s;
+    QTest::newRow("journal on a full disk, one barcode") << int(Kind::OneBarcode) << u"full state"_s << unwritten;
+    QTest::newRow("journal on a full disk, automatic") << int(Kind::Automatic) << u"full state"_s << unwritten;
+    QTest::newRow("damaged journal, named by undo") << int(Kind::Automatic) << u"damaged"_s << u" is damaged"_s;
+}
+
+void TestCrashRecovery::faultStopsTheRun()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, fault);
+    QFETCH(QString, told);
+    const QString full = TestSandbox::instance().makeFolder(u"full"_s);
+    std::optional<ScopedMount> disk;
+    if (fault != u"damaged"_s) {
+        disk = ScopedMount::tmpfs(full, u"2m"_s);
+        SKIP_UNLESS_MOUNTED(*disk);
+    }
+    QRandomGenerator random(quint32(m_seed) + quint32(qHash(QByteArray(QTest::currentDataTag()))));
+    Setup setup = prepare(Kind(kind), Fs::Ext4, random, u"fault"_s, fault == u"full trash"_s ? full : QString());
+    const QString damaged = ReassignJournal::folder() + u"/29990101-000000-000-1-automatic.json"_s;
+    if (fault == u"damaged"_s) {
+        QCOMPARE(run(setup, {}).exitCode, 0);
+        QVERIFY(writeFile(damaged, QByteArray()));
+        setup.args = QStringList {u"undo"_s, setup.working};
+    } else {
+        setup.env = QStringList {fault == u"full trash"_s ? u"XDG_DATA_HOME="_s + full : u"XDG_STATE_HOME="_s + full};
+        setup.trash = full + u"/Trash/files"_s;
+        QVERIFY(SafeFile::makeFolders(NativePath(setup.trash)));
+        QVERIFY(SafeFile::makeFolders(NativePath(full + u"/Trash/info"_s)));
+        setup.roots << setup.trash;
+        // Without a journal nothing moves; a barcode photo the trash refused keeps its camera name.
+        for (Photo &p : setup.photos) {
+            if (fault == u"full state"_s || p.expected.endsWith(u'/'))
+                p.expected = p.origin;
+        }
+        writeFile(full + u"/filler"_s, QByteArray(2 * 1024 * 1024, 'x')); // fails part way: the disk is full
+    }
+    const Finished failed = run(setup, {});
+    QCOMPARE(failed.exitCode, 1);
+    QVERIFY2(failed.output.contains(told), qPrintable(failed.output));
+    QCOMPARE(misplacedPhotos(setup, censusOf(setup), false), QString());
+    if (fault == u"damaged"_s)
+        QVERIFY(SafeFile::remove(NativePath(damaged)));
+    if (fault == u"full trash"_s) {
+        const Finished undone = run(setup, {}, {u"undo"_s, setup.working});
+        QCOMPARE(undone.exitCode, 0);
         QCOMPARE(misplacedPhotos(setup, censusOf(setup), true), QString());
     }
 }
