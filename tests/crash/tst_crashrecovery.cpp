@@ -7,10 +7,15 @@
 #include "support/FreedesktopTrash.h"
 #include "support/SafeFile.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <algorithm>
 #include <memory>
@@ -41,10 +46,8 @@ private Q_SLOTS:
     void killedAtAFixedPoint();
     void faultStopsTheRun_data();
     void faultStopsTheRun();
-    void cleanupTestCase();
 
 private:
-    QString baseFolder(Fs fs, const QString &name);
     Setup prepare(Kind kind, Fs fs, QRandomGenerator &random, const QString &name, const QString &folder = {});
     QProcess *start(const Setup &setup, const QStringList &args, const QStringList &straceArgs);
     Finished run(const Setup &setup, const KillPoint &kill, const QStringList &args = {});
@@ -75,12 +78,6 @@ void TestCrashRecovery::initTestCase()
                                      TestSandbox::instance().makeFolder(u"crash-exfat"_s), 256);
 }
 
-void TestCrashRecovery::cleanupTestCase()
-{
-    m_exfat.reset();
-    m_tmpfs.reset();
-}
-
 void TestCrashRecovery::killedAndFinished_data()
 {
     QTest::addColumn<int>("kind");
@@ -98,19 +95,14 @@ void TestCrashRecovery::killedAndFinished_data()
     }
 }
 
-QString TestCrashRecovery::baseFolder(Fs fs, const QString &name)
-{
-    if (fs == Fs::Ext4)
-        return TestSandbox::instance().makeFolder(name);
-    const QString folder = m_exfat->folder() + u"/%1-%2"_s.arg(name).arg(++m_folders);
-    SafeFile::makeFolders(NativePath(folder));
-    return folder;
-}
-
 Setup TestCrashRecovery::prepare(Kind kind, Fs fs, QRandomGenerator &random, const QString &name, const QString &folder)
 {
     Setup s;
-    s.folder = folder.isEmpty() ? baseFolder(fs, name) : folder;
+    s.folder = folder;
+    if (s.folder.isEmpty())
+        s.folder = fs == Fs::Ext4 ? TestSandbox::instance().makeFolder(name)
+                                  : m_exfat->folder() + u"/%1-%2"_s.arg(name).arg(++m_folders);
+    SafeFile::makeFolders(NativePath(s.folder));
     // A card is exFAT, the working folder stays on the work station's disk.
     s.working = (kind == Kind::CardImport ? TestSandbox::instance().makeFolder(name) : s.folder) + u"/work"_s;
     SafeFile::makeFolders(NativePath(s.working));
@@ -359,6 +351,8 @@ void TestCrashRecovery::killedAtAFixedPoint_data()
     row("one barcode, 4 of 12 renamed, filed", Kind::OneBarcode, Fs::Ext4, u"renameat2@5"_s, {}, u"file"_s, reassigned);
     row("undo, killed bringing a barcode photo back", Kind::Undo, Fs::Ext4, u"renameat2@11"_s, {}, u"sections"_s,
         u"An interrupted undo of "_s);
+    row("not killed, undone through a link, a later run elsewhere stays", Kind::Automatic, Fs::Ext4, {}, {}, u"undo"_s,
+        {});
     row("filing, taking its lock", Kind::FilingSameFileSystem, Fs::Ext4, u"lock:filing"_s, {}, {}, {});
     row("card import, taking its own lock", Kind::CardImport, Fs::Ext4,
         u"lock:"_s + runtime + u"/lumisort-card-import.lock"_s, {}, {}, {});
@@ -388,15 +382,28 @@ void TestCrashRecovery::killedAtAFixedPoint()
     KillPoint kill;
     if (killAt.startsWith(u"lock:"_s)) {
         kill.lockPath = killAt == u"lock:filing"_s ? FilingRun::lockPathFor(setup.working) : killAt.mid(5);
-        SafeFile::makeFolders(NativePath(QFileInfo(kill.lockPath).path()),
-                              0700); // strace watches a path it can resolve
+        // strace watches a path it can resolve
+        SafeFile::makeFolders(NativePath(QFileInfo(kill.lockPath).path()), 0700);
     } else {
         kill.call = killAt.section(u'@', 0, 0);
         kill.when = killAt.section(u'@', 1).toInt();
     }
-    const Finished killed = run(setup, kill);
-    QVERIFY2(killed.killed, qPrintable(killed.output));
-    QVERIFY2(!misplacedPhotos(setup, censusOf(setup), false).isEmpty(), "the run was done before the kill");
+    Setup elsewhere;
+    const auto inTrash = [&] { // photos and their info files
+        return QDir(setup.trash).entryList(QDir::Files).size()
+            + QDir(setup.trash + u"/../info"_s).entryList(QDir::Files).size();
+    };
+    qsizetype trashBefore = 0;
+    if (killAt.isEmpty()) { // the whole run, then a later one in another folder
+        QCOMPARE(run(setup, {}).exitCode, 0);
+        elsewhere = prepare(Kind(kind), Fs(fs), random, u"elsewhere"_s);
+        QCOMPARE(run(elsewhere, {}).exitCode, 0);
+        trashBefore = inTrash();
+    } else {
+        const Finished killed = run(setup, kill);
+        QVERIFY2(killed.killed, qPrintable(killed.output));
+        QVERIFY2(!misplacedPhotos(setup, censusOf(setup), false).isEmpty(), "the run was done before the kill");
+    }
     const auto forget = [] {
         ::sync();
         QFile dropCaches(u"/proc/sys/vm/drop_caches"_s);
@@ -418,10 +425,19 @@ void TestCrashRecovery::killedAtAFixedPoint()
             for (Photo &p : setup.photos)
                 p.expected = args.last() + u'/' + QFileInfo(p.expected).fileName();
         }
+        if (killAt.isEmpty()) { // reached through a link, with a trailing "/.": the same folder
+            args.last() = TestSandbox::instance().makeFolder(u"links"_s) + u"/work"_s;
+            QVERIFY(QFile::link(setup.working, args.last()));
+            args.last() += u"/."_s;
+        }
         const Finished touched = run(setup, {}, args);
         QVERIFY2(touched.output.contains(told), qPrintable(touched.output));
     }
     QCOMPARE(misplacedPhotos(setup, censusOf(setup), next == u"undo"_s), QString());
+    if (killAt.isEmpty()) { // out of the trash with its info; the other run's stay
+        QCOMPARE(misplacedPhotos(elsewhere, censusOf(elsewhere), false), QString());
+        QCOMPARE(inTrash(), trashBefore - 2 * 3); // three barcode photos, each with its info
+    }
     QVERIFY(ReassignJournal::pendingJournals().isEmpty());
     if ((next == u"sections"_s || next == u"again"_s) && meanwhile != u"take"_s && (meanwhile.isEmpty() || forget())) {
         const Finished undone = run(setup, {}, {u"undo"_s, setup.working});
@@ -430,10 +446,11 @@ void TestCrashRecovery::killedAtAFixedPoint()
     }
 }
 
-// A run that meets a fault it cannot get past says why and fails, and every photo is
-// where it was: a barcode photo the trash will not take keeps its camera name and
-// stays, never deleted; a journal that cannot be written renames nothing. Undo still
-// gives back the names from before.
+// A run that meets a fault it cannot get past says why and fails. A barcode photo the
+// trash will not take keeps its camera name and stays, never deleted, and undo still
+// gives back every name; otherwise nothing is touched: a journal that cannot be written
+// renames nothing, and an undo is refused whole, naming the one file that changed since
+// the run (and no run is recorded).
 void TestCrashRecovery::faultStopsTheRun_data()
 {
     QTest::addColumn<int>("kind");
@@ -443,7 +460,19 @@ void TestCrashRecovery::faultStopsTheRun_data()
     QTest::newRow("trash on a full disk") << int(Kind::Automatic) << u"full trash"_s << u"CODE_0777.JPG kept"_s;
     QTest::newRow("journal on a full disk, one barcode") << int(Kind::OneBarcode) << u"full state"_s << unwritten;
     QTest::newRow("journal on a full disk, automatic") << int(Kind::Automatic) << u"full state"_s << unwritten;
-    QTest::newRow("damaged journal, named by undo") << int(Kind::Automatic) << u"damaged"_s << u" is damaged"_s;
+    const auto undo = [](const char *name, const QString &fault, const QString &told) {
+        QTest::newRow(name) << int(Kind::Automatic) << fault << told;
+    };
+    undo("undo, damaged journal", u"damaged"_s, u"29990101-000000-000-1-automatic.json is damaged"_s);
+    undo("undo, renamed again", u"rename"_s, u"777_IMG_0002.JPG was renamed again since (now 9_IMG_0002.JPG)"_s);
+    undo("undo, deleted", u"trash"_s, u"777_IMG_0002.JPG was deleted since"_s);
+    undo("undo, filed", u"file"_s, u"777_IMG_0002.JPG was filed"_s);
+    undo("undo, another file under its name", u"replace"_s, u"777_IMG_0002.JPG was replaced by another file"_s);
+    undo("undo, changed in place", u"append"_s, u"777_IMG_0002.JPG was changed since"_s);
+    undo("undo, barcode photo emptied from the trash", u"empty"_s, u"CODE_0777.JPG is no longer in the trash"_s);
+    undo("undo, old name taken", u"occupy"_s, u"cannot take its name IMG_0002.JPG back"_s);
+    undo("undo, older journal, file gone", u"old"_s, u"777_IMG_0002.JPG was renamed again, filed or deleted"_s);
+    undo("undo, nothing to undo", u"none"_s, u"no reassignment of"_s);
 }
 
 void TestCrashRecovery::faultStopsTheRun()
@@ -453,40 +482,88 @@ void TestCrashRecovery::faultStopsTheRun()
     QFETCH(QString, told);
     const QString full = TestSandbox::instance().makeFolder(u"full"_s);
     std::optional<ScopedMount> disk;
-    if (fault != u"damaged"_s) {
+    if (fault.startsWith(u"full"_s)) {
         disk = ScopedMount::tmpfs(full, u"2m"_s);
         SKIP_UNLESS_MOUNTED(*disk);
     }
     QRandomGenerator random(quint32(m_seed) + quint32(qHash(QByteArray(QTest::currentDataTag()))));
     Setup setup = prepare(Kind(kind), Fs::Ext4, random, u"fault"_s, fault == u"full trash"_s ? full : QString());
-    const QString damaged = ReassignJournal::folder() + u"/29990101-000000-000-1-automatic.json"_s;
-    if (fault == u"damaged"_s) {
-        QCOMPARE(run(setup, {}).exitCode, 0);
-        QVERIFY(writeFile(damaged, QByteArray()));
-        setup.args = QStringList {u"undo"_s, setup.working};
-    } else {
+    const QString photo = setup.working + u"/777_IMG_0002.JPG"_s;
+    const QString planted[] = {ReassignJournal::folder() + u"/29990101-000000-000-1-automatic.json"_s,
+                               ReassignJournal::folder() + u"/old.json"_s};
+    const auto removePlanted = qScopeGuard([&] {
+        for (const QString &path : planted)
+            QFile::remove(path);
+    });
+    if (disk) {
         setup.env = QStringList {fault == u"full trash"_s ? u"XDG_DATA_HOME="_s + full : u"XDG_STATE_HOME="_s + full};
         setup.trash = full + u"/Trash/files"_s;
         QVERIFY(SafeFile::makeFolders(NativePath(setup.trash)));
         QVERIFY(SafeFile::makeFolders(NativePath(full + u"/Trash/info"_s)));
         setup.roots << setup.trash;
-        // Without a journal nothing moves; a barcode photo the trash refused keeps its camera name.
         for (Photo &p : setup.photos) {
-            if (fault == u"full state"_s || p.expected.endsWith(u'/'))
+            if (p.expected.endsWith(u'/'))
                 p.expected = p.origin;
         }
         writeFile(full + u"/filler"_s, QByteArray(2 * 1024 * 1024, 'x')); // fails part way: the disk is full
+    } else if (fault != u"none"_s) {
+        QCOMPARE(run(setup, {}).exitCode, 0);
     }
+    if (fault == u"damaged"_s) {
+        QVERIFY(writeFile(planted[0], QByteArray()));
+    } else if (fault == u"rename"_s) {
+        QVERIFY(SafeFile::renameNoReplace(photo, QString(setup.working + u"/9_IMG_0002.JPG"_s)));
+    } else if (fault == u"trash"_s) {
+        QVERIFY(FreedesktopTrash::moveToTrash(photo).result);
+    } else if (fault == u"file"_s) {
+        QVERIFY(SafeFile::move(photo, QString(TestSandbox::instance().makeFolder(u"filed"_s) + u"/x.JPG"_s)));
+    } else if (fault == u"replace"_s) {
+        QVERIFY(writeFile(setup.working + u"/other"_s, "other"));
+        QVERIFY(SafeFile::remove(photo));
+        QVERIFY(SafeFile::renameNoReplace(QString(setup.working + u"/other"_s), photo));
+    } else if (fault == u"append"_s) {
+        QVERIFY(writeFile(photo, "rotated by an editor"));
+    } else if (fault == u"empty"_s) {
+        const ReassignJournal::Record done =
+            ReassignJournal::read(ReassignJournal::journalsNewestFirst().first()).record.value();
+        const auto trashed = std::find_if(done.entries.cbegin(), done.entries.cend(),
+                                          [](const ReassignJournal::Entry &e) { return !e.trashPath.isEmpty(); });
+        QVERIFY(trashed != done.entries.cend() && SafeFile::remove(trashed->trashPath));
+    } else if (fault == u"occupy"_s) {
+        QVERIFY(writeFile(setup.working + u"/IMG_0002.JPG"_s, "a new photo"));
+    } else if (fault == u"old"_s) { // as an older version wrote it: no folder, no files as left
+        const QString newest = ReassignJournal::journalsNewestFirst().first();
+        QJsonObject root = QJsonDocument::fromJson(readFile(newest)).object();
+        root.remove(u"folder"_s);
+        QJsonArray entries;
+        for (const QJsonValue &e : root.value(u"entries"_s).toArray()) {
+            QJsonObject o = e.toObject();
+            o.remove(u"left"_s);
+            entries.append(o);
+        }
+        root.insert(u"entries"_s, entries);
+        QVERIFY(SafeFile::remove(newest));
+        QVERIFY(writeFile(planted[1], QJsonDocument(root).toJson()));
+        QVERIFY(SafeFile::remove(photo));
+    }
+    if (!disk)
+        setup.args = QStringList {u"undo"_s, setup.working};
+    const QStringList before = filesWithContents(setup.working) + filesWithContents(setup.trash);
+    const QStringList journals = QDir(ReassignJournal::folder()).entryList(QDir::Files);
+
     const Finished failed = run(setup, {});
     QCOMPARE(failed.exitCode, 1);
     QVERIFY2(failed.output.contains(told), qPrintable(failed.output));
-    QCOMPARE(misplacedPhotos(setup, censusOf(setup), false), QString());
-    if (fault == u"damaged"_s)
-        QVERIFY(SafeFile::remove(NativePath(damaged)));
+    if (!disk) // an undo names the one file that changed, and no other
+        QVERIFY2(failed.output.count(u"\n  "_s) == 1, qPrintable(failed.output));
     if (fault == u"full trash"_s) {
+        QCOMPARE(misplacedPhotos(setup, censusOf(setup), false), QString());
         const Finished undone = run(setup, {}, {u"undo"_s, setup.working});
         QCOMPARE(undone.exitCode, 0);
         QCOMPARE(misplacedPhotos(setup, censusOf(setup), true), QString());
+    } else {
+        QCOMPARE(filesWithContents(setup.working) + filesWithContents(setup.trash), before);
+        QCOMPARE(QDir(ReassignJournal::folder()).entryList(QDir::Files), journals);
     }
 }
 
