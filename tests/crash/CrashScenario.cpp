@@ -62,16 +62,6 @@ Census censusOf(const Setup &setup)
     return census;
 }
 
-QString lostPhotos(const Setup &setup, const Census &census)
-{
-    QStringList lost;
-    for (const Photo &p : setup.photos) {
-        if (census.value(p.id).isEmpty() && !p.cardCopy)
-            lost.append(p.origin);
-    }
-    return lost.join(u", "_s);
-}
-
 QString misplacedPhotos(const Setup &setup, const Census &census, bool undone)
 {
     QStringList wrong;

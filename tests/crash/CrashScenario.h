@@ -89,7 +89,6 @@ struct Finished
 using Census = QHash<QByteArray, QStringList>; // photo id -> where its copies are
 
 Census censusOf(const Setup &setup);
-QString lostPhotos(const Setup &setup, const Census &census);
 // Each photo once, where it belongs; a card photo also stays on the card, and a copy of
 // it may wait in the trash (an import cut short after clearing the working folder).
 QString misplacedPhotos(const Setup &setup, const Census &census, bool undone);

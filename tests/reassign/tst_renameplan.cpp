@@ -19,8 +19,6 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("steps"); // "from>to"
         QTest::addColumn<QStringList>("expected"); // "name=content" of the folder afterwards
         QTest::addColumn<int>("failures");
-        QTest::newRow("plain") << QStringList {u"a"_s, u"b"_s} << QStringList {u"a>x"_s, u"b>y"_s}
-                               << QStringList {u"x=a"_s, u"y=b"_s} << 0;
         QTest::newRow("two photos claim one name: the first wins")
             << QStringList {u"111_IMG_0001.JPG"_s, u"222_IMG_0001.JPG"_s}
             << QStringList {u"111_IMG_0001.JPG>333_IMG_0001.JPG"_s, u"222_IMG_0001.JPG>333_IMG_0001.JPG"_s}
