@@ -104,14 +104,11 @@ QString leftovers(const Setup &setup, const Census &census)
 void oneBarcode(Setup &s)
 {
     s.args = QStringList {u"reassign"_s, u"--barcode"_s, u"4242"_s, u"--"_s};
-    const QStringList shapes {u"%1_IMG_%2.JPG|4242_IMG_%2.JPG"_s, u"UNKNOWN_IMG_%2.JPG|4242_IMG_%2.JPG"_s,
-                              u"IMG_%2.JPG|4242_IMG_%2.JPG"_s, u"DSC%2.JPG|4242_DSC%2.JPG"_s,
-                              u"555_DSC%2.JPG|4242_555_DSC%2.JPG"_s};
+    const QStringList shapes {u"111_IMG_%1.JPG|4242_IMG_%1.JPG"_s, u"UNKNOWN_IMG_%1.JPG|4242_IMG_%1.JPG"_s,
+                              u"IMG_%1.JPG|4242_IMG_%1.JPG"_s, u"DSC%1.JPG|4242_DSC%1.JPG"_s,
+                              u"555_DSC%1.JPG|4242_555_DSC%1.JPG"_s};
     for (int i = 0; i < 12; ++i) {
-        const QStringList shape = QString(shapes.at(i % shapes.size()))
-                                      .replace(u"%1"_s, QString::number(100 + i))
-                                      .replace(u"%2"_s, QString::number(1000 + i))
-                                      .split(u'|');
+        const QStringList shape = shapes.at(i % shapes.size()).arg(1000 + i).split(u'|');
         add(s, s.working + u'/' + shape.at(0), s.working + u'/' + shape.at(1));
         s.args.append(s.working + u'/' + shape.at(0));
     }
