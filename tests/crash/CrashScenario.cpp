@@ -12,6 +12,7 @@
 
 using namespace Qt::StringLiterals;
 
+namespace {
 QByteArray idOf(const QByteArray &bytes)
 {
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha1);
@@ -30,6 +31,20 @@ QList<SafeFileEntry> everythingBelow(const QString &folder)
     return SafeFile::list(NativePath(folder), all).value_or(QList<SafeFileEntry>());
 }
 
+// A photo of its own content (no two alike), with a file time that keeps the order.
+Photo &add(Setup &s, const QString &path, const QString &expected, const QString &afterUndo = {})
+{
+    QByteArray bytes(qsizetype(8 + s.random->bounded(20000, 120000) / 4 * 4), Qt::Uninitialized);
+    s.random->fillRange(reinterpret_cast<quint32 *>(bytes.data()), bytes.size() / 4);
+    writeFile(path, bytes);
+    const qint64 time = 1700000000 + s.photos.size() * 10;
+    const struct utimbuf times = {time, time};
+    ::utime(QFile::encodeName(path).constData(), &times);
+    s.photos.append({idOf(bytes), bytes, path, expected, afterUndo.isEmpty() ? path : afterUndo, false});
+    return s.photos.last();
+}
+} // namespace
+
 Census censusOf(const Setup &setup)
 {
     QSet<qint64> sizes;
@@ -47,18 +62,6 @@ Census censusOf(const Setup &setup)
     return census;
 }
 
-QString lostPhotos(const Setup &setup, const Census &census)
-{
-    QStringList lost;
-    for (const Photo &p : setup.photos) {
-        if (census.value(p.id).isEmpty() && !p.cardCopy)
-            lost.append(p.origin);
-    }
-    return lost.join(u", "_s);
-}
-
-// Each photo once, where it belongs; a card photo also stays on the card, and a copy of
-// it may wait in the trash (an import cut short after clearing the working folder).
 QString misplacedPhotos(const Setup &setup, const Census &census, bool undone)
 {
     QStringList wrong;
@@ -75,8 +78,6 @@ QString misplacedPhotos(const Setup &setup, const Census &census, bool undone)
     return wrong.join(u"\n"_s);
 }
 
-// Anything in the working folders but the photos: a temporary, an empty claim, a photo
-// hidden for a swap, a staging folder kept aside.
 QString leftovers(const Setup &setup, const Census &census)
 {
     QSet<QString> photos;
@@ -100,39 +101,19 @@ QString leftovers(const Setup &setup, const Census &census)
     return found.join(u", "_s);
 }
 
-bool setTime(const QString &path, qint64 seconds)
-{
-    const struct utimbuf times = {seconds, seconds};
-    return ::utime(QFile::encodeName(path).constData(), &times) == 0;
-}
-
-// A photo of its own content (no two alike), with a file time that keeps the order.
-Photo &add(Setup &s, const QString &path, const QString &expected, const QString &afterUndo)
-{
-    QByteArray bytes(qsizetype(8 + s.random->bounded(20000, 120000) / 4 * 4), Qt::Uninitialized);
-    s.random->fillRange(reinterpret_cast<quint32 *>(bytes.data()), bytes.size() / 4);
-    writeFile(path, bytes);
-    setTime(path, 1700000000 + s.photos.size() * 10);
-    s.photos.append({idOf(bytes), bytes, path, expected, afterUndo.isEmpty() ? path : afterUndo, false});
-    return s.photos.last();
-}
-
 void oneBarcode(Setup &s)
 {
     s.args = QStringList {u"reassign"_s, u"--barcode"_s, u"4242"_s, u"--"_s};
-    const QStringList shapes {u"%1_IMG_%2.JPG|4242_IMG_%2.JPG"_s, u"UNKNOWN_IMG_%2.JPG|4242_IMG_%2.JPG"_s,
-                              u"IMG_%2.JPG|4242_IMG_%2.JPG"_s, u"DSC%2.JPG|4242_DSC%2.JPG"_s,
-                              u"555_DSC%2.JPG|4242_555_DSC%2.JPG"_s};
+    const QStringList shapes {u"111_IMG_%1.JPG|4242_IMG_%1.JPG"_s, u"UNKNOWN_IMG_%1.JPG|4242_IMG_%1.JPG"_s,
+                              u"IMG_%1.JPG|4242_IMG_%1.JPG"_s, u"DSC%1.JPG|4242_DSC%1.JPG"_s,
+                              u"555_DSC%1.JPG|4242_555_DSC%1.JPG"_s};
     for (int i = 0; i < 12; ++i) {
-        const QStringList shape =
-            shapes.at(i % shapes.size()).arg(QString::number(100 + i), QString::number(1000 + i)).split(u'|');
+        const QStringList shape = shapes.at(i % shapes.size()).arg(1000 + i).split(u'|');
         add(s, s.working + u'/' + shape.at(0), s.working + u'/' + shape.at(1));
         s.args.append(s.working + u'/' + shape.at(0));
     }
 }
 
-// In shooting-time order (the file times), so renaming keeps each photo in its group. Two
-// chains: a photo's new name is held by a photo of the next group, which moves first.
 void automatic(Setup &s)
 {
     s.args = QStringList {u"--set"_s, u"prefInputFolderSortKeySelectedIndex=1"_s, u"auto"_s, s.working};
@@ -154,7 +135,6 @@ void automatic(Setup &s)
     }
 }
 
-// Cycles (a three-way rotation and a swap) and a chain, as a journaled run renames them.
 void swaps(Setup &s)
 {
     const QString w = s.working + u'/';

@@ -57,6 +57,7 @@ struct Setup
     QString trash; // the trash's files/ folder that takes the working folder's photos
     QString staging; // of the card import; it and any staging kept aside must be gone at the end
     QStringList args; // the run that is killed
+    QStringList env; // "NAME=value" for every run on it
     QList<Photo> photos;
     QStringList roots; // everywhere a photo may be
     QStringList workRoots; // where nothing but the photos that belong there may stay
@@ -87,20 +88,13 @@ struct Finished
 
 using Census = QHash<QByteArray, QStringList>; // photo id -> where its copies are
 
-QByteArray idOf(const QByteArray &bytes);
-bool isBelow(const QString &path, const QString &folder);
-QList<SafeFileEntry> everythingBelow(const QString &folder);
 Census censusOf(const Setup &setup);
-QString lostPhotos(const Setup &setup, const Census &census);
 // Each photo once, where it belongs; a card photo also stays on the card, and a copy of
 // it may wait in the trash (an import cut short after clearing the working folder).
 QString misplacedPhotos(const Setup &setup, const Census &census, bool undone);
 // Anything in the working folders but the photos: a temporary, an empty claim, a photo
 // hidden for a swap, a staging folder kept aside.
 QString leftovers(const Setup &setup, const Census &census);
-bool setTime(const QString &path, qint64 seconds);
-// A photo of its own content (no two alike), with a file time that keeps the order.
-Photo &add(Setup &s, const QString &path, const QString &expected, const QString &afterUndo = {});
 void oneBarcode(Setup &s);
 // In shooting-time order (the file times), so renaming keeps each photo in its group. Two
 // chains: a photo's new name is held by a photo of the next group, which moves first.

@@ -1,5 +1,7 @@
+#include "ScopedMount.h"
 #include "TestMain.h"
 #include "reassign/ReassignJournal.h"
+#include "support/SafeFile.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -54,6 +56,22 @@ private Q_SLOTS:
         QCOMPARE(ReassignJournal::prune(90, now), kept ? 0 : 1);
         QCOMPARE(QFile::exists(journal), kept);
         QVERIFY(QFile::exists(newer));
+    }
+    void runsBegunTogetherKeepTheirOwnJournals()
+    {
+        // Undo and redo in quick succession: neither record may replace the other, and the
+        // later one must sort last. On tmpfs a record is written well within a millisecond.
+        QVERIFY(SafeFile::makeFolders(ReassignJournal::folder()));
+        const ScopedMount fast = ScopedMount::tmpfs(ReassignJournal::folder());
+        SKIP_UNLESS_MOUNTED(fast);
+        QStringList paths;
+        for (int i = 0; i < 20; ++i) {
+            ReassignJournal journal;
+            QVERIFY(journal.begin(i % 2 ? u"undo"_s : u"barcode"_s, {}).isEmpty());
+            paths << journal.path();
+        }
+        QVERIFY2(std::adjacent_find(paths.cbegin(), paths.cend(), std::greater_equal<>()) == paths.cend(),
+                 qPrintable(paths.join(u'\n')));
     }
 };
 

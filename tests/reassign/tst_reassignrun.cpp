@@ -1,6 +1,5 @@
 #include "DemoCard.h"
 #include "TestMain.h"
-#include "reassign/ReassignJournal.h"
 #include "reassign/ReassignRun.h"
 
 #include <QDir>
@@ -35,12 +34,11 @@ private Q_SLOTS:
             u"333"_s);
         QCOMPARE(report.renames.size(), 2); // the photo already on 333 is not even planned
 
-        const QJsonObject written = journal(report.journalPath);
+        const QJsonObject written = QJsonDocument::fromJson(readFile(report.journalPath)).object();
         QCOMPARE(written.value(u"state"_s).toString(), u"complete"_s);
         const QJsonArray entries = written.value(u"entries"_s).toArray();
         QCOMPARE(entries.size(), 2);
         QCOMPARE(entries.at(1).toObject().value(u"final"_s).toString(), folder + u"/222_IMG_0001.JPG"_s);
-        QVERIFY(report.journalPath.startsWith(ReassignJournal::folder()));
     }
     void barcodePhotoThatCouldNotBeRenamedStays()
     {
@@ -93,7 +91,6 @@ private:
             urls << QUrl::fromLocalFile(path);
         return urls;
     }
-    static QJsonObject journal(const QString &path) { return QJsonDocument::fromJson(readFile(path)).object(); }
 };
 
 LUMISORT_CORE_TEST_MAIN(TestReassignRun)
