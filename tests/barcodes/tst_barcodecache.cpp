@@ -40,6 +40,7 @@ void TestBarcodeCache::readingsOutliveTheRun()
 {
     const DemoCard card = DemoCard::make(TestSandbox::instance().makeFolder(u"card"_s), 1, 2);
     QVERIFY(card.isValid());
+    const QString barcode = card.photos.at(0).barcode;
     const NativePath barcodePhoto(card.photos.at(0).path);
     const NativePath plainPhoto(card.photos.at(1).path);
     const NativePath unreadable(card.folder + u"/IMG_9999.JPG"_s);
@@ -51,7 +52,7 @@ void TestBarcodeCache::readingsOutliveTheRun()
     {
         BarcodeCache cache(database);
         first = cache.read(barcodePhoto);
-        QCOMPARE(first.codes.value(0).text, card.photos.at(0).barcode);
+        QCOMPARE(first.codes.value(0).text, barcode);
         QVERIFY(cache.read(plainPhoto).codes.isEmpty());
         QVERIFY(!cache.read(unreadable).readable);
         // Written in the background while the run goes on, not only at its end.
@@ -59,47 +60,41 @@ void TestBarcodeCache::readingsOutliveTheRun()
     }
 
     BarcodeCache next(database);
-    const std::optional<BarcodeReader::Reading> kept = next.known(barcodePhoto);
-    QVERIFY(kept);
-    QVERIFY(kept->readable);
-    QCOMPARE(kept->codes.size(), first.codes.size());
-    QCOMPARE(kept->codes.first().format, first.codes.first().format);
-    QCOMPARE(kept->codes.first().position, first.codes.first().position);
-    QCOMPARE(std::tuple(kept->pass, kept->pieces, kept->ms), std::tuple(first.pass, first.pieces, first.ms));
+    const BarcodeReader::Reading kept = next.known(barcodePhoto).value();
+    QCOMPARE(std::tuple(kept.readable, kept.codes.size(), kept.codes.first().format, kept.pass, kept.pieces, kept.ms),
+             std::tuple(true, first.codes.size(), first.codes.first().format, first.pass, first.pieces, first.ms));
+    QCOMPARE(kept.codes.first().position, first.codes.first().position);
     QVERIFY(next.known(plainPhoto));
     QVERIFY(!next.known(unreadable));
 
     // Renamed: the same content, not read again.
-    const NativePath renamed(card.folder + u"/" + card.photos.at(0).barcode + u"_IMG.JPG"_s);
+    const NativePath renamed(card.folder + u"/" + barcode + u"_IMG.JPG"_s);
     QVERIFY(SafeFile::renameNoReplace(barcodePhoto, renamed));
-    QCOMPARE(next.read(renamed).codes.value(0).text, card.photos.at(0).barcode);
+    QCOMPARE(next.read(renamed).codes.value(0).text, barcode);
     QCOMPARE(next.decodedCount(), 0);
 
     // Written anew under the same name: read again, and that reading kept in turn.
-    QFile source(renamed.toString());
     QFile target(plainPhoto.toString());
-    QVERIFY(source.open(QIODevice::ReadOnly) && target.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QVERIFY(target.write(source.readAll()) > 0);
+    QVERIFY(target.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QVERIFY(target.write(readFile(renamed.toString())) > 0);
     target.close();
-    QCOMPARE(next.read(plainPhoto).codes.value(0).text, card.photos.at(0).barcode);
+    QCOMPARE(next.read(plainPhoto).codes.value(0).text, barcode);
     QCOMPARE(next.decodedCount(), 1);
     QVERIFY(next.flush());
-    QCOMPARE(BarcodeCache(database).known(plainPhoto).value().codes.value(0).text, card.photos.at(0).barcode);
+    QCOMPARE(BarcodeCache(database).known(plainPhoto).value().codes.value(0).text, barcode);
 }
 
 void TestBarcodeCache::unusableDiskReadingsAreReadAgain_data()
 {
-    QTest::addColumn<QByteArray>("damage");
-    QTest::addColumn<bool>("overwriteFile");
-    QTest::newRow("not a database") << QByteArray("lost sectors ").repeated(400) << true;
-    QTest::newRow("older reader") << QByteArray("UPDATE readings SET reader = reader - 1") << false;
-    QTest::newRow("codes garbled") << QByteArray("UPDATE readings SET codes = '[{\"te'") << false;
+    QTest::addColumn<QByteArray>("damage"); // an SQL statement, or what overwrites the file
+    QTest::newRow("not a database") << QByteArray("lost sectors ").repeated(400);
+    QTest::newRow("older reader") << QByteArray("UPDATE readings SET reader = reader - 1");
+    QTest::newRow("codes garbled") << QByteArray("UPDATE readings SET codes = '[{\"te'");
 }
 
 void TestBarcodeCache::unusableDiskReadingsAreReadAgain()
 {
     QFETCH(QByteArray, damage);
-    QFETCH(bool, overwriteFile);
     const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-');
     const DemoCard card = DemoCard::make(TestSandbox::instance().makeFolder(tag), 1, 1);
     QVERIFY(card.isValid());
@@ -107,13 +102,7 @@ void TestBarcodeCache::unusableDiskReadingsAreReadAgain()
     const QString database = databaseIn(tag + u"-db"_s);
     QVERIFY(BarcodeCache(database).read(photo).readable);
 
-    if (overwriteFile) {
-        QFile file(database);
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        QVERIFY(file.write(damage) == damage.size());
-    } else {
-        QVERIFY(sql(database, damage.constData()));
-    }
+    QVERIFY(damage.startsWith("UPDATE") ? sql(database, damage.constData()) : writeFile(database, damage));
 
     BarcodeCache cache(database);
     QVERIFY(!cache.known(photo));
