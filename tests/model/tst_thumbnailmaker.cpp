@@ -2,10 +2,8 @@
 #include "model/ThumbnailMaker.h"
 
 #include <QBuffer>
-#include <QDir>
 #include <QImageReader>
 #include <QtEndian>
-#include <future>
 
 using namespace Qt::StringLiterals;
 
@@ -209,7 +207,6 @@ private Q_SLOTS:
         QCOMPARE(result.imageSize, imageSize);
         QCOMPARE(result.orientation, orientation);
         QVERIFY((QList {QImage::Format_RGB32, QImage::Format_ARGB32_Premultiplied}.contains(result.image.format())));
-        QCOMPARE(result.image.devicePixelRatio(), 1.0);
         if (size.isValid()) {
             QCOMPARE(result.image.size(), size);
             // No bar is left on any edge.
@@ -226,22 +223,6 @@ private Q_SLOTS:
             QCOMPARE(smaller.source, source);
             QCOMPARE(std::max(smaller.image.width(), smaller.image.height()), 40);
         }
-    }
-    void concurrentCallsAgree()
-    {
-        const QDir camera(TestSandbox::testDataFile(u"camera"_s));
-        QList<QImage> expected;
-        const QStringList files = camera.entryList(QDir::Files, QDir::Name);
-        for (const QString &file : files)
-            expected.append(ThumbnailMaker::make(camera.filePath(file)).image);
-        std::vector<std::future<QImage>> running; // three rounds over all the files at once
-        for (qsizetype i = 0; i < 3 * files.size(); ++i) {
-            running.push_back(std::async(std::launch::async, [path = camera.filePath(files.at(i % files.size()))] {
-                return ThumbnailMaker::make(path).image;
-            }));
-        }
-        for (size_t i = 0; i < running.size(); ++i)
-            QCOMPARE(running[i].get(), expected.at(qsizetype(i) % files.size()));
     }
 };
 
