@@ -107,7 +107,8 @@ private Q_SLOTS:
                             QSize imageSize, int orientation, QSize size = {}, const QImage &upright = {}) {
             QTest::newRow(tag) << name << content << source << imageSize << orientation << size << upright;
         };
-        // Each photo decoded, and its stored pixels as an embedded thumbnail of the orientation of the photo.
+        // Each orientation photo decoded, and its stored pixels as an embedded thumbnail turned by the
+        // photo's orientation: both come out upright.
         for (const QString &shape : {u"Landscape_"_s, u"Portrait_"_s}) {
             const QString folder = TestSandbox::testDataFile(u"orientation"_s) + u'/';
             const QImage upright = ThumbnailMaker::make(QString(folder + shape + u"1.jpg"_s)).image;
