@@ -1,10 +1,12 @@
 #include "BrowserFixture.h"
 
 #include "TestSandbox.h"
+#include "barcodes/BarcodeScanScheduler.h"
 #include "browser/HeaderView.h"
 #include "browser/MyVimoNSWindow.h"
 #include "model/PhotoListModel.h"
 #include "settings/FactoryDefaults.h"
+#include "settings/MyAliasKit.h"
 #include "settings/SettingsKeys.h"
 #include "settings/SettingsStore.h"
 #include "support/Alert.h"
@@ -47,10 +49,23 @@ void BrowserFixture::settle()
     QTRY_VERIFY(!vc()->imageDirectoryLoader->isLoading());
 }
 
-void BrowserFixture::openOn(const QString &folder)
+void BrowserFixture::waitForBarcodes()
+{
+    QTRY_VERIFY_WITH_TIMEOUT(!vc()->barcodeScanner->isRunning(), 60000);
+}
+
+void BrowserFixture::setSource(const QString &folder, bool withAlias)
 {
     SettingsStore::standard().setString(folder, cPrefSourcePath);
-    SettingsStore::standard().removeObjectForKey(cPrefSourcePathAliasData);
+    if (withAlias)
+        MyAliasKit::savePath(folder, cPrefSourcePathAliasData);
+    else
+        SettingsStore::standard().removeObjectForKey(cPrefSourcePathAliasData);
+}
+
+void BrowserFixture::openOn(const QString &folder)
+{
+    setSource(folder);
     m_controller = std::make_unique<WindowController>();
     // Until the folder is read the grid shows nothing, not an empty section of no barcode.
     QVERIFY(vc()->imageDirectoryLoader->isLoading());
@@ -61,13 +76,18 @@ void BrowserFixture::openOn(const QString &folder)
     settle();
 }
 
-void BrowserFixture::pressHeaderButton(int section)
+HeaderView *BrowserFixture::header(int section)
 {
     grid()->scrollToItem({section, 0});
     QApplication::processEvents();
-    auto *header = qobject_cast<HeaderView *>(grid()->headerForSection(section));
-    QVERIFY(header);
-    header->ibButton->click();
+    return qobject_cast<HeaderView *>(grid()->headerForSection(section));
+}
+
+void BrowserFixture::pressHeaderButton(int section)
+{
+    HeaderView *pressed = header(section);
+    QVERIFY(pressed);
+    pressed->ibButton->click();
 }
 
 QList<QUrl> BrowserFixture::catchReassign(const std::function<void()> &action)

@@ -4,6 +4,7 @@
 #include "browser/PhotoGridView.h"
 #include "browser/ViewController.h"
 #include "browser/WindowController.h"
+#include "model/ImageDirectoryLoader.h"
 
 #include <QModelIndex>
 #include <QUrl>
@@ -13,6 +14,8 @@
 // The browser window on real files: a demo card copied into a working folder with the
 // photos already named by barcode (three groups of one barcode photo and three subject
 // photos: three sections of four). Each test of the browser's parts starts from it.
+class HeaderView;
+
 class BrowserFixture
 {
 protected:
@@ -23,10 +26,18 @@ protected:
     ViewController *vc() const { return m_controller->contentViewController(); }
     PhotoGridView *grid() const { return vc()->collectionView; }
     QModelIndex photo(const IndexPath &path) const { return grid()->modelIndex(path); }
+    QString nameAt(const IndexPath &path) const
+    {
+        return vc()->imageDirectoryLoader->imageFileForIndexPath(path)->fileName();
+    }
     // Loading is progressive: wait until the folder is listed and every thumbnail is in.
     void settle();
+    void waitForBarcodes(); // read in the background after each load
+    // The working folder as the preferences store it (with a folder reference or without).
+    void setSource(const QString &folder, bool withAlias = false);
     // A new window on that working folder, as a start of the application.
     void openOn(const QString &folder);
+    HeaderView *header(int section); // scrolled into view
     void pressHeaderButton(int section);
     // The photos a reassignment was asked for while the action ran.
     QList<QUrl> catchReassign(const std::function<void()> &action);

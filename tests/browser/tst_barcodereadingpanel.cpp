@@ -9,7 +9,6 @@
 #include "support/NotificationCenter.h"
 #include "support/NotificationNames.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QLabel>
 #include <QPushButton>
@@ -18,7 +17,7 @@
 
 using namespace Qt::StringLiterals;
 
-// Barcodes read in the background: badges, the status line and Apply Barcodes.
+// Barcodes read in the background after each load: badges, the status line and Apply Barcodes.
 class TestBarcodeReadingPanel : public QObject, BrowserFixture
 {
     Q_OBJECT
@@ -27,14 +26,48 @@ private Q_SLOTS:
     void initTestCase() { makeCard(); }
     void init() { openWorkingFolder(); }
     void cleanup() { closeWindow(); }
-    void barcodesReadInTheBackgroundShowAsBadges()
+    void barcodesReadInTheBackground()
     {
-        QTRY_VERIFY_WITH_TIMEOUT(!vc()->barcodeScanner->isRunning(), 60000);
+        // Apply Barcodes asked for while photos are still unread: they could be barcode photos, so no sheet yet.
+        QList<QUrl> sent = catchReassign([this] { vc()->applyBarcodesAction->trigger(); });
+        if (vc()->barcodeScanner->isRunning()) {
+            QVERIFY(sent.isEmpty());
+            QTRY_COMPARE(Alert::shownForTesting().size(), 1);
+            QCOMPARE(Alert::shownForTesting().constLast().messageText, u"Barcodes Are Still Being Read"_s);
+        }
+        waitForBarcodes();
         compareBadges(true);
         QVERIFY(!vc()->barcodeStatus->isVisible());
         QVERIFY(m_controller->window()->statusBar()->isAncestorOf(vc()->barcodeStatus));
+        Alert::resetForTesting();
 
-        // Another folder, its reading cancelled at once: no badge at all, and nothing renamed.
+        // In automatic mode the header offers it too; the sheet gets the barcode photos of the
+        // whole folder in its order, each with what was read in it.
+        SettingsStore::standard().setInteger(202, cPrefRadioSet1SelectedTag);
+        vc()->refreshAllSections();
+        settle();
+        waitForBarcodes();
+        HeaderView *second = header(1);
+        QVERIFY(second && second->applyButton->isVisibleTo(second));
+        QVariantMap codes;
+        QObject receiver;
+        NotificationCenter::defaultCenter().addObserver(
+            &receiver, NotificationNames::myReassignId,
+            [&](const Notification &n) { codes = n.userInfo.value(NotificationKeys::detectedCodes).toMap(); });
+        sent = catchReassign([second] { second->applyButton->click(); });
+        QVERIFY(Alert::shownForTesting().isEmpty());
+        QStringList expected;
+        for (const DemoCard::Photo &photo : std::as_const(m_card.photos)) {
+            if (photo.barcodePhoto)
+                expected << photo.barcode;
+        }
+        QCOMPARE(sent.size(), expected.size());
+        for (qsizetype i = 0; i < sent.size(); ++i)
+            QCOMPARE(codes.value(sent.at(i).toLocalFile()).toStringList(), QStringList {expected.at(i)});
+        QCOMPARE(codes.size(), sent.size());
+    }
+    void readingCancelledLeavesNoBadgeAndRenamesNothing()
+    {
         const QString other = TestSandbox::instance().makeFolder(u"other"_s);
         m_card.copyAssigned(other);
         const QStringList names = QDir(other).entryList(QDir::Files);
@@ -51,48 +84,9 @@ private Q_SLOTS:
         // A later load reads them again.
         vc()->refreshAllSections();
         settle();
-        QTRY_VERIFY_WITH_TIMEOUT(!vc()->barcodeScanner->isRunning(), 60000);
+        waitForBarcodes();
         compareBadges(true);
         QCOMPARE(QDir(other).entryList(QDir::Files), names);
-    }
-    void applyBarcodesHandsOverTheReadings()
-    {
-        // Asked for while photos are still unread: they could be barcode photos, so no sheet yet.
-        QList<QUrl> sent = catchReassign([this] { vc()->applyBarcodesAction->trigger(); });
-        if (vc()->barcodeScanner->isRunning()) {
-            QVERIFY(sent.isEmpty());
-            QTRY_COMPARE(Alert::shownForTesting().size(), 1);
-            QCOMPARE(Alert::shownForTesting().constLast().messageText, u"Barcodes Are Still Being Read"_s);
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(!vc()->barcodeScanner->isRunning(), 60000);
-        Alert::resetForTesting();
-
-        // In automatic mode the header offers it too; the sheet gets the barcode photos of the
-        // whole folder in its order, each with what was read in it.
-        SettingsStore::standard().setInteger(202, cPrefRadioSet1SelectedTag);
-        vc()->refreshAllSections();
-        settle();
-        QTRY_VERIFY_WITH_TIMEOUT(!vc()->barcodeScanner->isRunning(), 60000);
-        grid()->scrollToItem({1, 0});
-        QApplication::processEvents();
-        auto *header = qobject_cast<HeaderView *>(grid()->headerForSection(1));
-        QVERIFY(header && header->applyButton->isVisibleTo(header));
-        QVariantMap codes;
-        QObject receiver;
-        NotificationCenter::defaultCenter().addObserver(
-            &receiver, NotificationNames::myReassignId,
-            [&](const Notification &n) { codes = n.userInfo.value(NotificationKeys::detectedCodes).toMap(); });
-        sent = catchReassign([header] { header->applyButton->click(); });
-        QCOMPARE(Alert::shownForTesting().size(), 0);
-        QStringList expected;
-        for (const DemoCard::Photo &photo : m_card.photos) {
-            if (photo.barcodePhoto)
-                expected << photo.barcode;
-        }
-        QCOMPARE(sent.size(), expected.size());
-        for (qsizetype i = 0; i < sent.size(); ++i)
-            QCOMPARE(codes.value(sent.at(i).toLocalFile()).toStringList(), QStringList {expected.at(i)});
-        QCOMPARE(codes.size(), sent.size());
     }
 };
 

@@ -1,6 +1,7 @@
 #include "BrowserFixture.h"
 #include "TestMain.h"
 #include "browser/EmptyFolderHint.h"
+#include "browser/HeaderView.h"
 #include "browser/NoticeBar.h"
 #include "settings/SettingsKeys.h"
 #include "settings/SettingsStore.h"
@@ -63,15 +64,31 @@ private Q_SLOTS:
         QVERIFY(!bar->isVisible());
         QCOMPARE(presented.size(), 1);
     }
-    // An empty working folder says what to do next, and that filing needs a destination.
+    // A working folder without photos shows one empty section of no barcode and says what to do
+    // next, and that filing needs a destination.
+    void emptyFolderSaysWhatToDoNext_data()
+    {
+        QTest::addColumn<bool>("missing");
+        QTest::newRow("empty") << false;
+        QTest::newRow("missing") << true;
+    }
     void emptyFolderSaysWhatToDoNext()
     {
-        const QString empty = TestSandbox::instance().makeFolder(u"empty"_s);
+        QFETCH(bool, missing);
+        const QString empty = TestSandbox::instance().makeFolder(u"empty"_s) + (missing ? u"/gone"_s : QString());
         SettingsStore::standard().removeObjectForKey(cPrefDestinationPath);
         openOn(empty);
+        QCOMPARE(grid()->numberOfSections(), 1);
+        QCOMPARE(grid()->numberOfItemsInSection(0), 0);
+        QTRY_VERIFY(grid()->headerForSection(0));
+        auto *header = qobject_cast<HeaderView *>(grid()->headerForSection(0));
+        QCOMPARE(header->sectionTitle->text(), u"ID[0] = Unknown!"_s);
+        QCOMPARE(header->imageCount->text(), u"0 Items"_s);
         EmptyFolderHint *hint = vc()->emptyFolderHint;
         QTRY_VERIFY(hint->isVisible());
-        QCOMPARE(hint->titleLabel->text(), u"No photos in "_s + empty);
+        QCOMPARE(hint->titleLabel->text(),
+                 missing ? QString(u"The working folder "_s + empty + u" cannot be found"_s)
+                         : u"No photos in "_s + empty);
         QVERIFY(hint->destinationButton->isVisible());
         QVERIFY(grid()->geometry().contains(hint->geometry()));
         QSignalSpy presented(vc(), &ViewController::sheetPresented);
@@ -82,8 +99,8 @@ private Q_SLOTS:
 
         // A destination chosen meanwhile: the line about it goes; photos arriving: the hint goes.
         SettingsStore::standard().setString(TestSandbox::instance().makeFolder(u"dest"_s), cPrefDestinationPath);
-        QVERIFY(
-            QFile::copy(m_folder + u'/' + QDir(m_folder).entryList(QDir::Files).first(), empty + u"/IMG_0001.JPG"_s));
+        QVERIFY(QDir().mkpath(empty));
+        QVERIFY(QFile::copy(m_card.photos.first().path, empty + u"/IMG_0001.JPG"_s));
         vc()->refreshAllSections();
         QTRY_VERIFY(!hint->isVisible());
         SettingsStore::standard().removeObjectForKey(cPrefDestinationPath);
