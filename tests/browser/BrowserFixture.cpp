@@ -1,24 +1,11 @@
 #include "BrowserFixture.h"
 
-#include "TestSandbox.h"
 #include "barcodes/BarcodeScanScheduler.h"
-#include "browser/HeaderView.h"
-#include "browser/MyVimoNSWindow.h"
 #include "model/PhotoListModel.h"
 #include "settings/FactoryDefaults.h"
 #include "settings/MyAliasKit.h"
-#include "settings/SettingsKeys.h"
-#include "settings/SettingsStore.h"
-#include "support/Alert.h"
 #include "support/DesktopOpener.h"
 #include "support/FolderPanel.h"
-#include "support/NotificationCenter.h"
-#include "support/NotificationNames.h"
-
-#include <QApplication>
-#include <QFileInfo>
-#include <QPushButton>
-#include <QTest>
 
 using namespace Qt::StringLiterals;
 

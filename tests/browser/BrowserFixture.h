@@ -1,21 +1,33 @@
 #pragma once
 
 #include "DemoCard.h"
+#include "TestSandbox.h"
+#include "browser/HeaderView.h"
+#include "browser/MyVimoNSWindow.h"
 #include "browser/PhotoGridView.h"
 #include "browser/ViewController.h"
 #include "browser/WindowController.h"
 #include "model/ImageDirectoryLoader.h"
+#include "settings/SettingsKeys.h"
+#include "settings/SettingsStore.h"
+#include "support/Alert.h"
+#include "support/NotificationCenter.h"
+#include "support/NotificationNames.h"
 
-#include <QModelIndex>
-#include <QUrl>
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
 #include <functional>
 #include <memory>
 
 // The browser window on real files: a demo card copied into a working folder with the
 // photos already named by barcode (three groups of one barcode photo and three subject
 // photos: three sections of four). Each test of the browser's parts starts from it.
-class HeaderView;
-
 class BrowserFixture
 {
 protected:

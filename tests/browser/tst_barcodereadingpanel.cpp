@@ -1,18 +1,6 @@
 #include "BrowserFixture.h"
 #include "TestMain.h"
-#include "barcodes/BarcodeScanScheduler.h"
-#include "browser/HeaderView.h"
-#include "browser/MyVimoNSWindow.h"
-#include "settings/SettingsKeys.h"
-#include "settings/SettingsStore.h"
-#include "support/Alert.h"
-#include "support/NotificationCenter.h"
-#include "support/NotificationNames.h"
 
-#include <QDir>
-#include <QLabel>
-#include <QPushButton>
-#include <QSignalSpy>
 #include <QStatusBar>
 
 using namespace Qt::StringLiterals;
@@ -28,18 +16,10 @@ private Q_SLOTS:
     void cleanup() { closeWindow(); }
     void barcodesReadInTheBackground()
     {
-        // Apply Barcodes asked for while photos are still unread: they could be barcode photos, so no sheet yet.
-        QList<QUrl> sent = catchReassign([this] { vc()->applyBarcodesAction->trigger(); });
-        if (vc()->barcodeScanner->isRunning()) {
-            QVERIFY(sent.isEmpty());
-            QTRY_COMPARE(Alert::shownForTesting().size(), 1);
-            QCOMPARE(Alert::shownForTesting().constLast().messageText, u"Barcodes Are Still Being Read"_s);
-        }
         waitForBarcodes();
         compareBadges(true);
         QVERIFY(!vc()->barcodeStatus->isVisible());
         QVERIFY(m_controller->window()->statusBar()->isAncestorOf(vc()->barcodeStatus));
-        Alert::resetForTesting();
 
         // In automatic mode the header offers it too; the sheet gets the barcode photos of the
         // whole folder in its order, each with what was read in it.
@@ -54,7 +34,7 @@ private Q_SLOTS:
         NotificationCenter::defaultCenter().addObserver(
             &receiver, NotificationNames::myReassignId,
             [&](const Notification &n) { codes = n.userInfo.value(NotificationKeys::detectedCodes).toMap(); });
-        sent = catchReassign([second] { second->applyButton->click(); });
+        const QList<QUrl> sent = catchReassign([second] { second->applyButton->click(); });
         QVERIFY(Alert::shownForTesting().isEmpty());
         QStringList expected;
         for (const DemoCard::Photo &photo : std::as_const(m_card.photos)) {

@@ -1,16 +1,7 @@
 #include "BrowserFixture.h"
 #include "ScopedMount.h"
 #include "TestMain.h"
-#include "settings/SettingsKeys.h"
-#include "settings/SettingsStore.h"
-#include "support/Alert.h"
 #include "support/PlaceholderSheet.h"
-
-#include <QApplication>
-#include <QDialog>
-#include <QDir>
-#include <QFileInfo>
-#include <QSignalSpy>
 
 using namespace Qt::StringLiterals;
 

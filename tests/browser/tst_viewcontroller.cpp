@@ -1,27 +1,13 @@
 #include "BrowserFixture.h"
 #include "TestMain.h"
-#include "browser/HeaderView.h"
-#include "browser/MyVimoNSWindow.h"
 #include "browser/SegmentedControl.h"
-#include "model/PhotoListModel.h"
 #include "settings/LogPaths.h"
-#include "settings/SettingsKeys.h"
-#include "settings/SettingsStore.h"
-#include "support/Alert.h"
 #include "support/DesktopOpener.h"
 #include "support/FolderPanel.h"
-#include "support/NotificationCenter.h"
-#include "support/NotificationNames.h"
 
-#include <QApplication>
-#include <QDir>
-#include <QFileInfo>
-#include <QLabel>
 #include <QMimeData>
 #include <QProcess>
-#include <QPushButton>
 #include <QStandardPaths>
-#include <QThread>
 #include <QtConcurrent>
 
 using namespace Qt::StringLiterals;
@@ -163,27 +149,6 @@ private Q_SLOTS:
         QVERIFY(about.contains(SettingsStore::standardFilePath()));
         m_controller->showLogAction->trigger();
         QCOMPARE(DesktopOpener::openedForTesting().last(), LogPaths::logFile());
-    }
-    void fileRequestPostsFoldersFromTheBackground()
-    {
-        const QString destination = TestSandbox::instance().makeFolder(u"dest"_s);
-        SettingsStore::standard().setString(destination, cPrefDestinationPath);
-        SettingsStore::standard().removeObjectForKey(cPrefDailyFolderDateFormat);
-        QVariantMap received;
-        bool onMain = true;
-        QObject receiver;
-        NotificationCenter::defaultCenter().addObserver(&receiver, NotificationNames::mycopytomainfolder,
-                                                        [&](const Notification &n) {
-                                                            onMain = QThread::currentThread() == qApp->thread();
-                                                            received = n.userInfo;
-                                                        });
-        vc()->finishProcess();
-        QCOMPARE(vc()->presentedSheets().size(), 1);
-        QTRY_VERIFY_WITH_TIMEOUT(!received.isEmpty(), 3000);
-        QVERIFY(!onMain);
-        QCOMPARE(received.value(u"srcpath"_s).toString(), m_folder);
-        QCOMPARE(received.value(u"destpath"_s).toString(), destination);
-        SettingsStore::standard().removeObjectForKey(cPrefDestinationPath);
     }
     void doubleClickOpensWithoutChangingSelection()
     {

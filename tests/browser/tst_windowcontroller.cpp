@@ -41,9 +41,6 @@ private Q_SLOTS:
     void quitDuringARunAsksThenWaitsForItsSafePoint()
     {
         QSignalSpy quitting(m_controller.get(), &WindowController::quitting);
-        m_controller->quitAction->trigger(); // nothing running: at once, unasked
-        QCOMPARE(quitting.count(), 1);
-        QVERIFY(Alert::shownForTesting().isEmpty());
         int stops = 0;
         std::unique_ptr<WorkInProgress::Token> filing = WorkInProgress::begin(
             {u"Filing"_s, u"Filing stops after the photo it is filing."_s}, [&stops] { ++stops; });
@@ -57,7 +54,7 @@ private Q_SLOTS:
         QCOMPARE(asked.buttons.at(asked.carefulButton), u"Cancel"_s);
         QTest::qWait(50);
         QCOMPARE(stops, 0);
-        QCOMPARE(quitting.count(), 1);
+        QCOMPARE(quitting.count(), 0);
         QVERIFY(!m_controller->isQuitPending());
         // Closing the window asks the same and keeps it open.
         QVERIFY(!m_controller->window()->close());
@@ -82,10 +79,10 @@ private Q_SLOTS:
         QTest::qWait(300);
         QCOMPARE(Alert::shownForTesting().size(), 3);
         QCOMPARE(stops, 1);
-        QCOMPARE(quitting.count(), 1);
+        QCOMPARE(quitting.count(), 0);
 
         filing.reset(); // the run reached its safe point
-        QTRY_COMPARE(quitting.count(), 2);
+        QTRY_COMPARE(quitting.count(), 1);
     }
     void undoAsksFirstAndWaitsForTheSheet()
     {
