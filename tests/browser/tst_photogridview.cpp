@@ -16,17 +16,14 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-IndexPath pathFrom(QStringView text)
-{
-    const QList<QStringView> parts = text.split(u':');
-    return {parts.at(0).toLongLong(), parts.at(1).toLongLong()};
-}
-
-QSet<IndexPath> pathsFrom(const QString &text)
+// "0:1 2:3": section and item of each.
+QSet<IndexPath> pathsFrom(QStringView text)
 {
     QSet<IndexPath> paths;
-    for (const QStringView part : QStringView(text).split(u' ', Qt::SkipEmptyParts))
-        paths.insert(pathFrom(part));
+    for (const QStringView part : text.split(u' ', Qt::SkipEmptyParts)) {
+        const QList<QStringView> at = part.split(u':');
+        paths.insert({at.at(0).toLongLong(), at.at(1).toLongLong()});
+    }
     return paths;
 }
 
@@ -341,8 +338,9 @@ private Q_SLOTS:
                 QWidget *header = view.headerForSection(action.mid(1).toLongLong());
                 QTest::mouseClick(header, Qt::LeftButton, modifiers, QPoint(header->width() / 2, 5));
             } else {
-                const QPoint at =
-                    action == u"empty" ? margin : view.visualRect(view.modelIndex(pathFrom(action))).center();
+                const QPoint at = action == u"empty"
+                    ? margin
+                    : view.visualRect(view.modelIndex(*pathsFrom(action).cbegin())).center();
                 QTest::mouseClick(view.viewport(), Qt::LeftButton, modifiers, at);
             }
         }

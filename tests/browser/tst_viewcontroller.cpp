@@ -1,7 +1,6 @@
 #include "BrowserFixture.h"
 #include "TestMain.h"
 #include "browser/SegmentedControl.h"
-#include "settings/LogPaths.h"
 #include "support/DesktopOpener.h"
 #include "support/FolderPanel.h"
 
@@ -141,14 +140,6 @@ private Q_SLOTS:
         QCOMPARE(grid()->numberOfSections(), 1);
         QCOMPARE(grid()->numberOfItemsInSection(0), 11);
         QVERIFY(QFileInfo::exists(other + u"/2000000000015_"_s + last));
-    }
-    void helpSaysWhereTheFilesAre()
-    {
-        const QString about = WindowController::aboutText();
-        QVERIFY(about.contains(LogPaths::logFile()));
-        QVERIFY(about.contains(SettingsStore::standardFilePath()));
-        m_controller->showLogAction->trigger();
-        QCOMPARE(DesktopOpener::openedForTesting().last(), LogPaths::logFile());
     }
     void doubleClickOpensWithoutChangingSelection()
     {

@@ -1,43 +1,23 @@
+#include "BrowserFixture.h"
 #include "TestMain.h"
-#include "browser/MyVimoNSWindow.h"
-#include "browser/ViewController.h"
-#include "browser/WindowController.h"
 #include "reassign/ReassignRun.h"
-#include "settings/FactoryDefaults.h"
-#include "settings/SettingsKeys.h"
-#include "settings/SettingsStore.h"
-#include "support/Alert.h"
 #include "support/WorkInProgress.h"
 
 #include <QAction>
-#include <QDialog>
-#include <QDir>
-#include <QSignalSpy>
 #include <QStatusBar>
 
 using namespace Qt::StringLiterals;
 
 // Quitting while photos are being moved: the question, the wait for the safe
 // point with the window still up, and the quit once every run is safe.
-class TestWindowController : public QObject
+class TestWindowController : public QObject, BrowserFixture
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        Alert::setTestMode(true);
-        FactoryDefaults::registerInto(SettingsStore::standard());
-        SettingsStore::standard().setString(TestSandbox::instance().makeFolder(u"working"_s), cPrefSourcePath);
-    }
-    void init()
-    {
-        Alert::resetForTesting();
-        m_controller = std::make_unique<WindowController>();
-        m_controller->window()->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_controller->window()));
-    }
-    void cleanup() { m_controller.reset(); }
+    void initTestCase() { makeCard(); }
+    void init() { openWorkingFolder(); }
+    void cleanup() { closeWindow(); }
     void quitDuringARunAsksThenWaitsForItsSafePoint()
     {
         QSignalSpy quitting(m_controller.get(), &WindowController::quitting);
@@ -65,7 +45,7 @@ private Q_SLOTS:
         // The filing sheet over the window blocks its menus: the sheet carries the quit entry
         // (and its Ctrl+Q; this platform has no key for it), which still asks. Confirmed: the run
         // is told to stop at its safe point; the window waits for it.
-        QDialog *sheet = m_controller->contentViewController()->performSegue(u"anySheet"_s);
+        QDialog *sheet = vc()->performSegue(u"anySheet"_s);
         QVERIFY(sheet->actions().contains(m_controller->quitAction));
         Alert::queueAnswerForTesting(Alert::cSecondButtonReturn);
         m_controller->quitAction->trigger();
@@ -86,21 +66,19 @@ private Q_SLOTS:
     }
     void undoAsksFirstAndWaitsForTheSheet()
     {
-        const QString folder = m_controller->contentViewController()->shownFolder();
-        const auto names = [&folder] { return QDir(folder).entryList(QDir::Files, QDir::Name); };
-        QVERIFY(writeFile(folder + u"/IMG_0001.JPG"_s, "barcode"));
-        QVERIFY(writeFile(folder + u"/IMG_0002.JPG"_s, "photo"));
+        const auto names = [this] { return QDir(m_folder).entryList(QDir::Files, QDir::Name); };
+        const QString barcodePhoto = m_folder + u"/IMG_0001.JPG"_s;
+        QVERIFY(writeFile(barcodePhoto, "barcode") && writeFile(m_folder + u"/IMG_0002.JPG"_s, "photo"));
         const QStringList before = names();
-        ReassignRun::automatic(
-            {QUrl::fromLocalFile(folder + u"/IMG_0001.JPG"_s), QUrl::fromLocalFile(folder + u"/IMG_0002.JPG"_s)},
-            {{folder + u"/IMG_0001.JPG"_s, u"222"_s}}, false);
-        const QStringList after {u"222_IMG_0002.JPG"_s};
-        QCOMPARE(names(), after);
+        ReassignRun::automatic({QUrl::fromLocalFile(barcodePhoto), QUrl::fromLocalFile(m_folder + u"/IMG_0002.JPG"_s)},
+                               {{barcodePhoto, u"222"_s}}, false);
+        const QStringList after = names();
+        QVERIFY(after.contains(u"222_IMG_0002.JPG"_s) && !after.contains(u"IMG_0001.JPG"_s));
         QAction *undo = m_controller->undoReassignmentAction;
         m_controller->window()->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(m_controller->window()));
         // Under a sheet, Ctrl+Z (or the menu entry) does nothing at all.
-        QDialog *sheet = m_controller->contentViewController()->performSegue(u"anySheet"_s);
+        QDialog *sheet = vc()->performSegue(u"anySheet"_s);
         QVERIFY(!undo->isEnabled());
         QTest::keyClick(m_controller->window()->windowHandle(), Qt::Key_Z, Qt::ControlModifier);
         undo->trigger();
@@ -126,11 +104,8 @@ private Q_SLOTS:
         undo->trigger();
         QTRY_COMPARE(names(), before);
         // The browser reloads the folder: that ends before the window goes.
-        QTRY_VERIFY(!m_controller->contentViewController()->imageDirectoryLoader->isLoading());
+        settle();
     }
-
-private:
-    std::unique_ptr<WindowController> m_controller;
 };
 
 LUMISORT_GUI_TEST_MAIN(TestWindowController)
