@@ -9,7 +9,7 @@
 
 using namespace Qt::StringLiterals;
 
-void BrowserFixture::makeCard()
+void BrowserFixture::initTestCase()
 {
     Alert::setTestMode(true);
     FolderPanel::setTestMode(true);
@@ -19,7 +19,7 @@ void BrowserFixture::makeCard()
     QVERIFY(m_card.isValid());
 }
 
-void BrowserFixture::openWorkingFolder()
+void BrowserFixture::init()
 {
     m_folder = TestSandbox::instance().makeFolder(u"working"_s);
     QCOMPARE(m_card.copyAssigned(m_folder).size(), 12);

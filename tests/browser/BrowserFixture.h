@@ -28,13 +28,16 @@
 // The browser window on real files: a demo card copied into a working folder with the
 // photos already named by barcode (three groups of one barcode photo and three subject
 // photos: three sections of four). Each test of the browser's parts starts from it.
-class BrowserFixture
+class BrowserFixture : public QObject
 {
-protected:
-    void makeCard(); // once per test run
-    void openWorkingFolder(); // before each test: a fresh copy, default settings
-    void closeWindow() { m_controller.reset(); }
+    Q_OBJECT
 
+private Q_SLOTS:
+    void initTestCase(); // the card, once per run
+    void init(); // a fresh copy of it, default settings, a new window
+    void cleanup() { m_controller.reset(); }
+
+protected:
     ViewController *vc() const { return m_controller->contentViewController(); }
     PhotoGridView *grid() const { return vc()->collectionView; }
     QModelIndex photo(const IndexPath &path) const { return grid()->modelIndex(path); }

@@ -6,14 +6,11 @@
 using namespace Qt::StringLiterals;
 
 // Barcodes read in the background after each load: badges, the status line and Apply Barcodes.
-class TestBarcodeReadingPanel : public QObject, BrowserFixture
+class TestBarcodeReadingPanel : public BrowserFixture
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { makeCard(); }
-    void init() { openWorkingFolder(); }
-    void cleanup() { closeWindow(); }
     void barcodesReadInTheBackground()
     {
         waitForBarcodes();

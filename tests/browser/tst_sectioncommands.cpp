@@ -6,14 +6,11 @@
 using namespace Qt::StringLiterals;
 
 // The header buttons, the reassign command and delete, on the working folder of the fixture.
-class TestSectionCommands : public QObject, BrowserFixture
+class TestSectionCommands : public BrowserFixture
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { makeCard(); }
-    void init() { openWorkingFolder(); }
-    void cleanup() { closeWindow(); }
     void reassignSendsTheMarkedSection_data()
     {
         QTest::addColumn<bool>("automatic");

@@ -6,14 +6,11 @@
 using namespace Qt::StringLiterals;
 
 // What the window offers in sheets and bars: a card put in, an empty folder's next steps.
-class TestSheetPresenter : public QObject, BrowserFixture
+class TestSheetPresenter : public BrowserFixture
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { makeCard(); }
-    void init() { openWorkingFolder(); }
-    void cleanup() { closeWindow(); }
     // A card put in while the window is idle is offered, never imported unasked.
     void cardPutInWhileIdleIsOffered()
     {

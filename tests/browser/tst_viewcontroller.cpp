@@ -12,7 +12,7 @@
 using namespace Qt::StringLiterals;
 
 // The window's layout, actions and loading, on the working folder of the fixture.
-class TestViewController : public QObject, BrowserFixture
+class TestViewController : public BrowserFixture
 {
     Q_OBJECT
 
@@ -30,9 +30,6 @@ class TestViewController : public QObject, BrowserFixture
     }
 
 private Q_SLOTS:
-    void initTestCase() { makeCard(); }
-    void init() { openWorkingFolder(); }
-    void cleanup() { closeWindow(); }
     void sectionsAndHeadersFollowTheLoader_data()
     {
         QTest::addColumn<bool>("sections");

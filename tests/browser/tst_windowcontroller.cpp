@@ -10,14 +10,11 @@ using namespace Qt::StringLiterals;
 
 // Quitting while photos are being moved: the question, the wait for the safe
 // point with the window still up, and the quit once every run is safe.
-class TestWindowController : public QObject, BrowserFixture
+class TestWindowController : public BrowserFixture
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { makeCard(); }
-    void init() { openWorkingFolder(); }
-    void cleanup() { closeWindow(); }
     void quitDuringARunAsksThenWaitsForItsSafePoint()
     {
         QSignalSpy quitting(m_controller.get(), &WindowController::quitting);
