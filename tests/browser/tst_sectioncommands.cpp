@@ -58,17 +58,6 @@ private Q_SLOTS:
             QVERIFY(Alert::shownForTesting().first().informativeText.endsWith(u"section=%1"_s.arg(pressed)));
         QVERIFY(vc()->presentedSheets().isEmpty());
     }
-    void modePromptWhenDue()
-    {
-        SettingsStore::standard().setBool(true, cPrefMainstayDisableScan); // this build is not standalone
-        QSignalSpy presented(vc(), &ViewController::sheetPresented);
-        pressHeaderButton(1);
-        QCOMPARE(presented.size(), 1);
-        QCOMPARE(presented.first().first().toString(), u"dummyButtonSegue4"_s);
-        const QVariantMap kept = *SettingsStore::standard().dictionaryForKey(cPrefLastUserInfo);
-        QCOMPARE(kept.value(u"sectionid"_s).toString(), u"1"_s);
-        QCOMPARE(kept.value(u"title"_s).toString(), u"ID[1] = "_s + m_card.photos.at(4).barcode);
-    }
     // Where the trash refuses (read-only here), photos disappear for good only when the
     // operator says so, after a question that names them and defaults to Cancel.
     void deleteAsksAndTrashes_data()
