@@ -77,13 +77,15 @@ void BrowserFixture::pressHeaderButton(int section)
     pressed->ibButton->click();
 }
 
-QList<QUrl> BrowserFixture::catchReassign(const std::function<void()> &action)
+QList<QUrl> BrowserFixture::catchReassign(const std::function<void()> &action, QVariantMap *codes)
 {
     QList<QUrl> received;
     QObject receiver;
     NotificationCenter::defaultCenter().addObserver(
         &receiver, NotificationNames::myReassignId, [&](const Notification &n) {
             received = n.userInfo.value(NotificationKeys::urlstochange).value<QList<QUrl>>();
+            if (codes)
+                *codes = n.userInfo.value(NotificationKeys::detectedCodes).toMap();
             QCOMPARE(n.userInfo.value(NotificationKeys::fulSortedlUrlList).value<QList<QUrl>>().size(), 12);
         });
     action();

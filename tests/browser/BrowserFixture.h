@@ -54,8 +54,8 @@ protected:
     void openOn(const QString &folder);
     HeaderView *header(int section); // scrolled into view
     void pressHeaderButton(int section);
-    // The photos a reassignment was asked for while the action ran.
-    QList<QUrl> catchReassign(const std::function<void()> &action);
+    // The photos a reassignment was asked for while the action ran (and the codes read in them).
+    QList<QUrl> catchReassign(const std::function<void()> &action, QVariantMap *codes = nullptr);
     // The badge of every photo shown, against what the card holds (empty for none).
     void compareBadges(bool read);
 

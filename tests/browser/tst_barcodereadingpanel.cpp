@@ -27,11 +27,7 @@ private Q_SLOTS:
         HeaderView *second = header(1);
         QVERIFY(second && second->applyButton->isVisibleTo(second));
         QVariantMap codes;
-        QObject receiver;
-        NotificationCenter::defaultCenter().addObserver(
-            &receiver, NotificationNames::myReassignId,
-            [&](const Notification &n) { codes = n.userInfo.value(NotificationKeys::detectedCodes).toMap(); });
-        const QList<QUrl> sent = catchReassign([second] { second->applyButton->click(); });
+        const QList<QUrl> sent = catchReassign([second] { second->applyButton->click(); }, &codes);
         QVERIFY(Alert::shownForTesting().isEmpty());
         QStringList expected;
         for (const DemoCard::Photo &photo : std::as_const(m_card.photos)) {

@@ -237,20 +237,11 @@ private Q_SLOTS:
         QWidget *pinned = f.view.headerForSection(1);
         const QWidget *under = f.view.viewport()->childAt(pinned->geometry().center());
         QVERIFY(under == pinned || pinned->isAncestorOf(under));
-        // Opaque: the grid under it in a loud colour never shows through, so wherever
-        // none of its own parts sits it is one colour, and not that one.
+        // Opaque: nothing under it shows through, whatever colour the grid is.
         f.view.setBackgroundColor(Qt::red);
-        const QImage band = f.view.viewport()->grab(pinned->geometry()).toImage();
-        QVERIFY(band.pixelColor(0, 0) != QColor(Qt::red));
-        QList<QRect> parts;
-        for (const QWidget *child : pinned->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
-            parts.append(child->geometry());
-        for (int y = 0; y < band.height(); ++y) {
-            for (int x = 0; x < band.width(); ++x) {
-                if (std::none_of(parts.cbegin(), parts.cend(), [&](const QRect &r) { return r.contains(x, y); }))
-                    QVERIFY2(band.pixel(x, y) == band.pixel(0, 0), qPrintable(u"at %1,%2"_s.arg(x).arg(y)));
-            }
-        }
+        const QImage overRed = f.view.viewport()->grab(pinned->geometry()).toImage();
+        f.view.setBackgroundColor(Qt::blue);
+        QCOMPARE(f.view.viewport()->grab(pinned->geometry()).toImage(), overRed);
 
         // At the section's end the next header pushes it up instead of covering it.
         f.view.setContentOffset(QPointF(0, second.bottom - 20));

@@ -52,7 +52,6 @@ private Q_SLOTS:
             QCOMPARE(photo(path).data().toString(), QFileInfo(nameAt(path)).completeBaseName());
             QVERIFY(!photo(path).data(Qt::DecorationRole).value<QImage>().isNull());
         }
-        QCOMPARE(grid()->frameForItem({0, 0}).size(), QSizeF(200, 200));
     }
     void zoomStepsAndLimits()
     {
