@@ -1,7 +1,6 @@
 #include "BrowserFixture.h"
 
 #include "barcodes/BarcodeScanScheduler.h"
-#include "model/PhotoListModel.h"
 #include "settings/FactoryDefaults.h"
 #include "settings/MyAliasKit.h"
 #include "support/DesktopOpener.h"
@@ -91,21 +90,4 @@ QList<QUrl> BrowserFixture::catchReassign(const std::function<void()> &action, Q
     action();
     QApplication::processEvents();
     return received;
-}
-
-void BrowserFixture::compareBadges(bool read)
-{
-    QHash<QString, QString> expected; // copied name -> badge
-    for (const DemoCard::Photo &p : std::as_const(m_card.photos))
-        expected.insert(p.barcode + u'_' + QFileInfo(p.path).fileName(),
-                        read && p.barcodePhoto ? p.barcode : QString());
-    qsizetype shown = 0;
-    for (qsizetype s = 0; s < grid()->numberOfSections(); ++s) {
-        for (qsizetype i = 0; i < grid()->numberOfItemsInSection(s); ++i, ++shown) {
-            const QModelIndex item = photo({s, i});
-            QCOMPARE(item.data(PhotoListModel::BadgeRole).toString(),
-                     expected.value(item.data(PhotoListModel::FileRole).value<ImageFilePtr>()->fileName(), u"?"_s));
-        }
-    }
-    QCOMPARE(shown, 12);
 }

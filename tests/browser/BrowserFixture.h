@@ -56,8 +56,6 @@ protected:
     void pressHeaderButton(int section);
     // The photos a reassignment was asked for while the action ran (and the codes read in them).
     QList<QUrl> catchReassign(const std::function<void()> &action, QVariantMap *codes = nullptr);
-    // The badge of every photo shown, against what the card holds (empty for none).
-    void compareBadges(bool read);
 
     QString m_folder;
     DemoCard m_card;

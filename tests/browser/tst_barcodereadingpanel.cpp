@@ -1,5 +1,6 @@
 #include "BrowserFixture.h"
 #include "TestMain.h"
+#include "model/PhotoListModel.h"
 
 #include <QStatusBar>
 
@@ -9,6 +10,23 @@ using namespace Qt::StringLiterals;
 class TestBarcodeReadingPanel : public BrowserFixture
 {
     Q_OBJECT
+
+    // The badge of every photo shown, against what the card holds (empty for none).
+    void compareBadges(bool read)
+    {
+        QHash<QString, QString> expected; // copied name -> badge
+        for (const DemoCard::Photo &p : std::as_const(m_card.photos))
+            expected.insert(p.barcode + u'_' + QFileInfo(p.path).fileName(),
+                            read && p.barcodePhoto ? p.barcode : QString());
+        qsizetype shown = 0;
+        for (qsizetype s = 0; s < grid()->numberOfSections(); ++s) {
+            for (qsizetype i = 0; i < grid()->numberOfItemsInSection(s); ++i, ++shown) {
+                QCOMPARE(photo({s, i}).data(PhotoListModel::BadgeRole).toString(),
+                         expected.value(nameAt({s, i}), u"?"_s));
+            }
+        }
+        QCOMPARE(shown, 12);
+    }
 
 private Q_SLOTS:
     void barcodesReadInTheBackground()

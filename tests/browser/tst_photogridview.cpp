@@ -133,10 +133,8 @@ private Q_SLOTS:
             },
             [&](qsizetype) { return headerHeight; });
         QTEST(layout.frameForItem(probe), "frame");
-        QFETCH(qreal, headerTop);
-        QCOMPARE(layout.frameForHeader(probe.section), QRectF(0, headerTop, width, headerHeight));
-        QFETCH(qreal, contentHeight);
-        QCOMPARE(layout.contentSize(), QSizeF(width, contentHeight));
+        QTEST(layout.frameForHeader(probe.section).top(), "headerTop");
+        QTEST(layout.contentSize().height(), "contentHeight");
         QCOMPARE(layout.itemAt(layout.frameForItem(probe).center()), std::optional<IndexPath>(probe));
     }
     void layoutLookupsAgreeWithAScan()

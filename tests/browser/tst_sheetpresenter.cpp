@@ -60,10 +60,9 @@ private Q_SLOTS:
         openOn(empty);
         QCOMPARE(grid()->numberOfSections(), 1);
         QCOMPARE(grid()->numberOfItemsInSection(0), 0);
-        QTRY_VERIFY(grid()->headerForSection(0));
-        auto *header = qobject_cast<HeaderView *>(grid()->headerForSection(0));
-        QCOMPARE(header->sectionTitle->text(), u"ID[0] = Unknown!"_s);
-        QCOMPARE(header->imageCount->text(), u"0 Items"_s);
+        QTRY_VERIFY(header(0));
+        QCOMPARE(header(0)->sectionTitle->text(), u"ID[0] = Unknown!"_s);
+        QCOMPARE(header(0)->imageCount->text(), u"0 Items"_s);
         EmptyFolderHint *hint = vc()->emptyFolderHint;
         QTRY_VERIFY(hint->isVisible());
         QCOMPARE(hint->titleLabel->text(),

@@ -16,11 +16,10 @@ class TestViewController : public BrowserFixture
 {
     Q_OBJECT
 
-    void refresh(const QVariantMap &more = {})
+    static void refresh(const QString &filled = {})
     {
-        QVariantMap info = more;
-        info.insert(u"command"_s, u"refresh"_s);
-        NotificationCenter::defaultCenter().post(NotificationNames::myRefreshId, info);
+        NotificationCenter::defaultCenter().post(NotificationNames::myRefreshId,
+                                                 {{u"command"_s, u"refresh"_s}, {u"srcpath"_s, filled}});
     }
     void verifyShown(const QString &folder)
     {
@@ -88,7 +87,7 @@ private Q_SLOTS:
         // The same folder named again is not read again.
         NotificationCenter::defaultCenter().postWithoutUserInfo(NotificationNames::vimoNotificationChangedSourcePath);
         QCOMPARE(vc()->imageDirectoryLoader->numberOfItems(), 12);
-        QtConcurrent::run([this] { refresh(); }).waitForFinished();
+        QtConcurrent::run([] { refresh(); }).waitForFinished();
         QTRY_COMPARE(vc()->imageDirectoryLoader->numberOfItems(), 11);
 
         // Another folder for this run: shown, not stored.
@@ -101,7 +100,7 @@ private Q_SLOTS:
         QCOMPARE(*SettingsStore::standard().stringForKey(cPrefSourcePath), m_folder);
 
         // An import fills the stored working folder: the window goes back to it.
-        refresh({{u"srcpath"_s, m_folder}});
+        refresh(m_folder);
         verifyShown(m_folder);
         QCOMPARE(vc()->imageDirectoryLoader->numberOfItems(), 11);
 
