@@ -174,17 +174,15 @@ private Q_SLOTS:
             QCOMPARE(layout.itemAt(point), hit == items.cend() ? std::nullopt : std::optional<IndexPath>(*hit));
         }
 
+        // A folder of 5,000 photos is laid out in under 10 ms.
         QElapsedTimer timer;
         timer.start();
-        constexpr int runs = 20;
-        for (int run = 0; run < runs; ++run) {
+        for (int run = 0; run < 20; ++run) {
             layout.prepare(
                 800, 50, [](qsizetype) { return qsizetype(100); }, [](const IndexPath &) { return QSizeF(250, 250); },
                 [](qsizetype) { return qreal(40); });
         }
-        const double milliseconds = timer.nsecsElapsed() / 1e6 / runs;
-        qInfo("prepare() for 5,000 items: %.3f ms", milliseconds);
-        QVERIFY(milliseconds < 10);
+        QVERIFY2(timer.elapsed() < 20 * 10, qPrintable(u"%1 ms for 20 layouts"_s.arg(timer.elapsed())));
     }
     void scrollingAndReflowKeepHeadersInView()
     {
