@@ -136,7 +136,9 @@ private Q_SLOTS:
         QCOMPARE(grid()->numberOfItemsInSection(0), 11);
         QVERIFY(QFileInfo::exists(other + u"/2000000000015_"_s + last));
     }
-    void doubleClickOpensWithoutChangingSelection()
+    // A double click opens the photo and keeps the mark; a drag carries the file names and a
+    // drop onto the grid moves nothing.
+    void doubleClickOpensAndDropsChangeNothing()
     {
         QApplication::processEvents();
         const QPoint at = grid()->visualRect(photo({0, 1})).center();
@@ -145,9 +147,7 @@ private Q_SLOTS:
         QCOMPARE(DesktopOpener::openedForTesting().constLast(), m_folder + u'/' + nameAt({0, 1}));
         QCOMPARE(grid()->selectionIndexPaths(), (QSet<IndexPath> {{0, 1}}));
         QVERIFY(grid()->selectionModel()->isSelected(photo({0, 1})));
-    }
-    void draggingWritesFileNamesAndDropsChangeNothing()
-    {
+
         QMimeData data;
         QVERIFY(vc()->canDragItemsAt(grid(), {{0, 0}}));
         QVERIFY(vc()->writeItemsAt(grid(), {{1, 0}, {0, 1}}, &data));
