@@ -1,26 +1,14 @@
 #include "BrowserFixture.h"
 
-#include "TestSandbox.h"
-#include "browser/HeaderView.h"
-#include "browser/MyVimoNSWindow.h"
-#include "model/PhotoListModel.h"
+#include "barcodes/BarcodeScanScheduler.h"
 #include "settings/FactoryDefaults.h"
-#include "settings/SettingsKeys.h"
-#include "settings/SettingsStore.h"
-#include "support/Alert.h"
+#include "settings/MyAliasKit.h"
 #include "support/DesktopOpener.h"
 #include "support/FolderPanel.h"
-#include "support/NotificationCenter.h"
-#include "support/NotificationNames.h"
-
-#include <QApplication>
-#include <QFileInfo>
-#include <QPushButton>
-#include <QTest>
 
 using namespace Qt::StringLiterals;
 
-void BrowserFixture::makeCard()
+void BrowserFixture::initTestCase()
 {
     Alert::setTestMode(true);
     FolderPanel::setTestMode(true);
@@ -30,7 +18,7 @@ void BrowserFixture::makeCard()
     QVERIFY(m_card.isValid());
 }
 
-void BrowserFixture::openWorkingFolder()
+void BrowserFixture::init()
 {
     m_folder = TestSandbox::instance().makeFolder(u"working"_s);
     QCOMPARE(m_card.copyAssigned(m_folder).size(), 12);
@@ -47,10 +35,23 @@ void BrowserFixture::settle()
     QTRY_VERIFY(!vc()->imageDirectoryLoader->isLoading());
 }
 
-void BrowserFixture::openOn(const QString &folder)
+void BrowserFixture::waitForBarcodes()
+{
+    QTRY_VERIFY_WITH_TIMEOUT(!vc()->barcodeScanner->isRunning(), 60000);
+}
+
+void BrowserFixture::setSource(const QString &folder, bool withAlias)
 {
     SettingsStore::standard().setString(folder, cPrefSourcePath);
-    SettingsStore::standard().removeObjectForKey(cPrefSourcePathAliasData);
+    if (withAlias)
+        MyAliasKit::savePath(folder, cPrefSourcePathAliasData);
+    else
+        SettingsStore::standard().removeObjectForKey(cPrefSourcePathAliasData);
+}
+
+void BrowserFixture::openOn(const QString &folder)
+{
+    setSource(folder);
     m_controller = std::make_unique<WindowController>();
     // Until the folder is read the grid shows nothing, not an empty section of no barcode.
     QVERIFY(vc()->imageDirectoryLoader->isLoading());
@@ -61,42 +62,32 @@ void BrowserFixture::openOn(const QString &folder)
     settle();
 }
 
-void BrowserFixture::pressHeaderButton(int section)
+HeaderView *BrowserFixture::header(int section)
 {
     grid()->scrollToItem({section, 0});
     QApplication::processEvents();
-    auto *header = qobject_cast<HeaderView *>(grid()->headerForSection(section));
-    QVERIFY(header);
-    header->ibButton->click();
+    return qobject_cast<HeaderView *>(grid()->headerForSection(section));
 }
 
-QList<QUrl> BrowserFixture::catchReassign(const std::function<void()> &action)
+void BrowserFixture::pressHeaderButton(int section)
+{
+    HeaderView *pressed = header(section);
+    QVERIFY(pressed);
+    pressed->ibButton->click();
+}
+
+QList<QUrl> BrowserFixture::catchReassign(const std::function<void()> &action, QVariantMap *codes)
 {
     QList<QUrl> received;
     QObject receiver;
     NotificationCenter::defaultCenter().addObserver(
         &receiver, NotificationNames::myReassignId, [&](const Notification &n) {
             received = n.userInfo.value(NotificationKeys::urlstochange).value<QList<QUrl>>();
+            if (codes)
+                *codes = n.userInfo.value(NotificationKeys::detectedCodes).toMap();
             QCOMPARE(n.userInfo.value(NotificationKeys::fulSortedlUrlList).value<QList<QUrl>>().size(), 12);
         });
     action();
     QApplication::processEvents();
     return received;
-}
-
-void BrowserFixture::compareBadges(bool read)
-{
-    QHash<QString, QString> expected; // copied name -> badge
-    for (const DemoCard::Photo &p : std::as_const(m_card.photos))
-        expected.insert(p.barcode + u'_' + QFileInfo(p.path).fileName(),
-                        read && p.barcodePhoto ? p.barcode : QString());
-    qsizetype shown = 0;
-    for (qsizetype s = 0; s < grid()->numberOfSections(); ++s) {
-        for (qsizetype i = 0; i < grid()->numberOfItemsInSection(s); ++i, ++shown) {
-            const QModelIndex item = photo({s, i});
-            QCOMPARE(item.data(PhotoListModel::BadgeRole).toString(),
-                     expected.value(item.data(PhotoListModel::FileRole).value<ImageFilePtr>()->fileName(), u"?"_s));
-        }
-    }
-    QCOMPARE(shown, 12);
 }

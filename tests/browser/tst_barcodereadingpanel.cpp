@@ -1,40 +1,64 @@
 #include "BrowserFixture.h"
 #include "TestMain.h"
-#include "barcodes/BarcodeScanScheduler.h"
-#include "browser/HeaderView.h"
-#include "browser/MyVimoNSWindow.h"
-#include "settings/SettingsKeys.h"
-#include "settings/SettingsStore.h"
-#include "support/Alert.h"
-#include "support/NotificationCenter.h"
-#include "support/NotificationNames.h"
+#include "model/PhotoListModel.h"
 
-#include <QApplication>
-#include <QDir>
-#include <QLabel>
-#include <QPushButton>
-#include <QSignalSpy>
 #include <QStatusBar>
 
 using namespace Qt::StringLiterals;
 
-// Barcodes read in the background: badges, the status line and Apply Barcodes.
-class TestBarcodeReadingPanel : public QObject, BrowserFixture
+// Barcodes read in the background after each load: badges, the status line and Apply Barcodes.
+class TestBarcodeReadingPanel : public BrowserFixture
 {
     Q_OBJECT
 
-private Q_SLOTS:
-    void initTestCase() { makeCard(); }
-    void init() { openWorkingFolder(); }
-    void cleanup() { closeWindow(); }
-    void barcodesReadInTheBackgroundShowAsBadges()
+    // The badge of every photo shown, against what the card holds (empty for none).
+    void compareBadges(bool read)
     {
-        QTRY_VERIFY_WITH_TIMEOUT(!vc()->barcodeScanner->isRunning(), 60000);
+        QHash<QString, QString> expected; // copied name -> badge
+        for (const DemoCard::Photo &p : std::as_const(m_card.photos))
+            expected.insert(p.barcode + u'_' + QFileInfo(p.path).fileName(),
+                            read && p.barcodePhoto ? p.barcode : QString());
+        qsizetype shown = 0;
+        for (qsizetype s = 0; s < grid()->numberOfSections(); ++s) {
+            for (qsizetype i = 0; i < grid()->numberOfItemsInSection(s); ++i, ++shown) {
+                QCOMPARE(photo({s, i}).data(PhotoListModel::BadgeRole).toString(),
+                         expected.value(nameAt({s, i}), u"?"_s));
+            }
+        }
+        QCOMPARE(shown, 12);
+    }
+
+private Q_SLOTS:
+    void barcodesReadInTheBackground()
+    {
+        waitForBarcodes();
         compareBadges(true);
         QVERIFY(!vc()->barcodeStatus->isVisible());
         QVERIFY(m_controller->window()->statusBar()->isAncestorOf(vc()->barcodeStatus));
 
-        // Another folder, its reading cancelled at once: no badge at all, and nothing renamed.
+        // In automatic mode the header offers it too; the sheet gets the barcode photos of the
+        // whole folder in its order, each with what was read in it.
+        SettingsStore::standard().setInteger(202, cPrefRadioSet1SelectedTag);
+        vc()->refreshAllSections();
+        settle();
+        waitForBarcodes();
+        HeaderView *second = header(1);
+        QVERIFY(second && second->applyButton->isVisibleTo(second));
+        QVariantMap codes;
+        const QList<QUrl> sent = catchReassign([second] { second->applyButton->click(); }, &codes);
+        QVERIFY(Alert::shownForTesting().isEmpty());
+        QStringList expected;
+        for (const DemoCard::Photo &photo : std::as_const(m_card.photos)) {
+            if (photo.barcodePhoto)
+                expected << photo.barcode;
+        }
+        QCOMPARE(sent.size(), expected.size());
+        for (qsizetype i = 0; i < sent.size(); ++i)
+            QCOMPARE(codes.value(sent.at(i).toLocalFile()).toStringList(), QStringList {expected.at(i)});
+        QCOMPARE(codes.size(), sent.size());
+    }
+    void readingCancelledLeavesNoBadgeAndRenamesNothing()
+    {
         const QString other = TestSandbox::instance().makeFolder(u"other"_s);
         m_card.copyAssigned(other);
         const QStringList names = QDir(other).entryList(QDir::Files);
@@ -51,48 +75,9 @@ private Q_SLOTS:
         // A later load reads them again.
         vc()->refreshAllSections();
         settle();
-        QTRY_VERIFY_WITH_TIMEOUT(!vc()->barcodeScanner->isRunning(), 60000);
+        waitForBarcodes();
         compareBadges(true);
         QCOMPARE(QDir(other).entryList(QDir::Files), names);
-    }
-    void applyBarcodesHandsOverTheReadings()
-    {
-        // Asked for while photos are still unread: they could be barcode photos, so no sheet yet.
-        QList<QUrl> sent = catchReassign([this] { vc()->applyBarcodesAction->trigger(); });
-        if (vc()->barcodeScanner->isRunning()) {
-            QVERIFY(sent.isEmpty());
-            QTRY_COMPARE(Alert::shownForTesting().size(), 1);
-            QCOMPARE(Alert::shownForTesting().constLast().messageText, u"Barcodes Are Still Being Read"_s);
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(!vc()->barcodeScanner->isRunning(), 60000);
-        Alert::resetForTesting();
-
-        // In automatic mode the header offers it too; the sheet gets the barcode photos of the
-        // whole folder in its order, each with what was read in it.
-        SettingsStore::standard().setInteger(202, cPrefRadioSet1SelectedTag);
-        vc()->refreshAllSections();
-        settle();
-        QTRY_VERIFY_WITH_TIMEOUT(!vc()->barcodeScanner->isRunning(), 60000);
-        grid()->scrollToItem({1, 0});
-        QApplication::processEvents();
-        auto *header = qobject_cast<HeaderView *>(grid()->headerForSection(1));
-        QVERIFY(header && header->applyButton->isVisibleTo(header));
-        QVariantMap codes;
-        QObject receiver;
-        NotificationCenter::defaultCenter().addObserver(
-            &receiver, NotificationNames::myReassignId,
-            [&](const Notification &n) { codes = n.userInfo.value(NotificationKeys::detectedCodes).toMap(); });
-        sent = catchReassign([header] { header->applyButton->click(); });
-        QCOMPARE(Alert::shownForTesting().size(), 0);
-        QStringList expected;
-        for (const DemoCard::Photo &photo : m_card.photos) {
-            if (photo.barcodePhoto)
-                expected << photo.barcode;
-        }
-        QCOMPARE(sent.size(), expected.size());
-        for (qsizetype i = 0; i < sent.size(); ++i)
-            QCOMPARE(codes.value(sent.at(i).toLocalFile()).toStringList(), QStringList {expected.at(i)});
-        QCOMPARE(codes.size(), sent.size());
     }
 };
 

@@ -16,26 +16,18 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-IndexPath pathFrom(QStringView text)
-{
-    const QList<QStringView> parts = text.split(u':');
-    return {parts.at(0).toLongLong(), parts.at(1).toLongLong()};
-}
-
-QSet<IndexPath> pathsFrom(const QString &text)
+// "0:1 2:3": section and item of each.
+QSet<IndexPath> pathsFrom(QStringView text)
 {
     QSet<IndexPath> paths;
-    for (const QStringView part : QStringView(text).split(u' ', Qt::SkipEmptyParts))
-        paths.insert(pathFrom(part));
+    for (const QStringView part : text.split(u' ', Qt::SkipEmptyParts)) {
+        const QList<QStringView> at = part.split(u':');
+        paths.insert({at.at(0).toLongLong(), at.at(1).toLongLong()});
+    }
     return paths;
 }
 
-QString textFor(const IndexPath &path)
-{
-    return u"%1:%2"_s.arg(path.section).arg(path.item);
-}
-
-// Sections of photos in a standard model: each photo a small image of one colour.
+// Sections of photos in a standard model, each photo named by its place.
 struct Fixture
 {
     QStandardItemModel model;
@@ -54,15 +46,10 @@ struct Fixture
     void fill(const QList<int> &counts)
     {
         model.clear();
-        QImage image(16, 16, QImage::Format_RGB32);
-        image.fill(Qt::gray);
         for (qsizetype s = 0; s < counts.size(); ++s) {
             auto *section = new QStandardItem(u"section %1"_s.arg(s));
-            for (int i = 0; i < counts.at(s); ++i) {
-                auto *item = new QStandardItem(textFor({s, i}));
-                item->setData(image, Qt::DecorationRole);
-                section->appendRow(item);
-            }
+            for (int i = 0; i < counts.at(s); ++i)
+                section->appendRow(new QStandardItem(u"%1:%2"_s.arg(s).arg(i)));
             model.appendRow(section);
         }
     }
@@ -84,7 +71,7 @@ void verifyHeaders(const PhotoGridView &view)
 
 static char *toString(const IndexPath &path)
 {
-    return qstrdup(qPrintable(textFor(path)));
+    return qstrdup(qPrintable(u"%1:%2"_s.arg(path.section).arg(path.item)));
 }
 
 class TestPhotoGridView : public QObject
@@ -136,10 +123,8 @@ private Q_SLOTS:
             },
             [&](qsizetype) { return headerHeight; });
         QTEST(layout.frameForItem(probe), "frame");
-        QFETCH(qreal, headerTop);
-        QCOMPARE(layout.frameForHeader(probe.section), QRectF(0, headerTop, width, headerHeight));
-        QFETCH(qreal, contentHeight);
-        QCOMPARE(layout.contentSize(), QSizeF(width, contentHeight));
+        QTEST(layout.frameForHeader(probe.section).top(), "headerTop");
+        QTEST(layout.contentSize().height(), "contentHeight");
         QCOMPARE(layout.itemAt(layout.frameForItem(probe).center()), std::optional<IndexPath>(probe));
     }
     void layoutLookupsAgreeWithAScan()
@@ -179,19 +164,17 @@ private Q_SLOTS:
             QCOMPARE(layout.itemAt(point), hit == items.cend() ? std::nullopt : std::optional<IndexPath>(*hit));
         }
 
+        // A folder of 5,000 photos is laid out in under 10 ms.
         QElapsedTimer timer;
         timer.start();
-        constexpr int runs = 20;
-        for (int run = 0; run < runs; ++run) {
+        for (int run = 0; run < 20; ++run) {
             layout.prepare(
                 800, 50, [](qsizetype) { return qsizetype(100); }, [](const IndexPath &) { return QSizeF(250, 250); },
                 [](qsizetype) { return qreal(40); });
         }
-        const double milliseconds = timer.nsecsElapsed() / 1e6 / runs;
-        qInfo("prepare() for 5,000 items: %.3f ms", milliseconds);
-        QVERIFY(milliseconds < 10);
+        QVERIFY2(timer.elapsed() < 20 * 10, qPrintable(u"%1 ms for 20 layouts"_s.arg(timer.elapsed())));
     }
-    void scrollingKeepsHeadersOnlyInView()
+    void headersFollowScrollingAndReflow()
     {
         Fixture f(QList<int>(50, 100));
         QSignalSpy visibleChanged(&f.view, &PhotoGridView::visibleItemsChanged);
@@ -207,20 +190,24 @@ private Q_SLOTS:
         QVERIFY(f.view.viewport()->findChildren<HeaderView *>().size() < 10);
         QVERIFY(visibleChanged.count() > 100);
 
-        QElapsedTimer timer;
-        timer.start();
-        int steps = 0;
-        for (int y = bar->maximum(); y >= 0; y -= 120, ++steps) {
-            f.view.setContentOffset(QPointF(0, y));
-            QCoreApplication::processEvents(); // paint, as a wheel step would
-        }
-        qInfo("scrolling 5,000 items back to the top: %d steps, %.3f ms per step", steps,
-              timer.nsecsElapsed() / 1e6 / steps);
-    }
-    // A long section's header, with its button, must not scroll away while its photos are in view.
-    void headerOfTheSectionInViewStaysPinned()
-    {
-        Fixture f({60, 60, 60});
+        // A narrower view reflows, keeping the item at the top of the view where it was.
+        f.view.setContentOffset(QPointF(0, 20'000));
+        const auto topOf = [&](const IndexPath &path) {
+            return f.view.frameForItem(path).top() - f.view.contentOffset().y();
+        };
+        const IndexPath top = f.view.indexPathsForVisibleItems().first();
+        const qreal shift = topOf(top);
+        f.view.resize(500, 600);
+        QVERIFY(qAbs(topOf(top) - shift) <= 0.5);
+        verifyHeaders(f.view);
+
+        // Another listing is laid out as its rows come, every header in place.
+        f.fill({10, 10});
+        QCOMPARE(f.view.numberOfItemsInSection(1), 10);
+        verifyHeaders(f.view);
+
+        // A long section's header, with its button, must not scroll away while its photos are in view.
+        f.fill({60, 60, 60});
         const SectionedGridLayout::Section &second = f.view.gridLayout().sections().at(1);
         const auto headerTop = [&](qsizetype s) {
             QWidget *header = f.view.headerForSection(s);
@@ -234,20 +221,11 @@ private Q_SLOTS:
         QWidget *pinned = f.view.headerForSection(1);
         const QWidget *under = f.view.viewport()->childAt(pinned->geometry().center());
         QVERIFY(under == pinned || pinned->isAncestorOf(under));
-        // Opaque: the grid under it in a loud colour never shows through, so wherever
-        // none of its own parts sits it is one colour, and not that one.
+        // Opaque: nothing under it shows through, whatever colour the grid is.
         f.view.setBackgroundColor(Qt::red);
-        const QImage band = f.view.viewport()->grab(pinned->geometry()).toImage();
-        QVERIFY(band.pixelColor(0, 0) != QColor(Qt::red));
-        QList<QRect> parts;
-        for (const QWidget *child : pinned->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
-            parts.append(child->geometry());
-        for (int y = 0; y < band.height(); ++y) {
-            for (int x = 0; x < band.width(); ++x) {
-                if (std::none_of(parts.cbegin(), parts.cend(), [&](const QRect &r) { return r.contains(x, y); }))
-                    QVERIFY2(band.pixel(x, y) == band.pixel(0, 0), qPrintable(u"at %1,%2"_s.arg(x).arg(y)));
-            }
-        }
+        const QImage overRed = f.view.viewport()->grab(pinned->geometry()).toImage();
+        f.view.setBackgroundColor(Qt::blue);
+        QCOMPARE(f.view.viewport()->grab(pinned->geometry()).toImage(), overRed);
 
         // At the section's end the next header pushes it up instead of covering it.
         f.view.setContentOffset(QPointF(0, second.bottom - 20));
@@ -257,25 +235,6 @@ private Q_SLOTS:
         // Back at the top nothing is pinned: every header at its own place.
         f.view.setContentOffset(QPointF(0, 0));
         QCOMPARE(headerTop(0), std::optional<int>(0));
-        verifyHeaders(f.view);
-    }
-    void reflowKeepsTheTopItemInPlace()
-    {
-        Fixture f(QList<int>(50, 100));
-        f.view.setContentOffset(QPointF(0, 20'000));
-        // A narrower view reflows, keeping the item at the top of the view where it was.
-        const auto topOf = [&](const IndexPath &path) {
-            return f.view.frameForItem(path).top() - f.view.contentOffset().y();
-        };
-        const IndexPath top = f.view.indexPathsForVisibleItems().first();
-        const qreal shift = topOf(top);
-        f.view.resize(500, 600);
-        QVERIFY(qAbs(topOf(top) - shift) <= 0.5);
-        verifyHeaders(f.view);
-
-        // Another listing is laid out as its rows come, every header in place.
-        f.fill({10, 10});
-        QCOMPARE(f.view.numberOfItemsInSection(1), 10);
         verifyHeaders(f.view);
     }
     void selection_data()
@@ -354,23 +313,13 @@ private Q_SLOTS:
                 QWidget *header = view.headerForSection(action.mid(1).toLongLong());
                 QTest::mouseClick(header, Qt::LeftButton, modifiers, QPoint(header->width() / 2, 5));
             } else {
-                const QPoint at =
-                    action == u"empty" ? margin : view.visualRect(view.modelIndex(pathFrom(action))).center();
+                const QPoint at = action == u"empty"
+                    ? margin
+                    : view.visualRect(view.modelIndex(*pathsFrom(action).cbegin())).center();
                 QTest::mouseClick(view.viewport(), Qt::LeftButton, modifiers, at);
             }
         }
         QCOMPARE(view.selectionIndexPaths(), pathsFrom(selection));
-        // What is marked is what is painted with the red frame.
-        for (qsizetype s = 0; s < view.numberOfSections(); ++s) {
-            for (qsizetype i = 0; i < view.numberOfItemsInSection(s); ++i) {
-                const QRect frame = view.visualRect(view.modelIndex({s, i}));
-                if (!view.viewport()->rect().contains(frame))
-                    continue;
-                const QImage item = view.viewport()->grab(frame).toImage();
-                QCOMPARE(item.pixelColor(1, item.height() / 2) == QColor(Qt::red),
-                         view.selectionIndexPaths().contains({s, i}));
-            }
-        }
     }
 };
 

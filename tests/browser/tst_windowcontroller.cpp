@@ -1,49 +1,26 @@
+#include "BrowserFixture.h"
 #include "TestMain.h"
-#include "browser/MyVimoNSWindow.h"
-#include "browser/ViewController.h"
-#include "browser/WindowController.h"
 #include "reassign/ReassignRun.h"
-#include "settings/FactoryDefaults.h"
-#include "settings/SettingsKeys.h"
-#include "settings/SettingsStore.h"
-#include "support/Alert.h"
 #include "support/WorkInProgress.h"
 
 #include <QAction>
-#include <QDialog>
-#include <QDir>
-#include <QSignalSpy>
 #include <QStatusBar>
 
 using namespace Qt::StringLiterals;
 
 // Quitting while photos are being moved: the question, the wait for the safe
 // point with the window still up, and the quit once every run is safe.
-class TestWindowController : public QObject
+class TestWindowController : public BrowserFixture
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        Alert::setTestMode(true);
-        FactoryDefaults::registerInto(SettingsStore::standard());
-        SettingsStore::standard().setString(TestSandbox::instance().makeFolder(u"working"_s), cPrefSourcePath);
-    }
-    void init()
-    {
-        Alert::resetForTesting();
-        m_controller = std::make_unique<WindowController>();
-        m_controller->window()->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_controller->window()));
-    }
-    void cleanup() { m_controller.reset(); }
     void quitDuringARunAsksThenWaitsForItsSafePoint()
     {
+        QSignalSpy quitting(m_controller.get(), &WindowController::quitting);
         int stops = 0;
         std::unique_ptr<WorkInProgress::Token> filing = WorkInProgress::begin(
             {u"Filing"_s, u"Filing stops after the photo it is filing."_s}, [&stops] { ++stops; });
-        QSignalSpy quitting(m_controller.get(), &WindowController::quitting);
 
         // Cancel (the careful answer) changes nothing.
         m_controller->quitAction->trigger();
@@ -56,67 +33,49 @@ private Q_SLOTS:
         QCOMPARE(stops, 0);
         QCOMPARE(quitting.count(), 0);
         QVERIFY(!m_controller->isQuitPending());
+        // Closing the window asks the same and keeps it open.
+        QVERIFY(!m_controller->window()->close());
+        QVERIFY(m_controller->window()->isVisible());
+        QTRY_COMPARE(Alert::shownForTesting().size(), 2);
+        QCoreApplication::processEvents(); // its careful answer
 
-        // Confirmed: the run is told to stop at its safe point; the window waits for it.
+        // The filing sheet over the window blocks its menus: the sheet carries the quit entry
+        // (and its Ctrl+Q; this platform has no key for it), which still asks. Confirmed: the run
+        // is told to stop at its safe point; the window waits for it.
+        QDialog *sheet = vc()->performSegue(u"anySheet"_s);
+        QVERIFY(sheet->actions().contains(m_controller->quitAction));
         Alert::queueAnswerForTesting(Alert::cSecondButtonReturn);
         m_controller->quitAction->trigger();
         QTRY_VERIFY(m_controller->isQuitPending());
+        QCOMPARE(Alert::shownForTesting().size(), 3);
         QCOMPARE(stops, 1);
-        QVERIFY(m_controller->window()->isVisible());
+        QVERIFY(m_controller->window()->isVisible() && sheet->isVisible());
         QVERIFY(m_controller->window()->statusBar()->currentMessage().contains(u"safe point"_s));
         // Asking again while waiting neither asks nor stops twice.
         m_controller->quitAction->trigger();
         QTest::qWait(300);
-        QCOMPARE(Alert::shownForTesting().size(), 2);
+        QCOMPARE(Alert::shownForTesting().size(), 3);
         QCOMPARE(stops, 1);
         QCOMPARE(quitting.count(), 0);
 
         filing.reset(); // the run reached its safe point
         QTRY_COMPARE(quitting.count(), 1);
     }
-    void closingTheWindowDuringARunKeepsItOpen()
-    {
-        const std::unique_ptr<WorkInProgress::Token> import =
-            WorkInProgress::begin({u"A card import"_s, u"The card import is finished first."_s});
-        QVERIFY(!m_controller->window()->close());
-        QVERIFY(m_controller->window()->isVisible());
-        QTRY_COMPARE(Alert::shownForTesting().size(), 1);
-        QCOMPARE(Alert::shownForTesting().first().messageText, u"A card import is still running. Quit anyway?"_s);
-
-        // The filing sheet over the window blocks its menus: the sheet carries the quit entry
-        // (and its Ctrl+Q; this platform has no key for it), which still asks.
-        QCoreApplication::processEvents(); // the first question's careful answer
-        QDialog *sheet = m_controller->contentViewController()->performSegue(u"anySheet"_s);
-        QVERIFY(sheet->actions().contains(m_controller->quitAction));
-        m_controller->quitAction->trigger();
-        QTRY_COMPARE(Alert::shownForTesting().size(), 2);
-        QVERIFY(sheet->isVisible());
-    }
-    void quitWithNothingRunningQuitsAtOnce()
-    {
-        QSignalSpy quitting(m_controller.get(), &WindowController::quitting);
-        m_controller->quitAction->trigger();
-        QCOMPARE(quitting.count(), 1);
-        QVERIFY(Alert::shownForTesting().isEmpty());
-    }
     void undoAsksFirstAndWaitsForTheSheet()
     {
-        const QString folder = m_controller->contentViewController()->shownFolder();
-        const auto names = [&folder] { return QDir(folder).entryList(QDir::Files, QDir::Name); };
-        QVERIFY(writeFile(folder + u"/IMG_0001.JPG"_s, "barcode"));
-        QVERIFY(writeFile(folder + u"/IMG_0002.JPG"_s, "photo"));
+        const auto names = [this] { return QDir(m_folder).entryList(QDir::Files, QDir::Name); };
+        const QString barcodePhoto = m_folder + u"/IMG_0001.JPG"_s;
+        QVERIFY(writeFile(barcodePhoto, "barcode") && writeFile(m_folder + u"/IMG_0002.JPG"_s, "photo"));
         const QStringList before = names();
-        ReassignRun::automatic(
-            {QUrl::fromLocalFile(folder + u"/IMG_0001.JPG"_s), QUrl::fromLocalFile(folder + u"/IMG_0002.JPG"_s)},
-            {{folder + u"/IMG_0001.JPG"_s, u"222"_s}}, false);
-        const QStringList after {u"222_IMG_0002.JPG"_s};
-        QCOMPARE(names(), after);
+        ReassignRun::automatic({QUrl::fromLocalFile(barcodePhoto), QUrl::fromLocalFile(m_folder + u"/IMG_0002.JPG"_s)},
+                               {{barcodePhoto, u"222"_s}}, false);
+        const QStringList after = names();
+        QVERIFY(after.contains(u"222_IMG_0002.JPG"_s) && !after.contains(u"IMG_0001.JPG"_s));
         QAction *undo = m_controller->undoReassignmentAction;
-
         m_controller->window()->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(m_controller->window()));
         // Under a sheet, Ctrl+Z (or the menu entry) does nothing at all.
-        QDialog *sheet = m_controller->contentViewController()->performSegue(u"anySheet"_s);
+        QDialog *sheet = vc()->performSegue(u"anySheet"_s);
         QVERIFY(!undo->isEnabled());
         QTest::keyClick(m_controller->window()->windowHandle(), Qt::Key_Z, Qt::ControlModifier);
         undo->trigger();
@@ -142,11 +101,8 @@ private Q_SLOTS:
         undo->trigger();
         QTRY_COMPARE(names(), before);
         // The browser reloads the folder: that ends before the window goes.
-        QTRY_VERIFY(!m_controller->contentViewController()->imageDirectoryLoader->isLoading());
+        settle();
     }
-
-private:
-    std::unique_ptr<WindowController> m_controller;
 };
 
 LUMISORT_GUI_TEST_MAIN(TestWindowController)
