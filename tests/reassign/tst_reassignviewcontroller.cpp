@@ -170,10 +170,11 @@ private Q_SLOTS:
         QCOMPARE(view->image().size(), QSize(600, 200)); // smaller than the view: never enlarged
     }
 
-    // Operator paths, one step after another: "open [3|all]" presents the photos (the row's readings if
-    // any), "enter X" types X and Return, "type X" only types, "press" is Return without waiting for the
-    // entry; "key=value" waits until what the sheet shows under key is value. "state" is "index [field]",
-    // "*" all selected, " problem" shown, " ->" the button's barcode when it is enabled.
+    // Operator paths, one step after another: "open [3|all|none]" presents the photos (the row's readings
+    // if any), "enter X" types X and Return, "type X" only types; each action but "press" and "burst" (a
+    // scan's Return) waits until the entry is over. "key=value" waits until what the sheet shows under key
+    // is value; "state" is "index [field]", "*" all selected, " problem" shown, " ->" the button's barcode
+    // when it is enabled. $1 and $2 are the card's two barcodes, $photos the names as shot.
     void operatorPaths_data()
     {
         QTest::addColumn<int>("tag");
