@@ -16,19 +16,6 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
-bool copyKeepingTimes(const QString &from, const QString &to)
-{
-    if (!QFile::copy(from, to))
-        return false;
-    struct stat st = {};
-    if (::stat(QFile::encodeName(from).constData(), &st) != 0)
-        return false;
-    const timespec times[2] = {st.st_atim, st.st_mtim};
-    return ::utimensat(AT_FDCWD, QFile::encodeName(to).constData(), times, 0) == 0;
-}
-} // namespace
-
 DemoCard DemoCard::make(const QString &folder, int groups, int photosPerGroup, const QString &size,
                         const QStringList &extraArgs)
 {
@@ -61,23 +48,26 @@ DemoCard DemoCard::make(const QString &folder, int groups, int photosPerGroup, c
 
 QStringList DemoCard::copyAssigned(const QString &workingFolder) const
 {
-    QDir().mkpath(workingFolder);
-    QStringList written;
-    for (const Photo &photo : photos) {
-        const QString target = workingFolder + u'/' + photo.barcode + u'_' + QFileInfo(photo.path).fileName();
-        if (copyKeepingTimes(photo.path, target))
-            written << target;
-    }
-    return written;
+    return copyInto(workingFolder, true);
 }
 
 QStringList DemoCard::copyAsShot(const QString &workingFolder) const
 {
+    return copyInto(workingFolder, false);
+}
+
+QStringList DemoCard::copyInto(const QString &workingFolder, bool withBarcodes) const
+{
     QDir().mkpath(workingFolder);
     QStringList written;
     for (const Photo &photo : photos) {
-        const QString target = workingFolder + u'/' + QFileInfo(photo.path).fileName();
-        if (copyKeepingTimes(photo.path, target))
+        const QString target =
+            workingFolder + u'/' + (withBarcodes ? photo.barcode + u'_' : QString()) + QFileInfo(photo.path).fileName();
+        struct stat st = {};
+        if (!QFile::copy(photo.path, target) || ::stat(QFile::encodeName(photo.path).constData(), &st) != 0)
+            continue;
+        const timespec times[2] = {st.st_atim, st.st_mtim};
+        if (::utimensat(AT_FDCWD, QFile::encodeName(target).constData(), times, 0) == 0)
             written << target;
     }
     return written;

@@ -28,4 +28,7 @@ public:
 
     QString folder;
     QList<Photo> photos;
+
+private:
+    QStringList copyInto(const QString &workingFolder, bool withBarcodes) const;
 };
