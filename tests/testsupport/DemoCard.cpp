@@ -9,7 +9,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -20,13 +19,11 @@ DemoCard DemoCard::make(const QString &folder, int groups, int photosPerGroup, c
                         const QStringList &extraArgs)
 {
     DemoCard card;
-    QProcess cli;
-    cli.start(TestSandbox::cliPath(),
-              QStringList {u"make-card"_s, folder, u"--groups"_s, QString::number(groups), u"--photos"_s,
-                           QString::number(photosPerGroup), u"--size"_s, size}
-                  + extraArgs);
-    if (!cli.waitForFinished(120000) || cli.exitCode() != 0) {
-        std::fprintf(stderr, "make-card failed: %s\n", cli.readAllStandardError().constData());
+    const CliRun cli = runCli(QStringList {u"make-card"_s, folder, u"--groups"_s, QString::number(groups),
+                                           u"--photos"_s, QString::number(photosPerGroup), u"--size"_s, size}
+                              + extraArgs);
+    if (cli.status != 0) {
+        std::fprintf(stderr, "make-card failed: %s\n", qPrintable(cli.err));
         return card;
     }
     const QJsonObject manifest = QJsonDocument::fromJson(readFile(folder + u"/lumisort-card.json"_s)).object();

@@ -12,15 +12,12 @@ bool ScopedMount::run(const QString &program, const QStringList &args, QString *
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(program, args);
-    if (!p.waitForFinished(30000)) {
-        *error = program + u": "_s + p.errorString();
-        return false;
-    }
-    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-        *error = program + u' ' + args.join(u' ') + u": "_s + QString::fromLocal8Bit(p.readAll()).trimmed();
-        return false;
-    }
-    return true;
+    const bool ended = p.waitForFinished(30000);
+    if (ended && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0)
+        return true;
+    *error = program + u' ' + args.join(u' ') + u": "_s
+        + (ended ? QString::fromLocal8Bit(p.readAll()).trimmed() : p.errorString());
+    return false;
 }
 
 bool ScopedMount::mountingRequired()

@@ -1,24 +1,15 @@
 #include "TestSandbox.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QThread>
+#include <QTest>
 #include <algorithm>
 #include <cstdio>
 
 using namespace Qt::StringLiterals;
-
-namespace {
-void setEnv(const char *name, const QString &value)
-{
-    qputenv(name, QFile::encodeName(value));
-}
-} // namespace
 
 TestSandbox::TestSandbox()
     : m_dir(QDir::tempPath() + u"/lumisort-test-XXXXXX"_s)
@@ -28,17 +19,20 @@ TestSandbox::TestSandbox()
         std::abort();
     }
     const QString r = m_dir.path();
-    for (const char *sub :
-         {"home", "home/.config", "home/.local/share", "home/.cache", "home/.local/state", "runtime", "tmp", "work"})
-        QDir().mkpath(r + u'/' + QString::fromLatin1(sub));
+    for (const auto &[variable, sub] : {std::pair {"HOME", "home"},
+                                        {"XDG_CONFIG_HOME", "home/.config"},
+                                        {"XDG_DATA_HOME", "home/.local/share"},
+                                        {"XDG_CACHE_HOME", "home/.cache"},
+                                        {"XDG_STATE_HOME", "home/.local/state"},
+                                        {"XDG_RUNTIME_DIR", "runtime"},
+                                        {"TMPDIR", "tmp"},
+                                        {"", "work"}}) {
+        const QString path = r + u'/' + QString::fromLatin1(sub);
+        QDir().mkpath(path);
+        if (*variable)
+            qputenv(variable, QFile::encodeName(path));
+    }
     QFile::setPermissions(r + u"/runtime"_s, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    setEnv("HOME", home());
-    setEnv("XDG_CONFIG_HOME", configHome());
-    setEnv("XDG_DATA_HOME", dataHome());
-    setEnv("XDG_CACHE_HOME", home() + u"/.cache"_s);
-    setEnv("XDG_STATE_HOME", home() + u"/.local/state"_s);
-    setEnv("XDG_RUNTIME_DIR", r + u"/runtime"_s);
-    setEnv("TMPDIR", r + u"/tmp"_s);
     qunsetenv("XDG_CONFIG_DIRS");
     qunsetenv("XDG_DATA_DIRS");
 }
@@ -103,14 +97,7 @@ QString TestSandbox::cliPath()
 
 bool waitUntil(const std::function<bool()> &predicate, int timeoutMs)
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!predicate()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return true;
+    return QTest::qWaitFor(predicate, timeoutMs);
 }
 
 QStringList filesWithContents(const QString &folder)
