@@ -69,14 +69,6 @@ bool failedWith(const FileResult &r, int error)
         && !r.text().contains(u"Unknown error"_s);
 }
 
-SafeFile::CopyOptions options(SafeFile::Replace replace, std::function<bool(std::int64_t, std::int64_t)> progress = {})
-{
-    SafeFile::CopyOptions options;
-    options.replace = replace;
-    options.progress = std::move(progress);
-    return options;
-}
-
 QString sandboxFolder(const QString &name)
 {
     return TestSandbox::instance().makeFolder(name);
@@ -134,7 +126,8 @@ private Q_SLOTS:
         if (error == EROFS) // "in" read-only
             SKIP_UNLESS_MOUNTED(mount.emplace(ScopedMount::readOnlyBind(base + u"/in"_s)));
 
-        const FileResult r = run(op, QString(base + u"/in/a.jpg"_s), QString(base + u'/' + target), options(replace));
+        const FileResult r = run(op, QString(base + u"/in/a.jpg"_s), QString(base + u'/' + target),
+                                 {.replace = replace, .progress = {}});
         QVERIFY2(error ? failedWith(r, error) : r.ok(), qPrintable(r.text()));
         QCOMPARE(filesWithContents(base), after);
     }
@@ -246,8 +239,9 @@ private Q_SLOTS:
                                                           : interruption != Interruption::Cancel;
         };
         SafeFile::CopyReport report;
-        const FileResult r = op == Op::Copy ? SafeFile::copy(source, target, options(replace, progress), &report)
-                                            : SafeFile::move(source, target, options(replace, progress), &report);
+        const SafeFile::CopyOptions options {.replace = replace, .progress = progress};
+        const FileResult r = op == Op::Copy ? SafeFile::copy(source, target, options, &report)
+                                            : SafeFile::move(source, target, options, &report);
         QVERIFY2(error ? failedWith(r, error) : r.ok(), qPrintable(r.text()));
         QVERIFY(sourceKeptWhileCopying);
         QCOMPARE(readFile(source), error ? photo : QByteArray());
