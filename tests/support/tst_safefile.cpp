@@ -23,14 +23,6 @@ enum class Op
     Remove
 };
 
-enum class Interruption
-{
-    None,
-    FullDisk,
-    Cancel,
-    Intruder
-};
-
 QByteArray getBytes(const NativePath &path)
 {
     QByteArray data;
@@ -202,27 +194,27 @@ private Q_SLOTS:
     {
         QTest::addColumn<Op>("op");
         QTest::addColumn<SafeFile::Replace>("replace");
-        QTest::addColumn<Interruption>("interruption");
-        QTest::addColumn<int>("error");
+        QTest::addColumn<bool>("intruder"); // the target appears while the photo is copied
+        QTest::addColumn<int>("error"); // ECANCELED: cancelled by the progress callback
+        QTest::addColumn<int>("photoSize");
+        QTest::addColumn<QString>("diskSize");
         using R = SafeFile::Replace;
-        QTest::newRow("move") << Op::Move << R::Never << Interruption::None << 0;
-        QTest::newRow("copy into a full disk") << Op::Copy << R::Never << Interruption::FullDisk << ENOSPC;
-        QTest::newRow("move into a full disk") << Op::Move << R::Never << Interruption::FullDisk << ENOSPC;
-        QTest::newRow("move cancelled") << Op::Move << R::Never << Interruption::Cancel << ECANCELED;
-        QTest::newRow("target appears") << Op::Move << R::Never << Interruption::Intruder << EEXIST;
-        QTest::newRow("target appears, replaced") << Op::Move << R::Atomically << Interruption::Intruder << 0;
+        QTest::newRow("move") << Op::Move << R::Never << false << 0 << 3 * 1024 * 1024 + 7 << u"8m"_s;
+        QTest::newRow("copy into a full disk") << Op::Copy << R::Never << false << ENOSPC << 200 * 1024 << u"64k"_s;
+        QTest::newRow("move into a full disk") << Op::Move << R::Never << false << ENOSPC << 200 * 1024 << u"64k"_s;
+        QTest::newRow("move cancelled") << Op::Move << R::Never << false << ECANCELED << 16 * 1024 << u"64k"_s;
+        QTest::newRow("target appears") << Op::Move << R::Never << true << EEXIST << 512 * 1024 << u"1m"_s;
+        QTest::newRow("target appears, replaced") << Op::Move << R::Atomically << true << 0 << 512 * 1024 << u"1m"_s;
     }
     void acrossFileSystems()
     {
         QFETCH(Op, op);
         QFETCH(SafeFile::Replace, replace);
-        QFETCH(Interruption, interruption);
+        QFETCH(bool, intruder);
         QFETCH(int, error);
+        QFETCH(int, photoSize);
+        QFETCH(QString, diskSize);
         const QString source = sandboxFolder(u"across-source"_s) + u"/IMG_0001.CR3"_s;
-        const auto [photoSize, diskSize] = interruption == Interruption::None ? std::pair(3 * 1024 * 1024 + 7, u"8m"_s)
-            : interruption == Interruption::Intruder                          ? std::pair(512 * 1024, u"1m"_s)
-            : interruption == Interruption::FullDisk                          ? std::pair(200 * 1024, u"64k"_s)
-                                                                              : std::pair(16 * 1024, u"64k"_s);
         const QByteArray photo = randomBytes(photoSize);
         const timespec shot[2] = {{1500000000, 5}, {1400000000, 123456789}};
         // Mode 0777 as every file on an exFAT card shows.
@@ -235,8 +227,7 @@ private Q_SLOTS:
         bool sourceKeptWhileCopying = true;
         const auto progress = [&](std::int64_t, std::int64_t) {
             sourceKeptWhileCopying &= QFile::exists(source);
-            return interruption == Interruption::Intruder ? QFile::exists(target) || writeFile(target, "intruder")
-                                                          : interruption != Interruption::Cancel;
+            return intruder ? QFile::exists(target) || writeFile(target, "intruder") : error != ECANCELED;
         };
         SafeFile::CopyReport report;
         const SafeFile::CopyOptions options {.replace = replace, .progress = progress};
