@@ -15,6 +15,26 @@
 
 using namespace Qt::StringLiterals;
 
+namespace {
+// Copies keep the photos' file times, as a copy from a card does.
+QStringList copyInto(const QList<DemoCard::Photo> &photos, const QString &workingFolder, bool withBarcodes)
+{
+    QDir().mkpath(workingFolder);
+    QStringList written;
+    for (const DemoCard::Photo &photo : photos) {
+        const QString target =
+            workingFolder + u'/' + (withBarcodes ? photo.barcode + u'_' : QString()) + QFileInfo(photo.path).fileName();
+        struct stat st = {};
+        if (!QFile::copy(photo.path, target) || ::stat(QFile::encodeName(photo.path).constData(), &st) != 0)
+            continue;
+        const timespec times[2] = {st.st_atim, st.st_mtim};
+        if (::utimensat(AT_FDCWD, QFile::encodeName(target).constData(), times, 0) == 0)
+            written << target;
+    }
+    return written;
+}
+} // namespace
+
 DemoCard DemoCard::make(const QString &folder, int groups, int photosPerGroup, const QString &size,
                         const QStringList &extraArgs)
 {
@@ -45,27 +65,10 @@ DemoCard DemoCard::make(const QString &folder, int groups, int photosPerGroup, c
 
 QStringList DemoCard::copyAssigned(const QString &workingFolder) const
 {
-    return copyInto(workingFolder, true);
+    return copyInto(photos, workingFolder, true);
 }
 
 QStringList DemoCard::copyAsShot(const QString &workingFolder) const
 {
-    return copyInto(workingFolder, false);
-}
-
-QStringList DemoCard::copyInto(const QString &workingFolder, bool withBarcodes) const
-{
-    QDir().mkpath(workingFolder);
-    QStringList written;
-    for (const Photo &photo : photos) {
-        const QString target =
-            workingFolder + u'/' + (withBarcodes ? photo.barcode + u'_' : QString()) + QFileInfo(photo.path).fileName();
-        struct stat st = {};
-        if (!QFile::copy(photo.path, target) || ::stat(QFile::encodeName(photo.path).constData(), &st) != 0)
-            continue;
-        const timespec times[2] = {st.st_atim, st.st_mtim};
-        if (::utimensat(AT_FDCWD, QFile::encodeName(target).constData(), times, 0) == 0)
-            written << target;
-    }
-    return written;
+    return copyInto(photos, workingFolder, false);
 }

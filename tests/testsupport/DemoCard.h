@@ -28,7 +28,4 @@ public:
 
     QString folder;
     QList<Photo> photos;
-
-private:
-    QStringList copyInto(const QString &workingFolder, bool withBarcodes) const;
 };
