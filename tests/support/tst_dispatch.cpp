@@ -6,6 +6,7 @@
 #include <QMutex>
 #include <QThread>
 #include <atomic>
+#include <numeric>
 
 using namespace Qt::StringLiterals;
 
@@ -14,53 +15,41 @@ class TestDispatch : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void onMainRunsLaterOnTheMainThread()
+    // Work for the main thread runs there, later (never inside the call, even from the main
+    // thread), after its delay, and not at all once its context is gone; delayed background
+    // work waits too, off the main thread.
+    void mainAndBackground()
     {
-        std::atomic<bool> ran {false};
-        std::atomic<bool> posterWasMain {true};
+        QElapsedTimer timer;
+        timer.start();
+        std::atomic<bool> posterWasMain {true}, backgroundOnMain {true};
+        std::atomic<qint64> mainAt {-1}, delayedAt {-1}, backgroundAt {-1};
         QThread *ranOn = nullptr;
         Dispatch::inBackground([&] {
             posterWasMain = Dispatch::isMainThread();
             Dispatch::onMain([&] {
                 ranOn = QThread::currentThread();
-                ran = true;
+                mainAt = timer.elapsed();
             });
         });
-        QTRY_VERIFY(ran);
-        QVERIFY(!posterWasMain);
-        QCOMPARE(ranOn, QThread::currentThread());
-
-        bool ranInline = false;
-        Dispatch::onMain([&] { ranInline = true; });
-        QVERIFY(!ranInline); // never inside the call, even from the main thread
-        QTRY_VERIFY(ranInline);
-    }
-    void contextGoneMeansNotRun()
-    {
-        bool ran = false;
-        auto *context = new QObject;
-        Dispatch::onMain(context, [&] { ran = true; });
-        Dispatch::onMainAfter(10, context, [&] { ran = true; });
-        delete context;
-        QTest::qWait(50);
-        QVERIFY(!ran);
-    }
-    void delayedWorkWaitsAndLandsOnTheRightThread()
-    {
-        QElapsedTimer timer;
-        timer.start();
-        std::atomic<qint64> mainAt {-1}, backgroundAt {-1};
-        std::atomic<bool> backgroundOnMain {true};
         QObject context;
-        Dispatch::onMainAfter(100, &context, [&] { mainAt = timer.elapsed(); });
+        Dispatch::onMainAfter(100, &context, [&] { delayedAt = timer.elapsed(); });
         Dispatch::inBackgroundAfter(100, [&] {
             backgroundOnMain = Dispatch::isMainThread();
             backgroundAt = timer.elapsed();
         });
-        QTRY_VERIFY(mainAt >= 0 && backgroundAt >= 0);
-        QVERIFY(mainAt >= 100);
-        QVERIFY(backgroundAt >= 100);
-        QVERIFY(!backgroundOnMain);
+        bool ranInline = false, ranWithoutContext = false;
+        Dispatch::onMain([&] { ranInline = true; });
+        QVERIFY(!ranInline);
+        auto *gone = new QObject;
+        Dispatch::onMain(gone, [&] { ranWithoutContext = true; });
+        Dispatch::onMainAfter(10, gone, [&] { ranWithoutContext = true; });
+        delete gone;
+
+        QTRY_VERIFY(ranInline && mainAt >= 0 && delayedAt >= 0 && backgroundAt >= 0);
+        QVERIFY(!posterWasMain && !backgroundOnMain && !ranWithoutContext);
+        QCOMPARE(ranOn, QThread::currentThread());
+        QVERIFY(delayedAt >= 100 && backgroundAt >= 100);
     }
     void serialQueueKeepsOrderOnOneThread()
     {
@@ -68,23 +57,18 @@ private Q_SLOTS:
         QList<int> order;
         QMutex lock;
         std::atomic<int> concurrent {0}, maxConcurrent {0};
-        for (int i = 0; i < 200; ++i) {
+        for (int i = 0; i < 200; ++i)
             queue.async([&, i] {
-                const int now = ++concurrent;
-                maxConcurrent = std::max(maxConcurrent.load(), now);
-                {
-                    QMutexLocker locker(&lock);
-                    order.append(i);
-                }
+                maxConcurrent = std::max(maxConcurrent.load(), int(++concurrent));
+                QMutexLocker locker(&lock);
+                order.append(i);
                 --concurrent;
             });
-        }
-        int last = -1;
-        queue.sync([&] { last = order.size(); });
-        QCOMPARE(last, 200);
+        QList<int> expected(200);
+        std::iota(expected.begin(), expected.end(), 0);
+        queue.sync([] {});
         QCOMPARE(maxConcurrent.load(), 1);
-        for (int i = 0; i < order.size(); ++i)
-            QCOMPARE(order.at(i), i);
+        QCOMPARE(order, expected);
     }
 };
 

@@ -12,13 +12,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QDateTime kDeleted(QDate(2024, 5, 6), QTime(7, 8, 9));
-
-QByteArray expectedInfo(const QByteArray &encodedPath)
-{
-    return "[Trash Info]\nPath=" + encodedPath + "\nDeletionDate=2024-05-06T07:08:09\n";
-}
-
 QStringList everythingIn(const QString &folder)
 {
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
@@ -31,120 +24,96 @@ class TestFreedesktopTrash : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void homeTrashTakesFilesAndFolders()
+    // Where a photo goes: the home trash on the home file system, a volume's own trash
+    // elsewhere (the shared .Trash only when it is sticky), or nowhere, with the failure
+    // reported and the photo kept. What was trashed never comes back over a photo.
+    void trashAndRestore_data()
     {
-        const QString folder = QFileInfo(TestSandbox::instance().makeFolder(u"pictures"_s)).canonicalFilePath();
-        const QString name = u"Holiday 100%.jpg"_s;
-        const QString trash = TestSandbox::instance().dataHome() + u"/Trash"_s;
-        QCOMPARE(FreedesktopTrash::homeTrash().toString(), trash);
-
-        const QByteArray encodedFolder = QFile::encodeName(folder).toPercentEncoding("/");
-        for (const QString &suffix : {QString(), u".2"_s}) {
-            QVERIFY(writeFile(folder + u'/' + name, "photo" + suffix.toUtf8()));
-            QCOMPARE(FreedesktopTrash::trashFolderFor(QString(folder + u'/' + name)).toString(), trash);
-            const auto outcome = FreedesktopTrash::moveToTrash(QString(folder + u'/' + name), kDeleted);
-            QVERIFY2(outcome.result.ok(), qPrintable(outcome.result.text()));
-            QCOMPARE(outcome.trashedFile.toString(), trash + u"/files/"_s + name + suffix);
-            QCOMPARE(outcome.infoFile.toString(), trash + u"/info/"_s + name + suffix + u".trashinfo"_s);
-            QCOMPARE(readFile(outcome.trashedFile.toString()), "photo" + suffix.toUtf8());
-            QCOMPARE(readFile(outcome.infoFile.toString()), expectedInfo(encodedFolder + "/Holiday%20100%25.jpg"));
-            QVERIFY(!QFile::exists(folder + u'/' + name));
-        }
-
-        QVERIFY(writeFile(folder + u"/Album/a.jpg"_s, "a"));
-        const auto album = FreedesktopTrash::moveToTrash(QString(folder + u"/Album"_s), kDeleted);
-        QVERIFY2(album.result.ok(), qPrintable(album.result.text()));
-        QCOMPARE(readFile(trash + u"/files/Album/a.jpg"_s), "a");
-        QCOMPARE(QFileInfo(trash + u"/files"_s).permissions() & QFile::ReadGroup, QFile::Permissions());
+        QTest::addColumn<bool>("onVolume");
+        QTest::addColumn<int>("sharedMode"); // of a shared .Trash made first: 0 none, -1 a file instead
+        QTest::addColumn<QString>("trashName"); // on the volume; empty: the home trash
+        QTest::addColumn<int>("error");
+        const QString uid = QString::number(::getuid()), own = u".Trash-"_s + uid;
+        QTest::newRow("home") << false << 0 << QString() << 0;
+        QTest::newRow("volume, no shared trash") << true << 0 << own << 0;
+        QTest::newRow("volume, shared, sticky") << true << 01777 << u".Trash/"_s + uid << 0;
+        QTest::newRow("volume, shared, not sticky") << true << 0777 << own << 0;
+        QTest::newRow("volume, shared is a file") << true << -1 << own << 0;
+        QTest::newRow("XDG_DATA_HOME is a file") << false << -1 << QString() << ENOTDIR;
+        QTest::newRow("read-only folder") << false << 0 << QString() << EROFS;
     }
-
-    void volumeTrash_data()
+    void trashAndRestore()
     {
-        QTest::addColumn<QString>("prepared");
-        QTest::addColumn<int>("sharedMode");
-        QTest::addColumn<QString>("expected");
-        const QString uid = QString::number(::getuid());
-        QTest::newRow("no shared trash") << QString() << 0 << u".Trash-"_s + uid;
-        QTest::newRow("shared, sticky") << u".Trash"_s << 01777 << u".Trash/"_s + uid;
-        QTest::newRow("shared, not sticky") << u".Trash"_s << 0777 << u".Trash-"_s + uid;
-        QTest::newRow("shared is a file") << u".Trash"_s << -1 << u".Trash-"_s + uid;
-    }
-    void volumeTrash()
-    {
-        QFETCH(QString, prepared);
+        QFETCH(bool, onVolume);
         QFETCH(int, sharedMode);
-        QFETCH(QString, expected);
-        const ScopedMount volume = ScopedMount::tmpfs(TestSandbox::instance().makeFolder(u"volume"_s));
-        SKIP_UNLESS_MOUNTED(volume);
-        const QString top = QFileInfo(volume.folder()).canonicalFilePath();
-        if (sharedMode < 0) {
-            QVERIFY(writeFile(top + u"/.Trash"_s, "not a folder"));
-        } else if (!prepared.isEmpty()) {
-            QVERIFY(QDir().mkdir(top + u'/' + prepared));
-            QCOMPARE(::chmod(QFile::encodeName(top + u'/' + prepared).constData(), mode_t(sharedMode)), 0);
-        }
-        QVERIFY(writeFile(top + u"/DCIM/100/IMG 1.jpg"_s, "photo"));
-
-        const auto outcome = FreedesktopTrash::moveToTrash(QString(top + u"/DCIM/100/IMG 1.jpg"_s), kDeleted);
-        QVERIFY2(outcome.result.ok(), qPrintable(outcome.result.text()));
-        const QString trash = top + u'/' + expected;
-        QCOMPARE(outcome.trashedFile.toString(), trash + u"/files/IMG 1.jpg"_s);
-        QCOMPARE(readFile(outcome.trashedFile.toString()), "photo");
-        QCOMPARE(readFile(outcome.infoFile.toString()), expectedInfo("DCIM/100/IMG%201.jpg"));
-        struct stat info = {};
-        QCOMPARE(::stat(QFile::encodeName(trash).constData(), &info), 0);
-        QCOMPARE(info.st_mode & 07777, 0700u);
-        QCOMPARE(everythingIn(top + u"/DCIM/100"_s), QStringList());
-    }
-
-    void failureIsReported_data()
-    {
-        QTest::addColumn<bool>("dataHomeIsFile");
-        QTest::newRow("XDG_DATA_HOME is a file") << true;
-        QTest::newRow("read-only folder") << false;
-    }
-    void failureIsReported()
-    {
-        QFETCH(bool, dataHomeIsFile);
-        const QString folder = TestSandbox::instance().makeFolder(u"kept"_s);
-        QVERIFY(writeFile(folder + u"/keep.jpg"_s, "photo"));
+        QFETCH(QString, trashName);
+        QFETCH(int, error);
         const QString dataHome = TestSandbox::instance().makeFolder(u"data"_s) + u"/share"_s;
-        QVERIFY(dataHomeIsFile ? writeFile(dataHome, "not a folder") : QDir().mkpath(dataHome));
+        QVERIFY(error == ENOTDIR ? writeFile(dataHome, "not a folder") : QDir().mkpath(dataHome));
         const QByteArray previous = qgetenv("XDG_DATA_HOME");
         const auto restore = qScopeGuard([&] { qputenv("XDG_DATA_HOME", previous); });
         qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome));
-        std::optional<ScopedMount> readOnly;
-        if (!dataHomeIsFile) {
+        std::optional<ScopedMount> volume, readOnly;
+        QString top = TestSandbox::instance().makeFolder(u"top"_s);
+        if (onVolume) {
+            volume.emplace(ScopedMount::tmpfs(top));
+            SKIP_UNLESS_MOUNTED(*volume);
+        }
+        top = QFileInfo(top).canonicalFilePath();
+        const QString folder = top + u"/DCIM/100"_s, photo = folder + u"/IMG 1%.jpg"_s;
+        QVERIFY(writeFile(photo, "photo"));
+        if (onVolume && sharedMode < 0) {
+            QVERIFY(writeFile(top + u"/.Trash"_s, "not a folder"));
+        } else if (sharedMode > 0) {
+            QVERIFY(QDir().mkdir(top + u"/.Trash"_s));
+            QCOMPARE(::chmod(QFile::encodeName(top + u"/.Trash"_s).constData(), mode_t(sharedMode)), 0);
+        }
+        if (error == EROFS) {
             readOnly.emplace(ScopedMount::readOnlyBind(folder));
             SKIP_UNLESS_MOUNTED(*readOnly);
         }
 
-        const auto outcome = FreedesktopTrash::moveToTrash(QString(folder + u"/keep.jpg"_s), kDeleted);
-        QVERIFY(!outcome.result.ok());
-        QVERIFY(!outcome.result.text().isEmpty());
-        QCOMPARE(outcome.result.errorNumber(), dataHomeIsFile ? ENOTDIR : EROFS);
-        QCOMPARE(readFile(folder + u"/keep.jpg"_s), "photo");
-        if (!dataHomeIsFile)
+        if (error) {
+            const auto outcome = FreedesktopTrash::moveToTrash(QString(photo));
+            QVERIFY(!outcome.result.ok() && !outcome.result.text().isEmpty());
+            QCOMPARE(outcome.result.errorNumber(), error);
+            QCOMPARE(readFile(photo), "photo");
             QCOMPARE(everythingIn(dataHome + u"/Trash/info"_s), QStringList());
-    }
+            return;
+        }
+        const QString trash = trashName.isEmpty() ? QString(dataHome + u"/Trash"_s) : QString(top + u'/' + trashName);
+        const QByteArray infoPath =
+            onVolume ? "DCIM/100/IMG%201%25.jpg" : QFile::encodeName(photo).toPercentEncoding("/");
+        const QDateTime deleted(QDate(2024, 5, 6), QTime(7, 8, 9));
+        QCOMPARE(FreedesktopTrash::trashFolderFor(QString(photo)).toString(), trash);
+        FreedesktopTrash::Outcome first;
+        for (const QString &suffix : {QString(), u".2"_s}) {
+            QVERIFY(writeFile(photo, "photo" + suffix.toUtf8()));
+            const auto outcome = FreedesktopTrash::moveToTrash(QString(photo), deleted);
+            QVERIFY2(outcome.result.ok(), qPrintable(outcome.result.text()));
+            QCOMPARE(outcome.trashedFile.toString(), trash + u"/files/IMG 1%.jpg"_s + suffix);
+            QCOMPARE(outcome.infoFile.toString(), trash + u"/info/IMG 1%.jpg"_s + suffix + u".trashinfo"_s);
+            QCOMPARE(readFile(outcome.trashedFile.toString()), "photo" + suffix.toUtf8());
+            QCOMPARE(readFile(outcome.infoFile.toString()),
+                     "[Trash Info]\nPath=" + infoPath + "\nDeletionDate=2024-05-06T07:08:09\n");
+            QCOMPARE(everythingIn(folder), QStringList());
+            first = suffix.isEmpty() ? outcome : first;
+        }
+        struct stat info = {};
+        QCOMPARE(::stat(QFile::encodeName(trash).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 07777, 0700u);
+        QVERIFY(writeFile(top + u"/DCIM/101/a.jpg"_s, "a"));
+        QVERIFY(FreedesktopTrash::moveToTrash(QString(top + u"/DCIM/101"_s)).result.ok());
+        QCOMPARE(readFile(trash + u"/files/101/a.jpg"_s), "a");
 
-    void restoreNeverReplaces()
-    {
-        const QString folder = TestSandbox::instance().makeFolder(u"restore"_s);
-        QVERIFY(writeFile(folder + u"/IMG_0001.JPG"_s, "barcode"));
-        const auto trashed = FreedesktopTrash::moveToTrash(QString(folder + u"/IMG_0001.JPG"_s), kDeleted);
-        QVERIFY(trashed.result.ok());
-        QVERIFY(writeFile(folder + u"/IMG_0001.JPG"_s, "a new photo"));
-        QCOMPARE(FreedesktopTrash::restore(trashed.trashedFile, QString(folder + u"/IMG_0001.JPG"_s)).errorNumber(),
-                 EEXIST);
-        QCOMPARE(readFile(folder + u"/IMG_0001.JPG"_s), "a new photo");
-        QCOMPARE(readFile(trashed.trashedFile.toString()), "barcode");
-        QVERIFY(QFile::exists(trashed.infoFile.toString()));
+        QVERIFY(writeFile(photo, "a new photo"));
+        QCOMPARE(FreedesktopTrash::restore(first.trashedFile, QString(photo)).errorNumber(), EEXIST);
+        QCOMPARE(readFile(photo), "a new photo");
+        QCOMPARE(readFile(first.trashedFile.toString()), "photo");
+        QVERIFY(QFile::exists(first.infoFile.toString()));
         // Only a file of a trash comes out of one.
-        QCOMPARE(FreedesktopTrash::restore(QString(folder + u"/IMG_0001.JPG"_s), QString(folder + u"/x.JPG"_s))
-                     .errorNumber(),
-                 EINVAL);
-        QVERIFY(!QFile::exists(folder + u"/x.JPG"_s));
+        QCOMPARE(FreedesktopTrash::restore(QString(photo), QString(folder + u"/x.jpg"_s)).errorNumber(), EINVAL);
+        QVERIFY(!QFile::exists(folder + u"/x.jpg"_s));
     }
 };
 

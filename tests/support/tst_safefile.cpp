@@ -23,19 +23,6 @@ enum class Op
     Remove
 };
 
-bool exists(const NativePath &path)
-{
-    struct stat info = {};
-    return ::lstat(path.c_str(), &info) == 0;
-}
-
-bool putBytes(const NativePath &path, const QByteArray &data)
-{
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    const bool written = fd >= 0 && ::write(fd, data.constData(), std::size_t(data.size())) == data.size();
-    return ::close(fd) == 0 && written;
-}
-
 QByteArray getBytes(const NativePath &path)
 {
     QByteArray data;
@@ -72,14 +59,6 @@ bool failedWith(const FileResult &r, int error)
 {
     return !r.ok() && r.errorNumber() == error && r.text().contains(QLatin1StringView(strerrorname_np(error)))
         && !r.text().contains(u"Unknown error"_s);
-}
-
-SafeFile::CopyOptions options(SafeFile::Replace replace, std::function<bool(std::int64_t, std::int64_t)> progress = {})
-{
-    SafeFile::CopyOptions options;
-    options.replace = replace;
-    options.progress = std::move(progress);
-    return options;
 }
 
 QString sandboxFolder(const QString &name)
@@ -139,7 +118,8 @@ private Q_SLOTS:
         if (error == EROFS) // "in" read-only
             SKIP_UNLESS_MOUNTED(mount.emplace(ScopedMount::readOnlyBind(base + u"/in"_s)));
 
-        const FileResult r = run(op, QString(base + u"/in/a.jpg"_s), QString(base + u'/' + target), options(replace));
+        const FileResult r = run(op, QString(base + u"/in/a.jpg"_s), QString(base + u'/' + target),
+                                 {.replace = replace, .progress = {}});
         QVERIFY2(error ? failedWith(r, error) : r.ok(), qPrintable(r.text()));
         QCOMPARE(filesWithContents(base), after);
     }
@@ -161,7 +141,7 @@ private Q_SLOTS:
         // Qt's own recursive removal of the sandbox skips such names.
         const auto cleanUp =
             qScopeGuard([&] { ::unlink(folder.child(name).c_str()), ::unlink(other.child(name).c_str()); });
-        QVERIFY(putBytes(folder.child(name), name));
+        QVERIFY(SafeFile::writeDurably(folder.child(name), name).ok());
 
         const auto listed = SafeFile::list(folder);
         QVERIFY(listed && listed->size() == 1);
@@ -207,80 +187,73 @@ private Q_SLOTS:
         QCOMPARE(readFile(folder + u"/a.jpg"_s), "a");
     }
 
-    // Interrupted on another disk: a full disk, a cancel, a target made meanwhile. Nothing
-    // half-written stays, the source is kept, and what appeared is never replaced unless asked.
-    void interruptedCopy_data()
+    // A move or copy onto another disk: whole, verified, with the photo's times and a new
+    // file's mode; or interrupted by a full disk, a cancel, a target made meanwhile, with
+    // nothing half-written left, the source kept, and what appeared never replaced unless asked.
+    void acrossFileSystems_data()
     {
         QTest::addColumn<Op>("op");
         QTest::addColumn<SafeFile::Replace>("replace");
         QTest::addColumn<bool>("intruder"); // the target appears while the photo is copied
-        QTest::addColumn<int>("error");
-        QTest::newRow("copy into a full disk") << Op::Copy << SafeFile::Replace::Never << false << ENOSPC;
-        QTest::newRow("move into a full disk") << Op::Move << SafeFile::Replace::Never << false << ENOSPC;
-        QTest::newRow("move cancelled") << Op::Move << SafeFile::Replace::Never << false << ECANCELED;
-        QTest::newRow("target appears") << Op::Move << SafeFile::Replace::Never << true << EEXIST;
-        QTest::newRow("target appears, replaced") << Op::Move << SafeFile::Replace::Atomically << true << 0;
+        QTest::addColumn<int>("error"); // ECANCELED: cancelled by the progress callback
+        QTest::addColumn<int>("photoSize");
+        QTest::addColumn<QString>("diskSize");
+        using R = SafeFile::Replace;
+        QTest::newRow("move") << Op::Move << R::Never << false << 0 << 3 * 1024 * 1024 + 7 << u"8m"_s;
+        QTest::newRow("copy into a full disk") << Op::Copy << R::Never << false << ENOSPC << 200 * 1024 << u"64k"_s;
+        QTest::newRow("move into a full disk") << Op::Move << R::Never << false << ENOSPC << 200 * 1024 << u"64k"_s;
+        QTest::newRow("move cancelled") << Op::Move << R::Never << false << ECANCELED << 16 * 1024 << u"64k"_s;
+        QTest::newRow("target appears") << Op::Move << R::Never << true << EEXIST << 512 * 1024 << u"1m"_s;
+        QTest::newRow("target appears, replaced") << Op::Move << R::Atomically << true << 0 << 512 * 1024 << u"1m"_s;
     }
-    void interruptedCopy()
+    void acrossFileSystems()
     {
         QFETCH(Op, op);
         QFETCH(SafeFile::Replace, replace);
         QFETCH(bool, intruder);
         QFETCH(int, error);
-        const QString source = sandboxFolder(u"interrupted-source"_s) + u"/photo.jpg"_s;
-        const QByteArray photo = randomBytes(intruder ? 512 * 1024 : error == ENOSPC ? 200 * 1024 : 16 * 1024);
-        QVERIFY(writeFile(source, photo));
-        const ScopedMount disk = ScopedMount::tmpfs(sandboxFolder(u"interrupted"_s), intruder ? u"1m"_s : u"64k"_s);
-        SKIP_UNLESS_MOUNTED(disk);
-        const QString target = disk.folder() + u"/photo.jpg"_s;
-
-        const auto progress = [&](std::int64_t, std::int64_t) {
-            return intruder ? QFile::exists(target) || writeFile(target, "intruder") : error != ECANCELED;
-        };
-        const FileResult r = run(op, source, target, options(replace, progress));
-        QVERIFY2(error ? failedWith(r, error) : r.ok(), qPrintable(r.text()));
-        QCOMPARE(QFile::exists(source), error != 0);
-        QCOMPARE(readFile(source), error ? photo : QByteArray());
-        QCOMPARE(readFile(target), error == EEXIST ? "intruder"_ba : error ? QByteArray() : photo);
-        QCOMPARE(everythingIn(disk.folder()), intruder ? QStringList {u"photo.jpg"_s} : QStringList());
-    }
-
-    void moveAcrossFileSystems()
-    {
-        const ScopedMount a = ScopedMount::tmpfs(sandboxFolder(u"fs-a"_s), u"8m"_s);
-        const ScopedMount b = ScopedMount::tmpfs(sandboxFolder(u"fs-b"_s), u"8m"_s);
-        SKIP_UNLESS_MOUNTED(a);
-        SKIP_UNLESS_MOUNTED(b);
-        const NativePath source(a.folder() + u"/IMG_0001.CR3"_s), target(b.folder() + u"/IMG_0001.CR3"_s);
-        const QByteArray photo = randomBytes(3 * 1024 * 1024 + 7);
+        QFETCH(int, photoSize);
+        QFETCH(QString, diskSize);
+        const QString source = sandboxFolder(u"across-source"_s) + u"/IMG_0001.CR3"_s;
+        const QByteArray photo = randomBytes(photoSize);
         const timespec shot[2] = {{1500000000, 5}, {1400000000, 123456789}};
         // Mode 0777 as every file on an exFAT card shows.
-        QVERIFY(putBytes(source, photo) && ::chmod(source.c_str(), 0777) == 0
-                && ::utimensat(AT_FDCWD, source.c_str(), shot, 0) == 0);
+        QVERIFY(writeFile(source, photo) && ::chmod(QFile::encodeName(source).constData(), 0777) == 0
+                && ::utimensat(AT_FDCWD, QFile::encodeName(source).constData(), shot, 0) == 0);
+        const ScopedMount disk = ScopedMount::tmpfs(sandboxFolder(u"across"_s), diskSize);
+        SKIP_UNLESS_MOUNTED(disk);
+        const QString target = disk.folder() + u"/IMG_0001.CR3"_s;
 
         bool sourceKeptWhileCopying = true;
+        const auto progress = [&](std::int64_t, std::int64_t) {
+            sourceKeptWhileCopying &= QFile::exists(source);
+            return intruder ? QFile::exists(target) || writeFile(target, "intruder") : error != ECANCELED;
+        };
         SafeFile::CopyReport report;
-        const FileResult r = SafeFile::move(
-            source, target,
-            options(SafeFile::Replace::Never,
-                    [&](std::int64_t, std::int64_t) { return sourceKeptWhileCopying &= exists(source); }),
-            &report);
-        QVERIFY2(r.ok(), qPrintable(r.text()));
-        QVERIFY(sourceKeptWhileCopying && !exists(source));
+        const SafeFile::CopyOptions options {.replace = replace, .progress = progress};
+        const FileResult r = op == Op::Copy ? SafeFile::copy(source, target, options, &report)
+                                            : SafeFile::move(source, target, options, &report);
+        QVERIFY2(error ? failedWith(r, error) : r.ok(), qPrintable(r.text()));
+        QVERIFY(sourceKeptWhileCopying);
+        QCOMPARE(readFile(source), error ? photo : QByteArray());
+        QCOMPARE(everythingIn(disk.folder()),
+                 error && error != EEXIST ? QStringList() : QStringList {u"IMG_0001.CR3"_s});
+        if (error) {
+            QCOMPARE(readFile(target), error == EEXIST ? "intruder"_ba : QByteArray());
+            return;
+        }
         // Before reading the copy, which moves its access time.
         struct stat info = {};
-        QCOMPARE(::stat(target.c_str(), &info), 0);
+        QCOMPARE(::stat(QFile::encodeName(target).constData(), &info), 0);
         const mode_t mask = ::umask(0);
         ::umask(mask);
         // A new file of the user's, not the card's 0777, with the photo's times.
         QCOMPARE(std::tuple(info.st_mode & 07777, info.st_mtim.tv_sec, info.st_mtim.tv_nsec, info.st_atim.tv_sec),
                  std::tuple(0666u & ~mask, shot[1].tv_sec, shot[1].tv_nsec, shot[0].tv_sec));
-
-        QCOMPARE(getBytes(target), photo);
+        QCOMPARE(readFile(target), photo);
         QVERIFY(report.crossedFileSystems);
         QCOMPARE(report.bytes, photo.size());
-        QCOMPARE(SafeFile::hashFile(target, true), std::optional<std::uint64_t>(report.hash));
-        QCOMPARE(everythingIn(b.folder()), QStringList {u"IMG_0001.CR3"_s});
+        QCOMPARE(SafeFile::hashFile(QString(target), true), std::optional<std::uint64_t>(report.hash));
     }
 
     // Card file systems through FUSE have neither RENAME_NOREPLACE nor hard links.
@@ -296,32 +269,30 @@ private Q_SLOTS:
         const QString base = sandboxFolder(u"fuse-"_s + QString::fromLatin1(QTest::currentDataTag()));
         const ScopedMount card = ScopedMount::fuseImage(kind, base + u"/card.img"_s, base + u"/mnt"_s, 16);
         SKIP_UNLESS_MOUNTED(card);
-        const NativePath folder(card.folder());
-        const qsizetype label = everythingIn(card.folder()).size(); // fusefat lists the volume label
-        const NativePath a = folder.child(u"IMG_0001.JPG"_s), b = folder.child(u"IMG_0002.JPG"_s);
-        QVERIFY(putBytes(a, "first photo") && putBytes(b, "second photo"));
-
-        const NativePath renamed = folder.child(u"2000000000015_IMG_0001.JPG"_s);
-        FileResult r = SafeFile::renameNoReplace(a, renamed);
-        QVERIFY2(r.ok() && !exists(a), qPrintable(r.text()));
-        QCOMPARE(getBytes(renamed), QByteArray("first photo"));
+        const QString folder = card.folder();
+        const qsizetype label = everythingIn(folder).size(); // fusefat lists the volume label
+        QVERIFY(writeFile(folder + u"/IMG_0001.JPG"_s, "first photo")
+                && writeFile(folder + u"/IMG_0002.JPG"_s, "second photo"));
+        const QString renamed = folder + u"/2000000000015_IMG_0001.JPG"_s;
+        FileResult r = SafeFile::renameNoReplace(QString(folder + u"/IMG_0001.JPG"_s), renamed);
+        QVERIFY2(r.ok(), qPrintable(r.text()));
         // Refused where a photo has the name, and where one has it in other letter case.
         for (const QString &taken : {u"IMG_0002.JPG"_s, u"img_0002.jpg"_s}) {
-            r = SafeFile::renameNoReplace(renamed, folder.child(taken));
+            r = SafeFile::renameNoReplace(renamed, QString(folder + u'/' + taken));
             QVERIFY2(failedWith(r, EEXIST), qPrintable(taken + r.text()));
-            QCOMPARE(getBytes(renamed), QByteArray("first photo"));
-            QCOMPARE(getBytes(b), QByteArray("second photo"));
         }
-        QCOMPARE(everythingIn(card.folder()).size(), label + 2);
-
         // A move onto the card from another file system takes the name the same way.
-        const NativePath outside(base + u"/IMG_0003.JPG"_s), onCard = folder.child(u"IMG_0003.JPG"_s);
-        QVERIFY(putBytes(outside, "third photo"));
+        const QString outside = base + u"/IMG_0003.JPG"_s, onCard = folder + u"/IMG_0003.JPG"_s;
+        QVERIFY(writeFile(outside, "third photo"));
         QVERIFY2((r = SafeFile::move(outside, onCard)).ok(), qPrintable(r.text()));
-        QVERIFY(putBytes(outside, "other third photo"));
-        QVERIFY(!SafeFile::move(outside, onCard).ok() && exists(outside));
-        QCOMPARE(getBytes(onCard), QByteArray("third photo"));
-        QCOMPARE(everythingIn(card.folder()).size(), label + 3); // no temporary left behind
+        QVERIFY(writeFile(outside, "other third photo"));
+        QVERIFY(!SafeFile::move(outside, onCard).ok());
+        QCOMPARE(readFile(outside), "other third photo");
+        for (const auto &[name, bytes] : {std::pair {u"2000000000015_IMG_0001.JPG"_s, "first photo"_ba},
+                                          {u"IMG_0002.JPG"_s, "second photo"_ba},
+                                          {u"IMG_0003.JPG"_s, "third photo"_ba}})
+            QCOMPARE(readFile(folder + u'/' + name), bytes);
+        QCOMPARE(everythingIn(folder).size(), label + 3); // nothing else, no temporary left behind
     }
 };
 

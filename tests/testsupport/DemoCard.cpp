@@ -9,7 +9,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -17,15 +16,22 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-bool copyKeepingTimes(const QString &from, const QString &to)
+// Copies keep the photos' file times, as a copy from a card does.
+QStringList copyInto(const QList<DemoCard::Photo> &photos, const QString &workingFolder, bool withBarcodes)
 {
-    if (!QFile::copy(from, to))
-        return false;
-    struct stat st = {};
-    if (::stat(QFile::encodeName(from).constData(), &st) != 0)
-        return false;
-    const timespec times[2] = {st.st_atim, st.st_mtim};
-    return ::utimensat(AT_FDCWD, QFile::encodeName(to).constData(), times, 0) == 0;
+    QDir().mkpath(workingFolder);
+    QStringList written;
+    for (const DemoCard::Photo &photo : photos) {
+        const QString target =
+            workingFolder + u'/' + (withBarcodes ? photo.barcode + u'_' : QString()) + QFileInfo(photo.path).fileName();
+        struct stat st = {};
+        if (!QFile::copy(photo.path, target) || ::stat(QFile::encodeName(photo.path).constData(), &st) != 0)
+            continue;
+        const timespec times[2] = {st.st_atim, st.st_mtim};
+        if (::utimensat(AT_FDCWD, QFile::encodeName(target).constData(), times, 0) == 0)
+            written << target;
+    }
+    return written;
 }
 } // namespace
 
@@ -33,13 +39,11 @@ DemoCard DemoCard::make(const QString &folder, int groups, int photosPerGroup, c
                         const QStringList &extraArgs)
 {
     DemoCard card;
-    QProcess cli;
-    cli.start(TestSandbox::cliPath(),
-              QStringList {u"make-card"_s, folder, u"--groups"_s, QString::number(groups), u"--photos"_s,
-                           QString::number(photosPerGroup), u"--size"_s, size}
-                  + extraArgs);
-    if (!cli.waitForFinished(120000) || cli.exitCode() != 0) {
-        std::fprintf(stderr, "make-card failed: %s\n", cli.readAllStandardError().constData());
+    const CliRun cli = runCli(QStringList {u"make-card"_s, folder, u"--groups"_s, QString::number(groups),
+                                           u"--photos"_s, QString::number(photosPerGroup), u"--size"_s, size}
+                              + extraArgs);
+    if (cli.status != 0) {
+        std::fprintf(stderr, "make-card failed: %s\n", qPrintable(cli.err));
         return card;
     }
     const QJsonObject manifest = QJsonDocument::fromJson(readFile(folder + u"/lumisort-card.json"_s)).object();
@@ -61,24 +65,10 @@ DemoCard DemoCard::make(const QString &folder, int groups, int photosPerGroup, c
 
 QStringList DemoCard::copyAssigned(const QString &workingFolder) const
 {
-    QDir().mkpath(workingFolder);
-    QStringList written;
-    for (const Photo &photo : photos) {
-        const QString target = workingFolder + u'/' + photo.barcode + u'_' + QFileInfo(photo.path).fileName();
-        if (copyKeepingTimes(photo.path, target))
-            written << target;
-    }
-    return written;
+    return copyInto(photos, workingFolder, true);
 }
 
 QStringList DemoCard::copyAsShot(const QString &workingFolder) const
 {
-    QDir().mkpath(workingFolder);
-    QStringList written;
-    for (const Photo &photo : photos) {
-        const QString target = workingFolder + u'/' + QFileInfo(photo.path).fileName();
-        if (copyKeepingTimes(photo.path, target))
-            written << target;
-    }
-    return written;
+    return copyInto(photos, workingFolder, false);
 }

@@ -12,15 +12,12 @@ bool ScopedMount::run(const QString &program, const QStringList &args, QString *
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(program, args);
-    if (!p.waitForFinished(30000)) {
-        *error = program + u": "_s + p.errorString();
-        return false;
-    }
-    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-        *error = program + u' ' + args.join(u' ') + u": "_s + QString::fromLocal8Bit(p.readAll()).trimmed();
-        return false;
-    }
-    return true;
+    const bool ended = p.waitForFinished(30000);
+    if (ended && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0)
+        return true;
+    *error = program + u' ' + args.join(u' ') + u": "_s
+        + (ended ? QString::fromLocal8Bit(p.readAll()).trimmed() : p.errorString());
+    return false;
 }
 
 bool ScopedMount::mountingRequired()
@@ -28,52 +25,50 @@ bool ScopedMount::mountingRequired()
     return qEnvironmentVariable("CI").compare(u"true"_s, Qt::CaseInsensitive) == 0;
 }
 
+ScopedMount::ScopedMount(const QString &folder)
+    : m_folder(folder)
+{
+    QDir().mkpath(folder);
+}
+
+bool ScopedMount::makeImage(const QString &image, int sizeMb)
+{
+    QFile::remove(image);
+    QFile f(image);
+    if (f.open(QIODevice::WriteOnly) && f.resize(qint64(sizeMb) * 1024 * 1024))
+        return true;
+    m_reason = u"cannot create the image file "_s + image;
+    return false;
+}
+
 ScopedMount ScopedMount::tmpfs(const QString &folder, const QString &size)
 {
-    ScopedMount m;
-    m.m_folder = folder;
-    QDir().mkpath(folder);
+    ScopedMount m(folder);
     m.m_mounted = run(u"mount"_s, {u"-t"_s, u"tmpfs"_s, u"-o"_s, u"size="_s + size, u"tmpfs"_s, folder}, &m.m_reason);
     return m;
 }
 
 ScopedMount ScopedMount::bind(const QString &source, const QString &folder)
 {
-    ScopedMount m;
-    m.m_folder = folder;
-    QDir().mkpath(folder);
+    ScopedMount m(folder);
     m.m_mounted = run(u"mount"_s, {u"--bind"_s, source, folder}, &m.m_reason);
     return m;
 }
 
 ScopedMount ScopedMount::readOnlyBind(const QString &folder)
 {
-    ScopedMount m;
-    m.m_folder = folder;
-    QDir().mkpath(folder);
-    if (!run(u"mount"_s, {u"--bind"_s, folder, folder}, &m.m_reason))
-        return m;
-    m.m_mounted = true;
-    if (!run(u"mount"_s, {u"-o"_s, u"remount,bind,ro"_s, folder}, &m.m_reason))
+    ScopedMount m = bind(folder, folder);
+    if (m.m_mounted && !run(u"mount"_s, {u"-o"_s, u"remount,bind,ro"_s, folder}, &m.m_reason))
         m.unmount();
     return m;
 }
 
 ScopedMount ScopedMount::loopExt4(const QString &image, const QString &folder, int sizeMb)
 {
-    ScopedMount m;
-    m.m_folder = folder;
-    QDir().mkpath(folder);
-    if (!QFileInfo::exists(image)) {
-        QFile f(image);
-        if (!f.open(QIODevice::WriteOnly) || !f.resize(qint64(sizeMb) * 1024 * 1024)) {
-            m.m_reason = u"cannot create the image file "_s + image;
-            return m;
-        }
-        f.close();
-        if (!run(u"mkfs.ext4"_s, {u"-q"_s, u"-F"_s, image}, &m.m_reason))
-            return m;
-    }
+    ScopedMount m(folder);
+    if (!QFileInfo::exists(image)
+        && !(m.makeImage(image, sizeMb) && run(u"mkfs.ext4"_s, {u"-q"_s, u"-F"_s, image}, &m.m_reason)))
+        return m;
     m.m_mounted = run(u"mount"_s, {u"-o"_s, u"loop"_s, image, folder}, &m.m_reason);
     return m;
 }
@@ -81,24 +76,16 @@ ScopedMount ScopedMount::loopExt4(const QString &image, const QString &folder, i
 ScopedMount ScopedMount::fuseImage(FuseKind kind, const QString &image, const QString &folder, int sizeMb,
                                    const QString &label)
 {
-    ScopedMount m;
-    m.m_folder = folder;
-    QDir().mkpath(folder);
+    ScopedMount m(folder);
     if (!QFileInfo::exists(u"/dev/fuse"_s)) {
         m.m_reason = u"no /dev/fuse"_s;
         return m;
     }
-    QFile::remove(image);
-    QFile f(image);
-    if (!f.open(QIODevice::WriteOnly) || !f.resize(qint64(sizeMb) * 1024 * 1024)) {
-        m.m_reason = u"cannot create the image file "_s + image;
+    if (!m.makeImage(image, sizeMb))
         return m;
-    }
-    f.close();
     if (kind == FuseKind::Fat) {
-        if (!run(u"mkfs.vfat"_s, {u"-n"_s, label.left(11), image}, &m.m_reason))
-            return m;
-        m.m_mounted = run(u"fusefat"_s, {u"-o"_s, u"rw+"_s, image, folder}, &m.m_reason);
+        if (run(u"mkfs.vfat"_s, {u"-n"_s, label.left(11), image}, &m.m_reason))
+            m.m_mounted = run(u"fusefat"_s, {u"-o"_s, u"rw+"_s, image, folder}, &m.m_reason);
         return m;
     }
     if (!run(u"mkfs.exfat"_s, {u"-L"_s, label.left(15), image}, &m.m_reason))
@@ -108,34 +95,27 @@ ScopedMount ScopedMount::fuseImage(FuseKind kind, const QString &image, const QS
     if (losetup.waitForFinished(30000) && losetup.exitCode() == 0)
         m.m_loopDevice = QString::fromLocal8Bit(losetup.readAllStandardOutput()).trimmed();
     // Without a loop device the driver reads the image file itself.
-    const QString device = m.m_loopDevice.isEmpty() ? image : m.m_loopDevice;
-    m.m_mounted = run(u"mount.exfat-fuse"_s, {device, folder}, &m.m_reason);
-    if (!m.m_mounted && !m.m_loopDevice.isEmpty()) {
-        QString ignored;
-        run(u"losetup"_s, {u"-d"_s, m.m_loopDevice}, &ignored);
-        m.m_loopDevice.clear();
-    }
+    m.m_mounted = run(u"mount.exfat-fuse"_s, {m.m_loopDevice.isEmpty() ? image : m.m_loopDevice, folder}, &m.m_reason);
+    if (!m.m_mounted)
+        m.unmount();
     return m;
 }
 
 ScopedMount::ScopedMount(ScopedMount &&other) noexcept
-    : m_mounted(other.m_mounted)
+    : m_mounted(std::exchange(other.m_mounted, false))
     , m_folder(std::move(other.m_folder))
-    , m_loopDevice(std::move(other.m_loopDevice))
+    , m_loopDevice(std::exchange(other.m_loopDevice, QString()))
     , m_reason(std::move(other.m_reason))
-{
-    other.m_mounted = false;
-}
+{ }
 
 ScopedMount &ScopedMount::operator=(ScopedMount &&other) noexcept
 {
     if (this != &other) {
         unmount();
-        m_mounted = other.m_mounted;
+        m_mounted = std::exchange(other.m_mounted, false);
         m_folder = std::move(other.m_folder);
-        m_loopDevice = std::move(other.m_loopDevice);
+        m_loopDevice = std::exchange(other.m_loopDevice, QString());
         m_reason = std::move(other.m_reason);
-        other.m_mounted = false;
     }
     return *this;
 }
@@ -147,10 +127,8 @@ ScopedMount::~ScopedMount()
 
 bool ScopedMount::unmount()
 {
-    if (!m_mounted)
-        return true;
     QString error;
-    if (!run(u"umount"_s, {m_folder}, &error))
+    if (m_mounted && !run(u"umount"_s, {m_folder}, &error))
         run(u"umount"_s, {u"-l"_s, m_folder}, &error);
     if (!m_loopDevice.isEmpty())
         run(u"losetup"_s, {u"-d"_s, std::exchange(m_loopDevice, QString())}, &error);

@@ -1,26 +1,15 @@
 #include "TestSandbox.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QThread>
+#include <QTest>
 #include <algorithm>
 #include <cstdio>
 
 using namespace Qt::StringLiterals;
-
-namespace {
-TestSandbox *g_sandbox = nullptr;
-
-void setEnv(const char *name, const QString &value)
-{
-    qputenv(name, QFile::encodeName(value));
-}
-} // namespace
 
 TestSandbox::TestSandbox()
     : m_dir(QDir::tempPath() + u"/lumisort-test-XXXXXX"_s)
@@ -30,24 +19,38 @@ TestSandbox::TestSandbox()
         std::abort();
     }
     const QString r = m_dir.path();
-    for (const char *sub :
-         {"home", "home/.config", "home/.local/share", "home/.cache", "home/.local/state", "runtime", "tmp", "work"})
-        QDir().mkpath(r + u'/' + QString::fromLatin1(sub));
+    for (const auto &[variable, sub] : {std::pair {"HOME", "home"},
+                                        {"XDG_CONFIG_HOME", "home/.config"},
+                                        {"XDG_DATA_HOME", "home/.local/share"},
+                                        {"XDG_CACHE_HOME", "home/.cache"},
+                                        {"XDG_STATE_HOME", "home/.local/state"},
+                                        {"XDG_RUNTIME_DIR", "runtime"},
+                                        {"TMPDIR", "tmp"},
+                                        {"", "work"}}) {
+        const QString path = r + u'/' + QString::fromLatin1(sub);
+        QDir().mkpath(path);
+        if (*variable)
+            qputenv(variable, QFile::encodeName(path));
+    }
     QFile::setPermissions(r + u"/runtime"_s, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    setEnv("HOME", home());
-    setEnv("XDG_CONFIG_HOME", configHome());
-    setEnv("XDG_DATA_HOME", dataHome());
-    setEnv("XDG_CACHE_HOME", home() + u"/.cache"_s);
-    setEnv("XDG_STATE_HOME", home() + u"/.local/state"_s);
-    setEnv("XDG_RUNTIME_DIR", r + u"/runtime"_s);
-    setEnv("TMPDIR", r + u"/tmp"_s);
     qunsetenv("XDG_CONFIG_DIRS");
     qunsetenv("XDG_DATA_DIRS");
 }
 
 TestSandbox::~TestSandbox()
 {
-    unmountAll();
+    // Whatever a test left mounted below the sandbox goes first, deepest first: the
+    // mount table lists a mount after the one it sits on.
+    QFile mountinfo(u"/proc/self/mountinfo"_s);
+    const QString prefix = QFileInfo(root()).canonicalFilePath() + u'/';
+    QList<QByteArray> lines =
+        mountinfo.open(QIODevice::ReadOnly) ? mountinfo.readAll().split('\n') : QList<QByteArray>();
+    std::reverse(lines.begin(), lines.end());
+    for (const QByteArray &line : lines) {
+        const QString point = QString::fromUtf8(line.split(' ').value(4).replace("\\040", " "));
+        if (prefix.size() > 1 && point.startsWith(prefix))
+            QProcess::execute(u"umount"_s, {u"-l"_s, point});
+    }
     // Qt's recursive removal passes over names that are no valid UTF-8, which
     // tests make on purpose; rm removes every name, and stays on this file system.
     QProcess::execute(u"rm"_s, {u"-rf"_s, u"--one-file-system"_s, u"--"_s, m_dir.path()});
@@ -55,43 +58,13 @@ TestSandbox::~TestSandbox()
 
 void TestSandbox::setUpProcess()
 {
-    if (!g_sandbox)
-        g_sandbox = new TestSandbox; // lives until exit; removed by the static destructor of the pointer's owner below
-    static struct Cleanup
-    {
-        ~Cleanup()
-        {
-            delete g_sandbox;
-            g_sandbox = nullptr;
-        }
-    } cleanup;
+    instance();
 }
 
 TestSandbox &TestSandbox::instance()
 {
-    if (!g_sandbox)
-        setUpProcess();
-    return *g_sandbox;
-}
-
-QString TestSandbox::root() const
-{
-    return m_dir.path();
-}
-
-QString TestSandbox::home() const
-{
-    return root() + u"/home"_s;
-}
-
-QString TestSandbox::configHome() const
-{
-    return home() + u"/.config"_s;
-}
-
-QString TestSandbox::dataHome() const
-{
-    return home() + u"/.local/share"_s;
+    static TestSandbox sandbox; // removed at exit
+    return sandbox;
 }
 
 QString TestSandbox::makeFolder(const QString &name)
@@ -103,9 +76,7 @@ QString TestSandbox::makeFolder(const QString &name)
 
 QString TestSandbox::testDataDir()
 {
-    QString dir = qEnvironmentVariable("LUMISORT_TESTDATA_DIR");
-    if (dir.isEmpty())
-        dir = QStringLiteral(LUMISORT_DEFAULT_TESTDATA_DIR);
+    const QString dir = qEnvironmentVariable("LUMISORT_TESTDATA_DIR", QStringLiteral(LUMISORT_DEFAULT_TESTDATA_DIR));
     if (!QFileInfo(dir).isDir()) {
         std::fprintf(stderr, "test photos not found at %s (set LUMISORT_TESTDATA_DIR)\n", qPrintable(dir));
         return {};
@@ -124,40 +95,9 @@ QString TestSandbox::cliPath()
     return qEnvironmentVariable("LUMISORT_CLI");
 }
 
-void TestSandbox::unmountAll()
-{
-    QFile mountinfo(u"/proc/self/mountinfo"_s);
-    if (!mountinfo.open(QIODevice::ReadOnly))
-        return;
-    const QString prefix = QFileInfo(root()).canonicalFilePath();
-    if (prefix.isEmpty())
-        return;
-    QStringList points;
-    for (const QByteArray &line : mountinfo.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.split(' ');
-        if (fields.size() < 5)
-            continue;
-        QByteArray mp = fields.at(4);
-        mp.replace("\\040", " ");
-        const QString point = QString::fromUtf8(mp);
-        if (point == prefix || point.startsWith(prefix + u'/'))
-            points << point;
-    }
-    std::sort(points.begin(), points.end(), [](const QString &a, const QString &b) { return a.size() > b.size(); });
-    for (const QString &p : points)
-        QProcess::execute(u"umount"_s, {u"-l"_s, p});
-}
-
 bool waitUntil(const std::function<bool()> &predicate, int timeoutMs)
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!predicate()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return true;
+    return QTest::qWaitFor(predicate, timeoutMs);
 }
 
 QStringList filesWithContents(const QString &folder)

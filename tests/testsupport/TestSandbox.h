@@ -14,10 +14,10 @@ public:
     static void setUpProcess();
     static TestSandbox &instance();
 
-    QString root() const;
-    QString home() const;
-    QString configHome() const;
-    QString dataHome() const;
+    QString root() const { return m_dir.path(); }
+    QString home() const { return root() + QStringLiteral("/home"); }
+    QString configHome() const { return home() + QStringLiteral("/.config"); }
+    QString dataHome() const { return home() + QStringLiteral("/.local/share"); }
     // A fresh, empty folder under the sandbox ("name-1", "name-2" ... on reuse).
     QString makeFolder(const QString &name);
 
@@ -26,9 +26,6 @@ public:
     static QString testDataFile(const QString &relativePath);
     // The command-line tool built beside the tests.
     static QString cliPath();
-
-    // Unmounts everything still mounted below the sandbox (deepest first).
-    void unmountAll();
 
     ~TestSandbox();
 
