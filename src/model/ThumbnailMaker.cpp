@@ -2,6 +2,7 @@
 
 #include "HeifThumbnail.h"
 #include "ImageFitting.h"
+#include "JpegScaledDecoder.h"
 #include "support/SystemLog.h"
 
 #include <QBuffer>
@@ -410,6 +411,17 @@ void makeFromQtFormat(PhotoFile &file, const QByteArray &format, const ExifReade
     const QByteArray bytes = file.readAll();
     if (bytes.isEmpty() || (format == "jpeg" && !isCompleteJpeg(bytes)))
         return;
+    if (format == "jpeg") {
+        QSize size;
+        const QImage stored = JpegScaledDecoder::decode(bytes, maxPixelSize, &size);
+        if (!stored.isNull()) {
+            if (result.imageSize.isEmpty())
+                result.imageSize = size;
+            result.image = ImageFitting::finished(ImageFitting::upright(stored, result.orientation), maxPixelSize);
+            result.source = ThumbnailMaker::Source::ScaledDecode;
+            return;
+        }
+    }
     QBuffer buffer;
     buffer.setData(bytes);
     if (!buffer.open(QIODevice::ReadOnly))

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QImage>
+#include <QSize>
+
+// Decodes a whole JPEG held in memory straight to about thumbnail size: libjpeg
+// shrinks while it decodes (at the smallest of its M/8 scales that still covers
+// the wanted size), with its fast integer DCT and plain upsampling, since the
+// result is scaled down smoothly afterwards anyway. Gives a null image for
+// anything it does not handle (CMYK, damage libjpeg stops on, over the pixel
+// limit) so the caller can fall back to a general decoder. Thread-safe.
+class JpegScaledDecoder
+{
+public:
+    // The picture as stored (not turned), its longer side at least maxPixelSize
+    // unless the photo is smaller; storedSize gets the full size when the header reads.
+    static QImage decode(QByteArrayView jpeg, int maxPixelSize, QSize *storedSize = nullptr);
+    // The smallest scale numerator M (of M/8) whose output covers target.
+    static int scaleNumerator(QSize stored, QSize target);
+};
