@@ -55,9 +55,11 @@ struct Decompressor
             return false;
         info.scale_num = unsigned(numerator);
         info.scale_denom = 8;
-        info.dct_method = JDCT_IFAST;
-        info.do_fancy_upsampling = FALSE;
-        info.do_block_smoothing = FALSE;
+        if (numerator < 8) { // shrunk smoothly afterwards, which hides the coarser steps
+            info.dct_method = JDCT_IFAST;
+            info.do_fancy_upsampling = FALSE;
+            info.do_block_smoothing = FALSE;
+        }
         info.out_color_space = outSpace;
         jpeg_calc_output_dimensions(&info);
         return true;

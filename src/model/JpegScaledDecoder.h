@@ -6,7 +6,7 @@
 
 // Decodes a whole JPEG held in memory straight to about thumbnail size: libjpeg
 // shrinks while it decodes (at the smallest of its M/8 scales that still covers
-// the wanted size), with its fast integer DCT and plain upsampling, since the
+// the wanted size), with its fast integer DCT and plain upsampling when the
 // result is scaled down smoothly afterwards anyway. Gives a null image for
 // anything it does not handle (CMYK, damage libjpeg stops on, over the pixel
 // limit) so the caller can fall back to a general decoder. Thread-safe.

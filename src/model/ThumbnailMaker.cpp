@@ -411,7 +411,8 @@ void makeFromQtFormat(PhotoFile &file, const QByteArray &format, const ExifReade
     const QByteArray bytes = file.readAll();
     if (bytes.isEmpty() || (format == "jpeg" && !isCompleteJpeg(bytes)))
         return;
-    if (format == "jpeg") {
+    // Pictures read for their barcodes keep the reader's exact pixels.
+    if (format == "jpeg" && thumbnails) {
         QSize size;
         const QImage stored = JpegScaledDecoder::decode(bytes, maxPixelSize, &size);
         if (!stored.isNull()) {
