@@ -79,6 +79,29 @@ struct Decompressor
         jpeg_finish_decompress(&info);
         return true;
     }
+
+    bool readEdgesInto(unsigned char *bits, qsizetype bytesPerLine, int edgeRows)
+    {
+        if (setjmp(error.jump))
+            return false;
+        if (!jpeg_start_decompress(&info) || int(info.output_height) <= 2 * edgeRows)
+            return false;
+        const auto readRows = [this, bits, bytesPerLine](int first, int count) {
+            for (int row = 0; row < count; ++row) {
+                JSAMPROW target = bits + qsizetype(first + row) * bytesPerLine;
+                if (jpeg_read_scanlines(&info, &target, 1) != 1)
+                    return false;
+            }
+            return true;
+        };
+        if (!readRows(0, edgeRows))
+            return false;
+        const JDIMENSION between = info.output_height - JDIMENSION(2 * edgeRows);
+        if (jpeg_skip_scanlines(&info, between) != between || !readRows(edgeRows, edgeRows))
+            return false;
+        jpeg_finish_decompress(&info);
+        return true;
+    }
 };
 
 } // namespace
@@ -118,4 +141,35 @@ QImage JpegScaledDecoder::decode(QByteArrayView jpeg, int maxPixelSize, QSize *s
     if (image.isNull() || !decompressor.readInto(image.bits(), image.bytesPerLine(), image.height()))
         return {};
     return image;
+}
+
+QImage JpegScaledDecoder::decodeEdges(QByteArrayView jpeg, int edgeRows)
+{
+    if (jpeg.isEmpty() || edgeRows < 1)
+        return {};
+    Decompressor decompressor;
+    if (!decompressor.readHeader(reinterpret_cast<const unsigned char *>(jpeg.data()), (unsigned long)(jpeg.size())))
+        return {};
+    const QSize stored(int(decompressor.info.image_width), int(decompressor.info.image_height));
+    if (stored.isEmpty() || ImageFitting::pixelCount(stored) > ImageFitting::cMaxDecodePixels
+        || stored.height() <= 2 * edgeRows)
+        return {};
+    const bool grey = decompressor.info.jpeg_color_space == JCS_GRAYSCALE;
+    if (!grey && decompressor.info.num_components != 3)
+        return {};
+    if (!decompressor.prepare(8, grey ? JCS_GRAYSCALE : JCS_EXT_BGRA))
+        return {};
+    QImage image(stored.width(), 2 * edgeRows, grey ? QImage::Format_Grayscale8 : QImage::Format_RGB32);
+    if (image.isNull() || !decompressor.readEdgesInto(image.bits(), image.bytesPerLine(), edgeRows))
+        return {};
+    return image;
+}
+
+QSize JpegScaledDecoder::storedSize(QByteArrayView jpeg)
+{
+    Decompressor decompressor;
+    if (jpeg.isEmpty()
+        || !decompressor.readHeader(reinterpret_cast<const unsigned char *>(jpeg.data()), (unsigned long)(jpeg.size())))
+        return {};
+    return {int(decompressor.info.image_width), int(decompressor.info.image_height)};
 }

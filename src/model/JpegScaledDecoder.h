@@ -16,6 +16,12 @@ public:
     // The picture as stored (not turned), its longer side at least maxPixelSize
     // unless the photo is smaller; storedSize gets the full size when the header reads.
     static QImage decode(QByteArrayView jpeg, int maxPixelSize, QSize *storedSize = nullptr);
+    // Only the first and the last edgeRows rows at full size, one above the other (for
+    // looking at a picture's edges: the rows between are skipped, not made); null when
+    // they would meet or as decode() gives null.
+    static QImage decodeEdges(QByteArrayView jpeg, int edgeRows);
+    // The stored size from the header alone; empty when it does not read.
+    static QSize storedSize(QByteArrayView jpeg);
     // The smallest scale numerator M (of M/8) whose output covers target.
     static int scaleNumerator(QSize stored, QSize target);
 };

@@ -239,8 +239,15 @@ private Q_SLOTS:
         const ThumbnailMaker::Result result = ThumbnailMaker::make(path);
         QCOMPARE(ThumbnailMaker::sourceName(result.source), ThumbnailMaker::sourceName(source));
         QCOMPARE(result.image.isNull(), source == Source::None);
+        // What the cache keeps (an embedded JPEG as the camera wrote it, cut and turned when shown) is the same
+        // picture.
+        const CompactThumbnail kept = ThumbnailMaker::makeCompact(path);
+        QCOMPARE(kept.isNull(), source == Source::None);
         if (source == Source::None)
             return;
+        QCOMPARE(kept.size(), result.image.size());
+        QVERIFY2(distance(kept.image(), result.image) < 3,
+                 qPrintable(QString::number(distance(kept.image(), result.image))));
         QCOMPARE(result.imageSize, imageSize);
         QCOMPARE(result.orientation, orientation);
         QVERIFY((QList {QImage::Format_RGB32, QImage::Format_ARGB32_Premultiplied}.contains(result.image.format())));
@@ -252,11 +259,13 @@ private Q_SLOTS:
                     && distance(result.image.mirrored(false, true), upright) > 15);
         } else if (size.isValid()) {
             QCOMPARE(result.image.size(), size);
-            // No bar is left on any edge.
-            const QImage grey = result.image.convertToFormat(QImage::Format_Grayscale8);
-            for (const QPoint corner : {QPoint(0, 0), QPoint(grey.width() - 1, grey.height() - 1)})
-                QVERIFY2(grey.pixelColor(corner).value() > 40,
-                         qPrintable(QString::number(grey.pixelColor(corner).value())));
+            // No bar is left on any edge, in either form.
+            for (const QImage &image : {result.image, kept.image()}) {
+                const QImage grey = image.convertToFormat(QImage::Format_Grayscale8);
+                for (const QPoint corner : {QPoint(0, 0), QPoint(grey.width() - 1, grey.height() - 1)})
+                    QVERIFY2(grey.pixelColor(corner).value() > 40,
+                             qPrintable(QString::number(grey.pixelColor(corner).value())));
+            }
         } else {
             QVERIFY(std::max(result.image.width(), result.image.height()) <= ThumbnailMaker::cMaxPixelSize);
             // Shown upright: turned (orientation 5 to 8), a picture's sides swap.
