@@ -251,7 +251,8 @@ public:
             return;
         }
         m_size = info.st_size;
-        m_header = m_file.read(4096);
+        // Enough for the segments before a camera JPEG's scan, EXIF thumbnail included, in one read.
+        m_header = m_file.read(16 * 1024);
     }
 
     bool isOpen() const { return !m_header.isEmpty(); }
