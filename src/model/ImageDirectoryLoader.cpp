@@ -250,13 +250,28 @@ std::optional<QList<QUrl>> ImageDirectoryLoader::getFilesURLFromFolder(const QUr
     }
     for (const FileResult &e : errors)
         logLine(u"`directoryEnumerator` error: "_s + e.text() + u"."_s);
-    QList<QUrl> urls;
+    // Names become URLs on both cores: for thousands of photos this is much of a reload.
+    struct Candidate
+    {
+        const SafeFileEntry *entry = nullptr;
+        QUrl url; // empty: no photo
+    };
+    QList<Candidate> candidates;
+    candidates.reserve(entries->size());
     for (const SafeFileEntry &entry : *entries) {
-        if (entry.type != SafeFileEntryType::Regular)
-            continue;
-        const QString path = entry.path.toString();
+        if (entry.type == SafeFileEntryType::Regular)
+            candidates.append({&entry, QUrl()});
+    }
+    QtConcurrent::blockingMap(&metadataPool(), candidates, [](Candidate &candidate) {
+        const QString path = candidate.entry->path.toString();
         if (ImageTypes::isImageFile(path))
-            urls.append(QUrl::fromLocalFile(path));
+            candidate.url = QUrl::fromLocalFile(path);
+    });
+    QList<QUrl> urls;
+    urls.reserve(candidates.size());
+    for (const Candidate &candidate : std::as_const(candidates)) {
+        if (!candidate.url.isEmpty())
+            urls.append(candidate.url);
     }
     return urls;
 }
