@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QRect>
 #include <QSize>
 
 // A thumbnail kept compressed: a few kilobytes of JPEG (PNG where it has
@@ -13,11 +14,17 @@ class CompactThumbnail
 public:
     CompactThumbnail() = default; // no thumbnail
     static CompactThumbnail fromImage(const QImage &image);
-    static CompactThumbnail fromBytes(const QByteArray &bytes, const QSize &size);
+    static CompactThumbnail fromBytes(const QByteArray &bytes, const QSize &size, quint64 shape = 0);
+    // A small JPEG kept as the camera wrote it: shown cut to crop (its black bars
+    // left out; an empty rectangle keeps all of it) and turned by the EXIF orientation,
+    // so thousands of thumbnails cost no decoding and re-encoding before one is shown.
+    static CompactThumbnail fromEncoded(const QByteArray &jpeg, QRect crop, int orientation);
 
     bool isNull() const { return m_bytes.isEmpty(); }
     const QByteArray &bytes() const { return m_bytes; }
-    QSize size() const { return m_size; }
+    QSize size() const { return m_size; } // as shown: cut and turned
+    // How the bytes are cut and turned, packed for storage (0: shown as decoded).
+    quint64 shape() const { return m_shape; }
     // The decoded image (shared with the bounded cache of recently decoded ones).
     QImage image() const;
 
@@ -28,4 +35,5 @@ public:
 private:
     QByteArray m_bytes;
     QSize m_size;
+    quint64 m_shape = 0;
 };

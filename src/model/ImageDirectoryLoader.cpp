@@ -157,20 +157,28 @@ ImageDirectoryLoader::Listed ImageDirectoryLoader::sortedByKey(const QList<QUrl>
         QString name;
         std::optional<qint64> shotMs;
         std::optional<FileIdentity> identity;
+        QString sectionId;
     };
     const bool byName = sortKey == cLocalizedNameSortKey;
     QList<Item> items;
     items.reserve(urls.size());
     for (const QUrl &url : urls)
-        items.append({url, url.fileName(), std::nullopt, std::nullopt});
+        items.append({url, url.fileName(), std::nullopt, std::nullopt, QString()});
+    // What each name means is read here, off the window's thread and on both cores, with the
+    // file's identity: after a correction, this is most of what a reload does per photo.
+    const PhotoNameRule rule =
+        urls.isEmpty() ? PhotoNameRule() : PhotoNameRule(NativePath(urls.first().toLocalFile()).parent().toString());
     if (byName) {
-        for (Item &item : items)
-            item.identity = factsOf(item.url.toLocalFile()).identity;
+        QtConcurrent::blockingMap(&metadataPool(), items, [&rule](Item &item) {
+            const QString path = item.url.toLocalFile();
+            item.identity = factsOf(path).identity;
+            item.sectionId = rule.sectionId(path);
+        });
     } else {
         // The metadata is read only for this order, once per file content, on both cores:
         // a folder listed again after a correction reads nothing.
         const QTimeZone localZone = QTimeZone::systemTimeZone();
-        QtConcurrent::blockingMap(&metadataPool(), items, [&localZone, &superseded](Item &item) {
+        QtConcurrent::blockingMap(&metadataPool(), items, [&localZone, &superseded, &rule](Item &item) {
             if (superseded && superseded())
                 return; // nobody will see this order
             const QString path = item.url.toLocalFile();
@@ -179,6 +187,7 @@ ImageDirectoryLoader::Listed ImageDirectoryLoader::sortedByKey(const QList<QUrl>
             const std::optional<QDateTime> shot = facts.identity ? ShootingTime::of(path, *facts.identity, localZone)
                                                                  : ShootingTime::read(path, localZone);
             item.shotMs = shot ? std::optional<qint64>(shot->toMSecsSinceEpoch()) : facts.createdMs;
+            item.sectionId = rule.sectionId(path);
         });
         ShootingTime::flush();
     }
@@ -197,9 +206,11 @@ ImageDirectoryLoader::Listed ImageDirectoryLoader::sortedByKey(const QList<QUrl>
     Listed listed;
     listed.urls.reserve(items.size());
     listed.identities.reserve(items.size());
+    listed.sectionIds.reserve(items.size());
     for (const Item &item : std::as_const(items)) {
         listed.urls.append(item.url);
         listed.identities.append(item.identity);
+        listed.sectionIds.append(item.sectionId);
     }
     return listed;
 }
@@ -239,13 +250,28 @@ std::optional<QList<QUrl>> ImageDirectoryLoader::getFilesURLFromFolder(const QUr
     }
     for (const FileResult &e : errors)
         logLine(u"`directoryEnumerator` error: "_s + e.text() + u"."_s);
-    QList<QUrl> urls;
+    // Names become URLs on both cores: for thousands of photos this is much of a reload.
+    struct Candidate
+    {
+        const SafeFileEntry *entry = nullptr;
+        QUrl url; // empty: no photo
+    };
+    QList<Candidate> candidates;
+    candidates.reserve(entries->size());
     for (const SafeFileEntry &entry : *entries) {
-        if (entry.type != SafeFileEntryType::Regular)
-            continue;
-        const QString path = entry.path.toString();
+        if (entry.type == SafeFileEntryType::Regular)
+            candidates.append({&entry, QUrl()});
+    }
+    QtConcurrent::blockingMap(&metadataPool(), candidates, [](Candidate &candidate) {
+        const QString path = candidate.entry->path.toString();
         if (ImageTypes::isImageFile(path))
-            urls.append(QUrl::fromLocalFile(path));
+            candidate.url = QUrl::fromLocalFile(path);
+    });
+    QList<QUrl> urls;
+    urls.reserve(candidates.size());
+    for (const Candidate &candidate : std::as_const(candidates)) {
+        if (!candidate.url.isEmpty())
+            urls.append(candidate.url);
     }
     return urls;
 }
@@ -260,9 +286,20 @@ void ImageDirectoryLoader::loadDataForFolderWithUrl(const QUrl &folderURL)
         return;
     }
     m_progressive = false;
-    m_identities = listed->identities;
-    m_fSortedUrls = listed->urls;
-    setupDataForUrls(listed->urls);
+    setupDataForListing(*listed);
+}
+
+void ImageDirectoryLoader::setupDataForListing(const Listed &listed)
+{
+    m_identities = listed.identities;
+    m_fSortedUrls = listed.urls;
+    m_sectionsAttributesArray.clear();
+    createImageFilesForUrls(listed.urls, listed.sectionIds);
+    m_numberOfSections = 1;
+    if (m_singleSectionMode)
+        setupDataForSingleSectionMode();
+    else
+        setupDataForMultiSectionMode();
 }
 
 void ImageDirectoryLoader::beginLoadingFolder(const QUrl &folderURL, bool onlyIfChanged)
@@ -293,9 +330,7 @@ void ImageDirectoryLoader::applyListing(const Listed &listed, bool onlyIfChanged
         return;
     Q_EMIT aboutToReplaceRecords();
     m_progressive = true;
-    m_identities = listed.identities;
-    m_fSortedUrls = listed.urls;
-    setupDataForUrls(listed.urls);
+    setupDataForListing(listed);
     Q_EMIT folderListed();
 }
 
@@ -335,7 +370,7 @@ std::optional<FileIdentity> ImageDirectoryLoader::identityAt(qsizetype index) co
     return m_identities.value(index);
 }
 
-void ImageDirectoryLoader::createImageFilesForUrls(const QList<QUrl> &sortedUrls)
+void ImageDirectoryLoader::createImageFilesForUrls(const QList<QUrl> &sortedUrls, const QList<QString> &sectionIds)
 {
     m_imageFiles.clear();
     m_sectionLengthArray.clear();
@@ -348,11 +383,13 @@ void ImageDirectoryLoader::createImageFilesForUrls(const QList<QUrl> &sortedUrls
     const auto pathOf = [](const QUrl &url) {
         return url.isLocalFile() ? url.toLocalFile() : url.path(QUrl::FullyDecoded);
     };
-    const PhotoNameRule rule = sortedUrls.isEmpty()
+    const bool sectionsKnown = sectionIds.size() == sortedUrls.size();
+    const PhotoNameRule rule = sortedUrls.isEmpty() || sectionsKnown
         ? PhotoNameRule()
         : PhotoNameRule(NativePath(pathOf(sortedUrls.first())).parent().toString());
-    for (const QUrl &url : sortedUrls) {
-        const QString barcode = rule.sectionId(pathOf(url));
+    for (qsizetype i = 0; i < sortedUrls.size(); ++i) {
+        const QUrl &url = sortedUrls.at(i);
+        const QString barcode = sectionsKnown ? sectionIds.at(i) : rule.sectionId(pathOf(url));
         if (m_singleSectionMode) {
             ++runningCount;
             sectionCounter = 1;

@@ -96,6 +96,7 @@ private:
     {
         QList<QUrl> urls;
         QList<std::optional<FileIdentity>> identities;
+        QList<QString> sectionIds; // the barcode id each name stands for, in the same order
     };
     // Asked while a listing runs: true once a newer load has started (the listing stops early).
     using Superseded = std::function<bool()>;
@@ -110,9 +111,10 @@ private:
     };
 
     static std::optional<QList<QUrl>> getFilesURLFromFolder(const QUrl &folderURL);
-    void createImageFilesForUrls(const QList<QUrl> &sortedUrls);
+    void createImageFilesForUrls(const QList<QUrl> &sortedUrls, const QList<QString> &sectionIds = {});
     void setupDataForSingleSectionMode();
     void setupDataForMultiSectionMode();
+    void setupDataForListing(const Listed &listed);
     static Listed sortedByKey(const QList<QUrl> &urls, const QString &sortKey, const Superseded &superseded);
 
     QList<ImageFilePtr> m_imageFiles;

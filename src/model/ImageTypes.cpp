@@ -2,7 +2,10 @@
 
 #include "support/NativePath.h"
 
+#include <QHash>
 #include <QMimeDatabase>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QSet>
 #include <fcntl.h>
 #include <unistd.h>
@@ -45,7 +48,21 @@ bool ImageTypes::isImageFile(const QString &path)
     if (dot > 0 && dot < name.size() - 1) {
         if (sidecarSuffixes().contains(name.mid(dot + 1).toLower()))
             return false;
-        return isImageType(database.mimeTypeForFile(name, QMimeDatabase::MatchExtension));
+        // The answer depends on the extensions alone, and asking the database for each of
+        // thousands of photos cost more than the rest of listing a folder.
+        const QString suffixes = name.mid(name.indexOf(u'.', 1));
+        static QMutex lock;
+        static QHash<QString, bool> known;
+        {
+            QMutexLocker locker(&lock);
+            const auto it = known.constFind(suffixes);
+            if (it != known.cend())
+                return *it;
+        }
+        const bool image = isImageType(database.mimeTypeForFile(name, QMimeDatabase::MatchExtension));
+        QMutexLocker locker(&lock);
+        known.insert(suffixes, image);
+        return image;
     }
     // Read on raw bytes: a name that is no valid UTF-8 must still be opened.
     QByteArray head(4096, Qt::Uninitialized);

@@ -8,7 +8,7 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-constexpr int cSchemaVersion = 1;
+constexpr int cSchemaVersion = 2; // 2: thumbnails kept as the camera wrote them, with their shape
 constexpr int cFlushBatch = 64;
 } // namespace
 
@@ -33,10 +33,10 @@ ThumbnailCache::ThumbnailCache(const QString &databasePath, qint64 limitBytes)
               .schema = "CREATE TABLE IF NOT EXISTS thumbnails ("
                         " device INTEGER NOT NULL, inode INTEGER NOT NULL, size INTEGER NOT NULL,"
                         " mtime INTEGER NOT NULL, width INTEGER NOT NULL, height INTEGER NOT NULL,"
-                        " data BLOB, used INTEGER NOT NULL,"
+                        " data BLOB, used INTEGER NOT NULL, shape INTEGER NOT NULL DEFAULT 0,"
                         " PRIMARY KEY (device, inode, size, mtime)) WITHOUT ROWID;"
                         "CREATE INDEX IF NOT EXISTS thumbnails_used ON thumbnails (used);",
-              .lookup = "SELECT width, height, data FROM thumbnails"
+              .lookup = "SELECT width, height, data, shape FROM thumbnails"
                         " WHERE device=? AND inode=? AND size=? AND mtime=?",
               .opened = [this] { return openedLocked(); },
               // Only thumbnails: nothing of value is lost by starting again.
@@ -90,7 +90,7 @@ ThumbnailCache::Obtained ThumbnailCache::obtain(const NativePath &path)
             return result;
         }
     }
-    result.thumbnail = CompactThumbnail::fromImage(ThumbnailMaker::make(path).image);
+    result.thumbnail = ThumbnailMaker::makeCompact(path);
     result.origin = Origin::Decoded;
     ++m_decoded;
     // The file may have changed while it was read: only remember it under the
@@ -193,6 +193,10 @@ qint64 ThumbnailCache::diskBytes()
 
 bool ThumbnailCache::openedLocked()
 {
+    // Every thumbnail can be made again from its photo and a damaged database is made anew,
+    // so a batch need not wait for the disk: with other writes under way, each sync cost a
+    // cold opening of thousands of photos more than all its decoding.
+    sqlite3_exec(m_disk.handle(), "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr);
     if (const auto bytes = m_disk.number("SELECT COALESCE(SUM(LENGTH(data)), 0) FROM thumbnails"))
         m_diskBytes = *bytes;
     return true;
@@ -214,7 +218,8 @@ std::optional<CompactThumbnail> ThumbnailCache::readLocked(const FileIdentity &i
     const void *blob = sqlite3_column_blob(select, 2);
     const int length = sqlite3_column_bytes(select, 2);
     const CompactThumbnail thumbnail =
-        CompactThumbnail::fromBytes(blob ? QByteArray(static_cast<const char *>(blob), length) : QByteArray(), size);
+        CompactThumbnail::fromBytes(blob ? QByteArray(static_cast<const char *>(blob), length) : QByteArray(), size,
+                                    quint64(sqlite3_column_int64(select, 3)));
     sqlite3_reset(select);
     m_touched.append(identity);
     return thumbnail;
@@ -223,8 +228,8 @@ std::optional<CompactThumbnail> ThumbnailCache::readLocked(const FileIdentity &i
 bool ThumbnailCache::writeLocked(const QList<Row> &rows, const QList<FileIdentity> &touched)
 {
     const bool ok = m_disk.write(
-        "INSERT OR REPLACE INTO thumbnails (device, inode, size, mtime, width, height, data, used)"
-        " VALUES (?, ?, ?, ?, ?, ?, ?, ?)",
+        "INSERT OR REPLACE INTO thumbnails (device, inode, size, mtime, width, height, data, used, shape)"
+        " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
         rows.size(),
         [&rows, this](sqlite3_stmt *insert, qsizetype index) {
             const Row &row = rows.at(index);
@@ -237,6 +242,7 @@ bool ThumbnailCache::writeLocked(const QList<Row> &rows, const QList<FileIdentit
                 sqlite3_bind_blob(insert, 7, row.thumbnail.bytes().constData(), int(row.thumbnail.bytes().size()),
                                   SQLITE_STATIC);
             sqlite3_bind_int64(insert, 8, CacheDatabase::nextUse());
+            sqlite3_bind_int64(insert, 9, qint64(row.thumbnail.shape()));
             m_diskBytes += row.thumbnail.bytes().size();
         },
         "UPDATE thumbnails SET used=? WHERE device=? AND inode=? AND size=? AND mtime=?", touched);

@@ -2,6 +2,7 @@
 
 #include "HeifThumbnail.h"
 #include "ImageFitting.h"
+#include "JpegScaledDecoder.h"
 #include "support/SystemLog.h"
 
 #include <QBuffer>
@@ -16,6 +17,7 @@
 #include <libraw/libraw.h>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -113,8 +115,14 @@ QImage readScaled(QIODevice *device, const QByteArray &format, int maxPixelSize,
 
 QImage decodeEmbedded(const QByteArray &bytes, int maxPixelSize)
 {
-    if (bytes.startsWith("\xFF\xD8") && !isCompleteJpeg(bytes))
-        return {};
+    if (bytes.startsWith("\xFF\xD8")) {
+        if (!isCompleteJpeg(bytes))
+            return {};
+        // Qt's reader costs more in finding its plugin and converting than a thumbnail costs to decode.
+        const QImage image = JpegScaledDecoder::decode(bytes, maxPixelSize);
+        if (!image.isNull())
+            return ImageFitting::finished(image, maxPixelSize);
+    }
     QBuffer buffer;
     buffer.setData(bytes);
     if (!buffer.open(QIODevice::ReadOnly))
@@ -125,8 +133,16 @@ QImage decodeEmbedded(const QByteArray &bytes, int maxPixelSize)
     return readScaled(&buffer, format, maxPixelSize, false);
 }
 
+// Reads grey levels straight from the picture (RGB32 or Grayscale8): only the few lines at
+// each edge are looked at, so converting the whole thumbnail first cost more than the search.
+int greyAt(const uchar *line, bool rgb, int x)
+{
+    return rgb ? qGray(reinterpret_cast<const QRgb *>(line)[x]) : line[x];
+}
+
 int darkLinesFrom(const QImage &grey, bool rows, bool fromEnd, int limit)
 {
+    const bool rgb = grey.format() == QImage::Format_RGB32;
     const int lines = rows ? grey.height() : grey.width();
     const int across = rows ? grey.width() : grey.height();
     int count = 0;
@@ -134,8 +150,9 @@ int darkLinesFrom(const QImage &grey, bool rows, bool fromEnd, int limit)
         const int line = fromEnd ? lines - 1 - count : count;
         int sum = 0;
         int peak = 0;
+        const uchar *row = rows ? grey.constScanLine(line) : nullptr;
         for (int i = 0; i < across; ++i) {
-            const int value = rows ? grey.constScanLine(line)[i] : grey.constScanLine(i)[line];
+            const int value = rows ? greyAt(row, rgb, i) : greyAt(grey.constScanLine(i), rgb, line);
             sum += value;
             peak = std::max(peak, value);
         }
@@ -145,34 +162,61 @@ int darkLinesFrom(const QImage &grey, bool rows, bool fromEnd, int limit)
     return count;
 }
 
-// Thumbnails of 3:2 photos are often 160x120 with black bars: keep only the
-// picture when the bars are clearly there.
-QImage withoutBars(const QImage &thumbnail, QSize mainSize)
+// Thumbnails of 3:2 photos are often 160x120 with black bars: where they would be
+// when the thumbnail is padded to its shape rather than stretched.
+struct BarLayout
 {
-    if (thumbnail.isNull() || mainSize.isEmpty())
-        return thumbnail;
+    bool rows = true; // bars above and below
+    int length = 0; // lines across the bars
+    int content = 0; // lines of picture
+    int bars = 0; // lines of both bars together
+};
+
+std::optional<BarLayout> barLayout(QSize thumbnail, QSize mainSize)
+{
+    if (thumbnail.isEmpty() || mainSize.isEmpty())
+        return std::nullopt;
     const double mainAspect = double(mainSize.width()) / mainSize.height();
     const double thumbAspect = double(thumbnail.width()) / thumbnail.height();
     if (std::abs(thumbAspect / mainAspect - 1.0) < 0.03)
+        return std::nullopt;
+    BarLayout layout;
+    layout.rows = thumbAspect < mainAspect;
+    layout.length = layout.rows ? thumbnail.height() : thumbnail.width();
+    layout.content = layout.rows ? qRound(thumbnail.width() / mainAspect) : qRound(thumbnail.height() * mainAspect);
+    layout.bars = layout.length - layout.content;
+    if (layout.bars < 2 || layout.content < 1)
+        return std::nullopt;
+    return layout;
+}
+
+// The first line of picture given the dark lines found at each end, or -1 when the
+// thumbnail is stretched rather than padded. Counts past bars + 2 change nothing here,
+// so the search may stop there.
+int firstPictureLine(int start, int end, int bars)
+{
+    if (std::abs(start + end - bars) <= 2)
+        return start; // exact bars, even when uneven
+    if (start >= bars / 2 - 1 && end >= bars - bars / 2 - 1)
+        return bars / 2; // dark picture edges continue the bars
+    return -1;
+}
+
+// Keeps only the picture when the bars are clearly there.
+QImage withoutBars(const QImage &thumbnail, QSize mainSize)
+{
+    const std::optional<BarLayout> layout = barLayout(thumbnail.size(), mainSize);
+    if (thumbnail.isNull() || !layout)
         return thumbnail;
-    const bool rows = thumbAspect < mainAspect; // bars above and below
-    const int length = rows ? thumbnail.height() : thumbnail.width();
-    const int content = rows ? qRound(thumbnail.width() / mainAspect) : qRound(thumbnail.height() * mainAspect);
-    const int bars = length - content;
-    if (bars < 2 || content < 1)
-        return thumbnail;
-    const QImage grey = thumbnail.convertToFormat(QImage::Format_Grayscale8);
-    const int start = darkLinesFrom(grey, rows, false, length / 2);
-    const int end = darkLinesFrom(grey, rows, true, length / 2);
-    int first = 0;
-    if (std::abs(start + end - bars) <= 2) {
-        first = start; // exact bars, even when uneven
-    } else if (start >= bars / 2 - 1 && end >= bars - bars / 2 - 1) {
-        first = bars / 2; // dark picture edges continue the bars
-    } else {
+    const bool rows = layout->rows;
+    const int length = layout->length;
+    const QImage grey =
+        thumbnail.format() == QImage::Format_RGB32 ? thumbnail : thumbnail.convertToFormat(QImage::Format_Grayscale8);
+    const int first = firstPictureLine(darkLinesFrom(grey, rows, false, length / 2),
+                                       darkLinesFrom(grey, rows, true, length / 2), layout->bars);
+    if (first < 0)
         return thumbnail; // stretched rather than padded: leave it
-    }
-    const int kept = std::min(content, length - first);
+    const int kept = std::min(layout->content, length - first);
     return rows ? thumbnail.copy(0, first, thumbnail.width(), kept)
                 : thumbnail.copy(first, 0, kept, thumbnail.height());
 }
@@ -207,11 +251,39 @@ public:
             return;
         }
         m_size = info.st_size;
-        m_header = m_file.read(4096);
+        // Enough for the segments before a camera JPEG's scan, EXIF thumbnail included, in one read.
+        m_header = m_file.read(16 * 1024);
     }
 
     bool isOpen() const { return !m_header.isEmpty(); }
     const QByteArray &header() const { return m_header; }
+
+    // A JPEG's segments up to its first scan (EXIF, thumbnail, frame size), read on as
+    // far as they go, so its metadata needs no second open; empty when they run past
+    // the limit or the file ends first.
+    QByteArray jpegHead()
+    {
+        constexpr qsizetype cMaxHeadBytes = 256 * 1024;
+        const auto byteAt = [this](qsizetype at) { return uchar(m_header.at(at)); };
+        qsizetype pos = 2;
+        while (true) {
+            if (!readHeaderTo(pos + 4, cMaxHeadBytes))
+                return {};
+            if (byteAt(pos) != 0xFF)
+                return {};
+            const uchar marker = byteAt(pos + 1);
+            if (marker == 0xFF) {
+                ++pos; // fill byte
+                continue;
+            }
+            if (marker == 0xDA || marker == 0xD9)
+                return m_header.first(pos + 2);
+            if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8))
+                return {}; // no segments in order: let the library look at the whole file
+            pos += 2 + ((byteAt(pos + 2) << 8) | byteAt(pos + 3));
+        }
+    }
+
     QByteArray readAll()
     {
         if (m_size > cMaxInMemoryFileBytes || !m_file.seek(0))
@@ -220,6 +292,20 @@ public:
     }
 
 private:
+    bool readHeaderTo(qsizetype bytes, qsizetype limit)
+    {
+        if (bytes <= m_header.size())
+            return true;
+        if (bytes > limit || bytes > m_size)
+            return false;
+        // Grown in steps, so a head longer than the first read costs one or two reads more.
+        const qsizetype want = std::min<qint64>(std::max(bytes, 4 * m_header.size()), std::min<qint64>(limit, m_size));
+        if (!m_file.seek(m_header.size()))
+            return false;
+        m_header.append(m_file.read(want - m_header.size()));
+        return bytes <= m_header.size();
+    }
+
     QFile m_file;
     qint64 m_size = 0;
     QByteArray m_header;
@@ -230,10 +316,16 @@ private:
 class ExifReader
 {
 public:
-    explicit ExifReader(const NativePath &path)
+    // head: the file's leading bytes when they hold all its metadata (a JPEG's segments before the scan).
+    explicit ExifReader(const NativePath &path, const QByteArray &head = {})
     {
         try {
-            m_image.reset(Exiv2::ImageFactory::open(std::string(path.c_str()), false).release());
+            if (head.isEmpty())
+                m_image.reset(Exiv2::ImageFactory::open(std::string(path.c_str()), false).release());
+            else
+                m_image.reset(Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte *>(head.constData()),
+                                                        long(head.size()))
+                                  .release());
             if (!m_image.get())
                 return;
             m_image->readMetadata();
@@ -304,6 +396,37 @@ QImage embeddedThumbnail(const QByteArray &bytes, const ExifReader &exif, int ma
     if (image.isNull() || !matchesShape(image.size(), exif.size))
         return {};
     return ImageFitting::finished(ImageFitting::upright(withoutBars(image, exif.size), exif.orientation), maxPixelSize);
+}
+
+// The embedded JPEG as it is, when it needs no shrinking and its bars (above and below,
+// the usual case) can be found from its edge rows alone: nothing of it is made but a
+// check that it decodes and those rows. Nothing when it takes the usual way.
+std::optional<CompactThumbnail> keptEmbedded(const QByteArray &bytes, const ExifReader &exif, int maxPixelSize)
+{
+    if (!bytes.startsWith("\xFF\xD8") || !isCompleteJpeg(bytes))
+        return std::nullopt;
+    const QSize size = JpegScaledDecoder::storedSize(bytes);
+    if (size.isEmpty() || ImageFitting::fittedSize(size, maxPixelSize) != size || !matchesShape(size, exif.size))
+        return std::nullopt;
+    QRect crop(QPoint(0, 0), size);
+    const std::optional<BarLayout> layout = barLayout(size, exif.size);
+    // Without bars, libjpeg's smallest scale checks that the data holds a picture (its
+    // coefficients are all read at any scale); with them, reading the edges does.
+    if (!layout && JpegScaledDecoder::decode(bytes, 1).isNull())
+        return std::nullopt;
+    if (layout) {
+        if (!layout->rows)
+            return std::nullopt;
+        const int edge = std::min(layout->bars + 3, layout->length / 2);
+        const QImage edges = JpegScaledDecoder::decodeEdges(bytes, edge);
+        if (edges.isNull())
+            return std::nullopt;
+        const int first = firstPictureLine(darkLinesFrom(edges, true, false, edge),
+                                           darkLinesFrom(edges, true, true, edge), layout->bars);
+        if (first >= 0)
+            crop = QRect(0, first, size.width(), std::min(layout->content, layout->length - first));
+    }
+    return CompactThumbnail::fromEncoded(bytes, crop, exif.orientation);
 }
 
 // ---- camera raw -------------------------------------------------------------------------------------------------
@@ -396,10 +519,17 @@ bool hasRawSuffix(const NativePath &path)
 }
 
 void makeFromQtFormat(PhotoFile &file, const QByteArray &format, const ExifReader &exif, int maxPixelSize,
-                      bool thumbnails, ThumbnailMaker::Result &result)
+                      bool thumbnails, ThumbnailMaker::Result &result, std::optional<CompactThumbnail> *kept)
 {
     result.imageSize = exif.size;
     result.orientation = exif.orientation;
+    if (kept && thumbnails && (format == "jpeg" || format == "tiff")) {
+        *kept = keptEmbedded(exif.thumbnail(), exif, maxPixelSize);
+        if (*kept) {
+            result.source = ThumbnailMaker::Source::Embedded;
+            return;
+        }
+    }
     if (thumbnails && (format == "jpeg" || format == "tiff")) {
         result.image = embeddedThumbnail(exif.thumbnail(), exif, maxPixelSize);
         if (!result.image.isNull()) {
@@ -410,6 +540,18 @@ void makeFromQtFormat(PhotoFile &file, const QByteArray &format, const ExifReade
     const QByteArray bytes = file.readAll();
     if (bytes.isEmpty() || (format == "jpeg" && !isCompleteJpeg(bytes)))
         return;
+    // Pictures read for their barcodes keep the reader's exact pixels.
+    if (format == "jpeg" && thumbnails) {
+        QSize size;
+        const QImage stored = JpegScaledDecoder::decode(bytes, maxPixelSize, &size);
+        if (!stored.isNull()) {
+            if (result.imageSize.isEmpty())
+                result.imageSize = size;
+            result.image = ImageFitting::finished(ImageFitting::upright(stored, result.orientation), maxPixelSize);
+            result.source = ThumbnailMaker::Source::ScaledDecode;
+            return;
+        }
+    }
     QBuffer buffer;
     buffer.setData(bytes);
     if (!buffer.open(QIODevice::ReadOnly))
@@ -443,12 +585,20 @@ ThumbnailMaker::Result ThumbnailMaker::make(const NativePath &path, int maxPixel
     return decode(path, maxPixelSize, true);
 }
 
+CompactThumbnail ThumbnailMaker::makeCompact(const NativePath &path)
+{
+    std::optional<CompactThumbnail> kept;
+    const Result result = decode(path, cMaxPixelSize, true, &kept);
+    return kept ? *kept : CompactThumbnail::fromImage(result.image);
+}
+
 ThumbnailMaker::Result ThumbnailMaker::picture(const NativePath &path, int maxPixelSize)
 {
     return decode(path, maxPixelSize, false);
 }
 
-ThumbnailMaker::Result ThumbnailMaker::decode(const NativePath &path, int maxPixelSize, bool thumbnails)
+ThumbnailMaker::Result ThumbnailMaker::decode(const NativePath &path, int maxPixelSize, bool thumbnails,
+                                              std::optional<CompactThumbnail> *kept)
 {
     initializeLibraries();
     Result result;
@@ -462,16 +612,23 @@ ThumbnailMaker::Result ThumbnailMaker::decode(const NativePath &path, int maxPix
             HeifThumbnail::make(path, maxPixelSize, thumbnails, result);
             return result;
         }
-        QBuffer headerBuffer;
-        headerBuffer.setData(header);
-        headerBuffer.open(QIODevice::ReadOnly);
-        const QByteArray format = QImageReader::imageFormat(&headerBuffer);
+        // Asking every image plugin costs more than an embedded thumbnail: a JPEG says so in its first bytes.
+        QByteArray format;
+        if (header.startsWith("\xFF\xD8\xFF")) {
+            format = "jpeg";
+        } else {
+            QBuffer headerBuffer;
+            headerBuffer.setData(header);
+            headerBuffer.open(QIODevice::ReadOnly);
+            format = QImageReader::imageFormat(&headerBuffer);
+        }
         if (hasRawSuffix(path) && format != "jpeg") {
             makeFromRaw(path, ExifReader(path), maxPixelSize, thumbnails, result);
             return result;
         }
         if (isQtPhotoFormat(format))
-            makeFromQtFormat(file, format, ExifReader(path), maxPixelSize, thumbnails, result);
+            makeFromQtFormat(file, format, ExifReader(path, format == "jpeg" ? file.jpegHead() : QByteArray()),
+                             maxPixelSize, thumbnails, result, kept);
     } catch (const std::exception &error) {
         logLine(u"No thumbnail for "_s + path.toString() + u": "_s + QString::fromLocal8Bit(error.what()));
         result = {};

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "CompactThumbnail.h"
 #include "support/NativePath.h"
 
 #include <QImage>
 #include <QSize>
+#include <optional>
 
 // Makes the small upright preview of a photo file, as cheaply as the file
 // allows: the embedded EXIF thumbnail when there is one, a scaled JPEG decode,
@@ -36,6 +38,9 @@ public:
     };
 
     static Result make(const NativePath &path, int maxPixelSize = cMaxPixelSize);
+    // The thumbnail at cMaxPixelSize as it is kept: an embedded JPEG small enough is
+    // kept as the camera wrote it (with its cut and turn), anything else is made and compressed.
+    static CompactThumbnail makeCompact(const NativePath &path);
     // The picture itself at up to maxPixelSize, for reading what it shows: never
     // an embedded thumbnail, which is too coarse for that (a raw file still gives
     // its embedded preview, the nearest to the picture it holds).
@@ -46,5 +51,6 @@ public:
     static void initializeLibraries();
 
 private:
-    static Result decode(const NativePath &path, int maxPixelSize, bool thumbnails);
+    static Result decode(const NativePath &path, int maxPixelSize, bool thumbnails,
+                         std::optional<CompactThumbnail> *kept = nullptr);
 };

@@ -4,6 +4,8 @@
 #include <QBuffer>
 #include <QImageReader>
 #include <QtEndian>
+#include <cstdlib>
+#include <jpeglib.h>
 
 using namespace Qt::StringLiterals;
 
@@ -56,6 +58,38 @@ QByteArray jpegWithThumbnail(const QImage &main, const QImage &thumbnail, quint1
     const QByteArray app1 = "Exif"_ba + QByteArray(2, '\0') + tiff + le(0, 4) + thumb;
     const quint16 length = qToBigEndian(quint16(app1.size() + 2));
     return "\xFF\xD8\xFF\xE1"_ba + QByteArray(reinterpret_cast<const char *>(&length), 2) + app1 + jpeg(main).mid(2);
+}
+
+// Written through libjpeg: Qt's writer sets no restart interval, and cameras do.
+QByteArray jpegByLibjpeg(const QImage &image, bool progressive, unsigned restartInterval)
+{
+    const bool grey = image.isGrayscale();
+    const QImage pixels = image.convertToFormat(grey ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
+    jpeg_compress_struct info = {};
+    jpeg_error_mgr error = {};
+    info.err = jpeg_std_error(&error);
+    jpeg_create_compress(&info);
+    unsigned char *out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &out, &size);
+    info.image_width = JDIMENSION(pixels.width());
+    info.image_height = JDIMENSION(pixels.height());
+    info.input_components = grey ? 1 : 3;
+    info.in_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&info);
+    if (progressive)
+        jpeg_simple_progression(&info);
+    info.restart_interval = restartInterval;
+    jpeg_start_compress(&info, TRUE);
+    while (info.next_scanline < info.image_height) {
+        JSAMPROW row = const_cast<uchar *>(pixels.constScanLine(int(info.next_scanline)));
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    const QByteArray bytes(reinterpret_cast<const char *>(out), qsizetype(size));
+    std::free(out);
+    return bytes;
 }
 
 QImage filled(QSize size, QColor color)
@@ -158,6 +192,26 @@ private Q_SLOTS:
         // 45.6 MP: over Qt's default allocation limit when decoded at full size.
         row("large photo", u"made.jpg"_s, jpeg(filled({8000, 5700}, Qt::red), 50), Source::ScaledDecode, {8000, 5700},
             0, {160, 114});
+        // Plain JPEGs shrunk while decoding: the scale still covers the thumbnail, every layout keeps its colours.
+        const auto plainRow = [&](const char *tag, QSize main, QSize size, bool grey = false, bool progressive = false,
+                                  unsigned restartInterval = 0) {
+            QImage scene(main, QImage::Format_RGB32);
+            for (int y = 0; y < main.height(); ++y) {
+                for (int x = 0; x < main.width(); ++x)
+                    scene.setPixel(
+                        x, y, qRgb(255 * x / main.width(), 255 * y / main.height(), 3 * x < main.width() ? 230 : 20));
+            }
+            if (grey)
+                scene.convertTo(QImage::Format_Grayscale8);
+            row(tag, u"plain.jpg"_s, jpegByLibjpeg(scene, progressive, restartInterval), Source::ScaledDecode, main, 0,
+                size, scene);
+        };
+        plainRow("an eighth is too small", {1000, 600}, {160, 96});
+        plainRow("panorama", {3000, 150}, {160, 8});
+        plainRow("grey", {2400, 1600}, {160, 107}, true);
+        plainRow("progressive", {1200, 800}, {160, 107}, false, true);
+        plainRow("smaller than a thumbnail", {100, 60}, {100, 60});
+        plainRow("restart markers", {1800, 1200}, {160, 107}, false, false, 7);
 
         const QByteArray reconyx = camera(u"Reconyx_HC500_Hyperfire.jpg"_s);
         const QByteArray heic = camera(u"iphone_13_pro_max.HEIC"_s);
@@ -185,8 +239,15 @@ private Q_SLOTS:
         const ThumbnailMaker::Result result = ThumbnailMaker::make(path);
         QCOMPARE(ThumbnailMaker::sourceName(result.source), ThumbnailMaker::sourceName(source));
         QCOMPARE(result.image.isNull(), source == Source::None);
+        // What the cache keeps (an embedded JPEG as the camera wrote it, cut and turned when shown) is the same
+        // picture.
+        const CompactThumbnail kept = ThumbnailMaker::makeCompact(path);
+        QCOMPARE(kept.isNull(), source == Source::None);
         if (source == Source::None)
             return;
+        QCOMPARE(kept.size(), result.image.size());
+        QVERIFY2(distance(kept.image(), result.image) < 3,
+                 qPrintable(QString::number(distance(kept.image(), result.image))));
         QCOMPARE(result.imageSize, imageSize);
         QCOMPARE(result.orientation, orientation);
         QVERIFY((QList {QImage::Format_RGB32, QImage::Format_ARGB32_Premultiplied}.contains(result.image.format())));
@@ -198,11 +259,13 @@ private Q_SLOTS:
                     && distance(result.image.mirrored(false, true), upright) > 15);
         } else if (size.isValid()) {
             QCOMPARE(result.image.size(), size);
-            // No bar is left on any edge.
-            const QImage grey = result.image.convertToFormat(QImage::Format_Grayscale8);
-            for (const QPoint corner : {QPoint(0, 0), QPoint(grey.width() - 1, grey.height() - 1)})
-                QVERIFY2(grey.pixelColor(corner).value() > 40,
-                         qPrintable(QString::number(grey.pixelColor(corner).value())));
+            // No bar is left on any edge, in either form.
+            for (const QImage &image : {result.image, kept.image()}) {
+                const QImage grey = image.convertToFormat(QImage::Format_Grayscale8);
+                for (const QPoint corner : {QPoint(0, 0), QPoint(grey.width() - 1, grey.height() - 1)})
+                    QVERIFY2(grey.pixelColor(corner).value() > 40,
+                             qPrintable(QString::number(grey.pixelColor(corner).value())));
+            }
         } else {
             QVERIFY(std::max(result.image.width(), result.image.height()) <= ThumbnailMaker::cMaxPixelSize);
             // Shown upright: turned (orientation 5 to 8), a picture's sides swap.

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QImage>
+#include <QSize>
+
+// Decodes a whole JPEG held in memory straight to about thumbnail size: libjpeg
+// shrinks while it decodes (at the smallest of its M/8 scales that still covers
+// the wanted size), with its fast integer DCT and plain upsampling when the
+// result is scaled down smoothly afterwards anyway. Gives a null image for
+// anything it does not handle (CMYK, damage libjpeg stops on, over the pixel
+// limit) so the caller can fall back to a general decoder. Thread-safe.
+class JpegScaledDecoder
+{
+public:
+    // The picture as stored (not turned), its longer side at least maxPixelSize
+    // unless the photo is smaller; storedSize gets the full size when the header reads.
+    static QImage decode(QByteArrayView jpeg, int maxPixelSize, QSize *storedSize = nullptr);
+    // Only the first and the last edgeRows rows at full size, one above the other (for
+    // looking at a picture's edges: the rows between are skipped, not made); null when
+    // they would meet or as decode() gives null.
+    static QImage decodeEdges(QByteArrayView jpeg, int edgeRows);
+    // The stored size from the header alone; empty when it does not read.
+    static QSize storedSize(QByteArrayView jpeg);
+    // The smallest scale numerator M (of M/8) whose output covers target.
+    static int scaleNumerator(QSize stored, QSize target);
+};
