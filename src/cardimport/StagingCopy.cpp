@@ -42,6 +42,8 @@ QList<FileResult> StagingCopy::copyAll(const QList<Item> &plan, int copyThreads,
             // from the disk again would double the import time (a write error still
             // shows as a failed sync).
             copyOptions.readBackFromDisk = false;
+            // The staged names are synced when the photos move on to the working folder.
+            copyOptions.syncFolders = false;
             copyOptions.progress = [&](std::int64_t done, std::int64_t) {
                 bytesDone += done - counted;
                 counted = done;

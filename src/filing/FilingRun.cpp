@@ -20,6 +20,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -90,6 +98,70 @@ void removeKilledLeftovers(const QString &folder)
     for (const NativePath &removed : SafeFile::removeKilledLeftovers(folder))
         logLine(u"FilingRun -> run.... left by a killed run, removed: "_s + removed.displayString());
 }
+// Photos on their way at once. A move to another file system spends most of its time
+// waiting on the two disks (its copy's sync, its original's removal), and the next
+// photos are copied meanwhile; each still finishes its own sync, read-back and rename
+// before its original goes.
+constexpr qsizetype cPhotosInFlight = 8;
+
+// Threads that place photos while the run's own thread tells their events in order.
+class PlacementWorkers
+{
+public:
+    explicit PlacementWorkers(qsizetype count)
+    {
+        for (qsizetype i = 0; i < count; ++i)
+            m_threads.emplace_back([this] { work(); });
+    }
+    ~PlacementWorkers()
+    {
+        {
+            std::lock_guard<std::mutex> locker(m_lock);
+            m_closing = true;
+        }
+        m_wake.notify_all();
+        for (std::thread &thread : m_threads)
+            thread.join();
+    }
+    PlacementWorkers(const PlacementWorkers &) = delete;
+    PlacementWorkers &operator=(const PlacementWorkers &) = delete;
+
+    template<typename Job>
+    auto run(Job job) -> std::future<decltype(job())>
+    {
+        auto task = std::make_shared<std::packaged_task<decltype(job())()>>(std::move(job));
+        auto future = task->get_future();
+        {
+            std::lock_guard<std::mutex> locker(m_lock);
+            m_queue.emplace_back([task] { (*task)(); });
+        }
+        m_wake.notify_one();
+        return future;
+    }
+
+private:
+    void work()
+    {
+        for (;;) {
+            std::function<void()> job;
+            {
+                std::unique_lock<std::mutex> locker(m_lock);
+                m_wake.wait(locker, [this] { return m_closing || !m_queue.empty(); });
+                if (m_queue.empty())
+                    return;
+                job = std::move(m_queue.front());
+                m_queue.pop_front();
+            }
+            job();
+        }
+    }
+
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    std::deque<std::function<void()>> m_queue;
+    std::vector<std::thread> m_threads;
+    bool m_closing = false;
+};
 } // namespace
 
 // One run per working folder, whichever process starts it (the window or the command line).
@@ -267,8 +339,58 @@ FilingRun::Result FilingRun::run(const QString &srcPath, const QString &destPath
         tell(event);
     };
 
-    const PhotoNameRule rule(srcPath);
     Left left;
+    // The photos on their way, oldest first; each one's events are told once it is placed,
+    // in the listing's order.
+    struct Placed
+    {
+        std::optional<FilePlacement::Result> unassigned; // tried first in the unassigned-photos folder
+        std::optional<FilePlacement::Result> daily;
+    };
+    struct Placing
+    {
+        SafeFileEntry file;
+        qsizetype index = 0;
+        std::future<Placed> placed;
+    };
+    std::deque<Placing> underWay;
+    const auto movingTold = [&](const SafeFileEntry &file, qsizetype index) {
+        const NativePath target = NativePath(destPath).child(file.name);
+        tell({EventKind::Moving, file.displayName, target.displayString(), QString(), index, total});
+        logLine(u"Copying TO:\n "_s + target.displayString());
+    };
+    const auto finishOldest = [&] {
+        Placing p = std::move(underWay.front());
+        underWay.pop_front();
+        const Placed placed = p.placed.get();
+        const QString name = p.file.displayName;
+        if (placed.unassigned) {
+            if (placed.unassigned->outcome != FilePlacement::Outcome::Failed) {
+                filed(p.file, *placed.unassigned, EventKind::MovedUnassigned, p.index);
+                return;
+            }
+            ++failures;
+            logLine(u"File not saved:\n"_s + name + u": "_s + placed.unassigned->reason);
+            movingTold(p.file, p.index);
+        }
+        ++attempted;
+        if (placed.daily->outcome != FilePlacement::Outcome::Failed) {
+            ++moved;
+            filed(p.file, *placed.daily, EventKind::Moved, p.index);
+        } else {
+            ++failures;
+            ++left.failed;
+            logLine(u"File not saved:\n"_s + name + u": "_s + placed.daily->reason);
+            tell({EventKind::Failed, name, placed.daily->target.displayString(), placed.daily->reason, p.index, total});
+        }
+    };
+    const auto finishAll = [&] {
+        while (!underWay.empty())
+            finishOldest();
+    };
+    PlacementWorkers workers(cPhotosInFlight);
+
+    const PhotoNameRule rule(srcPath);
     qsizetype notReached = 0;
     for (qsizetype i = 0; i < files.size(); ++i) {
         if (stopRequested && stopRequested->load()) {
@@ -279,11 +401,11 @@ FilingRun::Result FilingRun::run(const QString &srcPath, const QString &destPath
         }
         const SafeFileEntry &file = files.at(i);
         const QString name = file.displayName;
-        const NativePath target = NativePath(destPath).child(file.name);
         const QString path = file.path.toString();
         // Only photos are filed, by the listing's own test: a document or a sidecar
         // whose name happens to have parts enough is not a customer's photo.
         if (!ImageTypes::isImageFile(path)) {
+            finishAll();
             ++left.notPhotos;
             logLine(u"FilingRun -> run.... "_s + name + u" is not a photo; it stays in the working folder"_s);
             tell({EventKind::LeftInPlace, name, path, u"not a photo; left in the working folder"_s, i + 1, total});
@@ -295,6 +417,7 @@ FilingRun::Result FilingRun::run(const QString &srcPath, const QString &destPath
             left.looksBarcoded.append(name);
 
         if (unassigned && !moveUnassigned) {
+            finishAll();
             logLine(u"Do Move Unknown Item is FALSE - so will file="_s + name + u" will remain in source folder...."_s);
             if (reading.kind == PhotoNameRule::Kind::Unknown)
                 ++left.unknown;
@@ -306,32 +429,28 @@ FilingRun::Result FilingRun::run(const QString &srcPath, const QString &destPath
                   i + 1, total});
             continue;
         }
-        if (unassigned && unknownFolder) {
-            const FilePlacement::Result placed = FilePlacement::place(file.path, *unknownFolder, file.name, options);
-            if (placed.outcome != FilePlacement::Outcome::Failed) {
-                filed(file, placed, EventKind::MovedUnassigned, i + 1);
-                continue;
-            }
-            ++failures;
-            logLine(u"File not saved:\n"_s + name + u": "_s + placed.reason);
-        } else if (unassigned) {
+        const bool toUnassignedFolder = unassigned && unknownFolder;
+        if (unassigned && !unknownFolder)
             logLine(u"UNASSIGNED Folder not found - will move to default destination folder...."_s);
-        }
-
-        tell({EventKind::Moving, name, target.displayString(), QString(), i + 1, total});
-        logLine(u"Copying TO:\n "_s + target.displayString());
-        ++attempted;
-        const FilePlacement::Result placed = FilePlacement::place(file.path, NativePath(destPath), file.name, options);
-        if (placed.outcome != FilePlacement::Outcome::Failed) {
-            ++moved;
-            filed(file, placed, EventKind::Moved, i + 1);
-        } else {
-            ++failures;
-            ++left.failed;
-            logLine(u"File not saved:\n"_s + name + u": "_s + placed.reason);
-            tell({EventKind::Failed, name, placed.target.displayString(), placed.reason, i + 1, total});
-        }
+        if (!toUnassignedFolder)
+            movingTold(file, i + 1);
+        const NativePath unassignedFolder(unknownFolder.value_or(QString()));
+        const NativePath daily(destPath);
+        underWay.push_back({file, i + 1, workers.run([file, toUnassignedFolder, unassignedFolder, daily, options] {
+                                Placed placed;
+                                if (toUnassignedFolder) {
+                                    placed.unassigned =
+                                        FilePlacement::place(file.path, unassignedFolder, file.name, options);
+                                    if (placed.unassigned->outcome != FilePlacement::Outcome::Failed)
+                                        return placed;
+                                }
+                                placed.daily = FilePlacement::place(file.path, daily, file.name, options);
+                                return placed;
+                            })});
+        while (underWay.size() >= cPhotosInFlight)
+            finishOldest();
     }
+    finishAll();
     for (const QString &folder : {destPath, srcPath, unknownFolder.value_or(QString())}) {
         if (folder.isEmpty())
             continue;

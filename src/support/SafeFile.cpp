@@ -33,21 +33,29 @@ HashState newHashState()
     return state;
 }
 
+// One per thread for the thread's life: a megabyte allocated per file costs more in
+// page faults than a small photo's copy itself.
+char *chunkBuffer()
+{
+    thread_local const std::unique_ptr<char[]> buffer(new char[kChunkSize]);
+    return buffer.get();
+}
+
 // Returns 0 or the errno of the failed read.
 int hashDescriptor(int fd, std::uint64_t &hash, std::int64_t &size)
 {
     HashState state = newHashState();
     if (!state)
         return ENOMEM;
-    QByteArray buffer(kChunkSize, Qt::Uninitialized);
+    char *buffer = chunkBuffer();
     size = 0;
     for (;;) {
-        const ssize_t n = FileDescriptor::readSome(fd, buffer.data(), std::size_t(buffer.size()));
+        const ssize_t n = FileDescriptor::readSome(fd, buffer, std::size_t(kChunkSize));
         if (n < 0)
             return errno;
         if (n == 0)
             break;
-        XXH3_64bits_update(state.get(), buffer.constData(), std::size_t(n));
+        XXH3_64bits_update(state.get(), buffer, std::size_t(n));
         size += n;
     }
     hash = XXH3_64bits_digest(state.get());
@@ -176,17 +184,17 @@ FileResult copyThroughTemporary(const NativePath &from, const NativePath &to, co
     if (!state)
         return FileResult::failure(u"copy"_s, from, ENOMEM);
 
-    QByteArray buffer(kChunkSize, Qt::Uninitialized);
+    char *buffer = chunkBuffer();
     const std::int64_t total = sourceInfo.st_size;
     std::int64_t done = 0;
     for (;;) {
-        const ssize_t n = FileDescriptor::readSome(source.get(), buffer.data(), std::size_t(buffer.size()));
+        const ssize_t n = FileDescriptor::readSome(source.get(), buffer, std::size_t(kChunkSize));
         if (n < 0)
             return FileResult::failure(u"read"_s, from, errno);
         if (n == 0)
             break;
-        XXH3_64bits_update(state.get(), buffer.constData(), std::size_t(n));
-        if (!SafeFile::writeAll(temporary.fd(), buffer.constData(), std::size_t(n)))
+        XXH3_64bits_update(state.get(), buffer, std::size_t(n));
+        if (!SafeFile::writeAll(temporary.fd(), buffer, std::size_t(n)))
             return FileResult::failure(u"write"_s, to, errno);
         done += n;
         if (options.progress && !options.progress(done, total))
@@ -199,12 +207,21 @@ FileResult copyThroughTemporary(const NativePath &from, const NativePath &to, co
         return FileResult::failure(u"stat"_s, from, errno);
     if (!unchanged(sourceInfo, afterwards) || done != afterwards.st_size)
         return FileResult::failure(u"copy"_s, from, u"the original changed while it was being copied"_s);
+    // Closed before its removal, so that the unlink frees it at once: removed while
+    // still open, ext4 parks it on the orphan list, one lock for the whole file system.
+    // (Its inode number may then go to a new file: the removal below also compares the
+    // change time, which a new file cannot carry over.)
+    source.close();
 
     // A copy is a new file of this user's: ordinary permissions, whatever the card's
     // file system claimed (exFAT and FAT show every file as 0777). A target file
     // system that cannot store permission bits is no reason to refuse the copy.
     if (::fchmod(temporary.fd(), ordinaryFileMode()) != 0 && errno != EPERM && !FileDescriptor::isUnsupported(errno))
         return FileResult::failure(u"set permissions"_s, to, errno);
+    // Before the sync, so that one sync makes the times durable with the bytes.
+    const timespec times[2] = {sourceInfo.st_atim, sourceInfo.st_mtim};
+    if (::futimens(temporary.fd(), times) != 0 && !FileDescriptor::isUnsupported(errno))
+        return FileResult::failure(u"set times"_s, to, errno);
     if (::fsync(temporary.fd()) != 0)
         return FileResult::failure(u"sync"_s, to, errno);
     struct stat written = {};
@@ -216,7 +233,12 @@ FileResult copyThroughTemporary(const NativePath &from, const NativePath &to, co
     if (options.verifyByReadBack) {
         // Through a descriptor of its own, as any later reader will see the file
         // (some FUSE file systems answer reads on the writing descriptor with zeros).
-        FileDescriptor readBack(::open(temporary.path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+        // Without touching its access time where the file system lets us (it is ours), so
+        // that the times set above need no second sync.
+        constexpr int readBackFlags = O_RDONLY | O_CLOEXEC | O_NOFOLLOW;
+        FileDescriptor readBack(::open(temporary.path().c_str(), readBackFlags | O_NOATIME));
+        if (!readBack.valid() && errno == EPERM)
+            readBack.reset(::open(temporary.path().c_str(), readBackFlags));
         if (!readBack.valid())
             return FileResult::failure(u"read back"_s, to, errno);
         if (options.readBackFromDisk)
@@ -228,18 +250,25 @@ FileResult copyThroughTemporary(const NativePath &from, const NativePath &to, co
         if (copyHash != sourceHash || copySize != done)
             return FileResult::failure(u"check"_s, to, u"the copy on disk differs from the original"_s, EIO);
     }
-    // Last, because reading the copy back may have moved its access time.
-    const timespec times[2] = {sourceInfo.st_atim, sourceInfo.st_mtim};
-    if (::futimens(temporary.fd(), times) != 0 && !FileDescriptor::isUnsupported(errno))
-        return FileResult::failure(u"set times"_s, to, errno);
-    if (::fsync(temporary.fd()) != 0)
-        return FileResult::failure(u"sync"_s, to, errno);
+    // Reading the copy back may still have moved its access time (O_NOATIME refused).
+    struct stat readBackInfo = {};
+    if (::fstat(temporary.fd(), &readBackInfo) != 0)
+        return FileResult::failure(u"stat"_s, to, errno);
+    if (!sameTime(readBackInfo.st_atim, sourceInfo.st_atim) || !sameTime(readBackInfo.st_mtim, sourceInfo.st_mtim)) {
+        if (::futimens(temporary.fd(), times) != 0 && !FileDescriptor::isUnsupported(errno))
+            return FileResult::failure(u"set times"_s, to, errno);
+        if (::fsync(temporary.fd()) != 0)
+            return FileResult::failure(u"sync"_s, to, errno);
+    }
     if (temporary.close() != 0)
         return FileResult::failure(u"close"_s, to, errno);
 
+    // A copy that keeps its source may leave the folder sync to the caller's batch end; a
+    // move syncs it here, as its source goes only once the copy's name is durable.
+    const bool syncTarget = removeSource || options.syncFolders;
     const FileResult placed = options.replace == SafeFileReplace::Atomically
-        ? renameReplacing(temporary.path(), to)
-        : SafeFile::renameNoReplace(temporary.path(), to);
+        ? renameReplacing(temporary.path(), to, syncTarget)
+        : SafeFile::renameNoReplace(temporary.path(), to, syncTarget);
     if (!placed)
         return placed;
     temporary.keep();
@@ -247,7 +276,8 @@ FileResult copyThroughTemporary(const NativePath &from, const NativePath &to, co
     if (removeSource) {
         // The name might have been given to another file while we copied: remove only what was copied.
         struct stat current = {};
-        if (::lstat(from.c_str(), &current) != 0 || !unchanged(sourceInfo, current))
+        if (::lstat(from.c_str(), &current) != 0 || !unchanged(sourceInfo, current)
+            || !sameTime(sourceInfo.st_ctim, current.st_ctim))
             return FileResult::failure(u"remove"_s, from,
                                        u"the original changed while it was being copied; the copy is at "_s
                                            + to.displayString());
@@ -256,8 +286,12 @@ FileResult copyThroughTemporary(const NativePath &from, const NativePath &to, co
                                        u"the copy is complete at "_s + to.displayString()
                                            + u" but the original could not be removed"_s,
                                        errno);
-        if (FileResult r = SafeFile::syncFolder(from.parent()); !r)
-            return r;
+        // A removal lost to a crash leaves a duplicate, never a loss: a batch syncs the
+        // source folder once at its end.
+        if (options.syncFolders) {
+            if (FileResult r = SafeFile::syncFolder(from.parent()); !r)
+                return r;
+        }
     }
     if (report) {
         report->bytes = done;

@@ -25,9 +25,11 @@ struct SafeFileCopyOptions
     // device write error then shows as a failed sync): half the disk traffic, for
     // bulk copies that must keep pace with the card reader.
     bool readBackFromDisk = true;
-    // A batch of same-file-system moves may leave the folder syncs to its end
-    // (SafeFile::syncFolder). Moves across file systems always sync: the source
-    // is removed only once its copy is durable.
+    // A batch may leave the folder syncs to its end (SafeFile::syncFolder): those of
+    // same-file-system moves, of copies, and the source folder's after a move across
+    // file systems removed the source (lost to a crash, that removal leaves a duplicate,
+    // not a loss). A move across file systems still syncs its copy and the copy's
+    // folder before the source goes.
     bool syncFolders = true;
     // Called after each chunk with the bytes copied so far; a false answer cancels.
     std::function<bool(std::int64_t done, std::int64_t total)> progress;
