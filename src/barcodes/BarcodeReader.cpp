@@ -23,6 +23,8 @@ namespace {
 constexpr int cTilePixels = 1500;
 // The most pieces read again: a label seldom shows more codes, and each piece costs about 50 ms.
 constexpr int cMostPieces = 4;
+// The largest code-like area read whole at full size: a code a third of the photo wide, turned.
+constexpr int cLargestPiece = 2600;
 // A retail code (EAN, UPC) or ITF narrower than this in the first-look copy has two pixels
 // or fewer per bar, and its single check digit lets a misread pass as another valid number:
 // it is read again at full size. Code 128 carries a stronger check and needs no second look.
@@ -34,7 +36,10 @@ ZXing::DecodeHints hints()
     return ZXing::DecodeHints()
         .setFormats(F::Code128 | F::Code39 | F::EAN13 | F::EAN8 | F::UPCA | F::ITF | F::QRCode | F::DataMatrix)
         .setTryHarder(true)
-        .setTryRotate(true)
+        // A quarter-turned linear code is looked for here (readView), not by the library: merging what it
+        // finds both ways aborts the program on a failed assertion in zxing 1.4 (a Code 39 turned 45 degrees
+        // does it).
+        .setTryRotate(false)
         // The library's own smaller copies are left out: merging what it finds at two sizes aborts
         // the program on a failed assertion in zxing 1.4 (a 24 MP barcode card photo does it).
         // The two passes here look at several sizes anyway.
@@ -92,8 +97,20 @@ void appendNew(QList<BarcodeReader::Code> &codes, const QList<BarcodeReader::Cod
     }
 }
 
-// Adds what zxing found in the part of picture at offset, in fractions of the whole picture.
-void collect(const ZXing::Results &results, QPoint offset, QSize whole, QList<BarcodeReader::Code> &codes)
+bool isItf14(const QString &text)
+{
+    if (text.size() != 14 || !std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.isDigit(); }))
+        return false;
+    int sum = 0;
+    for (int i = 0; i < 13; ++i)
+        sum += text.at(i).digitValue() * (i % 2 == 0 ? 3 : 1);
+    return (10 - sum % 10) % 10 == text.at(13).digitValue();
+}
+
+// Adds what zxing found in the part of picture at offset, in fractions of the whole picture; turned: read
+// from the part a quarter turn clockwise, whose height is partHeight.
+void collect(const ZXing::Results &results, QPoint offset, QSize whole, QList<BarcodeReader::Code> &codes,
+             bool turned = false, int partHeight = 0)
 {
     for (const ZXing::Result &result : results) {
         if (!result.isValid())
@@ -101,22 +118,38 @@ void collect(const ZXing::Results &results, QPoint offset, QSize whole, QList<Ba
         BarcodeReader::Code code;
         code.text = QString::fromStdString(result.text());
         code.format = formatName(result.format());
-        if (code.text.isEmpty())
+        // A Code 39 of a character or two is what stray stripes of a turned code read as; a card's id is longer.
+        if (code.text.isEmpty() || (result.format() == ZXing::BarcodeFormat::Code39 && code.text.size() < 3))
             continue;
-        for (const ZXing::PointI &corner : result.position())
-            code.position << QPointF(double(corner.x + offset.x()) / whole.width(),
-                                     double(corner.y + offset.y()) / whole.height());
+        // Interleaved 2 of 5 carries no check of its own: scan lines across part of a slanted ITF-14 give
+        // shorter valid-looking numbers. Only the whole 14 digits with their check digit name a photo.
+        if (result.format() == ZXing::BarcodeFormat::ITF && !isItf14(code.text))
+            continue;
+        for (const ZXing::PointI &seen : result.position()) {
+            const QPoint corner = turned ? QPoint(seen.y, partHeight - 1 - seen.x) : QPoint(seen.x, seen.y);
+            code.position << QPointF(double(corner.x() + offset.x()) / whole.width(),
+                                     double(corner.y() + offset.y()) / whole.height());
+        }
         appendNew(codes, {code});
     }
+}
+
+QList<BarcodeReader::Code> readView(const ZXing::ImageView &view, QPoint offset, QSize whole)
+{
+    QList<BarcodeReader::Code> codes;
+    collect(ZXing::ReadBarcodes(view, hints()), offset, whole, codes);
+    // A matrix code reads in every direction; a linear one turned a quarter needs scan lines the other way.
+    collect(ZXing::ReadBarcodes(view.rotated(90),
+                                ZXing::DecodeHints(hints()).setFormats(ZXing::BarcodeFormat::LinearCodes)),
+            offset, whole, codes, true, view.height());
+    return codes;
 }
 
 QList<BarcodeReader::Code> readPart(const QImage &grey, const QRect &part)
 {
     const uchar *start = grey.constScanLine(part.top()) + part.left();
     const ZXing::ImageView view(start, part.width(), part.height(), ZXing::ImageFormat::Lum, int(grey.bytesPerLine()));
-    QList<BarcodeReader::Code> codes;
-    collect(ZXing::ReadBarcodes(view, hints()), part.topLeft(), grey.size(), codes);
-    return codes;
+    return readView(view, part.topLeft(), grey.size());
 }
 
 // A piece whose bars run askew, turned so that they stand upright: a scan line then crosses
@@ -133,7 +166,7 @@ QList<BarcodeReader::Code> readTurned(const QImage &grey, const QRect &part, dou
     // Positions in a turned piece would mislead: the piece as a whole stands for where it was found.
     const QRectF where(QPointF(double(part.left()) / grey.width(), double(part.top()) / grey.height()),
                        QSizeF(double(part.width()) / grey.width(), double(part.height()) / grey.height()));
-    collect(ZXing::ReadBarcodes(view, hints()), QPoint(), piece.size(), codes);
+    codes = readView(view, QPoint(), piece.size());
     for (BarcodeReader::Code &code : codes)
         code.position = QPolygonF(where);
     return codes;
@@ -166,6 +199,24 @@ QRect pieceAround(const QImage &picture, QPointF centre)
     const int top =
         std::clamp(qRound(centre.y() * picture.height()) - size.height() / 2, 0, picture.height() - size.height());
     return QRect(QPoint(left, top), size);
+}
+
+// The piece of the full-size picture over a code-like region: all of it with a margin, so that a code
+// larger than one window is not cut in two, unless it spans more than a code could (foliage, a fence),
+// where the piece centred on its best window stands for it.
+QRect pieceOver(const QImage &picture, const BarcodeRegions::Region &region)
+{
+    const QRectF span(region.area.left() * picture.width(), region.area.top() * picture.height(),
+                      region.area.width() * picture.width(), region.area.height() * picture.height());
+    const double margin = region.best.width() * picture.width();
+    const QRect whole = span.adjusted(-margin, -margin, margin, margin).toAlignedRect() & picture.rect();
+    if (whole.width() > cLargestPiece || whole.height() > cLargestPiece)
+        return pieceAround(picture, region.best.center());
+    if (whole.width() >= cTilePixels && whole.height() >= cTilePixels)
+        return whole;
+    const QRect piece = pieceAround(
+        picture, QPointF(double(whole.center().x()) / picture.width(), double(whole.center().y()) / picture.height()));
+    return piece | whole;
 }
 
 } // namespace
@@ -215,7 +266,7 @@ BarcodeReader::Reading BarcodeReader::read(const NativePath &path)
             const QList<BarcodeRegions::Region> regions = BarcodeRegions::find(first, cMostPieces);
             const QImage second = regions.isEmpty() ? QImage() : larger ? greyPicture(path, cSecondPassPixels) : first;
             for (const BarcodeRegions::Region &region : regions) {
-                const QRect part = pieceAround(second, region.area.center());
+                const QRect part = pieceOver(second, region);
                 QList<Code> found = readPart(second, part);
                 // Upright and sideways codes were read as they are; only askew ones are worth turning.
                 const double askew = std::fmod(region.angle, 90.0);

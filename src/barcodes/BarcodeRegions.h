@@ -14,7 +14,8 @@ class BarcodeRegions
 public:
     struct Region
     {
-        QRectF area; // as fractions of the picture's width and height
+        QRectF area; // as fractions of the picture's width and height, spanning the windows joined to the best
+        QRectF best; // the best window, in the same fractions
         double score = 0; // share of strong edge pixels, weighted towards one direction
         // The direction of the edges across the area, in degrees from the horizontal (0 to 180):
         // for bars, the direction across them.
