@@ -99,10 +99,12 @@ void removeKilledLeftovers(const QString &folder)
         logLine(u"FilingRun -> run.... left by a killed run, removed: "_s + removed.displayString());
 }
 // Photos on their way at once. A move to another file system spends most of its time
-// waiting on the two disks (its copy's sync, its original's removal), and the next
-// photos are copied meanwhile; each still finishes its own sync, read-back and rename
-// before its original goes.
-constexpr qsizetype cPhotosInFlight = 8;
+// waiting on the two disks (its copy's sync, its original's removal: on a disk mounted
+// with discard and no journal, each removal waits for the device to discard the freed
+// blocks), and the next photos are copied meanwhile; a thread that waits costs no CPU,
+// and on a busy machine 16 finished in three quarters of the time of 8. Each photo still
+// finishes its own sync, read-back and rename before its original goes.
+constexpr qsizetype cPhotosInFlight = 16;
 
 // Threads that place photos while the run's own thread tells their events in order.
 class PlacementWorkers
