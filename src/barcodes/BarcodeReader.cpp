@@ -180,22 +180,25 @@ QImage shrunk(const QImage &grey, int pixels)
     const int factor = (std::max(grey.width(), grey.height()) + pixels - 1) / pixels;
     if (factor <= 1)
         return grey;
-    QImage small(grey.width() / factor, grey.height() / factor, QImage::Format_Grayscale8);
-    std::vector<int> sums(size_t(small.width()));
+    const int width = grey.width() / factor;
+    const int height = grey.height() / factor;
+    QImage small(width, height, QImage::Format_Grayscale8);
+    std::vector<int> columns(size_t(width * factor));
     const int area = factor * factor;
-    for (int y = 0; y < small.height(); ++y) {
-        std::fill(sums.begin(), sums.end(), 0);
+    for (int y = 0; y < height; ++y) {
+        std::fill(columns.begin(), columns.end(), 0);
         for (int dy = 0; dy < factor; ++dy) {
             const uchar *line = grey.constScanLine(y * factor + dy);
-            for (int x = 0; x < small.width(); ++x) {
-                const uchar *block = line + x * factor;
-                for (int dx = 0; dx < factor; ++dx)
-                    sums[size_t(x)] += block[dx];
-            }
+            for (size_t x = 0; x < columns.size(); ++x)
+                columns[x] += line[x];
         }
         uchar *out = small.scanLine(y);
-        for (int x = 0; x < small.width(); ++x)
-            out[x] = uchar((sums[size_t(x)] + area / 2) / area);
+        for (int x = 0; x < width; ++x) {
+            int sum = area / 2;
+            for (int dx = 0; dx < factor; ++dx)
+                sum += columns[size_t(x * factor + dx)];
+            out[x] = uchar(sum / area);
+        }
     }
     return small;
 }
