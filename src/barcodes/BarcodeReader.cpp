@@ -3,6 +3,7 @@
 #include "BarcodeReader.h"
 
 #include "BarcodeRegions.h"
+#include "model/ImageFitting.h"
 #include "model/ThumbnailMaker.h"
 #include "support/SystemLog.h"
 
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -134,55 +136,146 @@ void collect(const ZXing::Results &results, QPoint offset, QSize whole, QList<Ba
     }
 }
 
-QList<BarcodeReader::Code> readView(const ZXing::ImageView &view, QPoint offset, QSize whole)
+QList<BarcodeReader::Code> readView(const ZXing::ImageView &view, QPoint offset, QSize whole,
+                                    ZXing::BarcodeFormats formats = hints().formats())
 {
     QList<BarcodeReader::Code> codes;
-    collect(ZXing::ReadBarcodes(view, hints()), offset, whole, codes);
+    collect(ZXing::ReadBarcodes(view, ZXing::DecodeHints(hints()).setFormats(formats)), offset, whole, codes);
     // A matrix code reads in every direction; a linear one turned a quarter needs scan lines the other way.
-    collect(ZXing::ReadBarcodes(view.rotated(90),
-                                ZXing::DecodeHints(hints()).setFormats(ZXing::BarcodeFormat::LinearCodes)),
-            offset, whole, codes, true, view.height());
+    const ZXing::BarcodeFormats linear = formats & ZXing::BarcodeFormats(ZXing::BarcodeFormat::LinearCodes);
+    if (!linear.empty())
+        collect(ZXing::ReadBarcodes(view.rotated(90), ZXing::DecodeHints(hints()).setFormats(linear)), offset, whole,
+                codes, true, view.height());
     return codes;
 }
 
-QList<BarcodeReader::Code> readPart(const QImage &grey, const QRect &part)
+// A piece of the full-size picture, where part says it lies in the whole of size whole.
+QList<BarcodeReader::Code> readPiece(const QImage &piece, const QRect &part, QSize whole,
+                                     ZXing::BarcodeFormats formats = hints().formats())
 {
-    const uchar *start = grey.constScanLine(part.top()) + part.left();
-    const ZXing::ImageView view(start, part.width(), part.height(), ZXing::ImageFormat::Lum, int(grey.bytesPerLine()));
-    return readView(view, part.topLeft(), grey.size());
+    const ZXing::ImageView view(piece.constBits(), piece.width(), piece.height(), ZXing::ImageFormat::Lum,
+                                int(piece.bytesPerLine()));
+    return readView(view, part.topLeft(), whole, formats);
 }
 
 // A piece whose bars run askew, turned so that they stand upright: a scan line then crosses
 // every bar of a code turned further than its height allows (about 30 degrees for a label).
-QList<BarcodeReader::Code> readTurned(const QImage &grey, const QRect &part, double angle)
+QList<BarcodeReader::Code> readTurned(const QImage &piece, const QRect &part, QSize whole, double angle)
 {
-    QImage piece = grey.copy(part);
     QTransform turn;
     turn.rotate(-angle);
-    piece = piece.transformed(turn, Qt::SmoothTransformation).convertToFormat(QImage::Format_Grayscale8);
-    QList<BarcodeReader::Code> codes;
-    const ZXing::ImageView view(piece.constBits(), piece.width(), piece.height(), ZXing::ImageFormat::Lum,
-                                int(piece.bytesPerLine()));
+    const QImage turned = piece.transformed(turn, Qt::SmoothTransformation).convertToFormat(QImage::Format_Grayscale8);
+    const ZXing::ImageView view(turned.constBits(), turned.width(), turned.height(), ZXing::ImageFormat::Lum,
+                                int(turned.bytesPerLine()));
     // Positions in a turned piece would mislead: the piece as a whole stands for where it was found.
-    const QRectF where(QPointF(double(part.left()) / grey.width(), double(part.top()) / grey.height()),
-                       QSizeF(double(part.width()) / grey.width(), double(part.height()) / grey.height()));
-    codes = readView(view, QPoint(), piece.size());
+    const QRectF where(QPointF(double(part.left()) / whole.width(), double(part.top()) / whole.height()),
+                       QSizeF(double(part.width()) / whole.width(), double(part.height()) / whole.height()));
+    QList<BarcodeReader::Code> codes = readView(view, QPoint(), turned.size());
     for (BarcodeReader::Code &code : codes)
         code.position = QPolygonF(where);
     return codes;
 }
 
-QImage greyPicture(const NativePath &path, int pixels, QSize *wholeSize = nullptr)
+// A quarter of the picture's size (or less) by averaging blocks of pixels: libjpeg's own scaling would
+// decode the file a second time, and most of a decode is unpacking the file, whatever the scale.
+QImage shrunk(const QImage &grey, int pixels)
 {
-    ThumbnailMaker::Result result = ThumbnailMaker::picture(path, pixels);
-    if (wholeSize)
-        *wholeSize = result.imageSize;
-    if (result.image.isNull())
-        return {};
-    QImage grey = result.image.convertToFormat(QImage::Format_Grayscale8);
-    stretchContrast(grey);
-    return grey;
+    const int factor = (std::max(grey.width(), grey.height()) + pixels - 1) / pixels;
+    if (factor <= 1)
+        return grey;
+    const int width = grey.width() / factor;
+    const int height = grey.height() / factor;
+    QImage small(width, height, QImage::Format_Grayscale8);
+    std::vector<int> columns(size_t(width * factor));
+    const int area = factor * factor;
+    for (int y = 0; y < height; ++y) {
+        std::fill(columns.begin(), columns.end(), 0);
+        for (int dy = 0; dy < factor; ++dy) {
+            const uchar *line = grey.constScanLine(y * factor + dy);
+            for (size_t x = 0; x < columns.size(); ++x)
+                columns[x] += line[x];
+        }
+        uchar *out = small.scanLine(y);
+        for (int x = 0; x < width; ++x) {
+            int sum = area / 2;
+            for (int dx = 0; dx < factor; ++dx)
+                sum += columns[size_t(x * factor + dx)];
+            out[x] = uchar(sum / area);
+        }
+    }
+    return small;
 }
+
+// The photo's brightness at full size (a JPEG decoded once, without its colour, and left as stored), a
+// first look at it upright at a modest size, and upright pieces of it: turning a 24 MP picture costs more
+// than turning the few pieces that are read.
+class Photo
+{
+public:
+    explicit Photo(const NativePath &path)
+    {
+        const ThumbnailMaker::Result result =
+            ThumbnailMaker::greyPicture(path, BarcodeReader::cSecondPassPixels, &m_toTurn);
+        m_stored = result.image;
+        if (m_stored.isNull())
+            return;
+        first = ImageFitting::upright(shrunk(m_stored, BarcodeReader::cFirstPassPixels), m_toTurn);
+        stretchContrast(first);
+        whole = m_toTurn >= 5 ? m_stored.size().transposed() : m_stored.size();
+        m_toStored = uprightToStored(m_stored.size());
+    }
+
+    QImage first; // upright, up to cFirstPassPixels
+    QSize whole; // the upright picture at full size (up to cSecondPassPixels)
+
+    // The upright piece at part (within whole), its contrast stretched on its own: a dim card in a
+    // bright scene is brought out where the whole picture's range would leave it grey.
+    QImage piece(const QRect &part) const
+    {
+        QImage cut = ImageFitting::upright(m_stored.copy(m_toStored.mapRect(QRectF(part)).toAlignedRect()), m_toTurn);
+        stretchContrast(cut);
+        return cut;
+    }
+
+private:
+    // Undoes ImageFitting::upright: its mirror or flip first, then its quarter turns clockwise.
+    QTransform uprightToStored(QSize stored) const
+    {
+        const double w = stored.width();
+        const double h = stored.height();
+        QTransform toUpright;
+        switch (m_toTurn) {
+        case 2:
+            toUpright = QTransform(-1, 0, 0, 1, w, 0);
+            break;
+        case 3:
+            toUpright = QTransform(-1, 0, 0, -1, w, h);
+            break;
+        case 4:
+            toUpright = QTransform(1, 0, 0, -1, 0, h);
+            break;
+        case 5:
+            toUpright = QTransform(0, 1, 1, 0, 0, 0);
+            break;
+        case 6:
+            toUpright = QTransform(0, 1, -1, 0, h, 0);
+            break;
+        case 7:
+            toUpright = QTransform(0, -1, -1, 0, h, w);
+            break;
+        case 8:
+            toUpright = QTransform(0, -1, 1, 0, 0, w);
+            break;
+        default:
+            break;
+        }
+        return toUpright.inverted();
+    }
+
+    QImage m_stored;
+    int m_toTurn = 0;
+    QTransform m_toStored;
+};
 
 bool hasWeakCheck(const BarcodeReader::Code &code)
 {
@@ -191,7 +284,7 @@ bool hasWeakCheck(const BarcodeReader::Code &code)
 }
 
 // The piece of the full-size picture centred on a point given in fractions of the photo.
-QRect pieceAround(const QImage &picture, QPointF centre)
+QRect pieceAround(QSize picture, QPointF centre)
 {
     const QSize size(std::min(cTilePixels, picture.width()), std::min(cTilePixels, picture.height()));
     const int left =
@@ -204,12 +297,12 @@ QRect pieceAround(const QImage &picture, QPointF centre)
 // The piece of the full-size picture over a code-like region: all of it with a margin, so that a code
 // larger than one window is not cut in two, unless it spans more than a code could (foliage, a fence),
 // where the piece centred on its best window stands for it.
-QRect pieceOver(const QImage &picture, const BarcodeRegions::Region &region)
+QRect pieceOver(QSize picture, const BarcodeRegions::Region &region)
 {
     const QRectF span(region.area.left() * picture.width(), region.area.top() * picture.height(),
                       region.area.width() * picture.width(), region.area.height() * picture.height());
     const double margin = region.best.width() * picture.width();
-    const QRect whole = span.adjusted(-margin, -margin, margin, margin).toAlignedRect() & picture.rect();
+    const QRect whole = span.adjusted(-margin, -margin, margin, margin).toAlignedRect() & QRect(QPoint(), picture);
     if (whole.width() > cLargestPiece || whole.height() > cLargestPiece)
         return pieceAround(picture, region.best.center());
     if (whole.width() >= cTilePixels && whole.height() >= cTilePixels)
@@ -226,28 +319,25 @@ BarcodeReader::Reading BarcodeReader::read(const NativePath &path)
     QElapsedTimer timer;
     timer.start();
     Reading reading;
-    QSize stored;
-    const QImage first = greyPicture(path, cFirstPassPixels, &stored);
+    Photo photo(path);
+    const QImage &first = photo.first;
     reading.readable = !first.isNull();
     if (reading.readable) {
-        reading.codes = readPart(first, first.rect());
-        const bool larger = std::max(stored.width(), stored.height()) > cFirstPassPixels;
+        reading.codes = readPiece(first, first.rect(), first.size());
+        const bool larger = std::max(photo.whole.width(), photo.whole.height()) > cFirstPassPixels;
         if (!reading.codes.isEmpty()) {
             reading.pass = 1;
             // A small code with a weak check is read again where it was found, at full size; what is
             // read there is what counts. Codes of a fair size, the usual barcode card, need no second look.
             QList<Code> checked;
-            QImage second;
             for (const Code &code : std::as_const(reading.codes)) {
                 const QRectF bounds = code.position.boundingRect();
                 if (!larger || !hasWeakCheck(code) || bounds.width() * first.width() >= cSmallCheckDigitPixels) {
                     appendNew(checked, {code});
                     continue;
                 }
-                if (second.isNull())
-                    second = greyPicture(path, cSecondPassPixels);
-                const QList<Code> again =
-                    second.isNull() ? QList<Code>() : readPart(second, pieceAround(second, bounds.center()));
+                const QRect part = pieceAround(photo.whole, bounds.center());
+                const QList<Code> again = readPiece(photo.piece(part), part, photo.whole);
                 ++reading.pieces;
                 if (again.isEmpty()) {
                     appendNew(checked, {code});
@@ -264,14 +354,23 @@ BarcodeReader::Reading BarcodeReader::read(const NativePath &path)
             // size: a code of a few percent of the photo's width has too few pixels per bar at the first
             // size. Most photos show no label at all, and reading the whole photo in pieces costs seconds.
             const QList<BarcodeRegions::Region> regions = BarcodeRegions::find(first, cMostPieces);
-            const QImage second = regions.isEmpty() ? QImage() : larger ? greyPicture(path, cSecondPassPixels) : first;
             for (const BarcodeRegions::Region &region : regions) {
-                const QRect part = pieceOver(second, region);
-                QList<Code> found = readPart(second, part);
+                const QRect part = pieceOver(photo.whole, region);
+                const QImage piece = photo.piece(part);
+                QList<Code> found = readPiece(piece, part, photo.whole);
                 // Upright and sideways codes were read as they are; only askew ones are worth turning.
                 const double askew = std::fmod(region.angle, 90.0);
                 if (found.isEmpty() && askew > 10 && askew < 80)
-                    found = readTurned(second, part, region.angle > 90 ? region.angle - 180 : region.angle);
+                    found = readTurned(piece, part, photo.whole, region.angle > 90 ? region.angle - 180 : region.angle);
+                // Grain on a dim or noisy card frays the edges of its bars at full size; half the size
+                // averages it out (a dim 12% Code 128 read only so). Stripes read so once gave an EAN-13:
+                // only codes with a strong check are taken from there.
+                if (found.isEmpty()) {
+                    using F = ZXing::BarcodeFormat;
+                    const QImage half = shrunk(piece, (std::max(piece.width(), piece.height()) + 1) / 2);
+                    found = readPiece(half, QRect(part.topLeft() / 2, half.size()), photo.whole / 2,
+                                      F::Code128 | F::Code39 | F::QRCode | F::DataMatrix);
+                }
                 appendNew(reading.codes, found);
                 ++reading.pieces;
             }

@@ -6,10 +6,11 @@
 #include <QPolygonF>
 #include <QString>
 
-// Finds the barcodes shown in a photo. A first look at a modest size finds a
-// barcode card photographed the usual way cheaply; only a photo where nothing
-// was found gets a second look at full size, only at the few parts that look
-// like a printed code, which finds small and turned codes. Thread-safe.
+// Finds the barcodes shown in a photo. The photo is decoded once, as grey at
+// full size; a first look at a modest size finds a barcode card photographed
+// the usual way cheaply; only a photo where nothing was found gets a second
+// look at full size, only at the few parts that look like a printed code,
+// which finds small and turned codes. Thread-safe.
 class BarcodeReader
 {
 public:

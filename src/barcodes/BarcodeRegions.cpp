@@ -14,6 +14,11 @@ constexpr int cWindowCells = 5;
 // A grey step across two pixels that printed bars and squares give even blurred by the scaling, and that
 // leaves, noise, fabric, skin and the text a camera prints on its photos seldom give over a whole window.
 constexpr int cStrongStep = 128;
+// Where the print is grey on grey (ink 130 on paper 200, a card in the shade) no step reaches that: there
+// a step of the same share of the greys around it counts, but never one so small that grain or a
+// surface's texture would.
+constexpr double cStrongShare = 0.64;
+constexpr int cFaintestStep = 40;
 // Share of strong pixels from which a window is worth a closer look. Small, blurred and dim codes score
 // little more than a scene's busiest parts, so the bar is low and the count of pieces bounds the cost: at 0.3
 // a third of the codes under 8% of the photo's width went unread, at 0.1 a fifth, with no false code added
@@ -39,12 +44,37 @@ QList<BarcodeRegions::Region> BarcodeRegions::find(const QImage &picture, int co
     if (columns < cWindowCells || rows < cWindowCells || count <= 0)
         return {};
     std::vector<Cell> cells(size_t(columns) * size_t(rows));
-    const int strong2 = cStrongStep * cStrongStep;
+    // The range of greys over each cell and its neighbours sets the step its pixels must make.
+    std::vector<uchar> lowest(cells.size(), 255);
+    std::vector<uchar> highest(cells.size(), 0);
+    for (int y = 1; y < rows * cCell + 1; ++y) {
+        const uchar *line = grey.constScanLine(y);
+        const size_t rowStart = size_t((y - 1) / cCell) * size_t(columns);
+        for (int x = 1; x < columns * cCell + 1; ++x) {
+            const size_t at = rowStart + size_t((x - 1) / cCell);
+            lowest[at] = std::min(lowest[at], line[x]);
+            highest[at] = std::max(highest[at], line[x]);
+        }
+    }
+    std::vector<int> strong2(cells.size());
+    for (int row = 0; row < rows; ++row)
+        for (int column = 0; column < columns; ++column) {
+            int low = 255;
+            int high = 0;
+            for (int r = std::max(0, row - 1); r <= std::min(rows - 1, row + 1); ++r)
+                for (int c = std::max(0, column - 1); c <= std::min(columns - 1, column + 1); ++c) {
+                    low = std::min(low, int(lowest[size_t(r) * size_t(columns) + size_t(c)]));
+                    high = std::max(high, int(highest[size_t(r) * size_t(columns) + size_t(c)]));
+                }
+            const int step = std::max(cFaintestStep, std::min(cStrongStep, int(cStrongShare * (high - low))));
+            strong2[size_t(row) * size_t(columns) + size_t(column)] = step * step;
+        }
     for (int y = 1; y < rows * cCell + 1; ++y) {
         const uchar *above = grey.constScanLine(y - 1);
         const uchar *line = grey.constScanLine(y);
         const uchar *below = grey.constScanLine(y + 1);
         Cell *rowCells = &cells[size_t((y - 1) / cCell) * size_t(columns)];
+        const int *rowStrong2 = &strong2[size_t((y - 1) / cCell) * size_t(columns)];
         for (int x = 1; x < columns * cCell + 1; ++x) {
             const int gx = int(line[x + 1]) - int(line[x - 1]);
             const int gy = int(below[x]) - int(above[x]);
@@ -52,7 +82,7 @@ QList<BarcodeRegions::Region> BarcodeRegions::find(const QImage &picture, int co
             cell.xx += gx * gx;
             cell.yy += gy * gy;
             cell.xy += gx * gy;
-            cell.strong += gx * gx + gy * gy >= strong2;
+            cell.strong += gx * gx + gy * gy >= rowStrong2[(x - 1) / cCell];
         }
     }
 

@@ -49,13 +49,13 @@ struct Decompressor
         return jpeg_read_header(&info, TRUE) == JPEG_HEADER_OK;
     }
 
-    bool prepare(int numerator, J_COLOR_SPACE outSpace)
+    bool prepare(int numerator, J_COLOR_SPACE outSpace, bool exact = false)
     {
         if (setjmp(error.jump))
             return false;
         info.scale_num = unsigned(numerator);
         info.scale_denom = 8;
-        if (numerator < 8) { // shrunk smoothly afterwards, which hides the coarser steps
+        if (numerator < 8 && !exact) { // shrunk smoothly afterwards, which hides the coarser steps
             info.dct_method = JDCT_IFAST;
             info.do_fancy_upsampling = FALSE;
             info.do_block_smoothing = FALSE;
@@ -138,6 +138,29 @@ QImage JpegScaledDecoder::decode(QByteArrayView jpeg, int maxPixelSize, QSize *s
         return {};
     QImage image(int(decompressor.info.output_width), int(decompressor.info.output_height),
                  grey ? QImage::Format_Grayscale8 : QImage::Format_RGB32);
+    if (image.isNull() || !decompressor.readInto(image.bits(), image.bytesPerLine(), image.height()))
+        return {};
+    return image;
+}
+
+QImage JpegScaledDecoder::decodeGrey(QByteArrayView jpeg, int maxPixelSize, QSize *storedSize)
+{
+    if (jpeg.isEmpty())
+        return {};
+    Decompressor decompressor;
+    if (!decompressor.readHeader(reinterpret_cast<const unsigned char *>(jpeg.data()), (unsigned long)(jpeg.size())))
+        return {};
+    const QSize stored(int(decompressor.info.image_width), int(decompressor.info.image_height));
+    if (stored.isEmpty() || ImageFitting::pixelCount(stored) > ImageFitting::cMaxDecodePixels)
+        return {};
+    if (storedSize)
+        *storedSize = stored;
+    if (decompressor.info.jpeg_color_space != JCS_GRAYSCALE && decompressor.info.num_components != 3)
+        return {};
+    const int numerator = scaleNumerator(stored, ImageFitting::fittedSize(stored, std::max(1, maxPixelSize)));
+    if (!decompressor.prepare(numerator, JCS_GRAYSCALE, true))
+        return {};
+    QImage image(int(decompressor.info.output_width), int(decompressor.info.output_height), QImage::Format_Grayscale8);
     if (image.isNull() || !decompressor.readInto(image.bits(), image.bytesPerLine(), image.height()))
         return {};
     return image;

@@ -519,7 +519,8 @@ bool hasRawSuffix(const NativePath &path)
 }
 
 void makeFromQtFormat(PhotoFile &file, const QByteArray &format, const ExifReader &exif, int maxPixelSize,
-                      bool thumbnails, ThumbnailMaker::Result &result, std::optional<CompactThumbnail> *kept)
+                      bool thumbnails, ThumbnailMaker::Result &result, std::optional<CompactThumbnail> *kept,
+                      int *toTurn)
 {
     result.imageSize = exif.size;
     result.orientation = exif.orientation;
@@ -540,6 +541,17 @@ void makeFromQtFormat(PhotoFile &file, const QByteArray &format, const ExifReade
     const QByteArray bytes = file.readAll();
     if (bytes.isEmpty() || (format == "jpeg" && !isCompleteJpeg(bytes)))
         return;
+    if (format == "jpeg" && toTurn) {
+        QSize size;
+        result.image = JpegScaledDecoder::decodeGrey(bytes, maxPixelSize, &size);
+        if (!result.image.isNull()) {
+            if (result.imageSize.isEmpty())
+                result.imageSize = size;
+            result.source = ThumbnailMaker::Source::ScaledDecode;
+            *toTurn = result.orientation;
+            return;
+        }
+    }
     // Pictures read for their barcodes keep the reader's exact pixels.
     if (format == "jpeg" && thumbnails) {
         QSize size;
@@ -597,8 +609,17 @@ ThumbnailMaker::Result ThumbnailMaker::picture(const NativePath &path, int maxPi
     return decode(path, maxPixelSize, false);
 }
 
+ThumbnailMaker::Result ThumbnailMaker::greyPicture(const NativePath &path, int maxPixelSize, int *toTurn)
+{
+    *toTurn = 0;
+    Result result = decode(path, maxPixelSize, false, nullptr, toTurn);
+    if (!result.image.isNull() && result.image.format() != QImage::Format_Grayscale8)
+        result.image = result.image.convertToFormat(QImage::Format_Grayscale8);
+    return result;
+}
+
 ThumbnailMaker::Result ThumbnailMaker::decode(const NativePath &path, int maxPixelSize, bool thumbnails,
-                                              std::optional<CompactThumbnail> *kept)
+                                              std::optional<CompactThumbnail> *kept, int *toTurn)
 {
     initializeLibraries();
     Result result;
@@ -628,7 +649,7 @@ ThumbnailMaker::Result ThumbnailMaker::decode(const NativePath &path, int maxPix
         }
         if (isQtPhotoFormat(format))
             makeFromQtFormat(file, format, ExifReader(path, format == "jpeg" ? file.jpegHead() : QByteArray()),
-                             maxPixelSize, thumbnails, result, kept);
+                             maxPixelSize, thumbnails, result, kept, toTurn);
     } catch (const std::exception &error) {
         logLine(u"No thumbnail for "_s + path.toString() + u": "_s + QString::fromLocal8Bit(error.what()));
         result = {};

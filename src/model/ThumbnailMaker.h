@@ -45,6 +45,11 @@ public:
     // an embedded thumbnail, which is too coarse for that (a raw file still gives
     // its embedded preview, the nearest to the picture it holds).
     static Result picture(const NativePath &path, int maxPixelSize);
+    // The picture's brightness alone (Grayscale8) at up to maxPixelSize, for reading codes. A JPEG
+    // is given as stored, and toTurn gets its EXIF orientation (ImageFitting::upright puts it upright):
+    // turning a 24 MP picture costs more than turning the parts of it that are read. Any other file is
+    // given upright, toTurn 0.
+    static Result greyPicture(const NativePath &path, int maxPixelSize, int *toTurn);
     static QString sourceName(Source source); // "embedded", "scaled decode", "raw preview", ...
 
     // exiv2 needs its XMP parser set up once before threads use it.
@@ -52,5 +57,5 @@ public:
 
 private:
     static Result decode(const NativePath &path, int maxPixelSize, bool thumbnails,
-                         std::optional<CompactThumbnail> *kept = nullptr);
+                         std::optional<CompactThumbnail> *kept = nullptr, int *toTurn = nullptr);
 };
