@@ -177,12 +177,12 @@ QImage JpegScaledDecoder::decodeEdges(QByteArrayView jpeg, int edgeRows)
     if (stored.isEmpty() || ImageFitting::pixelCount(stored) > ImageFitting::cMaxDecodePixels
         || stored.height() <= 2 * edgeRows)
         return {};
-    const bool grey = decompressor.info.jpeg_color_space == JCS_GRAYSCALE;
-    if (!grey && decompressor.info.num_components != 3)
+    if (decompressor.info.jpeg_color_space != JCS_GRAYSCALE && decompressor.info.jpeg_color_space != JCS_YCbCr)
         return {};
-    if (!decompressor.prepare(8, grey ? JCS_GRAYSCALE : JCS_EXT_BGRA))
+    // Luma only: libjpeg then leaves the colour planes undone (no inverse DCT, upsampling or conversion).
+    if (!decompressor.prepare(8, JCS_GRAYSCALE))
         return {};
-    QImage image(stored.width(), 2 * edgeRows, grey ? QImage::Format_Grayscale8 : QImage::Format_RGB32);
+    QImage image(stored.width(), 2 * edgeRows, QImage::Format_Grayscale8);
     if (image.isNull() || !decompressor.readEdgesInto(image.bits(), image.bytesPerLine(), edgeRows))
         return {};
     return image;
