@@ -113,10 +113,10 @@ struct FileFacts
 };
 
 // One statx per photo gives both what the sort needs and what the thumbnail cache keys on.
-FileFacts factsOf(const QString &path)
+FileFacts factsOf(const NativePath &path)
 {
     struct statx info = {};
-    if (::statx(AT_FDCWD, NativePath(path).c_str(), 0, STATX_MTIME | STATX_BTIME | STATX_INO | STATX_SIZE, &info) != 0)
+    if (::statx(AT_FDCWD, path.c_str(), 0, STATX_MTIME | STATX_BTIME | STATX_INO | STATX_SIZE, &info) != 0)
         return {};
     const auto toMs = [](const statx_timestamp &t) { return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000; };
     qint64 ms = toMs(info.stx_mtime);
@@ -148,58 +148,67 @@ QString ImageDirectoryLoader::configuredSortKey()
     return key.typeId() == QMetaType::QString ? key.toString() : cLocalizedNameSortKey;
 }
 
-ImageDirectoryLoader::Listed ImageDirectoryLoader::sortedByKey(const QList<QUrl> &urls, const QString &sortKey,
-                                                               const Superseded &superseded)
+ImageDirectoryLoader::Listed ImageDirectoryLoader::sortedByKey(const QList<Found> &found, const QString &sortKey,
+                                                               const Superseded &superseded, const Memo &previous)
 {
     struct Item
     {
-        QUrl url;
-        QString name;
+        const Found *found = nullptr;
         std::optional<qint64> shotMs;
         std::optional<FileIdentity> identity;
         QString sectionId;
     };
     const bool byName = sortKey == cLocalizedNameSortKey;
     QList<Item> items;
-    items.reserve(urls.size());
-    for (const QUrl &url : urls)
-        items.append({url, url.fileName(), std::nullopt, std::nullopt, QString()});
+    items.reserve(found.size());
+    for (const Found &f : found)
+        items.append({&f, std::nullopt, std::nullopt, QString()});
     // What each name means is read here, off the window's thread and on both cores, with the
-    // file's identity: after a correction, this is most of what a reload does per photo.
-    const PhotoNameRule rule =
-        urls.isEmpty() ? PhotoNameRule() : PhotoNameRule(NativePath(urls.first().toLocalFile()).parent().toString());
+    // file's identity; a name the last listing read under the same rule means what it meant.
+    auto memo = std::make_shared<SectionMemo>();
+    if (!found.isEmpty())
+        memo->record = PhotoNameRecord::load(found.first().path.parent().toString());
+    memo->partCountSetting = SettingsStore::standard().integerForKey(cPrefOriginalNameFormatTag);
+    const PhotoNameRule rule(memo->record);
+    const bool sameRule = previous && previous->partCountSetting == memo->partCountSetting
+        && previous->record.folder == memo->record.folder && previous->record.nameParts == memo->record.nameParts
+        && previous->record.originals == memo->record.originals && previous->record.given == memo->record.given;
+    const QHash<QString, QString> known = sameRule ? previous->sectionIdOfName : QHash<QString, QString>();
+    const auto sectionIdOf = [&rule, &known](const QString &name) {
+        const auto it = known.constFind(name);
+        return it != known.cend() ? *it : rule.sectionId(name);
+    };
     if (byName) {
-        QtConcurrent::blockingMap(&metadataPool(), items, [&rule](Item &item) {
-            const QString path = item.url.toLocalFile();
-            item.identity = factsOf(path).identity;
-            item.sectionId = rule.sectionId(path);
+        QtConcurrent::blockingMap(&metadataPool(), items, [&sectionIdOf](Item &item) {
+            item.identity = factsOf(item.found->path).identity;
+            item.sectionId = sectionIdOf(item.found->name);
         });
     } else {
         // The metadata is read only for this order, once per file content, on both cores:
         // a folder listed again after a correction reads nothing.
         const QTimeZone localZone = QTimeZone::systemTimeZone();
-        QtConcurrent::blockingMap(&metadataPool(), items, [&localZone, &superseded, &rule](Item &item) {
+        QtConcurrent::blockingMap(&metadataPool(), items, [&localZone, &superseded, &sectionIdOf](Item &item) {
             if (superseded && superseded())
                 return; // nobody will see this order
-            const QString path = item.url.toLocalFile();
+            const NativePath &path = item.found->path;
             const FileFacts facts = factsOf(path);
             item.identity = facts.identity;
             const std::optional<QDateTime> shot = facts.identity ? ShootingTime::of(path, *facts.identity, localZone)
                                                                  : ShootingTime::read(path, localZone);
             item.shotMs = shot ? std::optional<qint64>(shot->toMSecsSinceEpoch()) : facts.createdMs;
-            item.sectionId = rule.sectionId(path);
+            item.sectionId = sectionIdOf(item.found->name);
         });
         ShootingTime::flush();
     }
     // Plain comparison by character code, no locale, no numeric ordering.
     const auto less = [byName](const Item &a, const Item &b) {
         if (byName)
-            return a.name.compare(b.name, Qt::CaseSensitive) < 0;
+            return a.found->name.compare(b.found->name, Qt::CaseSensitive) < 0;
         if (!a.shotMs || !b.shotMs)
             return false;
         if (*a.shotMs != *b.shotMs)
             return *a.shotMs < *b.shotMs;
-        return a.name.compare(b.name, Qt::CaseSensitive) < 0;
+        return a.found->name.compare(b.found->name, Qt::CaseSensitive) < 0;
     };
     // Stable, and safe with the "cannot tell" answers of unreadable files.
     std::stable_sort(items.begin(), items.end(), less);
@@ -207,11 +216,14 @@ ImageDirectoryLoader::Listed ImageDirectoryLoader::sortedByKey(const QList<QUrl>
     listed.urls.reserve(items.size());
     listed.identities.reserve(items.size());
     listed.sectionIds.reserve(items.size());
+    memo->sectionIdOfName.reserve(items.size());
     for (const Item &item : std::as_const(items)) {
-        listed.urls.append(item.url);
+        listed.urls.append(item.found->url);
         listed.identities.append(item.identity);
         listed.sectionIds.append(item.sectionId);
+        memo->sectionIdOfName.insert(item.found->name, item.sectionId);
     }
+    listed.memo = std::move(memo);
     return listed;
 }
 
@@ -221,18 +233,18 @@ std::optional<QList<QUrl>> ImageDirectoryLoader::sortedUrlsOfFolder(const QUrl &
     return listed ? std::optional<QList<QUrl>>(listed->urls) : std::nullopt;
 }
 
-std::optional<ImageDirectoryLoader::Listed> ImageDirectoryLoader::listAndSort(const QUrl &folderURL,
-                                                                              const Superseded &superseded)
+std::optional<ImageDirectoryLoader::Listed>
+ImageDirectoryLoader::listAndSort(const QUrl &folderURL, const Superseded &superseded, const Memo &previous)
 {
     if (superseded && superseded())
         return std::nullopt;
-    const std::optional<QList<QUrl>> urls = getFilesURLFromFolder(folderURL);
-    if (!urls)
+    const std::optional<QList<Found>> found = getFilesURLFromFolder(folderURL);
+    if (!found)
         return std::nullopt;
-    return sortedByKey(*urls, configuredSortKey(), superseded);
+    return sortedByKey(*found, configuredSortKey(), superseded, previous);
 }
 
-std::optional<QList<QUrl>> ImageDirectoryLoader::getFilesURLFromFolder(const QUrl &folderURL)
+std::optional<QList<ImageDirectoryLoader::Found>> ImageDirectoryLoader::getFilesURLFromFolder(const QUrl &folderURL)
 {
     if (!folderURL.isValid() || !folderURL.isLocalFile() || folderURL.toLocalFile().isEmpty())
         return std::nullopt;
@@ -246,41 +258,34 @@ std::optional<QList<QUrl>> ImageDirectoryLoader::getFilesURLFromFolder(const QUr
     const auto entries = SafeFile::list(NativePath(folder), {}, &error, &errors);
     if (!entries) {
         logLine(u"`directoryEnumerator` error: "_s + error.text() + u"."_s);
-        return QList<QUrl>();
+        return QList<Found>();
     }
     for (const FileResult &e : errors)
         logLine(u"`directoryEnumerator` error: "_s + e.text() + u"."_s);
     // Names become URLs on both cores: for thousands of photos this is much of a reload.
-    struct Candidate
-    {
-        const SafeFileEntry *entry = nullptr;
-        QUrl url; // empty: no photo
-    };
-    QList<Candidate> candidates;
+    // Each keeps its path as listed, for the statx and the names, so it goes through no URL again.
+    QList<Found> candidates;
     candidates.reserve(entries->size());
     for (const SafeFileEntry &entry : *entries) {
         if (entry.type == SafeFileEntryType::Regular)
-            candidates.append({&entry, QUrl()});
+            candidates.append({QUrl(), entry.path, QString()});
     }
-    QtConcurrent::blockingMap(&metadataPool(), candidates, [](Candidate &candidate) {
-        const QString path = candidate.entry->path.toString();
-        if (ImageTypes::isImageFile(path))
-            candidate.url = QUrl::fromLocalFile(path);
+    QtConcurrent::blockingMap(&metadataPool(), candidates, [](Found &candidate) {
+        const QString path = candidate.path.toString();
+        if (!ImageTypes::isImageFile(path))
+            return;
+        candidate.url = QUrl::fromLocalFile(path);
+        candidate.name = path.mid(path.lastIndexOf(u'/') + 1);
     });
-    QList<QUrl> urls;
-    urls.reserve(candidates.size());
-    for (const Candidate &candidate : std::as_const(candidates)) {
-        if (!candidate.url.isEmpty())
-            urls.append(candidate.url);
-    }
-    return urls;
+    candidates.removeIf([](const Found &candidate) { return candidate.url.isEmpty(); });
+    return candidates;
 }
 
 void ImageDirectoryLoader::loadDataForFolderWithUrl(const QUrl &folderURL)
 {
     nextLoad(); // a progressive load still on its way is overtaken
     m_listing = false;
-    const std::optional<Listed> listed = listAndSort(folderURL);
+    const std::optional<Listed> listed = listAndSort(folderURL, {}, m_memo);
     if (!listed) {
         logLine(u"Inside loadDataForFolderWithUrl.. folderURL is NIL?????"_s);
         return;
@@ -293,6 +298,7 @@ void ImageDirectoryLoader::setupDataForListing(const Listed &listed)
 {
     m_identities = listed.identities;
     m_fSortedUrls = listed.urls;
+    m_memo = listed.memo;
     m_sectionsAttributesArray.clear();
     createImageFilesForUrls(listed.urls, listed.sectionIds);
     m_numberOfSections = 1;
@@ -309,8 +315,9 @@ void ImageDirectoryLoader::beginLoadingFolder(const QUrl &folderURL, bool onlyIf
     m_listing = true;
     QPointer<ImageDirectoryLoader> self(this);
     const std::shared_ptr<const std::atomic<quint64>> latest = m_latestLoad;
-    listingPool().start([self, folderURL, generation, onlyIfChanged, latest] {
-        std::optional<Listed> listed = listAndSort(folderURL, [&latest, generation] { return *latest != generation; });
+    listingPool().start([self, folderURL, generation, onlyIfChanged, latest, memo = m_memo] {
+        std::optional<Listed> listed = listAndSort(
+            folderURL, [&latest, generation] { return *latest != generation; }, memo);
         Dispatch::onMain(self, [self, listed = std::move(listed), generation, onlyIfChanged] {
             if (!self || generation != self->m_loadGeneration)
                 return;

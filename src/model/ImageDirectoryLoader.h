@@ -3,6 +3,8 @@
 #include "FileIdentity.h"
 #include "ImageFile.h"
 #include "IndexPath.h"
+#include "PhotoNameRecord.h"
+#include "support/NativePath.h"
 
 #include <QDateTime>
 #include <QList>
@@ -92,15 +94,32 @@ Q_SIGNALS:
     void thumbnailsFinished();
 
 private:
+    // What each name of the last listing meant, and the rule it was read by: a reload after a
+    // correction reads again only the names that are new, unless the rule changed meanwhile.
+    struct SectionMemo
+    {
+        PhotoNameRecord record;
+        qint64 partCountSetting = 0;
+        QHash<QString, QString> sectionIdOfName;
+    };
+    using Memo = std::shared_ptr<const SectionMemo>;
     struct Listed
     {
         QList<QUrl> urls;
         QList<std::optional<FileIdentity>> identities;
         QList<QString> sectionIds; // the barcode id each name stands for, in the same order
+        Memo memo;
+    };
+    struct Found
+    {
+        QUrl url;
+        NativePath path;
+        QString name;
     };
     // Asked while a listing runs: true once a newer load has started (the listing stops early).
     using Superseded = std::function<bool()>;
-    static std::optional<Listed> listAndSort(const QUrl &folderURL, const Superseded &superseded = {});
+    static std::optional<Listed> listAndSort(const QUrl &folderURL, const Superseded &superseded = {},
+                                             const Memo &previous = {});
     quint64 nextLoad();
     void applyListing(const Listed &listed, bool onlyIfChanged);
 
@@ -110,12 +129,13 @@ private:
         qsizetype sectionLength = 0;
     };
 
-    static std::optional<QList<QUrl>> getFilesURLFromFolder(const QUrl &folderURL);
+    static std::optional<QList<Found>> getFilesURLFromFolder(const QUrl &folderURL);
     void createImageFilesForUrls(const QList<QUrl> &sortedUrls, const QList<QString> &sectionIds = {});
     void setupDataForSingleSectionMode();
     void setupDataForMultiSectionMode();
     void setupDataForListing(const Listed &listed);
-    static Listed sortedByKey(const QList<QUrl> &urls, const QString &sortKey, const Superseded &superseded);
+    static Listed sortedByKey(const QList<Found> &found, const QString &sortKey, const Superseded &superseded,
+                              const Memo &previous);
 
     QList<ImageFilePtr> m_imageFiles;
     qsizetype m_numberOfSections = 1;
@@ -130,6 +150,7 @@ private:
     ThumbnailScheduler *m_scheduler = nullptr;
     QList<std::optional<FileIdentity>> m_identities;
     QHash<FileIdentity, qsizetype> m_indexOfIdentity;
+    Memo m_memo;
     quint64 m_loadGeneration = 0;
     // The generation of the newest load, for listings on other threads to see.
     std::shared_ptr<std::atomic<quint64>> m_latestLoad;

@@ -177,6 +177,22 @@ private Q_SLOTS:
         QVERIFY(!loader.imageFileForIndexPath({last + 1, 0}) && !loader.barcodeidForSection(last + 1));
         QCOMPARE(loader.numberOfItemsInSection(-1), 0);
         QCOMPARE(ShootingTime::readsForTesting(), sortIndex == 1 ? loader.numberOfItems() : 0);
+
+        // Names read before are read anew once their rule changes: the operator's part count,
+        // then what the folder's record says of a name.
+        const QStringList names = QDir(folder).entryList(QDir::Files, QDir::Name);
+        for (int change = 0; change < 2 && !names.isEmpty(); ++change) {
+            if (change == 0)
+                SettingsStore::standard().setInteger(2, cPrefOriginalNameFormatTag);
+            else
+                QVERIFY(PhotoNameRecord::update(folder,
+                                                [&](PhotoNameRecord &r) { r.given.insert(names.first(), u"G"_s); }));
+            loader.loadDataForFolderWithUrl(QUrl::fromLocalFile(viaLink));
+            ImageDirectoryLoader fresh;
+            fresh.setSingleSectionMode(single);
+            fresh.loadDataForFolderWithUrl(QUrl::fromLocalFile(viaLink));
+            QCOMPARE(describe(loader), describe(fresh));
+        }
     }
 
     void vanishedFolderLeavesNothing()
