@@ -216,11 +216,13 @@ ImageDirectoryLoader::Listed ImageDirectoryLoader::sortedByKey(const QList<Found
     listed.urls.reserve(items.size());
     listed.identities.reserve(items.size());
     listed.sectionIds.reserve(items.size());
+    listed.names.reserve(items.size());
     memo->sectionIdOfName.reserve(items.size());
     for (const Item &item : std::as_const(items)) {
         listed.urls.append(item.found->url);
         listed.identities.append(item.identity);
         listed.sectionIds.append(item.sectionId);
+        listed.names.append(item.found->name);
         memo->sectionIdOfName.insert(item.found->name, item.sectionId);
     }
     listed.memo = std::move(memo);
@@ -300,7 +302,7 @@ void ImageDirectoryLoader::setupDataForListing(const Listed &listed)
     m_fSortedUrls = listed.urls;
     m_memo = listed.memo;
     m_sectionsAttributesArray.clear();
-    createImageFilesForUrls(listed.urls, listed.sectionIds);
+    createImageFilesForUrls(listed.urls, listed.sectionIds, listed.names);
     m_numberOfSections = 1;
     if (m_singleSectionMode)
         setupDataForSingleSectionMode();
@@ -377,7 +379,8 @@ std::optional<FileIdentity> ImageDirectoryLoader::identityAt(qsizetype index) co
     return m_identities.value(index);
 }
 
-void ImageDirectoryLoader::createImageFilesForUrls(const QList<QUrl> &sortedUrls, const QList<QString> &sectionIds)
+void ImageDirectoryLoader::createImageFilesForUrls(const QList<QUrl> &sortedUrls, const QList<QString> &sectionIds,
+                                                   const QList<QString> &names)
 {
     m_imageFiles.clear();
     m_sectionLengthArray.clear();
@@ -417,7 +420,7 @@ void ImageDirectoryLoader::createImageFilesForUrls(const QList<QUrl> &sortedUrls
             ++runningCount;
         }
         m_sectionLengthArray[sectionCounter - 1] = runningCount;
-        ImageFilePtr file = ImageFile::pending(url);
+        ImageFilePtr file = ImageFile::pending(url, names.value(i));
         file->setBasecode(barcode);
         m_imageFiles.append(std::move(file));
     }

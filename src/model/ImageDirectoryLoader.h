@@ -108,6 +108,7 @@ private:
         QList<QUrl> urls;
         QList<std::optional<FileIdentity>> identities;
         QList<QString> sectionIds; // the barcode id each name stands for, in the same order
+        QList<QString> names;
         Memo memo;
     };
     struct Found
@@ -130,7 +131,8 @@ private:
     };
 
     static std::optional<QList<Found>> getFilesURLFromFolder(const QUrl &folderURL);
-    void createImageFilesForUrls(const QList<QUrl> &sortedUrls, const QList<QString> &sectionIds = {});
+    void createImageFilesForUrls(const QList<QUrl> &sortedUrls, const QList<QString> &sectionIds = {},
+                                 const QList<QString> &names = {});
     void setupDataForSingleSectionMode();
     void setupDataForMultiSectionMode();
     void setupDataForListing(const Listed &listed);

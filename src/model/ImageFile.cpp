@@ -8,15 +8,15 @@ ImageFile::ImageFile(const QUrl &url)
     , m_fileurl(url)
 { }
 
-ImageFile::ImageFile(const QUrl &url, PendingTag)
+ImageFile::ImageFile(const QUrl &url, const QString &fileName, PendingTag)
     : m_pending(true)
-    , m_fileName(url.fileName())
+    , m_fileName(fileName.isEmpty() ? url.fileName() : fileName)
     , m_fileurl(url)
 { }
 
-std::shared_ptr<ImageFile> ImageFile::pending(const QUrl &url)
+std::shared_ptr<ImageFile> ImageFile::pending(const QUrl &url, const QString &fileName)
 {
-    return std::shared_ptr<ImageFile>(new ImageFile(url, PendingTag {}));
+    return std::shared_ptr<ImageFile>(new ImageFile(url, fileName, PendingTag {}));
 }
 
 void ImageFile::setThumbnail(const QImage &image)

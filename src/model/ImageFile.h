@@ -17,8 +17,9 @@ public:
     // Makes the record and its thumbnail at once (through the thumbnail cache);
     // never fails: no thumbnail for a file that is no readable image.
     explicit ImageFile(const QUrl &url);
-    // A record whose thumbnail is still to come (the loader fills it in).
-    static std::shared_ptr<ImageFile> pending(const QUrl &url);
+    // A record whose thumbnail is still to come (the loader fills it in); fileName: the
+    // name as listed, when the caller has it, else read from the URL.
+    static std::shared_ptr<ImageFile> pending(const QUrl &url, const QString &fileName = {});
 
     QImage thumbnail() const { return m_thumbnail.image(); } // null = absent (or not there yet)
     void setThumbnail(const QImage &image);
@@ -38,7 +39,7 @@ private:
     struct PendingTag
     {
     };
-    ImageFile(const QUrl &url, PendingTag);
+    ImageFile(const QUrl &url, const QString &fileName, PendingTag);
 
     CompactThumbnail m_thumbnail;
     bool m_pending = false;
