@@ -4,6 +4,7 @@
 #include "model/ImageDirectoryLoader.h"
 
 #include <QObject>
+#include <QSet>
 
 class QAbstractButton;
 class QLabel;
@@ -22,10 +23,14 @@ public:
 
     QWidget *status = nullptr;
     QLabel *statusLabel = nullptr;
+    // After Apply Barcodes took only the groups read so far: how many photos follow.
+    QLabel *laterLabel = nullptr;
     QAbstractButton *cancelButton = nullptr;
 
     BarcodeScanScheduler *scanner() { return m_readings.scanner(); }
-    void startReading() { m_readings.start(m_loader->imageFiles()); }
+    void startReading();
+    // The loader's indices of the photos on screen: their codes are read first.
+    void prioritize(const QList<qsizetype> &indices);
     QString badgeFor(const QString &path) const { return m_readings.badgeFor(path); }
     void applyBarcodes();
 
@@ -36,5 +41,11 @@ private:
     ImageDirectoryLoader *m_loader;
     SheetPresenter *m_sheets;
     QWidget *m_browser;
+    void showStatus();
+
     BarcodeReadings m_readings;
+    // Barcode photos handed over while their folder was still being read: once renamed under the
+    // code read in them, a later Apply Barcodes leaves their groups alone.
+    QSet<FileIdentity> m_handedEarly;
+    QString m_laterFolder; // the folder laterLabel speaks of
 };
