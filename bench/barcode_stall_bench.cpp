@@ -171,6 +171,7 @@ int main(int argc, char **argv)
     qint64 importStart = 0;
     qint64 importEnd = 0;
     qint64 screenReadAt = 0;
+    int readBeside = 0; // photos read while the card was copied
     CardCopyRun::Result imported;
     QSet<QString> known; // photos whose reading reached the window
     qint64 loadStart = 0;
@@ -240,6 +241,7 @@ int main(int argc, char **argv)
                 QMetaObject::invokeMethod(&app, [&, result] {
                     imported = result;
                     importEnd = loadStart = clock.elapsed();
+                    readBeside = BarcodeCache::standard().decodedCount();
                     vc->browseFolder(folder);
                 });
             }).detach();
@@ -266,10 +268,10 @@ int main(int argc, char **argv)
                 reading ? "reading" : "reading cancelled", photos, (listedAt - loadStart) / 1000.0,
                 thumbnailsAt ? (thumbnailsAt - loadStart) / 1000.0 : -1.0, (readAt - loadStart) / 1000.0, withCode);
     if (importing)
-        std::printf("%s: %lld photos imported in %.1f s (copy %.1f s): %s; after its end: codes on screen known "
-                    "%.1f s, last code known %.1f s\n",
+        std::printf("%s: %lld photos imported in %.1f s (copy %.1f s, %d read by then): %s; after its end: codes on "
+                    "screen known %.1f s, last code known %.1f s\n",
                     qPrintable(mode), qlonglong(imported.transferred), (importEnd - importStart) / 1000.0,
-                    imported.copySeconds, qPrintable(imported.summary()),
+                    imported.copySeconds, readBeside, qPrintable(imported.summary()),
                     screenReadAt ? (screenReadAt - importEnd) / 1000.0 : -1.0, (readAt - importEnd) / 1000.0);
     if (timedOut)
         std::printf("  READING DID NOT FINISH within %.0f s: %d of %d photos handed over\n", limitMs / 1000.0,

@@ -36,7 +36,7 @@ QString BarcodeReadings::badgeText(const QStringList &codes)
 }
 
 BarcodeReadings::Found BarcodeReadings::find(const QList<ImageFilePtr> &files, bool reverse,
-                                             const std::function<bool(qsizetype, const QStringList &)> &leaveOut) const
+                                             const std::function<bool(qsizetype)> &leaveOut) const
 {
     Found found;
     enum class Group
@@ -63,10 +63,13 @@ BarcodeReadings::Found BarcodeReadings::find(const QList<ImageFilePtr> &files, b
             members.clear();
             group = Group::Unread;
             ++found.waiting;
+        } else if (leaveOut && leaveOut(i)) {
+            close();
+            group = Group::LeftOut;
+            ++found.leftOut;
         } else if (!reading->isEmpty()) {
             close();
-            group = leaveOut && leaveOut(i, *reading) ? Group::LeftOut : Group::Read;
-            found.leftOut += group == Group::LeftOut;
+            group = Group::Read;
             members.append(i);
         } else if (group == Group::Read) {
             members.append(i);

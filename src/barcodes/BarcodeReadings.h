@@ -41,10 +41,12 @@ public:
         QList<QUrl> groupedPhotos; // the photos of the groups found, in the folder's order
         qsizetype unread = 0;
         qsizetype waiting = 0; // photos of groups not found for want of a reading, the unread among them
-        qsizetype leftOut = 0; // groups whose barcode photo leaveOut named
+        qsizetype leftOut = 0; // photos leaveOut named
     };
+    // A photo leaveOut names ends the group before it and, with the photos after it up to the
+    // next barcode photo, is found in none.
     Found find(const QList<ImageFilePtr> &files, bool reverse = false,
-               const std::function<bool(qsizetype index, const QStringList &codes)> &leaveOut = {}) const;
+               const std::function<bool(qsizetype index)> &leaveOut = {}) const;
 
 Q_SIGNALS:
     void changed();

@@ -4,7 +4,6 @@
 #include "barcodes/BarcodeCache.h"
 #include "settings/SettingsKeys.h"
 #include "settings/SettingsStore.h"
-#include "settings/SharedConstants.h"
 #include "support/Alert.h"
 #include "support/Plural.h"
 
@@ -86,16 +85,11 @@ void BarcodeReadingPanel::applyBarcodes()
     if (files.isEmpty())
         return;
     const bool reverse = SettingsStore::standard().boolForKey(cPrefReverseAssignBarcode);
-    const BarcodeReadings::Found found =
-        m_readings.find(files, reverse, [this, &files](qsizetype index, const QStringList &codes) {
-            const std::optional<FileIdentity> identity = m_loader->identityAt(index);
-            if (!identity || !m_handedEarly.contains(*identity))
-                return false;
-            const QString name = files.at(index)->fileurl().fileName();
-            return std::any_of(codes.cbegin(), codes.cend(), [&name](const QString &code) {
-                return name.startsWith(code + cDefaultComponentSeparator1);
-            });
-        });
+    const BarcodeReadings::Found found = m_readings.find(files, reverse, [this, &files](qsizetype index) {
+        const std::optional<FileIdentity> identity = m_loader->identityAt(index);
+        const auto handed = identity ? m_handedEarly.constFind(*identity) : m_handedEarly.cend();
+        return handed != m_handedEarly.cend() && *handed != files.at(index)->fileurl().toLocalFile();
+    });
     laterLabel->hide();
     if (found.barcodePhotos.isEmpty()) {
         // A photo not yet read may be a barcode photo: grouping without it would put its
@@ -109,6 +103,12 @@ void BarcodeReadingPanel::applyBarcodes()
                                Plural::count(found.unread, u"photo is"_s, u"photos are"_s)
                                    + u" not read yet, and no barcode photo's group is read through. Apply "
                                      "Barcodes again in a moment."_s,
+                               {u"OK"_s}});
+        } else if (found.leftOut > 0) {
+            Alert::beginSheet(m_browser->window(),
+                              {Alert::Style::Informational,
+                               u"Barcodes Already Applied"_s,
+                               u"Every group read in this folder was named by its barcode."_s,
                                {u"OK"_s}});
         } else {
             Alert::beginSheet(m_browser->window(),
@@ -131,9 +131,9 @@ void BarcodeReadingPanel::applyBarcodes()
     if (found.waiting > 0) {
         if (!m_readings.scanner()->isRunning())
             startReading();
-        for (const QUrl &url : found.barcodePhotos) {
+        for (const QUrl &url : found.groupedPhotos) {
             if (const auto identity = FileIdentity::of(NativePath(url.toLocalFile()).bytes()))
-                m_handedEarly.insert(*identity);
+                m_handedEarly.insert(*identity, url.toLocalFile());
         }
         m_laterFolder = QFileInfo(files.first()->fileurl().toLocalFile()).path();
         laterLabel->setText(Plural::count(found.waiting, u"photo is"_s, u"photos are"_s)

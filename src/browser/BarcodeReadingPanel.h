@@ -3,8 +3,8 @@
 #include "barcodes/BarcodeReadings.h"
 #include "model/ImageDirectoryLoader.h"
 
+#include <QHash>
 #include <QObject>
-#include <QSet>
 
 class QAbstractButton;
 class QLabel;
@@ -44,8 +44,9 @@ private:
     void showStatus();
 
     BarcodeReadings m_readings;
-    // Barcode photos handed over while their folder was still being read: once renamed under the
-    // code read in them, a later Apply Barcodes leaves their groups alone.
-    QSet<FileIdentity> m_handedEarly;
+    // Photos handed over while their folder was still being read, with their names then: once
+    // renamed (or gone), a later Apply Barcodes leaves them alone, and they end the group before
+    // them, whose next barcode photo may be gone to the trash with its group named.
+    QHash<FileIdentity, QString> m_handedEarly;
     QString m_laterFolder; // the folder laterLabel speaks of
 };
