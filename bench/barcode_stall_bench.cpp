@@ -3,16 +3,24 @@
 // thumbnails and reads the barcodes, while a timer on the main thread ticks every
 // 5 ms. The gaps between ticks are how long the window could not answer.
 //   lumisort-bench-barcode-stall reading|cancelled FOLDER [SECONDS]
+//   lumisort-bench-barcode-stall import|import-unread CARD WORKING [SECONDS]
+// "import" copies a card into an empty WORKING folder as the window's import does (its
+// barcodes read beside the copy), then shows WORKING and says how long after the import's
+// end the last code was known and the codes of the photos on screen; "import-unread" is
+// the same import without reading beside the copy, as before.
 // "cancelled" is the reference: the same load with the reading cancelled as it
 // starts, measured for SECONDS (the reading run's duration). "reading" gives up
 // after SECONDS (default 300) and says how far it got.
 // For every long gap the main thread's own scheduler account tells why: time it ran
 // (work of the window itself), time it stood ready without a core (other threads or
 // programs had both), and the rest asleep or blocked.
+#include "barcodes/BarcodeCache.h"
 #include "barcodes/BarcodeScanScheduler.h"
 #include "browser/MyVimoNSWindow.h"
+#include "browser/PhotoGridView.h"
 #include "browser/ViewController.h"
 #include "browser/WindowController.h"
+#include "cardimport/CardCopyRun.h"
 #include "settings/FactoryDefaults.h"
 #include "settings/SettingsKeys.h"
 #include "settings/SettingsStore.h"
@@ -29,6 +37,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -93,13 +102,23 @@ int main(int argc, char **argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
-    if (args.size() < 3 || (args.at(1) != u"reading"_s && args.at(1) != u"cancelled"_s)) {
-        std::fprintf(stderr, "usage: %s reading|cancelled FOLDER [SECONDS]\n", argv[0]);
+    const QString mode = args.value(1);
+    const bool importing = mode == u"import"_s || mode == u"import-unread"_s;
+    if (args.size() < (importing ? 4 : 3) || (mode != u"reading"_s && mode != u"cancelled"_s && !importing)) {
+        std::fprintf(
+            stderr,
+            "usage: %s reading|cancelled FOLDER [SECONDS]\n       %s import|import-unread CARD WORKING [SECONDS]\n",
+            argv[0], argv[0]);
         return 2;
     }
-    const bool reading = args.at(1) == u"reading"_s;
-    const QString folder = QDir(args.at(2)).absolutePath();
-    const qint64 limitMs = qRound64(args.value(3, reading ? u"300"_s : u"30"_s).toDouble() * 1000);
+    const bool reading = mode != u"cancelled"_s;
+    const QString card = importing ? QDir(args.at(2)).absolutePath() : QString();
+    const QString folder = QDir(args.at(importing ? 3 : 2)).absolutePath();
+    const qint64 limitMs = qRound64(args.value(importing ? 4 : 3, reading ? u"300"_s : u"30"_s).toDouble() * 1000);
+    if (importing && (!QDir().mkpath(folder) || !QDir(folder).isEmpty())) {
+        std::fprintf(stderr, "%s must be an empty folder\n", qPrintable(folder));
+        return 2;
+    }
 
     // Nothing may wait for an answer: the window is measured, not used.
     Alert::setTestMode(true);
@@ -149,6 +168,12 @@ int main(int argc, char **argv)
         thumbnailBatchesBefore = thumbnailBatches;
     });
 
+    qint64 importStart = 0;
+    qint64 importEnd = 0;
+    qint64 screenReadAt = 0;
+    int readBeside = 0; // photos read while the card was copied
+    CardCopyRun::Result imported;
+    QSet<QString> known; // photos whose reading reached the window
     qint64 loadStart = 0;
     qint64 listedAt = 0;
     qint64 thumbnailsAt = 0;
@@ -179,8 +204,19 @@ int main(int argc, char **argv)
     QObject::connect(vc->barcodeScanner, &BarcodeScanScheduler::arrived,
                      [&](const QList<BarcodeScanScheduler::Result> &results) {
                          ++batches;
-                         for (const BarcodeScanScheduler::Result &result : results)
+                         for (const BarcodeScanScheduler::Result &result : results) {
                              withCode += result.reading.codes.isEmpty() ? 0 : 1;
+                             known.insert(result.path.toString());
+                         }
+                         if (screenReadAt || !listedAt)
+                             return;
+                         const QList<ImageFilePtr> &files = vc->imageDirectoryLoader->imageFiles();
+                         for (const IndexPath &path : vc->collectionView->indexPathsForVisibleItems()) {
+                             const qsizetype i = vc->imageDirectoryLoader->indexForIndexPath(path);
+                             if (i < 0 || i >= files.size() || !known.contains(files.at(i)->fileurl().toLocalFile()))
+                                 return;
+                         }
+                         screenReadAt = clock.elapsed();
                      });
     QObject::connect(vc->barcodeScanner, &BarcodeScanScheduler::finished, [&] {
         if (reading && loadStart != 0)
@@ -191,8 +227,28 @@ int main(int argc, char **argv)
     QTimer::singleShot(500, [&] { ticker.start(); });
     QTimer::singleShot(500 + cIdleMs, [&] {
         current = &loading;
-        loadStart = clock.elapsed();
-        vc->browseFolder(folder);
+        if (importing) {
+            importStart = clock.elapsed();
+            std::thread([&] {
+                CardCopyRun::Options options;
+                options.cardFolder = card;
+                options.workingFolder = folder;
+                options.stagingFolder = CardCopyRun::stagingFolderFor(folder);
+                options.settleMs = 0;
+                if (mode == u"import"_s)
+                    options.barcodes = &BarcodeCache::standard();
+                CardCopyRun::Result result = CardCopyRun::run(options);
+                QMetaObject::invokeMethod(&app, [&, result] {
+                    imported = result;
+                    importEnd = loadStart = clock.elapsed();
+                    readBeside = BarcodeCache::standard().decodedCount();
+                    vc->browseFolder(folder);
+                });
+            }).detach();
+        } else {
+            loadStart = clock.elapsed();
+            vc->browseFolder(folder);
+        }
         if (reading)
             QTimer::singleShot(limitMs, [&] {
                 if (current) {
@@ -211,6 +267,12 @@ int main(int argc, char **argv)
     std::printf("%s: %d photos, listed after %.1f s, thumbnails after %.1f s, measured %.1f s; %d with a code\n",
                 reading ? "reading" : "reading cancelled", photos, (listedAt - loadStart) / 1000.0,
                 thumbnailsAt ? (thumbnailsAt - loadStart) / 1000.0 : -1.0, (readAt - loadStart) / 1000.0, withCode);
+    if (importing)
+        std::printf("%s: %lld photos imported in %.1f s (copy %.1f s, %d read by then): %s; after its end: codes on "
+                    "screen known %.1f s, last code known %.1f s\n",
+                    qPrintable(mode), qlonglong(imported.transferred), (importEnd - importStart) / 1000.0,
+                    imported.copySeconds, readBeside, qPrintable(imported.summary()),
+                    screenReadAt ? (screenReadAt - importEnd) / 1000.0 : -1.0, (readAt - importEnd) / 1000.0);
     if (timedOut)
         std::printf("  READING DID NOT FINISH within %.0f s: %d of %d photos handed over\n", limitMs / 1000.0,
                     vc->barcodeScanner->readCount(), vc->barcodeScanner->toReadCount());

@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutexLocker>
+#include <QThread>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentMap>
 #include <sqlite3.h>
@@ -94,12 +95,18 @@ BarcodeCache::BarcodeCache(const QString &databasePath, int limitRows)
                       m_touched.clear();
                   }})
 {
+    // The idle class on Linux, as the window's readers: a card being copied or a window in
+    // use takes the cores first.
+    m_later.setThreadPriority(QThread::IdlePriority);
+    m_later.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
     if (!m_disk.path().isEmpty())
         m_writer = std::thread([this] { writeBehind(); });
 }
 
 BarcodeCache::~BarcodeCache()
 {
+    m_later.clear();
+    m_later.waitForDone();
     {
         QMutexLocker locker(&m_diskLock);
         m_closing = true;
@@ -116,18 +123,46 @@ BarcodeCache::~BarcodeCache()
 
 BarcodeReader::Reading BarcodeCache::read(const NativePath &path)
 {
-    const std::optional<FileIdentity> identity = FileIdentity::of(path.bytes());
+    return read(path, path);
+}
+
+BarcodeReader::Reading BarcodeCache::read(const NativePath &path, const NativePath &movedTo)
+{
+    NativePath at = path;
+    std::optional<FileIdentity> identity = FileIdentity::of(path.bytes());
+    if (!identity && movedTo != path) {
+        at = movedTo;
+        identity = FileIdentity::of(movedTo.bytes());
+    }
     if (identity) {
         if (std::optional<BarcodeReader::Reading> kept = find(*identity))
             return *kept;
+        // An import's reader and the window's may reach the same photo together.
+        QMutexLocker locker(&m_memoryLock);
+        while (m_decoding.contains(*identity))
+            m_decodingDone.wait(&m_memoryLock);
+        if (const auto done = m_memory.constFind(*identity); done != m_memory.cend())
+            return *done;
+        m_decoding.insert(*identity);
     }
-    const BarcodeReader::Reading reading = BarcodeReader::read(path);
+    const BarcodeReader::Reading reading = BarcodeReader::read(at);
     ++m_decoded;
     // A file changed while it was read keeps no reading: its identity no longer
     // names what was read. One that gave no picture may still be being copied.
-    if (identity && reading.readable && FileIdentity::of(path.bytes()) == identity)
+    if (identity && reading.readable
+        && (FileIdentity::of(path.bytes()) == identity || FileIdentity::of(movedTo.bytes()) == identity))
         store(*identity, reading);
+    if (identity) {
+        QMutexLocker locker(&m_memoryLock);
+        m_decoding.remove(*identity);
+        m_decodingDone.wakeAll();
+    }
     return reading;
+}
+
+void BarcodeCache::readLater(const NativePath &path, const NativePath &movedTo)
+{
+    m_later.start([this, path, movedTo] { read(path, movedTo); });
 }
 
 std::optional<BarcodeReader::Reading> BarcodeCache::known(const NativePath &path)

@@ -7,7 +7,9 @@
 #include <QHash>
 #include <QList>
 #include <QMutex>
+#include <QSet>
 #include <QString>
+#include <QThreadPool>
 #include <QWaitCondition>
 #include <atomic>
 #include <optional>
@@ -40,7 +42,15 @@ public:
     BarcodeCache(const BarcodeCache &) = delete;
     BarcodeCache &operator=(const BarcodeCache &) = delete;
 
+    // A photo read by two threads at once is decoded once: the second waits for the first.
     BarcodeReader::Reading read(const NativePath &path);
+    // For a photo that may be renamed to `movedTo` while it is read (an import's staged copy
+    // on its way to the working folder): read where it is, kept when found unchanged in either place.
+    BarcodeReader::Reading read(const NativePath &path, const NativePath &movedTo);
+    // Reads it later on threads of the cache's own at the lowest priority, in the order given;
+    // the caller never waits, and a photo gone by then is skipped. What is still queued when
+    // the cache goes is dropped.
+    void readLater(const NativePath &path, const NativePath &movedTo);
     // The reading kept for the file as it is now, without reading it.
     std::optional<BarcodeReader::Reading> known(const NativePath &path);
     // The same from memory only: never waits for the disk, so the window may ask.
@@ -90,4 +100,9 @@ private:
     bool m_closing = false;
 
     std::atomic<int> m_decoded = 0;
+
+    // Under m_memoryLock: photos being decoded now, and the wait for one to be done.
+    QSet<FileIdentity> m_decoding;
+    QWaitCondition m_decodingDone;
+    QThreadPool m_later;
 };

@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QUrl>
 #include <QVariantMap>
+#include <functional>
 
 class BarcodeCache;
 
@@ -30,13 +31,22 @@ public:
     static QString badgeText(const QStringList &codes);
     QString badgeFor(const QString &path) const { return badgeText(m_readings.value(path)); }
 
+    // A group: a barcode photo and the photos after it (before it, in reverse) up to the next
+    // barcode photo. Only groups read through to the next barcode photo read are found: a photo
+    // not yet read may be a barcode photo that takes the rest of its group.
     struct Found
     {
         QList<QUrl> barcodePhotos; // in the folder's order
         QVariantMap codesOf; // path -> the codes read in it
+        QList<QUrl> groupedPhotos; // the photos of the groups found, in the folder's order
         qsizetype unread = 0;
+        qsizetype waiting = 0; // photos of groups not found for want of a reading, the unread among them
+        qsizetype leftOut = 0; // photos leaveOut named
     };
-    Found find(const QList<ImageFilePtr> &files) const;
+    // A photo leaveOut names ends the group before it and, with the photos after it up to the
+    // next barcode photo, is found in none.
+    Found find(const QList<ImageFilePtr> &files, bool reverse = false,
+               const std::function<bool(qsizetype index)> &leaveOut = {}) const;
 
 Q_SIGNALS:
     void changed();

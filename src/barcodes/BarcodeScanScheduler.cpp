@@ -41,8 +41,11 @@ void BarcodeScanScheduler::start(const QList<NativePath> &paths)
     m_readCount = 0;
     m_toReadCount = int(toRead.size());
     startRun(std::min<qsizetype>(pool().maxThreadCount(), toRead.size()), [&] {
+        clearJobs();
         m_queue = toRead;
-        m_next = 0;
+        m_taken = QList<bool>(m_queue.size(), false);
+        for (qsizetype i = 0; i < m_queue.size(); ++i)
+            m_positionOf.insert(m_queue.at(i).bytes(), i);
         return m_queue.size();
     });
     if (!known.isEmpty())
@@ -56,17 +59,43 @@ void BarcodeScanScheduler::cancel()
         Q_EMIT cancelled();
 }
 
+void BarcodeScanScheduler::prioritize(const QList<NativePath> &paths)
+{
+    QMutexLocker locker(&lock());
+    m_priority.clear();
+    for (const NativePath &path : paths) {
+        const auto it = m_positionOf.constFind(path.bytes());
+        if (it != m_positionOf.cend() && !m_taken.at(*it))
+            m_priority.append(*it);
+    }
+}
+
 void BarcodeScanScheduler::clearJobs()
 {
     m_queue.clear();
+    m_taken.clear();
+    m_positionOf.clear();
+    m_priority.clear();
     m_next = 0;
 }
 
 std::optional<NativePath> BarcodeScanScheduler::takeJob()
 {
-    if (m_next >= m_queue.size())
+    qsizetype position = -1;
+    while (!m_priority.isEmpty() && position < 0) {
+        const qsizetype candidate = m_priority.takeFirst();
+        if (!m_taken.at(candidate))
+            position = candidate;
+    }
+    while (position < 0 && m_next < m_queue.size()) {
+        if (!m_taken.at(m_next))
+            position = m_next;
+        ++m_next;
+    }
+    if (position < 0)
         return std::nullopt;
-    return m_queue.at(m_next++);
+    m_taken[position] = true;
+    return m_queue.at(position);
 }
 
 BarcodeScanScheduler::Result BarcodeScanScheduler::perform(const NativePath &path)

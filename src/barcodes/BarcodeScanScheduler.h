@@ -4,6 +4,7 @@
 #include "support/BackgroundScheduler.h"
 #include "support/NativePath.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 
@@ -34,6 +35,9 @@ public:
     // progress counts the others (those kept on disk come back quickly, undecoded).
     void start(const QList<NativePath> &paths);
     void cancel();
+    // Main thread: these photos are read next, in this order (those on screen), before the others;
+    // each call replaces the one before.
+    void prioritize(const QList<NativePath> &paths);
     using BackgroundScheduler::isRunning;
     int readCount() const { return m_readCount; }
     int toReadCount() const { return m_toReadCount; }
@@ -57,5 +61,8 @@ private:
 
     // Under lock().
     QList<NativePath> m_queue;
+    QList<bool> m_taken;
+    QHash<QByteArray, qsizetype> m_positionOf;
+    QList<qsizetype> m_priority;
     qsizetype m_next = 0;
 };

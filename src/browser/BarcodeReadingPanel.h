@@ -3,6 +3,7 @@
 #include "barcodes/BarcodeReadings.h"
 #include "model/ImageDirectoryLoader.h"
 
+#include <QHash>
 #include <QObject>
 
 class QAbstractButton;
@@ -22,10 +23,14 @@ public:
 
     QWidget *status = nullptr;
     QLabel *statusLabel = nullptr;
+    // After Apply Barcodes took only the groups read so far: how many photos follow.
+    QLabel *laterLabel = nullptr;
     QAbstractButton *cancelButton = nullptr;
 
     BarcodeScanScheduler *scanner() { return m_readings.scanner(); }
-    void startReading() { m_readings.start(m_loader->imageFiles()); }
+    void startReading();
+    // The loader's indices of the photos on screen: their codes are read first.
+    void prioritize(const QList<qsizetype> &indices);
     QString badgeFor(const QString &path) const { return m_readings.badgeFor(path); }
     void applyBarcodes();
 
@@ -36,5 +41,12 @@ private:
     ImageDirectoryLoader *m_loader;
     SheetPresenter *m_sheets;
     QWidget *m_browser;
+    void showStatus();
+
     BarcodeReadings m_readings;
+    // Photos handed over while their folder was still being read, with their names then: once
+    // renamed (or gone), a later Apply Barcodes leaves them alone, and they end the group before
+    // them, whose next barcode photo may be gone to the trash with its group named.
+    QHash<FileIdentity, QString> m_handedEarly;
+    QString m_laterFolder; // the folder laterLabel speaks of
 };

@@ -143,4 +143,5 @@ void PhotoGridAdapter::prioritizeVisible()
             wanted.append(last + i);
     }
     m_loader->prioritize(wanted);
+    Q_EMIT visibleWanted(wanted);
 }

@@ -39,6 +39,12 @@ public:
     void keepMarksThroughNextListing() { m_keepSelection = true; }
     // The dragged photos' names, one a line, in reading order.
     void writeItems(const QSet<IndexPath> &paths, QMimeData *data) const;
+    // The thumbnails on screen and the screenful below asked for first; told by visibleWanted too.
+    void prioritizeVisible();
+
+Q_SIGNALS:
+    // The loader's indices of the photos on screen, then of those below them.
+    void visibleWanted(const QList<qsizetype> &indices);
 
 private:
     void fillHeader(HeaderView *header, const QModelIndex &section) const;
@@ -46,7 +52,6 @@ private:
     // the top each one was.
     void rememberPlace();
     void restorePlace();
-    void prioritizeVisible();
     void openPhoto(const QModelIndex &index) const;
 
     ImageDirectoryLoader *m_loader;

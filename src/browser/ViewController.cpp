@@ -90,6 +90,8 @@ ViewController::ViewController(QWidget *parent)
     connect(imageDirectoryLoader, &ImageDirectoryLoader::folderListed, this, [this] {
         updateEmptyFolderHint();
         startReadingBarcodes();
+        // The grid asked for its photos before the reading began: asked again for their codes.
+        gridAdapter->prioritizeVisible();
     });
 
     m_sheetPresenter = new SheetPresenter(cardOfferBar, keptStagingBar, this);
@@ -105,6 +107,7 @@ ViewController::ViewController(QWidget *parent)
     barcodeCancelButton = m_barcodePanel->cancelButton;
     connect(m_barcodePanel, &BarcodeReadingPanel::badgesChanged, this, &ViewController::refreshBadges);
     gridAdapter->setBadgeSource([this](const QString &path) { return barcodeBadgeFor(path); });
+    connect(gridAdapter, &PhotoGridAdapter::visibleWanted, m_barcodePanel, &BarcodeReadingPanel::prioritize);
     viewDidLoad();
 }
 

@@ -9,6 +9,8 @@
 #include <functional>
 #include <optional>
 
+class BarcodeCache;
+
 // Copying a camera card into the working folder. Every photo on the card
 // (subfolders flattened, hidden files left out, names kept byte for byte; a name
 // that an earlier folder of the card already gave takes the first free numbered
@@ -50,6 +52,9 @@ public:
         std::function<void(const Progress &)> progress;
         std::function<void(const QString &path)> eject; // empty: VolumeEjector
         std::function<void(const QString &name, qint64 bytes)> copied; // each photo staged
+        // Where each staged photo's barcodes are read into, beside the copy: the import never
+        // waits for them, and a photo not read by then is read when its folder is shown.
+        BarcodeCache *barcodes = nullptr;
 
         // The card run of the program: working folder, destination and card volume from the settings.
         static Options fromSettings(const QString &cardFolder);

@@ -6,6 +6,7 @@
 #include "StagingCopy.h"
 #include "StagingFolder.h"
 #include "VolumeEjector.h"
+#include "barcodes/BarcodeCache.h"
 #include "filing/FilingRun.h"
 #include "model/ImageTypes.h"
 #include "model/PhotoNameRecord.h"
@@ -268,8 +269,16 @@ bool CardImportPhases::checkRoom()
 
 bool CardImportPhases::stage()
 {
+    std::function<void(const Planned &)> staged;
+    if (BarcodeCache *barcodes = m_options.barcodes) {
+        // Read while it is still in the page cache; transfer() keeps its name in the working folder.
+        const NativePath working(m_working);
+        staged = [barcodes, working](const Planned &item) {
+            barcodes->readLater(item.staged, working.child(item.staged.fileNameBytes()));
+        };
+    }
     const QList<FileResult> outcomes =
-        StagingCopy::copyAll(m_plan, m_options.copyThreads, m_progress, m_report, &m_result.copySeconds);
+        StagingCopy::copyAll(m_plan, m_options.copyThreads, m_progress, m_report, &m_result.copySeconds, staged);
     for (qsizetype i = 0; i < m_plan.size(); ++i) {
         const FileResult &r = outcomes.at(i);
         if (r) {

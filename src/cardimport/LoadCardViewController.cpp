@@ -5,6 +5,7 @@
 #include "MountWatcher.h"
 #include "VolumeEjector.h"
 #include "VolumeInfo.h"
+#include "barcodes/BarcodeCache.h"
 #include "filing/DestinationPathRules.h"
 #include "settings/SettingsKeys.h"
 #include "settings/SettingsStore.h"
@@ -331,6 +332,8 @@ void LoadCardViewController::processNewCard(const QString &url)
 {
     logLine(u"LoadCardViewController -> processNewCard.... "_s + url);
     CardCopyRun::Options options = CardCopyRun::Options::fromSettings(url);
+    // Read while the card is copied: the folder shown after the import finds its codes known.
+    options.barcodes = &BarcodeCache::standard();
     const qsizetype unfiled = options.workingFolder.isEmpty() ? 0 : CardCopyRun::photosInFolder(options.workingFolder);
     if (unfiled == 0) {
         startRun(options);

@@ -11,7 +11,8 @@
 using namespace Qt::StringLiterals;
 
 QList<FileResult> StagingCopy::copyAll(const QList<Item> &plan, int copyThreads, const CardCopyRun::Progress &totals,
-                                       CardRunReport &report, double *seconds)
+                                       CardRunReport &report, double *seconds,
+                                       const std::function<void(const Item &)> &staged)
 {
     QElapsedTimer copyTimer;
     copyTimer.start();
@@ -57,6 +58,8 @@ QList<FileResult> StagingCopy::copyAll(const QList<Item> &plan, int copyThreads,
                 bytesDone += copyReport.bytes;
                 ++filesDone;
                 report.copied(item.entry.displayName, copyReport.bytes);
+                if (staged)
+                    staged(item);
             } else {
                 ++filesFailed;
                 logLine(u"oops somethingwrong with copyItemAtURL "_s + r.text());

@@ -5,6 +5,7 @@
 #include "support/SafeFile.h"
 
 #include <QList>
+#include <functional>
 
 // The card's photos copied into the staging folder, synced and read back; several
 // at once, so that one file's sync and read-back overlap the next one's copying.
@@ -18,7 +19,8 @@ public:
         NativePath staged;
     };
 
-    // One outcome per item, in the plan's order.
+    // One outcome per item, in the plan's order; `staged` hears of each item copied, on its copying thread.
     static QList<FileResult> copyAll(const QList<Item> &plan, int copyThreads, const CardCopyRun::Progress &totals,
-                                     CardRunReport &report, double *seconds);
+                                     CardRunReport &report, double *seconds,
+                                     const std::function<void(const Item &)> &staged = {});
 };

@@ -54,8 +54,10 @@ protected:
     void openOn(const QString &folder);
     HeaderView *header(int section); // scrolled into view
     void pressHeaderButton(int section);
-    // The photos a reassignment was asked for while the action ran (and the codes read in them).
-    QList<QUrl> catchReassign(const std::function<void()> &action, QVariantMap *codes = nullptr);
+    // The photos a reassignment was asked for while the action ran (and the codes read in them,
+    // and the photos it may rename: the whole folder of 12 unless asked for).
+    QList<QUrl> catchReassign(const std::function<void()> &action, QVariantMap *codes = nullptr,
+                              QList<QUrl> *all = nullptr);
 
     QString m_folder;
     DemoCard m_card;

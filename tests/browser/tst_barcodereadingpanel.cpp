@@ -1,5 +1,6 @@
 #include "BrowserFixture.h"
 #include "TestMain.h"
+#include "barcodes/BarcodeCache.h"
 #include "model/PhotoListModel.h"
 
 #include <QStatusBar>
@@ -78,6 +79,56 @@ private Q_SLOTS:
         waitForBarcodes();
         compareBadges(true);
         QCOMPARE(QDir(other).entryList(QDir::Files), names);
+    }
+    // While photos are unread, Apply Barcodes takes only the groups read through to the next
+    // barcode photo; once those are named by their codes, the next one takes only the rest.
+    void applyBarcodesTakesTheGroupsReadThrough()
+    {
+        // In the order they were taken: renamed photos stay where they were.
+        SettingsStore::standard().setInteger(1, cPrefInputFolderSortKeySelectedIndex);
+        const QString partly = TestSandbox::instance().makeFolder(u"partly"_s);
+        const QStringList copies = m_card.copyAsShot(partly);
+        QCOMPARE(copies.size(), 12);
+        // Read before the folder is shown: all of the first and last groups, the second's
+        // barcode photo and one photo after it.
+        const QList<int> unread {6, 7};
+        for (int i = 0; i < copies.size(); ++i) {
+            if (!unread.contains(i))
+                BarcodeCache::standard().read(NativePath(copies.at(i)));
+        }
+        QSignalSpy listed(vc()->imageDirectoryLoader, &ImageDirectoryLoader::folderListed);
+        vc()->browseFolder(partly);
+        QVERIFY(listed.wait());
+        vc()->barcodeCancelButton->click();
+        const auto urls = [&copies](const QList<int> &indices) {
+            QList<QUrl> list;
+            for (const int i : indices)
+                list.append(QUrl::fromLocalFile(copies.at(i)));
+            return list;
+        };
+        QList<QUrl> all;
+        QList<QUrl> sent = catchReassign([this] { vc()->applyBarcodesAction->trigger(); }, nullptr, &all);
+        QCOMPARE(sent, urls({0, 8}));
+        QCOMPARE(all, urls({0, 1, 2, 3, 8, 9, 10, 11}));
+        QCOMPARE(vc()->barcodeStatus->findChildren<QLabel *>().constLast()->text(),
+                 u"4 photos are still being read; Apply Barcodes again to take them."_s);
+
+        // As the sheet's run does: the groups named, their barcode photos gone to the trash.
+        for (QDialog *sheet : m_controller->window()->findChildren<QDialog *>())
+            sheet->close();
+        for (const int i : {0, 1, 2, 3, 8, 9, 10, 11}) {
+            const DemoCard::Photo &p = m_card.photos.at(i);
+            QVERIFY(p.barcodePhoto
+                        ? QFile::remove(copies.at(i))
+                        : QFile::rename(copies.at(i),
+                                        partly + u'/' + p.barcode + u'_' + QFileInfo(copies.at(i)).fileName()));
+        }
+        vc()->refreshAllSections();
+        settle();
+        waitForBarcodes();
+        sent = catchReassign([this] { vc()->applyBarcodesAction->trigger(); }, nullptr, &all);
+        QCOMPARE(sent, urls({4}));
+        QCOMPARE(all, urls({4, 5, 6, 7}));
     }
 };
 

@@ -2,6 +2,8 @@
 #include "DemoCard.h"
 #include "ScopedMount.h"
 #include "TestMain.h"
+#include "barcodes/BarcodeCache.h"
+#include "barcodes/BarcodeScanScheduler.h"
 #include "cardimport/CardCopyRun.h"
 #include "settings/SettingsKeys.h"
 #include "settings/SettingsStore.h"
@@ -12,6 +14,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSet>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -137,9 +140,27 @@ private Q_SLOTS:
             if (!stagingWhileCopying)
                 stagingWhileCopying = statOf(QFile::encodeName(staging));
         };
+        BarcodeCache barcodes;
+        options.barcodes = &barcodes;
         const CardCopyRun::Result r = CardCopyRun::run(options);
 
         QCOMPARE(r.outcome, CardCopyRun::Outcome::Transferred);
+        // Read beside the copy under the identity the photo keeps in the working folder: the
+        // folder's reading finds them all known, and none is read again.
+        QList<NativePath> imported;
+        for (const DemoCard::Photo &p : card.photos)
+            imported.append(NativePath(working + u'/' + QFileInfo(p.path).fileName()));
+        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(imported.cbegin(), imported.cend(),
+                                             [&](const NativePath &path) { return barcodes.knownInMemory(path); }),
+                                 60000);
+        BarcodeScanScheduler scanner(barcodes);
+        QSignalSpy arrived(&scanner, &BarcodeScanScheduler::arrived);
+        scanner.start(imported);
+        QCOMPARE(scanner.toReadCount(), 0);
+        for (const auto &result : arrived.at(0).at(0).value<QList<BarcodeScanScheduler::Result>>()) {
+            const DemoCard::Photo &p = card.photos.at(imported.indexOf(result.path));
+            QCOMPARE(result.reading.codes.value(0).text, p.barcodePhoto ? p.barcode : QString());
+        }
         for (const DemoCard::Photo &p : card.photos) {
             const QByteArray name = QFile::encodeName(QFileInfo(p.path).fileName());
             sourceOf.insert(name, "/100CANON/" + name);
