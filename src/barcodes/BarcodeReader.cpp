@@ -136,26 +136,50 @@ void collect(const ZXing::Results &results, QPoint offset, QSize whole, QList<Ba
     }
 }
 
+// Which way scan lines must cross a linear code's bars: the reads of a piece cost about the same each way.
+enum class Lines
+{
+    Across,
+    Down,
+    Both
+};
+
+// A region's direction across its bars (degrees, 0 to 180) says which way they run; within this of upright
+// or sideways, scan lines one way cross every bar of a card's code, and near 45 degrees it takes both.
+constexpr double cOneWayDegrees = 30;
+
+Lines linesFor(double across)
+{
+    const double fromUpright = std::min(across, 180 - across);
+    if (fromUpright <= cOneWayDegrees)
+        return Lines::Across;
+    if (std::abs(across - 90) <= cOneWayDegrees)
+        return Lines::Down;
+    return Lines::Both;
+}
+
 QList<BarcodeReader::Code> readView(const ZXing::ImageView &view, QPoint offset, QSize whole,
-                                    ZXing::BarcodeFormats formats = hints().formats())
+                                    ZXing::BarcodeFormats formats = hints().formats(), Lines lines = Lines::Both)
 {
     QList<BarcodeReader::Code> codes;
-    collect(ZXing::ReadBarcodes(view, ZXing::DecodeHints(hints()).setFormats(formats)), offset, whole, codes);
     // A matrix code reads in every direction; a linear one turned a quarter needs scan lines the other way.
     const ZXing::BarcodeFormats linear = formats & ZXing::BarcodeFormats(ZXing::BarcodeFormat::LinearCodes);
-    if (!linear.empty())
-        collect(ZXing::ReadBarcodes(view.rotated(90), ZXing::DecodeHints(hints()).setFormats(linear)), offset, whole,
-                codes, true, view.height());
+    if (lines != Lines::Down || linear.empty())
+        collect(ZXing::ReadBarcodes(view, ZXing::DecodeHints(hints()).setFormats(formats)), offset, whole, codes);
+    if (!linear.empty() && lines != Lines::Across)
+        collect(ZXing::ReadBarcodes(view.rotated(90),
+                                    ZXing::DecodeHints(hints()).setFormats(lines == Lines::Down ? formats : linear)),
+                offset, whole, codes, true, view.height());
     return codes;
 }
 
 // A piece of the full-size picture, where part says it lies in the whole of size whole.
 QList<BarcodeReader::Code> readPiece(const QImage &piece, const QRect &part, QSize whole,
-                                     ZXing::BarcodeFormats formats = hints().formats())
+                                     ZXing::BarcodeFormats formats = hints().formats(), Lines lines = Lines::Both)
 {
     const ZXing::ImageView view(piece.constBits(), piece.width(), piece.height(), ZXing::ImageFormat::Lum,
                                 int(piece.bytesPerLine()));
-    return readView(view, part.topLeft(), whole, formats);
+    return readView(view, part.topLeft(), whole, formats, lines);
 }
 
 // A piece whose bars run askew, turned so that they stand upright: a scan line then crosses
@@ -170,7 +194,7 @@ QList<BarcodeReader::Code> readTurned(const QImage &piece, const QRect &part, QS
     // Positions in a turned piece would mislead: the piece as a whole stands for where it was found.
     const QRectF where(QPointF(double(part.left()) / whole.width(), double(part.top()) / whole.height()),
                        QSizeF(double(part.width()) / whole.width(), double(part.height()) / whole.height()));
-    QList<BarcodeReader::Code> codes = readView(view, QPoint(), turned.size());
+    QList<BarcodeReader::Code> codes = readView(view, QPoint(), turned.size(), hints().formats(), Lines::Across);
     for (BarcodeReader::Code &code : codes)
         code.position = QPolygonF(where);
     return codes;
@@ -357,7 +381,8 @@ BarcodeReader::Reading BarcodeReader::read(const NativePath &path)
             for (const BarcodeRegions::Region &region : regions) {
                 const QRect part = pieceOver(photo.whole, region);
                 const QImage piece = photo.piece(part);
-                QList<Code> found = readPiece(piece, part, photo.whole);
+                const Lines lines = linesFor(region.angle);
+                QList<Code> found = readPiece(piece, part, photo.whole, hints().formats(), lines);
                 // Upright and sideways codes were read as they are; only askew ones are worth turning.
                 const double askew = std::fmod(region.angle, 90.0);
                 if (found.isEmpty() && askew > 10 && askew < 80)
@@ -369,7 +394,7 @@ BarcodeReader::Reading BarcodeReader::read(const NativePath &path)
                     using F = ZXing::BarcodeFormat;
                     const QImage half = shrunk(piece, (std::max(piece.width(), piece.height()) + 1) / 2);
                     found = readPiece(half, QRect(part.topLeft() / 2, half.size()), photo.whole / 2,
-                                      F::Code128 | F::Code39 | F::QRCode | F::DataMatrix);
+                                      F::Code128 | F::Code39 | F::QRCode | F::DataMatrix, lines);
                 }
                 appendNew(reading.codes, found);
                 ++reading.pieces;
