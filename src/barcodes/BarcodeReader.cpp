@@ -25,6 +25,11 @@ namespace {
 // from close up, small enough that a code filling a tenth of the photo stands
 // out from its surroundings for the binarizer.
 constexpr int cTilePixels = 1500;
+// The least piece over bars: their region spans the code, and the piece's cost goes with its area. A matrix
+// code's edges run every way and only part of it may score as a region: it keeps the larger piece (a Data
+// Matrix turned 135 degrees at 12% of the width was cut in two at 1,200 on a side).
+constexpr int cBarsPixels = 1200;
+constexpr double cBarsCoherence = 0.5;
 // The most pieces read again: a label seldom shows more codes, and each piece costs about 50 ms.
 constexpr int cMostPieces = 4;
 // The largest code-like area read whole at full size: a code a third of the photo wide, turned.
@@ -329,9 +334,9 @@ bool hasWeakCheck(const BarcodeReader::Code &code)
 }
 
 // The piece of the full-size picture centred on a point given in fractions of the photo.
-QRect pieceAround(QSize picture, QPointF centre)
+QRect pieceAround(QSize picture, QPointF centre, int side = cTilePixels)
 {
-    const QSize size(std::min(cTilePixels, picture.width()), std::min(cTilePixels, picture.height()));
+    const QSize size(std::min(side, picture.width()), std::min(side, picture.height()));
     const int left =
         std::clamp(qRound(centre.x() * picture.width()) - size.width() / 2, 0, picture.width() - size.width());
     const int top =
@@ -350,10 +355,12 @@ QRect pieceOver(QSize picture, const BarcodeRegions::Region &region)
     const QRect whole = span.adjusted(-margin, -margin, margin, margin).toAlignedRect() & QRect(QPoint(), picture);
     if (whole.width() > cLargestPiece || whole.height() > cLargestPiece)
         return pieceAround(picture, region.best.center());
-    if (whole.width() >= cTilePixels && whole.height() >= cTilePixels)
+    const int side = region.coherence >= cBarsCoherence ? cBarsPixels : cTilePixels;
+    if (whole.width() >= side && whole.height() >= side)
         return whole;
     const QRect piece = pieceAround(
-        picture, QPointF(double(whole.center().x()) / picture.width(), double(whole.center().y()) / picture.height()));
+        picture, QPointF(double(whole.center().x()) / picture.width(), double(whole.center().y()) / picture.height()),
+        side);
     return piece | whole;
 }
 
