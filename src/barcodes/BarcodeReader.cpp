@@ -27,8 +27,8 @@ namespace {
 constexpr int cTilePixels = 1500;
 // The least piece over bars: their region spans the code, and the piece's cost goes with its area. A matrix
 // code's edges run every way and only part of it may score as a region: it keeps the larger piece (a Data
-// Matrix turned 135 degrees at 12% of the width was cut in two at 1,200 on a side).
-constexpr int cBarsPixels = 1200;
+// Matrix turned 135 degrees at 12% of the width was cut in two at 1,000 and 1,200 on a side).
+constexpr int cBarsPixels = 1000;
 constexpr double cBarsCoherence = 0.5;
 // The most pieces read again: a label seldom shows more codes, and each piece costs about 50 ms.
 constexpr int cMostPieces = 4;
