@@ -92,6 +92,7 @@ QList<BarcodeRegions::Region> BarcodeRegions::find(const QImage &picture, int co
         int row;
         double score;
         double angle;
+        double coherence;
     };
     std::vector<Candidate> candidates;
     const double pixels = double(cWindowCells * cWindowCells * cCell * cCell);
@@ -114,7 +115,7 @@ QList<BarcodeRegions::Region> BarcodeRegions::find(const QImage &picture, int co
             const double score = sum.strong / pixels * (0.75 + 0.5 * coherence);
             if (score >= cMinimumScore) {
                 const double angle = 0.5 * std::atan2(2 * sum.xy, sum.xx - sum.yy) * 180 / M_PI;
-                candidates.push_back({column, row, score, angle < 0 ? angle + 180 : angle});
+                candidates.push_back({column, row, score, angle < 0 ? angle + 180 : angle, coherence});
             }
         }
     }
@@ -162,7 +163,7 @@ QList<BarcodeRegions::Region> BarcodeRegions::find(const QImage &picture, int co
         const QRectF window(double(best.column * cCell + 1) / grey.width(),
                             double(best.row * cCell + 1) / grey.height(), double(cWindowCells * cCell) / grey.width(),
                             double(cWindowCells * cCell) / grey.height());
-        regions.append({area, window, best.score, best.angle});
+        regions.append({area, window, best.score, best.angle, best.coherence});
     }
     return regions;
 }

@@ -20,6 +20,7 @@ public:
         // The direction of the edges across the area, in degrees from the horizontal (0 to 180):
         // for bars, the direction across them.
         double angle = 0;
+        double coherence = 0; // of the best window: 1 for edges all one way (bars), 0 for every way (a matrix code)
     };
 
     // The most code-like parts of a greyscale picture, best first, at most count of them,
