@@ -49,6 +49,18 @@ struct Decompressor
         return jpeg_read_header(&info, TRUE) == JPEG_HEADER_OK;
     }
 
+    // The stored size once the header reads, empty when it does not or the picture is too large to decode.
+    QSize readStoredSize(QByteArrayView jpeg)
+    {
+        if (jpeg.isEmpty()
+            || !readHeader(reinterpret_cast<const unsigned char *>(jpeg.data()), (unsigned long)(jpeg.size())))
+            return {};
+        const QSize stored(int(info.image_width), int(info.image_height));
+        if (stored.isEmpty() || ImageFitting::pixelCount(stored) > ImageFitting::cMaxDecodePixels)
+            return {};
+        return stored;
+    }
+
     bool prepare(int numerator, J_COLOR_SPACE outSpace, bool exact = false)
     {
         if (setjmp(error.jump))
@@ -120,13 +132,9 @@ int JpegScaledDecoder::scaleNumerator(QSize stored, QSize target)
 
 QImage JpegScaledDecoder::decode(QByteArrayView jpeg, int maxPixelSize, QSize *storedSize)
 {
-    if (jpeg.isEmpty())
-        return {};
     Decompressor decompressor;
-    if (!decompressor.readHeader(reinterpret_cast<const unsigned char *>(jpeg.data()), (unsigned long)(jpeg.size())))
-        return {};
-    const QSize stored(int(decompressor.info.image_width), int(decompressor.info.image_height));
-    if (stored.isEmpty() || ImageFitting::pixelCount(stored) > ImageFitting::cMaxDecodePixels)
+    const QSize stored = decompressor.readStoredSize(jpeg);
+    if (stored.isEmpty())
         return {};
     if (storedSize)
         *storedSize = stored;
@@ -145,13 +153,9 @@ QImage JpegScaledDecoder::decode(QByteArrayView jpeg, int maxPixelSize, QSize *s
 
 QImage JpegScaledDecoder::decodeGrey(QByteArrayView jpeg, int maxPixelSize, QSize *storedSize)
 {
-    if (jpeg.isEmpty())
-        return {};
     Decompressor decompressor;
-    if (!decompressor.readHeader(reinterpret_cast<const unsigned char *>(jpeg.data()), (unsigned long)(jpeg.size())))
-        return {};
-    const QSize stored(int(decompressor.info.image_width), int(decompressor.info.image_height));
-    if (stored.isEmpty() || ImageFitting::pixelCount(stored) > ImageFitting::cMaxDecodePixels)
+    const QSize stored = decompressor.readStoredSize(jpeg);
+    if (stored.isEmpty())
         return {};
     if (storedSize)
         *storedSize = stored;
@@ -168,14 +172,11 @@ QImage JpegScaledDecoder::decodeGrey(QByteArrayView jpeg, int maxPixelSize, QSiz
 
 QImage JpegScaledDecoder::decodeEdges(QByteArrayView jpeg, int edgeRows)
 {
-    if (jpeg.isEmpty() || edgeRows < 1)
+    if (edgeRows < 1)
         return {};
     Decompressor decompressor;
-    if (!decompressor.readHeader(reinterpret_cast<const unsigned char *>(jpeg.data()), (unsigned long)(jpeg.size())))
-        return {};
-    const QSize stored(int(decompressor.info.image_width), int(decompressor.info.image_height));
-    if (stored.isEmpty() || ImageFitting::pixelCount(stored) > ImageFitting::cMaxDecodePixels
-        || stored.height() <= 2 * edgeRows)
+    const QSize stored = decompressor.readStoredSize(jpeg);
+    if (stored.isEmpty() || stored.height() <= 2 * edgeRows)
         return {};
     if (decompressor.info.jpeg_color_space != JCS_GRAYSCALE && decompressor.info.jpeg_color_space != JCS_YCbCr)
         return {};
