@@ -25,8 +25,8 @@ def tsv(path):
     return out
 
 columns = []  # (name, readings one core, readings both cores or None, wall ms both cores)
-for spec in readers:
-    name, paths = spec.split('=', 1)
+for reader in readers:
+    name, paths = reader.split('=', 1)
     parts = paths.split(',')
     if name in ('zxing', 'zbar'):
         columns.append((name + (' alone' if name == 'zxing' else ''), tsv(parts[0]), None, None))
