@@ -130,7 +130,10 @@ int JpegScaledDecoder::scaleNumerator(QSize stored, QSize target)
     return 8;
 }
 
-QImage JpegScaledDecoder::decode(QByteArrayView jpeg, int maxPixelSize, QSize *storedSize)
+namespace {
+
+// brightnessOnly: exact steps between bars matter more than speed, and colour is never made.
+QImage decodeScaled(QByteArrayView jpeg, int maxPixelSize, QSize *storedSize, bool brightnessOnly)
 {
     Decompressor decompressor;
     const QSize stored = decompressor.readStoredSize(jpeg);
@@ -138,11 +141,12 @@ QImage JpegScaledDecoder::decode(QByteArrayView jpeg, int maxPixelSize, QSize *s
         return {};
     if (storedSize)
         *storedSize = stored;
-    const bool grey = decompressor.info.jpeg_color_space == JCS_GRAYSCALE;
-    if (!grey && decompressor.info.num_components != 3)
+    const bool grey = brightnessOnly || decompressor.info.jpeg_color_space == JCS_GRAYSCALE;
+    if (decompressor.info.jpeg_color_space != JCS_GRAYSCALE && decompressor.info.num_components != 3)
         return {}; // CMYK and YCCK need Qt's inversion handling
-    const int numerator = scaleNumerator(stored, ImageFitting::fittedSize(stored, std::max(1, maxPixelSize)));
-    if (!decompressor.prepare(numerator, grey ? JCS_GRAYSCALE : JCS_EXT_BGRA))
+    const int numerator =
+        JpegScaledDecoder::scaleNumerator(stored, ImageFitting::fittedSize(stored, std::max(1, maxPixelSize)));
+    if (!decompressor.prepare(numerator, grey ? JCS_GRAYSCALE : JCS_EXT_BGRA, brightnessOnly))
         return {};
     QImage image(int(decompressor.info.output_width), int(decompressor.info.output_height),
                  grey ? QImage::Format_Grayscale8 : QImage::Format_RGB32);
@@ -151,23 +155,16 @@ QImage JpegScaledDecoder::decode(QByteArrayView jpeg, int maxPixelSize, QSize *s
     return image;
 }
 
+} // namespace
+
+QImage JpegScaledDecoder::decode(QByteArrayView jpeg, int maxPixelSize, QSize *storedSize)
+{
+    return decodeScaled(jpeg, maxPixelSize, storedSize, false);
+}
+
 QImage JpegScaledDecoder::decodeGrey(QByteArrayView jpeg, int maxPixelSize, QSize *storedSize)
 {
-    Decompressor decompressor;
-    const QSize stored = decompressor.readStoredSize(jpeg);
-    if (stored.isEmpty())
-        return {};
-    if (storedSize)
-        *storedSize = stored;
-    if (decompressor.info.jpeg_color_space != JCS_GRAYSCALE && decompressor.info.num_components != 3)
-        return {};
-    const int numerator = scaleNumerator(stored, ImageFitting::fittedSize(stored, std::max(1, maxPixelSize)));
-    if (!decompressor.prepare(numerator, JCS_GRAYSCALE, true))
-        return {};
-    QImage image(int(decompressor.info.output_width), int(decompressor.info.output_height), QImage::Format_Grayscale8);
-    if (image.isNull() || !decompressor.readInto(image.bits(), image.bytesPerLine(), image.height()))
-        return {};
-    return image;
+    return decodeScaled(jpeg, maxPixelSize, storedSize, true);
 }
 
 QImage JpegScaledDecoder::decodeEdges(QByteArrayView jpeg, int edgeRows)
