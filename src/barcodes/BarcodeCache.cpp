@@ -165,6 +165,11 @@ void BarcodeCache::readLater(const NativePath &path, const NativePath &movedTo)
     m_later.start([this, path, movedTo] { read(path, movedTo); });
 }
 
+void BarcodeCache::waitForReadingsLater()
+{
+    m_later.waitForDone();
+}
+
 std::optional<BarcodeReader::Reading> BarcodeCache::known(const NativePath &path)
 {
     const std::optional<FileIdentity> identity = FileIdentity::of(path.bytes());

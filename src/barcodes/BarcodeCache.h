@@ -51,6 +51,9 @@ public:
     // the caller never waits, and a photo gone by then is skipped. What is still queued when
     // the cache goes is dropped.
     void readLater(const NativePath &path, const NativePath &movedTo);
+    // Blocks until every reading asked for with readLater is done (the readers run in the
+    // idle class, so on a busy machine no time limit says when).
+    void waitForReadingsLater();
     // The reading kept for the file as it is now, without reading it.
     std::optional<BarcodeReader::Reading> known(const NativePath &path);
     // The same from memory only: never waits for the disk, so the window may ask.
