@@ -25,7 +25,17 @@ constexpr int cFaintestStep = 40;
 // on stripes, fences, text or grids.
 constexpr double cMinimumScore = 0.1;
 
+// Sums of squared grey steps over one cell: whole numbers that int holds for a cell, and adding them as
+// int costs a fraction of adding them as double, once for every pixel of the picture.
 struct Cell
+{
+    int xx = 0;
+    int yy = 0;
+    int xy = 0;
+    int strong = 0;
+};
+
+struct Window
 {
     double xx = 0;
     double yy = 0;
@@ -98,7 +108,7 @@ QList<BarcodeRegions::Region> BarcodeRegions::find(const QImage &picture, int co
     const double pixels = double(cWindowCells * cWindowCells * cCell * cCell);
     for (int row = 0; row + cWindowCells <= rows; ++row) {
         for (int column = 0; column + cWindowCells <= columns; ++column) {
-            Cell sum;
+            Window sum;
             for (int r = row; r < row + cWindowCells; ++r)
                 for (int c = column; c < column + cWindowCells; ++c) {
                     const Cell &cell = cells[size_t(r) * size_t(columns) + size_t(c)];
