@@ -441,7 +441,18 @@ BarcodeReader::Reading BarcodeReader::read(const NativePath &path)
     const QImage &first = photo.first;
     reading.readable = !first.isNull();
     if (reading.readable) {
-        reading.codes = readPiece(first, first.rect(), first.size());
+        // Most photos of a card show a subject before a plain backdrop, with nothing that looks like a
+        // printed code: for them the search for code-like parts, a fifth of the cost of reading the first
+        // look, is all there is to do.
+        const QList<BarcodeRegions::Region> regions = BarcodeRegions::find(first, cMostPieces);
+        if (!regions.isEmpty()) {
+            reading.codes = readPiece(first, first.rect(), first.size());
+        } else {
+            // A code filling the frame shows so few edges to a window of the search that it may not count
+            // as code-like: a third of the first look's size reads it, at a ninth of the cost.
+            const QImage small = shrunk(first, cFirstPassPixels / 3);
+            reading.codes = readPiece(small, small.rect(), small.size());
+        }
         const bool larger = std::max(photo.whole.width(), photo.whole.height()) > cFirstPassPixels;
         if (!reading.codes.isEmpty()) {
             reading.pass = 1;
@@ -471,7 +482,6 @@ BarcodeReader::Reading BarcodeReader::read(const NativePath &path)
             // Only the parts of the photo that look like a printed code are read again, at (up to) full
             // size: a code of a few percent of the photo's width has too few pixels per bar at the first
             // size. Most photos show no label at all, and reading the whole photo in pieces costs seconds.
-            const QList<BarcodeRegions::Region> regions = BarcodeRegions::find(first, cMostPieces);
             for (const BarcodeRegions::Region &region : regions) {
                 const QRect part = pieceOver(photo.whole, region);
                 const QImage piece = photo.piece(part);

@@ -32,9 +32,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("format");
         QTest::addColumn<int>("pass");
         using F = ZXing::BarcodeFormat;
-        const auto row = [this](const char *name, F format, const char *text, double width, double angle, int pass) {
+        const auto row = [this](const char *name, F format, const char *text, double width, double angle, int pass,
+                                bool plain = false) {
             QTest::newRow(name) << photoWith(QString::fromLatin1(name).replace(u' ', u'_'), format,
-                                             QString::fromLatin1(text), width, angle)
+                                             QString::fromLatin1(text), width, angle, plain)
                                 << QString::fromLatin1(text) << QString::fromLatin1(ZXing::ToString(format)) << pass;
         };
         row("Code 128", F::Code128, "LS-4711 a", 0.25, 0, 1);
@@ -45,6 +46,9 @@ private Q_SLOTS:
         row("ITF", F::ITF, "00012345678905", 0.35, 0, 1);
         row("QR", F::QRCode, "Studio 42 Lumisort", 0.12, 0, 1);
         row("Data Matrix", F::DataMatrix, "DM-2024-0815", 0.1, 0, 1);
+        // A card held close before a studio backdrop: its squares are so large that no part of the first look
+        // seems code-like.
+        row("Data Matrix held close", F::DataMatrix, "CLOSE", 0.4, 0, 1, true);
         // Too small or too far turned for the first look: only the second finds them.
         row("small Code 128", F::Code128, "SMALL-6", 0.06, 0, 2);
         row("turned Code 128", F::Code128, "TURNED-25", 0.08, 25, 2);
@@ -98,14 +102,15 @@ private Q_SLOTS:
 
 private:
     QString photoWith(const QString &name, ZXing::BarcodeFormat format, const QString &text, double widthFraction,
-                      double angle);
+                      double angle, bool plain);
     QImage m_background;
     QString m_folder;
 };
 
-// A printed label held in the scene: the code on white with a quiet zone, turned by angle degrees.
+// A printed label held in the scene (or before a plain backdrop): the code on white with a quiet zone, turned
+// by angle degrees.
 QString TestBarcodeReader::photoWith(const QString &name, ZXing::BarcodeFormat format, const QString &text,
-                                     double widthFraction, double angle)
+                                     double widthFraction, double angle, bool plain)
 {
     const bool linear = ZXing::BarcodeFormats(ZXing::BarcodeFormat::LinearCodes).testFlag(format);
     const ZXing::BitMatrix modules = ZXing::MultiFormatWriter(format).setMargin(0).encode(text.toStdString(), 0, 0);
@@ -124,6 +129,8 @@ QString TestBarcodeReader::photoWith(const QString &name, ZXing::BarcodeFormat f
                                Qt::black);
     }
     QImage photo = m_background;
+    if (plain)
+        photo.fill(QColor(70, 90, 95));
     QPainter p(&photo);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     p.translate(photo.width() * 0.6, photo.height() * 0.45);
