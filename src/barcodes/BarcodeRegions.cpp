@@ -26,7 +26,7 @@ constexpr int cFaintestStep = 40;
 constexpr double cMinimumScore = 0.1;
 
 // Sums of squared grey steps over one cell: whole numbers that int holds for a cell, and adding them as
-// int costs a fraction of adding them as double, once for every pixel of the picture.
+// int costs a fraction of adding them as double.
 struct Cell
 {
     int xx = 0;
@@ -57,13 +57,22 @@ QList<BarcodeRegions::Region> BarcodeRegions::find(const QImage &picture, int co
     // The range of greys over each cell and its neighbours sets the step its pixels must make.
     std::vector<uchar> lowest(cells.size(), 255);
     std::vector<uchar> highest(cells.size(), 0);
+    // Cell by cell along a line, so that each cell's sums stay in registers over its pixels: per pixel,
+    // adding to the cell in memory was most of the cost of the search.
     for (int y = 1; y < rows * cCell + 1; ++y) {
         const uchar *line = grey.constScanLine(y);
         const size_t rowStart = size_t((y - 1) / cCell) * size_t(columns);
-        for (int x = 1; x < columns * cCell + 1; ++x) {
-            const size_t at = rowStart + size_t((x - 1) / cCell);
-            lowest[at] = std::min(lowest[at], line[x]);
-            highest[at] = std::max(highest[at], line[x]);
+        for (int column = 0; column < columns; ++column) {
+            const uchar *pixels = line + 1 + column * cCell;
+            uchar low = pixels[0];
+            uchar high = pixels[0];
+            for (int i = 1; i < cCell; ++i) {
+                low = std::min(low, pixels[i]);
+                high = std::max(high, pixels[i]);
+            }
+            const size_t at = rowStart + size_t(column);
+            lowest[at] = std::min(lowest[at], low);
+            highest[at] = std::max(highest[at], high);
         }
     }
     std::vector<int> strong2(cells.size());
@@ -85,14 +94,25 @@ QList<BarcodeRegions::Region> BarcodeRegions::find(const QImage &picture, int co
         const uchar *below = grey.constScanLine(y + 1);
         Cell *rowCells = &cells[size_t((y - 1) / cCell) * size_t(columns)];
         const int *rowStrong2 = &strong2[size_t((y - 1) / cCell) * size_t(columns)];
-        for (int x = 1; x < columns * cCell + 1; ++x) {
-            const int gx = int(line[x + 1]) - int(line[x - 1]);
-            const int gy = int(below[x]) - int(above[x]);
-            Cell &cell = rowCells[(x - 1) / cCell];
-            cell.xx += gx * gx;
-            cell.yy += gy * gy;
-            cell.xy += gx * gy;
-            cell.strong += gx * gx + gy * gy >= rowStrong2[(x - 1) / cCell];
+        for (int column = 0; column < columns; ++column) {
+            const int least2 = rowStrong2[column];
+            int xx = 0;
+            int yy = 0;
+            int xy = 0;
+            int strong = 0;
+            for (int x = 1 + column * cCell; x < 1 + (column + 1) * cCell; ++x) {
+                const int gx = int(line[x + 1]) - int(line[x - 1]);
+                const int gy = int(below[x]) - int(above[x]);
+                xx += gx * gx;
+                yy += gy * gy;
+                xy += gx * gy;
+                strong += gx * gx + gy * gy >= least2;
+            }
+            Cell &cell = rowCells[column];
+            cell.xx += xx;
+            cell.yy += yy;
+            cell.xy += xy;
+            cell.strong += strong;
         }
     }
 
