@@ -1,6 +1,7 @@
 #include "CompactThumbnail.h"
 
 #include "ImageFitting.h"
+#include "ThumbnailBars.h"
 
 #include <QBuffer>
 #include <QCache>
@@ -109,14 +110,16 @@ CompactThumbnail CompactThumbnail::fromBytes(const QByteArray &bytes, const QSiz
 }
 
 namespace {
-// 12 bits for each side of the crop and 4 for the orientation; bit 63 says a shape is there.
+// 12 bits for each side of the crop and 4 for the orientation; bit 52 says the bars above and below are still
+// to be found (the crop then gives the lines of picture between them); bit 63 says a shape is there.
 constexpr quint64 cShaped = 1ULL << 63;
+constexpr quint64 cBarsToFind = 1ULL << 52;
 
-quint64 packShape(QRect crop, int orientation)
+quint64 packShape(QRect crop, int orientation, bool barsToFind)
 {
     const auto field = [](int value, int shift) { return quint64(value & 0xFFF) << shift; };
     return cShaped | field(crop.x(), 0) | field(crop.y(), 12) | field(crop.width(), 24) | field(crop.height(), 36)
-        | (quint64(orientation & 0xF) << 48);
+        | (quint64(orientation & 0xF) << 48) | (barsToFind ? cBarsToFind : 0);
 }
 
 QRect cropOf(quint64 shape)
@@ -131,11 +134,11 @@ int orientationOf(quint64 shape)
 }
 } // namespace
 
-CompactThumbnail CompactThumbnail::fromEncoded(const QByteArray &jpeg, QRect crop, int orientation)
+CompactThumbnail CompactThumbnail::fromEncoded(const QByteArray &jpeg, QRect crop, int orientation, bool barsToFind)
 {
     CompactThumbnail t;
     t.m_bytes = jpeg;
-    t.m_shape = packShape(crop, orientation);
+    t.m_shape = packShape(crop, orientation, barsToFind);
     QSize shown = crop.size();
     if (orientation >= 5 && orientation <= 8)
         shown.transpose();
@@ -158,7 +161,10 @@ QImage CompactThumbnail::image() const
     if (image.isNull())
         return image;
     if (m_shape != 0) {
-        const QRect crop = cropOf(m_shape);
+        QRect crop = cropOf(m_shape);
+        if (m_shape & cBarsToFind)
+            crop = ThumbnailBars::picture(
+                image, ThumbnailBars::Layout {true, image.height(), crop.height(), image.height() - crop.height()});
         if (!crop.isEmpty() && crop != image.rect())
             image = image.copy(crop);
         image = ImageFitting::upright(image, orientationOf(m_shape));

@@ -18,11 +18,14 @@ public:
     // A small JPEG kept as the camera wrote it: shown cut to crop (its black bars
     // left out; an empty rectangle keeps all of it) and turned by the EXIF orientation,
     // so thousands of thumbnails cost no decoding and re-encoding before one is shown.
-    static CompactThumbnail fromEncoded(const QByteArray &jpeg, QRect crop, int orientation);
+    // barsToFind: the bars above and below are found when it is first decoded, and crop
+    // gives only the lines of picture between them.
+    static CompactThumbnail fromEncoded(const QByteArray &jpeg, QRect crop, int orientation, bool barsToFind = false);
 
     bool isNull() const { return m_bytes.isEmpty(); }
     const QByteArray &bytes() const { return m_bytes; }
-    QSize size() const { return m_size; } // as shown: cut and turned
+    // As shown: cut and turned (with bars still to be found, as if they were there).
+    QSize size() const { return m_size; }
     // How the bytes are cut and turned, packed for storage (0: shown as decoded).
     quint64 shape() const { return m_shape; }
     // The decoded image (shared with the bounded cache of recently decoded ones).

@@ -92,26 +92,14 @@ struct Decompressor
         return true;
     }
 
-    bool readEdgesInto(unsigned char *bits, qsizetype bytesPerLine, int edgeRows)
+    // Setting up the decoder builds its tables from the header: what is wrong with them shows here.
+    bool start()
     {
         if (setjmp(error.jump))
             return false;
-        if (!jpeg_start_decompress(&info) || int(info.output_height) <= 2 * edgeRows)
+        if (!jpeg_start_decompress(&info))
             return false;
-        const auto readRows = [this, bits, bytesPerLine](int first, int count) {
-            for (int row = 0; row < count; ++row) {
-                JSAMPROW target = bits + qsizetype(first + row) * bytesPerLine;
-                if (jpeg_read_scanlines(&info, &target, 1) != 1)
-                    return false;
-            }
-            return true;
-        };
-        if (!readRows(0, edgeRows))
-            return false;
-        const JDIMENSION between = info.output_height - JDIMENSION(2 * edgeRows);
-        if (jpeg_skip_scanlines(&info, between) != between || !readRows(edgeRows, edgeRows))
-            return false;
-        jpeg_finish_decompress(&info);
+        jpeg_abort_decompress(&info);
         return true;
     }
 };
@@ -167,30 +155,11 @@ QImage JpegScaledDecoder::decodeGrey(QByteArrayView jpeg, int maxPixelSize, QSiz
     return decodeScaled(jpeg, maxPixelSize, storedSize, true);
 }
 
-QImage JpegScaledDecoder::decodeEdges(QByteArrayView jpeg, int edgeRows)
+QSize JpegScaledDecoder::checkedSize(QByteArrayView jpeg)
 {
-    if (edgeRows < 1)
-        return {};
     Decompressor decompressor;
     const QSize stored = decompressor.readStoredSize(jpeg);
-    if (stored.isEmpty() || stored.height() <= 2 * edgeRows)
+    if (stored.isEmpty() || !decompressor.prepare(1, JCS_GRAYSCALE) || !decompressor.start())
         return {};
-    if (decompressor.info.jpeg_color_space != JCS_GRAYSCALE && decompressor.info.jpeg_color_space != JCS_YCbCr)
-        return {};
-    // Luma only: libjpeg then leaves the colour planes undone (no inverse DCT, upsampling or conversion).
-    if (!decompressor.prepare(8, JCS_GRAYSCALE))
-        return {};
-    QImage image(stored.width(), 2 * edgeRows, QImage::Format_Grayscale8);
-    if (image.isNull() || !decompressor.readEdgesInto(image.bits(), image.bytesPerLine(), edgeRows))
-        return {};
-    return image;
-}
-
-QSize JpegScaledDecoder::storedSize(QByteArrayView jpeg)
-{
-    Decompressor decompressor;
-    if (jpeg.isEmpty()
-        || !decompressor.readHeader(reinterpret_cast<const unsigned char *>(jpeg.data()), (unsigned long)(jpeg.size())))
-        return {};
-    return {int(decompressor.info.image_width), int(decompressor.info.image_height)};
+    return stored;
 }

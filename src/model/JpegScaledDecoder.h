@@ -20,12 +20,9 @@ public:
     // decoded exactly (what is read from it, barcodes, wants the true steps between bars): colour is
     // neither upsampled nor converted, which saves a third of a full-size decode. Null as decode() gives null.
     static QImage decodeGrey(QByteArrayView jpeg, int maxPixelSize, QSize *storedSize = nullptr);
-    // Only the first and the last edgeRows rows at full size, one above the other, in grey
-    // levels (for looking at a picture's edges: the rows between are skipped, not made);
-    // null when they would meet or as decode() gives null.
-    static QImage decodeEdges(QByteArrayView jpeg, int edgeRows);
-    // The stored size from the header alone; empty when it does not read.
-    static QSize storedSize(QByteArrayView jpeg);
+    // The stored size, once the header reads and the decoder is set up to decode it (which checks
+    // its tables), without decoding any of it; empty when either fails or as decode() gives null.
+    static QSize checkedSize(QByteArrayView jpeg);
     // The smallest scale numerator M (of M/8) whose output covers target.
     static int scaleNumerator(QSize stored, QSize target);
 };

@@ -3,6 +3,7 @@
 #include "HeifThumbnail.h"
 #include "ImageFitting.h"
 #include "JpegScaledDecoder.h"
+#include "ThumbnailBars.h"
 #include "support/SystemLog.h"
 
 #include <QBuffer>
@@ -131,102 +132,6 @@ QImage decodeEmbedded(const QByteArray &bytes, int maxPixelSize)
     if (format.isEmpty())
         return {};
     return readScaled(&buffer, format, maxPixelSize, false);
-}
-
-// Reads grey levels straight from the picture (RGB32 or Grayscale8): only the few lines at
-// each edge are looked at, so converting the whole thumbnail first cost more than the search.
-int greyAt(const uchar *line, bool rgb, int x)
-{
-    return rgb ? qGray(reinterpret_cast<const QRgb *>(line)[x]) : line[x];
-}
-
-int darkLinesFrom(const QImage &grey, bool rows, bool fromEnd, int limit)
-{
-    const bool rgb = grey.format() == QImage::Format_RGB32;
-    const int lines = rows ? grey.height() : grey.width();
-    const int across = rows ? grey.width() : grey.height();
-    int count = 0;
-    for (; count < limit; ++count) {
-        const int line = fromEnd ? lines - 1 - count : count;
-        int sum = 0;
-        int peak = 0;
-        const uchar *row = rows ? grey.constScanLine(line) : nullptr;
-        if (row && !rgb) {
-            // The edge rows of a kept thumbnail (luma): a plain loop the compiler turns into vector code.
-            for (int i = 0; i < across; ++i) {
-                sum += row[i];
-                peak = std::max(peak, int(row[i]));
-            }
-        } else {
-            for (int i = 0; i < across; ++i) {
-                const int value = rows ? greyAt(row, rgb, i) : greyAt(grey.constScanLine(i), rgb, line);
-                sum += value;
-                peak = std::max(peak, value);
-            }
-        }
-        if (sum > 16 * across || peak > 48)
-            break;
-    }
-    return count;
-}
-
-// Thumbnails of 3:2 photos are often 160x120 with black bars: where they would be
-// when the thumbnail is padded to its shape rather than stretched.
-struct BarLayout
-{
-    bool rows = true; // bars above and below
-    int length = 0; // lines across the bars
-    int content = 0; // lines of picture
-    int bars = 0; // lines of both bars together
-};
-
-std::optional<BarLayout> barLayout(QSize thumbnail, QSize mainSize)
-{
-    if (thumbnail.isEmpty() || mainSize.isEmpty())
-        return std::nullopt;
-    const double mainAspect = double(mainSize.width()) / mainSize.height();
-    const double thumbAspect = double(thumbnail.width()) / thumbnail.height();
-    if (std::abs(thumbAspect / mainAspect - 1.0) < 0.03)
-        return std::nullopt;
-    BarLayout layout;
-    layout.rows = thumbAspect < mainAspect;
-    layout.length = layout.rows ? thumbnail.height() : thumbnail.width();
-    layout.content = layout.rows ? qRound(thumbnail.width() / mainAspect) : qRound(thumbnail.height() * mainAspect);
-    layout.bars = layout.length - layout.content;
-    if (layout.bars < 2 || layout.content < 1)
-        return std::nullopt;
-    return layout;
-}
-
-// The first line of picture given the dark lines found at each end, or -1 when the
-// thumbnail is stretched rather than padded. Counts past bars + 2 change nothing here,
-// so the search may stop there.
-int firstPictureLine(int start, int end, int bars)
-{
-    if (std::abs(start + end - bars) <= 2)
-        return start; // exact bars, even when uneven
-    if (start >= bars / 2 - 1 && end >= bars - bars / 2 - 1)
-        return bars / 2; // dark picture edges continue the bars
-    return -1;
-}
-
-// Keeps only the picture when the bars are clearly there.
-QImage withoutBars(const QImage &thumbnail, QSize mainSize)
-{
-    const std::optional<BarLayout> layout = barLayout(thumbnail.size(), mainSize);
-    if (thumbnail.isNull() || !layout)
-        return thumbnail;
-    const bool rows = layout->rows;
-    const int length = layout->length;
-    const QImage grey =
-        thumbnail.format() == QImage::Format_RGB32 ? thumbnail : thumbnail.convertToFormat(QImage::Format_Grayscale8);
-    const int first = firstPictureLine(darkLinesFrom(grey, rows, false, length / 2),
-                                       darkLinesFrom(grey, rows, true, length / 2), layout->bars);
-    if (first < 0)
-        return thumbnail; // stretched rather than padded: leave it
-    const int kept = std::min(layout->content, length - first);
-    return rows ? thumbnail.copy(0, first, thumbnail.width(), kept)
-                : thumbnail.copy(first, 0, kept, thumbnail.height());
 }
 
 // A thumbnail left over from before the photo was turned in software shows it sideways.
@@ -403,38 +308,26 @@ QImage embeddedThumbnail(const QByteArray &bytes, const ExifReader &exif, int ma
     QImage image = decodeEmbedded(bytes, maxPixelSize);
     if (image.isNull() || !matchesShape(image.size(), exif.size))
         return {};
-    return ImageFitting::finished(ImageFitting::upright(withoutBars(image, exif.size), exif.orientation), maxPixelSize);
+    return ImageFitting::finished(ImageFitting::upright(ThumbnailBars::without(image, exif.size), exif.orientation),
+                                  maxPixelSize);
 }
 
-// The embedded JPEG as it is, when it needs no shrinking and its bars (above and below,
-// the usual case) can be found from its edge rows alone: nothing of it is made but a
-// check that it decodes and those rows. Nothing when it takes the usual way.
+// The embedded JPEG as it is, when it needs no shrinking and its bars, if it has any, lie above and below:
+// nothing of it is decoded but the header, and the decoder is set up, which checks its tables. Its bars are
+// found when it is first shown, which decodes it anyway. Nothing when it takes the usual way.
 std::optional<CompactThumbnail> keptEmbedded(const QByteArray &bytes, const ExifReader &exif, int maxPixelSize)
 {
     if (!bytes.startsWith("\xFF\xD8") || !isCompleteJpeg(bytes))
         return std::nullopt;
-    const QSize size = JpegScaledDecoder::storedSize(bytes);
+    const QSize size = JpegScaledDecoder::checkedSize(bytes);
     if (size.isEmpty() || ImageFitting::fittedSize(size, maxPixelSize) != size || !matchesShape(size, exif.size))
         return std::nullopt;
-    QRect crop(QPoint(0, 0), size);
-    const std::optional<BarLayout> layout = barLayout(size, exif.size);
-    // Without bars, libjpeg's smallest scale checks that the data holds a picture (its
-    // coefficients are all read at any scale); with them, reading the edges does.
-    if (!layout && JpegScaledDecoder::decode(bytes, 1).isNull())
+    const std::optional<ThumbnailBars::Layout> layout = ThumbnailBars::layout(size, exif.size);
+    if (!layout)
+        return CompactThumbnail::fromEncoded(bytes, QRect(QPoint(0, 0), size), exif.orientation);
+    if (!layout->rows)
         return std::nullopt;
-    if (layout) {
-        if (!layout->rows)
-            return std::nullopt;
-        const int edge = std::min(layout->bars + 3, layout->length / 2);
-        const QImage edges = JpegScaledDecoder::decodeEdges(bytes, edge);
-        if (edges.isNull())
-            return std::nullopt;
-        const int first = firstPictureLine(darkLinesFrom(edges, true, false, edge),
-                                           darkLinesFrom(edges, true, true, edge), layout->bars);
-        if (first >= 0)
-            crop = QRect(0, first, size.width(), std::min(layout->content, layout->length - first));
-    }
-    return CompactThumbnail::fromEncoded(bytes, crop, exif.orientation);
+    return CompactThumbnail::fromEncoded(bytes, QRect(0, 0, size.width(), layout->content), exif.orientation, true);
 }
 
 // ---- camera raw -------------------------------------------------------------------------------------------------
@@ -482,8 +375,8 @@ QImage librawPreview(const NativePath &path, int maxPixelSize, ThumbnailMaker::R
     }
     if (image.isNull() || !matchesShape(image.size(), result.imageSize))
         return {};
-    return ImageFitting::finished(ImageFitting::upright(withoutBars(image, result.imageSize), result.orientation),
-                                  maxPixelSize);
+    return ImageFitting::finished(
+        ImageFitting::upright(ThumbnailBars::without(image, result.imageSize), result.orientation), maxPixelSize);
 }
 
 void makeFromRaw(const NativePath &path, const ExifReader &exif, int maxPixelSize, bool thumbnails,

@@ -245,7 +245,7 @@ private Q_SLOTS:
         QCOMPARE(kept.isNull(), source == Source::None);
         if (source == Source::None)
             return;
-        QCOMPARE(kept.size(), result.image.size());
+        QCOMPARE(kept.image().size(), result.image.size());
         QVERIFY2(distance(kept.image(), result.image) < 3,
                  qPrintable(QString::number(distance(kept.image(), result.image))));
         QCOMPARE(result.imageSize, imageSize);
