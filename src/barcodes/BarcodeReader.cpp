@@ -451,9 +451,10 @@ BarcodeReader::Reading BarcodeReader::read(const NativePath &path)
             reading.codes = readPiece(first, first.rect(), first.size());
         } else {
             // A code filling the frame shows so few edges to a window of the search that it may not count
-            // as code-like; at a third of the first look's size it does, and is read there.
+            // as code-like; at a third of the first look's size it does, and is read there. A photo that
+            // small is read as it is: it costs next to nothing.
             const QImage small = shrunk(first, cFirstPassPixels / 3);
-            if (!BarcodeRegions::find(small, 1).isEmpty())
+            if (small.size() == first.size() || !BarcodeRegions::find(small, 1).isEmpty())
                 reading.codes = readPiece(small, small.rect(), small.size());
         }
         const bool larger = std::max(photo.whole.width(), photo.whole.height()) > cFirstPassPixels;
