@@ -51,6 +51,7 @@ private Q_SLOTS:
         row("turned Code 128", F::Code128, "TURNED-25", 0.08, 25, 2);
         row("turned Data Matrix", F::DataMatrix, "TURNED-DM", 0.04, 25, 2);
         row("grey QR", F::QRCode, "Studio 42 client 11466", 0.12, 0, 2, 190);
+        row("large turned Data Matrix", F::DataMatrix, "DM-24893", 0.2, 160, 2);
         // zxing's own search both ways once aborted the program on this one.
         row("Code 39 turned 45", F::Code39, "LS-12419", 0.12, 45, 2);
         for (const QString &folder : {u"camera"_s, u"orientation"_s}) {
