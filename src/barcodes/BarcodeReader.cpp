@@ -203,7 +203,7 @@ QImage shrunk(const QImage &grey, int pixels);
 
 // A piece whose bars run askew, turned so that they stand upright: a scan line then crosses
 // every bar of a code turned further than its height allows (about 30 degrees for a label).
-QList<BarcodeReader::Code> readTurned(const QImage &piece, const QRect &part, QSize whole, double angle)
+QList<BarcodeReader::Code> readTurned(const QImage &piece, const QRect &part, QSize whole, double angle, bool bars)
 {
     QTransform turn;
     turn.rotate(-angle);
@@ -214,11 +214,11 @@ QList<BarcodeReader::Code> readTurned(const QImage &piece, const QRect &part, QS
     const QRectF where(QPointF(double(part.left()) / whole.width(), double(part.top()) / whole.height()),
                        QSizeF(double(part.width()) / whole.width(), double(part.height()) / whole.height()));
     QList<BarcodeReader::Code> codes = readView(view, QPoint(), turned.size(), hints().formats(), Lines::Across);
-    // Grain on a dim card frays its bars at full size, the more so once turned: half the size averages it out
-    // (EAN-13 and UPC-A at 8%, turned 45 degrees in dim light, read only so). Unlike an unturned half (readHalf),
-    // codes with a weak check are taken: askew stripes, fences and text in 88 photos without a code gave none.
-    // Matrix codes at half size are looked for unturned.
-    if (codes.isEmpty()) {
+    // Grain on a dim card frays its bars at full size, the more so once turned: where the region shows bars, half
+    // the size averages it out (EAN-13 and UPC-A at 8%, turned 45 degrees in dim light, read only so). Unlike an
+    // unturned half (readHalf), codes with a weak check are taken: askew stripes, fences and text in 88 photos without
+    // a code gave none. Matrix codes at half size are looked for unturned.
+    if (codes.isEmpty() && bars) {
         const QImage half = shrunk(turned, (std::max(turned.width(), turned.height()) + 1) / 2);
         codes = readPiece(half, half.rect(), half.size(),
                           hints().formats() & ZXing::BarcodeFormats(ZXing::BarcodeFormat::LinearCodes), Lines::Across);
@@ -238,11 +238,14 @@ bool isAskew(double angle)
 }
 
 // The bars' direction measured again at full size over the region alone, and its part of the piece turned
-// by that: at the first look a small code's windows take in the card's edge and printed number too, and
-// their direction was 20 degrees off for a Code 128 at 4% turned 30; turned by that, scan lines ran off its bars.
+// by that, where the region's edges run several ways: at the first look a small code's windows take in the card's
+// edge and printed number too, and their direction was 20 degrees off for a Code 128 at 4% turned 30; turned by
+// that, scan lines ran off its bars. A region of bars gives their direction well enough.
 QList<BarcodeReader::Code> readTurnedAgain(const QImage &piece, const QRect &part, QSize whole,
                                            const BarcodeRegions::Region &region)
 {
+    if (region.coherence >= cBarsCoherence)
+        return {};
     const double margin = region.best.width() * whole.width() / 2;
     const QRect own = QRectF(region.area.x() * whole.width(), region.area.y() * whole.height(),
                              region.area.width() * whole.width(), region.area.height() * whole.height())
@@ -257,7 +260,7 @@ QList<BarcodeReader::Code> readTurnedAgain(const QImage &piece, const QRect &par
     const double off = std::abs(angle - region.angle);
     if (!isAskew(angle) || (isAskew(region.angle) && std::min(off, 180 - off) <= cSameDirection))
         return {};
-    return readTurned(cut, own, whole, angle > 90 ? angle - 180 : angle);
+    return readTurned(cut, own, whole, angle > 90 ? angle - 180 : angle, false);
 }
 
 // A quarter of the picture's size (or less) by averaging blocks of pixels: libjpeg's own scaling would
@@ -525,7 +528,8 @@ BarcodeReader::Reading BarcodeReader::read(const NativePath &path)
                 QList<Code> found = readPiece(piece, part, photo.whole, hints().formats(), lines);
                 // Upright and sideways codes were read as they are; only askew ones are worth turning.
                 if (found.isEmpty() && isAskew(region.angle))
-                    found = readTurned(piece, part, photo.whole, region.angle > 90 ? region.angle - 180 : region.angle);
+                    found = readTurned(piece, part, photo.whole, region.angle > 90 ? region.angle - 180 : region.angle,
+                                       region.coherence >= cBarsCoherence);
                 if (found.isEmpty())
                     found = readHalf(piece, part, photo.whole, lines, region.coherence >= cBarsCoherence);
                 if (found.isEmpty())
