@@ -541,8 +541,9 @@ BarcodeReader::Reading BarcodeReader::read(const NativePath &path)
             }
             // A matrix code a fifth of the photo wide has modules too large for the windows of the region finder
             // at the first look's size, and scores below the camera's printed text (a Data Matrix turned 70 or
-            // 160 degrees went unread so): at half that size it stands out.
-            if (reading.codes.isEmpty()) {
+            // 160 degrees went unread so): at half that size it stands out. A photo where nothing at all looked
+            // code-like is left alone: a large code before a plain backdrop reads at the first look.
+            if (reading.codes.isEmpty() && !regions.isEmpty()) {
                 for (const BarcodeRegions::Region &region :
                      BarcodeRegions::find(shrunk(first, cFirstPassPixels / 2), 1))
                     appendNew(reading.codes, readMatrixAround(first, region, readWide));
