@@ -34,6 +34,11 @@ constexpr double cBarsCoherence = 0.5;
 constexpr int cMostPieces = 4;
 // The largest code-like area read whole at full size: a code a third of the photo wide, turned.
 constexpr int cLargestPiece = 2600;
+// Around a region, parts of the first look read again for matrix codes: the region with this margin (half a
+// window of the region finder), and a part this wide, about the size of a code a quarter of the photo wide
+// turned and seen at a slant.
+constexpr int cAroundMargin = 20;
+constexpr int cAroundWide = 700;
 // A retail code (EAN, UPC) or ITF narrower than this in the first-look copy has two pixels
 // or fewer per bar, and its single check digit lets a misread pass as another valid number:
 // it is read again at full size. Code 128 carries a stronger check and needs no second look.
@@ -180,27 +185,30 @@ Lines linesFor(double across)
 }
 
 QList<BarcodeReader::Code> readView(const ZXing::ImageView &view, QPoint offset, QSize whole,
-                                    ZXing::BarcodeFormats formats = hints().formats(), Lines lines = Lines::Both)
+                                    ZXing::BarcodeFormats formats = hints().formats(), Lines lines = Lines::Both,
+                                    ZXing::Binarizer binarizer = ZXing::Binarizer::LocalAverage)
 {
     QList<BarcodeReader::Code> codes;
+    const ZXing::DecodeHints chosen = ZXing::DecodeHints(hints()).setBinarizer(binarizer);
     // A matrix code reads in every direction; a linear one turned a quarter needs scan lines the other way.
     const ZXing::BarcodeFormats linear = formats & ZXing::BarcodeFormats(ZXing::BarcodeFormat::LinearCodes);
     if (lines != Lines::Down || linear.empty())
-        collect(ZXing::ReadBarcodes(view, ZXing::DecodeHints(hints()).setFormats(formats)), offset, whole, codes);
+        collect(ZXing::ReadBarcodes(view, ZXing::DecodeHints(chosen).setFormats(formats)), offset, whole, codes);
     if (!linear.empty() && lines != Lines::Across)
         collect(ZXing::ReadBarcodes(view.rotated(90),
-                                    ZXing::DecodeHints(hints()).setFormats(lines == Lines::Down ? formats : linear)),
+                                    ZXing::DecodeHints(chosen).setFormats(lines == Lines::Down ? formats : linear)),
                 offset, whole, codes, true, view.height());
     return codes;
 }
 
 // A piece of the full-size picture, where part says it lies in the whole of size whole.
 QList<BarcodeReader::Code> readPiece(const QImage &piece, const QRect &part, QSize whole,
-                                     ZXing::BarcodeFormats formats = hints().formats(), Lines lines = Lines::Both)
+                                     ZXing::BarcodeFormats formats = hints().formats(), Lines lines = Lines::Both,
+                                     ZXing::Binarizer binarizer = ZXing::Binarizer::LocalAverage)
 {
     const ZXing::ImageView view(piece.constBits(), piece.width(), piece.height(), ZXing::ImageFormat::Lum,
                                 int(piece.bytesPerLine()));
-    return readView(view, part.topLeft(), whole, formats, lines);
+    return readView(view, part.topLeft(), whole, formats, lines, binarizer);
 }
 
 // The grey piece turned by degrees about its centre, sampled between its pixels, black where the turn
@@ -244,23 +252,6 @@ QImage turnedGrey(const QImage &piece, double degrees)
         }
     }
     return out;
-}
-
-// A piece whose bars run askew, turned so that they stand upright: a scan line then crosses
-// every bar of a code turned further than its height allows (about 30 degrees for a label).
-QList<BarcodeReader::Code> readTurned(const QImage &piece, const QRect &part, QSize whole, double angle)
-{
-    const QImage turned = turnedGrey(piece, -angle);
-    const ZXing::ImageView view(turned.constBits(), turned.width(), turned.height(), ZXing::ImageFormat::Lum,
-                                int(turned.bytesPerLine()));
-    // Positions in a turned piece would mislead: the piece as a whole stands for where it was found.
-    const QRectF where(QPointF(double(part.left()) / whole.width(), double(part.top()) / whole.height()),
-                       QSizeF(double(part.width()) / whole.width(), double(part.height()) / whole.height()));
-    // Every format: a Data Matrix turned 135 degrees (12% of the width) was read only once turned upright.
-    QList<BarcodeReader::Code> codes = readView(view, QPoint(), turned.size(), hints().formats(), Lines::Across);
-    for (BarcodeReader::Code &code : codes)
-        code.position = QPolygonF(where);
-    return codes;
 }
 
 constexpr size_t cBlock = 16;
@@ -322,6 +313,127 @@ QImage shrunk(const QImage &grey, int pixels)
     else
         averageBlocks<Sums32>(grey, factor, small);
     return small;
+}
+
+// A piece whose bars run askew, turned so that they stand upright: a scan line then crosses
+// every bar of a code turned further than its height allows (about 30 degrees for a label).
+QList<BarcodeReader::Code> readTurned(const QImage &piece, const QRect &part, QSize whole, double angle, bool bars)
+{
+    const QImage turned = turnedGrey(piece, -angle);
+    const ZXing::ImageView view(turned.constBits(), turned.width(), turned.height(), ZXing::ImageFormat::Lum,
+                                int(turned.bytesPerLine()));
+    // Positions in a turned piece would mislead: the piece as a whole stands for where it was found.
+    const QRectF where(QPointF(double(part.left()) / whole.width(), double(part.top()) / whole.height()),
+                       QSizeF(double(part.width()) / whole.width(), double(part.height()) / whole.height()));
+    // Every format: a Data Matrix turned 135 degrees (12% of the width) was read only once turned upright.
+    QList<BarcodeReader::Code> codes = readView(view, QPoint(), turned.size(), hints().formats(), Lines::Across);
+    // Grain on a dim card frays its bars at full size, the more so once turned: where the region shows bars, half
+    // the size averages it out (EAN-13 and UPC-A at 8%, turned 45 degrees in dim light, read only so). Unlike an
+    // unturned half (readHalf), codes with a weak check are taken: askew stripes, fences and text in 88 photos without
+    // a code gave none. Matrix codes at half size are looked for unturned.
+    if (codes.isEmpty() && bars) {
+        const QImage half = shrunk(turned, (std::max(turned.width(), turned.height()) + 1) / 2);
+        codes = readPiece(half, half.rect(), half.size(),
+                          hints().formats() & ZXing::BarcodeFormats(ZXing::BarcodeFormat::LinearCodes), Lines::Across);
+    }
+    for (BarcodeReader::Code &code : codes)
+        code.position = QPolygonF(where);
+    return codes;
+}
+
+// Within this of a direction already turned upright, turning again gains nothing.
+constexpr double cSameDirection = 5;
+
+bool isAskew(double angle)
+{
+    const double askew = std::fmod(angle, 90.0);
+    return askew > 10 && askew < 80;
+}
+
+// The bars' direction measured again at full size over the region alone, and its part of the piece turned
+// by that, where the region's edges run several ways: at the first look a small code's windows take in the card's
+// edge and printed number too, and their direction was 20 degrees off for a Code 128 at 4% turned 30; turned by
+// that, scan lines ran off its bars. A region of bars gives their direction well enough.
+QList<BarcodeReader::Code> readTurnedAgain(const QImage &piece, const QRect &part, QSize whole,
+                                           const BarcodeRegions::Region &region)
+{
+    if (region.coherence >= cBarsCoherence)
+        return {};
+    const double margin = region.best.width() * whole.width() / 2;
+    const QRect own = QRectF(region.area.x() * whole.width(), region.area.y() * whole.height(),
+                             region.area.width() * whole.width(), region.area.height() * whole.height())
+                          .adjusted(-margin, -margin, margin, margin)
+                          .toAlignedRect()
+        & part;
+    const QImage cut = piece.copy(own.translated(-part.topLeft()));
+    const QList<BarcodeRegions::Region> bars = BarcodeRegions::find(cut, 1);
+    if (bars.isEmpty() || bars.first().coherence < cBarsCoherence)
+        return {};
+    const double angle = bars.first().angle;
+    const double off = std::abs(angle - region.angle);
+    if (!isAskew(angle) || (isAskew(region.angle) && std::min(off, 180 - off) <= cSameDirection))
+        return {};
+    return readTurned(cut, own, whole, angle > 90 ? angle - 180 : angle, false);
+}
+
+// A piece read again at half its size. Grain on a dim or noisy card frays the edges of its bars at full size;
+// half the size averages it out (a dim 12% Code 128 read only so). Stripes read so once gave an EAN-13: only
+// codes with a strong check are taken from here.
+QList<BarcodeReader::Code> readHalf(const QImage &piece, const QRect &part, QSize whole, Lines lines, bool bars)
+{
+    using F = ZXing::BarcodeFormat;
+    const QImage half = shrunk(piece, (std::max(piece.width(), piece.height()) + 1) / 2);
+    const QRect at(part.topLeft() / 2, half.size());
+    // One threshold for the whole piece rather than the local average: a matrix code's dark patches, modules of
+    // 20 pixels and more here, are wider than the neighbourhood the local one averages; dim and grey-printed
+    // Data Matrix and QR codes at 12% read only so. Linear codes are thresholded so by zxing either way.
+    QList<BarcodeReader::Code> found =
+        readPiece(half, at, whole / 2, F::Code128 | F::Code39 | F::QRCode | F::DataMatrix, lines,
+                  ZXing::Binarizer::GlobalHistogram);
+    // Blur leaves a narrow space between wide bars darker than the paper, and the histogram's threshold falls
+    // among such spaces; mid-grey of the stretched piece does not (a blurred Code 39 at 12% read only so).
+    if (found.isEmpty() && bars)
+        found = readPiece(half, at, whole / 2, F::Code128 | F::Code39, lines, ZXing::Binarizer::FixedThreshold);
+    return found;
+}
+
+// The part of the first look, up to side pixels on a side, centred on centre (in fractions).
+QRect partOfFirst(QSize first, QPointF centre, QSize side)
+{
+    const QSize size = side.boundedTo(first);
+    return QRect(
+        QPoint(std::clamp(qRound(centre.x() * first.width()) - size.width() / 2, 0, first.width() - size.width()),
+               std::clamp(qRound(centre.y() * first.height()) - size.height() / 2, 0, first.height() - size.height())),
+        size);
+}
+
+// zxing's matrix detectors work outwards from the middle of what they are given: a Data Matrix beside
+// clutter (lamp posts) or turned in perspective, missed in the first look and in the piece, was read in a part of
+// the first look centred on its region: the region itself for a small code, a wider part for a code larger than
+// the windows that scored. Parts of the first look cost little, and only matrix codes, whose error correction
+// lets no misread through, are looked for there. A wider part already read around a region is not read again.
+QList<BarcodeReader::Code> readMatrixAround(const QImage &first, const BarcodeRegions::Region &region,
+                                            QList<QRect> &readWide)
+{
+    using F = ZXing::BarcodeFormat;
+    const QRect own = QRectF(region.area.x() * first.width(), region.area.y() * first.height(),
+                             region.area.width() * first.width(), region.area.height() * first.height())
+                          .toAlignedRect()
+                          .adjusted(-cAroundMargin, -cAroundMargin, cAroundMargin, cAroundMargin)
+        & first.rect();
+    QList<BarcodeReader::Code> found = readPiece(first.copy(own), own, first.size(), F::QRCode | F::DataMatrix);
+    const QPoint centre(qRound(region.area.center().x() * first.width()),
+                        qRound(region.area.center().y() * first.height()));
+    const bool seen = std::any_of(readWide.cbegin(), readWide.cend(), [&](const QRect &wide) {
+        return wide.adjusted(wide.width() / 4, wide.height() / 4, -wide.width() / 4, -wide.height() / 4)
+            .contains(centre);
+    });
+    if (found.isEmpty() && !seen) {
+        const QRect wide = partOfFirst(first.size(), region.area.center(), QSize(cAroundWide, cAroundWide));
+        readWide << wide;
+        found = readPiece(first.copy(wide), wide, first.size(), F::QRCode | F::DataMatrix);
+    }
+    return found;
 }
 
 // The photo's brightness at full size (a JPEG decoded once, without its colour, and left as stored), a
@@ -486,26 +598,33 @@ BarcodeReader::Reading BarcodeReader::read(const NativePath &path)
             // Only the parts of the photo that look like a printed code are read again, at (up to) full
             // size: a code of a few percent of the photo's width has too few pixels per bar at the first
             // size. Most photos show no label at all, and reading the whole photo in pieces costs seconds.
+            QList<QRect> readWide;
             for (const BarcodeRegions::Region &region : regions) {
                 const QRect part = pieceOver(photo.whole, region);
                 const QImage piece = photo.piece(part);
                 const Lines lines = linesFor(region.angle);
                 QList<Code> found = readPiece(piece, part, photo.whole, hints().formats(), lines);
                 // Upright and sideways codes were read as they are; only askew ones are worth turning.
-                const double askew = std::fmod(region.angle, 90.0);
-                if (found.isEmpty() && askew > 10 && askew < 80)
-                    found = readTurned(piece, part, photo.whole, region.angle > 90 ? region.angle - 180 : region.angle);
-                // Grain on a dim or noisy card frays the edges of its bars at full size; half the size
-                // averages it out (a dim 12% Code 128 read only so). Stripes read so once gave an EAN-13:
-                // only codes with a strong check are taken from there.
-                if (found.isEmpty()) {
-                    using F = ZXing::BarcodeFormat;
-                    const QImage half = shrunk(piece, (std::max(piece.width(), piece.height()) + 1) / 2);
-                    found = readPiece(half, QRect(part.topLeft() / 2, half.size()), photo.whole / 2,
-                                      F::Code128 | F::Code39 | F::QRCode | F::DataMatrix, lines);
-                }
+                if (found.isEmpty() && isAskew(region.angle))
+                    found = readTurned(piece, part, photo.whole, region.angle > 90 ? region.angle - 180 : region.angle,
+                                       region.coherence >= cBarsCoherence);
+                if (found.isEmpty())
+                    found = readHalf(piece, part, photo.whole, lines, region.coherence >= cBarsCoherence);
+                if (found.isEmpty())
+                    found = readMatrixAround(first, region, readWide);
+                if (found.isEmpty())
+                    found = readTurnedAgain(piece, part, photo.whole, region);
                 appendNew(reading.codes, found);
                 ++reading.pieces;
+            }
+            // A matrix code a fifth of the photo wide has modules too large for the windows of the region finder
+            // at the first look's size, and scores below the camera's printed text (a Data Matrix turned 70 or
+            // 160 degrees went unread so): at half that size it stands out. A photo where nothing at all looked
+            // code-like is left alone: a large code before a plain backdrop reads at a third of the size.
+            if (reading.codes.isEmpty() && !regions.isEmpty()) {
+                for (const BarcodeRegions::Region &region :
+                     BarcodeRegions::find(shrunk(first, cFirstPassPixels / 2), 1))
+                    appendNew(reading.codes, readMatrixAround(first, region, readWide));
             }
             if (!reading.codes.isEmpty())
                 reading.pass = 2;

@@ -33,9 +33,9 @@ private Q_SLOTS:
         QTest::addColumn<int>("pass");
         using F = ZXing::BarcodeFormat;
         const auto row = [this](const char *name, F format, const char *text, double width, double angle, int pass,
-                                bool plain = false) {
+                                bool plain = false, int ink = 0) {
             QTest::newRow(name) << photoWith(QString::fromLatin1(name).replace(u' ', u'_'), format,
-                                             QString::fromLatin1(text), width, angle, plain)
+                                             QString::fromLatin1(text), width, angle, plain, ink)
                                 << QString::fromLatin1(text) << QString::fromLatin1(ZXing::ToString(format)) << pass;
         };
         row("Code 128", F::Code128, "LS-4711 a", 0.25, 0, 1);
@@ -53,6 +53,8 @@ private Q_SLOTS:
         row("small Code 128", F::Code128, "SMALL-6", 0.06, 0, 2);
         row("turned Code 128", F::Code128, "TURNED-25", 0.08, 25, 2);
         row("turned Data Matrix", F::DataMatrix, "TURNED-DM", 0.04, 25, 2);
+        row("grey QR", F::QRCode, "Studio 42 client 11466", 0.12, 0, 2, false, 190);
+        row("large turned Data Matrix", F::DataMatrix, "DM-24893", 0.2, 160, 2);
         // zxing's own search both ways once aborted the program on this one.
         row("Code 39 turned 45", F::Code39, "LS-12419", 0.12, 45, 2);
         for (const QString &folder : {u"camera"_s, u"orientation"_s}) {
@@ -102,15 +104,15 @@ private Q_SLOTS:
 
 private:
     QString photoWith(const QString &name, ZXing::BarcodeFormat format, const QString &text, double widthFraction,
-                      double angle, bool plain);
+                      double angle, bool plain, int ink);
     QImage m_background;
     QString m_folder;
 };
 
-// A printed label held in the scene (or before a plain backdrop): the code on white with a quiet zone, turned
-// by angle degrees.
+// A printed label held in the scene (or before a plain backdrop): the code in grey ink on white with a quiet
+// zone, turned by angle degrees.
 QString TestBarcodeReader::photoWith(const QString &name, ZXing::BarcodeFormat format, const QString &text,
-                                     double widthFraction, double angle, bool plain)
+                                     double widthFraction, double angle, bool plain, int ink)
 {
     const bool linear = ZXing::BarcodeFormats(ZXing::BarcodeFormat::LinearCodes).testFlag(format);
     const ZXing::BitMatrix modules = ZXing::MultiFormatWriter(format).setMargin(0).encode(text.toStdString(), 0, 0);
@@ -126,7 +128,7 @@ QString TestBarcodeReader::photoWith(const QString &name, ZXing::BarcodeFormat f
                 if (modules.get(x, y))
                     p.fillRect(QRectF(module * (10 + x), module * 10 + (linear ? 0 : module * y), module,
                                       linear ? height : module),
-                               Qt::black);
+                               QColor(ink, ink, ink));
     }
     QImage photo = m_background;
     if (plain)
