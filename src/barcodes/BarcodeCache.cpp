@@ -145,7 +145,11 @@ BarcodeReader::Reading BarcodeCache::read(const NativePath &path, const NativePa
             return *done;
         m_decoding.insert(*identity);
     }
-    const BarcodeReader::Reading reading = BarcodeReader::read(at);
+    BarcodeReader::Reading reading = BarcodeReader::read(at);
+    // Moved into the working folder between the look at its identity and its opening: a reading that lags
+    // behind the import met the staged name gone, and the photo was then read again in the window.
+    if (!reading.readable && identity && at != movedTo && FileIdentity::of(movedTo.bytes()) == identity)
+        reading = BarcodeReader::read(movedTo);
     ++m_decoded;
     // A file changed while it was read keeps no reading: its identity no longer
     // names what was read. One that gave no picture may still be being copied.
