@@ -34,7 +34,6 @@ public:
 
     // idColumn: the column of the ids (0-based) as the operator chose it; -1 asks the header.
     static Roster load(const NativePath &path, int idColumn = -1);
-    static Roster fromBytes(const QByteArray &bytes, int idColumn = -1);
 
     Status status() const { return m_status; }
     const QString &error() const { return m_error; }
@@ -57,6 +56,7 @@ public:
 
 private:
     static Roster refused(const QString &why);
+    static Roster fromBytes(const QByteArray &bytes, int idColumn);
     void readRecords(const QString &text, int idColumn);
 
     Status m_status = Status::Refused;
