@@ -124,8 +124,18 @@ Roster Roster::fromBytes(const QByteArray &bytes, int idColumn)
 
 void Roster::readRecords(const QString &text, int idColumn)
 {
-    m_separator = RosterCsv::separatorOf(text);
-    const QList<RosterCsv::Record> records = RosterCsv::records(text, m_separator);
+    // Excel names its separator in a first line "sep=;" when the locale's differs from the comma.
+    // The line stays, emptied, so that line numbers are those of the file.
+    QStringView rest(text);
+    const QStringView declared = rest.left(6);
+    if (declared.startsWith(u"sep="_s, Qt::CaseInsensitive) && declared.size() == 6
+        && (declared[5] == u'\n' || declared[5] == u'\r')) {
+        m_separator = declared[4];
+        rest = rest.mid(5);
+    } else {
+        m_separator = RosterCsv::separatorOf(text);
+    }
+    const QList<RosterCsv::Record> records = RosterCsv::records(rest, m_separator);
     if (records.isEmpty()) {
         m_error = u"holds no rows."_s;
         return;

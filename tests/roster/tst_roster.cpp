@@ -38,6 +38,8 @@ private Q_SLOTS:
         QStringEncoder utf16(QStringEncoder::Utf16LE, QStringEncoder::Flag::WriteBom);
         QTest::newRow("Excel Unicode text")
             << QByteArray(utf16(u"ID\tName\n5\tÅsa\n"_s)) << QStringList {u"5|Åsa||"_s} << QStringList();
+        QTest::newRow("Excel's separator line") << "sep=;\r\nid;name\r\n1;Ann, B\r\n2\r\n"_ba
+                                                << QStringList {u"1|Ann, B||"_s} << QStringList {u"4:missing"_s};
         QTest::newRow("line break in quotes")
             << "id,name\n1,\"Ann\r\nMarie\"\n2\n3,Cy\n"_ba << QStringList {u"1|Ann\r\nMarie||"_s, u"3|Cy||"_s}
             << QStringList {u"4:missing"_s};
