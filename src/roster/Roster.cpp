@@ -61,7 +61,7 @@ Roster Roster::refused(const QString &why)
     return roster;
 }
 
-Roster Roster::load(const NativePath &path, int idColumn)
+Roster Roster::load(const NativePath &path, int idColumn, Header header)
 {
     const QString shown = path.displayString();
     // Non-blocking, so that a named pipe picked by mistake cannot hold the open.
@@ -99,13 +99,13 @@ Roster Roster::load(const NativePath &path, int idColumn)
         done += got;
     }
     bytes.truncate(done);
-    Roster roster = fromBytes(bytes, idColumn);
+    Roster roster = fromBytes(bytes, idColumn, header);
     if (roster.m_status == Status::Refused)
         roster.m_error = shown + u' ' + roster.m_error;
     return roster;
 }
 
-Roster Roster::fromBytes(const QByteArray &bytes, int idColumn)
+Roster Roster::fromBytes(const QByteArray &bytes, int idColumn, Header header)
 {
     if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }))
         return refused(u"is empty."_s);
@@ -118,11 +118,11 @@ Roster Roster::fromBytes(const QByteArray &bytes, int idColumn)
                        + u"): it is not a text file."_s);
     Roster roster;
     roster.m_encoding = decoded.encoding;
-    roster.readRecords(decoded.text, idColumn);
+    roster.readRecords(decoded.text, idColumn, header);
     return roster;
 }
 
-void Roster::readRecords(const QString &text, int idColumn)
+void Roster::readRecords(const QString &text, int idColumn, Header header)
 {
     // Excel names its separator in a first line "sep=;" when the locale's differs from the comma.
     // The line stays, emptied, so that line numbers are those of the file.
@@ -140,15 +140,16 @@ void Roster::readRecords(const QString &text, int idColumn)
         m_error = u"holds no rows."_s;
         return;
     }
-    const RosterCsv::Record &header = records.first();
-    if (header.unclosedQuote) {
+    const qsizetype firstSubject = header == Header::None ? 0 : 1;
+    if (header == Header::FirstRow && records.first().unclosedQuote) {
         m_error = u"has a quote in its header that is never closed."_s;
         return;
     }
     QList<Role> roles;
-    for (const QString &name : header.fields) {
-        m_columns.append(name.trimmed());
-        roles.append(roleOf(m_columns.last()));
+    for (qsizetype i = 0; i < records.first().fields.size(); ++i) {
+        m_columns.append(header == Header::None ? u"Column "_s + QString::number(i + 1)
+                                                : records.first().fields[i].trimmed());
+        roles.append(header == Header::None ? Role::Other : roleOf(m_columns.last()));
     }
     if (idColumn >= m_columns.size()) {
         m_status = Status::NeedsIdColumn;
@@ -163,7 +164,7 @@ void Roster::readRecords(const QString &text, int idColumn)
         return;
     }
     roles[m_idColumn] = Role::Id;
-    if (records.size() == 1) {
+    if (records.size() == firstSubject) {
         m_error = u"has a header and no subjects."_s;
         return;
     }
@@ -186,9 +187,9 @@ void Roster::readRecords(const QString &text, int idColumn)
     };
 
     const qsizetype width = m_columns.size();
-    m_subjects.reserve(records.size() - 1);
-    m_byId.reserve(records.size() - 1);
-    for (qsizetype r = 1; r < records.size(); ++r) {
+    m_subjects.reserve(records.size() - firstSubject);
+    m_byId.reserve(records.size() - firstSubject);
+    for (qsizetype r = firstSubject; r < records.size(); ++r) {
         const RosterCsv::Record &record = records[r];
         const auto refuse = [&](const QString &why) { m_problems.append({record.line, why}); };
         if (record.unclosedQuote) {

@@ -32,14 +32,20 @@ public:
     // and a file that size is a wrong pick, read for nothing.
     static constexpr qint64 cMaxBytes = 50 * 1024 * 1024;
 
+    // Some systems export no header: the first row the operator is shown is a subject of its own.
+    enum class Header
+    {
+        FirstRow,
+        None, // the columns are named "Column 1", "Column 2" ...
+    };
     // idColumn: the column of the ids (0-based) as the operator chose it; -1 asks the header.
-    static Roster load(const NativePath &path, int idColumn = -1);
+    static Roster load(const NativePath &path, int idColumn = -1, Header header = Header::FirstRow);
 
     Status status() const { return m_status; }
     const QString &error() const { return m_error; }
     const QString &encoding() const { return m_encoding; }
     QChar separator() const { return m_separator; }
-    // The header as written, for the operator who picks the id column.
+    // The header as written (or the first row), for the operator who picks the id column.
     const QStringList &columns() const { return m_columns; }
     int idColumn() const { return m_idColumn; }
     // The names of the columns kept in RosterSubject::others.
@@ -56,8 +62,8 @@ public:
 
 private:
     static Roster refused(const QString &why);
-    static Roster fromBytes(const QByteArray &bytes, int idColumn);
-    void readRecords(const QString &text, int idColumn);
+    static Roster fromBytes(const QByteArray &bytes, int idColumn, Header header);
+    void readRecords(const QString &text, int idColumn, Header header);
 
     Status m_status = Status::Refused;
     QString m_error;

@@ -127,6 +127,13 @@ private Q_SLOTS:
         QCOMPARE(roster.status(), Roster::Status::Loaded);
         QCOMPARE(roster.find(u"5"_s)->displayName, u"Ann"_s);
         QCOMPARE(roster.otherColumns(), QStringList {u"Room"_s});
+
+        const QString headless = written("5,Ann,3\n6,Bo,3\n"_ba);
+        QCOMPARE(Roster::load(headless).status(), Roster::Status::NeedsIdColumn);
+        roster = Roster::load(headless, 0, Roster::Header::None);
+        QCOMPARE(roster.status(), Roster::Status::Loaded);
+        QCOMPARE(roster.subjects().size(), 2);
+        QCOMPARE(roster.subjects().first().others, (QStringList {u"Ann"_s, u"3"_s}));
     }
 };
 
