@@ -100,7 +100,7 @@ Roster Roster::load(const NativePath &path, int idColumn, Header header)
     }
     bytes.truncate(done);
     Roster roster = fromBytes(bytes, idColumn, header);
-    if (roster.m_status == Status::Refused)
+    if (!roster.m_error.isEmpty())
         roster.m_error = shown + u' ' + roster.m_error;
     return roster;
 }

@@ -19,8 +19,8 @@ public:
     enum class Status
     {
         Loaded,
-        NeedsIdColumn, // no header names the id: the operator chooses the column, and the file is read again
-        Refused, // nothing of the file can be used; error() says why
+        NeedsIdColumn, // no header names the id (error() asks): the operator chooses the column, the file is read again
+        Refused, // nothing of the file can be used; error() says why, naming the file
     };
     struct RowProblem
     {
