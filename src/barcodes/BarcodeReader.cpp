@@ -211,6 +211,24 @@ QList<BarcodeReader::Code> readPiece(const QImage &piece, const QRect &part, QSi
     return readView(view, part.topLeft(), whole, formats, lines, binarizer);
 }
 
+// The part of a picture, up to side pixels on a side, centred on a point given in fractions of it.
+QRect pieceAround(QSize picture, QPointF centre, int side = cTilePixels)
+{
+    const QSize size(std::min(side, picture.width()), std::min(side, picture.height()));
+    const int left =
+        std::clamp(qRound(centre.x() * picture.width()) - size.width() / 2, 0, picture.width() - size.width());
+    const int top =
+        std::clamp(qRound(centre.y() * picture.height()) - size.height() / 2, 0, picture.height() - size.height());
+    return QRect(QPoint(left, top), size);
+}
+
+// A rectangle given in fractions of a picture, in its pixels.
+QRectF inPixels(const QRectF &fraction, QSize picture)
+{
+    return {fraction.x() * picture.width(), fraction.y() * picture.height(), fraction.width() * picture.width(),
+            fraction.height() * picture.height()};
+}
+
 // The grey piece turned by degrees about its centre, sampled between its pixels, black where the turn
 // leaves nothing. Qt turns a grey picture through 32-bit colour and back, which cost four times as much
 // as this and more than reading the turned piece.
@@ -315,6 +333,11 @@ QImage shrunk(const QImage &grey, int pixels)
     return small;
 }
 
+QImage halved(const QImage &picture)
+{
+    return shrunk(picture, (std::max(picture.width(), picture.height()) + 1) / 2);
+}
+
 // A piece whose bars run askew, turned so that they stand upright: a scan line then crosses
 // every bar of a code turned further than its height allows (about 30 degrees for a label).
 QList<BarcodeReader::Code> readTurned(const QImage &piece, const QRect &part, QSize whole, double angle, bool bars)
@@ -332,7 +355,7 @@ QList<BarcodeReader::Code> readTurned(const QImage &piece, const QRect &part, QS
     // unturned half (readHalf), codes with a weak check are taken: askew stripes, fences and text in 88 photos without
     // a code gave none. Matrix codes at half size are looked for unturned.
     if (codes.isEmpty() && bars) {
-        const QImage half = shrunk(turned, (std::max(turned.width(), turned.height()) + 1) / 2);
+        const QImage half = halved(turned);
         codes = readPiece(half, half.rect(), half.size(),
                           hints().formats() & ZXing::BarcodeFormats(ZXing::BarcodeFormat::LinearCodes), Lines::Across);
     }
@@ -360,11 +383,7 @@ QList<BarcodeReader::Code> readTurnedAgain(const QImage &piece, const QRect &par
     if (region.coherence >= cBarsCoherence)
         return {};
     const double margin = region.best.width() * whole.width() / 2;
-    const QRect own = QRectF(region.area.x() * whole.width(), region.area.y() * whole.height(),
-                             region.area.width() * whole.width(), region.area.height() * whole.height())
-                          .adjusted(-margin, -margin, margin, margin)
-                          .toAlignedRect()
-        & part;
+    const QRect own = inPixels(region.area, whole).adjusted(-margin, -margin, margin, margin).toAlignedRect() & part;
     const QImage cut = piece.copy(own.translated(-part.topLeft()));
     const QList<BarcodeRegions::Region> bars = BarcodeRegions::find(cut, 1);
     if (bars.isEmpty() || bars.first().coherence < cBarsCoherence)
@@ -382,7 +401,7 @@ QList<BarcodeReader::Code> readTurnedAgain(const QImage &piece, const QRect &par
 QList<BarcodeReader::Code> readHalf(const QImage &piece, const QRect &part, QSize whole, Lines lines, bool bars)
 {
     using F = ZXing::BarcodeFormat;
-    const QImage half = shrunk(piece, (std::max(piece.width(), piece.height()) + 1) / 2);
+    const QImage half = halved(piece);
     const QRect at(part.topLeft() / 2, half.size());
     // One threshold for the whole piece rather than the local average: a matrix code's dark patches, modules of
     // 20 pixels and more here, are wider than the neighbourhood the local one averages; dim and grey-printed
@@ -397,16 +416,6 @@ QList<BarcodeReader::Code> readHalf(const QImage &piece, const QRect &part, QSiz
     return found;
 }
 
-// The part of the first look, up to side pixels on a side, centred on centre (in fractions).
-QRect partOfFirst(QSize first, QPointF centre, QSize side)
-{
-    const QSize size = side.boundedTo(first);
-    return QRect(
-        QPoint(std::clamp(qRound(centre.x() * first.width()) - size.width() / 2, 0, first.width() - size.width()),
-               std::clamp(qRound(centre.y() * first.height()) - size.height() / 2, 0, first.height() - size.height())),
-        size);
-}
-
 // zxing's matrix detectors work outwards from the middle of what they are given: a Data Matrix beside
 // clutter (lamp posts) or turned in perspective, missed in the first look and in the piece, was read in a part of
 // the first look centred on its region: the region itself for a small code, a wider part for a code larger than
@@ -416,8 +425,7 @@ QList<BarcodeReader::Code> readMatrixAround(const QImage &first, const BarcodeRe
                                             QList<QRect> &readWide)
 {
     using F = ZXing::BarcodeFormat;
-    const QRect own = QRectF(region.area.x() * first.width(), region.area.y() * first.height(),
-                             region.area.width() * first.width(), region.area.height() * first.height())
+    const QRect own = inPixels(region.area, first.size())
                           .toAlignedRect()
                           .adjusted(-cAroundMargin, -cAroundMargin, cAroundMargin, cAroundMargin)
         & first.rect();
@@ -429,7 +437,7 @@ QList<BarcodeReader::Code> readMatrixAround(const QImage &first, const BarcodeRe
             .contains(centre);
     });
     if (found.isEmpty() && !seen) {
-        const QRect wide = partOfFirst(first.size(), region.area.center(), QSize(cAroundWide, cAroundWide));
+        const QRect wide = pieceAround(first.size(), region.area.center(), cAroundWide);
         readWide << wide;
         found = readPiece(first.copy(wide), wide, first.size(), F::QRCode | F::DataMatrix);
     }
@@ -513,24 +521,12 @@ bool hasWeakCheck(const BarcodeReader::Code &code)
         || code.format == u"ITF"_s;
 }
 
-// The piece of the full-size picture centred on a point given in fractions of the photo.
-QRect pieceAround(QSize picture, QPointF centre, int side = cTilePixels)
-{
-    const QSize size(std::min(side, picture.width()), std::min(side, picture.height()));
-    const int left =
-        std::clamp(qRound(centre.x() * picture.width()) - size.width() / 2, 0, picture.width() - size.width());
-    const int top =
-        std::clamp(qRound(centre.y() * picture.height()) - size.height() / 2, 0, picture.height() - size.height());
-    return QRect(QPoint(left, top), size);
-}
-
 // The piece of the full-size picture over a code-like region: all of it with a margin, so that a code
 // larger than one window is not cut in two, unless it spans more than a code could (foliage, a fence),
 // where the piece centred on its best window stands for it.
 QRect pieceOver(QSize picture, const BarcodeRegions::Region &region)
 {
-    const QRectF span(region.area.left() * picture.width(), region.area.top() * picture.height(),
-                      region.area.width() * picture.width(), region.area.height() * picture.height());
+    const QRectF span = inPixels(region.area, picture);
     const double margin = region.best.width() * picture.width();
     const QRect whole = span.adjusted(-margin, -margin, margin, margin).toAlignedRect() & QRect(QPoint(), picture);
     if (whole.width() > cLargestPiece || whole.height() > cLargestPiece)
