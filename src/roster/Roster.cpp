@@ -217,7 +217,7 @@ void Roster::readRecords(const QString &text, int idColumn, Header header)
             refuse(u"The id "_s + BarcodeText::quoted(subject.id) + u" cannot be a barcode: "_s + *bad);
             continue;
         }
-        if (const qsizetype first = m_byId.value(subject.id, -1); first >= 0) {
+        if (const qsizetype first = m_byId.value(subject.id.toCaseFolded(), -1); first >= 0) {
             refuse(u"The id "_s + BarcodeText::quoted(subject.id) + u" is also on line "_s
                    + QString::number(m_subjects[first].line) + u", whose subject keeps it."_s);
             continue;
@@ -233,7 +233,7 @@ void Roster::readRecords(const QString &text, int idColumn, Header header)
         subject.others.reserve(others.size());
         for (const int at : others)
             subject.others.append(fields[at].trimmed());
-        m_byId.insert(subject.id, m_subjects.size());
+        m_byId.insert(subject.id.toCaseFolded(), m_subjects.size());
         m_subjects.append(std::move(subject));
     }
     m_status = Status::Loaded;
@@ -241,7 +241,7 @@ void Roster::readRecords(const QString &text, int idColumn, Header header)
 
 const RosterSubject *Roster::find(const QString &id) const
 {
-    const qsizetype at = m_byId.value(id, -1);
+    const qsizetype at = m_byId.value(id.toCaseFolded(), -1);
     return at < 0 ? nullptr : &m_subjects[at];
 }
 

@@ -52,6 +52,7 @@ public:
     const QStringList &otherColumns() const { return m_otherColumns; }
 
     const QList<RosterSubject> &subjects() const { return m_subjects; }
+    // Letters match in either case: Code 39 reads only capitals, and an id may be typed in either.
     const RosterSubject *find(const QString &id) const;
     // Rows left out, in the order of the file.
     const QList<RowProblem> &problems() const { return m_problems; }

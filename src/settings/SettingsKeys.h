@@ -57,3 +57,13 @@ inline const QString cPrefDoUnassignedProcess = QStringLiteral("prefDoUnassigned
 inline const QString cPrefMoveUnasignedPhotoMethodTag = QStringLiteral("prefMoveUnasignedPhotoMethodTag");
 inline const QString cPrefOriginalNameFormatTag = QStringLiteral("prefOriginalNameFormatTag");
 inline const QString cPrefAccessoryString1 = QStringLiteral("prefAccessoryString1");
+
+// Picture day's roster of subjects: the file is kept as a path with a reference that finds it
+// again after it moved, like the folders; the id column is the operator's answer when the
+// header named none (-1: the header says), and the header flag whether the file has one.
+inline const QString cPrefRosterPath = QStringLiteral("prefRosterPath");
+inline const QString cPrefRosterPathAliasData = QStringLiteral("prefRosterPathAliasData");
+inline const QString cPrefRosterIdColumn = QStringLiteral("prefRosterIdColumn");
+inline const QString cPrefRosterHasHeader = QStringLiteral("prefRosterHasHeader");
+// A subject with fewer photos than this is listed as short of photos.
+inline const QString cPrefRosterMinimumPhotos = QStringLiteral("prefRosterMinimumPhotos");
