@@ -17,6 +17,7 @@ HeaderView::HeaderView(QWidget *parent)
     : QWidget(parent)
     , sectionTitle(new QLabel(this))
     , imageCount(new QLabel(this))
+    , subjectLabel(new QLabel(this))
     , ibButton(new QPushButton(u"Reassign Marked Photos…"_s, this))
     , applyButton(new QPushButton(u"Apply Barcodes…"_s, this))
 {
@@ -27,6 +28,9 @@ HeaderView::HeaderView(QWidget *parent)
     applyButton->setToolTip(u"Reassign the folder's photos by the barcodes read in them, after checking each one"_s);
     sectionTitle->setObjectName(u"sectionTitle"_s);
     imageCount->setObjectName(u"imageCount"_s);
+    subjectLabel->setObjectName(u"subjectLabel"_s);
+    subjectLabel->setTextFormat(Qt::PlainText);
+    subjectLabel->hide();
     ibButton->setObjectName(u"ibButton"_s);
     QFont bold = sectionTitle->font();
     bold.setBold(true);
@@ -36,6 +40,8 @@ HeaderView::HeaderView(QWidget *parent)
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(12, 4, 12, 4);
     layout->addWidget(sectionTitle);
+    layout->addSpacing(12);
+    layout->addWidget(subjectLabel);
     layout->addSpacing(16);
     layout->addWidget(imageCount);
     layout->addStretch(1);
@@ -65,4 +71,17 @@ void HeaderView::doApplyButton()
 {
     NotificationCenter::defaultCenter().post(NotificationNames::myApplyBarcodesId,
                                              {{NotificationKeys::command, NotificationValues::dosomething}});
+}
+
+void HeaderView::showSubject(const QString &text, bool unlisted)
+{
+    subjectLabel->setText(text);
+    subjectLabel->setVisible(!text.isEmpty());
+    // A code the roster lacks is most likely a misread: it must stand out from a name, in words
+    // and not only in colour.
+    QFont font = subjectLabel->font();
+    font.setItalic(unlisted);
+    font.setBold(!unlisted);
+    subjectLabel->setFont(font);
+    subjectLabel->setStyleSheet(unlisted ? u"color: #8a1c00"_s : QString());
 }

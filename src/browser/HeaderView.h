@@ -19,6 +19,8 @@ public:
     int sectionid = 1;
     QLabel *sectionTitle = nullptr;
     QLabel *imageCount = nullptr;
+    // Whom the section's barcode belongs to on the day's roster, or that it is on none.
+    QLabel *subjectLabel = nullptr;
     QPushButton *ibButton = nullptr;
     // Shown in automatic mode: groups the whole folder by the barcodes read in its photos.
     QPushButton *applyButton = nullptr;
@@ -26,6 +28,9 @@ public:
 public Q_SLOTS:
     void doButton();
     void doApplyButton();
+
+public:
+    void showSubject(const QString &text, bool unlisted);
 
 protected:
     void paintEvent(QPaintEvent *event) override;

@@ -4,6 +4,7 @@
 #include "PhotoGridView.h"
 #include "model/ImageDirectoryLoader.h"
 #include "model/PhotoListModel.h"
+#include "roster/RosterSource.h"
 #include "settings/SettingsQueries.h"
 #include "support/DesktopOpener.h"
 #include "support/Plural.h"
@@ -32,6 +33,8 @@ PhotoGridAdapter::PhotoGridAdapter(ImageDirectoryLoader *loader, PhotoGridView *
     view->setModel(m_model);
     view->setHeaderFiller([this](HeaderView *header, const QModelIndex &section) { fillHeader(header, section); });
     connect(view, &PhotoGridView::visibleItemsChanged, this, &PhotoGridAdapter::prioritizeVisible);
+    // The names on the headers follow the roster as it is opened or saved again.
+    connect(&RosterSource::shared(), &RosterSource::changed, this, [this] { m_view->refillHeaders(); });
     connect(view, &PhotoGridView::doubleClicked, this, &PhotoGridAdapter::openPhoto);
 }
 
@@ -75,6 +78,10 @@ void PhotoGridAdapter::fillHeader(HeaderView *header, const QModelIndex &section
     header->imageCount->setText(
         Plural::count(section.data(PhotoListModel::CountRole).toLongLong(), u"Item"_s, u"Items"_s));
     header->sectionid = section.row();
+    const RosterSource::Lookup subject =
+        RosterSource::shared().lookUp(section.data(PhotoListModel::SectionBarcodeRole).toString());
+    header->showSubject(subject.kind == RosterSource::Lookup::Kind::Unlisted ? u"⚠ "_s + subject.text : subject.text,
+                        subject.kind == RosterSource::Lookup::Kind::Unlisted);
     header->applyButton->setVisible(SettingsQueries::isAutoReassignMode());
 }
 

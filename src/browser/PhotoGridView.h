@@ -32,6 +32,8 @@ public:
     void setHeaderHeight(qreal height);
     // Fills a header band for a section whenever it comes into view or the model changes.
     void setHeaderFiller(SectionHeaderBands::Filler filler);
+    // The headers in view are filled again: what they show changed outside the model.
+    void refillHeaders() { updateHeaders(true); }
     const SectionedGridLayout &gridLayout() const { return m_layout; }
     void setBackgroundColor(const QColor &color);
 

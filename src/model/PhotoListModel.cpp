@@ -154,6 +154,9 @@ QVariant PhotoListModel::data(const QModelIndex &index, int role) const
             return sectionTitle(index.row());
         if (role == CountRole)
             return qlonglong(m_loader->numberOfItemsInSection(index.row()));
+        if (role == SectionBarcodeRole)
+            return m_loader->singleSectionMode() ? QString()
+                                                 : m_loader->barcodeidForSection(index.row()).value_or(QString());
         return {};
     }
     const std::optional<IndexPath> path = pathForIndex(index);
