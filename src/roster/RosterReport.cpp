@@ -75,7 +75,7 @@ QString countsText(const QList<RosterReport::Folder> &folders, const QList<int> 
     QStringList parts;
     for (qsizetype i = 0; i < folders.size(); ++i) {
         if (counts.value(i) > 0)
-            parts.append(folders[i].label + u' ' + QString::number(counts.value(i)));
+            parts.append(folders[i].label + u": "_s + QString::number(counts.value(i)));
     }
     return parts.join(u", "_s);
 }
