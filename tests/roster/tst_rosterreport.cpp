@@ -59,9 +59,9 @@ private Q_SLOTS:
         const QString working =
             folderWith(u"working"_s,
                        {u"A1_IMG_0001.JPG"_s, u"A1_IMG_0002.NEF"_s, u"a2_IMG_0003.jpg"_s, u"IMG_0004.JPG"_s,
-                        u"unknown_IMG_0005.JPG"_s, u"?_IMG_0006.JPG"_s, u"_IMG_0007.JPG"_s, u"A3_notes.txt"_s,
-                        u"A3_IMG_0008.XMP"_s, u".A3_IMG_0009.JPG"_s, u"sub/A3_IMG_0010.JPG"_s, u"ZZ9_IMG_0011.JPG"_s,
-                        u"zz9_IMG_0012.JPG"_s, u"B7_IMG_0013.JPG"_s});
+                        u"unknown_IMG_0005.JPG"_s, u"?_IMG_0006.JPG"_s, u"_A3_IMG_0007.JPG"_s, u"-A3_IMG_0014.JPG"_s,
+                        u"A3_notes.txt"_s, u"A3_IMG_0008.XMP"_s, u".A3_IMG_0009.JPG"_s, u"sub/A3_IMG_0010.JPG"_s,
+                        u"ZZ9_IMG_0011.JPG"_s, u"zz9_IMG_0012.JPG"_s, u"B7_IMG_0013.JPG"_s});
         const QString today = folderWith(u"today"_s, {u"A1_IMG_0020.JPG"_s, u"A3_IMG_0021.JPG"_s});
         const RosterReport report = RosterReport::make(
             subjects, {{u"Working folder"_s, working}, {u"Today"_s, today}, {u"Tomorrow"_s, m_root + u"/not-yet"_s}},
