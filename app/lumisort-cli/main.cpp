@@ -8,6 +8,7 @@
 #include "ImportCommand.h"
 #include "MakeCardCommand.h"
 #include "ReassignCommand.h"
+#include "RosterCommand.h"
 #include "SectionsCommand.h"
 #include "SettingValueText.h"
 #include "SettingsCommand.h"
@@ -49,6 +50,7 @@ QString usage()
            "  thumbs       make thumbnails as the browser does and report their source\n"
            "  make-card    write a realistic demo camera card\n"
            "  detect       read the barcodes shown in photos\n"
+           "  roster       count each roster subject's photos and name who has none\n"
            "options:\n"
            "  --set KEY=VALUE   override a setting for this run only (repeatable)\n"
            "  --verbose         show the program's log lines on standard error\n"
@@ -109,6 +111,7 @@ int main(int argc, char **argv)
         {u"thumbs"_s, {false, &ThumbsCommand::run}},
         {u"make-card"_s, {true, &MakeCardCommand::run}},
         {u"detect"_s, {false, &DetectCommand::run}},
+        {u"roster"_s, {false, &RosterCommand::run}},
     };
     const auto found = verbs.constFind(verb);
 

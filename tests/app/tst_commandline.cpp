@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QFile>
 #include <QImageReader>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPainter>
 #include <QProcess>
 #include <QRegularExpression>
@@ -48,10 +50,10 @@ private Q_SLOTS:
         // args: split at spaces.
         // expect: "out:T" / "err:T" the output holds T ("!" in front: does not), "file:P" exists, "files:A B" all there
         // is, "text:P|T" file P holds T, "image:P|WxH", "smaller:P|N" bytes, "whole:P|N" fewer than N photos, all
-        // whole, "get:KEY|V" and "list:T" read the settings afterwards, "aside:N" the settings file kept aside is N
-        // bytes long. P is relative to the working folder; {camera} is a card, {disk} a backup disk, {link} a link to
-        // the card, {settings} the settings file, {java} the machine's Java settings.
-        // Several steps or expectations are separated by "; ".
+        // whole, "json:K|N" the output is JSON with number N at key K, "get:KEY|V" and "list:T" read the settings
+        // afterwards, "aside:N" the settings file kept aside is N bytes long. P is relative to the working folder;
+        // {camera} is a card, {disk} a backup disk, {link} a link to the card, {settings} the settings file, {java} the
+        // machine's Java settings. Several steps or expectations are separated by "; ".
         QTest::addColumn<QStringList>("prepare");
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("status");
@@ -321,6 +323,17 @@ private Q_SLOTS:
         row("import --threads= --", "mkdir:{out}", "--set prefSourcePath={out} import --threads=2 -- {card}", 0,
             "file:{out}/IMG_0006.JPG");
         row("import takes one card", "mkdir:{out}", "import {card} {card}", 2, "err:bad arguments for import");
+
+        // roster: the card's IMG_0002 is filed under A1; B2 has no photo, and 9Z is on no roster.
+        const char *roster = "mv:IMG_0002.JPG|A1_IMG_0002.JPG; mv:IMG_0003.JPG|9Z_IMG_0003.JPG; "
+                             "write:{work}/roster.csv|Id,Name\nA1,Ann\nB2,Bo\n";
+        row("roster", roster, "roster roster.csv .", 0,
+            "out:B2; out:No photos; !out:Ann; out:2 subjects: 1 with photos, 1 without; out:1 code not on the roster");
+        row("roster --json of the working folder and today's", roster,
+            "--set prefSourcePath={work} roster --json --minimum 2 roster.csv", 0,
+            "json:missing|1; json:short|1; out:\"Working folder\"; out:\"9Z\"");
+        row("roster without an id column", "write:{work}/roster.csv|Name,Class\nAnn,3\n", "roster roster.csv", 1,
+            "err:Pass --id-column");
     }
 
     void options()
@@ -449,6 +462,9 @@ private:
             holds = run.out.contains(what);
         else if (kind == u"err"_s)
             holds = run.err.contains(what);
+        else if (kind == u"json"_s) // standard output is one JSON object holding this number
+            holds = QJsonDocument::fromJson(run.out.toUtf8()).object().value(what.section(u'|', 0, 0))
+                == QJsonValue(value.toInt());
         else if (kind == u"file"_s)
             holds = ::lstat(QFile::encodeName(path).constData(), &st) == 0;
         else if (kind == u"files"_s) // all the working folder holds, in name order

@@ -1,0 +1,110 @@
+#include "RosterCommand.h"
+
+#include "CliArguments.h"
+#include "filing/DestinationPathRules.h"
+#include "roster/RosterReport.h"
+#include "settings/SettingsKeys.h"
+#include "settings/SettingsStore.h"
+#include "support/NativePath.h"
+#include "support/PathUtils.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <cstdio>
+
+using namespace Qt::StringLiterals;
+
+QString RosterCommand::usage()
+{
+    return u"usage: lumisort-cli roster [--json|--csv] [--minimum N] [--id-column N] [--] ROSTER.csv [DIR...]\n"
+           "  --json          print the report as JSON\n"
+           "  --csv           print the report as a spreadsheet (UTF-8, CRLF)\n"
+           "  --minimum N     photos each subject needs (default: the setting prefRosterMinimumPhotos)\n"
+           "  --id-column N   the roster's column of ids, counted from 1, when no header names it\n"
+           "  DIR...          the folders to count; without any, the working folder and today's daily folder"_s;
+}
+
+int RosterCommand::run(const QStringList &args, CliIo &io)
+{
+    const CliArguments parsed(args, {{u"--json"_s}, {u"--csv"_s}, {u"--minimum"_s, true}, {u"--id-column"_s, true}});
+    if (!parsed.error().isEmpty())
+        return io.usageError(parsed.error(), usage());
+    if (parsed.isSet(u"--json"_s) && parsed.isSet(u"--csv"_s))
+        return io.usageError(u"--json and --csv exclude each other"_s, usage());
+    const QStringList operands = parsed.operands();
+    if (operands.isEmpty())
+        return io.usageError(u"no roster given"_s, usage());
+
+    int minimum = int(SettingsStore::standard().integerForKey(cPrefRosterMinimumPhotos));
+    if (parsed.isSet(u"--minimum"_s)) {
+        bool ok = false;
+        minimum = parsed.value(u"--minimum"_s).toInt(&ok);
+        if (!ok || minimum < 1)
+            return io.usageError(u"--minimum needs a whole number of at least 1"_s, usage());
+    }
+    int idColumn = -1;
+    if (parsed.isSet(u"--id-column"_s)) {
+        bool ok = false;
+        idColumn = parsed.value(u"--id-column"_s).toInt(&ok) - 1;
+        if (!ok || idColumn < 0)
+            return io.usageError(u"--id-column needs a column number of at least 1"_s, usage());
+    }
+
+    const QString rosterPath = CliArguments::absolutePath(operands.first());
+    const Roster roster = Roster::load(NativePath(rosterPath), idColumn);
+    switch (roster.status()) {
+    case Roster::Status::Loaded:
+        break;
+    case Roster::Status::NeedsIdColumn:
+        io.err << "lumisort-cli: " << roster.error() << Qt::endl << "Its columns are:" << Qt::endl;
+        for (qsizetype i = 0; i < roster.columns().size(); ++i)
+            io.err << "  " << (i + 1) << "  " << roster.columns()[i] << Qt::endl;
+        io.err << "Pass --id-column N with the number of the column that holds the ids." << Qt::endl;
+        return CliIo::cFailed;
+    case Roster::Status::Refused:
+        io.err << "lumisort-cli: " << roster.error() << Qt::endl;
+        return CliIo::cFailed;
+    }
+    for (const Roster::RowProblem &problem : roster.problems())
+        io.err << "lumisort-cli: warning: " << NativePath::forDisplay(rosterPath) << " line " << problem.line
+               << " left out: " << problem.reason << Qt::endl;
+
+    QList<RosterReport::Folder> folders;
+    if (operands.size() > 1) {
+        for (const QString &folder : operands.mid(1)) {
+            // Paths typed on the command line mean what a shell means by them ("../x").
+            const QString absolute = QDir::cleanPath(CliArguments::absolutePath(folder));
+            folders.append({QFileInfo(absolute).fileName(), absolute});
+        }
+    } else {
+        const QString working =
+            PathUtils::expandTilde(SettingsStore::standard().stringForKey(cPrefSourcePath).value_or(QString()));
+        if (working.isEmpty()) {
+            io.err << "lumisort-cli: no working folder is set; name the folders to count" << Qt::endl;
+            return CliIo::cFailed;
+        }
+        folders.append({u"Working folder"_s, working});
+        // Without a daily folder pattern nothing is filed by day: the working folder alone counts.
+        if (const std::optional<QString> today =
+                DestinationPathRules::getDuplicateFolderPath(cPrefDestinationPath, cPrefDailyFolderDateFormat))
+            folders.append({u"Today"_s, *today});
+    }
+
+    const RosterReport report = RosterReport::make(roster, folders, minimum);
+    for (const QString &problem : report.problems())
+        io.err << "lumisort-cli: warning: " << problem << Qt::endl;
+    if (parsed.isSet(u"--json"_s) || parsed.isSet(u"--csv"_s)) {
+        // Written as bytes: the spreadsheet's byte-order mark must reach the file as it is.
+        const QByteArray bytes = parsed.isSet(u"--json"_s) ? report.toJson() : report.toCsv();
+        io.out.flush();
+        if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) != size_t(bytes.size())
+            || std::fflush(stdout) != 0) {
+            io.err << "lumisort-cli: the report could not be written to standard output" << Qt::endl;
+            return CliIo::cFailed;
+        }
+    } else {
+        io.out << report.toText();
+        io.out.flush();
+    }
+    return CliIo::cOk;
+}
