@@ -2,6 +2,7 @@
 
 #include "MyVimoNSview.h"
 #include "ReassignImageView.h"
+#include "roster/RosterSource.h"
 #include "settings/SettingsKeys.h"
 #include "settings/SettingsStore.h"
 #include "support/Dispatch.h"
@@ -77,6 +78,10 @@ void ReassignSheetUi::setupUi(QDialog *sheet)
     ibPrompt2Label->setWordWrap(true);
     ibNSTextField = new BarcodeField(contentView);
     ibNSTextField->setPlaceholderText(u"Barcode"_s);
+    ibSubjectLabel = new QLabel(contentView);
+    ibSubjectLabel->setObjectName(u"ibSubjectLabel"_s);
+    ibSubjectLabel->setTextFormat(Qt::PlainText);
+    ibSubjectLabel->hide();
     ibProblemLabel = new QLabel(contentView);
     ibProblemLabel->setWordWrap(true);
     ibProblemLabel->setStyleSheet(u"color: #b00020; font-weight: bold;"_s);
@@ -104,6 +109,7 @@ void ReassignSheetUi::setupUi(QDialog *sheet)
     layout->addWidget(ibPromptLabel);
     layout->addWidget(ibPrompt2Label);
     layout->addWidget(ibNSTextField);
+    layout->addWidget(ibSubjectLabel);
     ibDetectedCodesRow = new QWidget(contentView);
     auto *codesLayout = new QHBoxLayout(ibDetectedCodesRow);
     codesLayout->setContentsMargins(0, 0, 0, 0);
@@ -140,6 +146,15 @@ void ReassignSheetUi::showSettings(qsizetype photoCount)
     const QString barcode = store.stringForKey(cPrefReassignedBarcodeString).value_or(QString());
     if (ibNSTextField->text() != barcode)
         ibNSTextField->setText(barcode);
+}
+
+void ReassignSheetUi::showSubjectOf(const QString &code)
+{
+    const RosterSource::Lookup subject = RosterSource::shared().lookUp(code);
+    const bool unlisted = subject.kind == RosterSource::Lookup::Kind::Unlisted;
+    ibSubjectLabel->setText(unlisted ? u"⚠ "_s + subject.text + u": check the code"_s : subject.text);
+    ibSubjectLabel->setStyleSheet(unlisted ? u"color: #8a1c00; font-style: italic;"_s : u"font-weight: bold;"_s);
+    ibSubjectLabel->setVisible(subject.kind != RosterSource::Lookup::Kind::NoRoster);
 }
 
 void ReassignSheetUi::showProblem(const QString &problem)

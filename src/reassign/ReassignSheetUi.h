@@ -30,6 +30,7 @@ public:
     QLabel *ibPromptLabel = nullptr;
     QLabel *ibPrompt2Label = nullptr;
     QLabel *ibProblemLabel = nullptr; // why the last entry was refused; empty otherwise
+    QLabel *ibSubjectLabel = nullptr; // whom the code in the field belongs to on the day's roster
     QPushButton *ibLeftButton = nullptr;
     QPushButton *ibRightButton = nullptr;
     QPushButton *ibBeginningButton = nullptr;
@@ -44,6 +45,8 @@ public:
     // The six settings the sheet shows; the position counts photoCount photos.
     void showSettings(qsizetype photoCount);
     void showProblem(const QString &problem);
+    // The roster's name for the code in the field, or that the roster lacks it; nothing without a roster.
+    void showSubjectOf(const QString &code);
     // While an entry is dealt with the field takes no key, yet stays where it is, so
     // that nothing on the sheet blinks or moves at each Return.
     void takeFieldOut();

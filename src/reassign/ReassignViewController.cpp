@@ -6,6 +6,7 @@
 #include "ReassignRules.h"
 #include "SheetFrameMemory.h"
 #include "model/BarcodeText.h"
+#include "roster/RosterSource.h"
 #include "settings/SettingsKeys.h"
 #include "settings/SettingsQueries.h"
 #include "settings/SettingsStore.h"
@@ -123,8 +124,9 @@ void ReassignViewController::refreshFromSettings()
 
 void ReassignViewController::updateReassignButton()
 {
-    showReassignButton(BarcodeEntryRules::entryOf(ibNSTextField->text()), session.isAutomatic(),
-                       session.applyingReadings);
+    const QString entry = BarcodeEntryRules::entryOf(ibNSTextField->text());
+    showReassignButton(entry, session.isAutomatic(), session.applyingReadings);
+    showSubjectOf(entry);
 }
 
 void ReassignViewController::showEvent(QShowEvent *event)
@@ -300,8 +302,20 @@ void ReassignViewController::confirmAutomaticRun()
     if (refuseUnresolvedReadings(barcodes))
         return;
     const bool reverse = SettingsStore::standard().boolForKey(cPrefReverseAssignBarcode);
-    const ReassignRunText::Message summary = ReassignRunText::automaticRunSummary(
+    ReassignRunText::Message summary = ReassignRunText::automaticRunSummary(
         ReassignRun::automaticPlan(*session.fullUrlList, barcodes, reverse), barcodes, session.fullUrlList->size());
+    // Before anything is renamed, the codes the roster lacks are named: each is likely a misread.
+    QStringList unlisted;
+    for (const QString &code : barcodes) {
+        if (!unlisted.contains(code)
+            && RosterSource::shared().lookUp(code).kind == RosterSource::Lookup::Kind::Unlisted)
+            unlisted.append(code);
+    }
+    if (!unlisted.isEmpty()) {
+        unlisted.sort();
+        summary.body += u"\n\nNot on the roster: "_s + unlisted.join(u", "_s) + u". Check "_s
+            + (unlisted.size() == 1 ? u"it"_s : u"them"_s) + u" before going on."_s;
+    }
     QPointer<ReassignViewController> self(this);
     Alert::beginSheet(this, alertOf(summary), [self, barcodes, reverse, summary](int answer) {
         if (!self)
@@ -503,6 +517,16 @@ bool ReassignViewController::doValidateTextField(QLineEdit *field)
         });
         return false;
     }
+    // A code the roster lacks is most often a misread or a slip of the keys: the first Return
+    // on it says so and keeps it in the field, the second takes it.
+    if (RosterSource::shared().lookUp(entry).kind == RosterSource::Lookup::Kind::Unlisted && entry != m_unlistedAsked) {
+        logLine(u"....Not on the roster ["_s + entry + u"]: asked once more"_s);
+        m_unlistedAsked = entry;
+        showProblem(u"The code "_s + entry + u" is not on the roster. Check it, then press Return again to take it."_s);
+        getSoundQueue().async([] { SystemSound::play(SystemSound::Beep); });
+        return false;
+    }
+    m_unlistedAsked.clear();
     setSetting(entry, cPrefReassignedBarcodeString);
     return true;
 }

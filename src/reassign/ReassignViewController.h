@@ -109,5 +109,7 @@ private:
     void warnAndStay(const ReassignRunText::Message &message) { warnOver(this, message.title, message.body); }
 
     QMetaObject::Connection m_fieldAction;
+    // The code off the roster that Return was last refused for: Return on it again takes it.
+    QString m_unlistedAsked;
     SheetFrameMemory *m_frame;
 };
