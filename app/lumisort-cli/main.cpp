@@ -1,4 +1,5 @@
 #include "BarcodeCommand.h"
+#include "CardsCommand.h"
 #include "CliArguments.h"
 #include "CliIo.h"
 #include "CompanionCommand.h"
@@ -49,6 +50,7 @@ QString usage()
            "  thumbs       make thumbnails as the browser does and report their source\n"
            "  make-card    write a realistic demo camera card\n"
            "  detect       read the barcodes shown in photos\n"
+           "  cards        print the roster's camera cards as a PDF\n"
            "options:\n"
            "  --set KEY=VALUE   override a setting for this run only (repeatable)\n"
            "  --verbose         show the program's log lines on standard error\n"
@@ -109,6 +111,7 @@ int main(int argc, char **argv)
         {u"thumbs"_s, {false, &ThumbsCommand::run}},
         {u"make-card"_s, {true, &MakeCardCommand::run}},
         {u"detect"_s, {false, &DetectCommand::run}},
+        {u"cards"_s, {true, &CardsCommand::run}},
     };
     const auto found = verbs.constFind(verb);
 
