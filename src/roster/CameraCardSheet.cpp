@@ -36,7 +36,7 @@ constexpr double cCutTolerance = 4;
 constexpr double cMinModule1D = 0.33 * cMm;
 constexpr double cMaxModule1D = 0.6 * cMm;
 constexpr double cMinModule2D = 0.5 * cMm;
-constexpr double cMaxModule2D = 1.2 * cMm;
+constexpr double cMaxModule2D = 2.0 * cMm;
 constexpr int cQuiet1D = 10;
 constexpr int cQuiet2D = 3;
 // The device resolution of the PDF: its coordinates are integers for Qt's text layout.
@@ -113,12 +113,15 @@ std::optional<CardPlan> planCard(const QString &id, CameraCardSheet::Format form
         plan.text = QRectF(right + 4, inner.top(), inner.right() - right - 4, inner.height());
     }
     plan.modules = std::move(*modules);
-    const double idWidth = std::max(plan.code.width(), 90.0);
-    // Under the code, clear of its quiet zone.
-    const double idTop = format == CameraCardSheet::Format::Code128
-        ? inner.bottom() - idHeight
-        : std::min(plan.code.bottom() + plan.module * cQuiet2D, inner.bottom() - idHeight);
-    plan.id = QRectF(plan.code.center().x() - idWidth / 2, idTop, idWidth, idHeight);
+    // Under the code, clear of its quiet zone, as wide as the code's column: a long id neither runs into
+    // the name nor off the card.
+    if (format == CameraCardSheet::Format::Code128) {
+        plan.id = QRectF(inner.left(), inner.bottom() - idHeight, inner.width(), idHeight);
+    } else {
+        const double quiet = plan.module * cQuiet2D, width = plan.code.width() + 2 * quiet + cPadding;
+        plan.id = QRectF(plan.code.center().x() - width / 2,
+                         std::min(plan.code.bottom() + quiet, inner.bottom() - idHeight), width, idHeight);
+    }
     return plan;
 }
 
@@ -186,8 +189,7 @@ void drawCard(QPainter &painter, const RosterSubject &subject, const CardPlan &p
     const bool linear = format == CameraCardSheet::Format::Code128;
     drawModules(painter, plan, card.topLeft(), linear);
     painter.setPen(Qt::black);
-    painter.setFont(textFont(8));
-    painter.drawText(device(plan.id.translated(card.topLeft())), Qt::AlignHCenter | Qt::AlignTop, subject.id);
+    drawFitted(painter, plan.id.translated(card.topLeft()), subject.id, 8, 5, false, Qt::AlignHCenter | Qt::AlignTop);
 
     QString details = subject.className;
     if (!subject.teacher.isEmpty())
@@ -311,7 +313,9 @@ QByteArray CameraCardSheet::pdf(const Roster &roster, const Options &options, QS
         painter.setPen(Qt::darkGray);
         painter.setFont(textFont(7));
         const QRectF footer = device(QRectF(cMargin, page.height() - cFooter + 10, page.width() - 2 * cMargin, 12));
-        painter.drawText(footer, Qt::AlignLeft | Qt::AlignVCenter, options.rosterName);
+        painter.drawText(footer, Qt::AlignLeft | Qt::AlignVCenter,
+                         QFontMetricsF(painter.font(), &writer)
+                             .elidedText(options.rosterName, Qt::ElideMiddle, footer.width() * 0.7));
         painter.drawText(footer, Qt::AlignRight | Qt::AlignVCenter, u"Page %1 of %2"_s.arg(p + 1).arg(pages.size()));
     }
     painter.end();
