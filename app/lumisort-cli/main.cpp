@@ -1,4 +1,5 @@
 #include "BarcodeCommand.h"
+#include "CardsCommand.h"
 #include "CliArguments.h"
 #include "CliIo.h"
 #include "CompanionCommand.h"
@@ -51,6 +52,7 @@ QString usage()
            "  make-card    write a realistic demo camera card\n"
            "  detect       read the barcodes shown in photos\n"
            "  roster       count each roster subject's photos and name who has none\n"
+           "  cards        print the roster's camera cards as a PDF\n"
            "options:\n"
            "  --set KEY=VALUE   override a setting for this run only (repeatable)\n"
            "  --verbose         show the program's log lines on standard error\n"
@@ -112,6 +114,7 @@ int main(int argc, char **argv)
         {u"make-card"_s, {true, &MakeCardCommand::run}},
         {u"detect"_s, {false, &DetectCommand::run}},
         {u"roster"_s, {false, &RosterCommand::run}},
+        {u"cards"_s, {true, &CardsCommand::run}},
     };
     const auto found = verbs.constFind(verb);
 
