@@ -61,7 +61,8 @@ public:
     // For a terminal: the missing and short subjects first, by class, then the strays, then a count.
     QString toText() const;
 
-    static QString markText(Mark mark);
+    // For the operator; a short mark names the minimum when it is given.
+    static QString markText(Mark mark, int minimumPhotos = 0);
 
 private:
     QList<Folder> m_folders;
