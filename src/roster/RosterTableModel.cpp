@@ -115,7 +115,7 @@ QVariant RosterTableModel::cell(int row, int column) const
     if (column == totalColumn())
         return subject ? subject->total : stray->total;
     if (column == statusColumn())
-        return subject ? RosterReport::markText(subject->mark) : strayText();
+        return subject ? RosterReport::markText(subject->mark, m_report.minimumPhotos()) : strayText();
     return (subject ? subject->counts : stray->counts).value(column - FirstCountColumn);
 }
 
