@@ -103,16 +103,23 @@ RosterPanel::RosterPanel(QWidget *parent)
 void RosterPanel::setReport(const RosterReport &report)
 {
     const QString selected = selectedId();
+    // The report is remade whenever a folder changes: widths the operator set stay unless the
+    // columns themselves change.
+    const auto labels = [](const RosterReport &r) {
+        QStringList names;
+        for (const RosterReport::Folder &folder : r.folders())
+            names << folder.label;
+        return names;
+    };
+    const bool newColumns = !m_hasReport || labels(m_model->report()) != labels(report);
     m_model->setReport(report);
     m_hasReport = true;
     fillClasses();
-    for (QWidget *filter :
-         {static_cast<QWidget *>(classFilter), static_cast<QWidget *>(showFilter), static_cast<QWidget *>(searchField)})
-        filter->setEnabled(true);
+    setFiltersEnabled(true);
     showSummary();
     if (!selected.isEmpty())
         selectId(selected);
-    if (table->horizontalHeader()->count() > 0)
+    if (newColumns)
         table->resizeColumnsToContents();
 }
 
@@ -121,9 +128,7 @@ void RosterPanel::clearReport()
     m_model->setReport(RosterReport());
     m_hasReport = false;
     fillClasses();
-    for (QWidget *filter :
-         {static_cast<QWidget *>(classFilter), static_cast<QWidget *>(showFilter), static_cast<QWidget *>(searchField)})
-        filter->setEnabled(false);
+    setFiltersEnabled(false);
     showSummary();
 }
 
@@ -145,6 +150,13 @@ bool RosterPanel::selectId(const QString &id)
     table->selectionModel()->setCurrentIndex(shown, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     table->scrollTo(shown);
     return true;
+}
+
+void RosterPanel::setFiltersEnabled(bool enabled)
+{
+    classFilter->setEnabled(enabled);
+    showFilter->setEnabled(enabled);
+    searchField->setEnabled(enabled);
 }
 
 void RosterPanel::fillClasses()

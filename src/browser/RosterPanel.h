@@ -51,6 +51,7 @@ Q_SIGNALS:
     void subjectActivated(const QString &id);
 
 private:
+    void setFiltersEnabled(bool enabled);
     void fillClasses();
     void applyClass();
     void applyShow();
