@@ -165,8 +165,7 @@ void RosterPanel::fillClasses()
     QStringList classes;
     for (const RosterReport::Row &row : m_model->report().rows()) {
         const QString &name = row.subject.className;
-        // Rows come by class: a class not the last one seen is new unless it came before.
-        if (!name.isEmpty() && (classes.isEmpty() || classes.constLast() != name) && !classes.contains(name))
+        if (!name.isEmpty() && !classes.contains(name))
             classes << name;
     }
     const QSignalBlocker quiet(classFilter);
