@@ -2,9 +2,11 @@
 
 #include "MyVimoNSWindow.h"
 #include "PhotoGridView.h"
+#include "RosterCommands.h"
 #include "SegmentedControl.h"
 #include "ViewController.h"
 #include "reassign/ReassignUndo.h"
+#include "roster/RosterSource.h"
 #include "settings/BundleInfo.h"
 #include "settings/FolderSettings.h"
 #include "settings/LogPaths.h"
@@ -124,12 +126,18 @@ void WindowController::buildMenusAndToolbar()
         connect(sheet, &QObject::destroyed, m_viewController, update);
     });
 
+    rosterCommands = new RosterCommands(m_window, vc);
     QMenuBar *bar = m_window->menuBar();
     QMenu *file = bar->addMenu(u"&File"_s);
     file->addAction(openAnotherFolderAction);
     file->addAction(loadNewCardAction);
     file->addSeparator();
     file->addAction(vc->fileAction);
+    file->addSeparator();
+    file->addAction(rosterCommands->openRosterAction);
+    file->addAction(rosterCommands->printCardsAction);
+    file->addAction(rosterCommands->exportReportAction);
+    file->addAction(rosterCommands->closeRosterAction);
     file->addSeparator();
     file->addAction(quitAction);
     QMenu *edit = bar->addMenu(u"&Edit"_s);
@@ -146,6 +154,7 @@ void WindowController::buildMenusAndToolbar()
     QMenu *view = bar->addMenu(u"&View"_s);
     view->addAction(vc->showSectionsAction);
     view->addAction(vc->refreshAction);
+    view->addAction(rosterCommands->showRosterAction);
     view->addSeparator();
     view->addAction(vc->zoomInAction);
     view->addAction(vc->zoomOutAction);

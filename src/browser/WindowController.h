@@ -7,6 +7,7 @@
 class MyVimoNSWindow;
 class QAction;
 class ViewController;
+class RosterCommands;
 
 // Owns the main window and its content, the browser; builds the menus and the
 // toolbar, and offers one command of its own: browse another folder until quit.
@@ -53,6 +54,8 @@ public:
     // Gives the folder shown the names its last reassignment changed (a second time,
     // redoes it); asks first, and does nothing while a sheet is open.
     QAction *undoReassignmentAction = nullptr;
+    // Picture day: the roster, its dock, its camera cards and its report.
+    RosterCommands *rosterCommands = nullptr;
     void undoLastReassignment();
 
 Q_SIGNALS:

@@ -11,6 +11,7 @@
 #include "filing/CopyToMainFolderViewController.h"
 #include "reassign/ReassignJournal.h"
 #include "reassign/ReassignViewController.h"
+#include "roster/RosterSource.h"
 #include "settings/BundleInfo.h"
 #include "settings/CompanionSettings.h"
 #include "settings/FactoryDefaults.h"
@@ -220,6 +221,8 @@ void AppDelegate::applicationWillFinishLaunching()
     connect(wc, &WindowController::quitting, &m_singleInstance, &SingleInstance::stopServer);
     wc->window()->show();
     bringToFront();
+    // The day's roster is read again as the window opens: the names come onto the headers as soon as it is read.
+    RosterSource::shared().restore();
     m_singleInstance.startServer();
     // Cards put in while the window is idle are offered in the window (never imported unasked).
     m_cardOffer = std::make_unique<CardOffer>();

@@ -241,6 +241,12 @@ QWidget *PreferencesViewController::makeReassignmentPage()
     barcodeLayout->addRow(u"Required length:"_s, ibBarcodeLengthSpinBox);
     ibCheckBarcodeLengthCheckBox = new QCheckBox(u"Refuse barcodes of another length"_s, barcodes);
     barcodeLayout->addRow(QString(), ibCheckBarcodeLengthCheckBox);
+    ibRosterMinimumSpinBox = new QSpinBox(barcodes);
+    ibRosterMinimumSpinBox->setObjectName(u"ibRosterMinimumSpinBox"_s);
+    ibRosterMinimumSpinBox->setRange(1, 999);
+    ibRosterMinimumSpinBox->setSuffix(u" photo(s)"_s);
+    ibRosterMinimumSpinBox->setToolTip(u"The roster lists a subject with fewer photos than this as short"_s);
+    barcodeLayout->addRow(u"Each roster subject needs:"_s, ibRosterMinimumSpinBox);
 
     auto *browser = new QGroupBox(u"Browser"_s, page);
     auto *browserLayout = new QFormLayout(browser);
@@ -337,6 +343,7 @@ void PreferencesViewController::connectBindings()
     m_binder->bindBool(ibAlwaysPromptCheckBox, cPrefAlwaysPromptForReassignmentMode);
     m_binder->bindInteger(ibBarcodeLengthSpinBox, cPrefReassignedBarcodeRequiredLength);
     m_binder->bindBool(ibCheckBarcodeLengthCheckBox, cPrefCheckReassignedBarcodeLength);
+    m_binder->bindInteger(ibRosterMinimumSpinBox, cPrefRosterMinimumPhotos);
     // The orders offered are a setting of their own; the choice is stored by its place among them.
     m_binder->bind(ibSortKeyPopUp, &QComboBox::currentIndexChanged, cPrefInputFolderSortKeySelectedIndex,
                    {[this](const QString &key) {

@@ -50,6 +50,7 @@ public:
     QCheckBox *ibAlwaysPromptCheckBox = nullptr; // off where the build never reads it
     QLabel *ibAlwaysPromptNoteLabel = nullptr; // why it is off; hidden otherwise
     QSpinBox *ibBarcodeLengthSpinBox = nullptr;
+    QSpinBox *ibRosterMinimumSpinBox = nullptr;
     QCheckBox *ibCheckBarcodeLengthCheckBox = nullptr;
     QComboBox *ibSortKeyPopUp = nullptr;
 

@@ -34,11 +34,22 @@ void FolderPanel::beginSheet(QWidget *window, const Options &requested,
     }
     auto *dialog = new QFileDialog(window, options.title, options.startFolder);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setFileMode(QFileDialog::Directory);
-    dialog->setOption(QFileDialog::ShowDirsOnly, true);
-    dialog->setOption(QFileDialog::ReadOnly, !options.canCreateDirectories);
-    dialog->setFilter(options.showsHiddenFiles ? (QDir::AllDirs | QDir::Hidden | QDir::NoDotAndDotDot)
-                                               : (QDir::AllDirs | QDir::NoDotAndDotDot));
+    if (options.mode == Mode::Folder) {
+        dialog->setFileMode(QFileDialog::Directory);
+        dialog->setOption(QFileDialog::ShowDirsOnly, true);
+        dialog->setFilter(options.showsHiddenFiles ? (QDir::AllDirs | QDir::Hidden | QDir::NoDotAndDotDot)
+                                                   : (QDir::AllDirs | QDir::NoDotAndDotDot));
+    } else {
+        dialog->setFileMode(options.mode == Mode::SaveFile ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+        dialog->setAcceptMode(options.mode == Mode::SaveFile ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+        if (!options.nameFilters.isEmpty())
+            dialog->setNameFilters(options.nameFilters);
+        if (!options.fileName.isEmpty())
+            dialog->selectFile(options.fileName);
+    }
+    dialog->setOption(QFileDialog::ReadOnly,
+                      options.mode == Mode::OpenFile
+                          || (options.mode == Mode::Folder && !options.canCreateDirectories));
     if (!options.prompt.isEmpty())
         dialog->setLabelText(QFileDialog::Accept, options.prompt);
     if (!options.message.isEmpty())

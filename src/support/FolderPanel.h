@@ -1,18 +1,28 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <optional>
 
 class QWidget;
 
-// Choosing a folder, window-modal over a window. Tests queue the next answer
-// (a path, or nothing for Cancel); then nothing is shown.
+// Choosing a folder (or a file to open or to save), window-modal over a window. Tests queue
+// the next answer (a path, or nothing for Cancel); then nothing is shown.
 class FolderPanel
 {
 public:
+    enum class Mode
+    {
+        Folder,
+        OpenFile,
+        SaveFile, // the dialog asks before a file of the name is replaced
+    };
     struct Options
     {
+        Mode mode = Mode::Folder;
+        QStringList nameFilters; // "Rosters (*.csv *.txt)" ...: files only
+        QString fileName; // proposed for a file to save
         QString title;
         QString prompt; // the accept button's text
         QString message; // shown above the folders
