@@ -86,7 +86,12 @@ void RosterSource::restore()
     SettingsStore &store = SettingsStore::standard();
     QString path = store.stringForKey(cPrefRosterPath).value_or(QString());
     const QVariant alias = store.objectForKey(cPrefRosterPathAliasData);
-    if (alias.isValid()) {
+    // A path set by hand (the command line) names the file meant; the reference only finds a file moved away.
+    if (!path.isEmpty() && QFileInfo(path).isFile()) {
+        if (const std::optional<QByteArray> current = MyAliasKit::aliasDataForPath(path);
+            current && *current != alias.toByteArray())
+            store.setObject(QVariant(*current), cPrefRosterPathAliasData);
+    } else if (alias.isValid()) {
         QString resolved;
         QByteArray changedData;
         if (MyAliasKit::resolveAliasFromData(alias.toByteArray(), &resolved, &changedData)) {
