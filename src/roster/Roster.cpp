@@ -186,6 +186,10 @@ void Roster::readRecords(const QString &text, int idColumn, Header header)
         return at < 0 ? QString() : fields[at].trimmed();
     };
 
+    // A file without a header names no column: what the row holds beside its id is the best name there is.
+    const bool namesNoName = column[int(Role::FirstName)] < 0 && column[int(Role::LastName)] < 0
+        && column[int(Role::Name)] < 0;
+
     const qsizetype width = m_columns.size();
     m_subjects.reserve(records.size() - firstSubject);
     m_byId.reserve(records.size() - firstSubject);
@@ -228,6 +232,14 @@ void Roster::readRecords(const QString &text, int idColumn, Header header)
         subject.displayName = QString(subject.firstName + u' ' + subject.lastName).trimmed();
         if (subject.displayName.isEmpty())
             subject.displayName = field(fields, Role::Name);
+        if (namesNoName) {
+            QStringList parts;
+            for (const int at : others) {
+                if (const QString part = fields[at].trimmed(); !part.isEmpty())
+                    parts.append(part);
+            }
+            subject.displayName = parts.join(u' ');
+        }
         subject.className = field(fields, Role::Class);
         subject.teacher = field(fields, Role::Teacher);
         subject.others.reserve(others.size());

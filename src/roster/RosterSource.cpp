@@ -52,6 +52,7 @@ RosterSource::Lookup RosterSource::lookUp(const QString &code) const
 
 void RosterSource::open(const QString &path, int idColumn, Roster::Header header, std::shared_ptr<const Roster> loaded)
 {
+    ++m_generation;
     m_path = QFileInfo(path).absoluteFilePath();
     m_idColumn = idColumn;
     m_header = header;
@@ -75,6 +76,7 @@ void RosterSource::close()
     SettingsStore &store = SettingsStore::standard();
     for (const QString &key : {cPrefRosterPath, cPrefRosterPathAliasData, cPrefRosterIdColumn, cPrefRosterHasHeader})
         store.removeObjectForKey(key);
+    ++m_generation;
     m_path.clear();
     m_roster.reset();
     watch();
@@ -106,6 +108,7 @@ void RosterSource::restore()
     }
     if (path.isEmpty())
         return;
+    ++m_generation;
     m_path = path;
     m_idColumn = int(store.integerForKey(cPrefRosterIdColumn));
     m_header = store.boolForKey(cPrefRosterHasHeader) ? Roster::Header::FirstRow : Roster::Header::None;
@@ -133,6 +136,7 @@ void RosterSource::reload()
         return;
     }
     watch();
+    m_loadingGeneration = m_generation;
     m_loading.setFuture(QtConcurrent::run([path = m_path, column = m_idColumn, header = m_header] {
         return Roster::load(NativePath(path), column, header);
     }));
@@ -141,6 +145,13 @@ void RosterSource::reload()
 void RosterSource::loaded()
 {
     const Roster roster = m_loading.result();
+    // Read for a roster since closed or replaced: the operator's later choice stands.
+    if (m_loadingGeneration != m_generation) {
+        m_reloadAgain = false;
+        if (!m_path.isEmpty())
+            reload();
+        return;
+    }
     if (m_reloadAgain) {
         m_reloadAgain = false;
         reload();
@@ -156,6 +167,9 @@ void RosterSource::loaded()
         return;
     }
     m_roster = std::make_shared<const Roster>(roster);
+    // A spreadsheet saves a new file under the name: the reference must find that one, not the one it replaced.
+    if (const std::optional<QByteArray> alias = MyAliasKit::aliasDataForPath(m_path))
+        SettingsStore::standard().setObject(QVariant(*alias), cPrefRosterPathAliasData);
     logLine(u"RosterSource -> loaded.... "_s + m_path + u": "_s + QString::number(roster.subjects().size())
             + u" subjects"_s);
     Q_EMIT changed();

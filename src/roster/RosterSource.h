@@ -65,4 +65,7 @@ private:
     QTimer m_settle;
     QFutureWatcher<Roster> m_loading;
     bool m_reloadAgain = false;
+    // Each choice of roster (open, close, restore) is a generation: a reading of an earlier one is dropped.
+    int m_generation = 0;
+    int m_loadingGeneration = 0;
 };
