@@ -30,7 +30,6 @@ HeaderView::HeaderView(QWidget *parent)
     imageCount->setObjectName(u"imageCount"_s);
     subjectLabel->setObjectName(u"subjectLabel"_s);
     subjectLabel->setTextFormat(Qt::PlainText);
-    subjectLabel->hide();
     ibButton->setObjectName(u"ibButton"_s);
     QFont bold = sectionTitle->font();
     bold.setBold(true);
@@ -41,10 +40,11 @@ HeaderView::HeaderView(QWidget *parent)
     layout->setContentsMargins(12, 4, 12, 4);
     layout->addWidget(sectionTitle);
     layout->addSpacing(12);
-    layout->addWidget(subjectLabel);
+    // The name gives way first in a narrow window: the barcode and the count must stay readable.
+    subjectLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    layout->addWidget(subjectLabel, 1);
     layout->addSpacing(16);
     layout->addWidget(imageCount);
-    layout->addStretch(1);
     layout->addWidget(applyButton);
     layout->addWidget(ibButton);
     connect(ibButton, &QPushButton::clicked, this, &HeaderView::doButton);
@@ -76,7 +76,6 @@ void HeaderView::doApplyButton()
 void HeaderView::showSubject(const QString &text, bool unlisted)
 {
     subjectLabel->setText(text);
-    subjectLabel->setVisible(!text.isEmpty());
     // A code the roster lacks is most likely a misread: it must stand out from a name, in words
     // and not only in colour.
     QFont font = subjectLabel->font();

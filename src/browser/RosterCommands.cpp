@@ -30,6 +30,8 @@
 using namespace Qt::StringLiterals;
 
 namespace {
+constexpr int cDockWidth = 600;
+
 // Rows left out, as many as an alert can show; the log has them all.
 QString problemsText(const Roster &roster)
 {
@@ -78,8 +80,12 @@ RosterCommands::RosterCommands(QMainWindow *window, ViewController *browser)
     showRosterAction->setText(u"&Roster"_s);
     showRosterAction->setShortcut(QKeySequence(u"Ctrl+Shift+R"_s));
     connect(dock, &QDockWidget::visibilityChanged, this, [this](bool visible) {
-        if (visible)
-            refreshReport();
+        if (!visible)
+            return;
+        // Wide enough for a name and every count at once; the operator may narrow it.
+        if (!dock->isFloating() && dock->width() < cDockWidth)
+            m_window->resizeDocks({dock}, {cDockWidth}, Qt::Horizontal);
+        refreshReport();
     });
     connect(panel, &RosterPanel::subjectActivated, this, [this](const QString &id) {
         if (!revealBarcode(id))
