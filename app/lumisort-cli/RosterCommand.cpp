@@ -16,7 +16,8 @@ using namespace Qt::StringLiterals;
 
 QString RosterCommand::usage()
 {
-    return u"usage: lumisort-cli roster [--json|--csv] [--minimum N] [--id-column N] [--] ROSTER.csv [DIR...]\n"
+    return u"usage: lumisort-cli roster [--json|--csv] [--minimum N] [--id-column N] [--] [ROSTER.csv [DIR...]]\n"
+           "  ROSTER.csv      without it, the day's roster (setting prefRosterPath, as File > Open Roster chose it)\n"
            "  --json          print the report as JSON\n"
            "  --csv           print the report as a spreadsheet (UTF-8, CRLF)\n"
            "  --minimum N     photos each subject needs (default: the setting prefRosterMinimumPhotos)\n"
@@ -32,8 +33,10 @@ int RosterCommand::run(const QStringList &args, CliIo &io)
     if (parsed.isSet(u"--json"_s) && parsed.isSet(u"--csv"_s))
         return io.usageError(u"--json and --csv exclude each other"_s, usage());
     const QStringList operands = parsed.operands();
-    if (operands.isEmpty())
-        return io.usageError(u"no roster given"_s, usage());
+    const SettingsStore &store = SettingsStore::standard();
+    const QString dayRoster = store.stringForKey(cPrefRosterPath).value_or(QString());
+    if (operands.isEmpty() && dayRoster.isEmpty())
+        return io.usageError(u"no roster given, and none is open for the day"_s, usage());
 
     int minimum = int(SettingsStore::standard().integerForKey(cPrefRosterMinimumPhotos));
     if (parsed.isSet(u"--minimum"_s)) {
@@ -42,7 +45,12 @@ int RosterCommand::run(const QStringList &args, CliIo &io)
         if (!ok || minimum < 1)
             return io.usageError(u"--minimum needs a whole number of at least 1"_s, usage());
     }
-    int idColumn = -1;
+    const QString rosterPath = operands.isEmpty() ? dayRoster : CliArguments::absolutePath(operands.first());
+    // The day's roster is read as the operator answered for it in the window.
+    const bool asOpened = rosterPath == dayRoster;
+    int idColumn = asOpened ? int(store.integerForKey(cPrefRosterIdColumn)) : -1;
+    const Roster::Header header =
+        asOpened && !store.boolForKey(cPrefRosterHasHeader) ? Roster::Header::None : Roster::Header::FirstRow;
     if (parsed.isSet(u"--id-column"_s)) {
         bool ok = false;
         idColumn = parsed.value(u"--id-column"_s).toInt(&ok) - 1;
@@ -50,8 +58,7 @@ int RosterCommand::run(const QStringList &args, CliIo &io)
             return io.usageError(u"--id-column needs a column number of at least 1"_s, usage());
     }
 
-    const QString rosterPath = CliArguments::absolutePath(operands.first());
-    const Roster roster = Roster::load(NativePath(rosterPath), idColumn);
+    const Roster roster = Roster::load(NativePath(rosterPath), idColumn, header);
     switch (roster.status()) {
     case Roster::Status::Loaded:
         break;
@@ -84,10 +91,11 @@ int RosterCommand::run(const QStringList &args, CliIo &io)
             return CliIo::cFailed;
         }
         folders.append({u"Working folder"_s, working});
-        // Without a daily folder pattern nothing is filed by day: the working folder alone counts.
+        // Where the filing puts today's photos: without a daily folder pattern, the destination itself.
         if (const std::optional<QString> today =
-                DestinationPathRules::getDuplicateFolderPath(cPrefDestinationPath, cPrefDailyFolderDateFormat))
-            folders.append({u"Today"_s, *today});
+                DestinationPathRules::getDuplicateFolderPath(cPrefDestinationPath, cPrefDailyFolderDateFormat);
+            today && QDir::isAbsolutePath(*today))
+            folders.append({DestinationPathRules::getDailyFolderName() ? u"Today"_s : u"Destination"_s, *today});
     }
 
     const RosterReport report = RosterReport::make(roster, folders, minimum);

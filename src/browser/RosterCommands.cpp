@@ -271,12 +271,11 @@ void RosterCommands::exportReport()
 QList<RosterReport::Folder> RosterCommands::foldersOfTheDay() const
 {
     QList<RosterReport::Folder> folders {{u"Working folder"_s, m_browser->shownFolder()}};
-    // Without a daily folder the destination holds every day: its count would not be today's.
-    if (DestinationPathRules::getDailyFolderName()) {
-        if (const std::optional<QString> daily =
-                DestinationPathRules::getDuplicateFolderPath(cPrefDestinationPath, cPrefDailyFolderDateFormat))
-            folders.append({u"Today"_s, *daily});
-    }
+    // Where the filing puts today's photos: without a daily folder pattern, the destination itself.
+    if (const std::optional<QString> today =
+            DestinationPathRules::getDuplicateFolderPath(cPrefDestinationPath, cPrefDailyFolderDateFormat);
+        today && QDir::isAbsolutePath(*today))
+        folders.append({DestinationPathRules::getDailyFolderName() ? u"Today"_s : u"Destination"_s, *today});
     return folders;
 }
 
