@@ -28,9 +28,9 @@ public:
         QString reason;
     };
 
-    // The file is refused beyond this size: a roster of the largest school district is far smaller,
-    // and a file that size is a wrong pick, read for nothing.
-    static constexpr qint64 cMaxBytes = 50 * 1024 * 1024;
+    // The file is refused beyond this size: a roster of 100,000 subjects with thirty columns fits,
+    // and a larger file is a wrong pick (a photo, an archive, a database dump), read for nothing.
+    static constexpr qint64 cMaxBytes = 20 * 1024 * 1024;
 
     // Some systems export no header: the first row the operator is shown is a subject of its own.
     enum class Header
