@@ -226,20 +226,29 @@ void RosterCommands::printCards()
                     return;
                 CameraCardSheet::Options cards = *chosen;
                 cards.rosterName = QFileInfo(RosterSource::shared().path()).fileName();
+                // Thousands of cards take seconds: they are drawn beside the window, which stays live.
+                m_window->statusBar()->showMessage(u"Printing the camera cards…"_s);
+                auto *watcher = new QFutureWatcher<FileResult>(this);
+                connect(watcher, &QFutureWatcher<FileResult>::finished, this,
+                        [this, watcher, path = *out, count = current->subjects().size()] {
+                            watcher->deleteLater();
+                            m_window->statusBar()->clearMessage();
+                            const FileResult written = watcher->result();
+                            if (!written) {
+                                logLine(u"RosterCommands -> printCards.... "_s + written.text());
+                                tell(u"The Camera Cards Were Not Saved"_s, written.text(), true);
+                                return;
+                            }
+                            logLine(u"RosterCommands -> printCards.... "_s + path);
+                            m_window->statusBar()->showMessage(Plural::count(count, u"camera card"_s, u"camera cards"_s)
+                                                                   + u" saved in "_s + path,
+                                                               10000);
+                            DesktopOpener::openFile(path);
+                        });
                 // The save dialog asked before a file of that name is replaced.
-                const FileResult written =
-                    CameraCardSheet::write(*current, cards, NativePath(*out), SafeFile::Replace::Atomically);
-                if (!written) {
-                    logLine(u"RosterCommands -> printCards.... "_s + written.text());
-                    tell(u"The Camera Cards Were Not Saved"_s, written.text(), true);
-                    return;
-                }
-                logLine(u"RosterCommands -> printCards.... "_s + *out);
-                m_window->statusBar()->showMessage(
-                    Plural::count(current->subjects().size(), u"camera card"_s, u"camera cards"_s) + u" saved in "_s
-                        + *out,
-                    10000);
-                DesktopOpener::openFile(*out);
+                watcher->setFuture(QtConcurrent::run([current, cards, path = *out] {
+                    return CameraCardSheet::write(*current, cards, NativePath(path), SafeFile::Replace::Atomically);
+                }));
             });
         });
 }
