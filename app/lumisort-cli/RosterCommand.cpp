@@ -87,7 +87,7 @@ int RosterCommand::run(const QStringList &args, CliIo &io)
         // Without a daily folder pattern nothing is filed by day: the working folder alone counts.
         if (const std::optional<QString> today =
                 DestinationPathRules::getDuplicateFolderPath(cPrefDestinationPath, cPrefDailyFolderDateFormat))
-            folders.append({u"Today"_s, *today});
+            folders.append({u"Today"_s, *today, true});
     }
 
     const RosterReport report = RosterReport::make(roster, folders, minimum);

@@ -269,7 +269,7 @@ QList<RosterReport::Folder> RosterCommands::foldersOfTheDay() const
     if (DestinationPathRules::getDailyFolderName()) {
         if (const std::optional<QString> daily =
                 DestinationPathRules::getDuplicateFolderPath(cPrefDestinationPath, cPrefDailyFolderDateFormat))
-            folders.append({u"Today"_s, *daily});
+            folders.append({u"Today"_s, *daily, true});
     }
     return folders;
 }
