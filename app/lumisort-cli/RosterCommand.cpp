@@ -95,7 +95,7 @@ int RosterCommand::run(const QStringList &args, CliIo &io)
         if (const std::optional<QString> today =
                 DestinationPathRules::getDuplicateFolderPath(cPrefDestinationPath, cPrefDailyFolderDateFormat);
             today && QDir::isAbsolutePath(*today))
-            folders.append({DestinationPathRules::getDailyFolderName() ? u"Today"_s : u"Destination"_s, *today});
+            folders.append({DestinationPathRules::getDailyFolderName() ? u"Today"_s : u"Destination"_s, *today, true});
     }
 
     const RosterReport report = RosterReport::make(roster, folders, minimum);

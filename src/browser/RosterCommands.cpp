@@ -284,7 +284,7 @@ QList<RosterReport::Folder> RosterCommands::foldersOfTheDay() const
     if (const std::optional<QString> today =
             DestinationPathRules::getDuplicateFolderPath(cPrefDestinationPath, cPrefDailyFolderDateFormat);
         today && QDir::isAbsolutePath(*today))
-        folders.append({DestinationPathRules::getDailyFolderName() ? u"Today"_s : u"Destination"_s, *today});
+        folders.append({DestinationPathRules::getDailyFolderName() ? u"Today"_s : u"Destination"_s, *today, true});
     return folders;
 }
 

@@ -1,6 +1,7 @@
 #include "RosterReport.h"
 
 #include "model/BarcodeText.h"
+#include "model/FileNameConvention.h"
 #include "model/ImageTypes.h"
 #include "model/PhotoNameRule.h"
 #include "support/FileResult.h"
@@ -40,11 +41,19 @@ std::optional<QStringList> photoIds(const RosterReport::Folder &folder, QString 
     for (const SafeFileEntry &entry : *entries) {
         if (entry.type != SafeFileEntryType::Regular || !ImageTypes::isImageFile(entry.path.toString()))
             continue;
-        const PhotoNameRule::Reading reading = rule.read(entry.displayName);
-        if (reading.kind != PhotoNameRule::Kind::Barcoded || reading.barcode.isEmpty()
-            || BarcodeText::problem(reading.barcode))
+        // Judged by its part count alone, a filed "12345_DSCN0020.JPG" would pass for a camera's own name.
+        QString barcode;
+        if (folder.filed) {
+            if (!FileNameConvention::isUnknownPhoto(entry.displayName))
+                barcode = FileNameConvention::barcodeIdForName(entry.displayName);
+        } else if (const PhotoNameRule::Reading reading = rule.read(entry.displayName);
+                   reading.kind == PhotoNameRule::Kind::Barcoded) {
+            barcode = reading.barcode;
+        }
+        if (barcode.isEmpty() || barcode == FileNameConvention::cOriginalFileNameMarker
+            || BarcodeText::problem(barcode))
             continue;
-        ids.append(reading.barcode);
+        ids.append(barcode);
     }
     return ids;
 }

@@ -39,6 +39,9 @@ public:
     {
         QString label; // "Working folder", "Today" ... for headings
         QString path; // may not exist yet (no photo filed today): counted as empty
+        // A destination folder: filing put each photo here for its barcode, and the working
+        // folder's record of names stayed behind, so the part before the first "_" is the barcode.
+        bool filed = false;
     };
 
     static RosterReport make(const Roster &roster, const QList<Folder> &folders, int minimumPhotos);

@@ -1,6 +1,7 @@
 #include "RosterSource.h"
 
 #include "model/BarcodeText.h"
+#include "model/FileNameConvention.h"
 #include "settings/MyAliasKit.h"
 #include "settings/SettingsKeys.h"
 #include "settings/SettingsStore.h"
@@ -43,7 +44,9 @@ QString RosterSource::describe(const RosterSubject &subject)
 RosterSource::Lookup RosterSource::lookUp(const QString &code) const
 {
     const QString id = code.trimmed();
-    if (!m_roster || id.isEmpty() || BarcodeText::problem(id))
+    // The marker of photos set aside as unknown (the browser's "UNKNOWN" section) is no code a
+    // roster could lack: calling it a misread would send the operator hunting for nothing.
+    if (!m_roster || id.isEmpty() || BarcodeText::problem(id) || FileNameConvention::isUnknownPhoto(id))
         return {};
     if (const RosterSubject *subject = m_roster->find(id))
         return {Lookup::Kind::Listed, describe(*subject)};

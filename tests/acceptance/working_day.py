@@ -9,6 +9,10 @@ imported (the old photos of the working folder go to the trash after the
 question), two photos shot before the first barcode card get a scanned barcode,
 two photos are marked unknown, the barcodes read in the barcode photos are
 applied with one Return each, one photo is deleted and the folder is filed.
+It is picture day: the school's roster is opened from the File menu, the sections
+and the sheet name the subjects, a code the roster lacks takes a second Return, and
+at the end the report (the command-line tool's and the exported one) says who has
+photos today, who has none and which code is on no roster; camera cards are printed.
 
 After every step the disk is checked against what the rules say: every photo
 of the card exists exactly once (working folder, destination tree or trash),
@@ -24,8 +28,10 @@ machine does not permit the run (no X server, no loop device or FUSE, mounting
 refused), with the reason.
 """
 
+import csv
 import datetime
 import hashlib
+import io
 import itertools
 import json
 import os
@@ -389,7 +395,7 @@ class WorkingDay:
         if not (self.testdata / "orientation").is_dir() or not (self.testdata / "camera").is_dir():
             raise Failed(f"the test photos are missing: LUMISORT_TESTDATA_DIR={str(self.testdata)!r}")
         tools = {"Xvfb": "xvfb", "openbox": "openbox", "xdotool": "xdotool", "import": "imagemagick",
-                 "xwininfo": "x11-utils", "xprop": "x11-utils", "mount": "mount"}
+                 "xwininfo": "x11-utils", "xprop": "x11-utils", "mount": "mount", "pdftoppm": "poppler-utils"}
         missing = sorted({f"{tool} ({package})" for tool, package in tools.items() if not shutil.which(tool)})
         if missing:
             raise Skip("missing: " + ", ".join(missing) + " (scripts/deps installs them)")
@@ -550,6 +556,23 @@ class WorkingDay:
             raise Failed(f"the demo card's barcode photos are not as planned: {self.barcodes}")
         self.say(f"card: {len(self.photos)} photos, barcodes {self.barcodes}")
         return source
+
+    def write_roster(self):
+        """The day's roster as a school's system exports it: UTF-8 with a byte-order mark,
+        semicolons, CRLF, quoted names with commas and accents. Its ids are the day's barcodes
+        but the last barcode card's, plus a subject nobody photographs."""
+        first, second, self.unlisted = (self.barcodes[n] for n in sorted(self.barcodes))
+        self.absent = ean13("200000000077")
+        rows = [(first, '"Lindqvist, Jr."', "Åsa", "3A"), (second, '"Núñez"', "José", "3A"),
+                (LOOSE_BARCODE, "O'Brien", "Siobhán", "4B"), (self.absent, "Ødegård", "Ingrid", "4B")]
+        if self.absent in self.barcodes.values():
+            raise Failed(f"the subject meant to stay unphotographed has a barcode card: {self.absent}")
+        self.subjects = {row[0]: f"{row[2]} {row[1].strip(chr(34))}" for row in rows}
+        lines = ["Student ID;Last Name;First Name;Grade;Teacher;Email"]
+        lines += [f'{code};{last};{first_name};{grade};"Weiß, K.";{code}@school.example'
+                  for code, last, first_name, grade in rows]
+        self.roster_path = self.sandbox / "Picture day roster.csv"
+        self.roster_path.write_bytes(b"\xef\xbb\xbf" + "\r\n".join(lines).encode() + b"\r\n")
 
     def make_card_image(self, source):
         """Formats the card image and fills it; a FUSE exFAT card where possible."""
@@ -750,6 +773,31 @@ class WorkingDay:
             raise Failed(f"the alert {what} shows {len(buttons)} buttons, expected 2")
         self.screen.click(*buttons[1])
 
+    def file_dialog(self, accelerator, title, path):
+        """A File menu command by its accelerator, answered in Qt's own file dialog with a full path."""
+        self.screen.keys("alt+f", accelerator)
+        dialog = self.sheet(title)
+        self.screen.settle(dialog)
+        self.screen.keys("ctrl+a")
+        self.screen.xdo("type", "--delay", "5", str(path))
+        self.screen.keys("Return")
+        self.screen.wait_gone(dialog, f"the dialog \"{title}\" to close")
+
+    def toggle_roster_panel(self):
+        """View, Roster (Ctrl+Shift+R); the window must change."""
+        before = self.screen.settle()
+        self.screen.keys("ctrl+shift+r")
+        wait_until(lambda: self.screen.grab() != before, 10, "the Roster panel to show or hide")
+        self.screen.settle()
+
+    def dock_edge(self):
+        """Where the empty grid ends and the separator of the Roster panel begins (screen x)."""
+        w, _, data = self.screen.grab()
+        y = self.main.y + self.main.h - 120
+        row = data[y * w * 3:(y + 1) * w * 3]
+        background = bytes((0xEF,) * 3) * 8
+        return next(x for x in range(w // 4, w) if row[x * 3:x * 3 + 24] == background)
+
     def reassign_command(self):
         """Ctrl+R (Edit, Reassign Marked Photos) for the marked photos' section: the prompt comes first."""
         self.screen.keys("ctrl+r")
@@ -780,6 +828,14 @@ class WorkingDay:
         self.shot("preferences")
         self.screen.keys("Escape")
         self.screen.wait_gone(prefs, "the preferences to close")
+
+    def step_open_roster(self):
+        self.step("the day's roster is opened from the File menu")
+        self.file_dialog("r", "Open the Day's Roster", self.roster_path)
+        opened = f"RosterSource -> open.... {self.roster_path}: {len(self.subjects)} subjects"
+        wait_until(lambda: opened in self.program_log(), 10, f"\"{opened}\" in the program's log")
+        # Opening shows the panel; the grid has the window to itself until the panel is asked for.
+        self.toggle_roster_panel()
 
     def step_card(self):
         self.step("the card is inserted while the window is idle")
@@ -908,15 +964,24 @@ class WorkingDay:
         sheet = self.apply_barcodes()
         for number, name in enumerate(barcode_photos):
             shown = self.screen.settle(sheet)
+            if number == 0:
+                self.shot("apply-barcodes-names")
             if name == barcode_photos[-1]:
                 self.shot("automatic-sheet")
             if number == 1:
                 self.screen.scan(self.barcodes[name])  # a scan over the code proposed replaces it
             else:
                 self.screen.keys("Return")
+            if self.barcodes[name] == self.unlisted:
+                # The roster lacks it: the first Return says so and keeps the code, the second takes it.
+                wait_until(lambda: self.screen.grab(sheet) != shown, 10, "the note that the code is not on the roster")
+                shown = self.screen.settle(sheet)
+                self.screen.keys("Return")
             # The sheet moves on to the next barcode photo; after the last it shows the run.
             if name != barcode_photos[-1]:
                 wait_until(lambda: self.screen.grab(sheet) != shown, 10, "the next barcode photo")
+        if f"Not on the roster [{self.unlisted}]: asked once more" not in self.program_log():
+            raise Failed(f"the code {self.unlisted} was taken without the note that the roster lacks it")
         self.confirm("showing the run before anything is renamed", "apply-barcodes-summary")  # "Reassign"
         self.screen.wait_gone(sheet, "the Apply Barcodes sheet to close")
 
@@ -940,6 +1005,14 @@ class WorkingDay:
         self.screen.settle()
         self.shot("automatic-done")
         self.check_disk("the automatic mode")
+
+    def step_roster_midday(self):
+        self.step("the sections carry the roster's names; the Roster panel shows who has photos")
+        self.screen.settle()
+        self.shot("roster-headers")
+        self.toggle_roster_panel()
+        self.shot("roster-panel")
+        self.toggle_roster_panel()
 
     def step_delete(self):
         self.step("one photo is deleted")
@@ -984,12 +1057,63 @@ class WorkingDay:
             if all(p.exists() for p in expected.values()):
                 break
         self.where.update(expected)
+        self.day = day
         self.screen.settle()
         self.shot("filed")
         self.check_disk("filing")
         unassigned = sorted(p.name for p in expected.values() if p.parent.parent.name == "UNASSIGNED_PHOTOS")
         self.say(f"  filed {len(expected) - len(unassigned)} photos into {day}, {len(unassigned)} into "
                  f"UNASSIGNED_PHOTOS: {unassigned}")
+
+    def step_roster_report(self):
+        self.step("the roster at the end of the day: the report, the panel and the camera cards")
+        filed = {}
+        for place in self.where.values():
+            if isinstance(place, Path) and place.parent == self.archive / self.day:
+                code = place.name.split("_", 1)[0]
+                filed[code] = filed.get(code, 0) + 1
+        # The tool reads the program's settings: the working folder and today's daily folder.
+        report = json.loads(self.cli("roster", "--json", self.roster_path))
+        today = next(i for i, f in enumerate(report["folders"]) if f["label"] == "Today")
+        if report["folders"][today]["path"] != str(self.archive / self.day):
+            raise Failed(f"the report counts {report['folders'][today]['path']} as today's folder")
+        got = {s["id"]: (s["status"], s["counts"][today], s["total"]) for s in report["subjects"]}
+        wanted = {code: ("missing" if code == self.absent else "enough", filed.get(code, 0), filed.get(code, 0))
+                  for code in self.subjects}
+        strays = {s["id"]: (s["counts"][today], s["total"]) for s in report["notOnRoster"]}
+        if got != wanted or strays != {self.unlisted: (filed.get(self.unlisted, 0),) * 2}:
+            raise Failed(f"the roster report: subjects {got}, not on the roster {strays}; "
+                         f"wanted {wanted} and {self.unlisted} with {filed.get(self.unlisted)}")
+        self.say(f"  roster report: {got}, not on the roster {strays}")
+
+        exported = self.sandbox / "Roster report.csv"
+        self.file_dialog("e", "Export the Roster Report", exported)
+        data = wait_until(lambda: exported.is_file() and exported.read_bytes(), 10, "the exported report")
+        rows = list(csv.reader(io.StringIO(data.decode("utf-8").lstrip("\ufeff"))))
+        if not data.startswith(b"\xef\xbb\xbf") or rows[0][:4] != ["Id", "Name", "Class", "Teacher"] \
+                or "Today" not in rows[0] or [self.absent, self.subjects[self.absent], "No photos"] not in \
+                [[r[0], r[1], r[-1]] for r in rows[1:]]:
+            raise Failed(f"the exported report is not as it must be: {data[:400]!r}")
+        self.toggle_roster_panel()
+        # The panel opens narrow; the operator drags it wider to see today's column and the status.
+        edge = self.dock_edge()
+        y = self.main.y + self.main.h - 120
+        self.screen.xdo("mousemove", edge + 3, y)
+        self.screen.xdo("mousedown", "1")
+        for step in (20, 100, 200, 350):
+            self.screen.xdo("mousemove", edge + 3 - step, y)
+        self.screen.xdo("mouseup", "1")
+        self.screen.xdo("mousemove", SCREEN[0] - 1, SCREEN[1] - 1)
+        self.say(f"  the Roster panel dragged wider: its edge from x={edge} to x={self.dock_edge()}")
+        wait_until(lambda: self.dock_edge() < edge - 300, 10, "the Roster panel to be dragged wider")
+        self.screen.settle()
+        self.shot("roster-end-of-day")
+
+        cards = self.sandbox / "cards.pdf"
+        self.cli("cards", "--out", cards, self.roster_path)
+        run(["pdftoppm", "-r", "60", "-png", "-f", "1", "-l", "1", "-singlefile", str(cards),
+             str(self.out / f"{self.step_number:02d}-card-sheet")])
+        self.say(f"  screenshot {self.step_number:02d}-card-sheet.png (the cards' first page)")
 
     def step_quit(self):
         self.step("the program quits; the card is unchanged")
@@ -1020,6 +1144,7 @@ class WorkingDay:
         self.configure()
         source = self.build_card_files()
         self.make_card_image(source)
+        self.write_roster()
         # Yesterday's photo, never filed, still in the working folder.
         self.leftover = self.working / "2000000000985_IMG_7001.JPG"
         shutil.copyfile(self.testdata / "orientation" / "Portrait_1.jpg", self.leftover)
@@ -1031,14 +1156,17 @@ class WorkingDay:
         self.start_display()
         self.step_start()
         self.step_preferences()
+        self.step_open_roster()
         card_sheet = self.step_card()
         self.step_import(card_sheet)
         self.step_single_section()
         self.step_scan_barcode()
         self.step_unknown()
         self.step_automatic()
+        self.step_roster_midday()
         self.step_delete()
         self.step_file()
+        self.step_roster_report()
         self.step_quit()
         self.say(f"the day went as it must in {time.monotonic() - self.started:.0f} s; "
                  f"screenshots in {self.out}")

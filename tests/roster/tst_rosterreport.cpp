@@ -87,6 +87,19 @@ private Q_SLOTS:
         QCOMPARE(report.strays()[1].total, 2);
     }
 
+    void filedNamesCarryTheirBarcode()
+    {
+        // The working folder's record of names stays behind at the filing: in the destination a name
+        // of two parts is still a barcoded one, where a folder without a record takes it for a camera's.
+        const Roster subjects = roster("id,name\nA1,Ann\n"_ba);
+        const QString filed = folderWith(
+            u"filed"_s, {u"A1_DSCN0020.JPG"_s, u"A1_IMG_0021.JPG"_s, u"DSCN0022.JPG"_s, u"unknown_IMG_1.JPG"_s});
+        const RosterReport report =
+            RosterReport::make(subjects, {{u"As found"_s, filed}, {u"Today"_s, filed, true}}, 1);
+        QCOMPARE(report.rows()[0].counts, QList<int>({1, 2}));
+        QVERIFY(report.strays().isEmpty());
+    }
+
     void unreadableFolderIsAProblem()
     {
         const Roster subjects = roster("id,name\nA1,Ann\n"_ba);
