@@ -187,8 +187,8 @@ void Roster::readRecords(const QString &text, int idColumn, Header header)
     };
 
     // A file without a header names no column: what the row holds beside its id is the best name there is.
-    const bool namesNoName = column[int(Role::FirstName)] < 0 && column[int(Role::LastName)] < 0
-        && column[int(Role::Name)] < 0;
+    const bool namesNoName =
+        column[int(Role::FirstName)] < 0 && column[int(Role::LastName)] < 0 && column[int(Role::Name)] < 0;
 
     const qsizetype width = m_columns.size();
     m_subjects.reserve(records.size() - firstSubject);
