@@ -22,16 +22,17 @@
 #include <QDir>
 #include <QDockWidget>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QMainWindow>
+#include <QScrollBar>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QTableView>
 #include <QtConcurrent/QtConcurrentRun>
 
 using namespace Qt::StringLiterals;
 
 namespace {
-constexpr int cDockWidth = 600;
-
 // Rows left out, as many as an alert can show; the log has them all.
 QString problemsText(const Roster &roster)
 {
@@ -83,8 +84,7 @@ RosterCommands::RosterCommands(QMainWindow *window, ViewController *browser)
         if (!visible)
             return;
         // Wide enough for a name and every count at once; the operator may narrow it.
-        if (!dock->isFloating() && dock->width() < cDockWidth)
-            m_window->resizeDocks({dock}, {cDockWidth}, Qt::Horizontal);
+        m_fitDock = true;
         refreshReport();
     });
     connect(panel, &RosterPanel::subjectActivated, this, [this](const QString &id) {
@@ -116,10 +116,26 @@ RosterCommands::RosterCommands(QMainWindow *window, ViewController *browser)
             return;
         m_report = m_making.result();
         panel->setReport(*m_report);
+        fitDock();
         updateActions();
         Q_EMIT reportChanged();
     });
     updateActions();
+}
+
+void RosterCommands::fitDock()
+{
+    // Once each time it is shown, wide enough for every column (never more than half the window):
+    // a width the operator set later is theirs.
+    if (!m_fitDock || !dock->isVisible() || dock->isFloating())
+        return;
+    m_fitDock = false;
+    const int wanted = panel->table->horizontalHeader()->length() + 2 * panel->table->frameWidth()
+        + panel->table->verticalScrollBar()->sizeHint().width() + panel->contentsMargins().left()
+        + panel->contentsMargins().right() + 24;
+    const int width = std::min(wanted, m_window->width() / 2);
+    if (dock->width() < width)
+        m_window->resizeDocks({dock}, {width}, Qt::Horizontal);
 }
 
 void RosterCommands::updateActions()

@@ -51,11 +51,13 @@ private:
     void load(const QString &path, int idColumn, Roster::Header header);
     void loaded(const QString &path, int idColumn, Roster::Header header, const Roster &roster);
     void updateActions();
+    void fitDock();
     void tell(const QString &title, const QString &text, bool warning);
 
     QMainWindow *m_window;
     ViewController *m_browser;
     QFutureWatcher<RosterReport> m_making;
     bool m_makeAgain = false;
+    bool m_fitDock = false;
     std::optional<RosterReport> m_report;
 };
