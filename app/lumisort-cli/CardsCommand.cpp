@@ -1,6 +1,7 @@
 #include "CardsCommand.h"
 
 #include "CliArguments.h"
+#include "CliRoster.h"
 #include "roster/CameraCardSheet.h"
 #include "roster/Roster.h"
 #include "support/NativePath.h"
@@ -50,12 +51,8 @@ int CardsCommand::run(const QStringList &args, CliIo &io)
         options.paper = name == u"a4"_s ? QPageSize::A4 : QPageSize::Letter;
     }
     int idColumn = -1;
-    if (parsed.isSet(u"--id-column"_s)) {
-        bool ok = false;
-        idColumn = parsed.value(u"--id-column"_s).toInt(&ok) - 1;
-        if (!ok || idColumn < 0)
-            return io.usageError(u"--id-column takes a column number, counted from 1"_s, usage());
-    }
+    if (!CliRoster::readIdColumn(parsed, &idColumn))
+        return io.usageError(u"--id-column takes a column number, counted from 1"_s, usage());
 
     const QString rosterArg = parsed.operands().first();
     const NativePath out(parsed.value(u"--out"_s));
@@ -67,22 +64,10 @@ int CardsCommand::run(const QStringList &args, CliIo &io)
         return CliIo::cFailed;
     }
 
-    const Roster roster = Roster::load(NativePath(rosterArg), idColumn);
-    if (roster.status() == Roster::Status::NeedsIdColumn) {
-        io.err << "lumisort-cli: " << roster.error() << Qt::endl
-               << "pass --id-column N with the number of the column that holds the ids:" << Qt::endl;
-        for (qsizetype i = 0; i < roster.columns().size(); ++i)
-            io.err << "  " << (i + 1) << ": " << roster.columns().at(i) << Qt::endl;
+    const std::optional<Roster> read = CliRoster::load(rosterArg, idColumn, Roster::Header::FirstRow, io);
+    if (!read)
         return CliIo::cFailed;
-    }
-    if (roster.status() == Roster::Status::Refused) {
-        io.err << "lumisort-cli: " << roster.error() << Qt::endl;
-        return CliIo::cFailed;
-    }
-    const QString shown = NativePath::forDisplay(rosterArg);
-    for (const Roster::RowProblem &problem : roster.problems())
-        io.err << "lumisort-cli: warning: " << shown << " line " << problem.line << ": " << problem.reason
-               << " The row is left out." << Qt::endl;
+    const Roster &roster = *read;
 
     options.rosterName = QFileInfo(NativePath::forDisplay(rosterArg)).fileName();
     if (const FileResult written = CameraCardSheet::write(roster, options, out); !written) {

@@ -1,6 +1,7 @@
 #include "RosterCommand.h"
 
 #include "CliArguments.h"
+#include "CliRoster.h"
 #include "filing/DestinationPathRules.h"
 #include "roster/RosterReport.h"
 #include "settings/SettingsKeys.h"
@@ -51,30 +52,13 @@ int RosterCommand::run(const QStringList &args, CliIo &io)
     int idColumn = asOpened ? int(store.integerForKey(cPrefRosterIdColumn)) : -1;
     const Roster::Header header =
         asOpened && !store.boolForKey(cPrefRosterHasHeader) ? Roster::Header::None : Roster::Header::FirstRow;
-    if (parsed.isSet(u"--id-column"_s)) {
-        bool ok = false;
-        idColumn = parsed.value(u"--id-column"_s).toInt(&ok) - 1;
-        if (!ok || idColumn < 0)
-            return io.usageError(u"--id-column needs a column number of at least 1"_s, usage());
-    }
+    if (!CliRoster::readIdColumn(parsed, &idColumn))
+        return io.usageError(u"--id-column needs a column number of at least 1"_s, usage());
 
-    const Roster roster = Roster::load(NativePath(rosterPath), idColumn, header);
-    switch (roster.status()) {
-    case Roster::Status::Loaded:
-        break;
-    case Roster::Status::NeedsIdColumn:
-        io.err << "lumisort-cli: " << roster.error() << Qt::endl << "Its columns are:" << Qt::endl;
-        for (qsizetype i = 0; i < roster.columns().size(); ++i)
-            io.err << "  " << (i + 1) << "  " << roster.columns()[i] << Qt::endl;
-        io.err << "Pass --id-column N with the number of the column that holds the ids." << Qt::endl;
+    const std::optional<Roster> read = CliRoster::load(rosterPath, idColumn, header, io);
+    if (!read)
         return CliIo::cFailed;
-    case Roster::Status::Refused:
-        io.err << "lumisort-cli: " << roster.error() << Qt::endl;
-        return CliIo::cFailed;
-    }
-    for (const Roster::RowProblem &problem : roster.problems())
-        io.err << "lumisort-cli: warning: " << NativePath::forDisplay(rosterPath) << " line " << problem.line
-               << " left out: " << problem.reason << Qt::endl;
+    const Roster &roster = *read;
 
     QList<RosterReport::Folder> folders;
     if (operands.size() > 1) {

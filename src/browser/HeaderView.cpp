@@ -75,7 +75,7 @@ void HeaderView::doApplyButton()
 
 void HeaderView::showSubject(const QString &text, bool unlisted)
 {
-    subjectLabel->setText(text);
+    subjectLabel->setText(unlisted ? u"⚠ "_s + text : text);
     // A code the roster lacks is most likely a misread: it must stand out from a name, in words
     // and not only in colour.
     QFont font = subjectLabel->font();

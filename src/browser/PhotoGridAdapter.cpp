@@ -80,8 +80,7 @@ void PhotoGridAdapter::fillHeader(HeaderView *header, const QModelIndex &section
     header->sectionid = section.row();
     const RosterSource::Lookup subject =
         RosterSource::shared().lookUp(section.data(PhotoListModel::SectionBarcodeRole).toString());
-    header->showSubject(subject.kind == RosterSource::Lookup::Kind::Unlisted ? u"⚠ "_s + subject.text : subject.text,
-                        subject.kind == RosterSource::Lookup::Kind::Unlisted);
+    header->showSubject(subject.text, subject.kind == RosterSource::Lookup::Kind::Unlisted);
     header->applyButton->setVisible(SettingsQueries::isAutoReassignMode());
 }
 

@@ -118,7 +118,6 @@ RosterCommands::RosterCommands(QMainWindow *window, ViewController *browser)
         panel->setReport(*m_report);
         fitDock();
         updateActions();
-        Q_EMIT reportChanged();
     });
     updateActions();
 }
@@ -143,7 +142,7 @@ void RosterCommands::updateActions()
     const bool open = bool(RosterSource::shared().roster());
     closeRosterAction->setEnabled(open);
     printCardsAction->setEnabled(open);
-    exportReportAction->setEnabled(open && m_report.has_value());
+    exportReportAction->setEnabled(open);
 }
 
 void RosterCommands::tell(const QString &title, const QString &text, bool warning)
@@ -271,7 +270,7 @@ void RosterCommands::printCards()
 
 void RosterCommands::exportReport()
 {
-    if (!m_report)
+    if (!RosterSource::shared().roster())
         return;
     FolderPanel::Options options;
     options.mode = FolderPanel::Mode::SaveFile;
@@ -280,10 +279,13 @@ void RosterCommands::exportReport()
     options.startFolder = folderOf(RosterSource::shared().path());
     options.fileName = u"Roster report "_s + QDate::currentDate().toString(Qt::ISODate) + u".csv"_s;
     FolderPanel::beginSheet(m_window, options, [this](const std::optional<QString> &out) {
-        if (!out || out->isEmpty() || !m_report)
+        const std::shared_ptr<const Roster> roster = RosterSource::shared().roster();
+        if (!out || out->isEmpty() || !roster)
             return;
-        const FileResult written =
-            SafeFile::writeDurably(NativePath(*out), m_report->toCsv(), SafeFile::Replace::Atomically);
+        // Counted now, not taken from the dock, which is made again only while it is shown.
+        const FileResult written = SafeFile::writeDurably(
+            NativePath(*out), RosterReport::make(*roster, foldersOfTheDay(), minimumPhotos()).toCsv(),
+            SafeFile::Replace::Atomically);
         if (!written) {
             logLine(u"RosterCommands -> exportReport.... "_s + written.text());
             tell(u"The Roster Report Was Not Saved"_s, written.text(), true);
@@ -311,16 +313,24 @@ void RosterCommands::refreshReport()
         m_report.reset();
         panel->clearReport();
         updateActions();
-        Q_EMIT reportChanged();
         return;
     }
+    // Every listing and every sheet would otherwise list the folders again for a dock nobody sees:
+    // showing it makes the report.
+    if (!dock->isVisible())
+        return;
     if (m_making.isRunning()) {
         m_makeAgain = true;
         return;
     }
-    const int minimum = int(std::max<qint64>(1, SettingsStore::standard().integerForKey(cPrefRosterMinimumPhotos)));
-    m_making.setFuture(QtConcurrent::run(
-        [roster, folders = foldersOfTheDay(), minimum] { return RosterReport::make(*roster, folders, minimum); }));
+    m_making.setFuture(QtConcurrent::run([roster, folders = foldersOfTheDay(), minimum = minimumPhotos()] {
+        return RosterReport::make(*roster, folders, minimum);
+    }));
+}
+
+int RosterCommands::minimumPhotos()
+{
+    return int(std::max<qint64>(1, SettingsStore::standard().integerForKey(cPrefRosterMinimumPhotos)));
 }
 
 bool RosterCommands::revealBarcode(const QString &id)

@@ -36,7 +36,7 @@ public:
     void openRosterFile(const QString &path);
     void printCards();
     void exportReport();
-    // Makes the report again off the window's thread; the newest request wins.
+    // Makes the dock's report again off the window's thread, while the dock is shown; the newest request wins.
     void refreshReport();
     // Scrolls the grid to the first section of the barcode; false when the folder shows none.
     bool revealBarcode(const QString &id);
@@ -44,13 +44,11 @@ public:
     QList<RosterReport::Folder> foldersOfTheDay() const;
     const std::optional<RosterReport> &report() const { return m_report; }
 
-Q_SIGNALS:
-    void reportChanged();
-
 private:
     void load(const QString &path, int idColumn, Roster::Header header);
     void loaded(const QString &path, int idColumn, Roster::Header header, const Roster &roster);
     void updateActions();
+    static int minimumPhotos();
     void fitDock();
     void tell(const QString &title, const QString &text, bool warning);
 

@@ -23,7 +23,8 @@ public:
         FileRole = Qt::UserRole + 1, // ImageFilePtr
         BadgeRole, // QString, empty for none
         CountRole, // photos in a section
-        SectionBarcodeRole, // QString: a section's barcode id, empty for the unknown photos and in one-section mode
+        SectionBarcodeRole, // QString: a section's barcode id as its names carry it (the unknown marker too); empty in
+                            // one-section mode
     };
 
     explicit PhotoListModel(ImageDirectoryLoader *loader, QObject *parent = nullptr);

@@ -9,6 +9,7 @@
 
 #include <QFileInfo>
 #include <QtConcurrent/QtConcurrentRun>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -64,10 +65,7 @@ void RosterSource::open(const QString &path, int idColumn, Roster::Header header
     store.setString(m_path, cPrefRosterPath);
     store.setInteger(idColumn, cPrefRosterIdColumn);
     store.setBool(header == Roster::Header::FirstRow, cPrefRosterHasHeader);
-    if (const std::optional<QByteArray> alias = MyAliasKit::aliasDataForPath(m_path))
-        store.setObject(QVariant(*alias), cPrefRosterPathAliasData);
-    else
-        store.removeObjectForKey(cPrefRosterPathAliasData);
+    rememberFile();
     logLine(u"RosterSource -> open.... "_s + m_path + u": "_s
             + QString::number(m_roster ? m_roster->subjects().size() : 0) + u" subjects"_s);
     watch();
@@ -91,21 +89,15 @@ void RosterSource::restore()
     SettingsStore &store = SettingsStore::standard();
     QString path = store.stringForKey(cPrefRosterPath).value_or(QString());
     const QVariant alias = store.objectForKey(cPrefRosterPathAliasData);
-    // A path set by hand (the command line) names the file meant; the reference only finds a file moved away.
-    if (!path.isEmpty() && QFileInfo(path).isFile()) {
-        if (const std::optional<QByteArray> current = MyAliasKit::aliasDataForPath(path);
-            current && *current != alias.toByteArray())
-            store.setObject(QVariant(*current), cPrefRosterPathAliasData);
-    } else if (alias.isValid()) {
+    // A path set by hand (the command line) names the file meant; the reference only finds a file
+    // moved away. Either way the reference is made anew once the file is read.
+    if (!QFileInfo(path).isFile() && alias.isValid()) {
         QString resolved;
-        QByteArray changedData;
-        if (MyAliasKit::resolveAliasFromData(alias.toByteArray(), &resolved, &changedData)) {
+        if (MyAliasKit::resolveAliasFromData(alias.toByteArray(), &resolved)) {
             if (resolved != path) {
                 logLine(u"RosterSource -> restore.... the roster moved from "_s + path + u" to "_s + resolved);
                 store.setString(resolved, cPrefRosterPath);
             }
-            if (!changedData.isEmpty())
-                store.setObject(QVariant(changedData), cPrefRosterPathAliasData);
             path = resolved;
         }
     }
@@ -115,8 +107,18 @@ void RosterSource::restore()
     m_path = path;
     m_idColumn = int(store.integerForKey(cPrefRosterIdColumn));
     m_header = store.boolForKey(cPrefRosterHasHeader) ? Roster::Header::FirstRow : Roster::Header::None;
-    watch();
     reload();
+}
+
+void RosterSource::rememberFile()
+{
+    // A spreadsheet saves a new file under the name: the reference must find that one, not the one it
+    // replaced; and with none, an old reference must not lead back to another roster.
+    SettingsStore &store = SettingsStore::standard();
+    if (const std::optional<QByteArray> alias = MyAliasKit::aliasDataForPath(m_path))
+        store.setObject(QVariant(*alias), cPrefRosterPathAliasData);
+    else
+        store.removeObjectForKey(cPrefRosterPathAliasData);
 }
 
 void RosterSource::watch()
@@ -148,18 +150,14 @@ void RosterSource::reload()
 void RosterSource::loaded()
 {
     const Roster roster = m_loading.result();
-    // Read for a roster since closed or replaced: the operator's later choice stands.
-    if (m_loadingGeneration != m_generation) {
-        m_reloadAgain = false;
-        if (!m_path.isEmpty())
-            reload();
-        return;
-    }
-    if (m_reloadAgain) {
-        m_reloadAgain = false;
+    // The file changed (or another was restored) while it was read: what was read is already old.
+    if (std::exchange(m_reloadAgain, false)) {
         reload();
         return;
     }
+    // Read for a roster since closed or replaced: the operator's later choice stands.
+    if (m_loadingGeneration != m_generation)
+        return;
     if (roster.status() != Roster::Status::Loaded) {
         // A file half written by a spreadsheet, or taken away: the roster read last stays.
         const QString why = roster.status() == Roster::Status::NeedsIdColumn
@@ -170,9 +168,7 @@ void RosterSource::loaded()
         return;
     }
     m_roster = std::make_shared<const Roster>(roster);
-    // A spreadsheet saves a new file under the name: the reference must find that one, not the one it replaced.
-    if (const std::optional<QByteArray> alias = MyAliasKit::aliasDataForPath(m_path))
-        SettingsStore::standard().setObject(QVariant(*alias), cPrefRosterPathAliasData);
+    rememberFile();
     logLine(u"RosterSource -> loaded.... "_s + m_path + u": "_s + QString::number(roster.subjects().size())
             + u" subjects"_s);
     Q_EMIT changed();

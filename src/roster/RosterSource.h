@@ -53,6 +53,7 @@ Q_SIGNALS:
 
 private:
     RosterSource();
+    void rememberFile();
     void watch();
     void reload();
     void loaded();
