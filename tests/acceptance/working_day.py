@@ -1095,17 +1095,11 @@ class WorkingDay:
                 [[r[0], r[1], r[-1]] for r in rows[1:]]:
             raise Failed(f"the exported report is not as it must be: {data[:400]!r}")
         self.toggle_roster_panel()
-        # The panel opens narrow; the operator drags it wider to see today's column and the status.
-        edge = self.dock_edge()
-        y = self.main.y + self.main.h - 120
-        self.screen.xdo("mousemove", edge + 3, y)
-        self.screen.xdo("mousedown", "1")
-        for step in (20, 100, 200, 350):
-            self.screen.xdo("mousemove", edge + 3 - step, y)
-        self.screen.xdo("mouseup", "1")
-        self.screen.xdo("mousemove", SCREEN[0] - 1, SCREEN[1] - 1)
-        self.say(f"  the Roster panel dragged wider: its edge from x={edge} to x={self.dock_edge()}")
-        wait_until(lambda: self.dock_edge() < edge - 300, 10, "the Roster panel to be dragged wider")
+        # Shown, the panel widens itself to its columns (today's and the status among them) once its
+        # report is in; a panel left at a dock's default width would hide them.
+        right = self.main.x + self.main.w
+        wait_until(lambda: self.dock_edge() <= right - 600, 10, "the Roster panel to widen to its columns")
+        self.say(f"  the Roster panel is {right - self.dock_edge()} px wide")
         self.screen.settle()
         self.shot("roster-end-of-day")
 
